@@ -1,0 +1,13 @@
+// Median pre-filter against isolated point defects (hot pixels, impulse noise).
+#pragma once
+
+#include "engine/ImageBuffer.h"
+
+// One-channel 8- or 16-bit planes of equal shape; dst must have a block. Copies src into dst,
+// then filters: radius 1 gives the 5-sample plus (8 bits) or the 3x3 square (16 bits) on the
+// interior pixels only; any other radius gives the 7x7 square clipped to the image, on every pixel.
+// The value written is the element of rank n/2 of the n samples gathered.
+void MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t radius);
+
+// Filters an image of any channel count channel by channel (see MedianFilter).
+void MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_t radius);
