@@ -10,6 +10,8 @@ pkgs=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev nasm
   # build tools
   cmake make ninja-build dpkg-dev xz-utils pkg-config g++ clang
+  # libFuzzer and the sanitizer runtimes for clang (only recommended by clang, not pulled in)
+  libclang-rt-14-dev
   # header-only and test dependencies
   libsimpleini-dev googletest
   # running the Windows programs: 32-bit Wine, a virtual X server, Mesa's GL for i386
