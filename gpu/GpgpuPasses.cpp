@@ -148,12 +148,17 @@ bool CGPGPU::UploadMono(int width, int bits, const void* noisy, const void* guid
     m_bSingleChannel = channels == 1;
     const int pad = c + 3;
     const size_t padded = static_cast<size_t>(width + 2 * pad) * (height + 2 * pad);
-    std::vector<float> noisyF, guideF;
-    ToFloats(noisyF, noisy, padded, channels, bits);
-    ToFloats(guideF, guide, padded, 1, bits);
-    // The guide texture has one component: keep every third float.
-    for (size_t i = 0; i < padded; ++i) guideF[i] = guideF[i * 3];
-    return Upload(noisyF.data(), guideF.data(), 1, c);
+    try {
+        std::vector<float> noisyF, guideF;
+        ToFloats(noisyF, noisy, padded, channels, bits);
+        ToFloats(guideF, guide, padded, 1, bits);
+        // The guide texture has one component: keep every third float.
+        for (size_t i = 0; i < padded; ++i) guideF[i] = guideF[i * 3];
+        return Upload(noisyF.data(), guideF.data(), 1, c);
+    } catch (...) {   // no memory for the float copies
+        m_bPassError = true;
+        return false;
+    }
 }
 
 bool CGPGPU::UploadColor(int height, int width, const void* noisy, const void* guide, int c,
@@ -166,10 +171,15 @@ bool CGPGPU::UploadColor(int height, int width, const void* noisy, const void* g
     m_bSingleChannel = 0;
     const int pad = c + 3;
     const size_t padded = static_cast<size_t>(width + 2 * pad) * (height + 2 * pad);
-    std::vector<float> noisyF, guideF;
-    ToFloats(noisyF, noisy, padded, 3, bits);
-    ToFloats(guideF, guide, padded, 3, bits);
-    return Upload(noisyF.data(), guideF.data(), 3, c);
+    try {
+        std::vector<float> noisyF, guideF;
+        ToFloats(noisyF, noisy, padded, 3, bits);
+        ToFloats(guideF, guide, padded, 3, bits);
+        return Upload(noisyF.data(), guideF.data(), 3, c);
+    } catch (...) {
+        m_bPassError = true;
+        return false;
+    }
 }
 
 bool CGPGPU::Upload(const float* noisy, const float* guide, int guideChannels, int c)
@@ -380,7 +390,16 @@ bool CGPGPU::ReadBackResult(void* pixels)
     UnitCoords u[2] = {{0.0f, 0.0f, 1.0f, 1.0f}, {0.0f, 0.0f, 1.0f, 1.0f}};
     DrawQuad(0, 0, fw, fh, u, 2);
 
-    std::vector<float> out(static_cast<size_t>(w) * h * 3);
+    std::vector<float> out;
+    try {
+        out.resize(static_cast<size_t>(w) * h * 3);
+    } catch (...) {
+        ReleaseUnits(2);
+        glUseProgramObjectARB(0);
+        Attach(0, -1);
+        m_bPassError = true;
+        return false;
+    }
     glReadBuffer(GL_COLOR_ATTACHMENT0_EXT);
     glReadPixels(0, 0, w, h, GL_BGR, GL_FLOAT, out.data());
     ReleaseUnits(2);
