@@ -1,0 +1,216 @@
+#include "engine/DenoiseTile.h"
+
+#include "engine/GaussianBlur.h"
+#include "engine/GpuHook.h"
+#include "engine/ImageConvert.h"
+#include "engine/ImagePyramid.h"
+#include "engine/Median.h"
+#include "engine/NlmPlaneDenoise.h"
+#include "engine/TileAlloc.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr int kChromaSpotHalvings = 3;
+
+bool SameShape(const ImageBuffer* a, const ImageBuffer* b)
+{
+    return a->m_iWidth == b->m_iWidth && a->m_iHeight == b->m_iHeight &&
+           a->m_iChannels == b->m_iChannels && a->m_iBits == b->m_iBits && a->m_iSize == b->m_iSize;
+}
+
+// Temporaries of one tile, released together whatever path the tile took.
+struct TileTemps
+{
+    ImageBuffer median, blurred, ycc, joint, planeA, planeB;
+    TileTemps()
+    {
+        InitImage(&median);
+        InitImage(&blurred);
+        InitImage(&ycc);
+        InitImage(&joint);
+        InitImage(&planeA);
+        InitImage(&planeB);
+    }
+    ~TileTemps()
+    {
+        ReleaseImage(&median);
+        ReleaseImage(&blurred);
+        ReleaseImage(&ycc);
+        ReleaseImage(&joint);
+        ReleaseImage(&planeA);
+        ReleaseImage(&planeB);
+    }
+};
+
+// A full copy of src into dst; false when no block could be had.
+bool CopyImage(ImageBuffer* dst, const ImageBuffer* src)
+{
+    if (src->m_pData == nullptr || TileCopyImageLayout(dst, src) != kImageOk || dst->m_pData == nullptr)
+        return false;
+    CopyImagePixels(dst, src);
+    return true;
+}
+
+// The pre-blur of a YCbCr tile: luma with the luma strength, chroma with the chroma strength.
+bool PreBlurYCbCr(ImageBuffer* ycc, double dStrength, double dStrengthChroma)
+{
+    if (!(dStrength > 25.0) && !(dStrengthChroma > 25.0))
+        return true;
+    return GaussianBlurYCbCr(ycc, PreBlurSigma(dStrength), PreBlurSigma(dStrengthChroma)) == kImageOk;
+}
+
+// Runs the chroma-spot pass on one channel of a YCbCr image, in place.
+bool ChromaSpotChannel(ImageBuffer* ycc, int channel, ImageBuffer* planeA, ImageBuffer* planeB,
+                       double dStrengthChromaLarge, int iQuality, double dDynamics,
+                       HpxProgressTarget hProgressDlg, bool bGpu, int iThreads)
+{
+    if (ExtractChannel(planeA, channel, ycc) != kImageOk)
+        return false;
+    if (PyramidDenoise(planeB, planeA, static_cast<int>(dStrengthChromaLarge), iQuality, dDynamics,
+                       hProgressDlg, kChromaSpotHalvings, bGpu, iThreads))
+        return false;
+    return InsertChannel(ycc, channel, planeB) == kImageOk;
+}
+
+bool ColourTileCpu(ImageBuffer* ycc, TileTemps& t, double dStrength, double dStrengthChroma,
+                   double dStrengthChromaLarge, int iQuality, double dDynamics,
+                   HpxProgressTarget hProgressDlg, int iThreads)
+{
+    if (TileCreateImage(&t.planeA, ycc->m_iWidth, ycc->m_iHeight, 1, ycc->m_iBits) != kImageOk ||
+        TileCreateImage(&t.planeB, ycc->m_iWidth, ycc->m_iHeight, 1, ycc->m_iBits) != kImageOk)
+        return false;
+    for (int c = 0; c < 3; ++c)
+    {
+        if (ExtractChannel(&t.planeA, c, ycc) != kImageOk)
+            return false;
+        NlmPlaneDenoise(&t.planeB, &t.planeA, c == 0 ? dStrength : dStrengthChroma, iQuality, dDynamics,
+                        hProgressDlg, false, iThreads);
+        // The pass re-allocates both blocks; one that could not be had ends the tile.
+        if (t.planeA.m_pData == nullptr || t.planeB.m_pData == nullptr)
+            return false;
+        if (c > 0 && dStrengthChromaLarge > 1.0 &&
+            PyramidDenoise(&t.planeB, &t.planeB, static_cast<int>(dStrengthChromaLarge), iQuality,
+                           dDynamics, hProgressDlg, kChromaSpotHalvings, false, iThreads))
+            return false;
+        if (InsertChannel(ycc, c, &t.planeB) != kImageOk)
+            return false;
+    }
+    return true;
+}
+
+bool ColourTileGpu(ImageBuffer* ycc, TileTemps& t, double dStrength, double dStrengthChroma,
+                   double dStrengthChromaLarge, int iQuality, double dDynamics,
+                   HpxProgressTarget hProgressDlg, int iThreads)
+{
+    if (TileCopyImageLayout(&t.joint, ycc) != kImageOk || t.joint.m_pData == nullptr)
+        return false;
+    GpuHookNlmJointColorDenoise(&t.joint, ycc, iQuality, hProgressDlg, dStrength, dStrengthChroma, dDynamics);
+    if (t.joint.m_pData == nullptr || ycc->m_pData == nullptr)
+        return false;
+    if (dStrengthChromaLarge > 1.0)
+    {
+        if (TileCreateImage(&t.planeA, ycc->m_iWidth, ycc->m_iHeight, 1, ycc->m_iBits) != kImageOk ||
+            TileCreateImage(&t.planeB, ycc->m_iWidth, ycc->m_iHeight, 1, ycc->m_iBits) != kImageOk)
+            return false;
+        for (int c = 1; c <= 2; ++c)
+            if (!ChromaSpotChannel(&t.joint, c, &t.planeA, &t.planeB, dStrengthChromaLarge, iQuality,
+                                   dDynamics, hProgressDlg, true, iThreads))
+                return false;
+    }
+    // The result is read from ycc by the caller.
+    CopyImagePixels(ycc, &t.joint);
+    return true;
+}
+
+} // namespace
+
+double PreBlurSigma(double strength)
+{
+    return strength > 25.0 ? std::log(strength - 24.0) * 0.5 + 0.2 : -1.0;
+}
+
+unsigned char DenoiseTile(ImageBuffer* dst, ImageBuffer* src, double dStrength, double dStrengthChroma,
+                          double dStrengthChromaLarge, int iQuality, double dDynamics,
+                          HpxProgressTarget hProgressDlg, bool bColor, bool bGpu, int iThreads,
+                          int iMedian)
+{
+    if (dst == nullptr || src == nullptr || src->m_pData == nullptr)
+        return kImageBadArgs;
+    if (dst->m_pData == nullptr || !SameShape(dst, src))
+        if (TileCopyImageLayout(dst, src) != kImageOk || dst->m_pData == nullptr)
+            return kImageNoMemory;
+
+    const bool supported = (src->m_iChannels == 1 || (src->m_iChannels == 3 && bColor)) &&
+                           (src->m_iBits == 8 || src->m_iBits == 16);
+    if (!supported)
+    {
+        CopyImagePixels(dst, src);
+        return kImageBadArgs;
+    }
+    if (iThreads < 1)
+        iThreads = 1;
+
+    TileTemps t;
+    bool ok = true;
+
+    // 1. Median pre-filter into a temporary; W is the working image from here on.
+    ImageBuffer* W = src;
+    if (iMedian == 1 || iMedian == 2)
+    {
+        ok = TileCopyImageLayout(&t.median, src) == kImageOk && t.median.m_pData != nullptr;
+        if (ok)
+        {
+            MedianFilterImage(&t.median, src, iMedian == 1 ? 1 : 3);
+            W = &t.median;
+        }
+    }
+
+    if (ok && src->m_iChannels == 1)
+    {
+        // 2. Grey path.
+        if (dStrength > 25.0)
+        {
+            if (W == src)
+            {
+                ok = CopyImage(&t.blurred, src);
+                W = &t.blurred;
+            }
+            ok = ok && GaussianBlurPlane(W, static_cast<float>(PreBlurSigma(dStrength))) == kImageOk;
+        }
+        if (ok)
+        {
+            NlmPlaneDenoise(dst, W, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads);
+            ok = dst->m_pData != nullptr;
+        }
+    }
+    else if (ok)
+    {
+        // 3./4. Colour path on YCbCr planes.
+        ok = TileCopyImageLayout(&t.ycc, W) == kImageOk && t.ycc.m_pData != nullptr &&
+             RgbToYCbCr(&t.ycc, W) == kImageOk;
+        ok = ok && PreBlurYCbCr(&t.ycc, dStrength, dStrengthChroma);
+        if (ok)
+        {
+            if (bGpu && GpuHookHasJointColor())
+                ok = ColourTileGpu(&t.ycc, t, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
+                                   dDynamics, hProgressDlg, iThreads);
+            else
+                ok = ColourTileCpu(&t.ycc, t, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
+                                   dDynamics, hProgressDlg, iThreads);
+        }
+        ok = ok && YCbCrToRgb(dst, &t.ycc) == kImageOk;
+    }
+
+    if (ok)
+        return kImageOk;
+
+    // Out of memory somewhere: the tile becomes a plain copy of its source.
+    if (dst->m_pData == nullptr || !SameShape(dst, src))
+        if (TileCopyImageLayout(dst, src) != kImageOk || dst->m_pData == nullptr)
+            return kImageNoMemory;
+    if (src->m_pData != nullptr)
+        CopyImagePixels(dst, src);
+    return kImageNoMemory;
+}

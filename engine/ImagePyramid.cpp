@@ -1,0 +1,444 @@
+#include "engine/ImagePyramid.h"
+
+#include "engine/ImageConvert.h"
+#include "engine/NlmPlaneDenoise.h"
+#include "engine/TileAlloc.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const float kPyramidTaps[5] = {0.05f, 0.25f, 0.4f, 0.25f, 0.05f};
+
+size_t PlaneSamples(int width, int height)
+{
+    return static_cast<size_t>(width > 0 ? width : 0) * static_cast<size_t>(height > 0 ? height : 0);
+}
+
+// A zeroed float plane; at least one element so that an empty level still counts as allocated.
+float* AllocPlane(int width, int height)
+{
+    return TileAllocFloats(PlaneSamples(width, height));
+}
+
+// First row (or column) of a 5-wide window around 2 x index at the given level size,
+// slid inward so the window stays inside [0, size).
+inline int ReduceWindowStart(int index, int size)
+{
+    int start = 2 * index - 2;
+    if (start < 0)
+        start = 0;
+    if (start + 5 > size)
+        start = size - 5;
+    return start;
+}
+
+inline int ExpandWindowStart(int index, int size)
+{
+    int start = index - 2;
+    if (start < 0)
+        start = 0;
+    if (start + 5 > size)
+        start = size - 5;
+    return start;
+}
+
+uint32_t MaxSample(int bits)
+{
+    return bits == 8 ? 255u : (bits >= 16 ? 65535u : (1u << bits) - 1u);
+}
+
+// Reads channel c of an 8- or 16-bit image into a float plane.
+void ChannelToFloat(float* out, const ImageBuffer* image, int channel)
+{
+    const int w = image->m_iWidth;
+    const int h = image->m_iHeight;
+    const int ch = image->m_iChannels;
+    for (int y = 0; y < h; ++y)
+    {
+        const unsigned char* row = static_cast<const unsigned char*>(image->m_pData) +
+                                   static_cast<size_t>(y) * image->m_iStride;
+        float* o = out + static_cast<size_t>(y) * w;
+        if (image->m_iBits == 8)
+            for (int x = 0; x < w; ++x)
+                o[x] = static_cast<float>(row[x * ch + channel]);
+        else
+        {
+            const uint16_t* r16 = reinterpret_cast<const uint16_t*>(row);
+            for (int x = 0; x < w; ++x)
+                o[x] = static_cast<float>(r16[x * ch + channel]);
+        }
+    }
+}
+
+// Writes a float plane into a one-channel 8- or 16-bit image, clamped to the depth's range;
+// `round` adds 0.5 before truncating.
+void FloatToPlane(ImageBuffer* image, const float* in, bool round)
+{
+    const int w = image->m_iWidth;
+    const int h = image->m_iHeight;
+    const float maxValue = static_cast<float>(MaxSample(image->m_iBits));
+    const float bias = round ? 0.5f : 0.0f;
+    for (int y = 0; y < h; ++y)
+    {
+        unsigned char* row = static_cast<unsigned char*>(image->m_pData) + static_cast<size_t>(y) * image->m_iStride;
+        const float* s = in + static_cast<size_t>(y) * w;
+        for (int x = 0; x < w; ++x)
+        {
+            float v = s[x] + bias;
+            if (!(v > 0.0f))
+                v = 0.0f;
+            if (v > maxValue)
+                v = maxValue;
+            if (image->m_iBits == 8)
+                row[x] = static_cast<unsigned char>(v);
+            else
+                reinterpret_cast<uint16_t*>(row)[x] = static_cast<uint16_t>(v);
+        }
+    }
+}
+
+bool IsPyramidSource(const ImageBuffer* image)
+{
+    return image != nullptr && image->m_pData != nullptr && image->m_iWidth > 0 && image->m_iHeight > 0 &&
+           (image->m_iChannels == 1 || image->m_iChannels == 3) &&
+           (image->m_iBits == 8 || (image->m_iBits > 8 && image->m_iBits <= 16));
+}
+
+} // namespace
+
+void MakePyramidKernel(float kernel[5][5])
+{
+    for (int u = 0; u < 5; ++u)
+        for (int v = 0; v < 5; ++v)
+            kernel[u][v] = kPyramidTaps[u] * kPyramidTaps[v];
+}
+
+void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int inH,
+                   const float kernel[5][5])
+{
+    if (outW < 5 || outH < 5 || inW < 5 || inH < 5)
+        return;
+    for (int r = 0; r < outH; ++r)
+    {
+        const int r0 = ReduceWindowStart(r, inH);
+        float* o = out + static_cast<size_t>(r) * outW;
+        for (int c = 0; c < outW; ++c)
+        {
+            const int c0 = ReduceWindowStart(c, inW);
+            float sum = 0.0f;
+            for (int u = 0; u < 5; ++u)
+            {
+                const float* row = in + static_cast<size_t>(r0 + u) * inW + c0;
+                for (int v = 0; v < 5; ++v)
+                    sum += kernel[u][v] * row[v];
+            }
+            o[c] = sum;
+        }
+    }
+}
+
+void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int inH,
+                   const float kernel[5][5])
+{
+    if (outW <= 4 || outH <= 4)
+    {
+        std::memset(out, 0, PlaneSamples(outW, outH) * sizeof(float));
+        return;
+    }
+    // Only the even rows and columns of the window fall on samples of the smaller level; their
+    // positions depend on the row alone and on the column alone.
+    struct Taps { int count; int index[3]; int k[3]; };
+    auto makeTaps = [](int index, int size, int inSize) {
+        Taps t{};
+        const int start = ExpandWindowStart(index, size);
+        int end = start + 5;
+        if (end > 2 * inSize)
+            end = 2 * inSize;
+        for (int m = start; m < end; ++m)
+            if ((m & 1) == 0 && t.count < 3)
+            {
+                t.index[t.count] = m / 2;
+                t.k[t.count] = m - start;
+                ++t.count;
+            }
+        return t;
+    };
+    for (int r = 0; r < outH; ++r)
+    {
+        const Taps rt = makeTaps(r, outH, inH);
+        float* o = out + static_cast<size_t>(r) * outW;
+        for (int c = 0; c < outW; ++c)
+        {
+            const Taps ct = makeTaps(c, outW, inW);
+            float sum = 0.0f;
+            for (int i = 0; i < rt.count; ++i)
+            {
+                const float* row = in + static_cast<size_t>(rt.index[i]) * inW;
+                const float* krow = kernel[rt.k[i]];
+                for (int j = 0; j < ct.count; ++j)
+                    sum += krow[ct.k[j]] * row[ct.index[j]];
+            }
+            o[c] = 4.0f * sum;
+        }
+    }
+}
+
+int PyramidLevelCount(int width, int height, int maxLevels, int levelCap)
+{
+    int n = 0;
+    for (int s = width < height ? width : height; s > 4; s /= 2)
+    {
+        if (n >= maxLevels)
+            break;
+        ++n;
+    }
+    if (n > levelCap)
+        n = levelCap;
+    if (n > kPyramidMaxLevels - 1)
+        n = kPyramidMaxLevels - 1;
+    return n < 0 ? 0 : n;
+}
+
+bool BuildImagePyramid(ImagePyramid* pyramid, const ImageBuffer* source, int maxLevels, int levelCap)
+{
+    if (pyramid == nullptr)
+        return true;
+    std::memset(pyramid, 0, sizeof(*pyramid));
+    if (!IsPyramidSource(source))
+        return true;
+
+    const int n = PyramidLevelCount(source->m_iWidth, source->m_iHeight, maxLevels, levelCap);
+    pyramid->m_uiChannels = static_cast<uint32_t>(source->m_iChannels);
+    pyramid->m_uiBits = static_cast<uint32_t>(source->m_iBits);
+    pyramid->m_uiWidth = static_cast<uint32_t>(source->m_iWidth);
+    pyramid->m_uiHeight = static_cast<uint32_t>(source->m_iHeight);
+    pyramid->m_uiLevels = static_cast<uint32_t>(n);
+    for (int i = 0; i <= n; ++i)
+    {
+        pyramid->m_uiLevelWidth[i] = static_cast<uint32_t>(source->m_iWidth >> i);
+        pyramid->m_uiLevelHeight[i] = static_cast<uint32_t>(source->m_iHeight >> i);
+        for (int set = 0; set < kPyramidPlaneSets; ++set)
+        {
+            pyramid->m_pPlanes[set][i] = AllocPlane(source->m_iWidth >> i, source->m_iHeight >> i);
+            if (pyramid->m_pPlanes[set][i] == nullptr)
+                return true;
+        }
+    }
+    MakePyramidKernel(pyramid->m_fKernel);
+
+    for (int c = 0; c < source->m_iChannels; ++c)
+    {
+        float** G = pyramid->m_pPlanes[kPyramidSetGauss + c];
+        float** L = pyramid->m_pPlanes[kPyramidSetLaplace + c];
+        float** Wk = pyramid->m_pPlanes[kPyramidSetWork + c];
+        ChannelToFloat(G[0], source, c);
+        for (int i = 0; i < n; ++i)
+        {
+            const int w = static_cast<int>(pyramid->m_uiLevelWidth[i]);
+            const int h = static_cast<int>(pyramid->m_uiLevelHeight[i]);
+            const int w1 = static_cast<int>(pyramid->m_uiLevelWidth[i + 1]);
+            const int h1 = static_cast<int>(pyramid->m_uiLevelHeight[i + 1]);
+            PyramidReduce(G[i + 1], w1, h1, G[i], w, h, pyramid->m_fKernel);
+            // The work plane serves as scratch for the expanded level; it is cleared again.
+            PyramidExpand(Wk[i], w, h, G[i + 1], w1, h1, pyramid->m_fKernel);
+            const size_t count = PlaneSamples(w, h);
+            for (size_t k = 0; k < count; ++k)
+            {
+                L[i][k] = G[i][k] - Wk[i][k];
+                Wk[i][k] = 0.0f;
+            }
+        }
+    }
+    return false;
+}
+
+void CollapseWithGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2,
+                       double gain3, int channel)
+{
+    if (dst == nullptr || dst->m_pData == nullptr || pyramid == nullptr || channel < 0 || channel > 2 ||
+        static_cast<uint32_t>(channel) >= pyramid->m_uiChannels)
+        return;
+    const int n = static_cast<int>(pyramid->m_uiLevels);
+    float** G = pyramid->m_pPlanes[kPyramidSetGauss + channel];
+    float** L = pyramid->m_pPlanes[kPyramidSetLaplace + channel];
+    float** Wk = pyramid->m_pPlanes[kPyramidSetWork + channel];
+    for (int i = 0; i <= n; ++i)
+        if (G[i] == nullptr || L[i] == nullptr || Wk[i] == nullptr)
+            return;
+    const float gains[3] = {static_cast<float>(gain1), static_cast<float>(gain2), static_cast<float>(gain3)};
+    for (int i = n - 1; i >= 0; --i)
+    {
+        const int w = static_cast<int>(pyramid->m_uiLevelWidth[i]);
+        const int h = static_cast<int>(pyramid->m_uiLevelHeight[i]);
+        const float g = i < 3 ? gains[i] : 0.0f;
+        PyramidExpand(G[i], w, h, G[i + 1], static_cast<int>(pyramid->m_uiLevelWidth[i + 1]),
+                      static_cast<int>(pyramid->m_uiLevelHeight[i + 1]), pyramid->m_fKernel);
+        const size_t count = PlaneSamples(w, h);
+        for (size_t k = 0; k < count; ++k)
+        {
+            Wk[i][k] = g * L[i][k];
+            G[i][k] += Wk[i][k];
+        }
+    }
+    FloatToPlane(dst, G[0], false);
+}
+
+unsigned char ApplyDetailGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2,
+                               double gain3)
+{
+    if (dst == nullptr || pyramid == nullptr)
+        return kImageBadArgs;
+    if (static_cast<uint32_t>(dst->m_iChannels) != pyramid->m_uiChannels ||
+        static_cast<uint32_t>(dst->m_iBits) != pyramid->m_uiBits ||
+        static_cast<uint32_t>(dst->m_iWidth) != pyramid->m_uiWidth ||
+        static_cast<uint32_t>(dst->m_iHeight) != pyramid->m_uiHeight)
+        return kImageBadArgs;
+    auto nearOne = [](double g) { return g > 1.0 - 0.00001 && g < 1.0 + 0.00001; };
+    if (nearOne(gain1) && nearOne(gain2) && nearOne(gain3))
+        return kImageOk;
+    if (dst->m_pData == nullptr || pyramid->m_pPlanes[kPyramidSetGauss][0] == nullptr)
+        return kImageBadArgs;
+
+    if (dst->m_iChannels == 1)
+    {
+        CollapseWithGains(dst, pyramid, gain1, gain2, gain3, 0);
+        return kImageOk;
+    }
+    ImageBuffer plane;
+    InitImage(&plane);
+    if (TileCreateImage(&plane, dst->m_iWidth, dst->m_iHeight, 1, dst->m_iBits) != kImageOk)
+        return kImageNoMemory;
+    for (int c = 0; c < dst->m_iChannels; ++c)
+    {
+        CollapseWithGains(&plane, pyramid, gain1, gain2, gain3, c);
+        InsertChannel(dst, c, &plane);
+    }
+    ReleaseImage(&plane);
+    return kImageOk;
+}
+
+void ReleaseImagePyramid(ImagePyramid* pyramid)
+{
+    if (pyramid == nullptr)
+        return;
+    for (int set = 0; set < kPyramidPlaneSets; ++set)
+        for (int i = 0; i < kPyramidMaxLevels; ++i)
+        {
+            std::free(pyramid->m_pPlanes[set][i]);
+            pyramid->m_pPlanes[set][i] = nullptr;
+        }
+    std::memset(pyramid, 0, sizeof(*pyramid));
+}
+
+bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuality, double dDynamics,
+                    HpxProgressTarget hProgressDlg, int halvings, bool bGpu, int iThreads)
+{
+    if (dst == nullptr || src == nullptr || src->m_pData == nullptr || src->m_iChannels != 1 ||
+        !IsPyramidSource(src))
+        return true;
+    // dst must hold src's shape before anything is written into it.
+    if (dst != src && (dst->m_pData == nullptr || dst->m_iSize != src->m_iSize ||
+                       dst->m_iWidth != src->m_iWidth || dst->m_iHeight != src->m_iHeight ||
+                       dst->m_iBits != src->m_iBits || dst->m_iChannels != 1))
+    {
+        if (TileCopyImageLayout(dst, src) != kImageOk)
+            return true;
+    }
+    const int width = src->m_iWidth;
+    const int height = src->m_iHeight;
+    int n = halvings;
+    if (n > kPyramidMaxLevels - 1)
+        n = kPyramidMaxLevels - 1;
+    if (n < 0)
+        n = 0;
+
+    float kernel[5][5];
+    MakePyramidKernel(kernel);
+    float* G[kPyramidMaxLevels] = {};
+    float* L[kPyramidMaxLevels] = {};
+    int lw[kPyramidMaxLevels] = {};
+    int lh[kPyramidMaxLevels] = {};
+    ImageBuffer quarter;
+    ImageBuffer denoised;
+    InitImage(&quarter);
+    InitImage(&denoised);
+    bool failed = false;
+
+    auto freeAll = [&]() {
+        for (int i = 0; i < kPyramidMaxLevels; ++i)
+        {
+            std::free(G[i]);
+            std::free(L[i]);
+        }
+        ReleaseImage(&quarter);
+        ReleaseImage(&denoised);
+    };
+
+    for (int i = 0; i <= n && !failed; ++i)
+    {
+        lw[i] = width >> i;
+        lh[i] = height >> i;
+        G[i] = AllocPlane(lw[i], lh[i]);
+        L[i] = i < n ? AllocPlane(lw[i], lh[i]) : nullptr;
+        failed = G[i] == nullptr || (i < n && L[i] == nullptr);
+    }
+    if (failed)
+    {
+        freeAll();
+        if (dst != src)
+            CopyImagePixels(dst, src);
+        return true;
+    }
+
+    ChannelToFloat(G[0], src, 0);
+    for (int i = 0; i < n; ++i)
+    {
+        PyramidReduce(G[i + 1], lw[i + 1], lh[i + 1], G[i], lw[i], lh[i], kernel);
+        PyramidExpand(L[i], lw[i], lh[i], G[i + 1], lw[i + 1], lh[i + 1], kernel);
+        const size_t count = PlaneSamples(lw[i], lh[i]);
+        for (size_t k = 0; k < count; ++k)
+            L[i][k] = G[i][k] - L[i][k];
+    }
+
+    for (int j = n - 1; j >= 0 && !failed; --j)
+    {
+        if (j == 1 && lw[2] > 0 && lh[2] > 0)
+        {
+            // The quarter-size level goes through non-local means at the plane's own depth.
+            if (TileCreateImage(&quarter, lw[2], lh[2], 1, src->m_iBits) != kImageOk ||
+                TileCreateImage(&denoised, lw[2], lh[2], 1, src->m_iBits) != kImageOk)
+            {
+                failed = true;
+                break;
+            }
+            FloatToPlane(&quarter, G[2], true);
+            NlmPlaneDenoise(&denoised, &quarter, static_cast<double>(strength), iQuality, dDynamics,
+                            hProgressDlg, bGpu, iThreads);
+            if (denoised.m_pData == nullptr)
+            {
+                failed = true;
+                break;
+            }
+            ChannelToFloat(G[2], &denoised, 0);
+            ReleaseImage(&quarter);
+            ReleaseImage(&denoised);
+        }
+        PyramidExpand(G[j], lw[j], lh[j], G[j + 1], lw[j + 1], lh[j + 1], kernel);
+        const size_t count = PlaneSamples(lw[j], lh[j]);
+        for (size_t k = 0; k < count; ++k)
+            G[j][k] += L[j][k];
+    }
+
+    if (failed)
+    {
+        freeAll();
+        if (dst != src)
+            CopyImagePixels(dst, src);
+        return true;
+    }
+    FloatToPlane(dst, G[0], true);
+    freeAll();
+    return false;
+}
