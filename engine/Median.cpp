@@ -1,10 +1,10 @@
 // Median pre-filter.
 //
-// Radius 1 uses fixed exchange networks (5-sample plus for 8 bits, full 3x3 for 16 bits) on the
-// interior pixels. Any other radius takes the 7x7 window clipped to the image: the 8-bit plane
-// keeps a running histogram per row, the 16-bit plane a two-level (high byte / full value)
-// histogram, so each pixel costs one window column of updates plus a short rank search instead
-// of a selection over 49 values. Every path writes the element of rank n/2 of the n gathered
+// Radius 1 uses fixed min/max exchange networks (5-sample plus for 8 bits, full 3x3 for 16 bits)
+// on the interior pixels, 16 or 8 pixels at a time with SSE2. Any other radius takes the 7x7
+// window clipped to the image with a running multi-level histogram along each row, so each pixel
+// costs one window column of updates plus a short rank search instead of a selection over 49
+// values. Every path writes the element of rank n/2 of the n gathered
 // samples, exactly as a partial selection over the window would.
 #include "engine/Median.h"
 
@@ -14,40 +14,89 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#include <vector>
+
 namespace {
 
+// Median of five by min/max exchanges (a sorting network pruned to the middle output).
+template <typename T> inline T Median5(T a, T b, T c, T d, T e)
+{
+    const T a1 = std::min(a, b), b1 = std::max(a, b);
+    const T d1 = std::min(d, e), e1 = std::max(d, e);
+    const T d2 = std::max(a1, d1);
+    const T b2 = std::min(b1, e1);
+    const T b3 = std::min(b2, c), c3 = std::max(b2, c);
+    const T c4 = std::min(c3, d2);
+    return std::max(b3, c4);
+}
+
+// Median of nine by the classic 19-exchange network.
 template <typename T> inline void Sort2(T& a, T& b)
 {
-    const T lo = a < b ? a : b;
-    const T hi = a < b ? b : a;
+    const T lo = std::min(a, b);
+    b = std::max(a, b);
     a = lo;
-    b = hi;
+}
+template <typename T> inline T Median9(T p0, T p1, T p2, T p3, T p4, T p5, T p6, T p7, T p8)
+{
+    Sort2(p1, p2); Sort2(p4, p5); Sort2(p7, p8);
+    Sort2(p0, p1); Sort2(p3, p4); Sort2(p6, p7);
+    Sort2(p1, p2); Sort2(p4, p5); Sort2(p7, p8);
+    Sort2(p0, p3); Sort2(p5, p8); Sort2(p4, p7);
+    Sort2(p3, p6); Sort2(p1, p4); Sort2(p2, p5);
+    Sort2(p4, p7); Sort2(p4, p2); Sort2(p6, p4);
+    Sort2(p4, p2);
+    return p4;
 }
 
-// Median of five values.
-inline uint8_t Median5(uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint8_t e)
+#if defined(__SSE2__)
+// 16-bit lanes compared as unsigned through the sign flip (SSE2 has signed 16-bit min/max only).
+struct U16x8
 {
-    Sort2(a, b);
-    Sort2(c, d);
-    // Drop the smaller of the two pair minima: it has three values above it.
-    if (a < c) { a = e; Sort2(a, b); } else { c = e; Sort2(c, d); }
-    // Four left, one of the two below the median again discarded.
-    if (a < c) { a = b; } else { c = d; }
-    return a < c ? a : c;
-}
-
-// Median of nine values by the classic 19-exchange network.
-inline int32_t Median9(int32_t* p)
+    __m128i v;
+};
+inline U16x8 LoadFlip(const uint16_t* p)
 {
-    Sort2(p[1], p[2]); Sort2(p[4], p[5]); Sort2(p[7], p[8]);
-    Sort2(p[0], p[1]); Sort2(p[3], p[4]); Sort2(p[6], p[7]);
-    Sort2(p[1], p[2]); Sort2(p[4], p[5]); Sort2(p[7], p[8]);
-    Sort2(p[0], p[3]); Sort2(p[5], p[8]); Sort2(p[4], p[7]);
-    Sort2(p[3], p[6]); Sort2(p[1], p[4]); Sort2(p[2], p[5]);
-    Sort2(p[4], p[7]); Sort2(p[4], p[2]); Sort2(p[6], p[4]);
-    Sort2(p[4], p[2]);
-    return p[4];
+    return { _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi16(-32768)) };
 }
+inline void StoreFlip(uint16_t* p, U16x8 a)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_xor_si128(a.v, _mm_set1_epi16(-32768)));
+}
+inline U16x8 VMin(U16x8 a, U16x8 b) { return { _mm_min_epi16(a.v, b.v) }; }
+inline U16x8 VMax(U16x8 a, U16x8 b) { return { _mm_max_epi16(a.v, b.v) }; }
+inline void Sort2(U16x8& a, U16x8& b)
+{
+    const U16x8 lo = VMin(a, b);
+    b = VMax(a, b);
+    a = lo;
+}
+inline U16x8 Median9(U16x8 p0, U16x8 p1, U16x8 p2, U16x8 p3, U16x8 p4, U16x8 p5, U16x8 p6, U16x8 p7, U16x8 p8)
+{
+    Sort2(p1, p2); Sort2(p4, p5); Sort2(p7, p8);
+    Sort2(p0, p1); Sort2(p3, p4); Sort2(p6, p7);
+    Sort2(p1, p2); Sort2(p4, p5); Sort2(p7, p8);
+    Sort2(p0, p3); Sort2(p5, p8); Sort2(p4, p7);
+    Sort2(p3, p6); Sort2(p1, p4); Sort2(p2, p5);
+    Sort2(p4, p7); Sort2(p4, p2); Sort2(p6, p4);
+    Sort2(p4, p2);
+    return p4;
+}
+inline __m128i Median5x16(__m128i a, __m128i b, __m128i c, __m128i d, __m128i e)
+{
+    const __m128i a1 = _mm_min_epu8(a, b), b1 = _mm_max_epu8(a, b);
+    const __m128i d1 = _mm_min_epu8(d, e), e1 = _mm_max_epu8(d, e);
+    const __m128i d2 = _mm_max_epu8(a1, d1);
+    const __m128i b2 = _mm_min_epu8(b1, e1);
+    const __m128i b3 = _mm_min_epu8(b2, c), c3 = _mm_max_epu8(b2, c);
+    const __m128i c4 = _mm_min_epu8(c3, d2);
+    return _mm_max_epu8(b3, c4);
+}
+inline __m128i LoadU(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+#endif
 
 void Plus5Median8(uint8_t* dst, const uint8_t* src, int32_t w, int32_t h)
 {
@@ -56,81 +105,101 @@ void Plus5Median8(uint8_t* dst, const uint8_t* src, int32_t w, int32_t h)
         const uint8_t* mid = up + w;
         const uint8_t* down = mid + w;
         uint8_t* out = dst + static_cast<ptrdiff_t>(y) * w;
-        for (int32_t x = 1; x < w - 1; ++x)
+        int32_t x = 1;
+#if defined(__SSE2__)
+        for (; x + 16 <= w - 1; x += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                             Median5x16(LoadU(mid + x), LoadU(mid + x - 1), LoadU(mid + x + 1),
+                                        LoadU(up + x), LoadU(down + x)));
+#endif
+        for (; x < w - 1; ++x)
             out[x] = Median5(mid[x], mid[x - 1], mid[x + 1], up[x], down[x]);
     }
 }
 
 void Square9Median16(uint16_t* dst, const uint16_t* src, int32_t w, int32_t h)
 {
-    int32_t v[9];
     for (int32_t y = 1; y < h - 1; ++y) {
         const uint16_t* up = src + static_cast<ptrdiff_t>(y - 1) * w;
         const uint16_t* mid = up + w;
         const uint16_t* down = mid + w;
         uint16_t* out = dst + static_cast<ptrdiff_t>(y) * w;
-        for (int32_t x = 1; x < w - 1; ++x) {
-            v[0] = up[x - 1];   v[1] = up[x];   v[2] = up[x + 1];
-            v[3] = mid[x - 1];  v[4] = mid[x];  v[5] = mid[x + 1];
-            v[6] = down[x - 1]; v[7] = down[x]; v[8] = down[x + 1];
-            out[x] = static_cast<uint16_t>(Median9(v));
-        }
+        int32_t x = 1;
+#if defined(__SSE2__)
+        for (; x + 8 <= w - 1; x += 8)
+            StoreFlip(out + x, Median9(LoadFlip(up + x - 1), LoadFlip(up + x), LoadFlip(up + x + 1),
+                                       LoadFlip(mid + x - 1), LoadFlip(mid + x), LoadFlip(mid + x + 1),
+                                       LoadFlip(down + x - 1), LoadFlip(down + x), LoadFlip(down + x + 1)));
+#endif
+        for (; x < w - 1; ++x)
+            out[x] = Median9(up[x - 1], up[x], up[x + 1], mid[x - 1], mid[x], mid[x + 1], down[x - 1],
+                             down[x], down[x + 1]);
     }
 }
 
 const int32_t kHalf = 3; // 7x7 window
 
-// Running 8-bit histogram with 16 coarse bins of 16 values each.
-struct Histogram8
+// Running histogram of the window. The top level (high 8 bits of the sample) tracks the bin
+// that holds the wanted rank from pixel to pixel, which moves little along a row; below it, each
+// further level splits a bin by 16 (16-bit samples: two more levels), so the rest of the search
+// scans at most 16 bins per level.
+template <int SubLevels> struct Histogram
 {
-    uint16_t fine[256];
-    uint16_t coarse[16];
-    int32_t count;
+    static constexpr int kBits = 8 + 4 * SubLevels;
+    std::vector<uint16_t> storage;
+    uint16_t* top;                          // 256 bins
+    uint16_t* sub[SubLevels > 0 ? SubLevels : 1];
+    int32_t count = 0;
+    int32_t bin = 0;   // top-level bin tracked
+    int32_t below = 0; // samples in top-level bins below `bin`
 
-    Histogram8() { Clear(); }
-    void Clear()
+    Histogram()
     {
-        std::memset(fine, 0, sizeof(fine));
-        std::memset(coarse, 0, sizeof(coarse));
-        count = 0;
+        size_t total = 256;
+        for (int l = 0; l < SubLevels; ++l)
+            total += size_t(256) << (4 * (l + 1));
+        storage.assign(total, 0);
+        top = storage.data();
+        size_t at = 256;
+        for (int l = 0; l < SubLevels; ++l) {
+            sub[l] = storage.data() + at;
+            at += size_t(256) << (4 * (l + 1));
+        }
     }
-    void Add(uint8_t v) { ++fine[v]; ++coarse[v >> 4]; ++count; }
-    void Remove(uint8_t v) { --fine[v]; --coarse[v >> 4]; --count; }
-    // Value of rank r (0-based) in ascending order.
-    uint8_t Rank(int32_t r) const
+    void Add(uint32_t v)
     {
-        int32_t c = 0;
-        while (r >= coarse[c]) { r -= coarse[c]; ++c; }
-        int32_t v = c << 4;
-        while (r >= fine[v]) { r -= fine[v]; ++v; }
-        return static_cast<uint8_t>(v);
+        const int32_t t = static_cast<int32_t>(v >> (kBits - 8));
+        ++top[t];
+        below += t < bin;
+        for (int l = 0; l < SubLevels; ++l)
+            ++sub[l][v >> (kBits - 8 - 4 * (l + 1))];
+        ++count;
     }
-};
-
-// Running 16-bit histogram: 256 coarse bins by high byte, 65536 fine bins.
-struct Histogram16
-{
-    std::vector<uint16_t> fine;
-    uint16_t coarse[256];
-    int32_t count;
-
-    Histogram16() : fine(65536, 0) { Clear(); }
-    void Clear()
+    void Remove(uint32_t v)
     {
-        std::fill(fine.begin(), fine.end(), 0);
-        std::memset(coarse, 0, sizeof(coarse));
-        count = 0;
+        const int32_t t = static_cast<int32_t>(v >> (kBits - 8));
+        --top[t];
+        below -= t < bin;
+        for (int l = 0; l < SubLevels; ++l)
+            --sub[l][v >> (kBits - 8 - 4 * (l + 1))];
+        --count;
     }
-    void Add(uint16_t v) { ++fine[v]; ++coarse[v >> 8]; ++count; }
-    void Remove(uint16_t v) { --fine[v]; --coarse[v >> 8]; --count; }
-    uint16_t Rank(int32_t r) const
+    // Value of rank r (0-based, r < count) in ascending order.
+    uint32_t Rank(int32_t r)
     {
-        int32_t c = 0;
-        while (r >= coarse[c]) { r -= coarse[c]; ++c; }
-        int32_t v = c << 8;
-        const uint16_t* f = fine.data();
-        while (r >= f[v]) { r -= f[v]; ++v; }
-        return static_cast<uint16_t>(v);
+        while (below > r)
+            below -= top[--bin];
+        while (below + top[bin] <= r)
+            below += top[bin++];
+        r -= below;
+        uint32_t b = static_cast<uint32_t>(bin);
+        for (int l = 0; l < SubLevels; ++l) {
+            const uint16_t* c = sub[l] + (b << 4);
+            uint32_t i = 0;
+            while (r >= c[i]) { r -= c[i]; ++i; }
+            b = (b << 4) + i;
+        }
+        return b;
     }
 };
 
@@ -195,11 +264,11 @@ void MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t radius)
         return;
     }
     if (eightBit) {
-        Histogram8 hist;
+        Histogram<0> hist;
         Window7Median(static_cast<uint8_t*>(dst->m_pData), static_cast<const uint8_t*>(src->m_pData),
                       w, h, hist);
     } else {
-        Histogram16 hist;
+        Histogram<2> hist;
         Window7Median(static_cast<uint16_t*>(dst->m_pData),
                       static_cast<const uint16_t*>(src->m_pData), w, h, hist);
     }
