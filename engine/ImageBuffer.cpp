@@ -50,11 +50,10 @@ unsigned char CreateImage(ImageBuffer* image, int32_t width, int32_t height, int
         std::free(image->m_pData);
     InitImage(image);
 
+    // A shape without a block (zero or negative sizes) or too large for the 32-bit size field
+    // cannot be allocated; a zero-byte block is never handed out as an image.
     int32_t stride = 0, size = 0;
-    if (!ComputeLayout(width, height, channels, bits, &stride, &size))
-        return kImageBadArgs;
-    // A zero-byte block is no image: report it like a failed allocation.
-    if (size == 0)
+    if (!ComputeLayout(width, height, channels, bits, &stride, &size) || size == 0)
         return kImageNoMemory;
     void* block = std::malloc(static_cast<size_t>(size));
     if (!block)

@@ -47,7 +47,8 @@ inline int32_t ImageBytesPerSample(int32_t bits) { return (bits + 7) / 8; }
 ImageBuffer* InitImage(ImageBuffer* image);
 
 // Frees the present block, sets the new shape and allocates an (uncleared) block.
-// Returns kImageOk or kImageNoMemory; on failure the record is left empty (all fields zero).
+// Returns kImageOk or kImageNoMemory (also for shapes without pixels or beyond the 32-bit size
+// field); on failure the record is left empty (all fields zero).
 unsigned char CreateImage(ImageBuffer* image, int32_t width, int32_t height, int32_t channels,
                           int32_t bits);
 
