@@ -4,8 +4,8 @@
 // on the interior pixels, 16 or 8 pixels at a time with SSE2. Any other radius takes the 7x7
 // window clipped to the image with a running multi-level histogram along each row, so each pixel
 // costs one window column of updates plus a short rank search instead of a selection over 49
-// values. Every path writes the element of rank n/2 of the n gathered
-// samples, exactly as a partial selection over the window would.
+// values. Every path writes the element of rank n/2 of the n gathered samples, exactly as a
+// partial selection over the window would.
 #include "engine/Median.h"
 
 #include "engine/ImageConvert.h"
@@ -17,7 +17,6 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#include <vector>
 
 namespace {
 
