@@ -51,7 +51,11 @@ Handle HostNewHandle(int32_t size)
 {
     TestHost* host = TestHost::Current();
     if (host && host->options.failNewHandle) return nullptr;
-    return host ? host->NewHandle(size) : nullptr;
+    try {
+        return host ? host->NewHandle(size) : nullptr;
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 void HostDisposeHandle(Handle h)
@@ -506,10 +510,15 @@ SPBasicSuite g_BasicSuite = {BasicAcquire, BasicRelease, BasicIsEqual, BasicAllo
 
 // ---- other procedures ---------------------------------------------------------------------------
 
+// The host's procedures are called from the plug-in's frames: nothing may unwind through them.
 OSErr HostAdvanceState()
 {
     TestHost* host = TestHost::Current();
-    return host ? host->AdvanceState() : OSErr(errPlugInHostInsufficient);
+    try {
+        return host ? host->AdvanceState() : OSErr(errPlugInHostInsufficient);
+    } catch (...) {
+        return memFullErr;
+    }
 }
 
 OSErr HostGetProperty(OSType signature, OSType key, int32_t index, intptr_t* simple, Handle* complex)
@@ -949,8 +958,10 @@ void TestHost::SetDocument(const HostDocument& doc)
 Handle TestHost::NewHandle(int32_t size)
 {
     if (size < 0) return nullptr;
+    char* data = static_cast<char*>(std::calloc(size_t(size) + 1, 1));
+    if (!data) return nullptr;
     auto* hh = new HostHandle;
-    hh->data = static_cast<char*>(std::calloc(size_t(size) + 1, 1));
+    hh->data = data;
     hh->size = size;
     hh->locks = 0;
     hh->magic = kHandleMagic;
