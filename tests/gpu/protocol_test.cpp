@@ -284,7 +284,8 @@ std::vector<uint8_t> CpuReference(const TestImage& image, const DenoiseJobParams
     return out;
 }
 
-// Mean and largest difference of two results, in levels of their depth.
+// Mean and largest difference of two results, in levels of their depth. The limits are those of
+// gpu_engine_test.cpp, which says where the two paths differ.
 void ExpectCloseToCpu(const std::vector<uint8_t>& gpu, const TestImage& image, const DenoiseJobParams& p,
                       double meanLimit, int maxLimit)
 {
@@ -335,7 +336,7 @@ TEST(GpuProtocol, GreyEightBitJobReturnsTheDenoisedPixelsWithOneStepPerOffset)
     EXPECT_EQ(o.steps, 1 + 25);
     EXPECT_TRUE(o.exited);
     EXPECT_EQ(o.exitCode, 0u);
-    ExpectCloseToCpu(o.result, s.image, s.params, 1.0, 24);
+    ExpectCloseToCpu(o.result, s.image, s.params, 1.5, 16);
 }
 
 TEST(GpuProtocol, ColourSixteenBitJobAtQualityTwoReturnsAResult)
@@ -349,7 +350,7 @@ TEST(GpuProtocol, ColourSixteenBitJobAtQualityTwoReturnsAResult)
     EXPECT_EQ(o.range, 84u);        // 169 x 1 / 2: one joint colour pass per tile
     EXPECT_EQ(o.steps, 1 + 85);
     EXPECT_EQ(o.exitCode, 0u);
-    ExpectCloseToCpu(o.result, s.image, s.params, 256.0 * 1.5, 256 * 40);
+    ExpectCloseToCpu(o.result, s.image, s.params, 64.0, 512);
 }
 
 TEST(GpuProtocol, FusionShareOfAColourJobOverTwoTilesReturnsAResult)
@@ -364,7 +365,7 @@ TEST(GpuProtocol, FusionShareOfAColourJobOverTwoTilesReturnsAResult)
     EXPECT_EQ(o.range, 2u + 3u);
     EXPECT_EQ(o.steps, 1 + 2);
     EXPECT_EQ(o.exitCode, 0u);
-    ExpectCloseToCpu(o.result, s.image, s.params, 1.5, 40);
+    ExpectCloseToCpu(o.result, s.image, s.params, 1.5, 16);
 }
 
 TEST(GpuProtocol, SequentialGreyJobOverTwoTilesStepsThroughEveryOffsetOfBoth)
@@ -376,7 +377,7 @@ TEST(GpuProtocol, SequentialGreyJobOverTwoTilesStepsThroughEveryOffsetOfBoth)
     EXPECT_EQ(o.results, 1);
     EXPECT_EQ(o.range, 2u * 24u);
     EXPECT_EQ(o.steps, 1 + 2 * 25);
-    ExpectCloseToCpu(o.result, s.image, s.params, 1.0, 24);
+    ExpectCloseToCpu(o.result, s.image, s.params, 1.5, 16);
 }
 
 TEST(GpuProtocol, CancelDuringAMultiTileJobRepliesCancelledAfterTheCurrentTile)
