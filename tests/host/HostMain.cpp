@@ -15,7 +15,8 @@
 //   --no-basic-suite  no basic suite at all
 //   --no-about        skip the about selector
 //   --no-repeat       skip the repeat run
-//   --exif <file>     serve the file's bytes as the document's EXIF property
+//   --exif <file>     serve the file's bytes as the document's EXIF property (by default the
+//                     input file's own EXIF block is served)
 //
 // Exit code 0 only when every selector succeeded and the host saw no misuse of its procedures.
 #include <windows.h>
@@ -24,6 +25,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "tests/host/TestHost.h"
 
@@ -93,11 +95,14 @@ int Run(int argc, wchar_t** argv)
 
     hpxhost::HostDocument doc;
     std::string error;
-    if (!ParseGenerated(inPath, &doc) && !hpxhost::LoadDocumentFromFile(inPath, &doc, &error)) {
+    std::vector<uint8_t> fileExif;
+    if (!ParseGenerated(inPath, &doc) && !hpxhost::LoadDocumentFromFile(inPath, &doc, &error, &fileExif)) {
         std::printf("cannot read %s: %s\n", Narrow(inPath).c_str(), error.c_str());
         return 1;
     }
-    std::printf("document: %dx%d, %d planes, %d bits\n", doc.width, doc.height, doc.planes, doc.depth);
+    if (host.options.exif.empty()) host.options.exif = fileExif;
+    std::printf("document: %dx%d, %d planes, %d bits, %u bytes of EXIF\n", doc.width, doc.height, doc.planes,
+                doc.depth, unsigned(host.options.exif.size()));
     host.SetDocument(doc);
 
     if (!host.Load(pluginPath, &error)) {

@@ -625,7 +625,8 @@ HostDocument MakeGeneratedDocument(int32_t width, int32_t height, int32_t planes
     return d;
 }
 
-bool LoadDocumentFromFile(const std::wstring& path, HostDocument* doc, std::string* error)
+bool LoadDocumentFromFile(const std::wstring& path, HostDocument* doc, std::string* error,
+                          std::vector<uint8_t>* exif)
 {
     FREE_IMAGE_FORMAT fif = FreeImage_GetFileTypeU(path.c_str(), 0);
     if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilenameU(path.c_str());
@@ -637,6 +638,19 @@ bool LoadDocumentFromFile(const std::wstring& path, HostDocument* doc, std::stri
     if (!bmp) {
         if (error) *error = "the image file cannot be read";
         return false;
+    }
+    if (exif) {
+        exif->clear();
+        FITAG* tag = nullptr;
+        if (FreeImage_GetMetadata(FIMD_EXIF_RAW, bmp, "ExifRaw", &tag) && tag && FreeImage_GetTagValue(tag)) {
+            const auto* p = static_cast<const uint8_t*>(FreeImage_GetTagValue(tag));
+            size_t n = FreeImage_GetTagLength(tag);
+            if (n >= 6 && std::memcmp(p, "Exif\0\0", 6) == 0) {
+                p += 6;
+                n -= 6;
+            }
+            exif->assign(p, p + n);
+        }
     }
     FREE_IMAGE_TYPE type = FreeImage_GetImageType(bmp);
     int planes = 0, depth = 8;

@@ -48,7 +48,10 @@ HostDocument MakeGeneratedDocument(int32_t width, int32_t height, int32_t planes
                                    uint32_t seed);
 // Image files through FreeImage: grey, RGB and RGBA at 8 or 16 bits (other files are converted
 // to 8-bit RGB). 16-bit file samples are scaled to the host's 0..32768 and back.
-bool LoadDocumentFromFile(const std::wstring& path, HostDocument* doc, std::string* error);
+// The file's EXIF block (TIFF layout, as a host keeps it for its 'EXIF' property) goes to *exif
+// when asked for and present.
+bool LoadDocumentFromFile(const std::wstring& path, HostDocument* doc, std::string* error,
+                          std::vector<uint8_t>* exif = nullptr);
 bool SaveDocumentToFile(const std::wstring& path, const HostDocument& doc, std::string* error);
 
 // ---- descriptors --------------------------------------------------------------------------------
