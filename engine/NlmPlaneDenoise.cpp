@@ -1,0 +1,926 @@
+#include "engine/NlmPlaneDenoise.h"
+
+#include "engine/GpuHook.h"
+#include "engine/ImageConvert.h"
+#include "engine/NlmKernels.h"
+#include "engine/WeightTableCache.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define HPX_NLM_SSE2 1
+#endif
+
+std::atomic<unsigned char> g_bAbort{0};
+
+// How one pass runs
+// -----------------
+// Every thread (the caller and up to 15 workers) owns a set of search offsets, dealt round-robin,
+// and its own accumulators. For each offset the distance of every pixel is the 3x3 box sum of the
+// 2x2 sums of |guide(p + d) - guide(p)| (see NlmKernels.h). Instead of building whole difference,
+// sum and distance planes per offset, each thread walks the output in bands of rows: for each
+// band and each of its offsets it computes just the half-resolution distance rows the band reads,
+// row by row through small ring buffers, and accumulates the band at once. The band's
+// accumulators, distance rows and guide rows then stay in the core's cache, and the values are
+// exactly those of the plane kernels. The 8-bit sums are 32-bit integers, the 16-bit sums 64-bit
+// integers (exactly the values doubles would hold); being exact, they do not depend on how the
+// offsets are split among threads.
+
+namespace {
+
+inline bool AbortRequested()
+{
+    return g_bAbort.load(std::memory_order_relaxed) != 0;
+}
+
+enum : int
+{
+    kMaxOffsets = 21 * 21 / 2 + 1,
+    kMinPlaneEdge = 16  // planes this narrow or low pass through unchanged
+};
+
+// The weight tables of a pass, compacted: every table of the slot is cut after its first zero
+// weight (the weights fall with the distance, so all later ones are zero too) and stored as 16-bit
+// words, and distances beyond the cut are clamped to it. The same weights, in a few hundred
+// kilobytes the core's cache holds, instead of 256 x 36 KiB looked up at random.
+struct LevelTable
+{
+    const uint16_t* pWeights;
+    uint32_t uLimit;  // index of the first zero weight (or the last entry)
+    uint32_t uBase;   // pWeights - CompactTables::pData
+
+    uint32_t Weight(uint32_t d) const { return pWeights[d < uLimit ? d : uLimit]; }
+};
+
+struct CompactTables
+{
+    LevelTable aLevels[kWeightLevels];
+    uint16_t* pData;
+};
+
+bool BuildCompactTables(CompactTables* pOut, int* const* ppTables, int iLength)
+{
+    size_t total = 0;
+    for (int l = 0; l < kWeightLevels; ++l)
+    {
+        const int* t = ppTables[l];
+        int lo = 0, hi = iLength - 1;  // find the first zero by bisection
+        if (t[hi] != 0)
+            lo = hi;
+        while (lo < hi)
+        {
+            const int mid = (lo + hi) / 2;
+            if (t[mid] == 0)
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        pOut->aLevels[l].uLimit = static_cast<uint32_t>(lo);
+        total += static_cast<size_t>(lo) + 1;
+    }
+    pOut->pData = static_cast<uint16_t*>(std::malloc(total * sizeof(uint16_t)));
+    if (pOut->pData == nullptr)
+        return false;
+    uint16_t* p = pOut->pData;
+    for (int l = 0; l < kWeightLevels; ++l)
+    {
+        const int* t = ppTables[l];
+        const uint32_t n = pOut->aLevels[l].uLimit + 1;
+        // Levels with equal tables (all of them without dynamics) share one copy.
+        if (l > 0 && pOut->aLevels[l - 1].uLimit + 1 == n &&
+            std::memcmp(ppTables[l - 1], t, n * sizeof(int)) == 0)
+        {
+            pOut->aLevels[l].pWeights = pOut->aLevels[l - 1].pWeights;
+            pOut->aLevels[l].uBase = pOut->aLevels[l - 1].uBase;
+            continue;
+        }
+        for (uint32_t d = 0; d < n; ++d)
+            p[d] = static_cast<uint16_t>(t[d]);
+        pOut->aLevels[l].pWeights = p;
+        pOut->aLevels[l].uBase = static_cast<uint32_t>(p - pOut->pData);
+        p += n;
+    }
+    return true;
+}
+
+// What every thread of a pass reads.
+struct PassShared
+{
+    const uint8_t* pGuide;     // padded guide, iPaddedW x iPaddedH, stride iPaddedW
+    const uint16_t* pValues;   // padded 16-bit values (16-bit passes), same size
+    int iPaddedW, iPaddedH;
+    int iHalfW, iHalfH;        // half-resolution size
+    int iW, iH;                // output size (even)
+    int iC;                    // pad + margin: output (y, x) sits at padded (iC + y, iC + x)
+    int iWindow;               // search window edge
+    int iBandRows;             // output rows per band (even)
+    bool b16;
+    const LevelTable* pLevels; // the 256 weight tables, compacted
+    const uint16_t* pWeights;  // their storage (LevelTable::uBase counts from here)
+};
+
+// One thread's share and memory.
+struct PassWorker
+{
+    const PassShared* pShared;
+    int aiOffsets[kMaxOffsets];
+    int iOffsets;
+    int iProgressOffsets;         // offsets of this share that advance the progress bar
+    HpxProgressTarget hProgress;  // the calling thread's record only
+
+    void* pMemory;
+    uint32_t* pBlockWeights;  // 8-bit: one weight sum per 2x2 block, (H/2) x (W/2)
+    uint32_t* pValues32;      // 8-bit: value sums, W x H
+    uint32_t* pWeights32;     // 16-bit: weight sums, W x H
+    uint64_t* pValues64;      // 16-bit: value sums, W x H
+    uint8_t* apRowB[2];       // difference rows (padded width)
+    uint16_t* apRingS[3];     // 2x2 sum rows (half width)
+    uint16_t* apRingT[3];     // horizontal 3-sums of them
+    uint16_t* pBand;          // the band's distance rows
+    int iBandCapacity;        // rows of pBand
+    uint32_t* pBandBase;      // per 2x2 block (8 bits) or pixel (16 bits) of the band: its table
+    uint16_t* pBandLimit;     //   (offset in the compact storage) and the table's cut
+    PlatformThread* pThread;
+    void* pAccumulators;        // zeroed by the thread that runs the share (pages touched there)
+    size_t uAccumulatorBytes;
+};
+
+inline size_t AlignUp(size_t n)
+{
+    return (n + 63) & ~static_cast<size_t>(63);
+}
+
+// Allocates one block for all of a worker's planes; accumulators zeroed. False when out of memory.
+bool AllocateWorker(PassWorker* pWorker, const PassShared& shared)
+{
+    const size_t pixels = static_cast<size_t>(shared.iW) * shared.iH;
+    const size_t halfRow = static_cast<size_t>(shared.iHalfW) * sizeof(uint16_t);
+    pWorker->iBandCapacity = shared.iBandRows / 2 + shared.iWindow / 2 + 4;
+    size_t accum = 0;
+    if (shared.b16)
+        accum = AlignUp(pixels * sizeof(uint32_t)) + AlignUp(pixels * sizeof(uint64_t));
+    else
+        accum = AlignUp(pixels / 4 * sizeof(uint32_t)) + AlignUp(pixels * sizeof(uint32_t));
+    const size_t bandCells = shared.b16 ? static_cast<size_t>(shared.iBandRows) * shared.iW
+                                        : static_cast<size_t>(shared.iBandRows / 2) * (shared.iW / 2);
+    const size_t rows = 2 * AlignUp(static_cast<size_t>(shared.iPaddedW)) + 6 * AlignUp(halfRow) +
+                        AlignUp(halfRow * pWorker->iBandCapacity) + AlignUp(bandCells * sizeof(uint32_t)) +
+                        AlignUp(bandCells * sizeof(uint16_t) + 16);
+    void* pMemory = std::malloc(accum + rows + 64);
+    if (pMemory == nullptr)
+        return false;
+    pWorker->pMemory = pMemory;
+    uint8_t* p = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(pMemory) + 63) & ~static_cast<uintptr_t>(63));
+    pWorker->pAccumulators = p;
+    pWorker->uAccumulatorBytes = accum;
+    if (shared.b16)
+    {
+        pWorker->pWeights32 = reinterpret_cast<uint32_t*>(p);
+        p += AlignUp(pixels * sizeof(uint32_t));
+        pWorker->pValues64 = reinterpret_cast<uint64_t*>(p);
+        p += AlignUp(pixels * sizeof(uint64_t));
+    }
+    else
+    {
+        pWorker->pBlockWeights = reinterpret_cast<uint32_t*>(p);
+        p += AlignUp(pixels / 4 * sizeof(uint32_t));
+        pWorker->pValues32 = reinterpret_cast<uint32_t*>(p);
+        p += AlignUp(pixels * sizeof(uint32_t));
+    }
+    for (int i = 0; i < 2; ++i)
+    {
+        pWorker->apRowB[i] = p;
+        p += AlignUp(static_cast<size_t>(shared.iPaddedW));
+    }
+    for (int i = 0; i < 3; ++i)
+    {
+        pWorker->apRingS[i] = reinterpret_cast<uint16_t*>(p);
+        p += AlignUp(halfRow);
+        pWorker->apRingT[i] = reinterpret_cast<uint16_t*>(p);
+        p += AlignUp(halfRow);
+    }
+    pWorker->pBand = reinterpret_cast<uint16_t*>(p);
+    p += AlignUp(halfRow * pWorker->iBandCapacity);
+    pWorker->pBandBase = reinterpret_cast<uint32_t*>(p);
+    p += AlignUp(bandCells * sizeof(uint32_t));
+    pWorker->pBandLimit = reinterpret_cast<uint16_t*>(p);
+    return true;
+}
+
+void FreeWorker(PassWorker* pWorker)
+{
+    std::free(pWorker->pMemory);
+    pWorker->pMemory = nullptr;
+}
+
+// One half-resolution row of 2x2 sums of the difference plane of offset (dy, dx): the difference
+// of a padded pixel q is |A(q + d) - A(q)| where q + d lies inside the padded guide, and A(q)
+// itself elsewhere (the cells the shifted difference leaves untouched).
+void ComputeSumRow(PassWorker* pWorker, int iHalfRow, int dy, int dx, uint16_t* pOut)
+{
+    const PassShared& s = *pWorker->pShared;
+    const int wp = s.iPaddedW;
+    const int xs = dx < 0 ? -dx : 0;
+    const int xe = dx > 0 ? wp - dx : wp;
+    const uint8_t* apRows[2];
+    for (int i = 0; i < 2; ++i)
+    {
+        const int qy = 2 * iHalfRow + i;
+        const uint8_t* pRow = s.pGuide + static_cast<ptrdiff_t>(qy) * wp;
+        if (qy + dy < 0 || qy + dy >= s.iPaddedH)
+        {
+            apRows[i] = pRow;
+            continue;
+        }
+        uint8_t* pB = pWorker->apRowB[i];
+        const uint8_t* pShifted = pRow + static_cast<ptrdiff_t>(dy) * wp + dx;
+        if (xs > 0)
+            std::memcpy(pB, pRow, static_cast<size_t>(xs));
+        AbsDiffRow(pB + xs, pShifted + xs, pRow + xs, xe - xs);
+        if (xe < wp)
+            std::memcpy(pB + xe, pRow + xe, static_cast<size_t>(wp - xe));
+        apRows[i] = pB;
+    }
+    Sum2x2Row(pOut, apRows[0], apRows[1], s.iHalfW);
+}
+
+// Fills the band buffer with the distance rows iFirst..iLast (half resolution) of offset (dy, dx):
+// 3x3 box sums of the 2x2 sums in the interior, the 2x2 sums themselves on the border cells.
+void ComputeDistanceRows(PassWorker* pWorker, int iFirst, int iLast, int dy, int dx)
+{
+    const PassShared& s = *pWorker->pShared;
+    const int hh = s.iHalfH;
+    const int wh = s.iHalfW;
+    int iComputed = (iFirst > 0 ? iFirst - 1 : 0) - 1;  // last sum row computed
+    auto computeUpTo = [&](int iRow) {
+        if (iRow > hh - 1)
+            iRow = hh - 1;
+        while (iComputed < iRow)
+        {
+            ++iComputed;
+            uint16_t* pS = pWorker->apRingS[iComputed % 3];
+            ComputeSumRow(pWorker, iComputed, dy, dx, pS);
+            BoxRow3(pWorker->apRingT[iComputed % 3], pS, wh);
+        }
+    };
+    for (int y = iFirst; y <= iLast; ++y)
+    {
+        computeUpTo(y + 1);
+        uint16_t* pOut = pWorker->pBand + static_cast<ptrdiff_t>(y - iFirst) * wh;
+        const uint16_t* pS = pWorker->apRingS[y % 3];
+        if (y == 0 || y == hh - 1)
+        {
+            std::memcpy(pOut, pS, static_cast<size_t>(wh) * sizeof(uint16_t));
+            continue;
+        }
+        pOut[0] = pS[0];
+        pOut[wh - 1] = pS[wh - 1];
+        AddRows3(pOut, pWorker->apRingT[(y - 1) % 3], pWorker->apRingT[y % 3], pWorker->apRingT[(y + 1) % 3], 1,
+                 wh - 1);
+    }
+}
+
+// Looks up, for each cell of the band, the table of its guide level once for all offsets.
+void PrepareBandTables(PassWorker* pWorker, int y0, int y1)
+{
+    const PassShared& s = *pWorker->pShared;
+    const int step = s.b16 ? 1 : 2;
+    const int cols = s.iW / step;
+    uint32_t* pBase = pWorker->pBandBase;
+    uint16_t* pLimit = pWorker->pBandLimit;
+    for (int y = y0; y < y1; y += step)
+    {
+        const uint8_t* pLevel = s.pGuide + static_cast<ptrdiff_t>(s.iC + y) * s.iPaddedW + s.iC;
+        for (int b = 0; b < cols; ++b, ++pBase, ++pLimit)
+        {
+            const LevelTable& t = s.pLevels[pLevel[step * b]];
+            *pBase = t.uBase;
+            *pLimit = static_cast<uint16_t>(t.uLimit);
+        }
+    }
+}
+
+// Accumulates offset (dy, dx) over output rows y0..y1-1 of an 8-bit pass, per 2x2 block.
+void AccumulateBand8(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, int dx)
+{
+    const PassShared& s = *pWorker->pShared;
+    const int wp = s.iPaddedW;
+    const int wh = s.iHalfW;
+    const int c = s.iC;
+    const int blocks = s.iW / 2;
+    const bool bCentre = dy == 0 && dx == 0;
+    const uint16_t* pWeights = s.pWeights;
+    for (int y = y0; y < y1; y += 2)
+    {
+        const int rowP = c + y;
+        const uint16_t* pDp = pWorker->pBand + static_cast<ptrdiff_t>((rowP >> 1) - iFirst) * wh + (c >> 1);
+        const uint16_t* pDm = pWorker->pBand + static_cast<ptrdiff_t>(((rowP - dy) >> 1) - iFirst) * wh + ((c - dx) >> 1);
+        const uint32_t* pBase = pWorker->pBandBase + static_cast<ptrdiff_t>((y - y0) / 2) * blocks;
+        const uint16_t* pLimit = pWorker->pBandLimit + static_cast<ptrdiff_t>((y - y0) / 2) * blocks;
+        const uint8_t* apPlus[2];
+        const uint8_t* apMinus[2];
+        uint32_t* apSums[2];
+        for (int i = 0; i < 2; ++i)
+        {
+            apPlus[i] = s.pGuide + static_cast<ptrdiff_t>(rowP + i + dy) * wp + c + dx;
+            apMinus[i] = s.pGuide + static_cast<ptrdiff_t>(rowP + i - dy) * wp + c - dx;
+            apSums[i] = pWorker->pValues32 + static_cast<ptrdiff_t>(y + i) * s.iW;
+        }
+        uint32_t* pBlockWeights = pWorker->pBlockWeights + static_cast<ptrdiff_t>(y / 2) * blocks;
+        int b = 0;
+#ifdef HPX_NLM_SSE2
+        const __m128i zero = _mm_setzero_si128();
+        alignas(16) uint32_t aIdx[8];
+        for (; b + 8 <= blocks; b += 8)
+        {
+            // Table indices: base of the block's table + min(distance, the table's cut).
+            const __m128i lim = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pLimit + b));
+            const __m128i base0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pBase + b));
+            const __m128i base1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pBase + b + 4));
+            const __m128i dp = _mm_min_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pDp + b)), lim);
+            _mm_store_si128(reinterpret_cast<__m128i*>(aIdx), _mm_add_epi32(base0, _mm_unpacklo_epi16(dp, zero)));
+            _mm_store_si128(reinterpret_cast<__m128i*>(aIdx + 4), _mm_add_epi32(base1, _mm_unpackhi_epi16(dp, zero)));
+            __m128i g = _mm_cvtsi32_si128(pWeights[aIdx[0]]);
+            g = _mm_insert_epi16(g, pWeights[aIdx[1]], 1);
+            g = _mm_insert_epi16(g, pWeights[aIdx[2]], 2);
+            g = _mm_insert_epi16(g, pWeights[aIdx[3]], 3);
+            g = _mm_insert_epi16(g, pWeights[aIdx[4]], 4);
+            g = _mm_insert_epi16(g, pWeights[aIdx[5]], 5);
+            g = _mm_insert_epi16(g, pWeights[aIdx[6]], 6);
+            g = _mm_insert_epi16(g, pWeights[aIdx[7]], 7);
+            __m128i h = zero;
+            if (!bCentre)
+            {
+                const __m128i dm = _mm_min_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pDm + b)), lim);
+                _mm_store_si128(reinterpret_cast<__m128i*>(aIdx), _mm_add_epi32(base0, _mm_unpacklo_epi16(dm, zero)));
+                _mm_store_si128(reinterpret_cast<__m128i*>(aIdx + 4), _mm_add_epi32(base1, _mm_unpackhi_epi16(dm, zero)));
+                h = _mm_cvtsi32_si128(pWeights[aIdx[0]]);
+                h = _mm_insert_epi16(h, pWeights[aIdx[1]], 1);
+                h = _mm_insert_epi16(h, pWeights[aIdx[2]], 2);
+                h = _mm_insert_epi16(h, pWeights[aIdx[3]], 3);
+                h = _mm_insert_epi16(h, pWeights[aIdx[4]], 4);
+                h = _mm_insert_epi16(h, pWeights[aIdx[5]], 5);
+                h = _mm_insert_epi16(h, pWeights[aIdx[6]], 6);
+                h = _mm_insert_epi16(h, pWeights[aIdx[7]], 7);
+            }
+            const __m128i gh = _mm_add_epi16(g, h);
+            __m128i* pW = reinterpret_cast<__m128i*>(pBlockWeights + b);
+            _mm_storeu_si128(pW, _mm_add_epi32(_mm_loadu_si128(pW), _mm_unpacklo_epi16(gh, zero)));
+            _mm_storeu_si128(pW + 1, _mm_add_epi32(_mm_loadu_si128(pW + 1), _mm_unpackhi_epi16(gh, zero)));
+            // Per pixel g x value(P + d) + h x value(P - d): the two weights of a block interleaved
+            // with the two values of each of its pixels, multiplied and paired by pmaddwd.
+            const __m128i ghLo = _mm_unpacklo_epi16(g, h);
+            const __m128i ghHi = _mm_unpackhi_epi16(g, h);
+            const __m128i w0 = _mm_unpacklo_epi32(ghLo, ghLo);
+            const __m128i w1 = _mm_unpackhi_epi32(ghLo, ghLo);
+            const __m128i w2 = _mm_unpacklo_epi32(ghHi, ghHi);
+            const __m128i w3 = _mm_unpackhi_epi32(ghHi, ghHi);
+            for (int i = 0; i < 2; ++i)
+            {
+                const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(apPlus[i] + 2 * b));
+                const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(apMinus[i] + 2 * b));
+                const __m128i v1Lo = _mm_unpacklo_epi8(v1, zero);
+                const __m128i v1Hi = _mm_unpackhi_epi8(v1, zero);
+                const __m128i v2Lo = _mm_unpacklo_epi8(v2, zero);
+                const __m128i v2Hi = _mm_unpackhi_epi8(v2, zero);
+                __m128i* pS = reinterpret_cast<__m128i*>(apSums[i] + 2 * b);
+                const __m128i p0 = _mm_madd_epi16(_mm_unpacklo_epi16(v1Lo, v2Lo), w0);
+                const __m128i p1 = _mm_madd_epi16(_mm_unpackhi_epi16(v1Lo, v2Lo), w1);
+                const __m128i p2 = _mm_madd_epi16(_mm_unpacklo_epi16(v1Hi, v2Hi), w2);
+                const __m128i p3 = _mm_madd_epi16(_mm_unpackhi_epi16(v1Hi, v2Hi), w3);
+                _mm_storeu_si128(pS, _mm_add_epi32(_mm_loadu_si128(pS), p0));
+                _mm_storeu_si128(pS + 1, _mm_add_epi32(_mm_loadu_si128(pS + 1), p1));
+                _mm_storeu_si128(pS + 2, _mm_add_epi32(_mm_loadu_si128(pS + 2), p2));
+                _mm_storeu_si128(pS + 3, _mm_add_epi32(_mm_loadu_si128(pS + 3), p3));
+            }
+        }
+#endif
+        for (; b < blocks; ++b)
+        {
+            const uint32_t lim = pLimit[b];
+            const uint16_t* t = pWeights + pBase[b];
+            const uint32_t g = t[pDp[b] < lim ? pDp[b] : lim];
+            const uint32_t h = bCentre ? 0u : t[pDm[b] < lim ? pDm[b] : lim];
+            pBlockWeights[b] += g + h;
+            for (int i = 0; i < 2; ++i)
+            {
+                apSums[i][2 * b] += g * apPlus[i][2 * b] + h * apMinus[i][2 * b];
+                apSums[i][2 * b + 1] += g * apPlus[i][2 * b + 1] + h * apMinus[i][2 * b + 1];
+            }
+        }
+    }
+}
+
+// Accumulates offset (dy, dx) over output rows y0..y1-1 of a 16-bit pass, per pixel.
+void AccumulateBand16(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, int dx)
+{
+    const PassShared& s = *pWorker->pShared;
+    const int wp = s.iPaddedW;
+    const int wh = s.iHalfW;
+    const int c = s.iC;
+    const int w = s.iW;
+    const bool bCentre = dy == 0 && dx == 0;
+    const uint16_t* pWeights = s.pWeights;
+    for (int y = y0; y < y1; ++y)
+    {
+        const int rowP = c + y;
+        const uint16_t* pDp = pWorker->pBand + static_cast<ptrdiff_t>((rowP >> 1) - iFirst) * wh;
+        const uint16_t* pDm = pWorker->pBand + static_cast<ptrdiff_t>(((rowP - dy) >> 1) - iFirst) * wh;
+        const uint32_t* pBase = pWorker->pBandBase + static_cast<ptrdiff_t>(y - y0) * w;
+        const uint16_t* pLimit = pWorker->pBandLimit + static_cast<ptrdiff_t>(y - y0) * w;
+        const uint16_t* pPlus = s.pValues + static_cast<ptrdiff_t>(rowP + dy) * wp + c + dx;
+        const uint16_t* pMinus = s.pValues + static_cast<ptrdiff_t>(rowP - dy) * wp + c - dx;
+        uint32_t* pW = pWorker->pWeights32 + static_cast<ptrdiff_t>(y) * w;
+        uint64_t* pV = pWorker->pValues64 + static_cast<ptrdiff_t>(y) * w;
+        if (bCentre)
+        {
+            for (int x = 0; x < w; ++x)
+            {
+                const uint32_t lim = pLimit[x];
+                const uint32_t dp = pDp[(c + x) >> 1];
+                const uint32_t g = pWeights[pBase[x] + (dp < lim ? dp : lim)];
+                pW[x] += g;
+                pV[x] += static_cast<uint64_t>(g * pPlus[x]);
+            }
+            continue;
+        }
+        for (int x = 0; x < w; ++x)
+        {
+            const uint32_t lim = pLimit[x];
+            const uint16_t* t = pWeights + pBase[x];
+            const uint32_t dp = pDp[(c + x) >> 1];
+            const uint32_t dm = pDm[(c + x - dx) >> 1];
+            const uint32_t g = t[dp < lim ? dp : lim];
+            const uint32_t h = t[dm < lim ? dm : lim];
+            pW[x] += g + h;
+            pV[x] += static_cast<uint64_t>(g * pPlus[x] + h * pMinus[x]);
+        }
+    }
+}
+
+// Runs a worker's share, band by band. Returns false when the pass was aborted.
+bool RunShare(PassWorker* pWorker)
+{
+    const PassShared& s = *pWorker->pShared;
+    const int w = s.iWindow;
+    const int bands = (s.iH + s.iBandRows - 1) / s.iBandRows;
+    int iStepsDone = 0;
+    std::memset(pWorker->pAccumulators, 0, pWorker->uAccumulatorBytes);
+    for (int band = 0; band < bands; ++band)
+    {
+        const int y0 = band * s.iBandRows;
+        const int y1 = y0 + s.iBandRows < s.iH ? y0 + s.iBandRows : s.iH;
+        const int yLast = s.b16 ? y1 - 1 : y1 - 2;  // last row whose distances are read
+        PrepareBandTables(pWorker, y0, y1);
+        for (int i = 0; i < pWorker->iOffsets; ++i)
+        {
+            const int k = pWorker->aiOffsets[i];
+            const int dy = k / w - w / 2;
+            const int dx = k % w - w / 2;
+            const int a0 = (s.iC + y0) >> 1, a1 = (s.iC + y0 - dy) >> 1;
+            const int b0 = (s.iC + yLast) >> 1, b1 = (s.iC + yLast - dy) >> 1;
+            const int iFirst = a0 < a1 ? a0 : a1;
+            const int iLast = b0 > b1 ? b0 : b1;
+            ComputeDistanceRows(pWorker, iFirst, iLast, dy, dx);
+            if (s.b16)
+                AccumulateBand16(pWorker, y0, y1, iFirst, dy, dx);
+            else
+                AccumulateBand8(pWorker, y0, y1, iFirst, dy, dx);
+        }
+        // One progress step per offset of the own share, spread over the bands.
+        if (pWorker->hProgress != nullptr && pWorker->iProgressOffsets > 0)
+        {
+            const int iTarget = static_cast<int>(static_cast<long long>(pWorker->iProgressOffsets) * (band + 1) / bands);
+            for (; iStepsDone < iTarget; ++iStepsDone)
+                ProgressStep(pWorker->hProgress);
+        }
+        if (AbortRequested())
+            return false;
+    }
+    return true;
+}
+
+unsigned int WorkerThreadProc(void* pArg)
+{
+    RunShare(static_cast<PassWorker*>(pArg));
+    return 0;
+}
+
+// Sums of every share for output rows y0..y1-1 (even y0), normalised into dst:
+// trunc(0.5 + value sum / weight sum), clamped to the depth's maximum.
+struct NormalizeJob
+{
+    const PassWorker* pWorkers;
+    int n;
+    ImageBuffer* pDst;
+    int y0, y1;
+    PlatformThread* pThread;
+};
+
+void NormalizeRows(const NormalizeJob& job)
+{
+    const PassShared& s = *job.pWorkers[0].pShared;
+    const int w = s.iW;
+    const PassWorker* apShares[kNlmMaxThreads];
+    int shares = 0;
+    for (int t = 0; t < job.n; ++t)
+        if (job.pWorkers[t].pMemory != nullptr)
+            apShares[shares++] = &job.pWorkers[t];
+    if (s.b16)
+    {
+        const int bits = job.pDst->m_iBits > 16 ? 16 : job.pDst->m_iBits;
+        const double dMax = static_cast<double>((1 << bits) - 1);
+        for (int y = job.y0; y < job.y1; ++y)
+        {
+            uint16_t* pRow = reinterpret_cast<uint16_t*>(static_cast<uint8_t*>(job.pDst->m_pData) +
+                                                         static_cast<ptrdiff_t>(y) * job.pDst->m_iStride);
+            const size_t o = static_cast<size_t>(y) * w;
+            for (int x = 0; x < w; ++x)
+            {
+                uint32_t ws = 0;
+                uint64_t vs = 0;
+                for (int t = 0; t < shares; ++t)
+                {
+                    ws += apShares[t]->pWeights32[o + x];
+                    vs += apShares[t]->pValues64[o + x];
+                }
+                double v = 0.5 + static_cast<double>(vs) / static_cast<double>(ws);
+                if (v > dMax)
+                    v = dMax;
+                pRow[x] = static_cast<uint16_t>(static_cast<int>(v));
+            }
+        }
+        return;
+    }
+    const int blocks = w / 2;
+    uint32_t aWeights[2048];
+    for (int y = job.y0; y < job.y1; y += 2)
+    {
+        for (int b0 = 0; b0 < blocks; b0 += 2048)
+        {
+            const int bn = blocks - b0 < 2048 ? blocks - b0 : 2048;
+            const size_t ob = static_cast<size_t>(y / 2) * blocks + b0;
+            for (int b = 0; b < bn; ++b)
+            {
+                uint32_t ws = 0;
+                for (int t = 0; t < shares; ++t)
+                    ws += apShares[t]->pBlockWeights[ob + b];
+                aWeights[b] = ws;
+            }
+            for (int i = 0; i < 2 && y + i < job.y1; ++i)
+            {
+                uint8_t* pRow = static_cast<uint8_t*>(job.pDst->m_pData) + static_cast<ptrdiff_t>(y + i) * job.pDst->m_iStride;
+                const size_t o = static_cast<size_t>(y + i) * w + 2 * b0;
+                for (int x = 0; x < 2 * bn; ++x)
+                {
+                    uint32_t vs = 0;
+                    for (int t = 0; t < shares; ++t)
+                        vs += apShares[t]->pValues32[o + x];
+                    double v = 0.5 + static_cast<double>(vs) / static_cast<double>(aWeights[x >> 1]);
+                    if (v > 255.0)
+                        v = 255.0;
+                    pRow[2 * b0 + x] = static_cast<uint8_t>(static_cast<int>(v));
+                }
+            }
+        }
+    }
+}
+
+unsigned int NormalizeThreadProc(void* pArg)
+{
+    NormalizeRows(*static_cast<const NormalizeJob*>(pArg));
+    return 0;
+}
+
+// Makes a padded copy of a one-channel plane: pad samples of mirror on every side.
+bool MakePaddedPlane(ImageBuffer* pOut, const ImageBuffer* pPlane, int pad)
+{
+    InitImage(pOut);
+    if (CreateImage(pOut, pPlane->m_iWidth + 2 * pad, pPlane->m_iHeight + 2 * pad, 1, pPlane->m_iBits) != kImageOk)
+        return false;
+    CopyImageRect(pOut, pPlane, pad, pad, 0, 0, pPlane->m_iWidth, pPlane->m_iHeight);
+    if (pPlane->m_iBits == 8)
+        MirrorPadPlane8(pOut, pad);
+    else
+        MirrorPadPlane16(pOut, pad);
+    return true;
+}
+
+// The four drivers share this body: the thread count and the depth select the variant.
+unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide, double dStrength,
+                      int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg, int iThreads, bool b16)
+{
+    const int w = src->m_iWidth;
+    const int h = src->m_iHeight;
+    if (w <= kMinPlaneEdge || h <= kMinPlaneEdge)
+    {
+        CopyImagePixels(dst, src);
+        return kImageOk;
+    }
+    const int r = NlmPadRadius(w, h);
+    int** ppTables = AcquireWeightTables(dDynamics2, std::pow(dStrength, 3.5));
+    if (ppTables == nullptr)
+        return 1;
+
+    CompactTables compact;
+    if (!BuildCompactTables(&compact, ppTables, kWeightPatchKey * kWeightPatchKey * 256))
+        return kImageNoMemory;
+
+    const int pad = r + 3;
+    ImageBuffer paddedGuide;
+    ImageBuffer paddedValues;
+    InitImage(&paddedValues);
+    if (!MakePaddedPlane(&paddedGuide, guide, pad) || (b16 && !MakePaddedPlane(&paddedValues, src, pad)))
+    {
+        ReleaseImage(&paddedGuide);
+        ReleaseImage(&paddedValues);
+        std::free(compact.pData);
+        return kImageNoMemory;
+    }
+
+    PassShared shared;
+    shared.pGuide = static_cast<const uint8_t*>(paddedGuide.m_pData);
+    shared.pValues = b16 ? static_cast<const uint16_t*>(paddedValues.m_pData) : nullptr;
+    shared.iPaddedW = paddedGuide.m_iWidth;
+    shared.iPaddedH = paddedGuide.m_iHeight;
+    shared.iHalfW = shared.iPaddedW / 2;
+    shared.iHalfH = shared.iPaddedH / 2;
+    shared.iW = w;
+    shared.iH = h;
+    shared.iC = pad;  // pad 3 plus margin r
+    shared.iWindow = NlmSearchWindow(iQuality);
+    // Bands of about 160 KiB of value sums keep a band's working set in the core's cache.
+    int iBand = (160 * 1024 / (w * 4)) & ~1;
+    shared.iBandRows = iBand < 16 ? 16 : (iBand > 256 ? 256 : iBand);
+    shared.b16 = b16;
+    shared.pLevels = compact.aLevels;
+    shared.pWeights = compact.pData;
+
+    const int n = iThreads < 1 ? 1 : (iThreads > kNlmMaxThreads ? kNlmMaxThreads : iThreads);
+    const int iOffsetCount = NlmOffsetCount(iQuality);
+    PassWorker* aWorkers = static_cast<PassWorker*>(std::calloc(static_cast<size_t>(n), sizeof(PassWorker)));
+    if (aWorkers == nullptr)
+    {
+        ReleaseImage(&paddedGuide);
+        ReleaseImage(&paddedValues);
+        std::free(compact.pData);
+        return kImageNoMemory;
+    }
+    for (int t = 0; t < n; ++t)
+    {
+        aWorkers[t].pShared = &shared;
+        for (int k = t; k < iOffsetCount; k += n)
+            aWorkers[t].aiOffsets[aWorkers[t].iOffsets++] = k;
+    }
+    PassWorker& self = aWorkers[0];
+    self.iProgressOffsets = self.iOffsets;
+    self.hProgress = hProgressDlg;
+
+    unsigned char result = kImageOk;
+    if (!AllocateWorker(&self, shared))
+        result = kImageNoMemory;
+    else
+    {
+        // Start the workers. A share whose memory or thread cannot be had is run by this thread.
+        for (int t = 1; t < n; ++t)
+        {
+            PassWorker& worker = aWorkers[t];
+            if (AllocateWorker(&worker, shared))
+                worker.pThread = PlatformStartThread(WorkerThreadProc, &worker);
+            if (worker.pThread == nullptr)
+            {
+                FreeWorker(&worker);
+                for (int i = 0; i < worker.iOffsets; ++i)
+                    self.aiOffsets[self.iOffsets++] = worker.aiOffsets[i];
+                worker.iOffsets = 0;
+            }
+        }
+        RunShare(&self);
+        // Every worker must have ended before its planes are read or freed: no time-out.
+        for (int t = 1; t < n; ++t)
+        {
+            if (aWorkers[t].pThread != nullptr)
+            {
+                PlatformJoinThread(aWorkers[t].pThread, kPlatformWaitForever);
+                PlatformCloseThread(aWorkers[t].pThread);
+                aWorkers[t].pThread = nullptr;
+            }
+        }
+
+        if (!AbortRequested())
+        {
+            // Add up the shares and normalise, rows split among threads again.
+            NormalizeJob aJobs[kNlmMaxThreads];
+            const int rowsPer = ((h + n - 1) / n + 1) & ~1;
+            int jobs = 0;
+            for (int y = 0; y < h && jobs < n; y += rowsPer, ++jobs)
+            {
+                aJobs[jobs].pWorkers = aWorkers;
+                aJobs[jobs].n = n;
+                aJobs[jobs].pDst = dst;
+                aJobs[jobs].y0 = y;
+                aJobs[jobs].y1 = y + rowsPer < h ? y + rowsPer : h;
+                aJobs[jobs].pThread = nullptr;
+            }
+            for (int j = 1; j < jobs; ++j)
+                aJobs[j].pThread = PlatformStartThread(NormalizeThreadProc, &aJobs[j]);
+            NormalizeRows(aJobs[0]);
+            for (int j = 1; j < jobs; ++j)
+            {
+                if (aJobs[j].pThread == nullptr)
+                    NormalizeRows(aJobs[j]);
+                else
+                {
+                    PlatformJoinThread(aJobs[j].pThread, kPlatformWaitForever);
+                    PlatformCloseThread(aJobs[j].pThread);
+                }
+            }
+        }
+    }
+
+    for (int t = 0; t < n; ++t)
+        FreeWorker(&aWorkers[t]);
+    std::free(aWorkers);
+    std::free(compact.pData);
+    ReleaseImage(&paddedGuide);
+    ReleaseImage(&paddedValues);
+    return result;
+}
+
+inline int ClampThreads(int iThreads)
+{
+    return iThreads < 1 ? 1 : (iThreads > kNlmMaxThreads ? kNlmMaxThreads : iThreads);
+}
+
+} // namespace
+
+unsigned char NlmPlaneDenoiseCpu(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide,
+                                 double dStrength, int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg)
+{
+    return RunPass(dst, src, guide, dStrength, iQuality, dDynamics2, hProgressDlg, 1, false);
+}
+
+unsigned char NlmPlaneDenoiseCpuMt(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide,
+                                   double dStrength, int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg,
+                                   int iThreads)
+{
+    return RunPass(dst, src, guide, dStrength, iQuality, dDynamics2, hProgressDlg, ClampThreads(iThreads), false);
+}
+
+unsigned char NlmPlaneDenoiseCpu16(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide,
+                                   double dStrength, int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg)
+{
+    return RunPass(dst, src, guide, dStrength, iQuality, dDynamics2, hProgressDlg, 1, true);
+}
+
+unsigned char NlmPlaneDenoiseCpuMt16(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide,
+                                     double dStrength, int iQuality, double dDynamics2,
+                                     HpxProgressTarget hProgressDlg, int iThreads)
+{
+    return RunPass(dst, src, guide, dStrength, iQuality, dDynamics2, hProgressDlg, ClampThreads(iThreads), true);
+}
+
+void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int iQuality, double dDynamics,
+                     HpxProgressTarget hProgressDlg, bool bGpu, int iThreads)
+{
+    if (dst == nullptr || src == nullptr || src->m_pData == nullptr)
+        return;
+    if (dst == src)
+    {
+        // In place: denoise into a temporary and copy the result over the plane.
+        ImageBuffer result;
+        InitImage(&result);
+        if (CopyImageLayout(&result, src) != kImageOk)
+            return;
+        NlmPlaneDenoise(&result, src, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads);
+        if (result.m_pData != nullptr && src->m_pData != nullptr)
+            CopyImagePixels(src, &result);
+        ReleaseImage(&result);
+        return;
+    }
+    const int w = src->m_iWidth;
+    const int h = src->m_iHeight;
+    const int bits = src->m_iBits;
+    if (src->m_iChannels != 1 || bits < 8 || bits > 16 || w <= 0 || h <= 0)
+    {
+        // Not a plane this pass handles: hand the input back.
+        if (dst->m_pData != nullptr)
+            CopyImagePixels(dst, src);
+        return;
+    }
+
+    // 1. The destination's shape comes back unchanged (the source's, when it had none).
+    ImageBuffer kept = *dst;
+    if (kept.m_iWidth <= 0 || kept.m_iHeight <= 0 || kept.m_iChannels <= 0 || kept.m_iBits <= 0)
+    {
+        kept.m_iWidth = w;
+        kept.m_iHeight = h;
+        kept.m_iChannels = 1;
+        kept.m_iBits = bits;
+    }
+
+    // 2.-3. Even-sized zero-padded copy, output plane and 8-bit guide.
+    const int we = w + (w & 1);
+    const int he = h + (h & 1);
+    ImageBuffer padded, output, guide;
+    InitImage(&padded);
+    InitImage(&output);
+    InitImage(&guide);
+    bool bOk = CreateImage(&padded, we, he, 1, bits) == kImageOk && CreateImage(&output, we, he, 1, bits) == kImageOk;
+    if (bOk)
+    {
+        FillImageBytes(&padded, 0);
+        CopyImageRect(&padded, src, 0, 0, 0, 0, w, h);
+        bOk = CopyImageLayout(&guide, &padded) == kImageOk;
+    }
+    if (bOk)
+    {
+        CopyImagePixels(&guide, &padded);
+        if (bits != 8)
+        {
+            const unsigned char conv = ConvertImage(&guide, 8, 1);
+            if (conv == kImageBadArgs && guide.m_pData != nullptr && guide.m_iBits != 8)
+            {
+                // A depth between 9 and 15: keep its top eight bits.
+                ImageBuffer narrow;
+                InitImage(&narrow);
+                bOk = CreateImage(&narrow, we, he, 1, 8) == kImageOk;
+                if (bOk)
+                {
+                    const uint16_t* pIn = static_cast<const uint16_t*>(guide.m_pData);
+                    uint8_t* pOut = static_cast<uint8_t*>(narrow.m_pData);
+                    const int shift = guide.m_iBits - 8;
+                    for (int i = 0; i < we * he; ++i)
+                    {
+                        const int v = pIn[i] >> shift;
+                        pOut[i] = static_cast<uint8_t>(v > 255 ? 255 : v);
+                    }
+                }
+                ReleaseImage(&guide);
+                guide = narrow;
+            }
+            else
+                bOk = conv == kImageOk;
+        }
+        bOk = bOk && guide.m_pData != nullptr && guide.m_iBits == 8;
+    }
+    if (!bOk)
+    {
+        // Out of memory before the pass: the input is handed back untouched.
+        ReleaseImage(&padded);
+        ReleaseImage(&output);
+        ReleaseImage(&guide);
+        if (dst->m_pData != nullptr)
+            CopyImagePixels(dst, src);
+        return;
+    }
+
+    // 4. The caller's blocks are not needed while the pass runs.
+    ReleaseImage(dst);
+    ReleaseImage(src);
+
+    // 5.-6. The pass.
+    const double dDynamics2 = 2.0 * dDynamics;
+    unsigned char result;
+    if (bGpu)
+        result = GpuHookNlmPlaneDenoise(&output, &padded, &guide, iQuality, hProgressDlg, dStrength, dDynamics2);
+    else if (bits == 8)
+        result = ClampThreads(iThreads) == 1
+                     ? NlmPlaneDenoiseCpu(&output, &padded, &guide, dStrength, iQuality, dDynamics2, hProgressDlg)
+                     : NlmPlaneDenoiseCpuMt(&output, &padded, &guide, dStrength, iQuality, dDynamics2,
+                                            hProgressDlg, ClampThreads(iThreads));
+    else
+    {
+        const double dStrength16 = std::trunc(dStrength);
+        result = ClampThreads(iThreads) == 1
+                     ? NlmPlaneDenoiseCpu16(&output, &padded, &guide, dStrength16, iQuality, dDynamics2, hProgressDlg)
+                     : NlmPlaneDenoiseCpuMt16(&output, &padded, &guide, dStrength16, iQuality, dDynamics2,
+                                              hProgressDlg, ClampThreads(iThreads));
+    }
+
+    // 7. Give both records their blocks back: src its own pixels, dst the result, or the input
+    // when the pass was cancelled or could not run.
+    const bool bHaveSource = CreateImage(src, w, h, 1, bits) == kImageOk;
+    if (bHaveSource && padded.m_pData != nullptr)
+        CopyImageRect(src, &padded, 0, 0, 0, 0, w, h);
+    if (CreateImage(dst, kept.m_iWidth, kept.m_iHeight, kept.m_iChannels, kept.m_iBits) == kImageOk)
+    {
+        const bool bFailed = AbortRequested() || result != kImageOk || output.m_pData == nullptr;
+        const ImageBuffer* pFrom = bFailed ? &padded : &output;
+        const int cw = kept.m_iWidth < w ? kept.m_iWidth : w;
+        const int ch = kept.m_iHeight < h ? kept.m_iHeight : h;
+        if (pFrom->m_pData != nullptr && kept.m_iChannels == 1 &&
+            ImageBytesPerSample(kept.m_iBits) == ImageBytesPerSample(bits))
+            CopyImageRect(dst, pFrom, 0, 0, 0, 0, cw, ch);
+        else if (bHaveSource)
+            CopyImagePixels(dst, src);
+    }
+
+    // 8.
+    ReleaseImage(&padded);
+    ReleaseImage(&output);
+    ReleaseImage(&guide);
+}
