@@ -7,6 +7,7 @@
 #include "engine/ImageBuffer.h"
 #include "plugin/HostBridge.h"
 #include "ui/ControlSkin.h"
+#include "ui/DockerPanel.h"
 
 FilterRecord* g_pFilterRecord = nullptr;
 intptr_t* g_pData = nullptr;
@@ -310,8 +311,7 @@ void DoContinue()
 
 void DoFinish()
 {
-    // The docker panel's window class goes with the filter run that registered it.
-    UnregisterClassW(L"DockerWindow1", GetPluginInstance(0));
+    UnregisterDockerWindowClass();
     FreeSkinBrushes();
     if (LockHandles() == noErr) {
         WriteScriptParameters();
