@@ -115,11 +115,65 @@ void MakePyramidKernel(float kernel[5][5])
             kernel[u][v] = kPyramidTaps[u] * kPyramidTaps[v];
 }
 
-void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int inH,
-                   const float kernel[5][5])
+namespace {
+
+// One-dimensional taps of the separable 5 x 5 kernel (its row sums: the kernel is an outer product).
+void KernelTaps(const float kernel[5][5], float k1[5])
 {
-    if (outW < 5 || outH < 5 || inW < 5 || inH < 5)
-        return;
+    for (int u = 0; u < 5; ++u)
+        k1[u] = kernel[u][0] + kernel[u][1] + kernel[u][2] + kernel[u][3] + kernel[u][4];
+}
+
+// The samples of the smaller level that an EXPAND output position reads along one axis: the even
+// positions of its 5-wide window, halved, with their taps.
+struct ExpandAxisTaps
+{
+    int count;
+    int index[3];
+    int k[3];
+};
+
+ExpandAxisTaps MakeExpandTaps(int position, int size, int inSize)
+{
+    ExpandAxisTaps t{};
+    const int start = ExpandWindowStart(position, size);
+    int end = start + 5;
+    if (end > 2 * inSize)
+        end = 2 * inSize;
+    for (int m = start; m < end; ++m)
+        if ((m & 1) == 0 && t.count < 3)
+        {
+            t.index[t.count] = m / 2;
+            t.k[t.count] = m - start;
+            ++t.count;
+        }
+    return t;
+}
+
+// EXPAND straight from the 5 x 5 kernel, without work memory.
+void ExpandDirect(float* out, int outW, int outH, const float* in, int inW, int inH, const float kernel[5][5])
+{
+    for (int r = 0; r < outH; ++r)
+    {
+        const ExpandAxisTaps rt = MakeExpandTaps(r, outH, inH);
+        float* o = out + static_cast<size_t>(r) * outW;
+        for (int c = 0; c < outW; ++c)
+        {
+            const ExpandAxisTaps ct = MakeExpandTaps(c, outW, inW);
+            float sum = 0.0f;
+            for (int i = 0; i < rt.count; ++i)
+            {
+                const float* row = in + static_cast<size_t>(rt.index[i]) * inW;
+                for (int j = 0; j < ct.count; ++j)
+                    sum += kernel[rt.k[i]][ct.k[j]] * row[ct.index[j]];
+            }
+            o[c] = 4.0f * sum;
+        }
+    }
+}
+
+void ReduceDirect(float* out, int outW, int outH, const float* in, int inW, int inH, const float kernel[5][5])
+{
     for (int r = 0; r < outH; ++r)
     {
         const int r0 = ReduceWindowStart(r, inH);
@@ -139,6 +193,52 @@ void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int
     }
 }
 
+} // namespace
+
+void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int inH,
+                   const float kernel[5][5])
+{
+    if (outW < 5 || outH < 5 || inW < 5 || inH < 5)
+        return;
+    // Separable: filter the input rows at the output columns, then combine five rows per output row.
+    float* rows = static_cast<float*>(std::malloc(sizeof(float) * PlaneSamples(outW, inH)));
+    int* colStart = static_cast<int*>(std::malloc(sizeof(int) * static_cast<size_t>(outW)));
+    if (rows == nullptr || colStart == nullptr)
+    {
+        std::free(rows);
+        std::free(colStart);
+        ReduceDirect(out, outW, outH, in, inW, inH, kernel);
+        return;
+    }
+    float k1[5];
+    KernelTaps(kernel, k1);
+    for (int c = 0; c < outW; ++c)
+        colStart[c] = ReduceWindowStart(c, inW);
+    for (int i = 0; i < inH; ++i)
+    {
+        const float* src = in + static_cast<size_t>(i) * inW;
+        float* dst = rows + static_cast<size_t>(i) * outW;
+        for (int c = 0; c < outW; ++c)
+        {
+            const float* p = src + colStart[c];
+            dst[c] = k1[0] * p[0] + k1[1] * p[1] + k1[2] * p[2] + k1[3] * p[3] + k1[4] * p[4];
+        }
+    }
+    for (int r = 0; r < outH; ++r)
+    {
+        const float* p0 = rows + static_cast<size_t>(ReduceWindowStart(r, inH)) * outW;
+        const float* p1 = p0 + outW;
+        const float* p2 = p1 + outW;
+        const float* p3 = p2 + outW;
+        const float* p4 = p3 + outW;
+        float* o = out + static_cast<size_t>(r) * outW;
+        for (int c = 0; c < outW; ++c)
+            o[c] = k1[0] * p0[c] + k1[1] * p1[c] + k1[2] * p2[c] + k1[3] * p3[c] + k1[4] * p4[c];
+    }
+    std::free(rows);
+    std::free(colStart);
+}
+
 void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int inH,
                    const float kernel[5][5])
 {
@@ -147,42 +247,62 @@ void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int
         std::memset(out, 0, PlaneSamples(outW, outH) * sizeof(float));
         return;
     }
-    // Only the even rows and columns of the window fall on samples of the smaller level; their
-    // positions depend on the row alone and on the column alone.
-    struct Taps { int count; int index[3]; int k[3]; };
-    auto makeTaps = [](int index, int size, int inSize) {
-        Taps t{};
-        const int start = ExpandWindowStart(index, size);
-        int end = start + 5;
-        if (end > 2 * inSize)
-            end = 2 * inSize;
-        for (int m = start; m < end; ++m)
-            if ((m & 1) == 0 && t.count < 3)
-            {
-                t.index[t.count] = m / 2;
-                t.k[t.count] = m - start;
-                ++t.count;
-            }
-        return t;
-    };
-    for (int r = 0; r < outH; ++r)
+    // Only the even rows and columns of each window fall on samples of the smaller level; their
+    // positions depend on the row alone and on the column alone, and the kernel is separable:
+    // interpolate every input row at the output columns, then combine up to three such rows.
+    float* rows = static_cast<float*>(std::malloc(sizeof(float) * PlaneSamples(outW, inH)));
+    ExpandAxisTaps* cols = static_cast<ExpandAxisTaps*>(std::malloc(sizeof(ExpandAxisTaps) * static_cast<size_t>(outW)));
+    if (rows == nullptr || cols == nullptr)
     {
-        const Taps rt = makeTaps(r, outH, inH);
-        float* o = out + static_cast<size_t>(r) * outW;
+        std::free(rows);
+        std::free(cols);
+        ExpandDirect(out, outW, outH, in, inW, inH, kernel);
+        return;
+    }
+    float k1[5];
+    KernelTaps(kernel, k1);
+    for (int c = 0; c < outW; ++c)
+        cols[c] = MakeExpandTaps(c, outW, inW);
+    for (int i = 0; i < inH; ++i)
+    {
+        const float* src = in + static_cast<size_t>(i) * inW;
+        float* dst = rows + static_cast<size_t>(i) * outW;
         for (int c = 0; c < outW; ++c)
         {
-            const Taps ct = makeTaps(c, outW, inW);
+            const ExpandAxisTaps& t = cols[c];
             float sum = 0.0f;
-            for (int i = 0; i < rt.count; ++i)
-            {
-                const float* row = in + static_cast<size_t>(rt.index[i]) * inW;
-                const float* krow = kernel[rt.k[i]];
-                for (int j = 0; j < ct.count; ++j)
-                    sum += krow[ct.k[j]] * row[ct.index[j]];
-            }
-            o[c] = 4.0f * sum;
+            for (int j = 0; j < t.count; ++j)
+                sum += k1[t.k[j]] * src[t.index[j]];
+            dst[c] = sum;
         }
     }
+    for (int r = 0; r < outH; ++r)
+    {
+        const ExpandAxisTaps t = MakeExpandTaps(r, outH, inH);
+        float* o = out + static_cast<size_t>(r) * outW;
+        const float* p0 = rows + static_cast<size_t>(t.index[0]) * outW;
+        const float w0 = 4.0f * k1[t.k[0]];
+        if (t.count == 3)
+        {
+            const float* p1 = rows + static_cast<size_t>(t.index[1]) * outW;
+            const float* p2 = rows + static_cast<size_t>(t.index[2]) * outW;
+            const float w1 = 4.0f * k1[t.k[1]], w2 = 4.0f * k1[t.k[2]];
+            for (int c = 0; c < outW; ++c)
+                o[c] = w0 * p0[c] + w1 * p1[c] + w2 * p2[c];
+        }
+        else if (t.count == 2)
+        {
+            const float* p1 = rows + static_cast<size_t>(t.index[1]) * outW;
+            const float w1 = 4.0f * k1[t.k[1]];
+            for (int c = 0; c < outW; ++c)
+                o[c] = w0 * p0[c] + w1 * p1[c];
+        }
+        else
+            for (int c = 0; c < outW; ++c)
+                o[c] = t.count == 1 ? w0 * p0[c] : 0.0f;
+    }
+    std::free(rows);
+    std::free(cols);
 }
 
 int PyramidLevelCount(int width, int height, int maxLevels, int levelCap)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/DenoiseImage.h"
+#include "engine/DenoiseTile.h"
 #include "engine/GpuHook.h"
 #include "engine/ImageBuffer.h"
 #include "engine/ImageConvert.h"
@@ -186,6 +187,23 @@ inline unsigned char FakeJointGpu(ImageBuffer* dst, ImageBuffer* src, int iQuali
     ReleaseImage(&a);
     ReleaseImage(&b);
     return 0;
+}
+
+// Fills the weight-table cache for a tile's strengths before a fusion job with the stand-in GPU.
+// The real GPU side never touches the cache; the stand-in runs CPU passes on it, so it must only
+// find tables there, never build them while the CPU side reads.
+inline void WarmWeightTables(double luma, double chroma, double large, int quality, double dynamics)
+{
+    ImageBuffer src, dst;
+    InitImage(&src);
+    InitImage(&dst);
+    CreateImage(&src, 96, 96, 3, 8);
+    for (int32_t i = 0; i < src.m_iSize; ++i)
+        static_cast<unsigned char*>(src.m_pData)[i] = static_cast<unsigned char>((i * 37) % 251);
+    CopyImageLayout(&dst, &src);
+    DenoiseTile(&dst, &src, luma, chroma, large, quality, dynamics, nullptr, true, false, 1, 0);
+    ReleaseImage(&src);
+    ReleaseImage(&dst);
 }
 
 // Installs the stand-in GPU for the life of the object.

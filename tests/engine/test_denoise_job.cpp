@@ -217,6 +217,7 @@ TEST(DenoiseJob, CancelledHybridPastesNeitherSide)
     ASSERT_TRUE(hpxtest::MakeNoisyImage(&src.img, 200, 150, 3, 8, 5));
     ASSERT_EQ(CopyImageLayout(&dst.img, &src.img), kImageOk);
     FillImageBytes(&dst.img, 0xAB);
+    jobtest::WarmWeightTables(10, 10, 0, 1, 0.25);
     RecordingSink sink;
     {
         CancelFromOtherThread cancel(sink, 0);   // as the first tile is handed out
