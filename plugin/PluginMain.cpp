@@ -238,18 +238,18 @@ void UnlockHandles()
 void DoParameters()
 {
     if (!g_pFilterRecord->parameters) NewParameterHandle();
-    if (!*g_pData) NewDataHandle();
+    if (!g_pData || !*g_pData) NewDataHandle();
     if (Result() == noErr && LockHandles() == noErr) InitDataBlock();
 }
 
 void DoPrepare()
 {
     FilterRecord* fr = g_pFilterRecord;
-    if (fr->parameters && *g_pData) {
+    if (fr->parameters && g_pData && *g_pData) {
         LockHandles();
     } else {
         if (!fr->parameters) NewParameterHandle();
-        if (!*g_pData) NewDataHandle();
+        if (!g_pData || !*g_pData) NewDataHandle();
         if (Result() == noErr && LockHandles() == noErr) InitDataBlock();
     }
 
