@@ -6,8 +6,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cwchar>
+#include <new>
+#include <vector>
 
 namespace {
+
+// While a tab control paints into the skin's memory DC, the items it hands to its parent for
+// drawing are noted: everything else it drew (frames in system colours) is painted over.
+HDC g_tabPaintDC = nullptr;
+std::vector<RECT>* g_tabItemRects = nullptr;
 
 COLORREF Face() { return GetSkinColor(COLOR_BTNFACE); }
 COLORREF Shadow() { return GetSkinColor(COLOR_BTNSHADOW); }
@@ -184,7 +191,21 @@ void PaintTab(HWND hWnd, HDC target, WNDPROC prev)
     if (!mem.ok()) return;
     HDC dc = mem.dc();
     SkinFillSolid(dc, 0, 0, rc.right, rc.bottom, Face());
+    std::vector<RECT> items;
+    g_tabPaintDC = dc;
+    g_tabItemRects = &items;
     PassOn(prev, hWnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+    g_tabPaintDC = nullptr;
+    g_tabItemRects = nullptr;
+    if (HRGN rest = CreateRectRgn(0, 0, rc.right, rc.bottom)) {
+        for (const RECT& r : items) {
+            HRGN item = CreateRectRgn(r.left, r.top, r.right, r.bottom);
+            CombineRgn(rest, rest, item, RGN_DIFF);
+            DeleteObject(item);
+        }
+        FillRgn(dc, rest, GetSkinBrush(COLOR_BTNFACE));
+        DeleteObject(rest);
+    }
 
     const LONG style = GetWindowLongW(hWnd, GWL_STYLE);
     const bool buttons = (style & TCS_BUTTONS) != 0;
@@ -414,6 +435,12 @@ bool SkinPaintBars(HWND hWnd, HDC target, const RECT* update, WNDPROC prev)
 LRESULT SkinDrawTabItem(HWND hParent, WNDPROC prev, WPARAM wParam, DRAWITEMSTRUCT* dis, bool& handled)
 {
     handled = true;
+    if (g_tabItemRects && dis->hDC == g_tabPaintDC) {
+        try {
+            g_tabItemRects->push_back(dis->rcItem);
+        } catch (const std::bad_alloc&) {
+        }
+    }
     if (dis->itemData != 0 && prev) {
         LRESULT r = CallWindowProcW(prev, hParent, WM_DRAWITEM, wParam, reinterpret_cast<LPARAM>(dis));
         if (r != 0) return r;

@@ -360,6 +360,12 @@ void PaintCombo(HWND hWnd, HDC target, WNDPROC prev, const WinInfo& wi)
     }
     if (!drawn) PassOn(prev, hWnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
 
+    if (kind == CBS_DROPDOWN && enabled) {
+        // The system frames the edit field in its own window colour; the edit child itself is
+        // clipped out of the target, so the field is simply refilled in the skin's.
+        SkinFillSolid(dc, rc.left + 2, rc.top + 2, btn.left - rc.left - 2, rc.bottom - rc.top - 4,
+                      GetSkinColor(COLOR_WINDOW));
+    }
     if (dropDown) {
         SkinDrawEdge(dc, rc, EDGE_SUNKEN, BF_RECT);
         bool pressed = false;

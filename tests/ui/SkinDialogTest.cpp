@@ -360,6 +360,10 @@ TEST_F(SkinDialog, EveryControlIsDrawnInTheDarkScheme)
     // Edit field and list view: the window colour.
     const RECT edit = ClientRectOf(m_dlg, Item(IDC_EDIT));
     EXPECT_EQ(Hex(shot.At(edit.right - 6, (edit.top + edit.bottom) / 2)), Hex(HexColor(0x414141)));
+    // The drop-down combo box's edit field has no light frame left around it.
+    const RECT ce = ClientRectOf(m_dlg, Item(IDC_COMBO_EDIT));
+    EXPECT_EQ(Hex(shot.At(ce.left + 2, (ce.top + ce.bottom) / 2)), Hex(HexColor(0x414141)));
+    EXPECT_EQ(Hex(shot.At(ce.left + 20, ce.top + 2)), Hex(HexColor(0x414141)));
     const RECT lv = ClientRectOf(m_dlg, Item(IDC_LISTVIEW));
     EXPECT_EQ(Hex(shot.At(lv.right - 6, lv.bottom - 6)), Hex(HexColor(0x414141)));
 
@@ -384,6 +388,17 @@ TEST_F(SkinDialog, EveryControlIsDrawnInTheDarkScheme)
         GetClassNameW(c, cls, 32);
         EXPECT_LT(sum / n, 110) << "control " << GetDlgCtrlID(c) << " mean brightness";
         EXPECT_LT(static_cast<double>(bright) / n, 0.25) << "control " << GetDlgCtrlID(c) << " bright share";
+        // Nothing is brighter than the skin's button text (no light system frames are left),
+        // except where the system's own parts stay: radio glyphs, images, the list box's
+        // scroll bar, the tree view's expand boxes (and the group boxes around some of them).
+        const int id = GetDlgCtrlID(c);
+        const bool systemParts = id == IDC_RADIO1 || id == IDC_RADIO2 || id == IDC_RADIO3 ||
+                                 id == IDC_BITMAP_BUTTON || id == IDC_BITMAP_DISABLED || id == IDC_TOGGLE ||
+                                 id == IDC_TOOLBAR || id == IDC_LISTBOX || id == IDC_TREE || id == IDC_GROUP1 ||
+                                 id == IDC_GROUP2;
+        if (!systemParts)
+            EXPECT_LE(Luma(Brightest(shot, r)), Luma(HexColor(0xE6E6E6)))
+                << "control " << id << " brightest " << Hex(Brightest(shot, r));
     }
 }
 
