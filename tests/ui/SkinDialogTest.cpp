@@ -249,6 +249,10 @@ protected:
     void SetUp() override
     {
         ApplyDefaultSkin();
+        Open();
+    }
+    void Open()
+    {
         m_dlg = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SKIN_ALL), nullptr,
                                    SkinTestDlgProc, 0);
         ASSERT_NE(m_dlg, nullptr);
@@ -259,9 +263,10 @@ protected:
         RedrawWindow(m_dlg, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
         uitest::Pump(10);
     }
-    void TearDown() override
+    void Close()
     {
         if (m_dlg) DestroyWindow(m_dlg);
+        m_dlg = nullptr;
         for (HBITMAP& b : g_bitmaps) {
             if (b) DeleteObject(b);
             b = nullptr;
@@ -270,6 +275,10 @@ protected:
         if (g_toolbarGrey) ImageList_Destroy(g_toolbarGrey);
         g_toolbarImages = g_toolbarGrey = nullptr;
         uitest::Pump(1);
+    }
+    void TearDown() override
+    {
+        Close();
         FreeSkinBrushes();
         SetSkinMode(0);
     }
@@ -439,6 +448,112 @@ TEST_F(SkinDialog, ComboBoxArrowMovesWhilePressed)
     ASSERT_GE(firstReleased, 0);
     ASSERT_GE(firstPressed, 0);
     EXPECT_EQ(firstPressed, firstReleased + 1001);
+}
+
+}  // namespace
+
+namespace {
+
+bool Neutral(COLORREF c) { return GetRValue(c) == GetGValue(c) && GetGValue(c) == GetBValue(c); }
+
+TEST_F(SkinDialog, ToolbarTabsAndEtchedLinesFollowTheBarPainting)
+{
+    HWND tb = Item(IDC_TOOLBAR);
+    // Make the zoom-in button hot to see the gloss.
+    SendMessageW(tb, TB_SETHOTITEM, 2, 0);
+    RedrawWindow(tb, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    RECT client;
+    GetClientRect(m_dlg, &client);
+    Dib shot(client.right, client.bottom);
+    uitest::CaptureClient(m_dlg, shot);
+    const RECT at = ClientRectOf(m_dlg, tb);
+    RECT tbClient;
+    GetClientRect(tb, &tbClient);
+    POINT origin = {0, 0};
+    MapWindowPoints(tb, m_dlg, &origin, 1);
+    auto item = [&](int i) {
+        RECT r = {};
+        SendMessageW(tb, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r));
+        OffsetRect(&r, origin.x, origin.y);
+        return r;
+    };
+    (void)at;
+    // The separator: a two-pixel etched line at the item's centre.
+    const RECT sep = item(1);
+    const int sx = sep.left + (sep.right - sep.left) / 2 - 1, sy = (sep.top + sep.bottom) / 2;
+    EXPECT_EQ(Hex(shot.At(sx, sy)), Hex(HexColor(0x373737)));
+    EXPECT_EQ(Hex(shot.At(sx + 1, sy)), Hex(HexColor(0x646464)));
+    EXPECT_EQ(Hex(shot.At(sx - 1, sy)), Hex(HexColor(0x464646)));
+    // The checked button (1:1): sunken one-pixel frame, no gloss.
+    const RECT checked = item(4);
+    EXPECT_EQ(Hex(shot.At(checked.left, checked.top + 5)), Hex(HexColor(0x373737)));
+    EXPECT_EQ(Hex(shot.At(checked.right - 1, checked.top + 5)), Hex(HexColor(0x646464)));
+    EXPECT_EQ(Hex(shot.At(checked.left + 2, checked.top + 1)), Hex(HexColor(0x464646)));
+    // The hot button: raised frame over a gloss lighter at the top than at the bottom.
+    const RECT hot = item(2);
+    EXPECT_EQ(Hex(shot.At(hot.left, hot.top + 5)), Hex(HexColor(0x646464)));
+    EXPECT_EQ(Hex(shot.At(hot.right - 1, hot.top + 5)), Hex(HexColor(0x373737)));
+    EXPECT_GT(Luma(shot.At(hot.left + 2, hot.top + 2)), Luma(HexColor(0x464646)));
+    EXPECT_LT(Luma(shot.At(hot.left + 2, hot.bottom - 2)), Luma(HexColor(0x464646)));
+    // The disabled button (zoom out) shows the greyed image: only neutral greys.
+    const RECT off = item(3);
+    bool allGrey = true, enabledHasColour = false;
+    for (int y = off.top + 2; y < off.bottom - 2; ++y)
+        for (int x = off.left + 2; x < off.right - 2; ++x) allGrey = allGrey && Neutral(shot.At(x, y));
+    const RECT fit = item(5);
+    for (int y = fit.top + 2; y < fit.bottom - 2; ++y)
+        for (int x = fit.left + 2; x < fit.right - 2; ++x) enabledHasColour = enabledHasColour || !Neutral(shot.At(x, y));
+    EXPECT_TRUE(allGrey);
+    EXPECT_TRUE(enabledHasColour);
+    // "Menu" text in button text on the last button.
+    EXPECT_EQ(Hex(Brightest(shot, item(6))), Hex(HexColor(0xE6E6E6)));
+
+    // Tab control without TCS_BUTTONS: the current tab has no line below it, the others do.
+    HWND tab = Item(IDC_TAB);
+    RECT r0 = {}, r1 = {};
+    SendMessageW(tab, TCM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&r0));
+    SendMessageW(tab, TCM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&r1));
+    const RECT ta = ClientRectOf(m_dlg, tab);
+    const int row = ta.top + r0.bottom;
+    EXPECT_EQ(Hex(shot.At(ta.left + (r0.left + r0.right) / 2, row)), Hex(HexColor(0x464646)));
+    EXPECT_EQ(Hex(shot.At(ta.left + (r0.left + r0.right) / 2, row + 1)), Hex(HexColor(0x464646)));
+    EXPECT_EQ(Hex(shot.At(ta.left + (r1.left + r1.right) / 2, row)), Hex(HexColor(0x000000)));
+    EXPECT_EQ(Hex(shot.At(ta.left + (r1.left + r1.right) / 2, row + 1)), Hex(HexColor(0x646464)));
+    // The current tab stands 2 pixels higher than the others.
+    EXPECT_EQ(Hex(shot.At(ta.left + (r0.left + r0.right) / 2, ta.top + r0.top - 2)), Hex(HexColor(0x000000)));
+    EXPECT_EQ(Hex(shot.At(ta.left + (r1.left + r1.right) / 2, ta.top + r1.top - 2)), Hex(HexColor(0x464646)));
+
+    // The etched line: shadow over highlight.
+    RECT e;
+    GetWindowRect(Item(IDC_ETCHED), &e);
+    MapWindowPoints(nullptr, m_dlg, reinterpret_cast<POINT*>(&e), 2);
+    const int ex = (e.left + e.right) / 2;
+    EXPECT_EQ(Hex(shot.At(ex, e.top)), Hex(HexColor(0x373737)));
+    EXPECT_EQ(Hex(shot.At(ex, e.bottom - 1)), Hex(HexColor(0x646464)));
+}
+
+TEST_F(SkinDialog, LightSchemePaintsOnlyDisabledBoxes)
+{
+    // The scheme is chosen before the windows exist, as the filter's start step does.
+    Close();
+    SetSkinScheme(1);
+    Open();
+    ASSERT_NE(m_dlg, nullptr);
+    RECT client;
+    GetClientRect(m_dlg, &client);
+    Dib shot(client.right, client.bottom);
+    uitest::CaptureClient(m_dlg, shot);
+    EXPECT_TRUE(uitest::SavePng(shot, ArtifactPath("skin-dialog-light.png")));
+    // Disabled and checked: "CHECK_SELOFF" (light box, grey tick), its text in the light grey text.
+    const RECT dis = ClientRectOf(m_dlg, Item(IDC_CHECK_DISABLED));
+    const RECT glyph = {dis.left, dis.top, dis.left + 14, dis.bottom};
+    EXPECT_TRUE(Contains(shot, glyph, HexColor(0x9A9A9A), 8)) << "CHECK_SELOFF tick";
+    EXPECT_TRUE(Contains(shot, glyph, HexColor(0xE6E6E6))) << "CHECK_SELOFF box";
+    EXPECT_TRUE(Contains(shot, {dis.left + 16, dis.top, dis.right, dis.bottom}, HexColor(0x6E6E6E)));
+    // Enabled boxes are the system's: none of the skin's glyph colours.
+    const RECT on = ClientRectOf(m_dlg, Item(IDC_CHECK_ON));
+    EXPECT_FALSE(Contains(shot, {on.left, on.top, on.left + 14, on.bottom}, HexColor(0x9CC3EA), 8));
+    EXPECT_FALSE(Contains(shot, {on.left, on.top, on.left + 14, on.bottom}, HexColor(0x2B2B2B)));
 }
 
 }  // namespace

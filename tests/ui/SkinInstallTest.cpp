@@ -324,3 +324,38 @@ TEST_F(SkinInstall, PushLikeButtonsKeepTheirEmulatedCheckState)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SkinInstall, ShortScrollBarShowsOnlyItsBackgroundAndThreeStateBoxesStaySystem)
+{
+    HWND dlg = Keep(MakeDialog(IDD_SKIN_PLAIN));
+    const int arrow = GetSystemMetrics(SM_CYVTHUMB);
+    HWND bar = CreateWindowExW(0, L"ScrollBar", nullptr, WS_CHILD | WS_VISIBLE | SBS_VERT, 0, 0, 14, arrow * 2 - 4, dlg,
+                               nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND tall = CreateWindowExW(0, L"ScrollBar", nullptr, WS_CHILD | WS_VISIBLE | SBS_VERT, 20, 0, 14, arrow * 4, dlg,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND three = CreateWindowExW(0, L"Button", L"3", WS_CHILD | WS_VISIBLE | BS_3STATE, 40, 0, 40, 14, dlg, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    InstallSkin(dlg);
+    EXPECT_FALSE(SkinPaintFilter(three, WM_PAINT, 0));
+    EXPECT_FALSE(SkinPaintFilter(three, BM_SETCHECK, 0));
+
+    for (HWND h : {bar, tall}) {
+        RECT rc;
+        GetClientRect(h, &rc);
+        uitest::Dib dib(rc.right, rc.bottom);
+        dib.Fill(RGB(255, 0, 255));
+        SendMessageW(h, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dib.dc()), PRF_CLIENT);
+        // The shadow outline, a face one inside; on the tall bar the arrow buttons' raised edges.
+        EXPECT_EQ(uitest::Hex(dib.At(0, 0)), h == tall ? "#000000" : "#373737");
+        EXPECT_EQ(uitest::Hex(dib.At(0, rc.bottom / 2)), "#373737");
+        EXPECT_EQ(uitest::Hex(dib.At(1, rc.bottom / 2)), "#464646");
+        bool arrowSeen = false;
+        for (int y = 0; y < rc.bottom; ++y)
+            for (int x = 0; x < rc.right; ++x) arrowSeen = arrowSeen || dib.At(x, y) == uitest::HexColor(0xE6E6E6);
+        EXPECT_EQ(arrowSeen, h == tall) << (h == tall ? "tall bar without arrows" : "short bar with arrows");
+    }
+}
+
+}  // namespace
