@@ -234,7 +234,20 @@ void UnsubclassLabel(HWND hCtrl)
     delete rec;
 }
 
+static LRESULT LabelWndProcImpl(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
 LRESULT CALLBACK LabelWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    // No exception may unwind into the system's frames.
+    try {
+        return LabelWndProcImpl(hWnd, msg, wParam, lParam);
+    } catch (...) {
+        if (msg == WM_PAINT) ValidateRect(hWnd, nullptr);
+        return 0;
+    }
+}
+
+static LRESULT LabelWndProcImpl(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     LabelRecord* rec = reinterpret_cast<LabelRecord*>(GetWindowLongPtrW(hWnd, GWLP_USERDATA));
     if (!rec || rec->hWnd != hWnd) return DefWindowProcW(hWnd, msg, wParam, lParam);
