@@ -18,16 +18,20 @@ std::atomic<unsigned char> g_bAbort{0};
 
 // How one pass runs
 // -----------------
-// Every thread (the caller and up to 15 workers) owns a set of search offsets, dealt round-robin,
-// and its own accumulators. For each offset the distance of every pixel is the 3x3 box sum of the
-// 2x2 sums of |guide(p + d) - guide(p)| (see NlmKernels.h). Instead of building whole difference,
-// sum and distance planes per offset, each thread walks the output in bands of rows: for each
-// band and each of its offsets it computes just the half-resolution distance rows the band reads,
-// row by row through small ring buffers, and accumulates the band at once. The band's
-// accumulators, distance rows and guide rows then stay in the core's cache, and the values are
-// exactly those of the plane kernels. The 8-bit sums are 32-bit integers, the 16-bit sums 64-bit
-// integers (exactly the values doubles would hold); being exact, they do not depend on how the
-// offsets are split among threads.
+// For each search offset the distance of every pixel is the 3x3 box sum of the 2x2 sums of
+// |guide(p + d) - guide(p)| (see NlmKernels.h). Instead of building whole difference, sum and
+// distance planes per offset, the pass walks the output in bands of rows: for each band and each
+// offset it computes just the half-resolution distance rows the band reads, row by row through
+// small ring buffers, and accumulates the band; after the last offset the band is normalised into
+// the output. A band's accumulators, distance rows and guide rows stay in the core's cache, no
+// thread needs whole-plane accumulators, and the values are exactly those of the plane kernels.
+//
+// The threads of a pass (the caller and up to 15 offset workers, each running every search offset
+// on the bands it takes) take bands from a shared counter, so a thread that the system delays or
+// that could not be started costs no more than its share of time. The sums are exact integers
+// (32-bit for 8-bit planes, 64-bit, i.e. the values doubles would hold, for 16-bit planes), so the
+// result does not depend on the number of threads. The calling thread advances the progress bar
+// by its share of the offsets, ceil(offsets / threads), spread over the pass as bands complete.
 
 namespace {
 
@@ -38,7 +42,6 @@ inline bool AbortRequested()
 
 enum : int
 {
-    kMaxOffsets = 21 * 21 / 2 + 1,
     kMinPlaneEdge = 16  // planes this narrow or low pass through unchanged
 };
 
@@ -120,22 +123,23 @@ struct PassShared
     bool b16;
     const LevelTable* pLevels; // the 256 weight tables, compacted
     const uint16_t* pWeights;  // their storage (LevelTable::uBase counts from here)
+    int iOffsets;              // search offsets of the window's first half, (0, 0) included
+    int iBands;
+    ImageBuffer* pDst;         // the even-sized output plane
+    std::atomic<int> iNextBand;
+    std::atomic<int> iBandsDone;
 };
 
-// One thread's share and memory.
+// One thread's working memory.
 struct PassWorker
 {
-    const PassShared* pShared;
-    int aiOffsets[kMaxOffsets];
-    int iOffsets;
-    int iProgressOffsets;         // offsets of this share that advance the progress bar
-    HpxProgressTarget hProgress;  // the calling thread's record only
-
+    PassShared* pShared;
     void* pMemory;
-    uint32_t* pBlockWeights;  // 8-bit: one weight sum per 2x2 block, (H/2) x (W/2)
-    uint32_t* pValues32;      // 8-bit: value sums, W x H
-    uint32_t* pWeights32;     // 16-bit: weight sums, W x H
-    uint64_t* pValues64;      // 16-bit: value sums, W x H
+    uint32_t* pBlockWeights;  // 8-bit: one weight sum per 2x2 block of the band
+    uint32_t* pValues32;      // 8-bit: value sums of the band
+    uint32_t* pWeights32;     // 16-bit: weight sums of the band
+    uint64_t* pValues64;      // 16-bit: value sums of the band
+    size_t uAccumulatorBytes;
     uint8_t* apRowB[2];       // difference rows (padded width)
     uint16_t* apRingS[3];     // 2x2 sum rows (half width)
     uint16_t* apRingT[3];     // horizontal 3-sums of them
@@ -144,8 +148,6 @@ struct PassWorker
     uint32_t* pBandBase;      // per 2x2 block (8 bits) or pixel (16 bits) of the band: its table
     uint16_t* pBandLimit;     //   (offset in the compact storage) and the table's cut
     PlatformThread* pThread;
-    void* pAccumulators;        // zeroed by the thread that runs the share (pages touched there)
-    size_t uAccumulatorBytes;
 };
 
 inline size_t AlignUp(size_t n)
@@ -153,10 +155,10 @@ inline size_t AlignUp(size_t n)
     return (n + 63) & ~static_cast<size_t>(63);
 }
 
-// Allocates one block for all of a worker's planes; accumulators zeroed. False when out of memory.
+// Allocates one block for all of a worker's planes. False when out of memory.
 bool AllocateWorker(PassWorker* pWorker, const PassShared& shared)
 {
-    const size_t pixels = static_cast<size_t>(shared.iW) * shared.iH;
+    const size_t pixels = static_cast<size_t>(shared.iW) * shared.iBandRows;
     const size_t halfRow = static_cast<size_t>(shared.iHalfW) * sizeof(uint16_t);
     pWorker->iBandCapacity = shared.iBandRows / 2 + shared.iWindow / 2 + 4;
     size_t accum = 0;
@@ -174,7 +176,6 @@ bool AllocateWorker(PassWorker* pWorker, const PassShared& shared)
         return false;
     pWorker->pMemory = pMemory;
     uint8_t* p = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(pMemory) + 63) & ~static_cast<uintptr_t>(63));
-    pWorker->pAccumulators = p;
     pWorker->uAccumulatorBytes = accum;
     if (shared.b16)
     {
@@ -327,9 +328,9 @@ void AccumulateBand8(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, in
         {
             apPlus[i] = s.pGuide + static_cast<ptrdiff_t>(rowP + i + dy) * wp + c + dx;
             apMinus[i] = s.pGuide + static_cast<ptrdiff_t>(rowP + i - dy) * wp + c - dx;
-            apSums[i] = pWorker->pValues32 + static_cast<ptrdiff_t>(y + i) * s.iW;
+            apSums[i] = pWorker->pValues32 + static_cast<ptrdiff_t>(y - y0 + i) * s.iW;
         }
-        uint32_t* pBlockWeights = pWorker->pBlockWeights + static_cast<ptrdiff_t>(y / 2) * blocks;
+        uint32_t* pBlockWeights = pWorker->pBlockWeights + static_cast<ptrdiff_t>((y - y0) / 2) * blocks;
         int b = 0;
 #ifdef HPX_NLM_SSE2
         const __m128i zero = _mm_setzero_si128();
@@ -433,8 +434,8 @@ void AccumulateBand16(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, i
         const uint16_t* pLimit = pWorker->pBandLimit + static_cast<ptrdiff_t>(y - y0) * w;
         const uint16_t* pPlus = s.pValues + static_cast<ptrdiff_t>(rowP + dy) * wp + c + dx;
         const uint16_t* pMinus = s.pValues + static_cast<ptrdiff_t>(rowP - dy) * wp + c - dx;
-        uint32_t* pW = pWorker->pWeights32 + static_cast<ptrdiff_t>(y) * w;
-        uint64_t* pV = pWorker->pValues64 + static_cast<ptrdiff_t>(y) * w;
+        uint32_t* pW = pWorker->pWeights32 + static_cast<ptrdiff_t>(y - y0) * w;
+        uint64_t* pV = pWorker->pValues64 + static_cast<ptrdiff_t>(y - y0) * w;
         if (bCentre)
         {
             for (int x = 0; x < w; ++x)
@@ -461,23 +462,91 @@ void AccumulateBand16(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, i
     }
 }
 
-// Runs a worker's share, band by band. Returns false when the pass was aborted.
-bool RunShare(PassWorker* pWorker)
+// Normalises the band's sums into output rows y0..y1-1: trunc(0.5 + value sum / weight sum),
+// clamped to the depth's maximum.
+void NormalizeBand(PassWorker* pWorker, int y0, int y1)
 {
     const PassShared& s = *pWorker->pShared;
-    const int w = s.iWindow;
-    const int bands = (s.iH + s.iBandRows - 1) / s.iBandRows;
-    int iStepsDone = 0;
-    std::memset(pWorker->pAccumulators, 0, pWorker->uAccumulatorBytes);
-    for (int band = 0; band < bands; ++band)
+    const ImageBuffer* pDst = s.pDst;
+    const int w = s.iW;
+    if (s.b16)
     {
+        const int bits = pDst->m_iBits > 16 ? 16 : pDst->m_iBits;
+        const double dMax = static_cast<double>((1 << bits) - 1);
+        for (int y = y0; y < y1; ++y)
+        {
+            uint16_t* pRow = reinterpret_cast<uint16_t*>(static_cast<uint8_t*>(pDst->m_pData) +
+                                                         static_cast<ptrdiff_t>(y) * pDst->m_iStride);
+            const uint32_t* pW = pWorker->pWeights32 + static_cast<ptrdiff_t>(y - y0) * w;
+            const uint64_t* pV = pWorker->pValues64 + static_cast<ptrdiff_t>(y - y0) * w;
+            for (int x = 0; x < w; ++x)
+            {
+                double v = 0.5 + static_cast<double>(pV[x]) / static_cast<double>(pW[x]);
+                if (v > dMax)
+                    v = dMax;
+                pRow[x] = static_cast<uint16_t>(static_cast<int>(v));
+            }
+        }
+        return;
+    }
+    const int blocks = w / 2;
+    for (int y = y0; y < y1; ++y)
+    {
+        uint8_t* pRow = static_cast<uint8_t*>(pDst->m_pData) + static_cast<ptrdiff_t>(y) * pDst->m_iStride;
+        const uint32_t* pW = pWorker->pBlockWeights + static_cast<ptrdiff_t>((y - y0) / 2) * blocks;
+        const uint32_t* pV = pWorker->pValues32 + static_cast<ptrdiff_t>(y - y0) * w;
+        for (int x = 0; x < w; ++x)
+        {
+            double v = 0.5 + static_cast<double>(pV[x]) / static_cast<double>(pW[x >> 1]);
+            if (v > 255.0)
+                v = 255.0;
+            pRow[x] = static_cast<uint8_t>(static_cast<int>(v));
+        }
+    }
+}
+
+// Progress of the calling thread: its share of steps in proportion to the offsets run so far over
+// all bands (whole bands done by any thread, plus the offsets of its own current band). Stops as
+// soon as the pass is cancelled.
+struct ProgressState
+{
+    HpxProgressTarget hTarget;
+    int iSteps;      // steps of the whole pass
+    int iStepsDone;
+};
+
+void AdvanceProgress(ProgressState* pProgress, const PassShared& s, long long llUnitsDone)
+{
+    if (pProgress == nullptr || pProgress->hTarget == nullptr)
+        return;
+    const long long llUnits = static_cast<long long>(s.iBands) * s.iOffsets;
+    const int iTarget = static_cast<int>(pProgress->iSteps * llUnitsDone / llUnits);
+    for (; pProgress->iStepsDone < iTarget && !AbortRequested(); ++pProgress->iStepsDone)
+        ProgressStep(pProgress->hTarget);
+}
+
+// Takes bands until none is left (or the pass is aborted): every search offset on the band, then
+// the normalisation. pProgress is given by the calling thread only.
+void RunBands(PassWorker* pWorker, ProgressState* pProgress)
+{
+    PassShared& s = *pWorker->pShared;
+    const int w = s.iWindow;
+    for (;;)
+    {
+        if (AbortRequested())
+            return;
+        const int band = s.iNextBand.fetch_add(1, std::memory_order_relaxed);
+        if (band >= s.iBands)
+            return;
         const int y0 = band * s.iBandRows;
         const int y1 = y0 + s.iBandRows < s.iH ? y0 + s.iBandRows : s.iH;
         const int yLast = s.b16 ? y1 - 1 : y1 - 2;  // last row whose distances are read
+        std::memset(pWorker->pBlockWeights != nullptr ? static_cast<void*>(pWorker->pBlockWeights)
+                                                      : static_cast<void*>(pWorker->pWeights32),
+                    0, pWorker->uAccumulatorBytes);
         PrepareBandTables(pWorker, y0, y1);
-        for (int i = 0; i < pWorker->iOffsets; ++i)
+        for (int k = 0; k < s.iOffsets; ++k)
         {
-            const int k = pWorker->aiOffsets[i];
             const int dy = k / w - w / 2;
             const int dx = k % w - w / 2;
             const int a0 = (s.iC + y0) >> 1, a1 = (s.iC + y0 - dy) >> 1;
@@ -489,109 +558,23 @@ bool RunShare(PassWorker* pWorker)
                 AccumulateBand16(pWorker, y0, y1, iFirst, dy, dx);
             else
                 AccumulateBand8(pWorker, y0, y1, iFirst, dy, dx);
+            if (AbortRequested())
+                return;
+            if (pProgress != nullptr)
+                AdvanceProgress(pProgress, s,
+                                static_cast<long long>(s.iBandsDone.load(std::memory_order_relaxed)) * s.iOffsets + k + 1);
         }
-        // One progress step per offset of the own share, spread over the bands.
-        if (pWorker->hProgress != nullptr && pWorker->iProgressOffsets > 0)
-        {
-            const int iTarget = static_cast<int>(static_cast<long long>(pWorker->iProgressOffsets) * (band + 1) / bands);
-            for (; iStepsDone < iTarget; ++iStepsDone)
-                ProgressStep(pWorker->hProgress);
-        }
-        if (AbortRequested())
-            return false;
-    }
-    return true;
-}
-
-unsigned int WorkerThreadProc(void* pArg)
-{
-    RunShare(static_cast<PassWorker*>(pArg));
-    return 0;
-}
-
-// Sums of every share for output rows y0..y1-1 (even y0), normalised into dst:
-// trunc(0.5 + value sum / weight sum), clamped to the depth's maximum.
-struct NormalizeJob
-{
-    const PassWorker* pWorkers;
-    int n;
-    ImageBuffer* pDst;
-    int y0, y1;
-    PlatformThread* pThread;
-};
-
-void NormalizeRows(const NormalizeJob& job)
-{
-    const PassShared& s = *job.pWorkers[0].pShared;
-    const int w = s.iW;
-    const PassWorker* apShares[kNlmMaxThreads];
-    int shares = 0;
-    for (int t = 0; t < job.n; ++t)
-        if (job.pWorkers[t].pMemory != nullptr)
-            apShares[shares++] = &job.pWorkers[t];
-    if (s.b16)
-    {
-        const int bits = job.pDst->m_iBits > 16 ? 16 : job.pDst->m_iBits;
-        const double dMax = static_cast<double>((1 << bits) - 1);
-        for (int y = job.y0; y < job.y1; ++y)
-        {
-            uint16_t* pRow = reinterpret_cast<uint16_t*>(static_cast<uint8_t*>(job.pDst->m_pData) +
-                                                         static_cast<ptrdiff_t>(y) * job.pDst->m_iStride);
-            const size_t o = static_cast<size_t>(y) * w;
-            for (int x = 0; x < w; ++x)
-            {
-                uint32_t ws = 0;
-                uint64_t vs = 0;
-                for (int t = 0; t < shares; ++t)
-                {
-                    ws += apShares[t]->pWeights32[o + x];
-                    vs += apShares[t]->pValues64[o + x];
-                }
-                double v = 0.5 + static_cast<double>(vs) / static_cast<double>(ws);
-                if (v > dMax)
-                    v = dMax;
-                pRow[x] = static_cast<uint16_t>(static_cast<int>(v));
-            }
-        }
-        return;
-    }
-    const int blocks = w / 2;
-    uint32_t aWeights[2048];
-    for (int y = job.y0; y < job.y1; y += 2)
-    {
-        for (int b0 = 0; b0 < blocks; b0 += 2048)
-        {
-            const int bn = blocks - b0 < 2048 ? blocks - b0 : 2048;
-            const size_t ob = static_cast<size_t>(y / 2) * blocks + b0;
-            for (int b = 0; b < bn; ++b)
-            {
-                uint32_t ws = 0;
-                for (int t = 0; t < shares; ++t)
-                    ws += apShares[t]->pBlockWeights[ob + b];
-                aWeights[b] = ws;
-            }
-            for (int i = 0; i < 2 && y + i < job.y1; ++i)
-            {
-                uint8_t* pRow = static_cast<uint8_t*>(job.pDst->m_pData) + static_cast<ptrdiff_t>(y + i) * job.pDst->m_iStride;
-                const size_t o = static_cast<size_t>(y + i) * w + 2 * b0;
-                for (int x = 0; x < 2 * bn; ++x)
-                {
-                    uint32_t vs = 0;
-                    for (int t = 0; t < shares; ++t)
-                        vs += apShares[t]->pValues32[o + x];
-                    double v = 0.5 + static_cast<double>(vs) / static_cast<double>(aWeights[x >> 1]);
-                    if (v > 255.0)
-                        v = 255.0;
-                    pRow[2 * b0 + x] = static_cast<uint8_t>(static_cast<int>(v));
-                }
-            }
-        }
+        NormalizeBand(pWorker, y0, y1);
+        const int done = s.iBandsDone.fetch_add(1, std::memory_order_relaxed) + 1;
+        if (pProgress != nullptr)
+            AdvanceProgress(pProgress, s, static_cast<long long>(done) * s.iOffsets);
     }
 }
 
-unsigned int NormalizeThreadProc(void* pArg)
+// Thread routines of the offset workers (8- and 16-bit passes alike).
+unsigned int NlmOffsetWorker(void* pArg)
 {
-    NormalizeRows(*static_cast<const NormalizeJob*>(pArg));
+    RunBands(static_cast<PassWorker*>(pArg), nullptr);
     return 0;
 }
 
@@ -660,46 +643,32 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
     shared.pWeights = compact.pData;
 
     const int n = iThreads < 1 ? 1 : (iThreads > kNlmMaxThreads ? kNlmMaxThreads : iThreads);
-    const int iOffsetCount = NlmOffsetCount(iQuality);
-    PassWorker* aWorkers = static_cast<PassWorker*>(std::calloc(static_cast<size_t>(n), sizeof(PassWorker)));
-    if (aWorkers == nullptr)
-    {
-        ReleaseImage(&paddedGuide);
-        ReleaseImage(&paddedValues);
-        std::free(compact.pData);
-        return kImageNoMemory;
-    }
-    for (int t = 0; t < n; ++t)
-    {
-        aWorkers[t].pShared = &shared;
-        for (int k = t; k < iOffsetCount; k += n)
-            aWorkers[t].aiOffsets[aWorkers[t].iOffsets++] = k;
-    }
-    PassWorker& self = aWorkers[0];
-    self.iProgressOffsets = self.iOffsets;
-    self.hProgress = hProgressDlg;
+    shared.iOffsets = NlmOffsetCount(iQuality);
+    shared.iBands = (h + shared.iBandRows - 1) / shared.iBandRows;
+    shared.pDst = dst;
+    shared.iNextBand.store(0);
+    shared.iBandsDone.store(0);
+    // The calling thread's share of the offsets, as if they were dealt round-robin.
+    const int iProgressSteps = (shared.iOffsets + n - 1) / n;
 
+    PassWorker aWorkers[kNlmMaxThreads];
+    std::memset(static_cast<void*>(aWorkers), 0, sizeof(aWorkers));
+    for (int t = 0; t < n; ++t)
+        aWorkers[t].pShared = &shared;
     unsigned char result = kImageOk;
-    if (!AllocateWorker(&self, shared))
+    if (!AllocateWorker(&aWorkers[0], shared))
         result = kImageNoMemory;
     else
     {
-        // Start the workers. A share whose memory or thread cannot be had is run by this thread.
+        // A worker without memory or thread just leaves its bands to the others.
         for (int t = 1; t < n; ++t)
         {
-            PassWorker& worker = aWorkers[t];
-            if (AllocateWorker(&worker, shared))
-                worker.pThread = PlatformStartThread(WorkerThreadProc, &worker);
-            if (worker.pThread == nullptr)
-            {
-                FreeWorker(&worker);
-                for (int i = 0; i < worker.iOffsets; ++i)
-                    self.aiOffsets[self.iOffsets++] = worker.aiOffsets[i];
-                worker.iOffsets = 0;
-            }
+            if (AllocateWorker(&aWorkers[t], shared))
+                aWorkers[t].pThread = PlatformStartThread(NlmOffsetWorker, &aWorkers[t]);
         }
-        RunShare(&self);
-        // Every worker must have ended before its planes are read or freed: no time-out.
+        ProgressState progress = {hProgressDlg, iProgressSteps, 0};
+        RunBands(&aWorkers[0], &progress);
+        // Every worker must have ended before its planes are freed or the output read: no time-out.
         for (int t = 1; t < n; ++t)
         {
             if (aWorkers[t].pThread != nullptr)
@@ -709,41 +678,12 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
                 aWorkers[t].pThread = nullptr;
             }
         }
-
-        if (!AbortRequested())
-        {
-            // Add up the shares and normalise, rows split among threads again.
-            NormalizeJob aJobs[kNlmMaxThreads];
-            const int rowsPer = ((h + n - 1) / n + 1) & ~1;
-            int jobs = 0;
-            for (int y = 0; y < h && jobs < n; y += rowsPer, ++jobs)
-            {
-                aJobs[jobs].pWorkers = aWorkers;
-                aJobs[jobs].n = n;
-                aJobs[jobs].pDst = dst;
-                aJobs[jobs].y0 = y;
-                aJobs[jobs].y1 = y + rowsPer < h ? y + rowsPer : h;
-                aJobs[jobs].pThread = nullptr;
-            }
-            for (int j = 1; j < jobs; ++j)
-                aJobs[j].pThread = PlatformStartThread(NormalizeThreadProc, &aJobs[j]);
-            NormalizeRows(aJobs[0]);
-            for (int j = 1; j < jobs; ++j)
-            {
-                if (aJobs[j].pThread == nullptr)
-                    NormalizeRows(aJobs[j]);
-                else
-                {
-                    PlatformJoinThread(aJobs[j].pThread, kPlatformWaitForever);
-                    PlatformCloseThread(aJobs[j].pThread);
-                }
-            }
-        }
+        // The bands finished by workers after the caller ran out of bands.
+        AdvanceProgress(&progress, shared, static_cast<long long>(shared.iBands) * shared.iOffsets);
     }
 
     for (int t = 0; t < n; ++t)
         FreeWorker(&aWorkers[t]);
-    std::free(aWorkers);
     std::free(compact.pData);
     ReleaseImage(&paddedGuide);
     ReleaseImage(&paddedValues);
