@@ -1,9 +1,9 @@
 // Non-local-means denoising of one image plane on the CPU (or through the GPU hook).
 //
 // NlmPlaneDenoise pads the plane to an even size, makes its 8-bit guide and runs one of four CPU
-// drivers by sample depth (8 bits, or 9..16 bits) and thread count (one, or up to 16 threads that
-// deal the search offsets round-robin). Patch distances come from the guide; the 8-bit drivers
-// take their values from the guide too, the 16-bit drivers from the 16-bit plane.
+// drivers by sample depth (8 bits, or 9..16 bits) and thread count (one, or up to 16 threads).
+// Patch distances come from the guide; the 8-bit drivers take their values from the guide too,
+// the 16-bit drivers from the 16-bit plane. The result does not depend on the thread count.
 #pragma once
 
 #include "engine/ImageBuffer.h"
@@ -48,7 +48,8 @@ inline int NlmPadRadius(int iWidth, int iHeight)
 // Denoises src into dst. dst and src are one-channel planes of equal width, height and depth
 // (8 bits, or 9..16 bits in 16-bit words); dst must have been created by the caller.
 //   dStrength 0..50 (the 16-bit drivers use its integer part), iQuality 1..3, dDynamics -2..2.
-//   hProgressDlg: one progress step per search offset run by the calling thread, or null.
+//   hProgressDlg: progress target, or null. A pass advances it by the calling thread's share of
+//   the search offsets, ceil(offsets / threads) steps (none for planes that pass through).
 //   bGpu: run the pass through the GPU hook instead of the CPU.
 //   iThreads: threads for the pass (clamped to 1..16).
 // src keeps its contents. Both pixel blocks are released during the pass and allocated again
