@@ -12,6 +12,7 @@ namespace {
 
 std::atomic<const ProgressSink*> s_pProgressSink{nullptr};
 std::atomic<TilePumpHook> s_pfnPumpHook{nullptr};
+std::atomic<int> s_iFailThreadStarts{0};
 
 const ProgressSink* CurrentSink()
 {
@@ -54,4 +55,21 @@ void PumpBeforeTile()
     TilePumpHook pfn = s_pfnPumpHook.load(std::memory_order_acquire);
     if (pfn != nullptr)
         pfn();
+}
+
+void PlatformFailNextThreadStarts(int iCount)
+{
+    s_iFailThreadStarts.store(iCount > 0 ? iCount : 0);
+}
+
+// Called by PlatformStartThread: true when this start is to fail.
+bool PlatformConsumeThreadStartFailure()
+{
+    int iLeft = s_iFailThreadStarts.load();
+    while (iLeft > 0)
+    {
+        if (s_iFailThreadStarts.compare_exchange_weak(iLeft, iLeft - 1))
+            return true;
+    }
+    return false;
 }

@@ -78,9 +78,11 @@ DWORD WINAPI ThreadTrampoline(LPVOID pv)
 
 } // namespace
 
+bool PlatformConsumeThreadStartFailure();  // Platform.cpp
+
 PlatformThread* PlatformStartThread(PlatformThreadProc pfnProc, void* pArg, uint32_t uStackBytes)
 {
-    if (pfnProc == nullptr)
+    if (pfnProc == nullptr || PlatformConsumeThreadStartFailure())
         return nullptr;
     PlatformThread* pThread = new (std::nothrow) PlatformThread;
     if (pThread == nullptr)

@@ -90,12 +90,12 @@ unsigned char CWeightTableCache::Build(double dDynamics, double dH, int iKey)
         if (m_pSlots == nullptr)
             return 1;
     }
-    if (iKey <= 0 || iKey > 64)
-        return 1;
     const int s = m_iNext;
     // The slot may hold a valid parameter set: invalidate it first so a build that fails part-way
     // never leaves a "valid" slot mixing old and new tables.
     m_aiValid[s] = 0;
+    if (iKey <= 0 || iKey > 64)
+        return 1;  // no table of such a patch can be made
     m_aiKey[s] = iKey;
     m_aiLength[s] = iKey * iKey * 256;
     m_adH[s] = dH;

@@ -263,6 +263,24 @@ TEST(NlmWeightTables, CacheReplacesRoundRobin)
     EXPECT_EQ(cache.NextSlot(), 3);
 }
 
+// A build that fails leaves no slot claiming the parameter set it was overwriting.
+TEST(NlmWeightTables, FailedBuildLeavesTheOverwrittenSlotInvalid)
+{
+    CWeightTableCache cache;
+    for (int i = 0; i < 7; ++i)
+        ASSERT_EQ(cache.Build(0.0, 100.0 + i, 6), 0);
+    ASSERT_EQ(cache.NextSlot(), 0);
+    int** found = nullptr;
+    ASSERT_FALSE(cache.Find(&found, 0.0, 100.0, 6));
+    EXPECT_EQ(cache.Build(1.0, 5.0, 0), 1);  // fails after claiming slot 0
+    EXPECT_FALSE(cache.IsSlotValid(0));
+    EXPECT_TRUE(cache.Find(&found, 0.0, 100.0, 6));
+    EXPECT_EQ(cache.NextSlot(), 0);  // the next build retries the same slot
+    ASSERT_EQ(cache.Build(0.0, 100.0, 6), 0);
+    EXPECT_FALSE(cache.Find(&found, 0.0, 100.0, 6));
+    EXPECT_EQ(found, cache.SlotTables(0));
+}
+
 TEST(NlmWeightTables, AcquireUsesTheSharedCache)
 {
     int** a = AcquireWeightTables(0.25, 1234.5);

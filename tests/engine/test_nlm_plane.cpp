@@ -192,6 +192,32 @@ TEST(NlmPlanePass, EightBitResultIsTheSameForAnyThreadCount)
     EXPECT_TRUE(SamePixels(&dst16.img, &first16.img));
 }
 
+// Workers that cannot be started leave their part to the threads that run: same result, same
+// progress.
+TEST(NlmPlanePass, WorkersThatFailToStartChangeNothing)
+{
+    struct Counter
+    {
+        int steps = 0;
+    } counter;
+    ProgressSink sink = {nullptr, [](void* ctx, HpxProgressTarget) { ++static_cast<Counter*>(ctx)->steps; },
+                         &counter};
+    Img src, expect, dst;
+    ASSERT_TRUE(hpxtest::MakeNoisyImage(&src.img, 90, 260, 1, 8, 14, 8));
+    RunPass(&expect, &src, 10.0, 2, 0.0, 1);
+    SetProgressSink(&sink);
+    for (int failures : {1, 3, 7})
+    {
+        counter.steps = 0;
+        PlatformFailNextThreadStarts(failures);
+        RunPass(&dst, &src, 10.0, 2, 0.0, 8, reinterpret_cast<HpxProgressTarget>(1));
+        PlatformFailNextThreadStarts(0);
+        EXPECT_TRUE(SamePixels(&dst.img, &expect.img)) << failures;
+        EXPECT_EQ(counter.steps, 11) << failures;  // ceil(85 / 8)
+    }
+    SetProgressSink(nullptr);
+}
+
 TEST(NlmPlanePass, OddSizeComesBackWithItsShape)
 {
     Img src, dst;
@@ -388,6 +414,17 @@ TEST(PlatformSeam, ThreadsRunAndJoin)
     EXPECT_EQ(hits.load(), 6);
     EXPECT_TRUE(PlatformJoinThread(nullptr, 0));
     EXPECT_EQ(PlatformStartThread(nullptr, nullptr), nullptr);
+}
+
+TEST(PlatformSeam, SimulatedStartFailures)
+{
+    PlatformFailNextThreadStarts(2);
+    EXPECT_EQ(PlatformStartThread([](void*) -> unsigned { return 0; }, nullptr), nullptr);
+    EXPECT_EQ(PlatformStartThread([](void*) -> unsigned { return 0; }, nullptr), nullptr);
+    PlatformThread* t = PlatformStartThread([](void*) -> unsigned { return 0; }, nullptr);
+    ASSERT_NE(t, nullptr);
+    EXPECT_TRUE(PlatformJoinThread(t, kPlatformWaitForever));
+    PlatformCloseThread(t);
 }
 
 TEST(PlatformSeam, BoundedJoinTimesOutWhileTheThreadRuns)
