@@ -32,7 +32,9 @@ void InitOptions(HWND hDlg)
     for (int i = 0; i < g_iLanguageCount && i < HPX_MAX_LANGUAGES; ++i)
         SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(g_Languages[i].m_wcsLanguage));
     SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(g_iLanguageCurrent), 0);
-    g_iOptionsInitialLanguage = g_iLanguageCurrent;
+    // What the list shows (-1 when the language is not in it) is what OK compares with, so that
+    // an untouched list never announces a language change.
+    g_iOptionsInitialLanguage = static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0));
 
     SetWindowTextW(hDlg, g_LocStrings[57]);
     SetDlgItemTextW(hDlg, IDC_OPT_LANGUAGE_LABEL, g_LocStrings[58]);
