@@ -165,6 +165,7 @@ TEST_F(ProfileStore, NamesWithBlanksOrBracketsComeBackWithTheirEntries)
     // EXIF text fields are often padded with blanks.
     ASSERT_FALSE(Add(t, L"  Padded / Cam   ", L"400", Settings(21, 3, 2)));
     ASSERT_FALSE(Add(t, L"Odd [name] / x", L"200", Settings(33, 3, 2)));
+    ASSERT_FALSE(Add(t, L"Two\nlines / y", L"100", Settings(44, 3, 2)));  // a multi-line value
     ASSERT_FALSE(t.Save());
     CameraIsoTable back;
     ASSERT_FALSE(back.Load());
@@ -176,6 +177,10 @@ TEST_F(ProfileStore, NamesWithBlanksOrBracketsComeBackWithTheirEntries)
     back.FindCamera(&row, L"Odd [name] / x");
     ASSERT_NE(row, 0u);
     EXPECT_NEAR(back.m_pCameras[row].m_pSettings[0].m_dStrength, 33.0, 1e-9);
+    back.FindCamera(&row, L"Two\nlines / y");
+    ASSERT_NE(row, 0u);
+    EXPECT_STREQ(back.m_pCameras[row].m_wcsCameraName, L"Two\nlines / y");
+    EXPECT_NEAR(back.m_pCameras[row].m_pSettings[0].m_dStrength, 44.0, 1e-9);
 
     // A file written by an older build kept the blanks inside its entry section names.
     WriteBytes(UserProfile(), std::string(kBom) +
