@@ -169,7 +169,7 @@ bool AllocateWorker(PassWorker* pWorker, const PassShared& shared)
     const size_t bandCells = shared.b16 ? static_cast<size_t>(shared.iBandRows) * shared.iW
                                         : static_cast<size_t>(shared.iBandRows / 2) * (shared.iW / 2);
     const size_t rows = 2 * AlignUp(static_cast<size_t>(shared.iPaddedW)) + 6 * AlignUp(halfRow) +
-                        AlignUp(halfRow * pWorker->iBandCapacity) + AlignUp(bandCells * sizeof(uint32_t)) +
+                        AlignUp(halfRow * pWorker->iBandCapacity + 32) + AlignUp(bandCells * sizeof(uint32_t)) +
                         AlignUp(bandCells * sizeof(uint16_t) + 16);
     void* pMemory = std::malloc(accum + rows + 64);
     if (pMemory == nullptr)
@@ -204,7 +204,7 @@ bool AllocateWorker(PassWorker* pWorker, const PassShared& shared)
         p += AlignUp(halfRow);
     }
     pWorker->pBand = reinterpret_cast<uint16_t*>(p);
-    p += AlignUp(halfRow * pWorker->iBandCapacity);
+    p += AlignUp(halfRow * pWorker->iBandCapacity + 32);  // 16-bit passes read a few cells ahead
     pWorker->pBandBase = reinterpret_cast<uint32_t*>(p);
     p += AlignUp(bandCells * sizeof(uint32_t));
     pWorker->pBandLimit = reinterpret_cast<uint16_t*>(p);
@@ -415,6 +415,21 @@ void AccumulateBand8(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, in
     }
 }
 
+#ifdef HPX_NLM_SSE2
+// The distances of 8 consecutive pixels from the half-resolution row: pixel x reads cell
+// (c + x) >> 1, so each cell serves two pixels; bOdd when the first pixel is the second of its pair.
+inline __m128i LoadPixelDistances(const uint16_t* pCells, bool bOdd)
+{
+    if (!bOdd)
+    {
+        const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pCells));
+        return _mm_unpacklo_epi16(v, v);
+    }
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pCells));
+    return _mm_or_si128(_mm_srli_si128(_mm_unpacklo_epi16(v, v), 2), _mm_slli_si128(_mm_unpackhi_epi16(v, v), 14));
+}
+#endif
+
 // Accumulates offset (dy, dx) over output rows y0..y1-1 of a 16-bit pass, per pixel.
 void AccumulateBand16(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, int dx)
 {
@@ -436,28 +451,79 @@ void AccumulateBand16(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, i
         const uint16_t* pMinus = s.pValues + static_cast<ptrdiff_t>(rowP - dy) * wp + c - dx;
         uint32_t* pW = pWorker->pWeights32 + static_cast<ptrdiff_t>(y - y0) * w;
         uint64_t* pV = pWorker->pValues64 + static_cast<ptrdiff_t>(y - y0) * w;
-        if (bCentre)
+        int x = 0;
+#ifdef HPX_NLM_SSE2
+        const __m128i zero = _mm_setzero_si128();
+        alignas(16) uint32_t aIdx[8];
+        const bool bOddP = ((c) & 1) != 0;
+        const bool bOddM = ((c - dx) & 1) != 0;
+        for (; x + 8 <= w; x += 8)
         {
-            for (int x = 0; x < w; ++x)
+            // Distances of the 8 pixels: each half-resolution cell serves two neighbours.
+            const __m128i dp = LoadPixelDistances(pDp + ((c + x) >> 1), bOddP);
+            const __m128i lim = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pLimit + x));
+            const __m128i base0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pBase + x));
+            const __m128i base1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pBase + x + 4));
+            const __m128i ip = _mm_min_epi16(dp, lim);
+            _mm_store_si128(reinterpret_cast<__m128i*>(aIdx), _mm_add_epi32(base0, _mm_unpacklo_epi16(ip, zero)));
+            _mm_store_si128(reinterpret_cast<__m128i*>(aIdx + 4), _mm_add_epi32(base1, _mm_unpackhi_epi16(ip, zero)));
+            __m128i g = _mm_cvtsi32_si128(pWeights[aIdx[0]]);
+            g = _mm_insert_epi16(g, pWeights[aIdx[1]], 1);
+            g = _mm_insert_epi16(g, pWeights[aIdx[2]], 2);
+            g = _mm_insert_epi16(g, pWeights[aIdx[3]], 3);
+            g = _mm_insert_epi16(g, pWeights[aIdx[4]], 4);
+            g = _mm_insert_epi16(g, pWeights[aIdx[5]], 5);
+            g = _mm_insert_epi16(g, pWeights[aIdx[6]], 6);
+            g = _mm_insert_epi16(g, pWeights[aIdx[7]], 7);
+            const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pPlus + x));
+            __m128i s0 = _mm_unpacklo_epi16(_mm_mullo_epi16(g, v1), _mm_mulhi_epu16(g, v1));
+            __m128i s1 = _mm_unpackhi_epi16(_mm_mullo_epi16(g, v1), _mm_mulhi_epu16(g, v1));
+            __m128i gh = g;
+            if (!bCentre)
             {
-                const uint32_t lim = pLimit[x];
-                const uint32_t dp = pDp[(c + x) >> 1];
-                const uint32_t g = pWeights[pBase[x] + (dp < lim ? dp : lim)];
-                pW[x] += g;
-                pV[x] += static_cast<uint64_t>(g * pPlus[x]);
+                const __m128i dm = _mm_min_epi16(LoadPixelDistances(pDm + ((c + x - dx) >> 1), bOddM), lim);
+                _mm_store_si128(reinterpret_cast<__m128i*>(aIdx), _mm_add_epi32(base0, _mm_unpacklo_epi16(dm, zero)));
+                _mm_store_si128(reinterpret_cast<__m128i*>(aIdx + 4), _mm_add_epi32(base1, _mm_unpackhi_epi16(dm, zero)));
+                __m128i h = _mm_cvtsi32_si128(pWeights[aIdx[0]]);
+                h = _mm_insert_epi16(h, pWeights[aIdx[1]], 1);
+                h = _mm_insert_epi16(h, pWeights[aIdx[2]], 2);
+                h = _mm_insert_epi16(h, pWeights[aIdx[3]], 3);
+                h = _mm_insert_epi16(h, pWeights[aIdx[4]], 4);
+                h = _mm_insert_epi16(h, pWeights[aIdx[5]], 5);
+                h = _mm_insert_epi16(h, pWeights[aIdx[6]], 6);
+                h = _mm_insert_epi16(h, pWeights[aIdx[7]], 7);
+                const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pMinus + x));
+                // g v1 + h v2 < 2 x 10000 x 65535 fits 32 bits unsigned.
+                s0 = _mm_add_epi32(s0, _mm_unpacklo_epi16(_mm_mullo_epi16(h, v2), _mm_mulhi_epu16(h, v2)));
+                s1 = _mm_add_epi32(s1, _mm_unpackhi_epi16(_mm_mullo_epi16(h, v2), _mm_mulhi_epu16(h, v2)));
+                gh = _mm_add_epi16(g, h);
             }
-            continue;
+            __m128i* pWv = reinterpret_cast<__m128i*>(pW + x);
+            _mm_storeu_si128(pWv, _mm_add_epi32(_mm_loadu_si128(pWv), _mm_unpacklo_epi16(gh, zero)));
+            _mm_storeu_si128(pWv + 1, _mm_add_epi32(_mm_loadu_si128(pWv + 1), _mm_unpackhi_epi16(gh, zero)));
+            __m128i* pVv = reinterpret_cast<__m128i*>(pV + x);
+            _mm_storeu_si128(pVv, _mm_add_epi64(_mm_loadu_si128(pVv), _mm_unpacklo_epi32(s0, zero)));
+            _mm_storeu_si128(pVv + 1, _mm_add_epi64(_mm_loadu_si128(pVv + 1), _mm_unpackhi_epi32(s0, zero)));
+            _mm_storeu_si128(pVv + 2, _mm_add_epi64(_mm_loadu_si128(pVv + 2), _mm_unpacklo_epi32(s1, zero)));
+            _mm_storeu_si128(pVv + 3, _mm_add_epi64(_mm_loadu_si128(pVv + 3), _mm_unpackhi_epi32(s1, zero)));
         }
-        for (int x = 0; x < w; ++x)
+#endif
+        for (; x < w; ++x)
         {
             const uint32_t lim = pLimit[x];
             const uint16_t* t = pWeights + pBase[x];
             const uint32_t dp = pDp[(c + x) >> 1];
-            const uint32_t dm = pDm[(c + x - dx) >> 1];
             const uint32_t g = t[dp < lim ? dp : lim];
-            const uint32_t h = t[dm < lim ? dm : lim];
+            uint32_t h = 0;
+            uint32_t vm = 0;
+            if (!bCentre)
+            {
+                const uint32_t dm = pDm[(c + x - dx) >> 1];
+                h = t[dm < lim ? dm : lim];
+                vm = pMinus[x];
+            }
             pW[x] += g + h;
-            pV[x] += static_cast<uint64_t>(g * pPlus[x] + h * pMinus[x]);
+            pV[x] += static_cast<uint64_t>(g * pPlus[x] + h * vm);
         }
     }
 }
