@@ -76,6 +76,40 @@ void RemoveTree(const std::wstring& path)
     RemoveDirectoryW(path.c_str());
 }
 
+namespace {
+// Until a test points them elsewhere, the per-user and plug-in folders of the whole program lie in
+// a private temporary folder too, so that no test can reach the files of a real user.
+std::wstring g_defaultRoot;
+
+class PrivateFoldersEnvironment : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        g_defaultRoot = std::wstring(temp) + L"hpxprof_default_" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(g_defaultRoot.c_str(), nullptr);
+        SetAppDataFolderOverride(g_defaultRoot.c_str());
+        SetPluginFolderOverride(g_defaultRoot.c_str());
+    }
+    void TearDown() override
+    {
+        SetAppDataFolderOverride(nullptr);
+        SetPluginFolderOverride(nullptr);
+        WritePrivateProfileStringW(nullptr, nullptr, nullptr, nullptr);
+        RemoveTree(g_defaultRoot);
+    }
+};
+const auto* const g_privateFolders = ::testing::AddGlobalTestEnvironment(new PrivateFoldersEnvironment);
+}  // namespace
+
+void RestoreDefaultFolders()
+{
+    SetAppDataFolderOverride(g_defaultRoot.c_str());
+    SetPluginFolderOverride(g_defaultRoot.c_str());
+}
+
 void TempFolders::SetUp()
 {
     static int counter = 0;
@@ -96,8 +130,7 @@ void TempFolders::SetUp()
 
 void TempFolders::TearDown()
 {
-    SetAppDataFolderOverride(nullptr);
-    SetPluginFolderOverride(nullptr);
+    RestoreDefaultFolders();
     // The private-profile functions may keep the last file cached: let them go first.
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, nullptr);
     if (!m_root.empty()) RemoveTree(m_root);

@@ -23,6 +23,9 @@ std::string ReadBytes(const std::wstring& path);
 bool Exists(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
 
+// Points the per-user and plug-in folders back at the program's private temporary folder.
+void RestoreDefaultFolders();
+
 // Every test gets its own application-data folder and plug-in folder under %TEMP%; nothing of a
 // real user is touched. The folders are removed afterwards.
 class TempFolders : public ::testing::Test

@@ -162,6 +162,12 @@ TEST(ShippedFiles, TheLocalisationFileHoldsTheBuiltInEnglishTextsAndTheProfileTh
     // The files beside the plug-in, read as the plug-in reads them.
     const std::wstring dist = Widen(HPX_SOURCE_DIR) + L"/resources/dist";
     SetPluginFolderOverride(dist.c_str());
+    // A private, empty user folder.
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring appData = std::wstring(temp) + L"hpxprof_shipped_" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(appData.c_str(), nullptr);
+    SetAppDataFolderOverride(appData.c_str());
     wchar_t text[HPX_LOC_STRING_CHARS];
     for (int n = 1; n <= HPX_LOC_STRING_COUNT; ++n) {
         // Read straight from the file (no English default behind it) and through the loader.
@@ -181,12 +187,27 @@ TEST(ShippedFiles, TheLocalisationFileHoldsTheBuiltInEnglishTextsAndTheProfileTh
     GetPrivateProfileStringW(L"0", L"Language", L"", name, 64, path);
     EXPECT_STREQ(name, L"English");
 
-    // The shipped profile alone (an empty user folder) loads as the default profile, version 2.
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring appData = std::wstring(temp) + L"hpxprof_shipped_" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(appData.c_str(), nullptr);
-    SetAppDataFolderOverride(appData.c_str());
+    // Every other language is complete, and its letters beyond ASCII survive (a UTF-16 file).
+    LoadSettings();
+    ASSERT_GE(g_iLanguageCount, 2);
+    EXPECT_STREQ(g_Languages[1].m_wcsLanguage, L"Deutsch");
+    for (int language = 1; language < g_iLanguageCount; ++language) {
+        wchar_t section[10];
+        swprintf(section, 10, L"%d", language);
+        for (int n = 1; n <= HPX_LOC_STRING_COUNT; ++n) {
+            wchar_t key[16], raw[HPX_LOC_STRING_CHARS];
+            swprintf(key, 16, L"string%d", n);
+            GetPrivateProfileStringW(section, key, L"", raw, HPX_LOC_STRING_CHARS, path);
+            EXPECT_NE(raw[0], 0) << "string" << n << " is missing from language " << language;
+        }
+    }
+    ReadLocalizedString(1, 7, text);
+    EXPECT_STREQ(text, L"Schlie\u00dfen");
+    ReadLocalizedString(1, 143, text);
+    EXPECT_NE(wcsstr(text, L"\n\n <<Unknown Camera>>"), nullptr);
+    g_iLanguageCount = 0;
+
+    // The shipped profile alone (no user copy) loads as the default profile, version 2.
     CameraIsoTable t;
     EXPECT_FALSE(t.Load());
     ASSERT_EQ(t.m_uiCameraCount, 1u);
@@ -196,8 +217,8 @@ TEST(ShippedFiles, TheLocalisationFileHoldsTheBuiltInEnglishTextsAndTheProfileTh
     const IsoSettings d = DefaultIsoSettings();
     EXPECT_EQ(0, memcmp(&s, &d, sizeof s));
     EXPECT_FALSE(Exists(appData + L"\\HPXPhotoshopPlugIn\\CameraISOSettingX.ini"));
-    SetAppDataFolderOverride(nullptr);
-    SetPluginFolderOverride(nullptr);
+    RestoreDefaultFolders();
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, nullptr);
     RemoveTree(appData);
 }
 
