@@ -259,6 +259,11 @@ void ReplaceSubstring(wchar_t* text, size_t capacity, const wchar_t* search, con
     CopyText(text, capacity, work);
 }
 
+void ReplaceSubstring(wchar_t* text, const wchar_t* search, const wchar_t* replacement)
+{
+    ReplaceSubstring(text, 1024, search, replacement);
+}
+
 void NormalizeCameraName(wchar_t out[HPX_CAMERA_NAME_CHARS], const wchar_t* text)
 {
     static const wchar_t* const kPairs[][2] = {
@@ -578,8 +583,10 @@ bool CameraIsoTable::FindCamera(uint32_t* row, const wchar_t* text) const
     if (!row) return false;
     *row = 0;
     if (!text) return false;
-    wchar_t wanted[1024], name[HPX_CAMERA_NAME_CHARS];
-    RemoveSpaces(wanted, 1024, text);
+    wchar_t trimmed[1024], wanted[1024], name[HPX_CAMERA_NAME_CHARS];
+    CopyText(trimmed, 1024, text);
+    TrimBlanks(trimmed);
+    RemoveSpaces(wanted, 1024, trimmed);
     for (uint32_t r = 1; r < m_uiCameraCount; ++r) {
         RemoveSpaces(name, HPX_CAMERA_NAME_CHARS, m_pCameras[r].m_wcsCameraName);
         if (CompareNoCase(wanted, name) == 0) {

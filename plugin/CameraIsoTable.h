@@ -53,8 +53,8 @@ public:
     // Writes the whole table to the user copy. A copy that cannot be written stays as it was.
     bool Save();
 
-    // Row of the camera whose name equals the text when spaces are ignored (case-insensitive),
-    // over rows 1 and up; 0 when none matches. Returns false.
+    // Row of the camera whose name equals the text when spaces (and blanks at its ends) are
+    // ignored, case-insensitively, over rows 1 and up; 0 when none matches. Returns false.
     bool FindCamera(uint32_t* row, const wchar_t* text) const;
     // Index of the first entry of the row whose ISO equals the integer value of the text; 0 when
     // none does. Returns false.
@@ -101,6 +101,8 @@ void NormalizeCameraName(wchar_t out[HPX_CAMERA_NAME_CHARS], const wchar_t* text
 // Replaces every occurrence of search in text (a buffer of `capacity` characters) by the
 // replacement; the result is cut to fit.
 void ReplaceSubstring(wchar_t* text, size_t capacity, const wchar_t* search, const wchar_t* replacement);
+// The same on a buffer of 1024 characters.
+void ReplaceSubstring(wchar_t* text, const wchar_t* search, const wchar_t* replacement);
 // The user copy ("<user folder>\CameraISOSettingX.ini", folder created) or the shipped copy
 // ("<plug-in folder>\CameraISOSettingX.ini").
 void GetProfileFilePath(wchar_t path[1024], bool shipped);

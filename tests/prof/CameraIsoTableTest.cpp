@@ -293,6 +293,8 @@ TEST_F(ProfileStore, LookupsIgnoreSpacesAndCaseAndNeverMatchRowZero)
     uint32_t row = 99, index = 99;
     EXPECT_FALSE(t.FindCamera(&row, L"Canon / EOS 5D"));
     EXPECT_EQ(row, 1u);
+    t.FindCamera(&row, L"\tCANON / EOS 5D\t");
+    EXPECT_EQ(row, 1u);
     t.FindCamera(&row, L"<< Unknown Camera >>");
     EXPECT_EQ(row, 0u);
     t.FindCamera(&row, L"Nikon / D90");
