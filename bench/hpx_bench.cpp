@@ -97,10 +97,35 @@ void CentreCrop(ImageBuffer* dst, const ImageBuffer* src, double mp)
     CropImage(dst, src, (src->m_iWidth - w) / 2, (src->m_iHeight - h) / 2, w, h);
 }
 
-void CentreSquare(ImageBuffer* dst, const ImageBuffer* src, int edge)
+// The sweep image: four crops of edge x edge from the centres of the image's quadrants, side by
+// side in a 2 x 2 mosaic, so that the strengths suit the whole photograph and not one spot of it.
+void SweepMosaic(ImageBuffer* dst, const ImageBuffer* src, int edge)
 {
-    const int w = std::min(edge, src->m_iWidth), h = std::min(edge, src->m_iHeight);
-    CropImage(dst, src, (src->m_iWidth - w) / 2, (src->m_iHeight - h) / 2, w, h);
+    edge = std::min(edge, std::min(src->m_iWidth, src->m_iHeight) / 2);
+    CreateImage(dst, 2 * edge, 2 * edge, src->m_iChannels, src->m_iBits);
+    for (int qy = 0; qy < 2; ++qy)
+        for (int qx = 0; qx < 2; ++qx)
+        {
+            const int cx = src->m_iWidth * (1 + 2 * qx) / 4, cy = src->m_iHeight * (1 + 2 * qy) / 4;
+            CopyImageRect(dst, src, qx * edge, qy * edge, cx - edge / 2, cy - edge / 2, edge, edge);
+        }
+}
+
+// The load of the machine (other programs compete for the processors), or -1 when unknown.
+double LoadAverage()
+{
+#ifdef _WIN32
+    return -1;
+#else
+    double l = -1;
+    if (FILE* f = std::fopen("/proc/loadavg", "r"))
+    {
+        if (std::fscanf(f, "%lf", &l) != 1)
+            l = -1;
+        std::fclose(f);
+    }
+    return l;
+#endif
 }
 
 // One Hushpix job; returns seconds, fills dst.
@@ -176,8 +201,8 @@ double RunOpenCv(ImageBuffer* dst, const ImageBuffer* noisy, const CvParams& p, 
 CvParams SweepOpenCv(const ImageBuffer* noisy, const ImageBuffer* clean, int window, int sigma, int threads,
                      bool quick)
 {
-    const std::vector<double> hs = quick ? std::vector<double>{0.7, 1.0, 1.3} : std::vector<double>{0.6, 0.8, 1.0, 1.2, 1.4};
-    const std::vector<double> hcs = quick ? std::vector<double>{0.8, 1.2} : std::vector<double>{0.6, 0.9, 1.2, 1.6, 2.0};
+    const std::vector<double> hs = quick ? std::vector<double>{0.35, 0.5, 0.7} : std::vector<double>{0.3, 0.4, 0.5, 0.6, 0.75, 0.9, 1.1};
+    const std::vector<double> hcs = quick ? std::vector<double>{0.5, 0.8} : std::vector<double>{0.3, 0.45, 0.6, 0.8, 1.0, 1.3};
     Owned out;
     CvParams best;
     double bestPsnr = -1;
@@ -302,8 +327,9 @@ int main(int argc, char** argv)
 #endif
     Say("image %dx%d (%.2f MP), processors %u, %s%s\n", clean8.img.m_iWidth, clean8.img.m_iHeight, fullMp, all,
         opt.quick ? "quick mode" : "full mode", withCv ? ", OpenCV reference" : ", no OpenCV");
-    Say("one-thread runs on a centre crop of %.2f MP; strengths from a sweep on a 512 x 512 centre crop\n\n",
-        std::min(opt.oneThreadMp, fullMp));
+    Say("one-thread rows: speed on a centre crop of %.2f MP (their PSNR/SSIM are of that crop); strengths and h\n"
+        "from a sweep on a mosaic of four %d x %d crops; load average at start %.2f\n\n",
+        std::min(opt.oneThreadMp, fullMp), opt.quick ? 192 : 256, opt.quick ? 192 : 256, LoadAverage());
     Say("%-8s %4s %5s %6s %7s %6s %8s %7s %7s %7s %8s  %s\n", "lib", "bits", "sigma", "window", "threads", "MP",
         "MP/s", "PSNRin", "PSNR", "SSIM", "memMB", "parameters");
 
@@ -314,8 +340,8 @@ int main(int argc, char** argv)
         AddGaussianNoise(&noisy8.img, &clean8.img, sigma, 1000u + sigma);
         AddGaussianNoise(&noisy16.img, &clean16.img, sigma, 2000u + sigma);
         Owned sweepNoisy, sweepClean;
-        CentreSquare(&sweepNoisy.img, &noisy8.img, opt.quick ? 384 : 512);
-        CentreSquare(&sweepClean.img, &clean8.img, opt.quick ? 384 : 512);
+        SweepMosaic(&sweepNoisy.img, &noisy8.img, opt.quick ? 192 : 256);
+        SweepMosaic(&sweepClean.img, &clean8.img, opt.quick ? 192 : 256);
         BenchLimitProcessors(0);
 
         for (int quality = 1; quality <= 3; ++quality)
@@ -470,6 +496,7 @@ int main(int argc, char** argv)
         if (r.lib == "Hushpix")
             worstMem = std::max(worstMem, r.memMB);
     Say("largest memory held by a Hushpix job beyond source and destination: %.1f MB (goal: below 300 MB)\n", worstMem);
+    Say("load average at the end %.2f\n", LoadAverage());
     if (g_out)
         std::fclose(g_out);
     return 0;
