@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>
@@ -670,13 +671,19 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
         return kImageOk;
     }
     const int r = NlmPadRadius(w, h);
-    int** ppTables = AcquireWeightTables(dDynamics2, std::pow(dStrength, 3.5));
-    if (ppTables == nullptr)
-        return 1;
-
+    // The pass reads the shared cache only here, copying the tables it needs; the lock keeps two
+    // passes of different threads (a preview beside a job, say) from rebuilding a slot under each
+    // other's feet.
     CompactTables compact;
-    if (!BuildCompactTables(&compact, ppTables, kWeightPatchKey * kWeightPatchKey * 256))
-        return kImageNoMemory;
+    {
+        static std::mutex s_tablesLock;
+        std::lock_guard<std::mutex> guard(s_tablesLock);
+        int** ppTables = AcquireWeightTables(dDynamics2, std::pow(dStrength, 3.5));
+        if (ppTables == nullptr)
+            return 1;
+        if (!BuildCompactTables(&compact, ppTables, kWeightPatchKey * kWeightPatchKey * 256))
+            return kImageNoMemory;
+    }
 
     const int pad = r + 3;
     ImageBuffer paddedGuide;

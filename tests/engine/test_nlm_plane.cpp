@@ -218,6 +218,47 @@ TEST(NlmPlanePass, WorkersThatFailToStartChangeNothing)
     SetProgressSink(nullptr);
 }
 
+// Passes on two threads at once, each with its own strengths (so the shared weight-table cache
+// is rebuilt while the other pass runs), give what they give one after the other.
+TEST(NlmPlanePass, ConcurrentPassesShareTheTableCache)
+{
+    struct Job
+    {
+        Img src, dst, expect;
+        double base;
+    } jobs[2];
+    for (int j = 0; j < 2; ++j)
+    {
+        ASSERT_TRUE(hpxtest::MakeNoisyImage(&jobs[j].src.img, 60, 50, 1, 8, 20 + j, 8));
+        jobs[j].base = 7.0 + 0.37 * j;
+        for (int i = 0; i < 9; ++i)
+            RunPass(&jobs[j].expect, &jobs[j].src, jobs[j].base + i, 1, 0.1 * i, 2);
+    }
+    PlatformThread* threads[2];
+    for (int j = 0; j < 2; ++j)
+    {
+        threads[j] = PlatformStartThread(
+            [](void* p) -> unsigned {
+                Job* job = static_cast<Job*>(p);
+                // Nine parameter sets each: more than the cache keeps, so slots are replaced.
+                for (int i = 0; i < 9; ++i)
+                {
+                    CopyImageLayout(&job->dst.img, &job->src.img);
+                    NlmPlaneDenoise(&job->dst.img, &job->src.img, job->base + i, 1, 0.1 * i, nullptr, false, 2);
+                }
+                return 0;
+            },
+            &jobs[j]);
+        ASSERT_NE(threads[j], nullptr);
+    }
+    for (int j = 0; j < 2; ++j)
+    {
+        EXPECT_TRUE(PlatformJoinThread(threads[j], kPlatformWaitForever));
+        PlatformCloseThread(threads[j]);
+        EXPECT_TRUE(SamePixels(&jobs[j].dst.img, &jobs[j].expect.img)) << j;
+    }
+}
+
 TEST(NlmPlanePass, OddSizeComesBackWithItsShape)
 {
     Img src, dst;
