@@ -222,10 +222,18 @@ TEST_F(SkinPrimitives, PngResourcesLoadAs32BitBitmapsWithAlpha)
     EXPECT_EQ(bm.bmWidth, 13);
     EXPECT_EQ(std::abs(bm.bmHeight), 13);
     EXPECT_EQ(bm.bmBitsPixel, 32);
+    // Check boxes are stored opaque on the face colour (they are drawn without alpha).
     auto px = ReadTopDown(bmp, 13, 13);
-    EXPECT_EQ(px[0] >> 24, 0u);                 // transparent corner
-    EXPECT_EQ(px[6 * 13 + 1] >> 24, 255u);      // opaque box
+    EXPECT_EQ(px[0] >> 24, 255u);  // the rounded corner blended onto the face, opaque
+    EXPECT_EQ(px[6 * 13 + 0], Bgra(0xB4, 0xB4, 0xB4, 255));  // the box's border
     DeleteObject(bmp);
+    // Toolbar images keep their transparency.
+    HBITMAP icon = LoadPngBitmap(self, L"IDP_ZOOMIN", &converted);
+    ASSERT_NE(icon, nullptr);
+    auto ipx = ReadTopDown(icon, 32, 32);
+    EXPECT_EQ(ipx[0] >> 24, 0u);
+    EXPECT_EQ(ipx[13 * 32 + 13] >> 24, 255u);  // the plus sign
+    DeleteObject(icon);
 
     const wchar_t* names[] = {L"CHECK_SELON", L"CHECK_SELOFF", L"CHECK_SEMION", L"CHECK_SEMIOFF", L"CHECK_DESON",
                               L"CHECK_DESOFF", L"CHECKD_SELOFF", L"CHECKD_SEMION", L"CHECKD_SEMIOFF", L"CHECKD_DESON",

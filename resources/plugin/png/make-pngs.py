@@ -5,6 +5,11 @@ Only the standard library is used (zlib + struct). Every image is 32-bit RGBA, m
 the dark button face #464646 of the skin. Shapes are rasterised with 4x4 supersampling so edges
 are smooth; colours are straight (not premultiplied) alpha.
 
+The check boxes and the panel's button images are drawn without their alpha channel (copied as
+they are, or greyed for disabled buttons, where face-coloured pixels are kept), so they are
+composited here onto the face colour of their scheme and stored opaque. The toolbar images go
+through 32-bit image lists and keep their transparency.
+
     python3 resources/plugin/png/make-pngs.py
 """
 import math
@@ -133,6 +138,17 @@ class Canvas:
         ys = [p[1] for p in pts]
         self.shape(inside, colour, opacity, (min(xs), min(ys), max(xs), max(ys)))
 
+    def flatten(self, background):
+        """Composites the image onto an opaque background colour."""
+        br, bg, bb = background
+        for y in range(self.h):
+            for x in range(self.w):
+                r, g, b, a = self.px[y][x]
+                f = a / 255.0
+                self.px[y][x] = (int(round(r * f + br * (1 - f))), int(round(g * f + bg * (1 - f))),
+                                 int(round(b * f + bb * (1 - f))), 255)
+        return self
+
     def save(self, name):
         write_png(os.path.join(HERE, name + ".png"), self.w, self.h, self.px)
 
@@ -147,6 +163,8 @@ GOLD = hexc("#E8B84A")
 GOLD_D = hexc("#B8862A")
 RED = hexc("#E0554E")
 GREEN = hexc("#7FC67A")
+FACE_DARK = hexc("#464646")   # button face of the dark schemes' default (scheme 2)
+FACE_LIGHT = hexc("#D2D2D2")  # button face of the light scheme
 
 
 # ---- check boxes, 13 x 13 -----------------------------------------------------------------------
@@ -161,7 +179,6 @@ def check_box(dark, state, enabled):
         border = hexc("#333333") if enabled else hexc("#A0A0A0")
         fill = hexc("#FFFFFF") if enabled else hexc("#E6E6E6")
         mark = hexc("#1E1E1E") if enabled else hexc("#9A9A9A")
-    # The corner pixels stay fully transparent (rounded box).
     c.rrect(0, 0, 13, 13, 2.0, border)
     c.rrect(1, 1, 12, 12, 1.2, fill)
     if state == "SEL":
@@ -169,9 +186,7 @@ def check_box(dark, state, enabled):
         c.line(5.4, 9.2, 10.0, 3.6, 1.9, mark)
     elif state == "SEMI":
         c.rect(3.5, 3.5, 9.5, 9.5, mark)
-    for x, y in ((0, 0), (12, 0), (0, 12), (12, 12)):
-        c.px[y][x] = (0, 0, 0, 0)
-    return c
+    return c.flatten(FACE_DARK if dark else FACE_LIGHT)
 
 
 # ---- 32 x 32 icons ------------------------------------------------------------------------------
@@ -322,7 +337,10 @@ def main():
         "SETTINGS_HIDE": icon_settings_hide,
     }
     for name, fn in icons.items():
-        fn().save(name)
+        c = fn()
+        if name.startswith("SETTINGS_"):
+            c.flatten(FACE_DARK)
+        c.save(name)
 
 
 if __name__ == "__main__":
