@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 CWeightTableCache g_WeightTableCache;
@@ -13,16 +14,20 @@ void FillWeightTable(int* table, int length, double dHi)
     table[0] = kWeightOne;
     // h_i = 0 (strength 0) gives exp(-inf) = 0 for every d > 0: only identical patches weigh.
     const bool bZero = !(dHi > 0.0);
-    for (int d = 1; d < length; ++d)
+    int d = 1;
+    if (!bZero)
     {
-        if (bZero)
+        // The weights fall with d: once one is 0, so is every later one.
+        for (; d < length; ++d)
         {
-            table[d] = 0;
-            continue;
+            const double dd = static_cast<double>(d);
+            table[d] = static_cast<int>(std::exp(dd * dd * dd / (-300.0) / dHi) * 10000.0 + 0.5);
+            if (table[d] == 0)
+                break;
         }
-        const double dd = static_cast<double>(d);
-        table[d] = static_cast<int>(std::exp(dd * dd * dd / (-300.0) / dHi) * 10000.0 + 0.5);
     }
+    for (; d < length; ++d)
+        table[d] = 0;
 }
 
 WeightTableSlot::WeightTableSlot()
@@ -101,6 +106,7 @@ unsigned char CWeightTableCache::Build(double dDynamics, double dH, int iKey)
     m_adH[s] = dH;
     m_adDynamics[s] = dDynamics;
     const double a = dDynamics;
+    double dPreviousHi = 0.0;
     for (int i = 0; i < kWeightLevels; ++i)
     {
         void* pNew = std::realloc(m_pSlots[s].m_apTables[i], static_cast<size_t>(m_aiLength[s]) * sizeof(int));
@@ -112,7 +118,12 @@ unsigned char CWeightTableCache::Build(double dDynamics, double dH, int iKey)
             dHi = dH * (1.0 + a * i / 256.0);
         else if (a < 0.0)
             dHi = dH * (1.0 + (255 - i) * (-a) / 256.0);
-        FillWeightTable(m_pSlots[s].m_apTables[i], m_aiLength[s], dHi);
+        if (i > 0 && dHi == dPreviousHi)  // no dynamics: every level has the same table
+            std::memcpy(m_pSlots[s].m_apTables[i], m_pSlots[s].m_apTables[i - 1],
+                        static_cast<size_t>(m_aiLength[s]) * sizeof(int));
+        else
+            FillWeightTable(m_pSlots[s].m_apTables[i], m_aiLength[s], dHi);
+        dPreviousHi = dHi;
     }
     m_aiValid[s] = 1;
     m_iNext = (s + 1) % kWeightSlots;
