@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Makes the small image files of the image-file tests into DIR (run by the build):
+#   make-test-images.sh DIR
+# Files come from ImageMagick's convert, EXIF data and ICC profiles from exiftool, so the reader
+# is tested on files that FreeImage did not write itself. Pixel values are chosen so that a
+# swapped channel order or a lost alpha sample shows.
+set -euo pipefail
+dir=$1
+mkdir -p "$dir"
+cd "$dir"
+rm -f -- *.jpg *.png *.tif *.bmp *.gif *.pfm *.icc stamp
+
+# A small but valid ICC v2 display profile (header, one 'cprt' text tag) for colour (RGB) or grey
+# (GRAY) data; the text names it so a test can tell it arrived intact.
+icc() {  # icc FILE SPACE TEXT
+  perl -e '
+    my ($file, $space, $text) = @ARGV;
+    my $t = "text" . "\0" x 4 . $text . "\0"; $t .= "\0" x ((4 - length($t) % 4) % 4);
+    my $size = 128 + 4 + 12 + length($t);
+    my $h = pack("N", $size) . "\0" x 4 . pack("N", 0x02100000) . "mntr" . $space . "XYZ "
+      . "\0" x 12 . "acsp" . "\0" x 24 . pack("N", 0) . pack("NNN", 0xF6D6, 0x10000, 0xD32D)
+      . "\0" x 48;
+    die "header" unless length($h) == 128;
+    my $p = $h . pack("N", 1) . "cprt" . pack("NN", 144, length($t)) . $t;
+    open my $f, ">:raw", $file or die; print $f $p;' "$1" "$2" "$3"
+}
+icc rgb.icc 'RGB ' 'Hushpix test RGB profile'
+icc grey.icc 'GRAY' 'Hushpix test grey profile'
+
+camera=(-Make=Canon "-Model=Canon EOS 7D" -ISO=400 -ExposureTime=10/1250 -FNumber=2.8
+  "-DateTimeOriginal=2021:05:06 07:08:09" -ExifImageWidth=24 -ExifImageHeight=16)
+
+# 8-bit colour JPEG with EXIF and ICC profile (the usual metadata source).
+convert -size 24x16 gradient:red-blue -depth 8 -type TrueColor exif-icc.jpg
+exiftool -q -overwrite_original "${camera[@]}" "-ICC_Profile<=rgb.icc" exif-icc.jpg
+# 8-bit grey JPEG with EXIF (ExposureTime 2 s, 16-bit ISO) and a grey profile.
+convert -size 20x10 gradient:white-black -colorspace Gray -depth 8 grey-exif.jpg
+exiftool -q -overwrite_original -Make=NIKON "-Model=NIKON D3" -ISO=12800 -ExposureTime=2 -FNumber=11 \
+  "-ICC_Profile<=grey.icc" grey-exif.jpg
+# The same colour JPEG with ExposureTime 0/0 and a zero FNumber denominator, as broken writers
+# leave them: the value bytes are patched in the file.
+cp exif-icc.jpg exposure-zero.jpg
+perl -e '
+  local $/; open my $f, "+<:raw", $ARGV[0] or die; my $b = <$f>;
+  my $base = index($b, "Exif\0\0") + 6; my $mm = substr($b, $base, 2) eq "MM";
+  my ($u16, $u32) = $mm ? ("n", "N") : ("v", "V");
+  sub rd { my ($fmt, $at, $n) = @_; unpack $fmt, substr($b, $at, $n) }
+  my @dirs = ($base + rd($u32, $base + 4, 4)); my $done = 0;
+  while (my $d = shift @dirs) {
+    my $n = rd($u16, $d, 2);
+    for my $i (0 .. $n - 1) {
+      my $e = $d + 2 + 12 * $i; my $tag = rd($u16, $e, 2);
+      push @dirs, $base + rd($u32, $e + 8, 4) if $tag == 0x8769;
+      if ($tag == 0x829A || $tag == 0x829D) {
+        my $v = $base + rd($u32, $e + 8, 4);
+        substr($b, $v, 8) = $tag == 0x829A ? pack($u32 x 2, 0, 0) : pack($u32 x 2, 28, 0); $done++;
+      }
+    }
+  }
+  die "tags not found" unless $done == 2;
+  seek $f, 0, 0; print $f $b; close $f;' exposure-zero.jpg
+
+# 16-bit colour: red 0xFFFF, green 0, blue 0x8000 (record order: blue, green, red).
+convert -size 3x2 'xc:#ffff00008000' -depth 16 -type TrueColor rgb16.png
+convert -size 3x2 'xc:#ffff00008000' -depth 16 -type TrueColor -compress none rgb16.tif
+exiftool -q -overwrite_original "-ICC_Profile<=rgb.icc" rgb16.tif
+# 16-bit colour with alpha 0x4000, and 8-bit colour with alpha 0x40.
+convert -size 3x2 'xc:#ffff000080004000' -depth 16 -type TrueColorAlpha rgba16.png
+convert -size 3x2 'xc:#ff008040' -depth 8 PNG32:rgba8.png
+# Grey 8 and 16 bits.
+convert -size 5x3 'xc:#123412341234' -colorspace Gray -depth 16 -define png:color-type=0 grey16.png
+convert -size 5x3 'xc:#565656' -colorspace Gray -depth 8 -define png:color-type=0 grey8.png
+# 24-bit BMP with the classic header.
+convert -size 5x3 gradient:lime-navy -type TrueColor BMP3:rgb24.bmp
+
+# Refused: palette images, 1-bit images, float images.
+convert -size 4x4 xc:red xc:blue +append -type Palette PNG8:palette.png
+convert -size 4x4 xc:red xc:blue +append palette.gif
+convert -size 8x8 pattern:checkerboard -monochrome BMP3:mono.bmp
+convert -size 4x4 xc:orange float-rgb.pfm
+convert -size 4x4 xc:gray50 -colorspace Gray float-grey.pfm
+
+touch stamp
