@@ -367,16 +367,18 @@ void PaintScrollBar(HWND hWnd, HDC target)
             SkinFillSolid(dc, b.left, b.top, b.right - b.left, b.bottom - b.top, Face());
             SkinDrawEdge(dc, b, EDGE_RAISED, BF_RECT);
         }
+        // An arrow pointing up (left) grows from its base row (column) toward its tip, so its
+        // base is placed where a downward arrow's tip would be.
         if (vertical) {
-            SkinDrawArrowVert(dc, across / 2 - 3, arrow / 2 - 2, 7, -4, !enabled);
+            SkinDrawArrowVert(dc, across / 2 - 3, arrow / 2 - 2 + 3, 7, -4, !enabled);
             SkinDrawArrowVert(dc, across / 2 - 3, length - arrow + arrow / 2 - 2, 7, 4, !enabled);
         } else {
-            SkinDrawArrowHorz(dc, arrow / 2 - 2, across / 2 - 3, -4, 7, !enabled);
+            SkinDrawArrowHorz(dc, arrow / 2 - 2 + 3, across / 2 - 3, -4, 7, !enabled);
             SkinDrawArrowHorz(dc, length - arrow + arrow / 2 - 2, across / 2 - 3, 4, 7, !enabled);
         }
         if (enabled && si.nMax > si.nMin) {
             // The system's thumb, unless the bar is being dragged and the cursor is on the thumb.
-            int start = vertical ? sbi.xyThumbTop : sbi.xyThumbTop;
+            int start = sbi.xyThumbTop;
             int end = sbi.xyThumbBottom;
             if (GetCapture() == hWnd) {
                 const double range = static_cast<double>(si.nMax - si.nMin);

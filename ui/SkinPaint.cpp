@@ -1122,7 +1122,6 @@ void SkinDrawArrowVert(HDC hdc, int x, int y, int width, int height, bool disabl
     int n = width;
     if (n % 2 == 0) --n;
     const int step = height > 0 ? 1 : -1;
-    if (height < 0) y += n / 2;
     for (; n >= 1; n -= 2) {
         MoveToEx(hdc, x, y, nullptr);
         LineTo(hdc, x + n, y);
@@ -1142,7 +1141,6 @@ void SkinDrawArrowHorz(HDC hdc, int x, int y, int width, int height, bool disabl
     int n = height;
     if (n % 2 == 0) --n;
     const int step = width > 0 ? 1 : -1;
-    if (width < 0) x += n / 2;
     for (; n >= 1; n -= 2) {
         MoveToEx(hdc, x, y, nullptr);
         LineTo(hdc, x, y + n);
