@@ -796,6 +796,57 @@ unsigned char NlmPlaneDenoiseCpuMt16(ImageBuffer* dst, const ImageBuffer* src, c
     return RunPass(dst, src, guide, dStrength, iQuality, dDynamics2, hProgressDlg, ClampThreads(iThreads), true);
 }
 
+namespace {
+
+// The 8-bit guide of a plane: a copy converted to 8 bits (16 bits: the high byte; depths between
+// 9 and 15: their top eight bits). False when out of memory.
+bool MakeGuide(ImageBuffer* pGuide, const ImageBuffer* pPlane)
+{
+    if (CopyImageLayout(pGuide, pPlane) != kImageOk)
+        return false;
+    CopyImagePixels(pGuide, pPlane);
+    if (pPlane->m_iBits == 8)
+        return true;
+    const unsigned char conv = ConvertImage(pGuide, 8, 1);
+    if (conv == kImageBadArgs && pGuide->m_pData != nullptr && pGuide->m_iBits != 8)
+    {
+        ImageBuffer narrow;
+        InitImage(&narrow);
+        const bool bOk = CreateImage(&narrow, pPlane->m_iWidth, pPlane->m_iHeight, 1, 8) == kImageOk;
+        if (bOk)
+        {
+            const uint16_t* pIn = static_cast<const uint16_t*>(pGuide->m_pData);
+            uint8_t* pOut = static_cast<uint8_t*>(narrow.m_pData);
+            const int shift = pGuide->m_iBits - 8;
+            const size_t n = static_cast<size_t>(pPlane->m_iWidth) * pPlane->m_iHeight;
+            for (size_t i = 0; i < n; ++i)
+            {
+                const int v = pIn[i] >> shift;
+                pOut[i] = static_cast<uint8_t>(v > 255 ? 255 : v);
+            }
+        }
+        ReleaseImage(pGuide);
+        *pGuide = narrow;
+        return bOk;
+    }
+    return conv == kImageOk && pGuide->m_pData != nullptr && pGuide->m_iBits == 8;
+}
+
+// Picks the driver by depth and thread count; the 16-bit drivers take the integer strength.
+unsigned char RunCpuDriver(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide, double dStrength,
+                           int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg, int iThreads)
+{
+    const int n = ClampThreads(iThreads);
+    if (src->m_iBits == 8)
+        return n == 1 ? NlmPlaneDenoiseCpu(dst, src, guide, dStrength, iQuality, dDynamics2, hProgressDlg)
+                      : NlmPlaneDenoiseCpuMt(dst, src, guide, dStrength, iQuality, dDynamics2, hProgressDlg, n);
+    const double dStrength16 = std::trunc(dStrength);
+    return n == 1 ? NlmPlaneDenoiseCpu16(dst, src, guide, dStrength16, iQuality, dDynamics2, hProgressDlg)
+                  : NlmPlaneDenoiseCpuMt16(dst, src, guide, dStrength16, iQuality, dDynamics2, hProgressDlg, n);
+}
+
+} // namespace
+
 void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int iQuality, double dDynamics,
                      HpxProgressTarget hProgressDlg, bool bGpu, int iThreads)
 {
@@ -835,6 +886,26 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
         kept.m_iBits = bits;
     }
 
+    const double dDynamics2 = 2.0 * dDynamics;
+
+    // An even-sized plane on the CPU needs no even-sized copy: the drivers read the source (its
+    // own guide at 8 bits) and write the destination directly, which saves three plane copies
+    // and leaves fewer planes alive during the pass.
+    if (!bGpu && (w & 1) == 0 && (h & 1) == 0 && dst->m_pData != nullptr && dst->m_iWidth == w &&
+        dst->m_iHeight == h && dst->m_iChannels == 1 && dst->m_iBits == bits && dst->m_iStride == src->m_iStride)
+    {
+        ImageBuffer guide;
+        InitImage(&guide);
+        unsigned char result = kImageNoMemory;
+        if (bits == 8 || MakeGuide(&guide, src))
+            result = RunCpuDriver(dst, src, bits == 8 ? src : &guide, dStrength, iQuality, dDynamics2, hProgressDlg,
+                                  iThreads);
+        if (AbortRequested() || result != kImageOk)
+            CopyImagePixels(dst, src);
+        ReleaseImage(&guide);
+        return;
+    }
+
     // 2.-3. Even-sized zero-padded copy, output plane and 8-bit guide.
     const int we = w + (w & 1);
     const int he = h + (h & 1);
@@ -847,38 +918,7 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
     {
         FillImageBytes(&padded, 0);
         CopyImageRect(&padded, src, 0, 0, 0, 0, w, h);
-        bOk = CopyImageLayout(&guide, &padded) == kImageOk;
-    }
-    if (bOk)
-    {
-        CopyImagePixels(&guide, &padded);
-        if (bits != 8)
-        {
-            const unsigned char conv = ConvertImage(&guide, 8, 1);
-            if (conv == kImageBadArgs && guide.m_pData != nullptr && guide.m_iBits != 8)
-            {
-                // A depth between 9 and 15: keep its top eight bits.
-                ImageBuffer narrow;
-                InitImage(&narrow);
-                bOk = CreateImage(&narrow, we, he, 1, 8) == kImageOk;
-                if (bOk)
-                {
-                    const uint16_t* pIn = static_cast<const uint16_t*>(guide.m_pData);
-                    uint8_t* pOut = static_cast<uint8_t*>(narrow.m_pData);
-                    const int shift = guide.m_iBits - 8;
-                    for (int i = 0; i < we * he; ++i)
-                    {
-                        const int v = pIn[i] >> shift;
-                        pOut[i] = static_cast<uint8_t>(v > 255 ? 255 : v);
-                    }
-                }
-                ReleaseImage(&guide);
-                guide = narrow;
-            }
-            else
-                bOk = conv == kImageOk;
-        }
-        bOk = bOk && guide.m_pData != nullptr && guide.m_iBits == 8;
+        bOk = MakeGuide(&guide, &padded);
     }
     if (!bOk)
     {
@@ -896,23 +936,9 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
     ReleaseImage(src);
 
     // 5.-6. The pass.
-    const double dDynamics2 = 2.0 * dDynamics;
-    unsigned char result;
-    if (bGpu)
-        result = GpuHookNlmPlaneDenoise(&output, &padded, &guide, iQuality, hProgressDlg, dStrength, dDynamics2);
-    else if (bits == 8)
-        result = ClampThreads(iThreads) == 1
-                     ? NlmPlaneDenoiseCpu(&output, &padded, &guide, dStrength, iQuality, dDynamics2, hProgressDlg)
-                     : NlmPlaneDenoiseCpuMt(&output, &padded, &guide, dStrength, iQuality, dDynamics2,
-                                            hProgressDlg, ClampThreads(iThreads));
-    else
-    {
-        const double dStrength16 = std::trunc(dStrength);
-        result = ClampThreads(iThreads) == 1
-                     ? NlmPlaneDenoiseCpu16(&output, &padded, &guide, dStrength16, iQuality, dDynamics2, hProgressDlg)
-                     : NlmPlaneDenoiseCpuMt16(&output, &padded, &guide, dStrength16, iQuality, dDynamics2,
-                                              hProgressDlg, ClampThreads(iThreads));
-    }
+    const unsigned char result =
+        bGpu ? GpuHookNlmPlaneDenoise(&output, &padded, &guide, iQuality, hProgressDlg, dStrength, dDynamics2)
+             : RunCpuDriver(&output, &padded, &guide, dStrength, iQuality, dDynamics2, hProgressDlg, iThreads);
 
     // 7. Give both records their blocks back: src its own pixels, dst the result, or the input
     // when the pass was cancelled or could not run.
