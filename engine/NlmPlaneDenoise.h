@@ -52,9 +52,10 @@ inline int NlmPadRadius(int iWidth, int iHeight)
 //   the search offsets, ceil(offsets / threads) steps (none for planes that pass through).
 //   bGpu: run the pass through the GPU hook instead of the CPU.
 //   iThreads: threads for the pass (clamped to 1..16).
-// src keeps its contents. Both pixel blocks are released during the pass and allocated again
-// before it returns, so pixel pointers taken before the call are not valid after it. When the
-// pass is cancelled (g_bAbort) or cannot run (out of memory), dst receives src's contents.
+// src keeps its contents. Both pixel blocks may be released during the pass and allocated again
+// before it returns (odd-sized planes and GPU passes), so no pixel pointer taken before the call
+// may be used after it. When the pass is cancelled (g_bAbort) or cannot run (out of memory), dst
+// receives src's contents.
 void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int iQuality, double dDynamics,
                      HpxProgressTarget hProgressDlg, bool bGpu, int iThreads);
 
