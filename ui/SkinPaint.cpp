@@ -209,8 +209,10 @@ void PaintRadio(HWND hWnd, HDC target, WNDPROC prev, const WinInfo& wi)
     BitBlt(target, 0, 0, rc.right, rc.bottom, dc, 0, 0, SRCCOPY);
 }
 
-// Returns false when the static is left to its own procedure.
-bool PaintStatic(HWND hWnd, HDC target, WNDPROC prev, const WinInfo& wi)
+// Whether the skin paints this static's content, or leaves it to its own procedure: statics
+// subclassed by someone else, enabled (or empty) sunken statics with a static edge, and enabled
+// (or empty) plain statics without any edge are the system's.
+bool SkinPaintsStatic(HWND hWnd, WNDPROC prev, const WinInfo& wi)
 {
     if (!prev || prev != StaticClassProc()) return false;
     const bool enabled = IsWindowEnabled(hWnd) != FALSE;
@@ -220,13 +222,23 @@ bool PaintStatic(HWND hWnd, HDC target, WNDPROC prev, const WinInfo& wi)
     const bool clientEdge = (wi.exStyle & WS_EX_CLIENTEDGE) != 0;
     if (staticEdge && sunken && (enabled || !hasText)) return false;
     if ((enabled || !hasText) && !sunken && !wi.StaticGrayOrEtched() && !staticEdge && !clientEdge) return false;
+    return true;
+}
+
+void PaintStatic(HWND hWnd, HDC target, WNDPROC prev, const WinInfo& wi)
+{
+    const bool enabled = IsWindowEnabled(hWnd) != FALSE;
+    const bool hasText = GetWindowTextLengthW(hWnd) > 0;
+    const bool sunken = (wi.style & SS_SUNKEN) != 0;
+    const bool staticEdge = (wi.exStyle & WS_EX_STATICEDGE) != 0;
+    const bool clientEdge = (wi.exStyle & WS_EX_CLIENTEDGE) != 0;
 
     RECT rw;
     GetWindowRect(hWnd, &rw);
     const int ww = rw.right - rw.left, wh = rw.bottom - rw.top;
     const int off = clientEdge ? 2 : 1;
     SkinMemDC mem(target, ww + 2, wh + 2);
-    if (!mem.ok()) return true;
+    if (!mem.ok()) return;
     HDC dc = mem.dc();
     RECT all = {0, 0, ww + 2, wh + 2};
     FillRect(dc, &all, SkinParentBrush(hWnd, dc, WM_CTLCOLORSTATIC));
@@ -275,7 +287,6 @@ bool PaintStatic(HWND hWnd, HDC target, WNDPROC prev, const WinInfo& wi)
     }
     SkinClipSiblingsInside(target, hWnd, true);
     BitBlt(target, -off, -off, ww + 2, wh + 2, dc, 0, 0, SRCCOPY);
-    return true;
 }
 
 void PaintTrackbar(HWND hWnd, HDC target, WNDPROC prev, const WinInfo& wi)
@@ -632,21 +643,13 @@ LRESULT HandlePaint(HWND hWnd, WNDPROC prev, UINT msg, WPARAM wParam, LPARAM lPa
                      wi.Is(L"SysListView32") || wi.Is(L"SysTabControl32") || wi.Is(L"SysHeader32") ||
                      wi.Is(L"ScrollBar");
     if (!own) return PassOn(prev, hWnd, msg, wParam, lParam);
+    // Decided before BeginPaint: a static left to the system paints with its own BeginPaint.
+    if (wi.isStatic && !SkinPaintsStatic(hWnd, prev, wi)) return PassOn(prev, hWnd, msg, wParam, lParam);
+
     PAINTSTRUCT ps = {};
     HDC target;
     RECT update;
     if (msg == WM_PAINT) {
-        if (wi.isStatic) {
-            // Decide before BeginPaint whether the system paints this static.
-            const bool enabled = IsWindowEnabled(hWnd) != FALSE;
-            const bool hasText = GetWindowTextLengthW(hWnd) > 0;
-            const bool sunken = (wi.style & SS_SUNKEN) != 0;
-            const bool staticEdge = (wi.exStyle & WS_EX_STATICEDGE) != 0;
-            const bool clientEdge = (wi.exStyle & WS_EX_CLIENTEDGE) != 0;
-            if (!prev || prev != StaticClassProc() || (staticEdge && sunken && (enabled || !hasText)) ||
-                ((enabled || !hasText) && !sunken && !wi.StaticGrayOrEtched() && !staticEdge && !clientEdge))
-                return PassOn(prev, hWnd, msg, wParam, lParam);
-        }
         target = BeginPaint(hWnd, &ps);
         update = ps.rcPaint;
     } else {
@@ -661,11 +664,7 @@ LRESULT HandlePaint(HWND hWnd, WNDPROC prev, UINT msg, WPARAM wParam, LPARAM lPa
         } else if (wi.groupBox) {
             SkinDrawGroupBox(target, hWnd, 0);
         } else if (wi.isStatic) {
-            if (!PaintStatic(hWnd, target, prev, wi)) {
-                RestoreDC(target, saved);
-                if (msg == WM_PAINT) EndPaint(hWnd, &ps);
-                return PassOn(prev, hWnd, msg, wParam, lParam);
-            }
+            PaintStatic(hWnd, target, prev, wi);
         } else if (wi.Is(L"msctls_trackbar32")) {
             PaintTrackbar(hWnd, target, prev, wi);
         } else if (wi.Is(L"ComboBox")) {
