@@ -89,7 +89,8 @@ struct Script
     int32_t pixelBytesDelta = 0;          // pixels payload of another size
     bool sendCode7 = false;               // an unknown copy-data code on top
     int cancelAtStep = -1;                // post WM_HPX_CANCEL at this progress step
-    int exitAtStep = -1;                  // post WM_COMMAND 105 at this progress step
+    int exitAtStep = -1;                  // WM_COMMAND 105 at this progress step
+    bool exitBySend = false;              // sent (as the plug-in's close loop does), not posted
 };
 
 struct Outcome
@@ -169,7 +170,12 @@ LRESULT CALLBACK PluginWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
         case WM_HPX_PROGRESS_STEP:
             ++o.steps;
             if (o.steps == g_script->cancelAtStep) PostMessageW(o.gpuWindow, WM_HPX_CANCEL, 0, 0);
-            if (o.steps == g_script->exitAtStep) PostMessageW(o.gpuWindow, WM_COMMAND, IDM_EXIT, 0);
+            if (o.steps == g_script->exitAtStep) {
+                if (g_script->exitBySend)
+                    SendMessageW(o.gpuWindow, WM_COMMAND, IDM_EXIT, 0);   // arrives inside the pass
+                else
+                    PostMessageW(o.gpuWindow, WM_COMMAND, IDM_EXIT, 0);   // arrives before a tile
+            }
             return 0;
         default:
             break;
@@ -410,16 +416,19 @@ TEST(GpuProtocol, CancelDuringASingleTileJobStillRepliesTheResult)
 
 TEST(GpuProtocol, ExitCommandDuringAJobStopsItRepliesCancelledAndEndsCleanly)
 {
-    Script s;
-    s.image = MakeImage(1200, 40, 1, 8, 7);
-    s.params = MakeParams(1, false);
-    s.exitAtStep = 3;
-    Outcome o = RunJob(s);
-    EXPECT_EQ(o.cancels, 1);
-    EXPECT_EQ(o.results, 0);
-    EXPECT_LT(o.steps, 1 + 2 * 25);
-    EXPECT_TRUE(o.exited);
-    EXPECT_EQ(o.exitCode, 0u);
+    for (bool bySend : {false, true}) {
+        Script s;
+        s.image = MakeImage(1200, 40, 1, 8, 7);
+        s.params = MakeParams(1, false);
+        s.exitAtStep = 3;
+        s.exitBySend = bySend;
+        Outcome o = RunJob(s);
+        EXPECT_EQ(o.cancels, 1) << bySend;
+        EXPECT_EQ(o.results, 0) << bySend;
+        EXPECT_LT(o.steps, 1 + 2 * 25) << bySend;
+        EXPECT_TRUE(o.exited) << bySend;
+        EXPECT_EQ(o.exitCode, 0u) << bySend;
+    }
 }
 
 TEST(GpuProtocol, UnknownCopyDataCodeIsAnsweredWithZeroAndChangesNothing)
