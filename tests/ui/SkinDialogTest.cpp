@@ -405,9 +405,10 @@ TEST_F(SkinDialog, EveryControlIsDrawnInTheDarkScheme)
                                  id == IDC_BITMAP_BUTTON || id == IDC_BITMAP_DISABLED || id == IDC_TOGGLE ||
                                  id == IDC_TOOLBAR || id == IDC_LISTBOX || id == IDC_TREE || id == IDC_GROUP1 ||
                                  id == IDC_GROUP2;
-        if (!systemParts)
+        if (!systemParts) {
             EXPECT_LE(Luma(Brightest(shot, r)), Luma(HexColor(0xE6E6E6)))
                 << "control " << id << " brightest " << Hex(Brightest(shot, r));
+        }
     }
 }
 

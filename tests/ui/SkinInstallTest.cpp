@@ -162,7 +162,8 @@ TEST_F(SkinInstall, SkippedSubtreesExcludedDialogsAndNotifySinks)
     RemovePropW(marked, L"WindowProc");
 
     // A dialog with DS_SETFOREGROUND keeps the system look in the dark scheme (Windows 6 and later).
-    OSVERSIONINFOW vi = {sizeof(vi)};
+    OSVERSIONINFOW vi = {};
+    vi.dwOSVersionInfoSize = sizeof(vi);
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     GetVersionExW(&vi);
