@@ -44,7 +44,7 @@ const int kMaxDateFields = 10;
 // to the same place). Real blocks hold a handful of directories and a few hundred entries; these
 // budgets keep the work of any block linear in its size.
 const int kMaxDirectories = 256;
-const uint32_t kMaxEntries = 1u << 20;
+const uint32_t kMaxEntries = 1u << 18;
 // A next-directory link this little past the block's end is a known quirk of older writers
 // (they cut the block short): it is passed over without a warning.
 const uint64_t kNextLinkSlack = 20;

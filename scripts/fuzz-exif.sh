@@ -22,10 +22,11 @@ cd "$out"
 echo "[fuzz-exif] replaying $(ls "$seeds" | wc -l) seed blocks"
 ./exif_fuzzer -runs=0 "$seeds" 2>&1 | tail -n 2
 echo "[fuzz-exif] fuzzing for $seconds s"
-# -timeout: an input taking seconds means the walk is not bounded; -rss_limit_mb: no input may
-# make the reader allocate. Seeds come second so that new inputs are written to corpus/.
+# -timeout: an input taking seconds means the walk is not bounded; -malloc_limit_mb: no input may
+# make the reader allocate much (the RSS limit leaves room for ASan's own few hundred MB).
+# Seeds come second so that new inputs are written to corpus/.
 set +e
-./exif_fuzzer -max_total_time="$seconds" -timeout=5 -rss_limit_mb=512 -max_len=4096 \
+./exif_fuzzer -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 -malloc_limit_mb=64 -max_len=4096 \
   -print_final_stats=1 -artifact_prefix="$out/" corpus "$seeds" >"$out/fuzz.log" 2>&1
 status=$?
 set -e

@@ -361,26 +361,44 @@ TEST(ExifStructure, LinkedDirectoriesAreBoundedInDepthAndWork)
         EXPECT_TRUE(log.Has("Illegal subdirectory link in Exif header"));
     }
 
-    // A directory of 3000 entries that all link back to it (and a maker note read 3000 times):
-    // the walk stops at its budget instead of taking 3000^4 steps.
-    TiffBuilder b(false);
-    std::vector<TiffBuilder::Entry> self(3000, TiffBuilder::Entry{0x8769, kExifLong, 1, 8});
-    self.front() = {0x010F, kExifAscii, 6, 40000};
-    b.Directory(8, self, 8);
-    b.PutBytes(40000, "Canon", 6);
-    WarningLog log;
-    ExifInfo info = Parse(b.bytes());
-    EXPECT_STREQ(info.make, "Canon");
-    EXPECT_TRUE(log.Has("Too many Exif"));
-    EXPECT_LT(log.All().size(), 1000u);
+    // A directory of 3000 entries that all link back to it: the walk stops at its budget instead
+    // of taking 3000^4 steps.
+    {
+        TiffBuilder b(false);
+        std::vector<TiffBuilder::Entry> self(3000, TiffBuilder::Entry{0x8769, kExifLong, 1, 8});
+        self.front() = {0x010F, kExifAscii, 6, 40000};
+        b.Directory(8, self, 8);
+        b.PutBytes(40000, "Canon", 6);
+        WarningLog log;
+        ExifInfo info = Parse(b.bytes());
+        EXPECT_STREQ(info.make, "Canon");
+        EXPECT_TRUE(log.Has("Too many Exif directories"));
+        EXPECT_LT(log.All().size(), 1000u);
+    }
+    // A Canon maker note of 3000 entries named by 3000 entries: 9 million entry reads, unless the
+    // entry budget stops them.
+    {
+        TiffBuilder b(false);
+        const uint32_t note = 40000, noteEntries = 3000, noteBytes = 2 + 12 * noteEntries + 4;
+        std::vector<TiffBuilder::Entry> notes(3000, TiffBuilder::Entry{0x927C, kExifUndefined, noteBytes, note});
+        notes.front() = {0x010F, kExifAscii, 6, 39000};
+        b.Directory(8, notes);
+        b.PutBytes(39000, "Canon", 6);
+        std::vector<TiffBuilder::Entry> settings(noteEntries, TiffBuilder::Entry{0x0002, kExifShort, 1, 0});
+        b.Directory(note, settings);
+        WarningLog log;
+        ExifInfo info = Parse(b.bytes());
+        EXPECT_STREQ(info.make, "Canon");
+        EXPECT_TRUE(log.Has("Too many Exif directory entries"));
+    }
 
     // Sub-directory links outside the block.
     TiffBuilder c(true);
     c.Directory(8, {{0x8769, kExifLong, 1, 5000}, {0xA005, kExifLong, 1, 5000}, {0x8825, kExifLong, 1, 5000}});
-    WarningLog log2;
+    WarningLog log;
     Parse(c.bytes());
-    EXPECT_TRUE(log2.Has("Illegal Exif or interop ofset directory link"));
-    EXPECT_TRUE(log2.Has("Illegal GPS directory link in Exif"));
+    EXPECT_TRUE(log.Has("Illegal Exif or interop ofset directory link"));
+    EXPECT_TRUE(log.Has("Illegal GPS directory link in Exif"));
 }
 
 TEST(ExifStructure, EveryTruncationAndByteFlipOfRealBlocksIsSafe)
