@@ -49,14 +49,13 @@ enum : int
 // The weight tables of a pass, compacted: every table of the slot is cut after its first zero
 // weight (the weights fall with the distance, so all later ones are zero too) and stored as 16-bit
 // words, and distances beyond the cut are clamped to it. The same weights, in a few hundred
-// kilobytes the core's cache holds, instead of 256 x 36 KiB looked up at random.
+// kilobytes the core's cache holds, instead of 256 x 36 KiB looked up at random. The passes look
+// a weight up as pData[uBase + min(d, uLimit)].
 struct LevelTable
 {
     const uint16_t* pWeights;
     uint32_t uLimit;  // index of the first zero weight (or the last entry)
     uint32_t uBase;   // pWeights - CompactTables::pData
-
-    uint32_t Weight(uint32_t d) const { return pWeights[d < uLimit ? d : uLimit]; }
 };
 
 struct CompactTables
