@@ -483,6 +483,7 @@ TEST(GpuProtocol, WithoutAPluginWindowTheProgramIdlesUntilTheExitCommand)
     }
     ASSERT_NE(gpu, nullptr);
     EXPECT_FALSE(IsWindowVisible(gpu));
+    EXPECT_NE(GetMenu(gpu), nullptr);   // menu 109, never seen
     EXPECT_EQ(WaitForSingleObject(process, 1500), static_cast<DWORD>(WAIT_TIMEOUT));   // idle, not ended
     SendMessageW(gpu, WM_COMMAND, IDM_EXIT, 0);
     EXPECT_EQ(WaitForSingleObject(process, 20000), static_cast<DWORD>(WAIT_OBJECT_0));
@@ -490,6 +491,22 @@ TEST(GpuProtocol, WithoutAPluginWindowTheProgramIdlesUntilTheExitCommand)
     GetExitCodeProcess(process, &code);
     EXPECT_EQ(code, 0u);
     CloseHandle(process);
+}
+
+TEST(GpuProtocol, ProgramCarriesItsNamesMenuAcceleratorsAndIcons)
+{
+    HMODULE exe = LoadLibraryExW(ProgramPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(exe, nullptr);
+    wchar_t text[100] = L"";
+    EXPECT_GT(LoadStringW(exe, 103, text, 100), 0);
+    EXPECT_STREQ(text, HPX_GPU_WINDOW_TITLE);
+    EXPECT_GT(LoadStringW(exe, 109, text, 100), 0);
+    EXPECT_STREQ(text, HPX_GPU_WINDOW_CLASS);
+    EXPECT_NE(FindResourceW(exe, MAKEINTRESOURCEW(109), MAKEINTRESOURCEW(4)), nullptr);   // RT_MENU
+    EXPECT_NE(FindResourceW(exe, MAKEINTRESOURCEW(109), MAKEINTRESOURCEW(9)), nullptr);   // RT_ACCELERATOR
+    EXPECT_NE(FindResourceW(exe, MAKEINTRESOURCEW(107), MAKEINTRESOURCEW(14)), nullptr);  // RT_GROUP_ICON
+    EXPECT_NE(FindResourceW(exe, MAKEINTRESOURCEW(108), MAKEINTRESOURCEW(14)), nullptr);
+    FreeLibrary(exe);
 }
 
 TEST(GpuProtocol, SecondStartClosesTheIdleInstanceBeforeTheNewOneRuns)
