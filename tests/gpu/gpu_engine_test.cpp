@@ -187,6 +187,26 @@ TEST_F(GpuEngine, ColourJobsMatchTheCpuAtEveryQuality)
     EXPECT_LE(d16.max, 512);
 }
 
+TEST_F(GpuEngine, ColourJobWithTheChromaSpotPassRunsItsPlanePassesOnTheGpu)
+{
+    // The chroma-spot pass denoises quarter-size chroma planes through the plane driver.
+    Image src(64, 56, 3, 8);
+    FillNoisy(src, 12, 0.08);
+    Image out(64, 56, 3, 8);
+    g_counter = Counter();
+    EXPECT_EQ(DenoiseImage(&out.b, &src.b, 10.0, 14.0, 3.0, 1, 0.0, Tag(), true, true, false, 0), kImageOk);
+    EXPECT_FALSE(g_bGpuPassFailed);
+    EXPECT_EQ(g_counter.setups, 1);
+    EXPECT_EQ(g_counter.total, 49u * 3u / 2u);   // one joint pass plus the two chroma-spot passes
+    EXPECT_GT(g_counter.steps, 1 + 25);           // their plane passes stepped too
+    Image cpu(64, 56, 3, 8);
+    EXPECT_EQ(DenoiseImage(&cpu.b, &src.b, 10.0, 14.0, 3.0, 1, 0.0, nullptr, true, false, false, 0), kImageOk);
+    Difference d = Compare(out, cpu, src);
+    std::printf("colour with chroma-spot pass: GPU against CPU mean %.4f max %d\n", d.mean, d.max);
+    EXPECT_LE(d.mean, 1.5);
+    EXPECT_LE(d.max, 16);
+}
+
 TEST_F(GpuEngine, WithTheGpuNotReadyAJobRunsOnTheCpuAlone)
 {
     Image src(48, 40, 3, 8);
