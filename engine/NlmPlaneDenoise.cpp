@@ -707,14 +707,19 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
     shared.iH = h;
     shared.iC = pad;  // pad 3 plus margin r
     shared.iWindow = NlmSearchWindow(iQuality);
-    // Bands of about 160 KiB of value sums keep a band's working set in the core's cache.
+    // Bands of about 160 KiB of value sums keep a band's working set in the core's cache; on
+    // low planes (the chroma-spot pass's quarter-size level) bands are made lower so that every
+    // thread gets about three of them.
+    const int n = iThreads < 1 ? 1 : (iThreads > kNlmMaxThreads ? kNlmMaxThreads : iThreads);
     int iBand = (160 * 1024 / (w * 4)) & ~1;
-    shared.iBandRows = iBand < 16 ? 16 : (iBand > 256 ? 256 : iBand);
+    const int iForThreads = ((h + 3 * n - 1) / (3 * n) + 1) & ~1;
+    if (n > 1 && iForThreads < iBand)
+        iBand = iForThreads;
+    shared.iBandRows = iBand < 8 ? 8 : (iBand > 256 ? 256 : iBand);
     shared.b16 = b16;
     shared.pLevels = compact.aLevels;
     shared.pWeights = compact.pData;
 
-    const int n = iThreads < 1 ? 1 : (iThreads > kNlmMaxThreads ? kNlmMaxThreads : iThreads);
     shared.iOffsets = NlmOffsetCount(iQuality);
     shared.iBands = (h + shared.iBandRows - 1) / shared.iBandRows;
     shared.pDst = dst;
