@@ -1,7 +1,10 @@
 #include "engine/GaussianBlur.h"
 
 #include "engine/ImageConvert.h"
+#include "engine/ParallelRows.h"
 #include "engine/TileAlloc.h"
+
+#include <atomic>
 
 #include <cmath>
 #include <cstdlib>
@@ -65,29 +68,60 @@ void BlurRow(float* acc, const float* row, int width, const float* taps, int rea
 
 // One pass of the separable blur: every input row is filtered and written as a column of the
 // output, so the second pass again reads rows. in is width x height, out is height x width.
-// Rows go in blocks of eight so that the transposed writes fill whole cache lines.
-// False when the row buffer could not be allocated.
-bool BlurRowsTransposed(float* out, const float* in, int width, int height, const float* taps)
+// Rows go in blocks of sixteen, so that the transposed writes fill whole 64-byte lines of the
+// output, and the blocks are shared among `threads` threads.
+// False when a row buffer could not be allocated.
+struct BlurPass
 {
-    int lo = 0;
-    while (lo < kBlurRadius && taps[lo] == 0.0f)
-        ++lo;
-    const int reach = kBlurRadius - lo;   // nonzero taps span -reach .. reach
-    float fullTotal = 0.0f;
-    for (int i = 0; i < kBlurTaps; ++i)
-        fullTotal += taps[i];
+    float* out;
+    const float* in;
+    int width;
+    int height;
+    const float* taps;
+    int reach;
+    float fullTotal;
+    std::atomic<bool> failed;
+};
 
-    constexpr int kBlock = 8;
+constexpr int kBlock = 16;
+
+void BlurRowBlocks(void* context, int yBegin, int yEnd)
+{
+    BlurPass* pass = static_cast<BlurPass*>(context);
+    const int width = pass->width;
+    const int height = pass->height;
+    float* out = pass->out;
     float* acc = TileAllocFloats(static_cast<size_t>(width) * kBlock);
     if (acc == nullptr)
-        return false;
-    for (int y = 0; y < height; y += kBlock)
     {
-        const int rowsHere = height - y < kBlock ? height - y : kBlock;
+        pass->failed = true;
+        return;
+    }
+    for (int y = yBegin; y < yEnd; y += kBlock)
+    {
+        const int rowsHere = yEnd - y < kBlock ? yEnd - y : kBlock;
         for (int b = 0; b < rowsHere; ++b)
-            BlurRow(acc + static_cast<size_t>(b) * width, in + static_cast<size_t>(y + b) * width, width, taps, reach,
-                    fullTotal);
-        for (int x = 0; x < width; ++x)
+            BlurRow(acc + static_cast<size_t>(b) * width, pass->in + static_cast<size_t>(y + b) * width, width,
+                    pass->taps, pass->reach, pass->fullTotal);
+        int x = 0;
+#ifdef HPX_BLUR_SSE2
+        if (rowsHere == kBlock)
+            for (; x + 4 <= width; x += 4)
+                for (int b = 0; b < kBlock; b += 4)
+                {
+                    __m128 r0 = _mm_loadu_ps(acc + static_cast<size_t>(b) * width + x);
+                    __m128 r1 = _mm_loadu_ps(acc + static_cast<size_t>(b + 1) * width + x);
+                    __m128 r2 = _mm_loadu_ps(acc + static_cast<size_t>(b + 2) * width + x);
+                    __m128 r3 = _mm_loadu_ps(acc + static_cast<size_t>(b + 3) * width + x);
+                    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+                    float* o = out + static_cast<size_t>(x) * height + y + b;
+                    _mm_storeu_ps(o, r0);
+                    _mm_storeu_ps(o + height, r1);
+                    _mm_storeu_ps(o + 2 * static_cast<size_t>(height), r2);
+                    _mm_storeu_ps(o + 3 * static_cast<size_t>(height), r3);
+                }
+#endif
+        for (; x < width; ++x)
         {
             float* o = out + static_cast<size_t>(x) * height + y;
             for (int b = 0; b < rowsHere; ++b)
@@ -95,7 +129,29 @@ bool BlurRowsTransposed(float* out, const float* in, int width, int height, cons
         }
     }
     std::free(acc);
-    return true;
+}
+
+bool BlurRowsTransposed(float* out, const float* in, int width, int height, const float* taps, int threads)
+{
+    BlurPass pass;
+    pass.out = out;
+    pass.in = in;
+    pass.width = width;
+    pass.height = height;
+    pass.taps = taps;
+    int lo = 0;
+    while (lo < kBlurRadius && taps[lo] == 0.0f)
+        ++lo;
+    pass.reach = kBlurRadius - lo;   // nonzero taps span -reach .. reach
+    pass.fullTotal = 0.0f;
+    for (int i = 0; i < kBlurTaps; ++i)
+        pass.fullTotal += taps[i];
+    pass.failed = false;
+    // Small planes are not worth a thread.
+    if (static_cast<long long>(width) * height < 65536)
+        threads = 1;
+    ParallelRows(height, threads, kBlock, &BlurRowBlocks, &pass);
+    return !pass.failed;
 }
 
 } // namespace
@@ -119,7 +175,7 @@ void MakeGaussianKernel(float* taps, int count, float sigma)
             taps[i] /= sum;
 }
 
-unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma)
+unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma, int threads)
 {
     if (plane == nullptr || plane->m_pData == nullptr || plane->m_iChannels != 1 ||
         (plane->m_iBits != 8 && plane->m_iBits != 16 && plane->m_iBits != 32))
@@ -151,8 +207,8 @@ unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma)
     MakeGaussianKernel(taps, kBlurTaps, sigma);
     float* data = static_cast<float*>(copy.m_pData);
     // Rows into the temporary (now H x W), then its rows (the columns) back into the copy.
-    const bool blurred = BlurRowsTransposed(temp, data, width, height, taps) &&
-                         BlurRowsTransposed(data, temp, height, width, taps);
+    const bool blurred = BlurRowsTransposed(temp, data, width, height, taps, threads) &&
+                         BlurRowsTransposed(data, temp, height, width, taps, threads);
     std::free(temp);
     if (!blurred)
     {
@@ -169,7 +225,7 @@ unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma)
     return result;
 }
 
-unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sigmaChroma)
+unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sigmaChroma, int threads)
 {
     if (image == nullptr || image->m_pData == nullptr || image->m_iChannels != 3)
         return kImageBadArgs;
@@ -188,7 +244,7 @@ unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sig
             continue;
         result = ExtractChannel(&plane, c, image);
         if (result == kImageOk)
-            result = GaussianBlurPlane(&plane, static_cast<float>(sigma));
+            result = GaussianBlurPlane(&plane, static_cast<float>(sigma), threads);
         if (result == kImageOk)
             result = InsertChannel(image, c, &plane);
     }

@@ -2,6 +2,7 @@
 
 #include "engine/ImageConvert.h"
 #include "engine/NlmPlaneDenoise.h"
+#include "engine/ParallelRows.h"
 #include "engine/TileAlloc.h"
 
 #include <cstdlib>
@@ -195,8 +196,147 @@ void ReduceDirect(float* out, int outW, int outH, const float* in, int inW, int 
 
 } // namespace
 
+namespace {
+
+// Rows of the work planes of REDUCE and EXPAND are shared among threads in slices of this many.
+constexpr int kRowGrain = 8;
+
+// Planes below this many output samples run on the calling thread alone.
+constexpr long long kParallelSamples = 65536;
+
+struct ReducePass
+{
+    float* out;
+    int outW;
+    const float* in;
+    int inW;
+    int inH;
+    float* rows;
+    const int* colStart;
+    float k1[5];
+};
+
+void ReduceRowsH(void* context, int begin, int end)
+{
+    const ReducePass* p = static_cast<const ReducePass*>(context);
+    const float* k1 = p->k1;
+    for (int i = begin; i < end; ++i)
+    {
+        const float* src = p->in + static_cast<size_t>(i) * p->inW;
+        float* dst = p->rows + static_cast<size_t>(i) * p->outW;
+        for (int c = 0; c < p->outW; ++c)
+        {
+            const float* q = src + p->colStart[c];
+            dst[c] = k1[0] * q[0] + k1[1] * q[1] + k1[2] * q[2] + k1[3] * q[3] + k1[4] * q[4];
+        }
+    }
+}
+
+void ReduceRowsV(void* context, int begin, int end)
+{
+    const ReducePass* p = static_cast<const ReducePass*>(context);
+    const float* k1 = p->k1;
+    for (int r = begin; r < end; ++r)
+    {
+        const float* p0 = p->rows + static_cast<size_t>(ReduceWindowStart(r, p->inH)) * p->outW;
+        const float* p1 = p0 + p->outW;
+        const float* p2 = p1 + p->outW;
+        const float* p3 = p2 + p->outW;
+        const float* p4 = p3 + p->outW;
+        float* o = p->out + static_cast<size_t>(r) * p->outW;
+        for (int c = 0; c < p->outW; ++c)
+            o[c] = k1[0] * p0[c] + k1[1] * p1[c] + k1[2] * p2[c] + k1[3] * p3[c] + k1[4] * p4[c];
+    }
+}
+
+struct ExpandPass
+{
+    float* out;
+    int outW;
+    int outH;
+    const float* in;
+    int inW;
+    int inH;
+    float* rows;
+    const ExpandAxisTaps* cols;
+    int cLo;
+    int cHi;
+    float k1[5];
+};
+
+// Interpolates input rows at the output columns. Columns away from the borders follow one
+// pattern (even: three samples with taps 0, 2, 4; odd: two samples with taps 1, 3); they are done
+// without the tap lists, adding in the same order, so the values are the same.
+void ExpandRowsH(void* context, int begin, int end)
+{
+    const ExpandPass* p = static_cast<const ExpandPass*>(context);
+    const float* k1 = p->k1;
+    for (int i = begin; i < end; ++i)
+    {
+        const float* src = p->in + static_cast<size_t>(i) * p->inW;
+        float* dst = p->rows + static_cast<size_t>(i) * p->outW;
+        for (int c = 0; c < p->outW; ++c)
+        {
+            if (c == p->cLo)
+            {
+                for (; c < p->cHi; ++c)
+                {
+                    const float* q = src + c / 2;
+                    dst[c] = (c & 1) == 0 ? k1[0] * q[-1] + k1[2] * q[0] + k1[4] * q[1] : k1[1] * q[0] + k1[3] * q[1];
+                }
+                if (c >= p->outW)
+                    break;
+            }
+            const ExpandAxisTaps& t = p->cols[c];
+            float sum = 0.0f;
+            for (int j = 0; j < t.count; ++j)
+                sum += k1[t.k[j]] * src[t.index[j]];
+            dst[c] = sum;
+        }
+    }
+}
+
+void ExpandRowsV(void* context, int begin, int end)
+{
+    const ExpandPass* p = static_cast<const ExpandPass*>(context);
+    const float* k1 = p->k1;
+    const int outW = p->outW;
+    for (int r = begin; r < end; ++r)
+    {
+        const ExpandAxisTaps t = MakeExpandTaps(r, p->outH, p->inH);
+        float* o = p->out + static_cast<size_t>(r) * outW;
+        const float* p0 = p->rows + static_cast<size_t>(t.index[0]) * outW;
+        const float w0 = 4.0f * k1[t.k[0]];
+        if (t.count == 3)
+        {
+            const float* p1 = p->rows + static_cast<size_t>(t.index[1]) * outW;
+            const float* p2 = p->rows + static_cast<size_t>(t.index[2]) * outW;
+            const float w1 = 4.0f * k1[t.k[1]], w2 = 4.0f * k1[t.k[2]];
+            for (int c = 0; c < outW; ++c)
+                o[c] = w0 * p0[c] + w1 * p1[c] + w2 * p2[c];
+        }
+        else if (t.count == 2)
+        {
+            const float* p1 = p->rows + static_cast<size_t>(t.index[1]) * outW;
+            const float w1 = 4.0f * k1[t.k[1]];
+            for (int c = 0; c < outW; ++c)
+                o[c] = w0 * p0[c] + w1 * p1[c];
+        }
+        else
+            for (int c = 0; c < outW; ++c)
+                o[c] = t.count == 1 ? w0 * p0[c] : 0.0f;
+    }
+}
+
+int ThreadsFor(int outW, int outH, int threads)
+{
+    return static_cast<long long>(outW) * outH < kParallelSamples ? 1 : threads;
+}
+
+} // namespace
+
 void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int inH,
-                   const float kernel[5][5])
+                   const float kernel[5][5], int threads)
 {
     if (outW < 5 || outH < 5 || inW < 5 || inH < 5)
         return;
@@ -210,37 +350,19 @@ void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int
         ReduceDirect(out, outW, outH, in, inW, inH, kernel);
         return;
     }
-    float k1[5];
-    KernelTaps(kernel, k1);
+    ReducePass pass{out, outW, in, inW, inH, rows, colStart, {}};
+    KernelTaps(kernel, pass.k1);
     for (int c = 0; c < outW; ++c)
         colStart[c] = ReduceWindowStart(c, inW);
-    for (int i = 0; i < inH; ++i)
-    {
-        const float* src = in + static_cast<size_t>(i) * inW;
-        float* dst = rows + static_cast<size_t>(i) * outW;
-        for (int c = 0; c < outW; ++c)
-        {
-            const float* p = src + colStart[c];
-            dst[c] = k1[0] * p[0] + k1[1] * p[1] + k1[2] * p[2] + k1[3] * p[3] + k1[4] * p[4];
-        }
-    }
-    for (int r = 0; r < outH; ++r)
-    {
-        const float* p0 = rows + static_cast<size_t>(ReduceWindowStart(r, inH)) * outW;
-        const float* p1 = p0 + outW;
-        const float* p2 = p1 + outW;
-        const float* p3 = p2 + outW;
-        const float* p4 = p3 + outW;
-        float* o = out + static_cast<size_t>(r) * outW;
-        for (int c = 0; c < outW; ++c)
-            o[c] = k1[0] * p0[c] + k1[1] * p1[c] + k1[2] * p2[c] + k1[3] * p3[c] + k1[4] * p4[c];
-    }
+    threads = ThreadsFor(outW, outH, threads);
+    ParallelRows(inH, threads, kRowGrain, &ReduceRowsH, &pass);
+    ParallelRows(outH, threads, kRowGrain, &ReduceRowsV, &pass);
     std::free(rows);
     std::free(colStart);
 }
 
 void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int inH,
-                   const float kernel[5][5])
+                   const float kernel[5][5], int threads)
 {
     if (outW <= 4 || outH <= 4)
     {
@@ -259,48 +381,26 @@ void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int
         ExpandDirect(out, outW, outH, in, inW, inH, kernel);
         return;
     }
-    float k1[5];
-    KernelTaps(kernel, k1);
+    ExpandPass pass{out, outW, outH, in, inW, inH, rows, cols, 0, 0, {}};
+    KernelTaps(kernel, pass.k1);
     for (int c = 0; c < outW; ++c)
         cols[c] = MakeExpandTaps(c, outW, inW);
-    for (int i = 0; i < inH; ++i)
-    {
-        const float* src = in + static_cast<size_t>(i) * inW;
-        float* dst = rows + static_cast<size_t>(i) * outW;
-        for (int c = 0; c < outW; ++c)
-        {
-            const ExpandAxisTaps& t = cols[c];
-            float sum = 0.0f;
-            for (int j = 0; j < t.count; ++j)
-                sum += k1[t.k[j]] * src[t.index[j]];
-            dst[c] = sum;
-        }
-    }
-    for (int r = 0; r < outH; ++r)
-    {
-        const ExpandAxisTaps t = MakeExpandTaps(r, outH, inH);
-        float* o = out + static_cast<size_t>(r) * outW;
-        const float* p0 = rows + static_cast<size_t>(t.index[0]) * outW;
-        const float w0 = 4.0f * k1[t.k[0]];
-        if (t.count == 3)
-        {
-            const float* p1 = rows + static_cast<size_t>(t.index[1]) * outW;
-            const float* p2 = rows + static_cast<size_t>(t.index[2]) * outW;
-            const float w1 = 4.0f * k1[t.k[1]], w2 = 4.0f * k1[t.k[2]];
-            for (int c = 0; c < outW; ++c)
-                o[c] = w0 * p0[c] + w1 * p1[c] + w2 * p2[c];
-        }
-        else if (t.count == 2)
-        {
-            const float* p1 = rows + static_cast<size_t>(t.index[1]) * outW;
-            const float w1 = 4.0f * k1[t.k[1]];
-            for (int c = 0; c < outW; ++c)
-                o[c] = w0 * p0[c] + w1 * p1[c];
-        }
-        else
-            for (int c = 0; c < outW; ++c)
-                o[c] = t.count == 1 ? w0 * p0[c] : 0.0f;
-    }
+    auto regular = [](const ExpandAxisTaps& t, int c) {
+        if ((c & 1) == 0)
+            return t.count == 3 && t.k[0] == 0 && t.k[1] == 2 && t.k[2] == 4 && t.index[0] == c / 2 - 1;
+        return t.count == 2 && t.k[0] == 1 && t.k[1] == 3 && t.index[0] == (c - 1) / 2;
+    };
+    int cLo = 0;
+    while (cLo < outW && !regular(cols[cLo], cLo))
+        ++cLo;
+    int cHi = cLo;
+    while (cHi < outW && regular(cols[cHi], cHi))
+        ++cHi;
+    pass.cLo = cLo;
+    pass.cHi = cHi;
+    threads = ThreadsFor(outW, outH, threads);
+    ParallelRows(inH, threads, kRowGrain, &ExpandRowsH, &pass);
+    ParallelRows(outH, threads, kRowGrain, &ExpandRowsV, &pass);
     std::free(rows);
     std::free(cols);
 }
@@ -515,8 +615,8 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
     ChannelToFloat(G[0], src, 0);
     for (int i = 0; i < n; ++i)
     {
-        PyramidReduce(G[i + 1], lw[i + 1], lh[i + 1], G[i], lw[i], lh[i], kernel);
-        PyramidExpand(L[i], lw[i], lh[i], G[i + 1], lw[i + 1], lh[i + 1], kernel);
+        PyramidReduce(G[i + 1], lw[i + 1], lh[i + 1], G[i], lw[i], lh[i], kernel, iThreads);
+        PyramidExpand(L[i], lw[i], lh[i], G[i + 1], lw[i + 1], lh[i + 1], kernel, iThreads);
         const size_t count = PlaneSamples(lw[i], lh[i]);
         for (size_t k = 0; k < count; ++k)
             L[i][k] = G[i][k] - L[i][k];
@@ -545,7 +645,7 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
             ReleaseImage(&quarter);
             ReleaseImage(&denoised);
         }
-        PyramidExpand(G[j], lw[j], lh[j], G[j + 1], lw[j + 1], lh[j + 1], kernel);
+        PyramidExpand(G[j], lw[j], lh[j], G[j + 1], lw[j + 1], lh[j + 1], kernel, iThreads);
         const size_t count = PlaneSamples(lw[j], lh[j]);
         for (size_t k = 0; k < count; ++k)
             G[j][k] += L[j][k];
