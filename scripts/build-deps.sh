@@ -233,6 +233,14 @@ list(REMOVE_ITEM srcs ${FI_SRC}/Source/FreeImage/PluginJXR.cpp)   # jxrlib: not 
 list(APPEND stubs JXR)
 set(stub_src "#include \"FreeImage.h\"\n#include \"Utilities.h\"\n#include \"Plugin.h\"\n")
 set(fmt_WEBP WebP)   # format strings as the real plugins spell them
+# Every plug-in needs an extension list: FreeImage's look-up by file name walks all of them
+# and dereferences the list without a check.
+set(ext_WEBP webp)
+set(ext_J2K "j2k,j2c")
+set(ext_JP2 jp2)
+set(ext_RAW "3fr,arw,cr2,crw,dng,erf,mrw,nef,orf,pef,raf,rw2,srw")
+set(ext_EXR exr)
+set(ext_JXR "jxr,wdp,hdp")
 foreach(p ${stubs})
   set(f ${p})
   if(DEFINED fmt_${p})
@@ -240,7 +248,8 @@ foreach(p ${stubs})
   endif()
   string(APPEND stub_src "static const char* DLL_CALLCONV Fmt${p}() { return \"${f}\"; }\n"
     "static const char* DLL_CALLCONV Desc${p}() { return \"${p} (disabled in this build)\"; }\n"
-    "void DLL_CALLCONV Init${p}(Plugin *plugin, int) { plugin->format_proc = Fmt${p}; plugin->description_proc = Desc${p}; }\n")
+    "static const char* DLL_CALLCONV Ext${p}() { return \"${ext_${p}}\"; }\n"
+    "void DLL_CALLCONV Init${p}(Plugin *plugin, int) { plugin->format_proc = Fmt${p}; plugin->description_proc = Desc${p}; plugin->extension_proc = Ext${p}; }\n")
 endforeach()
 file(WRITE ${CMAKE_BINARY_DIR}/PluginDisabled.cpp "${stub_src}")
 add_library(freeimage STATIC ${srcs} ${CMAKE_BINARY_DIR}/PluginDisabled.cpp)

@@ -5,8 +5,9 @@
 : "${WINEPREFIX:=$HOME/.cache/hushpix-wine}"
 : "${WINEARCH:=win32}"
 : "${WINEDEBUG:=-all}"
-# No Mono/Gecko install prompts, no menu entries written.
-: "${WINEDLLOVERRIDES:=mscoree,mshtml=;winemenubuilder.exe=d}"
+# No Mono/Gecko install prompts, no menu entries written, and no debugger: a crashing test
+# program ends at once instead of waiting in winedbg until its time-out.
+: "${WINEDLLOVERRIDES:=mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d}"
 : "${DISPLAY:=:91}"
 export WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES DISPLAY
 if [ ! -f "$WINEPREFIX/.init-done" ]; then
