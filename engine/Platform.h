@@ -80,13 +80,13 @@ PlatformThread* PlatformStartThread(PlatformThreadProc pfnProc, void* pArg, uint
 // whatever it writes must stay alive). A null thread counts as ended.
 bool PlatformJoinThread(PlatformThread* pThread, uint32_t uTimeoutMs = kPlatformWaitForever);
 
-// Test support: the next iCount calls of PlatformStartThread fail as if the system had refused
-// the thread (0 restores normal starts), so tests can check that every caller copes.
-void PlatformFailNextThreadStarts(int iCount);
-
 // Releases the handle. Call it only after PlatformJoinThread has returned true; closing a thread
 // that may still run detaches it (its resources are freed when it ends). Null is ignored.
 void PlatformCloseThread(PlatformThread* pThread);
+
+// Test support: the next iCount calls of PlatformStartThread fail as if the system had refused
+// the thread (0 restores normal starts), so tests can check that every caller copes.
+void PlatformFailNextThreadStarts(int iCount);
 
 // ---------------------------------------------------------------------------------------------
 // Named mutex (the hybrid schedule's "ProtectQueueSync")
