@@ -102,7 +102,10 @@ LRESULT OnCopyData(const COPYDATASTRUCT* cds)
     if (!cds || g_bJobRunning) return 0;
     switch (cds->dwData) {
     case HPX_DATA_IMAGE: {
-        ForgetJob();
+        // A new record makes any pixels received so far meaningless; the parameters stay.
+        ReleaseImage(&g_InputImage);
+        InitImage(&g_InputImage);
+        g_bImageReceived = g_bPixelsReceived = false;
         GpuImageShape shape;
         if (!ParseImageRecord(cds->lpData, cds->cbData, &shape)) break;
         if (CreateImage(&g_InputImage, shape.width, shape.height, shape.channels, shape.bits) != kImageOk) {

@@ -85,7 +85,10 @@ unsigned char Finish(ImageBuffer* dst, ImageBuffer* src, ImageBuffer* noisy, con
     else
         result = kImageNoMemory;
     ReleaseImage(noisy);
-    if (!dstShape.Create(dst)) return kImageNoMemory;
+    if (!dstShape.Create(dst)) {
+        GpuFailed();
+        return kImageNoMemory;
+    }
     bool read = false;
     if (uploaded && !g_bAbort) {
         read = g_pGpgpu->ReadBackResult(dst->m_pData);

@@ -85,6 +85,7 @@ struct Script
     DenoiseJobParams params;
     bool sendImage = true, sendPixels = true, sendParams = true;
     bool pixelsFirst = false;             // pixels before the record
+    bool paramsFirst = false;             // parameters before the record
     int32_t recordChannels = 0;           // non-zero: this channel count in the record
     int32_t pixelBytesDelta = 0;          // pixels payload of another size
     bool sendCode7 = false;               // an unknown copy-data code on top
@@ -130,10 +131,11 @@ void AnswerAnnouncement(HWND self, HWND gpu)
     DWORD pixelBytes = static_cast<DWORD>(s.image.Size() + s.pixelBytesDelta);
     std::vector<uint8_t> pixels(s.image.pixels);
     pixels.resize(pixelBytes, 0);
+    if (s.paramsFirst && s.sendParams) SendCopy(gpu, self, HPX_DATA_PARAMS, &s.params, sizeof s.params);
     if (s.pixelsFirst && s.sendPixels) SendCopy(gpu, self, HPX_DATA_PIXELS, pixels.data(), pixelBytes);
     if (s.sendImage) SendCopy(gpu, self, HPX_DATA_IMAGE, &record, 28);
     if (!s.pixelsFirst && s.sendPixels) SendCopy(gpu, self, HPX_DATA_PIXELS, pixels.data(), pixelBytes);
-    if (s.sendParams) SendCopy(gpu, self, HPX_DATA_PARAMS, &s.params, sizeof s.params);
+    if (!s.paramsFirst && s.sendParams) SendCopy(gpu, self, HPX_DATA_PARAMS, &s.params, sizeof s.params);
     if (s.sendCode7) {
         uint32_t junk[4] = {1, 2, 3, 4};
         g_outcome->code7Reply = SendCopy(gpu, self, 7, junk, sizeof junk);
@@ -437,6 +439,7 @@ TEST(GpuProtocol, UnknownCopyDataCodeIsAnsweredWithZeroAndChangesNothing)
     s.image = MakeImage(40, 40, 1, 8, 8);
     s.params = MakeParams(1, false);
     s.sendCode7 = true;
+    s.paramsFirst = true;   // the parameters do not depend on the record: any order will do
     Outcome o = RunJob(s);
     EXPECT_EQ(o.code7Reply, 0);
     EXPECT_EQ(o.results, 1);
