@@ -43,7 +43,8 @@ inline bool AbortRequested()
 
 enum : int
 {
-    kMinPlaneEdge = 16  // planes this narrow or low pass through unchanged
+    kMinPlaneEdge = 16,          // planes this narrow or low pass through unchanged
+    kMinWorkPerThread = 2000000  // pixel-offsets worth a thread of its own (about 1.5 ms)
 };
 
 // The weight tables of a pass, compacted: every table of the slot is cut after its first zero
@@ -737,8 +738,16 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
         result = kImageNoMemory;
     else
     {
-        // A worker without memory or thread just leaves its bands to the others.
-        for (int t = 1; t < n; ++t)
+        // Starting a thread costs about as much as a millisecond of work (more under Wine), so a
+        // small pass starts fewer workers; and never more than there are bands. The progress
+        // share stays that of the n threads asked for. A worker without memory or thread just
+        // leaves its bands to the others.
+        const long long llWork = static_cast<long long>(w) * h * shared.iOffsets;
+        long long llWorkers = llWork / kMinWorkPerThread;
+        if (llWorkers > shared.iBands)
+            llWorkers = shared.iBands;
+        const int iStarted = llWorkers < n ? (llWorkers < 1 ? 1 : static_cast<int>(llWorkers)) : n;
+        for (int t = 1; t < iStarted; ++t)
         {
             if (AllocateWorker(&aWorkers[t], shared))
                 aWorkers[t].pThread = PlatformStartThread(NlmOffsetWorker, &aWorkers[t]);

@@ -174,7 +174,7 @@ TEST(NlmPlanePass, MatchesTheStepByStepModel)
 TEST(NlmPlanePass, EightBitResultIsTheSameForAnyThreadCount)
 {
     Img src, first, dst, srcCopy;
-    ASSERT_TRUE(hpxtest::MakeNoisyImage(&src.img, 151, 133, 1, 8, 11, 8));
+    ASSERT_TRUE(hpxtest::MakeNoisyImage(&src.img, 400, 400, 1, 8, 11, 8));
     Copy(&srcCopy.img, &src.img);
     RunPass(&first, &src, 11.0, 3, 0.5, 1);
     EXPECT_FALSE(SamePixels(&first.img, &src.img));  // it did denoise
@@ -186,7 +186,7 @@ TEST(NlmPlanePass, EightBitResultIsTheSameForAnyThreadCount)
     }
     // 16 bits as well (the sums are exact).
     Img src16, first16, dst16;
-    ASSERT_TRUE(hpxtest::MakeNoisyImage(&src16.img, 71, 64, 1, 16, 12, 8));
+    ASSERT_TRUE(hpxtest::MakeNoisyImage(&src16.img, 300, 200, 1, 16, 12, 8));
     RunPass(&first16, &src16, 9.0, 2, -0.5, 1);
     RunPass(&dst16, &src16, 9.0, 2, -0.5, 5);
     EXPECT_TRUE(SamePixels(&dst16.img, &first16.img));
@@ -203,7 +203,7 @@ TEST(NlmPlanePass, WorkersThatFailToStartChangeNothing)
     ProgressSink sink = {nullptr, [](void* ctx, HpxProgressTarget) { ++static_cast<Counter*>(ctx)->steps; },
                          &counter};
     Img src, expect, dst;
-    ASSERT_TRUE(hpxtest::MakeNoisyImage(&src.img, 90, 260, 1, 8, 14, 8));
+    ASSERT_TRUE(hpxtest::MakeNoisyImage(&src.img, 400, 500, 1, 8, 14, 8));  // work for 8 threads
     RunPass(&expect, &src, 10.0, 2, 0.0, 1);
     SetProgressSink(&sink);
     for (int failures : {1, 3, 7})
