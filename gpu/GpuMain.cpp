@@ -139,6 +139,8 @@ LRESULT OnCopyData(const COPYDATASTRUCT* cds)
 void OnRun(HWND hwnd)
 {
     if (g_bJobRunning) return;   // a second run posted during the job is not a new job
+    // From here on the job owns the input, also while a message box pumps messages.
+    g_bJobRunning = true;
     g_bAbort = 0;
     g_bCancelRequested = false;
 
@@ -153,10 +155,8 @@ void OnRun(HWND hwnd)
                 MessageBoxW(nullptr, L"Can't Activate The GL Rendering Context.", L"ERROR", MB_ICONEXCLAMATION);
                 useGpu = false;   // no GPU pass without the context: the job runs on the CPU
             }
-            g_bJobRunning = true;
             unsigned char status = RunGpuJob(&result, &g_InputImage, job, g_hPluginWnd, useGpu,
                                              [] { return g_bCancelRequested || g_bExitAfterJob; });
-            g_bJobRunning = false;
             if (useGpu && !wglMakeCurrent(nullptr, nullptr))
                 MessageBoxW(nullptr, L"Can't Activate The GL Rendering Context.", L"ERROR", MB_ICONEXCLAMATION);
 
@@ -169,6 +169,7 @@ void OnRun(HWND hwnd)
     }
     // A run without a complete job, a cancelled one, or one that failed, ends as cancelled.
     if (!replied) ReplyToPlugin(hwnd, HPX_DATA_CANCELLED, nullptr, 0);
+    g_bJobRunning = false;
     ForgetJob();
     DestroyWindow(hwnd);
 }
