@@ -261,7 +261,7 @@ unsigned char NlmJointColorDenoise(ImageBuffer* dst, ImageBuffer* src, int iQual
         GpuFailed();
         return kImageNoMemory;
     }
-    return r == kImageOk ? kImageOk : r;
+    return r;
 }
 
 namespace {
