@@ -889,7 +889,7 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
         return;
     }
 
-    // 1. The destination's shape comes back unchanged (the source's, when it had none).
+    // The destination's shape comes back unchanged (the source's, when it had none).
     ImageBuffer kept = *dst;
     if (kept.m_iWidth <= 0 || kept.m_iHeight <= 0 || kept.m_iChannels <= 0 || kept.m_iBits <= 0)
     {
@@ -919,7 +919,7 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
         return;
     }
 
-    // 2.-3. Even-sized zero-padded copy, output plane and 8-bit guide.
+    // Even-sized zero-padded copy, output plane and 8-bit guide.
     const int we = w + (w & 1);
     const int he = h + (h & 1);
     ImageBuffer padded, output, guide;
@@ -944,16 +944,15 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
         return;
     }
 
-    // 4. The caller's blocks are not needed while the pass runs.
+    // The caller's blocks are not needed while the pass runs.
     ReleaseImage(dst);
     ReleaseImage(src);
 
-    // 5.-6. The pass.
     const unsigned char result =
         bGpu ? GpuHookNlmPlaneDenoise(&output, &padded, &guide, iQuality, hProgressDlg, dStrength, dDynamics2)
              : RunCpuDriver(&output, &padded, &guide, dStrength, iQuality, dDynamics2, hProgressDlg, iThreads);
 
-    // 7. Give both records their blocks back: src its own pixels, dst the result, or the input
+    // Give both records their blocks back: src its own pixels, dst the result, or the input
     // when the pass was cancelled or could not run.
     const bool bHaveSource = CreateImage(src, w, h, 1, bits) == kImageOk;
     if (bHaveSource && padded.m_pData != nullptr)
@@ -971,7 +970,6 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
             CopyImagePixels(dst, src);
     }
 
-    // 8.
     ReleaseImage(&padded);
     ReleaseImage(&output);
     ReleaseImage(&guide);
