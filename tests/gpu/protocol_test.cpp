@@ -361,31 +361,36 @@ TEST(GpuProtocol, ColourSixteenBitJobAtQualityTwoReturnsAResult)
     ExpectCloseToCpu(o.result, s.image, s.params, 64.0, 512);
 }
 
-TEST(GpuProtocol, FusionShareOfAColourJobOverTwoTilesReturnsAResult)
+TEST(GpuProtocol, FusionJobsOverTwoTilesReturnAResultForGreyAndColour)
 {
-    Script s;
-    s.image = MakeImage(1200, 40, 3, 8, 3);
-    s.params = MakeParams(1, true);
-    Outcome o = RunJob(s);
-    EXPECT_EQ(o.results, 1);
-    ASSERT_EQ(o.result.size(), s.image.pixels.size());
-    // Hybrid: tiles + 3, one step per tile taken by either side after the set-up step.
-    EXPECT_EQ(o.range, 2u + 3u);
-    EXPECT_EQ(o.steps, 1 + 2);
-    EXPECT_EQ(o.exitCode, 0u);
-    ExpectCloseToCpu(o.result, s.image, s.params, 1.5, 16);
+    for (int channels : {1, 3}) {
+        Script s;
+        s.image = MakeImage(1200, 40, channels, 8, 3);
+        s.params = MakeParams(1, true);
+        Outcome o = RunJob(s);
+        EXPECT_EQ(o.results, 1) << channels;
+        ASSERT_EQ(o.result.size(), s.image.pixels.size());
+        // Hybrid: tiles + 3, one step per tile taken by either side after the set-up step.
+        EXPECT_EQ(o.range, 2u + 3u) << channels;
+        EXPECT_EQ(o.steps, 1 + 2) << channels;
+        EXPECT_EQ(o.exitCode, 0u);
+        ExpectCloseToCpu(o.result, s.image, s.params, 1.5, 16);
+    }
 }
 
-TEST(GpuProtocol, SequentialGreyJobOverTwoTilesStepsThroughEveryOffsetOfBoth)
+TEST(GpuProtocol, SequentialJobsOverTwoTilesStepThroughEveryOffsetOfBoth)
 {
-    Script s;
-    s.image = MakeImage(1200, 40, 1, 8, 4);
-    s.params = MakeParams(1, false);
-    Outcome o = RunJob(s);
-    EXPECT_EQ(o.results, 1);
-    EXPECT_EQ(o.range, 2u * 24u);
-    EXPECT_EQ(o.steps, 1 + 2 * 25);
-    ExpectCloseToCpu(o.result, s.image, s.params, 1.5, 16);
+    for (int channels : {1, 3}) {
+        Script s;
+        s.image = MakeImage(1200, 40, channels, 8, 4);
+        s.params = MakeParams(1, false);
+        Outcome o = RunJob(s);
+        EXPECT_EQ(o.results, 1) << channels;
+        // 49 / 2 per tile: one plane pass (grey) or one joint pass (colour) of 25 offsets.
+        EXPECT_EQ(o.range, 2u * 24u) << channels;
+        EXPECT_EQ(o.steps, 1 + 2 * 25) << channels;
+        ExpectCloseToCpu(o.result, s.image, s.params, 1.5, 16);
+    }
 }
 
 TEST(GpuProtocol, CancelDuringAMultiTileJobRepliesCancelledAfterTheCurrentTile)
