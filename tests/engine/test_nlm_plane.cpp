@@ -413,6 +413,10 @@ TEST(NlmPlanePass, InPlaceAndBadInput)
     RunPass(&expect, &copy, 10.0, 1, 0.0, 1);
     NlmPlaneDenoise(&src.img, &src.img, 10.0, 1, 0.0, nullptr, false, 2);
     EXPECT_TRUE(SamePixels(&src.img, &expect.img));
+    // An empty destination record gets the source's shape.
+    Img empty;
+    NlmPlaneDenoise(&empty.img, &copy.img, 10.0, 1, 0.0, nullptr, false, 2);
+    EXPECT_TRUE(SamePixels(&empty.img, &expect.img));
     // A three-channel image is not a plane: dst receives the input.
     Img rgb, out;
     ASSERT_TRUE(hpxtest::MakeNoisyImage(&rgb.img, 30, 30, 3, 8, 9));
