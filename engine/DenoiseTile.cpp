@@ -54,11 +54,11 @@ bool CopyImage(ImageBuffer* dst, const ImageBuffer* src)
 }
 
 // The pre-blur of a YCbCr tile: luma with the luma strength, chroma with the chroma strength.
-bool PreBlurYCbCr(ImageBuffer* ycc, double dStrength, double dStrengthChroma, int iThreads)
+bool PreBlurYCbCr(ImageBuffer* ycc, double dStrength, double dStrengthChroma)
 {
     if (!(dStrength > 25.0) && !(dStrengthChroma > 25.0))
         return true;
-    return GaussianBlurYCbCr(ycc, PreBlurSigma(dStrength), PreBlurSigma(dStrengthChroma), iThreads) == kImageOk;
+    return GaussianBlurYCbCr(ycc, PreBlurSigma(dStrength), PreBlurSigma(dStrengthChroma)) == kImageOk;
 }
 
 // Runs the chroma-spot pass on one channel of a YCbCr image, in place.
@@ -177,7 +177,7 @@ unsigned char DenoiseTile(ImageBuffer* dst, ImageBuffer* src, double dStrength, 
                 ok = CopyImage(&t.blurred, src);
                 W = &t.blurred;
             }
-            ok = ok && GaussianBlurPlane(W, static_cast<float>(PreBlurSigma(dStrength)), iThreads) == kImageOk;
+            ok = ok && GaussianBlurPlane(W, static_cast<float>(PreBlurSigma(dStrength))) == kImageOk;
         }
         if (ok)
         {
@@ -190,7 +190,7 @@ unsigned char DenoiseTile(ImageBuffer* dst, ImageBuffer* src, double dStrength, 
         // 3./4. Colour path on YCbCr planes.
         ok = TileCopyImageLayout(&t.ycc, W) == kImageOk && t.ycc.m_pData != nullptr &&
              RgbToYCbCr(&t.ycc, W) == kImageOk;
-        ok = ok && PreBlurYCbCr(&t.ycc, dStrength, dStrengthChroma, iThreads);
+        ok = ok && PreBlurYCbCr(&t.ycc, dStrength, dStrengthChroma);
         if (ok)
         {
             if (bGpu && GpuHookHasJointColor())

@@ -1,10 +1,8 @@
 #include "engine/GaussianBlur.h"
 
 #include "engine/ImageConvert.h"
-#include "engine/ParallelRows.h"
 #include "engine/TileAlloc.h"
 
-#include <atomic>
 
 #include <cmath>
 #include <cstdlib>
@@ -69,8 +67,7 @@ void BlurRow(float* acc, const float* row, int width, const float* taps, int rea
 // One pass of the separable blur: every input row is filtered and written as a column of the
 // output, so the second pass again reads rows. in is width x height, out is height x width.
 // Rows go in blocks of sixteen, so that the transposed writes fill whole 64-byte lines of the
-// output, and the blocks are shared among `threads` threads.
-// False when a row buffer could not be allocated.
+// output. False when the row buffer could not be allocated.
 struct BlurPass
 {
     float* out;
@@ -80,7 +77,7 @@ struct BlurPass
     const float* taps;
     int reach;
     float fullTotal;
-    std::atomic<bool> failed;
+    bool failed;
 };
 
 constexpr int kBlock = 16;
@@ -131,7 +128,7 @@ void BlurRowBlocks(void* context, int yBegin, int yEnd)
     std::free(acc);
 }
 
-bool BlurRowsTransposed(float* out, const float* in, int width, int height, const float* taps, int threads)
+bool BlurRowsTransposed(float* out, const float* in, int width, int height, const float* taps)
 {
     BlurPass pass;
     pass.out = out;
@@ -147,10 +144,7 @@ bool BlurRowsTransposed(float* out, const float* in, int width, int height, cons
     for (int i = 0; i < kBlurTaps; ++i)
         pass.fullTotal += taps[i];
     pass.failed = false;
-    // Small planes are not worth a thread.
-    if (static_cast<long long>(width) * height < 65536)
-        threads = 1;
-    ParallelRows(height, threads, kBlock, &BlurRowBlocks, &pass);
+    BlurRowBlocks(&pass, 0, height);
     return !pass.failed;
 }
 
@@ -175,7 +169,7 @@ void MakeGaussianKernel(float* taps, int count, float sigma)
             taps[i] /= sum;
 }
 
-unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma, int threads)
+unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma)
 {
     if (plane == nullptr || plane->m_pData == nullptr || plane->m_iChannels != 1 ||
         (plane->m_iBits != 8 && plane->m_iBits != 16 && plane->m_iBits != 32))
@@ -207,8 +201,8 @@ unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma, int threads)
     MakeGaussianKernel(taps, kBlurTaps, sigma);
     float* data = static_cast<float*>(copy.m_pData);
     // Rows into the temporary (now H x W), then its rows (the columns) back into the copy.
-    const bool blurred = BlurRowsTransposed(temp, data, width, height, taps, threads) &&
-                         BlurRowsTransposed(data, temp, height, width, taps, threads);
+    const bool blurred = BlurRowsTransposed(temp, data, width, height, taps) &&
+                         BlurRowsTransposed(data, temp, height, width, taps);
     std::free(temp);
     if (!blurred)
     {
@@ -225,7 +219,7 @@ unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma, int threads)
     return result;
 }
 
-unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sigmaChroma, int threads)
+unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sigmaChroma)
 {
     if (image == nullptr || image->m_pData == nullptr || image->m_iChannels != 3)
         return kImageBadArgs;
@@ -244,7 +238,7 @@ unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sig
             continue;
         result = ExtractChannel(&plane, c, image);
         if (result == kImageOk)
-            result = GaussianBlurPlane(&plane, static_cast<float>(sigma), threads);
+            result = GaussianBlurPlane(&plane, static_cast<float>(sigma));
         if (result == kImageOk)
             result = InsertChannel(image, c, &plane);
     }

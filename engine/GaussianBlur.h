@@ -12,10 +12,9 @@ void MakeGaussianKernel(float* taps, int count, float sigma);
 // At the borders the kernel is cut and renormalised by the taps that fall inside.
 // Returns kImageOk, kImageBadArgs for an unsupported image (left untouched) or kImageNoMemory
 // when a work plane could not be allocated (the image is then left untouched as well).
-// threads: how many threads share the rows (the result is the same for any count).
-unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma, int threads = 1);
+unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma);
 
 // Blurs a 3-channel YCbCr image in place: channel 0 with sigmaLuma when it is above 0, channels 1
 // and 2 with sigmaChroma when it is above 0 (callers pass -1 to skip a part).
 // Returns kImageOk, kImageBadArgs or kImageNoMemory (channels not yet blurred stay as they were).
-unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sigmaChroma, int threads = 1);
+unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sigmaChroma);

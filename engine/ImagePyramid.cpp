@@ -2,7 +2,6 @@
 
 #include "engine/ImageConvert.h"
 #include "engine/NlmPlaneDenoise.h"
-#include "engine/ParallelRows.h"
 #include "engine/TileAlloc.h"
 
 #include <cstdlib>
@@ -198,12 +197,6 @@ void ReduceDirect(float* out, int outW, int outH, const float* in, int inW, int 
 
 namespace {
 
-// Rows of the work planes of REDUCE and EXPAND are shared among threads in slices of this many.
-constexpr int kRowGrain = 8;
-
-// Planes below this many output samples run on the calling thread alone.
-constexpr long long kParallelSamples = 65536;
-
 struct ReducePass
 {
     float* out;
@@ -328,15 +321,10 @@ void ExpandRowsV(void* context, int begin, int end)
     }
 }
 
-int ThreadsFor(int outW, int outH, int threads)
-{
-    return static_cast<long long>(outW) * outH < kParallelSamples ? 1 : threads;
-}
-
 } // namespace
 
 void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int inH,
-                   const float kernel[5][5], int threads)
+                   const float kernel[5][5])
 {
     if (outW < 5 || outH < 5 || inW < 5 || inH < 5)
         return;
@@ -354,15 +342,14 @@ void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int
     KernelTaps(kernel, pass.k1);
     for (int c = 0; c < outW; ++c)
         colStart[c] = ReduceWindowStart(c, inW);
-    threads = ThreadsFor(outW, outH, threads);
-    ParallelRows(inH, threads, kRowGrain, &ReduceRowsH, &pass);
-    ParallelRows(outH, threads, kRowGrain, &ReduceRowsV, &pass);
+    ReduceRowsH(&pass, 0, inH);
+    ReduceRowsV(&pass, 0, outH);
     std::free(rows);
     std::free(colStart);
 }
 
 void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int inH,
-                   const float kernel[5][5], int threads)
+                   const float kernel[5][5])
 {
     if (outW <= 4 || outH <= 4)
     {
@@ -398,9 +385,8 @@ void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int
         ++cHi;
     pass.cLo = cLo;
     pass.cHi = cHi;
-    threads = ThreadsFor(outW, outH, threads);
-    ParallelRows(inH, threads, kRowGrain, &ExpandRowsH, &pass);
-    ParallelRows(outH, threads, kRowGrain, &ExpandRowsV, &pass);
+    ExpandRowsH(&pass, 0, inH);
+    ExpandRowsV(&pass, 0, outH);
     std::free(rows);
     std::free(cols);
 }
@@ -615,8 +601,8 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
     ChannelToFloat(G[0], src, 0);
     for (int i = 0; i < n; ++i)
     {
-        PyramidReduce(G[i + 1], lw[i + 1], lh[i + 1], G[i], lw[i], lh[i], kernel, iThreads);
-        PyramidExpand(L[i], lw[i], lh[i], G[i + 1], lw[i + 1], lh[i + 1], kernel, iThreads);
+        PyramidReduce(G[i + 1], lw[i + 1], lh[i + 1], G[i], lw[i], lh[i], kernel);
+        PyramidExpand(L[i], lw[i], lh[i], G[i + 1], lw[i + 1], lh[i + 1], kernel);
         const size_t count = PlaneSamples(lw[i], lh[i]);
         for (size_t k = 0; k < count; ++k)
             L[i][k] = G[i][k] - L[i][k];
@@ -645,7 +631,7 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
             ReleaseImage(&quarter);
             ReleaseImage(&denoised);
         }
-        PyramidExpand(G[j], lw[j], lh[j], G[j + 1], lw[j + 1], lh[j + 1], kernel, iThreads);
+        PyramidExpand(G[j], lw[j], lh[j], G[j + 1], lw[j + 1], lh[j + 1], kernel);
         const size_t count = PlaneSamples(lw[j], lh[j]);
         for (size_t k = 0; k < count; ++k)
             G[j][k] += L[j][k];

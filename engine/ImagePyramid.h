@@ -33,14 +33,13 @@ void MakePyramidKernel(float kernel[5][5]);
 
 // REDUCE: out (outW x outH) from in (inW x inH) with the 5x5 window centred on (2r, 2c) and slid
 // inward at the borders. Does nothing when outW or outH is below 5.
-// threads: how many threads share the rows (the result is the same for any count).
 void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int inH,
-                   const float kernel[5][5], int threads = 1);
+                   const float kernel[5][5]);
 
 // EXPAND: out (outW x outH) from in (inW x inH, the next smaller level). When outW or outH is 4
 // or less there is nothing to interpolate from and out is set to zero.
 void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int inH,
-                   const float kernel[5][5], int threads = 1);
+                   const float kernel[5][5]);
 
 // Number of halvings for an image: halve min(width, height) while it is above 4, at most
 // maxLevels times, then at most levelCap (and never more than the record holds).
@@ -69,7 +68,6 @@ void ReleaseImagePyramid(ImagePyramid* pyramid);
 // The large chroma-spot pass on one 8- or 16-bit plane (dst may be src): the plane's Gaussian
 // level `halvings` deep is built, level 2 (a quarter of the size each way) is denoised with
 // non-local means at the given strength, and the plane is rebuilt with all finer detail added
-// back unchanged; iThreads threads run the passes. Returns false on success; true when memory ran
-// out, dst then holds src's pixels.
+// back unchanged. Returns false on success; true when memory ran out, dst then holds src's pixels.
 bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuality, double dDynamics,
                     HpxProgressTarget hProgressDlg, int halvings, bool bGpu, int iThreads);

@@ -320,38 +320,3 @@ TEST(ImagePyramid, RunningOutOfMemoryLosesNothing)
     EXPECT_TRUE(jobtest::SameBytes(&blurred.img, &original.img));
 }
 
-TEST(ImagePyramid, ThreadCountDoesNotChangeBlurOrPyramid)
-{
-    CleanJobState clean;
-    // Planes large enough to be shared among threads.
-    Owned one, many;
-    ASSERT_TRUE(hpxtest::MakeNoisyImage(&one.img, 331, 257, 1, 16, 14));
-    ASSERT_TRUE(jobtest::CopyOf(&many.img, &one.img));
-    ASSERT_EQ(GaussianBlurPlane(&one.img, 1.4f, 1), kImageOk);
-    ASSERT_EQ(GaussianBlurPlane(&many.img, 1.4f, 6), kImageOk);
-    EXPECT_TRUE(jobtest::SameBytes(&one.img, &many.img));
-
-    float kernel[5][5];
-    MakePyramidKernel(kernel);
-    const int w = 661, h = 403;
-    std::vector<float> big(static_cast<size_t>(w) * h);
-    hpxtest::TestRng rng(3);
-    for (float& v : big)
-        v = static_cast<float>(rng.Below(60000)) / 7.0f;
-    std::vector<float> r1(static_cast<size_t>(w / 2) * (h / 2)), r7(r1.size());
-    PyramidReduce(r1.data(), w / 2, h / 2, big.data(), w, h, kernel, 1);
-    PyramidReduce(r7.data(), w / 2, h / 2, big.data(), w, h, kernel, 7);
-    EXPECT_EQ(0, std::memcmp(r1.data(), r7.data(), r1.size() * sizeof(float)));
-    std::vector<float> e1(big.size()), e7(big.size());
-    PyramidExpand(e1.data(), w, h, r1.data(), w / 2, h / 2, kernel, 1);
-    PyramidExpand(e7.data(), w, h, r1.data(), w / 2, h / 2, kernel, 7);
-    EXPECT_EQ(0, std::memcmp(e1.data(), e7.data(), e1.size() * sizeof(float)));
-
-    Owned plane, outOne, outMany;
-    ASSERT_TRUE(hpxtest::MakeNoisyImage(&plane.img, 420, 300, 1, 8, 15));
-    ASSERT_EQ(CopyImageLayout(&outOne.img, &plane.img), kImageOk);
-    ASSERT_EQ(CopyImageLayout(&outMany.img, &plane.img), kImageOk);
-    ASSERT_FALSE(PyramidDenoise(&outOne.img, &plane.img, 9, 1, 0.0, nullptr, 3, false, 1));
-    ASSERT_FALSE(PyramidDenoise(&outMany.img, &plane.img, 9, 1, 0.0, nullptr, 3, false, 5));
-    EXPECT_TRUE(jobtest::SameBytes(&outOne.img, &outMany.img));
-}
