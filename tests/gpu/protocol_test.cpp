@@ -268,7 +268,12 @@ Outcome RunJob(Script& script, DWORD timeoutMs = 240000)
     CloseRunningInstances();
     HANDLE process = StartProgram();
     EXPECT_NE(process, nullptr) << "CreateProcessW failed: " << GetLastError();
+    const DWORD start = GetTickCount();
     if (process) PumpUntilExit(process, outcome, timeoutMs);
+    std::printf("job: %lu ms, %d announcement(s), range %u (%d), %d steps, %d result(s), %d cancel(s), %s %lu\n",
+                GetTickCount() - start, outcome.announcements, outcome.range, outcome.ranges, outcome.steps,
+                outcome.results, outcome.cancels, outcome.exited ? "exit code" : "still running, killed",
+                outcome.exitCode);
     g_script = nullptr;
     g_outcome = nullptr;
     return outcome;
