@@ -305,6 +305,27 @@ void PrepareBandTables(PassWorker* pWorker, int y0, int y1)
     }
 }
 
+#ifdef HPX_NLM_SSE2
+// Weights of eight pixels: entry base + distance (already cut to the table's length) in the
+// compact table. SSE2 has no gather, so the eight look-ups are scalar loads.
+inline __m128i LookUpWeights8(const uint16_t* pWeights, __m128i base0, __m128i base1, __m128i d)
+{
+    const __m128i zero = _mm_setzero_si128();
+    alignas(16) uint32_t aIdx[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(aIdx), _mm_add_epi32(base0, _mm_unpacklo_epi16(d, zero)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(aIdx + 4), _mm_add_epi32(base1, _mm_unpackhi_epi16(d, zero)));
+    __m128i g = _mm_cvtsi32_si128(pWeights[aIdx[0]]);
+    g = _mm_insert_epi16(g, pWeights[aIdx[1]], 1);
+    g = _mm_insert_epi16(g, pWeights[aIdx[2]], 2);
+    g = _mm_insert_epi16(g, pWeights[aIdx[3]], 3);
+    g = _mm_insert_epi16(g, pWeights[aIdx[4]], 4);
+    g = _mm_insert_epi16(g, pWeights[aIdx[5]], 5);
+    g = _mm_insert_epi16(g, pWeights[aIdx[6]], 6);
+    g = _mm_insert_epi16(g, pWeights[aIdx[7]], 7);
+    return g;
+}
+#endif
+
 // Accumulates offset (dy, dx) over output rows y0..y1-1 of an 8-bit pass, per 2x2 block.
 void AccumulateBand8(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, int dx)
 {
@@ -335,7 +356,6 @@ void AccumulateBand8(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, in
         int b = 0;
 #ifdef HPX_NLM_SSE2
         const __m128i zero = _mm_setzero_si128();
-        alignas(16) uint32_t aIdx[8];
         for (; b + 8 <= blocks; b += 8)
         {
             // Table indices: base of the block's table + min(distance, the table's cut).
@@ -343,30 +363,12 @@ void AccumulateBand8(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, in
             const __m128i base0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pBase + b));
             const __m128i base1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pBase + b + 4));
             const __m128i dp = _mm_min_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pDp + b)), lim);
-            _mm_store_si128(reinterpret_cast<__m128i*>(aIdx), _mm_add_epi32(base0, _mm_unpacklo_epi16(dp, zero)));
-            _mm_store_si128(reinterpret_cast<__m128i*>(aIdx + 4), _mm_add_epi32(base1, _mm_unpackhi_epi16(dp, zero)));
-            __m128i g = _mm_cvtsi32_si128(pWeights[aIdx[0]]);
-            g = _mm_insert_epi16(g, pWeights[aIdx[1]], 1);
-            g = _mm_insert_epi16(g, pWeights[aIdx[2]], 2);
-            g = _mm_insert_epi16(g, pWeights[aIdx[3]], 3);
-            g = _mm_insert_epi16(g, pWeights[aIdx[4]], 4);
-            g = _mm_insert_epi16(g, pWeights[aIdx[5]], 5);
-            g = _mm_insert_epi16(g, pWeights[aIdx[6]], 6);
-            g = _mm_insert_epi16(g, pWeights[aIdx[7]], 7);
+            __m128i g = LookUpWeights8(pWeights, base0, base1, dp);
             __m128i h = zero;
             if (!bCentre)
             {
                 const __m128i dm = _mm_min_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pDm + b)), lim);
-                _mm_store_si128(reinterpret_cast<__m128i*>(aIdx), _mm_add_epi32(base0, _mm_unpacklo_epi16(dm, zero)));
-                _mm_store_si128(reinterpret_cast<__m128i*>(aIdx + 4), _mm_add_epi32(base1, _mm_unpackhi_epi16(dm, zero)));
-                h = _mm_cvtsi32_si128(pWeights[aIdx[0]]);
-                h = _mm_insert_epi16(h, pWeights[aIdx[1]], 1);
-                h = _mm_insert_epi16(h, pWeights[aIdx[2]], 2);
-                h = _mm_insert_epi16(h, pWeights[aIdx[3]], 3);
-                h = _mm_insert_epi16(h, pWeights[aIdx[4]], 4);
-                h = _mm_insert_epi16(h, pWeights[aIdx[5]], 5);
-                h = _mm_insert_epi16(h, pWeights[aIdx[6]], 6);
-                h = _mm_insert_epi16(h, pWeights[aIdx[7]], 7);
+                h = LookUpWeights8(pWeights, base0, base1, dm);
             }
             const __m128i gh = _mm_add_epi16(g, h);
             __m128i* pW = reinterpret_cast<__m128i*>(pBlockWeights + b);
@@ -455,7 +457,6 @@ void AccumulateBand16(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, i
         int x = 0;
 #ifdef HPX_NLM_SSE2
         const __m128i zero = _mm_setzero_si128();
-        alignas(16) uint32_t aIdx[8];
         const bool bOddP = ((c) & 1) != 0;
         const bool bOddM = ((c - dx) & 1) != 0;
         for (; x + 8 <= w; x += 8)
@@ -466,16 +467,7 @@ void AccumulateBand16(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, i
             const __m128i base0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pBase + x));
             const __m128i base1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pBase + x + 4));
             const __m128i ip = _mm_min_epi16(dp, lim);
-            _mm_store_si128(reinterpret_cast<__m128i*>(aIdx), _mm_add_epi32(base0, _mm_unpacklo_epi16(ip, zero)));
-            _mm_store_si128(reinterpret_cast<__m128i*>(aIdx + 4), _mm_add_epi32(base1, _mm_unpackhi_epi16(ip, zero)));
-            __m128i g = _mm_cvtsi32_si128(pWeights[aIdx[0]]);
-            g = _mm_insert_epi16(g, pWeights[aIdx[1]], 1);
-            g = _mm_insert_epi16(g, pWeights[aIdx[2]], 2);
-            g = _mm_insert_epi16(g, pWeights[aIdx[3]], 3);
-            g = _mm_insert_epi16(g, pWeights[aIdx[4]], 4);
-            g = _mm_insert_epi16(g, pWeights[aIdx[5]], 5);
-            g = _mm_insert_epi16(g, pWeights[aIdx[6]], 6);
-            g = _mm_insert_epi16(g, pWeights[aIdx[7]], 7);
+            __m128i g = LookUpWeights8(pWeights, base0, base1, ip);
             const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pPlus + x));
             __m128i s0 = _mm_unpacklo_epi16(_mm_mullo_epi16(g, v1), _mm_mulhi_epu16(g, v1));
             __m128i s1 = _mm_unpackhi_epi16(_mm_mullo_epi16(g, v1), _mm_mulhi_epu16(g, v1));
@@ -483,16 +475,7 @@ void AccumulateBand16(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, i
             if (!bCentre)
             {
                 const __m128i dm = _mm_min_epi16(LoadPixelDistances(pDm + ((c + x - dx) >> 1), bOddM), lim);
-                _mm_store_si128(reinterpret_cast<__m128i*>(aIdx), _mm_add_epi32(base0, _mm_unpacklo_epi16(dm, zero)));
-                _mm_store_si128(reinterpret_cast<__m128i*>(aIdx + 4), _mm_add_epi32(base1, _mm_unpackhi_epi16(dm, zero)));
-                __m128i h = _mm_cvtsi32_si128(pWeights[aIdx[0]]);
-                h = _mm_insert_epi16(h, pWeights[aIdx[1]], 1);
-                h = _mm_insert_epi16(h, pWeights[aIdx[2]], 2);
-                h = _mm_insert_epi16(h, pWeights[aIdx[3]], 3);
-                h = _mm_insert_epi16(h, pWeights[aIdx[4]], 4);
-                h = _mm_insert_epi16(h, pWeights[aIdx[5]], 5);
-                h = _mm_insert_epi16(h, pWeights[aIdx[6]], 6);
-                h = _mm_insert_epi16(h, pWeights[aIdx[7]], 7);
+                __m128i h = LookUpWeights8(pWeights, base0, base1, dm);
                 const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pMinus + x));
                 // g v1 + h v2 < 2 x 10000 x 65535 fits 32 bits unsigned.
                 s0 = _mm_add_epi32(s0, _mm_unpacklo_epi16(_mm_mullo_epi16(h, v2), _mm_mulhi_epu16(h, v2)));
