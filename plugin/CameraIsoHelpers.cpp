@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cwchar>
 
 bool PointInRect(POINT point, const RECT& rect)
 {
@@ -53,4 +54,14 @@ wchar_t* FormatText(wchar_t (&out)[128], const wchar_t* format, ...)
     FormatInto(out, 128, format, args);
     va_end(args);
     return out;
+}
+
+void CopyText(wchar_t* dst, size_t cch, const wchar_t* src)
+{
+    if (!cch) return;
+    if (!src) src = L"";
+    size_t n = wcslen(src);
+    if (n >= cch) n = cch - 1;
+    wmemmove(dst, src, n);
+    dst[n] = 0;
 }

@@ -1,4 +1,5 @@
-// Small routines of the parameter panel: rectangle tests and bounded wide-text formatting.
+// Small routines of the parameter panel and the data files: rectangle tests and bounded
+// wide-text copying and formatting.
 #pragma once
 
 #include <windows.h>
@@ -14,3 +15,7 @@ bool RectDiffers(const RECT& a, const RECT& b);
 wchar_t* FormatText(wchar_t (&out)[1024], const wchar_t* format, ...);
 wchar_t* FormatText(wchar_t (&out)[256], const wchar_t* format, ...);
 wchar_t* FormatText(wchar_t (&out)[128], const wchar_t* format, ...);
+
+// Copies text into a buffer of cch characters, cut to fit and always terminated; a null
+// source counts as empty, and the two may overlap.
+void CopyText(wchar_t* dst, size_t cch, const wchar_t* src);

@@ -1,4 +1,5 @@
 #include "plugin/CameraIsoTable.h"
+#include "plugin/CameraIsoHelpers.h"
 #include "plugin/Settings.h"
 
 #include <cmath>
@@ -20,15 +21,6 @@ const LONGLONG kMaxFileBytes = 64LL * 1024 * 1024;
 
 // ---- small text helpers ---------------------------------------------------------------------
 
-void CopyText(wchar_t* dst, size_t cch, const wchar_t* src)
-{
-    if (!cch) return;
-    if (!src) src = L"";
-    size_t n = wcslen(src);
-    if (n >= cch) n = cch - 1;
-    wmemmove(dst, src, n);
-    dst[n] = 0;
-}
 
 bool IsBlank(wchar_t c)
 {

@@ -1,4 +1,5 @@
 #include "plugin/Localisation.h"
+#include "plugin/CameraIsoHelpers.h"
 #include "plugin/Settings.h"
 
 #include <cstdio>
@@ -169,13 +170,6 @@ const wchar_t* const kEnglish[HPX_LOC_STRING_COUNT + 1] = {
     /* 153 */ L"Strong",
 };
 
-void CopyText(wchar_t* dst, size_t cch, const wchar_t* src)
-{
-    size_t n = wcslen(src);
-    if (n >= cch) n = cch - 1;
-    wmemcpy(dst, src, n);
-    dst[n] = 0;
-}
 
 // The private-profile format has no line breaks: the file writes them as "\n".
 void UnescapeLineBreaks(wchar_t* text)

@@ -1,4 +1,5 @@
 #include "plugin/Settings.h"
+#include "plugin/CameraIsoHelpers.h"
 #include "plugin/Localisation.h"
 
 #include <shlobj.h>
@@ -22,15 +23,6 @@ const wchar_t kSection[] = L"General";
 wchar_t g_wcsAppDataOverride[HPX_PATH_CHARS];
 wchar_t g_wcsPluginFolderOverride[HPX_PATH_CHARS];
 
-void CopyText(wchar_t* dst, size_t cch, const wchar_t* src)
-{
-    if (!cch) return;
-    if (!src) src = L"";
-    size_t n = wcslen(src);
-    if (n >= cch) n = cch - 1;
-    wmemcpy(dst, src, n);
-    dst[n] = 0;
-}
 
 bool FileExists(const wchar_t* path)
 {
