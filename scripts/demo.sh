@@ -16,7 +16,7 @@ out=${2:-build/demo/out.png}
 if [[ -z $in ]]; then
   in=build/demo/sample.png
   # A smooth, detailed picture with added noise: something worth denoising.
-  convert -seed 7 -size 800x600 plasma:fractal -blur 0x2 -attenuate 0.6 +noise Gaussian "$in"
+  convert -seed 7 -size 800x600 plasma:fractal -blur 0x2 -attenuate 0.6 +noise Gaussian -depth 8 "$in"
 fi
 
 hpx_display
