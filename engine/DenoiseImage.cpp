@@ -3,7 +3,10 @@
 #include "engine/DenoiseTile.h"
 #include "engine/GpuHook.h"
 #include "engine/TileAlloc.h"
+#include "engine/WorkerPool.h"
 
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -40,7 +43,7 @@ template <typename PasteTest>
 unsigned char RunTile(ImageBuffer* dst, const ImageBuffer* src, const TileRect& cell, const TileRect& margin,
                       double dStrength, double dStrengthChroma, double dStrengthChromaLarge, int iQuality,
                       double dDynamics, HpxProgressTarget hProgress, bool bColor, bool bGpu, int iThreads,
-                      int iMedian, PasteTest paste)
+                      int iMedian, WorkerPool* pool, PasteTest paste)
 {
     const int32_t cw = cell.m_iRight - cell.m_iLeft;
     const int32_t ch = cell.m_iBottom - cell.m_iTop;
@@ -64,7 +67,7 @@ unsigned char RunTile(ImageBuffer* dst, const ImageBuffer* src, const TileRect& 
     }
     CopyImageRect(&tileSrc, src, 0, 0, margin.m_iLeft, margin.m_iTop, mw, mh);
     result = DenoiseTile(&tileDst, &tileSrc, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
-                         dDynamics, hProgress, bColor, bGpu, iThreads, iMedian);
+                         dDynamics, hProgress, bColor, bGpu, iThreads, iMedian, pool);
     if (paste())
     {
         if (tileDst.m_pData != nullptr)
@@ -83,6 +86,11 @@ unsigned char RunTile(ImageBuffer* dst, const ImageBuffer* src, const TileRect& 
 // or the job is cancelled.
 void RunHybridSide(TileSchedule* s, bool bCpuSide)
 {
+    // The CPU side keeps its threads for all of its tiles (it may take every processor once the
+    // GPU side has left); the GPU side runs its passes on the GPU and needs none.
+    std::unique_ptr<WorkerPool> pool;
+    if (bCpuSide && g_byCpuCount > 1)
+        pool.reset(new (std::nothrow) WorkerPool(static_cast<int>(g_byCpuCount) - 1));
     const int32_t width = s->m_pSource->m_iWidth;
     const int32_t height = s->m_pSource->m_iHeight;
     for (;;)
@@ -124,6 +132,7 @@ void RunHybridSide(TileSchedule* s, bool bCpuSide)
             RunTile(s->m_pDestination, s->m_pSource, cell, margin, s->m_dStrength, s->m_dStrengthChroma,
                     s->m_dStrengthChromaLarge, static_cast<int>(s->m_uiQuality), s->m_dDynamics, nullptr,
                     s->m_bColor != 0, !bCpuSide, threads > 0 ? threads : 1, static_cast<int>(s->m_uiMedian),
+                    pool.get(),
                     [] { return !g_bAbort; });
         if (result == kImageNoMemory)
             (bCpuSide ? s->m_bCpuOutOfMemory : s->m_bGpuOutOfMemory) = 1;
@@ -320,6 +329,11 @@ unsigned char DenoiseImage(ImageBuffer* dst, ImageBuffer* src, double dStrength,
     unsigned char result = kImageOk;
     if (g_bAbort)
         return result;
+    // One set of threads for every tile of the job, ended before the job returns. GPU tiles run
+    // their passes on the GPU and need none.
+    std::unique_ptr<WorkerPool> pool;
+    if (!bGpu && cpuCount > 1)
+        pool.reset(new (std::nothrow) WorkerPool(static_cast<int>(cpuCount) - 1));
     for (int32_t j = 0; j < down; ++j)
         for (uint32_t i = 0; i < across; ++i)
         {
@@ -328,7 +342,7 @@ unsigned char DenoiseImage(ImageBuffer* dst, ImageBuffer* src, double dStrength,
             TileRect margin;
             SequentialTileRects(width, height, tileEdge, static_cast<int32_t>(i), j, &cell, &margin);
             if (RunTile(dst, src, cell, margin, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
-                        dDynamics, hProgressDlg, bColor, bGpu, static_cast<int>(cpuCount), iMedian,
+                        dDynamics, hProgressDlg, bColor, bGpu, static_cast<int>(cpuCount), iMedian, pool.get(),
                         [] { return true; }) == kImageNoMemory)
                 result = kImageNoMemory;
             if (g_bAbort)

@@ -7,8 +7,13 @@
 #include "engine/Median.h"
 #include "engine/NlmPlaneDenoise.h"
 #include "engine/TileAlloc.h"
+#include "engine/WorkerPool.h"
 
+#include <atomic>
 #include <cmath>
+#include <cstddef>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -44,6 +49,69 @@ struct TileTemps
     }
 };
 
+// Rows y0 .. y1 - 1 of an image as an image of their own: the record points into the image's
+// block and owns nothing, so it is never released.
+ImageBuffer RowView(const ImageBuffer* image, int y0, int y1)
+{
+    ImageBuffer view = *image;
+    view.m_pData = static_cast<uint8_t*>(image->m_pData) + static_cast<ptrdiff_t>(y0) * image->m_iStride;
+    view.m_iHeight = y1 - y0;
+    view.m_iSize = image->m_iStride * (y1 - y0);
+    return view;
+}
+
+// A per-pixel step (colour conversion, channel copy) run on row slices of its images; every
+// sample depends on its own pixel alone, so the slices give the same bytes as one call.
+struct RowStep
+{
+    enum Kind { kToYCbCr, kToRgb, kExtract, kInsert } kind;
+    ImageBuffer* dst;
+    const ImageBuffer* src;
+    int channel;
+    std::atomic<unsigned char> result;
+};
+
+void RunRowStep(void* context, int y0, int y1)
+{
+    RowStep* step = static_cast<RowStep*>(context);
+    ImageBuffer d = RowView(step->dst, y0, y1);
+    const ImageBuffer s = RowView(step->src, y0, y1);
+    unsigned char r = kImageBadArgs;
+    switch (step->kind)
+    {
+    case RowStep::kToYCbCr: r = RgbToYCbCr(&d, &s); break;
+    case RowStep::kToRgb: r = YCbCrToRgb(&d, &s); break;
+    case RowStep::kExtract: r = ExtractChannel(&d, step->channel, &s); break;
+    case RowStep::kInsert: r = InsertChannel(&d, step->channel, &s); break;
+    }
+    if (r != kImageOk)
+        step->result.store(r);
+}
+
+constexpr int kRowStepGrain = 16;
+
+unsigned char RowParallel(WorkerPool* pool, int threads, RowStep::Kind kind, ImageBuffer* dst, const ImageBuffer* src,
+                          int channel = 0)
+{
+    // Shapes are checked by the step itself on the whole images first, so a mismatch is reported
+    // exactly as before; the slices only ever see matching rows.
+    if (dst == nullptr || src == nullptr || dst->m_pData == nullptr || src->m_pData == nullptr ||
+        dst->m_iHeight != src->m_iHeight || pool == nullptr || threads <= 1)
+    {
+        switch (kind)
+        {
+        case RowStep::kToYCbCr: return RgbToYCbCr(dst, src);
+        case RowStep::kToRgb: return YCbCrToRgb(dst, src);
+        case RowStep::kExtract: return ExtractChannel(dst, channel, src);
+        case RowStep::kInsert: return InsertChannel(dst, channel, src);
+        }
+        return kImageBadArgs;
+    }
+    RowStep step{kind, dst, src, channel, {kImageOk}};
+    ParallelRows(pool, dst->m_iHeight, threads, kRowStepGrain, &RunRowStep, &step);
+    return step.result.load();
+}
+
 // A full copy of src into dst; false when no block could be had.
 bool CopyImage(ImageBuffer* dst, const ImageBuffer* src)
 {
@@ -54,47 +122,47 @@ bool CopyImage(ImageBuffer* dst, const ImageBuffer* src)
 }
 
 // The pre-blur of a YCbCr tile: luma with the luma strength, chroma with the chroma strength.
-bool PreBlurYCbCr(ImageBuffer* ycc, double dStrength, double dStrengthChroma)
+bool PreBlurYCbCr(ImageBuffer* ycc, double dStrength, double dStrengthChroma, WorkerPool* pool)
 {
     if (!(dStrength > 25.0) && !(dStrengthChroma > 25.0))
         return true;
-    return GaussianBlurYCbCr(ycc, PreBlurSigma(dStrength), PreBlurSigma(dStrengthChroma)) == kImageOk;
+    return GaussianBlurYCbCr(ycc, PreBlurSigma(dStrength), PreBlurSigma(dStrengthChroma), pool) == kImageOk;
 }
 
 // Runs the chroma-spot pass on one channel of a YCbCr image, in place.
 bool ChromaSpotChannel(ImageBuffer* ycc, int channel, ImageBuffer* planeA, ImageBuffer* planeB,
                        double dStrengthChromaLarge, int iQuality, double dDynamics,
-                       HpxProgressTarget hProgressDlg, bool bGpu, int iThreads)
+                       HpxProgressTarget hProgressDlg, bool bGpu, int iThreads, WorkerPool* pool)
 {
-    if (ExtractChannel(planeA, channel, ycc) != kImageOk)
+    if (RowParallel(pool, iThreads, RowStep::kExtract, planeA, ycc, channel) != kImageOk)
         return false;
     if (PyramidDenoise(planeB, planeA, static_cast<int>(dStrengthChromaLarge), iQuality, dDynamics,
-                       hProgressDlg, kChromaSpotHalvings, bGpu, iThreads))
+                       hProgressDlg, kChromaSpotHalvings, bGpu, iThreads, pool))
         return false;
-    return InsertChannel(ycc, channel, planeB) == kImageOk;
+    return RowParallel(pool, iThreads, RowStep::kInsert, ycc, planeB, channel) == kImageOk;
 }
 
 bool ColourTileCpu(ImageBuffer* ycc, TileTemps& t, double dStrength, double dStrengthChroma,
                    double dStrengthChromaLarge, int iQuality, double dDynamics,
-                   HpxProgressTarget hProgressDlg, int iThreads)
+                   HpxProgressTarget hProgressDlg, int iThreads, WorkerPool* pool)
 {
     if (TileCreateImage(&t.planeA, ycc->m_iWidth, ycc->m_iHeight, 1, ycc->m_iBits) != kImageOk ||
         TileCreateImage(&t.planeB, ycc->m_iWidth, ycc->m_iHeight, 1, ycc->m_iBits) != kImageOk)
         return false;
     for (int c = 0; c < 3; ++c)
     {
-        if (ExtractChannel(&t.planeA, c, ycc) != kImageOk)
+        if (RowParallel(pool, iThreads, RowStep::kExtract, &t.planeA, ycc, c) != kImageOk)
             return false;
         NlmPlaneDenoise(&t.planeB, &t.planeA, c == 0 ? dStrength : dStrengthChroma, iQuality, dDynamics,
-                        hProgressDlg, false, iThreads);
+                        hProgressDlg, false, iThreads, pool);
         // The pass re-allocates both blocks; one that could not be had ends the tile.
         if (t.planeA.m_pData == nullptr || t.planeB.m_pData == nullptr)
             return false;
         if (c > 0 && dStrengthChromaLarge > 1.0 &&
             PyramidDenoise(&t.planeB, &t.planeB, static_cast<int>(dStrengthChromaLarge), iQuality,
-                           dDynamics, hProgressDlg, kChromaSpotHalvings, false, iThreads))
+                           dDynamics, hProgressDlg, kChromaSpotHalvings, false, iThreads, pool))
             return false;
-        if (InsertChannel(ycc, c, &t.planeB) != kImageOk)
+        if (RowParallel(pool, iThreads, RowStep::kInsert, ycc, &t.planeB, c) != kImageOk)
             return false;
     }
     return true;
@@ -102,7 +170,7 @@ bool ColourTileCpu(ImageBuffer* ycc, TileTemps& t, double dStrength, double dStr
 
 bool ColourTileGpu(ImageBuffer* ycc, TileTemps& t, double dStrength, double dStrengthChroma,
                    double dStrengthChromaLarge, int iQuality, double dDynamics,
-                   HpxProgressTarget hProgressDlg, int iThreads)
+                   HpxProgressTarget hProgressDlg, int iThreads, WorkerPool* pool)
 {
     if (TileCopyImageLayout(&t.joint, ycc) != kImageOk || t.joint.m_pData == nullptr)
         return false;
@@ -116,7 +184,7 @@ bool ColourTileGpu(ImageBuffer* ycc, TileTemps& t, double dStrength, double dStr
             return false;
         for (int c = 1; c <= 2; ++c)
             if (!ChromaSpotChannel(&t.joint, c, &t.planeA, &t.planeB, dStrengthChromaLarge, iQuality,
-                                   dDynamics, hProgressDlg, true, iThreads))
+                                   dDynamics, hProgressDlg, true, iThreads, pool))
                 return false;
     }
     // The result is read from ycc by the caller.
@@ -134,7 +202,7 @@ double PreBlurSigma(double strength)
 unsigned char DenoiseTile(ImageBuffer* dst, ImageBuffer* src, double dStrength, double dStrengthChroma,
                           double dStrengthChromaLarge, int iQuality, double dDynamics,
                           HpxProgressTarget hProgressDlg, bool bColor, bool bGpu, int iThreads,
-                          int iMedian)
+                          int iMedian, WorkerPool* pPool)
 {
     if (dst == nullptr || src == nullptr || src->m_pData == nullptr)
         return kImageBadArgs;
@@ -151,6 +219,14 @@ unsigned char DenoiseTile(ImageBuffer* dst, ImageBuffer* src, double dStrength, 
     }
     if (iThreads < 1)
         iThreads = 1;
+
+    // A tile run on its own keeps its threads for all of its steps.
+    std::unique_ptr<WorkerPool> ownPool;
+    if (pPool == nullptr && iThreads > 1 && !bGpu)
+    {
+        ownPool.reset(new (std::nothrow) WorkerPool(iThreads - 1));
+        pPool = ownPool.get();
+    }
 
     TileTemps t;
     bool ok = true;
@@ -177,11 +253,11 @@ unsigned char DenoiseTile(ImageBuffer* dst, ImageBuffer* src, double dStrength, 
                 ok = CopyImage(&t.blurred, src);
                 W = &t.blurred;
             }
-            ok = ok && GaussianBlurPlane(W, static_cast<float>(PreBlurSigma(dStrength))) == kImageOk;
+            ok = ok && GaussianBlurPlane(W, static_cast<float>(PreBlurSigma(dStrength)), pPool) == kImageOk;
         }
         if (ok)
         {
-            NlmPlaneDenoise(dst, W, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads);
+            NlmPlaneDenoise(dst, W, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads, pPool);
             ok = dst->m_pData != nullptr;
         }
     }
@@ -189,18 +265,18 @@ unsigned char DenoiseTile(ImageBuffer* dst, ImageBuffer* src, double dStrength, 
     {
         // 3./4. Colour path on YCbCr planes.
         ok = TileCopyImageLayout(&t.ycc, W) == kImageOk && t.ycc.m_pData != nullptr &&
-             RgbToYCbCr(&t.ycc, W) == kImageOk;
-        ok = ok && PreBlurYCbCr(&t.ycc, dStrength, dStrengthChroma);
+             RowParallel(pPool, iThreads, RowStep::kToYCbCr, &t.ycc, W) == kImageOk;
+        ok = ok && PreBlurYCbCr(&t.ycc, dStrength, dStrengthChroma, pPool);
         if (ok)
         {
             if (bGpu && GpuHookHasJointColor())
                 ok = ColourTileGpu(&t.ycc, t, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
-                                   dDynamics, hProgressDlg, iThreads);
+                                   dDynamics, hProgressDlg, iThreads, pPool);
             else
                 ok = ColourTileCpu(&t.ycc, t, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
-                                   dDynamics, hProgressDlg, iThreads);
+                                   dDynamics, hProgressDlg, iThreads, pPool);
         }
-        ok = ok && YCbCrToRgb(dst, &t.ycc) == kImageOk;
+        ok = ok && RowParallel(pPool, iThreads, RowStep::kToRgb, dst, &t.ycc) == kImageOk;
     }
 
     if (ok)

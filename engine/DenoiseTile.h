@@ -6,6 +6,8 @@
 #include "engine/ImageBuffer.h"
 #include "engine/Platform.h"
 
+class WorkerPool;
+
 // Pre-blur sigma for a strength s: ln(s - 24) x 0.5 + 0.2 when s > 25, otherwise -1 (no blur).
 double PreBlurSigma(double strength);
 
@@ -18,7 +20,10 @@ double PreBlurSigma(double strength);
 // Returns kImageOk; kImageBadArgs for an unsupported image (a 3-channel source without bColor
 // included) and kImageNoMemory when a temporary could not be allocated: dst then holds a copy of
 // src, so a job can paste it and go on.
+//   pPool: the job's worker threads, shared by every step of the tile (at most iThreads threads
+//   work on a step). Without one the tile keeps a pool of iThreads - 1 workers for its own steps.
+//   The result is the same for any thread count.
 unsigned char DenoiseTile(ImageBuffer* dst, ImageBuffer* src, double dStrength, double dStrengthChroma,
                           double dStrengthChromaLarge, int iQuality, double dDynamics,
                           HpxProgressTarget hProgressDlg, bool bColor, bool bGpu, int iThreads,
-                          int iMedian);
+                          int iMedian, WorkerPool* pPool = nullptr);

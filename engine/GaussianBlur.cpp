@@ -2,9 +2,12 @@
 
 #include "engine/ImageConvert.h"
 #include "engine/TileAlloc.h"
+#include "engine/WorkerPool.h"
 
-
+#include <atomic>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
@@ -67,18 +70,39 @@ void BlurRow(float* acc, const float* row, int width, const float* taps, int rea
 // One pass of the separable blur: every input row is filtered and written as a column of the
 // output, so the second pass again reads rows. in is width x height, out is height x width.
 // Rows go in blocks of sixteen, so that the transposed writes fill whole 64-byte lines of the
-// output. False when the row buffer could not be allocated.
+// output, and the blocks are shared among the pool's threads. False when a row buffer could not
+// be allocated.
+// The input is either a float plane (in) or, when image is set, one channel of an 8- or 16-bit
+// image, whose rows are read as floats on the way in (the same values a float copy would hold).
 struct BlurPass
 {
     float* out;
     const float* in;
+    const ImageBuffer* image;
+    int channel;
     int width;
     int height;
     const float* taps;
     int reach;
     float fullTotal;
-    bool failed;
+    std::atomic<bool> failed;
 };
+
+// Row y of one channel of an 8- or 16-bit image as floats.
+void GatherRow(float* out, const ImageBuffer* image, int channel, int y, int width)
+{
+    const int channels = image->m_iChannels;
+    const uint8_t* row = static_cast<const uint8_t*>(image->m_pData) + static_cast<ptrdiff_t>(y) * image->m_iStride;
+    if (image->m_iBits == 8)
+        for (int x = 0; x < width; ++x)
+            out[x] = static_cast<float>(row[x * channels + channel]);
+    else
+    {
+        const uint16_t* r16 = reinterpret_cast<const uint16_t*>(row);
+        for (int x = 0; x < width; ++x)
+            out[x] = static_cast<float>(r16[x * channels + channel]);
+    }
+}
 
 constexpr int kBlock = 16;
 
@@ -88,18 +112,26 @@ void BlurRowBlocks(void* context, int yBegin, int yEnd)
     const int width = pass->width;
     const int height = pass->height;
     float* out = pass->out;
-    float* acc = TileAllocFloats(static_cast<size_t>(width) * kBlock);
+    float* acc = TileAllocFloats(static_cast<size_t>(width) * (kBlock + (pass->image != nullptr ? 1 : 0)));
     if (acc == nullptr)
     {
         pass->failed = true;
         return;
     }
+    float* gathered = acc + static_cast<size_t>(width) * kBlock;
     for (int y = yBegin; y < yEnd; y += kBlock)
     {
         const int rowsHere = yEnd - y < kBlock ? yEnd - y : kBlock;
         for (int b = 0; b < rowsHere; ++b)
-            BlurRow(acc + static_cast<size_t>(b) * width, pass->in + static_cast<size_t>(y + b) * width, width,
-                    pass->taps, pass->reach, pass->fullTotal);
+        {
+            const float* row = pass->in + static_cast<size_t>(y + b) * width;
+            if (pass->image != nullptr)
+            {
+                GatherRow(gathered, pass->image, pass->channel, y + b, width);
+                row = gathered;
+            }
+            BlurRow(acc + static_cast<size_t>(b) * width, row, width, pass->taps, pass->reach, pass->fullTotal);
+        }
         int x = 0;
 #ifdef HPX_BLUR_SSE2
         if (rowsHere == kBlock)
@@ -128,11 +160,14 @@ void BlurRowBlocks(void* context, int yBegin, int yEnd)
     std::free(acc);
 }
 
-bool BlurRowsTransposed(float* out, const float* in, int width, int height, const float* taps)
+bool BlurRowsTransposed(float* out, const float* in, int width, int height, const float* taps, WorkerPool* pool,
+                        const ImageBuffer* image = nullptr, int channel = 0)
 {
     BlurPass pass;
     pass.out = out;
     pass.in = in;
+    pass.image = image;
+    pass.channel = channel;
     pass.width = width;
     pass.height = height;
     pass.taps = taps;
@@ -144,8 +179,77 @@ bool BlurRowsTransposed(float* out, const float* in, int width, int height, cons
     for (int i = 0; i < kBlurTaps; ++i)
         pass.fullTotal += taps[i];
     pass.failed = false;
-    BlurRowBlocks(&pass, 0, height);
+    // Small planes are not worth waking the threads.
+    const int threads = static_cast<long long>(width) * height < 65536 ? 1 : PoolThreads(pool);
+    ParallelRows(pool, height, threads, kBlock, &BlurRowBlocks, &pass);
     return !pass.failed;
+}
+
+// Float to integer sample: negatives and not-a-number become 0, values from hi up become hi
+// (what the depth conversion of a float plane gives).
+inline int32_t FloatToSample(float v, int32_t hi)
+{
+    const float x = v > 0.0f ? v : 0.0f;
+    if (!(x < static_cast<float>(hi)))
+        return hi;
+    return static_cast<int32_t>(x);
+}
+
+struct ScatterPass
+{
+    ImageBuffer* image;
+    int channel;
+    const float* data;  // image-sized float plane
+};
+
+void ScatterRows(void* context, int yBegin, int yEnd)
+{
+    const ScatterPass* p = static_cast<const ScatterPass*>(context);
+    const int width = p->image->m_iWidth;
+    const int channels = p->image->m_iChannels;
+    for (int y = yBegin; y < yEnd; ++y)
+    {
+        const float* in = p->data + static_cast<size_t>(y) * width;
+        uint8_t* row = static_cast<uint8_t*>(p->image->m_pData) + static_cast<ptrdiff_t>(y) * p->image->m_iStride;
+        if (p->image->m_iBits == 8)
+            for (int x = 0; x < width; ++x)
+                row[x * channels + p->channel] = static_cast<uint8_t>(FloatToSample(in[x], 255));
+        else
+        {
+            uint16_t* r16 = reinterpret_cast<uint16_t*>(row);
+            for (int x = 0; x < width; ++x)
+                r16[x * channels + p->channel] = static_cast<uint16_t>(FloatToSample(in[x], 65535));
+        }
+    }
+}
+
+// Blurs one channel of an 8- or 16-bit image in place: its rows are read straight from the image
+// and the blurred values written back only when both passes succeeded (the image is left
+// untouched otherwise), so no plane copies or depth conversions are needed.
+unsigned char BlurChannel(ImageBuffer* image, int channel, float sigma, WorkerPool* pool)
+{
+    const int width = image->m_iWidth;
+    const int height = image->m_iHeight;
+    float* temp = TileAllocFloats(static_cast<size_t>(width) * height);
+    float* data = temp != nullptr ? TileAllocFloats(static_cast<size_t>(width) * height) : nullptr;
+    if (data == nullptr)
+    {
+        std::free(temp);
+        return kImageNoMemory;
+    }
+    float taps[kBlurTaps];
+    MakeGaussianKernel(taps, kBlurTaps, sigma);
+    const bool blurred = BlurRowsTransposed(temp, nullptr, width, height, taps, pool, image, channel) &&
+                         BlurRowsTransposed(data, temp, height, width, taps, pool);
+    std::free(temp);
+    if (blurred)
+    {
+        ScatterPass scatter{image, channel, data};
+        const int threads = static_cast<long long>(width) * height < 65536 ? 1 : PoolThreads(pool);
+        ParallelRows(pool, height, threads, kBlock, &ScatterRows, &scatter);
+    }
+    std::free(data);
+    return blurred ? kImageOk : kImageNoMemory;
 }
 
 } // namespace
@@ -169,7 +273,7 @@ void MakeGaussianKernel(float* taps, int count, float sigma)
             taps[i] /= sum;
 }
 
-unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma)
+unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma, WorkerPool* pool)
 {
     if (plane == nullptr || plane->m_pData == nullptr || plane->m_iChannels != 1 ||
         (plane->m_iBits != 8 && plane->m_iBits != 16 && plane->m_iBits != 32))
@@ -178,6 +282,8 @@ unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma)
     const int height = plane->m_iHeight;
     if (width <= 0 || height <= 0)
         return kImageOk;
+    if (plane->m_iBits != 32)
+        return BlurChannel(plane, 0, sigma, pool);
 
     // Work on a float copy so the plane itself is only written once everything succeeded.
     ImageBuffer copy;
@@ -201,8 +307,8 @@ unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma)
     MakeGaussianKernel(taps, kBlurTaps, sigma);
     float* data = static_cast<float*>(copy.m_pData);
     // Rows into the temporary (now H x W), then its rows (the columns) back into the copy.
-    const bool blurred = BlurRowsTransposed(temp, data, width, height, taps) &&
-                         BlurRowsTransposed(data, temp, height, width, taps);
+    const bool blurred = BlurRowsTransposed(temp, data, width, height, taps, pool) &&
+                         BlurRowsTransposed(data, temp, height, width, taps, pool);
     std::free(temp);
     if (!blurred)
     {
@@ -219,12 +325,25 @@ unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma)
     return result;
 }
 
-unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sigmaChroma)
+unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sigmaChroma, WorkerPool* pool)
 {
     if (image == nullptr || image->m_pData == nullptr || image->m_iChannels != 3)
         return kImageBadArgs;
     if (!(sigmaLuma > 0.0) && !(sigmaChroma > 0.0))
         return kImageOk;
+
+    if ((image->m_iBits == 8 || image->m_iBits == 16) && image->m_iWidth > 0 && image->m_iHeight > 0)
+    {
+        // Each channel straight from and back into the image.
+        unsigned char result = kImageOk;
+        for (int c = 0; c < 3 && result == kImageOk; ++c)
+        {
+            const double sigma = c == 0 ? sigmaLuma : sigmaChroma;
+            if (sigma > 0.0)
+                result = BlurChannel(image, c, static_cast<float>(sigma), pool);
+        }
+        return result;
+    }
 
     ImageBuffer plane;
     InitImage(&plane);
@@ -238,7 +357,7 @@ unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sig
             continue;
         result = ExtractChannel(&plane, c, image);
         if (result == kImageOk)
-            result = GaussianBlurPlane(&plane, static_cast<float>(sigma));
+            result = GaussianBlurPlane(&plane, static_cast<float>(sigma), pool);
         if (result == kImageOk)
             result = InsertChannel(image, c, &plane);
     }

@@ -3,6 +3,7 @@
 #include "engine/ImageConvert.h"
 #include "engine/NlmPlaneDenoise.h"
 #include "engine/TileAlloc.h"
+#include "engine/WorkerPool.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -321,10 +322,42 @@ void ExpandRowsV(void* context, int begin, int end)
     }
 }
 
+// Rows of the work planes of REDUCE and EXPAND are shared among the pool's threads in slices of
+// this many; planes below kParallelSamples output samples run on the calling thread alone.
+constexpr int kRowGrain = 8;
+constexpr long long kParallelSamples = 65536;
+
+int ThreadsFor(int outW, int outH, WorkerPool* pool)
+{
+    return static_cast<long long>(outW) * outH < kParallelSamples ? 1 : PoolThreads(pool);
+}
+
+// a[k] = a[k] - b[k] (subtract) or a[k] = a[k] + b[k], row by row of a plane of width w.
+struct CombinePass
+{
+    float* a;
+    const float* b;
+    int w;
+    bool subtract;  // true: a = b - a, the Laplacian level from the level and its expansion
+};
+
+void CombineRows(void* context, int begin, int end)
+{
+    const CombinePass* p = static_cast<const CombinePass*>(context);
+    const size_t k0 = static_cast<size_t>(begin) * p->w;
+    const size_t k1 = static_cast<size_t>(end) * p->w;
+    if (p->subtract)
+        for (size_t k = k0; k < k1; ++k)
+            p->a[k] = p->b[k] - p->a[k];
+    else
+        for (size_t k = k0; k < k1; ++k)
+            p->a[k] += p->b[k];
+}
+
 } // namespace
 
 void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int inH,
-                   const float kernel[5][5])
+                   const float kernel[5][5], WorkerPool* pool)
 {
     if (outW < 5 || outH < 5 || inW < 5 || inH < 5)
         return;
@@ -342,14 +375,15 @@ void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int
     KernelTaps(kernel, pass.k1);
     for (int c = 0; c < outW; ++c)
         colStart[c] = ReduceWindowStart(c, inW);
-    ReduceRowsH(&pass, 0, inH);
-    ReduceRowsV(&pass, 0, outH);
+    const int threads = ThreadsFor(outW, outH, pool);
+    ParallelRows(pool, inH, threads, kRowGrain, &ReduceRowsH, &pass);
+    ParallelRows(pool, outH, threads, kRowGrain, &ReduceRowsV, &pass);
     std::free(rows);
     std::free(colStart);
 }
 
 void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int inH,
-                   const float kernel[5][5])
+                   const float kernel[5][5], WorkerPool* pool)
 {
     if (outW <= 4 || outH <= 4)
     {
@@ -385,8 +419,9 @@ void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int
         ++cHi;
     pass.cLo = cLo;
     pass.cHi = cHi;
-    ExpandRowsH(&pass, 0, inH);
-    ExpandRowsV(&pass, 0, outH);
+    const int threads = ThreadsFor(outW, outH, pool);
+    ParallelRows(pool, inH, threads, kRowGrain, &ExpandRowsH, &pass);
+    ParallelRows(pool, outH, threads, kRowGrain, &ExpandRowsV, &pass);
     std::free(rows);
     std::free(cols);
 }
@@ -539,7 +574,7 @@ void ReleaseImagePyramid(ImagePyramid* pyramid)
 }
 
 bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuality, double dDynamics,
-                    HpxProgressTarget hProgressDlg, int halvings, bool bGpu, int iThreads)
+                    HpxProgressTarget hProgressDlg, int halvings, bool bGpu, int iThreads, WorkerPool* pool)
 {
     if (dst == nullptr || src == nullptr || src->m_pData == nullptr || src->m_iChannels != 1 ||
         !IsPyramidSource(src))
@@ -601,11 +636,10 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
     ChannelToFloat(G[0], src, 0);
     for (int i = 0; i < n; ++i)
     {
-        PyramidReduce(G[i + 1], lw[i + 1], lh[i + 1], G[i], lw[i], lh[i], kernel);
-        PyramidExpand(L[i], lw[i], lh[i], G[i + 1], lw[i + 1], lh[i + 1], kernel);
-        const size_t count = PlaneSamples(lw[i], lh[i]);
-        for (size_t k = 0; k < count; ++k)
-            L[i][k] = G[i][k] - L[i][k];
+        PyramidReduce(G[i + 1], lw[i + 1], lh[i + 1], G[i], lw[i], lh[i], kernel, pool);
+        PyramidExpand(L[i], lw[i], lh[i], G[i + 1], lw[i + 1], lh[i + 1], kernel, pool);
+        CombinePass diff{L[i], G[i], lw[i], true};
+        ParallelRows(pool, lh[i], ThreadsFor(lw[i], lh[i], pool), kRowGrain, &CombineRows, &diff);
     }
 
     for (int j = n - 1; j >= 0 && !failed; --j)
@@ -621,7 +655,7 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
             }
             FloatToPlane(&quarter, G[2], true);
             NlmPlaneDenoise(&denoised, &quarter, static_cast<double>(strength), iQuality, dDynamics,
-                            hProgressDlg, bGpu, iThreads);
+                            hProgressDlg, bGpu, iThreads, pool);
             if (denoised.m_pData == nullptr)
             {
                 failed = true;
@@ -631,10 +665,9 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
             ReleaseImage(&quarter);
             ReleaseImage(&denoised);
         }
-        PyramidExpand(G[j], lw[j], lh[j], G[j + 1], lw[j + 1], lh[j + 1], kernel);
-        const size_t count = PlaneSamples(lw[j], lh[j]);
-        for (size_t k = 0; k < count; ++k)
-            G[j][k] += L[j][k];
+        PyramidExpand(G[j], lw[j], lh[j], G[j + 1], lw[j + 1], lh[j + 1], kernel, pool);
+        CombinePass sum{G[j], L[j], lw[j], false};
+        ParallelRows(pool, lh[j], ThreadsFor(lw[j], lh[j], pool), kRowGrain, &CombineRows, &sum);
     }
 
     if (failed)

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+class WorkerPool;
+
 constexpr int kPyramidMaxLevels = 4;   // levels 0..3, so at most 3 halvings
 constexpr int kPyramidPlaneSets = 9;
 
@@ -33,13 +35,14 @@ void MakePyramidKernel(float kernel[5][5]);
 
 // REDUCE: out (outW x outH) from in (inW x inH) with the 5x5 window centred on (2r, 2c) and slid
 // inward at the borders. Does nothing when outW or outH is below 5.
+// pool: threads that share the rows (null: the calling thread alone); the result is the same.
 void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int inH,
-                   const float kernel[5][5]);
+                   const float kernel[5][5], WorkerPool* pool = nullptr);
 
 // EXPAND: out (outW x outH) from in (inW x inH, the next smaller level). When outW or outH is 4
 // or less there is nothing to interpolate from and out is set to zero.
 void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int inH,
-                   const float kernel[5][5]);
+                   const float kernel[5][5], WorkerPool* pool = nullptr);
 
 // Number of halvings for an image: halve min(width, height) while it is above 4, at most
 // maxLevels times, then at most levelCap (and never more than the record holds).
@@ -68,6 +71,8 @@ void ReleaseImagePyramid(ImagePyramid* pyramid);
 // The large chroma-spot pass on one 8- or 16-bit plane (dst may be src): the plane's Gaussian
 // level `halvings` deep is built, level 2 (a quarter of the size each way) is denoised with
 // non-local means at the given strength, and the plane is rebuilt with all finer detail added
-// back unchanged. Returns false on success; true when memory ran out, dst then holds src's pixels.
+// back unchanged; pool (or, without one, threads the pass starts) runs the passes. Returns false
+// on success; true when memory ran out, dst then holds src's pixels.
 bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuality, double dDynamics,
-                    HpxProgressTarget hProgressDlg, int halvings, bool bGpu, int iThreads);
+                    HpxProgressTarget hProgressDlg, int halvings, bool bGpu, int iThreads,
+                    WorkerPool* pool = nullptr);

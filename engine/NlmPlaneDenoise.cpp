@@ -4,6 +4,7 @@
 #include "engine/ImageConvert.h"
 #include "engine/NlmKernels.h"
 #include "engine/WeightTableCache.h"
+#include "engine/WorkerPool.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -643,8 +644,28 @@ bool MakePaddedPlane(ImageBuffer* pOut, const ImageBuffer* pPlane, int pad)
 }
 
 // The four drivers share this body: the thread count and the depth select the variant.
+// One thread's part of a pass run on a worker pool: thread 0 is the calling thread and gives the
+// progress steps; the others get their working memory on their own thread (a worker without
+// memory just leaves its bands to the others).
+struct PoolPass
+{
+    PassWorker* pWorkers;
+    ProgressState* pProgress;
+    const PassShared* pShared;
+};
+
+void RunPoolPart(void* pArg, int iIndex)
+{
+    PoolPass* p = static_cast<PoolPass*>(pArg);
+    if (iIndex == 0)
+        RunBands(&p->pWorkers[0], p->pProgress);
+    else if (AllocateWorker(&p->pWorkers[iIndex], *p->pShared))
+        RunBands(&p->pWorkers[iIndex], nullptr);
+}
+
 unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide, double dStrength,
-                      int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg, int iThreads, bool b16)
+                      int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg, int iThreads, bool b16,
+                      WorkerPool* pPool = nullptr)
 {
     const int w = src->m_iWidth;
     const int h = src->m_iHeight;
@@ -730,12 +751,21 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
         if (llWorkers > shared.iBands)
             llWorkers = shared.iBands;
         const int iStarted = llWorkers < n ? (llWorkers < 1 ? 1 : static_cast<int>(llWorkers)) : n;
+        ProgressState progress = {hProgressDlg, iProgressSteps, 0};
+        if (pPool != nullptr)
+        {
+            // The job's threads are already running: no thread is started or joined here.
+            PoolPass poolPass{aWorkers, &progress, &shared};
+            pPool->Run(&RunPoolPart, &poolPass, iStarted);
+            AdvanceProgress(&progress, shared, static_cast<long long>(shared.iBands) * shared.iOffsets);
+        }
+        else
+        {
         for (int t = 1; t < iStarted; ++t)
         {
             if (AllocateWorker(&aWorkers[t], shared))
                 aWorkers[t].pThread = PlatformStartThread(NlmOffsetWorker, &aWorkers[t]);
         }
-        ProgressState progress = {hProgressDlg, iProgressSteps, 0};
         RunBands(&aWorkers[0], &progress);
         // Every worker must have ended before its planes are freed or the output read: no time-out.
         for (int t = 1; t < n; ++t)
@@ -749,6 +779,7 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
         }
         // The bands finished by workers after the caller ran out of bands.
         AdvanceProgress(&progress, shared, static_cast<long long>(shared.iBands) * shared.iOffsets);
+        }
     }
 
     for (int t = 0; t < n; ++t)
@@ -830,9 +861,16 @@ bool MakeGuide(ImageBuffer* pGuide, const ImageBuffer* pPlane)
 
 // Picks the driver by depth and thread count; the 16-bit drivers take the integer strength.
 unsigned char RunCpuDriver(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide, double dStrength,
-                           int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg, int iThreads)
+                           int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg, int iThreads,
+                           WorkerPool* pPool)
 {
     const int n = ClampThreads(iThreads);
+    if (pPool != nullptr && n > 1)
+    {
+        const bool b16 = src->m_iBits != 8;
+        return RunPass(dst, src, guide, b16 ? std::trunc(dStrength) : dStrength, iQuality, dDynamics2,
+                       hProgressDlg, n, b16, pPool);
+    }
     if (src->m_iBits == 8)
         return n == 1 ? NlmPlaneDenoiseCpu(dst, src, guide, dStrength, iQuality, dDynamics2, hProgressDlg)
                       : NlmPlaneDenoiseCpuMt(dst, src, guide, dStrength, iQuality, dDynamics2, hProgressDlg, n);
@@ -844,7 +882,7 @@ unsigned char RunCpuDriver(ImageBuffer* dst, const ImageBuffer* src, const Image
 } // namespace
 
 void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int iQuality, double dDynamics,
-                     HpxProgressTarget hProgressDlg, bool bGpu, int iThreads)
+                     HpxProgressTarget hProgressDlg, bool bGpu, int iThreads, WorkerPool* pPool)
 {
     if (dst == nullptr || src == nullptr || src->m_pData == nullptr)
         return;
@@ -855,7 +893,7 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
         InitImage(&result);
         if (CopyImageLayout(&result, src) != kImageOk)
             return;
-        NlmPlaneDenoise(&result, src, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads);
+        NlmPlaneDenoise(&result, src, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads, pPool);
         if (result.m_pData != nullptr && src->m_pData != nullptr)
             CopyImagePixels(src, &result);
         ReleaseImage(&result);
@@ -895,7 +933,7 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
         unsigned char result = kImageNoMemory;
         if (bits == 8 || MakeGuide(&guide, src))
             result = RunCpuDriver(dst, src, bits == 8 ? src : &guide, dStrength, iQuality, dDynamics2, hProgressDlg,
-                                  iThreads);
+                                  iThreads, pPool);
         if (AbortRequested() || result != kImageOk)
             CopyImagePixels(dst, src);
         ReleaseImage(&guide);
@@ -933,7 +971,7 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
 
     const unsigned char result =
         bGpu ? GpuHookNlmPlaneDenoise(&output, &padded, &guide, iQuality, hProgressDlg, dStrength, dDynamics2)
-             : RunCpuDriver(&output, &padded, &guide, dStrength, iQuality, dDynamics2, hProgressDlg, iThreads);
+             : RunCpuDriver(&output, &padded, &guide, dStrength, iQuality, dDynamics2, hProgressDlg, iThreads, pPool);
 
     // Give both records their blocks back: src its own pixels, dst the result, or the input
     // when the pass was cancelled or could not run.

@@ -11,6 +11,8 @@
 
 #include <atomic>
 
+class WorkerPool;
+
 // The abort flag of the current job: one byte, set by whoever cancels (the panel, the main
 // window, HPXProcessGPU's cancel message), cleared by whoever starts a job. The engine only reads
 // it: every pass polls it as it goes and stops, leaving its output equal to its input. It is
@@ -52,12 +54,13 @@ inline int NlmPadRadius(int iWidth, int iHeight)
 //   the search offsets, ceil(offsets / threads) steps (none for planes that pass through).
 //   bGpu: run the pass through the GPU hook instead of the CPU.
 //   iThreads: threads for the pass (clamped to 1..16).
+//   pPool: the job's worker threads to run the pass on (null: the pass starts its own).
 // src keeps its contents. Both pixel blocks may be released during the pass and allocated again
 // before it returns (odd-sized planes and GPU passes), so no pixel pointer taken before the call
 // may be used after it. When the pass is cancelled (g_bAbort) or cannot run (out of memory), dst
 // receives src's contents.
 void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int iQuality, double dDynamics,
-                     HpxProgressTarget hProgressDlg, bool bGpu, int iThreads);
+                     HpxProgressTarget hProgressDlg, bool bGpu, int iThreads, WorkerPool* pPool = nullptr);
 
 // The four CPU drivers, called by NlmPlaneDenoise with the even-sized output plane, the
 // even-sized source plane and its 8-bit guide, the strength (already truncated for 16 bits),

@@ -1,0 +1,139 @@
+#include "engine/WorkerPool.h"
+
+#include "engine/Platform.h"
+
+WorkerPool::WorkerPool(int iWorkers)
+{
+    if (iWorkers > kMaxWorkers)
+        iWorkers = kMaxWorkers;
+    for (int i = 0; i < iWorkers; ++i)
+    {
+        // Slots are numbered by the threads actually running, so a refused start leaves no gap.
+        Slot& slot = m_aSlots[m_iWorkers];
+        slot.pPool = this;
+        slot.iIndex = m_iWorkers + 1;
+        PlatformThread* pThread = PlatformStartThread(&WorkerPool::WorkerMain, &slot);
+        if (pThread == nullptr)
+            continue;
+        m_apThreads[m_iWorkers++] = pThread;
+    }
+}
+
+WorkerPool::~WorkerPool()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_bStop = true;
+    }
+    m_wake.notify_all();
+    for (int i = 0; i < m_iWorkers; ++i)
+    {
+        PlatformJoinThread(m_apThreads[i], kPlatformWaitForever);
+        PlatformCloseThread(m_apThreads[i]);
+        m_apThreads[i] = nullptr;
+    }
+}
+
+unsigned int WorkerPool::WorkerMain(void* pArg)
+{
+    Slot* pSlot = static_cast<Slot*>(pArg);
+    pSlot->pPool->WorkerLoop(pSlot->iIndex);
+    return 0;
+}
+
+void WorkerPool::WorkerLoop(int iIndex)
+{
+    uint32_t uSeen = 0;
+    std::unique_lock<std::mutex> guard(m_lock);
+    for (;;)
+    {
+        m_wake.wait(guard, [&] { return m_bStop || m_uGeneration != uSeen; });
+        if (m_bStop)
+            return;
+        uSeen = m_uGeneration;
+        if (iIndex >= m_iParticipants)
+            continue;  // not needed for this job
+        void (*pfn)(void*, int) = m_pfn;
+        void* pContext = m_pContext;
+        guard.unlock();
+        pfn(pContext, iIndex);
+        guard.lock();
+        if (--m_iPending == 0)
+            m_done.notify_one();
+    }
+}
+
+void WorkerPool::Run(void (*pfn)(void* pContext, int iIndex), void* pContext, int iParticipants)
+{
+    if (iParticipants > m_iWorkers + 1)
+        iParticipants = m_iWorkers + 1;
+    if (iParticipants <= 1 || m_bBusy)
+    {
+        for (int i = 0; i < (iParticipants < 1 ? 1 : iParticipants); ++i)
+            pfn(pContext, i);
+        return;
+    }
+    m_bBusy = true;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_pfn = pfn;
+        m_pContext = pContext;
+        m_iParticipants = iParticipants;
+        m_iPending = iParticipants - 1;
+        ++m_uGeneration;
+    }
+    m_wake.notify_all();
+    pfn(pContext, 0);
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_done.wait(guard, [&] { return m_iPending == 0; });
+        m_pfn = nullptr;
+        m_pContext = nullptr;
+    }
+    m_bBusy = false;
+}
+
+namespace {
+
+struct RowSlices
+{
+    void (*pfn)(void*, int, int);
+    void* pContext;
+    int iCount;
+    int iUnits;
+    int iGrain;
+    int iSlices;
+};
+
+void RunRowSlice(void* pArg, int iIndex)
+{
+    const RowSlices* s = static_cast<const RowSlices*>(pArg);
+    const int b = static_cast<int>(static_cast<long long>(s->iUnits) * iIndex / s->iSlices) * s->iGrain;
+    int e = static_cast<int>(static_cast<long long>(s->iUnits) * (iIndex + 1) / s->iSlices) * s->iGrain;
+    if (e > s->iCount)
+        e = s->iCount;
+    if (b < e)
+        s->pfn(s->pContext, b, e);
+}
+
+} // namespace
+
+void ParallelRows(WorkerPool* pPool, int iCount, int iThreads, int iGrain,
+                  void (*pfn)(void* pContext, int iBegin, int iEnd), void* pContext)
+{
+    if (iCount <= 0)
+        return;
+    if (iGrain < 1)
+        iGrain = 1;
+    const int iUnits = (iCount + iGrain - 1) / iGrain;
+    int iSlices = iThreads < PoolThreads(pPool) ? iThreads : PoolThreads(pPool);
+    if (iSlices > iUnits)
+        iSlices = iUnits;
+    if (iSlices <= 1)
+    {
+        pfn(pContext, 0, iCount);
+        return;
+    }
+    RowSlices slices{pfn, pContext, iCount, iUnits, iGrain, iSlices};
+    pPool->Run(&RunRowSlice, &slices, iSlices);
+}

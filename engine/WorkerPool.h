@@ -1,0 +1,77 @@
+// A set of worker threads owned by one whole-image job (or one tile run on its own), kept for the
+// job's life so that the passes of every tile share them instead of starting threads afresh: a
+// thread start costs about a millisecond where threads are slow to start (Wine), and a tile runs
+// a few dozen parallel steps.
+//
+// The pool belongs to the thread that created it: only that thread calls Run, and the job ends it
+// before returning, so no thread outlives the call (the host may unload the module afterwards).
+// Threads come from the platform seam; a pool whose threads could not all be started just has
+// fewer of them, and with none at all Run does everything on the calling thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+struct PlatformThread;
+
+class WorkerPool
+{
+public:
+    enum : int
+    {
+        kMaxWorkers = 15  // with the calling thread, 16 threads: what a plane pass uses at most
+    };
+
+    // Starts up to iWorkers threads (clamped to 0..kMaxWorkers).
+    explicit WorkerPool(int iWorkers);
+    ~WorkerPool();  // wakes the workers, makes them end and joins them
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    int Workers() const { return m_iWorkers; }
+
+    // Runs pfn(pContext, i) for i = 0 .. iParticipants - 1 at the same time and returns when all
+    // have returned: i = 0 on the calling thread, the others on workers. iParticipants is clamped
+    // to 1 .. Workers() + 1. pfn must not throw. A call made while the pool is already running
+    // (from inside a task) runs every index on the calling thread, one after the other.
+    void Run(void (*pfn)(void* pContext, int iIndex), void* pContext, int iParticipants);
+
+private:
+    static unsigned int WorkerMain(void* pArg);
+    void WorkerLoop(int iIndex);
+
+    struct Slot
+    {
+        WorkerPool* pPool;
+        int iIndex;  // 1 .. m_iWorkers
+    };
+
+    std::mutex m_lock;
+    std::condition_variable m_wake;  // a new job or the end
+    std::condition_variable m_done;  // the last worker of a job has finished
+    void (*m_pfn)(void*, int) = nullptr;
+    void* m_pContext = nullptr;
+    int m_iParticipants = 0;   // of the current job
+    int m_iPending = 0;        // workers of the current job not yet finished
+    uint32_t m_uGeneration = 0;
+    bool m_bStop = false;
+    std::atomic<bool> m_bBusy{false};  // a Run is in progress
+    int m_iWorkers = 0;
+    PlatformThread* m_apThreads[kMaxWorkers] = {};
+    Slot m_aSlots[kMaxWorkers] = {};
+};
+
+// Splits rows 0 .. iCount - 1 into at most iThreads slices (whole multiples of iGrain rows except
+// the last) and runs pfn(pContext, begin, end) on each, on the pool's threads. Without a pool, or
+// with one thread, pfn runs once over all rows on the calling thread. Row functions write disjoint
+// rows, so the result is the same for any split.
+void ParallelRows(WorkerPool* pPool, int iCount, int iThreads, int iGrain,
+                  void (*pfn)(void* pContext, int iBegin, int iEnd), void* pContext);
+
+// The threads a pool can bring to a step: its workers plus the calling thread (1 without a pool).
+inline int PoolThreads(const WorkerPool* pPool)
+{
+    return pPool != nullptr ? pPool->Workers() + 1 : 1;
+}
