@@ -36,6 +36,27 @@ bool UsableJobImages(const ImageBuffer* dst, const ImageBuffer* src)
            dst->m_iChannels == src->m_iChannels && dst->m_iBits == src->m_iBits && dst->m_iSize == src->m_iSize;
 }
 
+// CopyImageRect split by rows over the pool's threads (the same bytes as one call).
+struct RectCopy
+{
+    ImageBuffer* dst;
+    const ImageBuffer* src;
+    int32_t dx, dy, sx, sy, w;
+};
+
+void CopyRectRows(void* context, int begin, int end)
+{
+    const RectCopy* c = static_cast<const RectCopy*>(context);
+    CopyImageRect(c->dst, c->src, c->dx, c->dy + begin, c->sx, c->sy + begin, c->w, end - begin);
+}
+
+void CopyRect(WorkerPool* pool, ImageBuffer* dst, const ImageBuffer* src, int32_t dx, int32_t dy, int32_t sx,
+              int32_t sy, int32_t w, int32_t h)
+{
+    RectCopy copy{dst, src, dx, dy, sx, sy, w};
+    ParallelRows(pool, h, PoolThreads(pool), 16, &CopyRectRows, &copy);
+}
+
 // Denoises the margin rectangle of one cell and pastes the cell into dst. When the tile images
 // cannot be had the cell receives the source's pixels and the result is kImageNoMemory.
 // `paste` is asked after the tile ran (a cancelled hybrid tile is not pasted).
@@ -65,14 +86,14 @@ unsigned char RunTile(ImageBuffer* dst, const ImageBuffer* src, const TileRect& 
             CopyImageRect(dst, src, cell.m_iLeft, cell.m_iTop, cell.m_iLeft, cell.m_iTop, cw, ch);
         return kImageNoMemory;
     }
-    CopyImageRect(&tileSrc, src, 0, 0, margin.m_iLeft, margin.m_iTop, mw, mh);
+    CopyRect(pool, &tileSrc, src, 0, 0, margin.m_iLeft, margin.m_iTop, mw, mh);
     result = DenoiseTile(&tileDst, &tileSrc, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
                          dDynamics, hProgress, bColor, bGpu, iThreads, iMedian, pool);
     if (paste())
     {
         if (tileDst.m_pData != nullptr)
-            CopyImageRect(dst, &tileDst, cell.m_iLeft, cell.m_iTop, cell.m_iLeft - margin.m_iLeft,
-                          cell.m_iTop - margin.m_iTop, cw, ch);
+            CopyRect(pool, dst, &tileDst, cell.m_iLeft, cell.m_iTop, cell.m_iLeft - margin.m_iLeft,
+                     cell.m_iTop - margin.m_iTop, cw, ch);
         else
             CopyImageRect(dst, src, cell.m_iLeft, cell.m_iTop, cell.m_iLeft, cell.m_iTop, cw, ch);
     }

@@ -354,6 +354,41 @@ void CombineRows(void* context, int begin, int end)
             p->a[k] += p->b[k];
 }
 
+struct PlaneRowsPass
+{
+    float* plane;
+    ImageBuffer* image;
+    bool toFloat;  // image -> plane (channel 0), else plane -> image with rounding
+};
+
+void PlaneRows(void* context, int begin, int end)
+{
+    const PlaneRowsPass* p = static_cast<const PlaneRowsPass*>(context);
+    ImageBuffer rows = *p->image;
+    rows.m_pData = static_cast<unsigned char*>(p->image->m_pData) + static_cast<size_t>(begin) * p->image->m_iStride;
+    rows.m_iHeight = end - begin;
+    float* plane = p->plane + static_cast<size_t>(begin) * p->image->m_iWidth;
+    if (p->toFloat)
+        ChannelToFloat(plane, &rows, 0);
+    else
+        FloatToPlane(&rows, plane, true);
+}
+
+// ChannelToFloat (channel 0) and FloatToPlane (rounded) of a whole plane, by rows on the pool.
+void PlaneToFloatRows(float* out, const ImageBuffer* image, WorkerPool* pool)
+{
+    PlaneRowsPass pass{out, const_cast<ImageBuffer*>(image), true};
+    ParallelRows(pool, image->m_iHeight, ThreadsFor(image->m_iWidth, image->m_iHeight, pool), kRowGrain, &PlaneRows,
+                 &pass);
+}
+
+void FloatToPlaneRows(ImageBuffer* image, float* in, WorkerPool* pool)
+{
+    PlaneRowsPass pass{in, image, false};
+    ParallelRows(pool, image->m_iHeight, ThreadsFor(image->m_iWidth, image->m_iHeight, pool), kRowGrain, &PlaneRows,
+                 &pass);
+}
+
 } // namespace
 
 void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int inH,
@@ -633,7 +668,7 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
         return true;
     }
 
-    ChannelToFloat(G[0], src, 0);
+    PlaneToFloatRows(G[0], src, pool);
     for (int i = 0; i < n; ++i)
     {
         PyramidReduce(G[i + 1], lw[i + 1], lh[i + 1], G[i], lw[i], lh[i], kernel, pool);
@@ -677,7 +712,7 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
             CopyImagePixels(dst, src);
         return true;
     }
-    FloatToPlane(dst, G[0], true);
+    FloatToPlaneRows(dst, G[0], pool);
     freeAll();
     return false;
 }

@@ -45,7 +45,8 @@ inline bool AbortRequested()
 enum : int
 {
     kMinPlaneEdge = 16,          // planes this narrow or low pass through unchanged
-    kMinWorkPerThread = 2000000  // pixel-offsets worth a thread of its own (about 1.5 ms)
+    kMinWorkPerThread = 2000000,  // pixel-offsets worth a thread of its own (about 1.5 ms)
+    kMinWorkPerPoolThread = 200000  // the same for a pool's running thread, which costs only a wake-up
 };
 
 // The weight tables of a pass, compacted: every table of the slot is cut after its first zero
@@ -629,13 +630,28 @@ unsigned int NlmOffsetWorker(void* pArg)
     return 0;
 }
 
-// Makes a padded copy of a one-channel plane: pad samples of mirror on every side.
-bool MakePaddedPlane(ImageBuffer* pOut, const ImageBuffer* pPlane, int pad)
+struct PaddedCopy
+{
+    ImageBuffer* pOut;
+    const ImageBuffer* pPlane;
+    int pad;
+};
+
+void CopyPaddedRows(void* pArg, int iBegin, int iEnd)
+{
+    const PaddedCopy* c = static_cast<const PaddedCopy*>(pArg);
+    CopyImageRect(c->pOut, c->pPlane, c->pad, c->pad + iBegin, 0, iBegin, c->pPlane->m_iWidth, iEnd - iBegin);
+}
+
+// Makes a padded copy of a one-channel plane: pad samples of mirror on every side. The inner
+// rows are copied on the pool's threads when there is one.
+bool MakePaddedPlane(ImageBuffer* pOut, const ImageBuffer* pPlane, int pad, WorkerPool* pPool)
 {
     InitImage(pOut);
     if (CreateImage(pOut, pPlane->m_iWidth + 2 * pad, pPlane->m_iHeight + 2 * pad, 1, pPlane->m_iBits) != kImageOk)
         return false;
-    CopyImageRect(pOut, pPlane, pad, pad, 0, 0, pPlane->m_iWidth, pPlane->m_iHeight);
+    PaddedCopy copy{pOut, pPlane, pad};
+    ParallelRows(pPool, pPlane->m_iHeight, PoolThreads(pPool), 16, &CopyPaddedRows, &copy);
     if (pPlane->m_iBits == 8)
         MirrorPadPlane8(pOut, pad);
     else
@@ -693,7 +709,8 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
     ImageBuffer paddedGuide;
     ImageBuffer paddedValues;
     InitImage(&paddedValues);
-    if (!MakePaddedPlane(&paddedGuide, guide, pad) || (b16 && !MakePaddedPlane(&paddedValues, src, pad)))
+    if (!MakePaddedPlane(&paddedGuide, guide, pad, pPool) ||
+        (b16 && !MakePaddedPlane(&paddedValues, src, pad, pPool)))
     {
         ReleaseImage(&paddedGuide);
         ReleaseImage(&paddedValues);
@@ -747,7 +764,7 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
         // share stays that of the n threads asked for. A worker without memory or thread just
         // leaves its bands to the others.
         const long long llWork = static_cast<long long>(w) * h * shared.iOffsets;
-        long long llWorkers = llWork / kMinWorkPerThread;
+        long long llWorkers = llWork / (pPool != nullptr ? kMinWorkPerPoolThread : kMinWorkPerThread);
         if (llWorkers > shared.iBands)
             llWorkers = shared.iBands;
         const int iStarted = llWorkers < n ? (llWorkers < 1 ? 1 : static_cast<int>(llWorkers)) : n;

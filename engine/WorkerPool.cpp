@@ -2,6 +2,8 @@
 
 #include "engine/Platform.h"
 
+#include <atomic>
+
 WorkerPool::WorkerPool(int iWorkers)
 {
     if (iWorkers > kMaxWorkers)
@@ -102,18 +104,27 @@ struct RowSlices
     int iCount;
     int iUnits;
     int iGrain;
-    int iSlices;
+    int iChunks;
+    std::atomic<int> iNext;
 };
 
-void RunRowSlice(void* pArg, int iIndex)
+// Each thread takes chunks of rows until none is left, so a thread that the system holds back
+// (a loaded machine) delays the step by one chunk at most, not by a whole share.
+void RunRowSlice(void* pArg, int)
 {
-    const RowSlices* s = static_cast<const RowSlices*>(pArg);
-    const int b = static_cast<int>(static_cast<long long>(s->iUnits) * iIndex / s->iSlices) * s->iGrain;
-    int e = static_cast<int>(static_cast<long long>(s->iUnits) * (iIndex + 1) / s->iSlices) * s->iGrain;
-    if (e > s->iCount)
-        e = s->iCount;
-    if (b < e)
-        s->pfn(s->pContext, b, e);
+    RowSlices* s = static_cast<RowSlices*>(pArg);
+    for (;;)
+    {
+        const int i = s->iNext.fetch_add(1, std::memory_order_relaxed);
+        if (i >= s->iChunks)
+            return;
+        const int b = static_cast<int>(static_cast<long long>(s->iUnits) * i / s->iChunks) * s->iGrain;
+        int e = static_cast<int>(static_cast<long long>(s->iUnits) * (i + 1) / s->iChunks) * s->iGrain;
+        if (e > s->iCount)
+            e = s->iCount;
+        if (b < e)
+            s->pfn(s->pContext, b, e);
+    }
 }
 
 } // namespace
@@ -134,6 +145,7 @@ void ParallelRows(WorkerPool* pPool, int iCount, int iThreads, int iGrain,
         pfn(pContext, 0, iCount);
         return;
     }
-    RowSlices slices{pfn, pContext, iCount, iUnits, iGrain, iSlices};
+    const int iChunks = iUnits < 4 * iSlices ? iUnits : 4 * iSlices;
+    RowSlices slices{pfn, pContext, iCount, iUnits, iGrain, iChunks, {0}};
     pPool->Run(&RunRowSlice, &slices, iSlices);
 }

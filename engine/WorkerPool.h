@@ -63,8 +63,9 @@ private:
     Slot m_aSlots[kMaxWorkers] = {};
 };
 
-// Splits rows 0 .. iCount - 1 into at most iThreads slices (whole multiples of iGrain rows except
-// the last) and runs pfn(pContext, begin, end) on each, on the pool's threads. Without a pool, or
+// Splits rows 0 .. iCount - 1 into chunks (whole multiples of iGrain rows except the last) and
+// runs pfn(pContext, begin, end) on each, on at most iThreads of the pool's threads, which take
+// the chunks as they come free. Without a pool, or
 // with one thread, pfn runs once over all rows on the calling thread. Row functions write disjoint
 // rows, so the result is the same for any split.
 void ParallelRows(WorkerPool* pPool, int iCount, int iThreads, int iGrain,
