@@ -66,14 +66,19 @@ void PaintToolbar(HWND hWnd, HDC target, const RECT& update)
         else if (i == hot) SkinDraw3dRect(dc, r.left, r.top, w, h, Highlight(), Shadow());
 
         // A text is drawn only when iString holds a pointer (not a string-pool index).
-        wchar_t text[256] = {};
+        // The toolbar copies the whole text without a size: the buffer is made to its length.
+        std::vector<wchar_t> text(1, 0);
         int textWidth = 0;
         if (tb.iString != 0 && tb.iString != -1 && !IS_INTRESOURCE(tb.iString)) {
-            SendMessageW(hWnd, TB_GETBUTTONTEXTW, tb.idCommand, reinterpret_cast<LPARAM>(text));
-            text[255] = 0;
-            SIZE sz = {};
-            GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &sz);
-            textWidth = sz.cx;
+            const LRESULT length = SendMessageW(hWnd, TB_GETBUTTONTEXTW, tb.idCommand, 0);
+            if (length > 0) {
+                text.assign(static_cast<size_t>(length) + 1, 0);
+                SendMessageW(hWnd, TB_GETBUTTONTEXTW, tb.idCommand, reinterpret_cast<LPARAM>(text.data()));
+                text.back() = 0;
+                SIZE sz = {};
+                GetTextExtentPoint32W(dc, text.data(), static_cast<int>(wcslen(text.data())), &sz);
+                textWidth = sz.cx;
+            }
         }
         int x = r.left + (w - textWidth - iw) / 2;
         int y = r.top + (h - ih) / 2;
@@ -81,7 +86,7 @@ void PaintToolbar(HWND hWnd, HDC target, const RECT& update)
         if (textWidth > 0) {
             SetTextColor(dc, GetSkinColor(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
             RECT tr = {x, y, x + textWidth, y + ih};
-            DrawTextW(dc, text, -1, &tr, DT_SINGLELINE | DT_VCENTER);
+            DrawTextW(dc, text.data(), -1, &tr, DT_SINGLELINE | DT_VCENTER);
             x += textWidth;
         }
         HIMAGELIST list = enabled ? normal : disabledList;

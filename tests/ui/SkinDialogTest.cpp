@@ -533,6 +533,39 @@ TEST_F(SkinDialog, ToolbarTabsAndEtchedLinesFollowTheBarPainting)
     EXPECT_EQ(Hex(shot.At(ex, e.bottom - 1)), Hex(HexColor(0x646464)));
 }
 
+TEST_F(SkinDialog, AToolbarButtonWithALongTextIsPaintedWhole)
+{
+    // The toolbar hands a button's text over whole, however long: painting it must not run past
+    // a buffer of its own (a localised text can be long).
+    HWND tb = Item(IDC_TOOLBAR);
+    std::wstring longText(700, L'W');
+    TBBUTTONINFOW info = {};
+    info.cbSize = sizeof info;
+    info.dwMask = TBIF_TEXT;
+    info.pszText = &longText[0];
+    ASSERT_TRUE(SendMessageW(tb, TB_SETBUTTONINFOW, 32811, reinterpret_cast<LPARAM>(&info)));
+    const int last = 6;  // the "Menu" button
+    ASSERT_EQ(SendMessageW(tb, TB_GETBUTTONTEXTW, 32811, 0), 700);
+    RedrawWindow(tb, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    uitest::Pump(5);
+    ASSERT_TRUE(IsWindow(tb));
+
+    RECT client;
+    GetClientRect(m_dlg, &client);
+    Dib shot(client.right, client.bottom);
+    uitest::CaptureClient(m_dlg, shot);
+    RECT r = {};
+    ASSERT_TRUE(SendMessageW(tb, TB_GETITEMRECT, last, reinterpret_cast<LPARAM>(&r)));
+    POINT origin = {0, 0};
+    MapWindowPoints(tb, m_dlg, &origin, 1);
+    OffsetRect(&r, origin.x, origin.y);
+    const RECT bar = ClientRectOf(m_dlg, tb);
+    RECT visible;
+    ASSERT_TRUE(IntersectRect(&visible, &r, &bar));
+    // Text in the button-text colour where the button is visible.
+    EXPECT_EQ(Hex(Brightest(shot, visible)), Hex(HexColor(0xE6E6E6)));
+}
+
 TEST_F(SkinDialog, LightSchemePaintsOnlyDisabledBoxes)
 {
     // The scheme is chosen before the windows exist, as the filter's start step does.
