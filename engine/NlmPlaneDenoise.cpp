@@ -667,7 +667,7 @@ struct PoolPass
 {
     PassWorker* pWorkers;
     ProgressState* pProgress;
-    const PassShared* pShared;
+    PassShared* pShared;
 };
 
 void RunPoolPart(void* pArg, int iIndex)
@@ -675,7 +675,8 @@ void RunPoolPart(void* pArg, int iIndex)
     PoolPass* p = static_cast<PoolPass*>(pArg);
     if (iIndex == 0)
         RunBands(&p->pWorkers[0], p->pProgress);
-    else if (AllocateWorker(&p->pWorkers[iIndex], *p->pShared))
+    else if (p->pShared->iNextBand.load(std::memory_order_relaxed) < p->pShared->iBands &&
+             AllocateWorker(&p->pWorkers[iIndex], *p->pShared))
         RunBands(&p->pWorkers[iIndex], nullptr);
 }
 

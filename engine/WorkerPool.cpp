@@ -43,7 +43,7 @@ unsigned int WorkerPool::WorkerMain(void* pArg)
     return 0;
 }
 
-void WorkerPool::WorkerLoop(int iIndex)
+void WorkerPool::WorkerLoop(int)
 {
     uint32_t uSeen = 0;
     std::unique_lock<std::mutex> guard(m_lock);
@@ -53,15 +53,20 @@ void WorkerPool::WorkerLoop(int iIndex)
         if (m_bStop)
             return;
         uSeen = m_uGeneration;
-        if (iIndex >= m_iParticipants)
-            continue;  // not needed for this job
-        void (*pfn)(void*, int) = m_pfn;
-        void* pContext = m_pContext;
-        guard.unlock();
-        pfn(pContext, iIndex);
-        guard.lock();
-        if (--m_iPending == 0)
-            m_done.notify_one();
+        // Take indices of the job while any is left; a worker that wakes after the caller has
+        // taken the rest finds none and goes back to sleep.
+        while (m_iNextIndex < m_iParticipants)
+        {
+            const int iIndex = m_iNextIndex++;
+            ++m_iRunning;
+            void (*pfn)(void*, int) = m_pfn;
+            void* pContext = m_pContext;
+            guard.unlock();
+            pfn(pContext, iIndex);
+            guard.lock();
+            if (--m_iRunning == 0)
+                m_done.notify_one();
+        }
     }
 }
 
@@ -69,28 +74,40 @@ void WorkerPool::Run(void (*pfn)(void* pContext, int iIndex), void* pContext, in
 {
     if (iParticipants > m_iWorkers + 1)
         iParticipants = m_iWorkers + 1;
-    if (iParticipants <= 1 || m_bBusy)
+    if (iParticipants <= 1 || m_bBusy.exchange(true))
     {
         for (int i = 0; i < (iParticipants < 1 ? 1 : iParticipants); ++i)
             pfn(pContext, i);
         return;
     }
-    m_bBusy = true;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_pfn = pfn;
         m_pContext = pContext;
         m_iParticipants = iParticipants;
-        m_iPending = iParticipants - 1;
+        m_iNextIndex = 1;
+        m_iRunning = 0;
         ++m_uGeneration;
     }
     m_wake.notify_all();
     pfn(pContext, 0);
     {
+        // The calling thread never waits for a worker that has not woken up yet (on a loaded
+        // machine that can take a whole time slice): it runs the indices nobody has taken itself,
+        // and waits only for those already running.
         std::unique_lock<std::mutex> guard(m_lock);
-        m_done.wait(guard, [&] { return m_iPending == 0; });
+        while (m_iNextIndex < m_iParticipants)
+        {
+            const int iIndex = m_iNextIndex++;
+            guard.unlock();
+            pfn(pContext, iIndex);
+            guard.lock();
+        }
+        m_done.wait(guard, [&] { return m_iRunning == 0; });
         m_pfn = nullptr;
         m_pContext = nullptr;
+        m_iParticipants = 0;
+        m_iNextIndex = 0;
     }
     m_bBusy = false;
 }

@@ -32,9 +32,11 @@ public:
 
     int Workers() const { return m_iWorkers; }
 
-    // Runs pfn(pContext, i) for i = 0 .. iParticipants - 1 at the same time and returns when all
-    // have returned: i = 0 on the calling thread, the others on workers. iParticipants is clamped
-    // to 1 .. Workers() + 1. pfn must not throw. A call made while the pool is already running
+    // Runs pfn(pContext, i) once for every i = 0 .. iParticipants - 1 and returns when all have
+    // returned: i = 0 on the calling thread, the others on the workers that wake up in time; the
+    // calling thread runs, after its own, the indices no worker has taken. So tasks should share
+    // their work dynamically (a task may find nothing left to do). iParticipants is clamped to
+    // 1 .. Workers() + 1. pfn must not throw. A call made while the pool is already running
     // (from inside a task) runs every index on the calling thread, one after the other.
     void Run(void (*pfn)(void* pContext, int iIndex), void* pContext, int iParticipants);
 
@@ -53,8 +55,9 @@ private:
     std::condition_variable m_done;  // the last worker of a job has finished
     void (*m_pfn)(void*, int) = nullptr;
     void* m_pContext = nullptr;
-    int m_iParticipants = 0;   // of the current job
-    int m_iPending = 0;        // workers of the current job not yet finished
+    int m_iParticipants = 0;   // indices of the current job
+    int m_iNextIndex = 0;      // next index to take (0 is the caller's)
+    int m_iRunning = 0;        // indices taken by workers and not yet finished
     uint32_t m_uGeneration = 0;
     bool m_bStop = false;
     std::atomic<bool> m_bBusy{false};  // a Run is in progress
