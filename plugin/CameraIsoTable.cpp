@@ -373,8 +373,15 @@ bool CameraIsoTable::ReadFrom(CSimpleIniW& ini, bool* repaired)
         cam.m_iIndex = static_cast<int32_t>(rows);
         CopyText(cam.m_wcsCameraName, HPX_CAMERA_NAME_CHARS,
                  ini.GetValue(section, L"m_wcsCameraName", HPX_UNKNOWN_CAMERA));
-        const int n = ClampInt(ParseIntText(ini.GetValue(section, L"m_uiISOCount", L"0")), 0,
-                               static_cast<int>(HPX_MAX_ISO_ENTRIES));
+        int n = ClampInt(ParseIntText(ini.GetValue(section, L"m_uiISOCount", L"0")), 0,
+                         static_cast<int>(HPX_MAX_ISO_ENTRIES));
+        // Every entry has its "ISO<i>" key in the section: a count beyond the keys there is
+        // damage, and reading it would cost time and memory out of all proportion to the file.
+        const int keys = ini.GetSectionSize(section);
+        if (n > keys) {
+            n = keys > 0 ? keys : 0;
+            *repaired = true;
+        }
         if (n > 0) {
             cam.m_pSettings = static_cast<IsoSettings*>(calloc(static_cast<size_t>(n), sizeof(IsoSettings)));
             cam.m_piISO = static_cast<int32_t*>(calloc(static_cast<size_t>(n), sizeof(int32_t)));

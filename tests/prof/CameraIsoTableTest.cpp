@@ -516,6 +516,29 @@ TEST_F(DamagedProfile, GarbageAndUnreadableFilesAreNeverWrittenOverUnkept)
     EXPECT_EQ(Names(back), (std::vector<std::wstring>{HPX_UNKNOWN_CAMERA, L"Kept / Cam"}));
 }
 
+TEST_F(DamagedProfile, AnEntryCountBeyondTheKeysOfItsSectionReadsOnlyWhatTheFileHolds)
+{
+    // A small file whose every camera claims the largest entry count but names one ISO: reading
+    // must stay in proportion to the file (not millions of entries and their memory).
+    const int cameras = 400;
+    std::string original = std::string(kBom) + "[General]\r\nNo Of Cameras = " + std::to_string(cameras) +
+                           "\r\nversion = 2\r\n";
+    for (int r = 0; r < cameras; ++r)
+        original += "[Camera_" + std::to_string(r) + "]\r\nm_wcsCameraName = Cam " + std::to_string(r) +
+                    "\r\nm_uiISOCount = 10000\r\nISO0 = 200\r\n";
+    WriteBytes(UserProfile(), original);
+    CameraIsoTable t;
+    ASSERT_FALSE(t.Load());
+    ASSERT_EQ(t.m_uiCameraCount, static_cast<uint32_t>(cameras));
+    for (int r = 0; r < cameras; ++r) {
+        const CameraProfile& cam = t.m_pCameras[r];
+        ASSERT_GE(cam.m_uiISOCount, 1u) << r;
+        ASSERT_LE(cam.m_uiISOCount, 3u) << r;  // no more than the keys its section holds
+        EXPECT_EQ(cam.m_piISO[0], 200) << r;
+    }
+    EXPECT_TRUE(t.RepairedOnLoad());
+}
+
 TEST_F(DamagedProfile, ARowZeroWithoutEntriesGetsTheDefaultEntryAndOtherEmptyCamerasAreNeverRead)
 {
     WriteBytes(UserProfile(), ProfileFile({{"<<Unknown Camera>>", {}}, {"Empty / Cam", {}}, {"Full / Cam", {400}}}, "3"));
