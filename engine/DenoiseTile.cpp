@@ -238,7 +238,7 @@ unsigned char DenoiseTile(ImageBuffer* dst, ImageBuffer* src, double dStrength, 
         ok = TileCopyImageLayout(&t.median, src) == kImageOk && t.median.m_pData != nullptr;
         if (ok)
         {
-            MedianFilterImage(&t.median, src, iMedian == 1 ? 1 : 3);
+            MedianFilterImage(&t.median, src, iMedian == 1 ? 1 : 3, pPool);
             W = &t.median;
         }
     }

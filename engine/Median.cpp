@@ -9,6 +9,7 @@
 #include "engine/Median.h"
 
 #include "engine/ImageConvert.h"
+#include "engine/WorkerPool.h"
 
 #include <algorithm>
 #include <cstring>
@@ -97,9 +98,10 @@ inline __m128i Median5x16(__m128i a, __m128i b, __m128i c, __m128i d, __m128i e)
 inline __m128i LoadU(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 #endif
 
-void Plus5Median8(uint8_t* dst, const uint8_t* src, int32_t w, int32_t h)
+// Rows yBegin .. yEnd - 1 of the interior (rows 1 .. h - 2); each reads only the source.
+void Plus5Median8(uint8_t* dst, const uint8_t* src, int32_t w, int32_t h, int32_t yBegin, int32_t yEnd)
 {
-    for (int32_t y = 1; y < h - 1; ++y) {
+    for (int32_t y = yBegin < 1 ? 1 : yBegin; y < h - 1 && y < yEnd; ++y) {
         const uint8_t* up = src + static_cast<ptrdiff_t>(y - 1) * w;
         const uint8_t* mid = up + w;
         const uint8_t* down = mid + w;
@@ -116,9 +118,9 @@ void Plus5Median8(uint8_t* dst, const uint8_t* src, int32_t w, int32_t h)
     }
 }
 
-void Square9Median16(uint16_t* dst, const uint16_t* src, int32_t w, int32_t h)
+void Square9Median16(uint16_t* dst, const uint16_t* src, int32_t w, int32_t h, int32_t yBegin, int32_t yEnd)
 {
-    for (int32_t y = 1; y < h - 1; ++y) {
+    for (int32_t y = yBegin < 1 ? 1 : yBegin; y < h - 1 && y < yEnd; ++y) {
         const uint16_t* up = src + static_cast<ptrdiff_t>(y - 1) * w;
         const uint16_t* mid = up + w;
         const uint16_t* down = mid + w;
@@ -202,11 +204,12 @@ template <int SubLevels> struct Histogram
     }
 };
 
-// 7x7 window clipped to the image, every pixel written. One histogram slides along each row.
+// 7x7 window clipped to the image, every pixel of rows yBegin .. yEnd - 1 written. One histogram
+// slides along each row and is empty again at its end, so rows need no state of the rows before.
 template <typename T, typename Hist>
-void Window7Median(T* dst, const T* src, int32_t w, int32_t h, Hist& hist)
+void Window7Median(T* dst, const T* src, int32_t w, int32_t h, Hist& hist, int32_t yBegin, int32_t yEnd)
 {
-    for (int32_t y = 0; y < h; ++y) {
+    for (int32_t y = yBegin; y < yEnd; ++y) {
         const int32_t y0 = y - kHalf < 0 ? 0 : y - kHalf;
         const int32_t y1 = y + kHalf > h - 1 ? h - 1 : y + kHalf;
         const T* top = src + static_cast<ptrdiff_t>(y0) * w;
@@ -236,9 +239,42 @@ void Window7Median(T* dst, const T* src, int32_t w, int32_t h, Hist& hist)
     }
 }
 
+struct MedianRows
+{
+    ImageBuffer* dst;
+    const ImageBuffer* src;
+    int32_t radius;
+};
+
+void RunMedianRows(void* context, int yBegin, int yEnd)
+{
+    const MedianRows* m = static_cast<const MedianRows*>(context);
+    const int32_t w = m->src->m_iWidth;
+    const int32_t h = m->src->m_iHeight;
+    const bool eightBit = m->src->m_iBits == 8;
+    if (m->radius == 1) {
+        if (eightBit)
+            Plus5Median8(static_cast<uint8_t*>(m->dst->m_pData), static_cast<const uint8_t*>(m->src->m_pData), w, h,
+                         yBegin, yEnd);
+        else
+            Square9Median16(static_cast<uint16_t*>(m->dst->m_pData), static_cast<const uint16_t*>(m->src->m_pData),
+                            w, h, yBegin, yEnd);
+        return;
+    }
+    if (eightBit) {
+        Histogram<0> hist;
+        Window7Median(static_cast<uint8_t*>(m->dst->m_pData), static_cast<const uint8_t*>(m->src->m_pData), w, h,
+                      hist, yBegin, yEnd);
+    } else {
+        Histogram<2> hist;
+        Window7Median(static_cast<uint16_t*>(m->dst->m_pData), static_cast<const uint16_t*>(m->src->m_pData), w,
+                      h, hist, yBegin, yEnd);
+    }
+}
+
 } // namespace
 
-void MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t radius)
+void MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool)
 {
     CopyImagePixels(dst, src);
     if (!dst->m_pData || !src->m_pData || src->m_iChannels != 1 || dst->m_iChannels != 1)
@@ -253,30 +289,15 @@ void MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t radius)
     if (!eightBit && ImageBytesPerSample(src->m_iBits) != 2)
         return;
 
-    if (radius == 1) {
-        if (eightBit)
-            Plus5Median8(static_cast<uint8_t*>(dst->m_pData),
-                         static_cast<const uint8_t*>(src->m_pData), w, h);
-        else
-            Square9Median16(static_cast<uint16_t*>(dst->m_pData),
-                            static_cast<const uint16_t*>(src->m_pData), w, h);
-        return;
-    }
-    if (eightBit) {
-        Histogram<0> hist;
-        Window7Median(static_cast<uint8_t*>(dst->m_pData), static_cast<const uint8_t*>(src->m_pData),
-                      w, h, hist);
-    } else {
-        Histogram<2> hist;
-        Window7Median(static_cast<uint16_t*>(dst->m_pData),
-                      static_cast<const uint16_t*>(src->m_pData), w, h, hist);
-    }
+    // Rows read only the source, so they are shared among the pool's threads.
+    MedianRows rows{dst, src, radius};
+    ParallelRows(pool, h, PoolThreads(pool), 16, &RunMedianRows, &rows);
 }
 
-void MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_t radius)
+void MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool)
 {
     if (dst->m_iChannels == 1) {
-        MedianFilter(dst, src, radius);
+        MedianFilter(dst, src, radius, pool);
         return;
     }
     ImageBuffer in, out;
@@ -287,7 +308,7 @@ void MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_t radius)
         for (int32_t c = 0; c < src->m_iChannels; ++c) {
             if (ExtractChannel(&in, c, src) != kImageOk)
                 continue;
-            MedianFilter(&out, &in, radius);
+            MedianFilter(&out, &in, radius, pool);
             InsertChannel(dst, c, &out);
         }
     }

@@ -3,11 +3,14 @@
 
 #include "engine/ImageBuffer.h"
 
+class WorkerPool;
+
 // One-channel 8- or 16-bit planes of equal shape; dst must have a block. Copies src into dst,
 // then filters: radius 1 gives the 5-sample plus (8 bits) or the 3x3 square (16 bits) on the
 // interior pixels only; any other radius gives the 7x7 square clipped to the image, on every pixel.
 // The value written is the element of rank n/2 of the n samples gathered.
-void MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t radius);
+void MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool = nullptr);
 
 // Filters an image of any channel count channel by channel (see MedianFilter).
-void MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_t radius);
+// pool: threads that share the rows (null: the calling thread alone); the result is the same.
+void MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool = nullptr);

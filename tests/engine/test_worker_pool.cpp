@@ -3,6 +3,7 @@
 // bytes as on one thread.
 #include "engine/GaussianBlur.h"
 #include "engine/ImagePyramid.h"
+#include "engine/Median.h"
 #include "engine/WorkerPool.h"
 
 #include "Digest.h"
@@ -152,18 +153,37 @@ TEST(WorkerPool, BlurAndPyramidOnAPoolMatchOneThread)
     }
 }
 
+// The median by rows on a pool: the bytes of one thread, borders included.
+TEST(WorkerPool, MedianOnAPoolMatchesOneThread)
+{
+    WorkerPool pool(5);
+    for (int bits : {8, 16})
+        for (int radius : {1, 3})
+        {
+            Owned src, one, many;
+            ASSERT_TRUE(hpxtest::MakeNoisyImage(&src.img, 157, 203, 3, bits, 34, 60));
+            ASSERT_TRUE(jobtest::CopyOf(&one.img, &src.img));
+            ASSERT_TRUE(jobtest::CopyOf(&many.img, &src.img));
+            MedianFilterImage(&one.img, &src.img, radius, nullptr);
+            MedianFilterImage(&many.img, &src.img, radius, &pool);
+            EXPECT_TRUE(jobtest::SameBytes(&one.img, &many.img)) << bits << " " << radius;
+        }
+}
+
 // A whole colour tile with every step (median, pre-blur, passes, chroma-spot) on a pool.
 TEST(WorkerPool, TileOnAPoolMatchesOneThread)
 {
     WorkerPool pool(4);
     for (int bits : {8, 16})
-    {
-        Owned src, one, many;
-        ASSERT_TRUE(hpxtest::MakeNoisyImage(&src.img, 333, 211, 3, bits, 33));
-        ASSERT_TRUE(jobtest::CopyOf(&one.img, &src.img));
-        ASSERT_TRUE(jobtest::CopyOf(&many.img, &src.img));
-        ASSERT_EQ(DenoiseTile(&one.img, &src.img, 30, 28, 4, 1, 0.5, nullptr, true, false, 1, 1), kImageOk);
-        ASSERT_EQ(DenoiseTile(&many.img, &src.img, 30, 28, 4, 1, 0.5, nullptr, true, false, 5, 1, &pool), kImageOk);
-        EXPECT_TRUE(jobtest::SameBytes(&one.img, &many.img)) << bits;
-    }
+        for (int median : {1, 2})
+        {
+            Owned src, one, many;
+            ASSERT_TRUE(hpxtest::MakeNoisyImage(&src.img, 333, 211, 3, bits, 33));
+            ASSERT_TRUE(jobtest::CopyOf(&one.img, &src.img));
+            ASSERT_TRUE(jobtest::CopyOf(&many.img, &src.img));
+            ASSERT_EQ(DenoiseTile(&one.img, &src.img, 30, 28, 4, 1, 0.5, nullptr, true, false, 1, median), kImageOk);
+            ASSERT_EQ(DenoiseTile(&many.img, &src.img, 30, 28, 4, 1, 0.5, nullptr, true, false, 5, median, &pool),
+                      kImageOk);
+            EXPECT_TRUE(jobtest::SameBytes(&one.img, &many.img)) << bits << " " << median;
+        }
 }
