@@ -175,6 +175,14 @@ bool ConvertPixels(FIBITMAP* bitmap, ImageBuffer** outImage, ImageBuffer** outAl
 
     BitmapHolder widened;
     unsigned bpp = FreeImage_GetBPP(bitmap);
+    if (type == FIT_BITMAP && bpp == 8 && colour == FIC_MINISWHITE)
+    {
+        // Grey whose palette runs from white to black (such as a min-is-white TIFF): its raw
+        // indices are the negative of the picture. Taken through the palette as grey.
+        widened.Reset(FreeImage_ConvertToGreyscale(bitmap));
+        if (!widened.Get()) return false;
+        bitmap = widened.Get();
+    }
     if (type == FIT_BITMAP && bpp == 16)
     {
         // 5-5-5 / 5-6-5 packed colour: no alpha to split off; take it as 8-bit colour.

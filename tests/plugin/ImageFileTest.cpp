@@ -374,6 +374,33 @@ TEST_F(ImageFileTest, RefusesPaletteOneBitFloatAndCmykImagesLeavingStringsAlone)
     EXPECT_TRUE(FreeImageToImageBuffer(&info, &image, &alpha, nullptr));
 }
 
+TEST_F(ImageFileTest, GreyWithAWhiteToBlackPaletteIsReadAsItLooks)
+{
+    // An 8-bit grey bitmap whose palette runs from white (index 0) to black (index 255).
+    FIBITMAP* dib = FreeImage_Allocate(2, 1, 8);
+    ASSERT_NE(dib, nullptr);
+    RGBQUAD* palette = FreeImage_GetPalette(dib);
+    for (int i = 0; i < 256; ++i)
+        palette[i].rgbRed = palette[i].rgbGreen = palette[i].rgbBlue = static_cast<BYTE>(255 - i);
+    ASSERT_EQ(FreeImage_GetColorType(dib), FIC_MINISWHITE);
+    BYTE* line = FreeImage_GetScanLine(dib, 0);
+    line[0] = 0;    // white
+    line[1] = 200;  // dark grey (55)
+    ImageBuffer* image = nullptr;
+    ImageBuffer* alpha = nullptr;
+    ImageInfoStrings info;
+    ASSERT_FALSE(FreeImageToImageBuffer(&info, &image, &alpha, dib));
+    FreeImage_Unload(dib);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->m_iChannels, 1);
+    EXPECT_EQ(image->m_iBits, 8);
+    const BYTE* px = static_cast<const BYTE*>(image->m_pData);
+    EXPECT_EQ(px[0], 255);
+    EXPECT_EQ(px[1], 55);
+    EXPECT_EQ(alpha, nullptr);
+    DeleteImageRecord(image);
+}
+
 TEST_F(ImageFileTest, CorruptAndTruncatedFilesFailCleanly)
 {
     // Files that cannot be images at all: a clear failure.
