@@ -67,12 +67,17 @@ void PaintToolbar(HWND hWnd, HDC target, const RECT& update)
 
         // A text is drawn only when iString holds a pointer (not a string-pool index).
         // The toolbar copies the whole text without a size: the buffer is made to its length.
-        std::vector<wchar_t> text(1, 0);
+        // Out of memory the button is drawn without its text: no exception leaves the paint.
+        std::vector<wchar_t> text;
         int textWidth = 0;
         if (tb.iString != 0 && tb.iString != -1 && !IS_INTRESOURCE(tb.iString)) {
             const LRESULT length = SendMessageW(hWnd, TB_GETBUTTONTEXTW, tb.idCommand, 0);
-            if (length > 0) {
-                text.assign(static_cast<size_t>(length) + 1, 0);
+            try {
+                if (length > 0) text.assign(static_cast<size_t>(length) + 1, 0);
+            } catch (const std::bad_alloc&) {
+                text.clear();
+            }
+            if (!text.empty()) {
                 SendMessageW(hWnd, TB_GETBUTTONTEXTW, tb.idCommand, reinterpret_cast<LPARAM>(text.data()));
                 text.back() = 0;
                 SIZE sz = {};
