@@ -230,25 +230,35 @@ unsigned char BlurChannel(ImageBuffer* image, int channel, float sigma, WorkerPo
 {
     const int width = image->m_iWidth;
     const int height = image->m_iHeight;
-    float* temp = TileAllocFloats(static_cast<size_t>(width) * height);
-    float* data = temp != nullptr ? TileAllocFloats(static_cast<size_t>(width) * height) : nullptr;
+    // The two planes are the pool's (kept from channel to channel and tile to tile) when there is
+    // one; both passes write every sample, so they need no clearing.
+    const size_t samples = static_cast<size_t>(width) * height;
+    const bool scratch = pool != nullptr;
+    float* temp = scratch ? static_cast<float*>(pool->Scratch(0, samples * sizeof(float))) : TileAllocFloats(samples);
+    float* data = temp == nullptr ? nullptr
+                  : scratch       ? static_cast<float*>(pool->Scratch(1, samples * sizeof(float)))
+                                  : TileAllocFloats(samples);
     if (data == nullptr)
     {
-        std::free(temp);
+        if (!scratch)
+            std::free(temp);
         return kImageNoMemory;
     }
     float taps[kBlurTaps];
     MakeGaussianKernel(taps, kBlurTaps, sigma);
     const bool blurred = BlurRowsTransposed(temp, nullptr, width, height, taps, pool, image, channel) &&
                          BlurRowsTransposed(data, temp, height, width, taps, pool);
-    std::free(temp);
     if (blurred)
     {
         ScatterPass scatter{image, channel, data};
         const int threads = static_cast<long long>(width) * height < 65536 ? 1 : PoolThreads(pool);
         ParallelRows(pool, height, threads, kBlock, &ScatterRows, &scatter);
     }
-    std::free(data);
+    if (!scratch)
+    {
+        std::free(temp);
+        std::free(data);
+    }
     return blurred ? kImageOk : kImageNoMemory;
 }
 

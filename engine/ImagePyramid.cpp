@@ -5,6 +5,7 @@
 #include "engine/TileAlloc.h"
 #include "engine/WorkerPool.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -325,6 +326,9 @@ void ExpandRowsV(void* context, int begin, int end)
 // Rows of the work planes of REDUCE and EXPAND are shared among the pool's threads in slices of
 // this many; planes below kParallelSamples output samples run on the calling thread alone.
 constexpr int kRowGrain = 8;
+
+// The pool's work block that holds the level planes of a chroma-spot pass.
+constexpr int kPyramidScratchSlot = 2;
 constexpr long long kParallelSamples = 65536;
 
 int ThreadsFor(int outW, int outH, WorkerPool* pool)
@@ -642,24 +646,63 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
     InitImage(&denoised);
     bool failed = false;
 
+    // With a pool the level planes live in one block the pool keeps from call to call (two per
+    // colour tile), so they are not allocated, faulted in and freed each time.
+    const bool scratch = pool != nullptr;
     auto freeAll = [&]() {
-        for (int i = 0; i < kPyramidMaxLevels; ++i)
-        {
-            std::free(G[i]);
-            std::free(L[i]);
-        }
+        if (!scratch)
+            for (int i = 0; i < kPyramidMaxLevels; ++i)
+            {
+                std::free(G[i]);
+                std::free(L[i]);
+            }
         ReleaseImage(&quarter);
         ReleaseImage(&denoised);
     };
 
-    for (int i = 0; i <= n && !failed; ++i)
+    for (int i = 0; i <= n; ++i)
     {
         lw[i] = width >> i;
         lh[i] = height >> i;
-        G[i] = AllocPlane(lw[i], lh[i]);
-        L[i] = i < n ? AllocPlane(lw[i], lh[i]) : nullptr;
-        failed = G[i] == nullptr || (i < n && L[i] == nullptr);
     }
+    if (scratch)
+    {
+        // Every plane at a multiple of 16 floats, at least one float each (as AllocPlane).
+        auto rounded = [](size_t count) { return ((count > 0 ? count : 1) + 15) & ~static_cast<size_t>(15); };
+        size_t total = 0;
+        for (int i = 0; i <= n; ++i)
+            total += rounded(PlaneSamples(lw[i], lh[i])) * (i < n ? 2 : 1);
+        float* block = static_cast<float*>(pool->Scratch(kPyramidScratchSlot, total * sizeof(float) + 64));
+        failed = block == nullptr;
+        if (!failed)
+        {
+            // 64-byte alignment of the first plane, as the allocator would give.
+            float* at = reinterpret_cast<float*>((reinterpret_cast<uintptr_t>(block) + 63) & ~static_cast<uintptr_t>(63));
+            for (int i = 0; i <= n; ++i)
+            {
+                const size_t count = rounded(PlaneSamples(lw[i], lh[i]));
+                G[i] = at;
+                at += count;
+                if (i < n)
+                {
+                    L[i] = at;
+                    at += count;
+                }
+                // Level 0 and the Laplacian planes are written whole before they are read; a
+                // reduced level is not written when it is too small to reduce into (it is then
+                // read as zeros, as a fresh plane would be).
+                if (i > 0)
+                    std::memset(G[i], 0, count * sizeof(float));
+            }
+        }
+    }
+    else
+        for (int i = 0; i <= n && !failed; ++i)
+        {
+            G[i] = AllocPlane(lw[i], lh[i]);
+            L[i] = i < n ? AllocPlane(lw[i], lh[i]) : nullptr;
+            failed = G[i] == nullptr || (i < n && L[i] == nullptr);
+        }
     if (failed)
     {
         freeAll();

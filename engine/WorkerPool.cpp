@@ -3,6 +3,7 @@
 #include "engine/Platform.h"
 
 #include <atomic>
+#include <cstdlib>
 
 WorkerPool::WorkerPool(int iWorkers)
 {
@@ -34,6 +35,21 @@ WorkerPool::~WorkerPool()
         PlatformCloseThread(m_apThreads[i]);
         m_apThreads[i] = nullptr;
     }
+    for (int i = 0; i < kScratchSlots; ++i)
+        std::free(m_apScratch[i]);
+}
+
+void* WorkerPool::Scratch(int iSlot, size_t uBytes)
+{
+    if (iSlot < 0 || iSlot >= kScratchSlots)
+        return nullptr;
+    if (m_auScratchBytes[iSlot] < uBytes || m_apScratch[iSlot] == nullptr)
+    {
+        std::free(m_apScratch[iSlot]);
+        m_apScratch[iSlot] = std::malloc(uBytes > 0 ? uBytes : 1);
+        m_auScratchBytes[iSlot] = m_apScratch[iSlot] != nullptr ? uBytes : 0;
+    }
+    return m_apScratch[iSlot];
 }
 
 unsigned int WorkerPool::WorkerMain(void* pArg)

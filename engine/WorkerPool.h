@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 
@@ -31,6 +32,16 @@ public:
     WorkerPool& operator=(const WorkerPool&) = delete;
 
     int Workers() const { return m_iWorkers; }
+
+    // A work block of at least uBytes (contents undefined) that the pool keeps for the next use
+    // of the same slot, by this tile or the next: the large planes of a step are then not
+    // allocated, faulted in and freed again for every channel of every tile. Null when memory ran
+    // out. Calling thread only; the block lives until the slot is asked for more or the pool ends.
+    enum : int
+    {
+        kScratchSlots = 3  // 0, 1: the blur's planes; 2: the chroma-spot pyramid's levels
+    };
+    void* Scratch(int iSlot, size_t uBytes);
 
     // Runs pfn(pContext, i) once for every i = 0 .. iParticipants - 1 and returns when all have
     // returned: i = 0 on the calling thread, the others on the workers that wake up in time; the
@@ -63,6 +74,8 @@ private:
     std::atomic<bool> m_bBusy{false};  // a Run is in progress
     int m_iWorkers = 0;
     PlatformThread* m_apThreads[kMaxWorkers] = {};
+    void* m_apScratch[kScratchSlots] = {};
+    size_t m_auScratchBytes[kScratchSlots] = {};
     Slot m_aSlots[kMaxWorkers] = {};
 };
 
