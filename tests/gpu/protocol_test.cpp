@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cmath>
 #include <cstring>
@@ -220,6 +221,65 @@ int CloseRunningInstances()
     return rounds;
 }
 
+// The ids of this Wine session's HPXProcessGPU processes.
+std::vector<DWORD> ProgramProcesses()
+{
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return ids;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (_wcsicmp(entry.szExeFile, HPX_GPU_EXECUTABLE) == 0) ids.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return ids;
+}
+
+// Ends every HPXProcessGPU process of this Wine session, including one still starting (no
+// window yet) or one left behind by an earlier case that failed or was killed: such a process
+// would find the next case's plug-in window and announce itself there too. The exit command
+// while its window can be found; what has not ended after 30 s is terminated. The session (Wine
+// prefix) is this test's own, so every such process was started by these tests. Returns the
+// number of processes found.
+int EndEveryInstance()
+{
+    size_t found = 0;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const std::vector<DWORD> ids = ProgramProcesses();
+        found = std::max(found, ids.size());
+        if (ids.empty()) break;
+        if (GetTickCount() - start > 30000) {
+            for (DWORD id : ids) {
+                if (HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id)) {
+                    TerminateProcess(process, 98);
+                    WaitForSingleObject(process, 10000);
+                    CloseHandle(process);
+                }
+            }
+            break;
+        }
+        if (HWND old = FindWindowW(HPX_GPU_WINDOW_CLASS, HPX_GPU_WINDOW_TITLE)) {
+            DWORD_PTR ignored = 0;
+            SendMessageTimeoutW(old, WM_COMMAND, IDM_EXIT, 0, SMTO_NORMAL, 5000, &ignored);
+        }
+        Sleep(100);
+    }
+    return static_cast<int>(found);
+}
+
+// Finds the program's window, waiting for a start that is slow under load (the time only
+// guards a hang).
+HWND WaitForProgramWindow()
+{
+    HWND gpu = nullptr;
+    for (int i = 0; i < 1200 && !gpu; ++i) {
+        Sleep(50);
+        gpu = FindWindowW(HPX_GPU_WINDOW_CLASS, HPX_GPU_WINDOW_TITLE);
+    }
+    return gpu;
+}
+
 HANDLE StartProgram()
 {
     std::wstring path = ProgramPath();
@@ -254,6 +314,7 @@ void PumpUntilExit(HANDLE process, Outcome& o, DWORD timeoutMs)
         GetExitCodeProcess(process, &o.exitCode);
     } else {
         TerminateProcess(process, 99);
+        WaitForSingleObject(process, 10000);   // gone before the next case starts
     }
     CloseHandle(process);
 }
@@ -332,9 +393,23 @@ void ExpectCloseToCpu(const std::vector<uint8_t>& gpu, const TestImage& image, c
     EXPECT_GT(changed, n / 4);   // the job did denoise
 }
 
+// Every case starts and ends without an HPXProcessGPU process in the session.
+class GpuProtocol : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (int left = EndEveryInstance()) std::printf("ended %d program(s) left from before\n", left);
+    }
+    void TearDown() override
+    {
+        if (int left = EndEveryInstance()) std::printf("ended %d program(s) left by this case\n", left);
+    }
+};
+
 } // namespace
 
-TEST(GpuProtocol, GreyEightBitJobReturnsTheDenoisedPixelsWithOneStepPerOffset)
+TEST_F(GpuProtocol, GreyEightBitJobReturnsTheDenoisedPixelsWithOneStepPerOffset)
 {
     Script s;
     s.image = MakeImage(64, 48, 1, 8, 1);
@@ -353,7 +428,7 @@ TEST(GpuProtocol, GreyEightBitJobReturnsTheDenoisedPixelsWithOneStepPerOffset)
     ExpectCloseToCpu(o.result, s.image, s.params, 1.5, 16);
 }
 
-TEST(GpuProtocol, ColourSixteenBitJobAtQualityTwoReturnsAResult)
+TEST_F(GpuProtocol, ColourSixteenBitJobAtQualityTwoReturnsAResult)
 {
     Script s;
     s.image = MakeImage(50, 40, 3, 16, 2);
@@ -367,7 +442,7 @@ TEST(GpuProtocol, ColourSixteenBitJobAtQualityTwoReturnsAResult)
     ExpectCloseToCpu(o.result, s.image, s.params, 64.0, 512);
 }
 
-TEST(GpuProtocol, FusionJobsOverTwoTilesReturnAResultForGreyAndColour)
+TEST_F(GpuProtocol, FusionJobsOverTwoTilesReturnAResultForGreyAndColour)
 {
     for (int channels : {1, 3}) {
         Script s;
@@ -384,7 +459,7 @@ TEST(GpuProtocol, FusionJobsOverTwoTilesReturnAResultForGreyAndColour)
     }
 }
 
-TEST(GpuProtocol, SequentialJobsOverTwoTilesStepThroughEveryOffsetOfBoth)
+TEST_F(GpuProtocol, SequentialJobsOverTwoTilesStepThroughEveryOffsetOfBoth)
 {
     for (int channels : {1, 3}) {
         Script s;
@@ -399,7 +474,7 @@ TEST(GpuProtocol, SequentialJobsOverTwoTilesStepThroughEveryOffsetOfBoth)
     }
 }
 
-TEST(GpuProtocol, CancelDuringAMultiTileJobRepliesCancelledAfterTheCurrentTile)
+TEST_F(GpuProtocol, CancelDuringAMultiTileJobRepliesCancelledAfterTheCurrentTile)
 {
     // 1400 x 1400 grey (1.96 MB, under Wine's copy-data limit): 2 x 2 tiles.
     for (bool fusion : {false, true}) {
@@ -423,7 +498,7 @@ TEST(GpuProtocol, CancelDuringAMultiTileJobRepliesCancelledAfterTheCurrentTile)
     }
 }
 
-TEST(GpuProtocol, CancelDuringASingleTileJobStillRepliesTheResult)
+TEST_F(GpuProtocol, CancelDuringASingleTileJobStillRepliesTheResult)
 {
     Script s;
     s.image = MakeImage(120, 100, 1, 8, 6);
@@ -435,7 +510,7 @@ TEST(GpuProtocol, CancelDuringASingleTileJobStillRepliesTheResult)
     EXPECT_EQ(o.steps, 1 + 25);
 }
 
-TEST(GpuProtocol, ExitCommandDuringAJobStopsItRepliesCancelledAndEndsCleanly)
+TEST_F(GpuProtocol, ExitCommandDuringAJobStopsItRepliesCancelledAndEndsCleanly)
 {
     for (bool bySend : {false, true}) {
         Script s;
@@ -452,7 +527,7 @@ TEST(GpuProtocol, ExitCommandDuringAJobStopsItRepliesCancelledAndEndsCleanly)
     }
 }
 
-TEST(GpuProtocol, UnknownCopyDataCodeIsAnsweredWithZeroAndChangesNothing)
+TEST_F(GpuProtocol, UnknownCopyDataCodeIsAnsweredWithZeroAndChangesNothing)
 {
     Script s;
     s.image = MakeImage(40, 40, 1, 8, 8);
@@ -465,7 +540,7 @@ TEST(GpuProtocol, UnknownCopyDataCodeIsAnsweredWithZeroAndChangesNothing)
     ASSERT_EQ(o.result.size(), s.image.pixels.size());
 }
 
-TEST(GpuProtocol, RunWithoutACompleteConsistentJobRepliesCancelled)
+TEST_F(GpuProtocol, RunWithoutACompleteConsistentJobRepliesCancelled)
 {
     struct Case
     {
@@ -494,28 +569,24 @@ TEST(GpuProtocol, RunWithoutACompleteConsistentJobRepliesCancelled)
     }
 }
 
-TEST(GpuProtocol, WithoutAPluginWindowTheProgramIdlesUntilTheExitCommand)
+TEST_F(GpuProtocol, WithoutAPluginWindowTheProgramIdlesUntilTheExitCommand)
 {
     HANDLE process = StartProgram();
     ASSERT_NE(process, nullptr);
-    HWND gpu = nullptr;
-    for (int i = 0; i < 200 && !gpu; ++i) {
-        Sleep(50);
-        gpu = FindWindowW(HPX_GPU_WINDOW_CLASS, HPX_GPU_WINDOW_TITLE);
-    }
+    HWND gpu = WaitForProgramWindow();
     ASSERT_NE(gpu, nullptr);
     EXPECT_FALSE(IsWindowVisible(gpu));
     EXPECT_NE(GetMenu(gpu), nullptr);   // menu 109, never seen
     EXPECT_EQ(WaitForSingleObject(process, 1500), static_cast<DWORD>(WAIT_TIMEOUT));   // idle, not ended
     SendMessageW(gpu, WM_COMMAND, IDM_EXIT, 0);
-    EXPECT_EQ(WaitForSingleObject(process, 20000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(process, 60000), static_cast<DWORD>(WAIT_OBJECT_0));
     DWORD code = 99;
     GetExitCodeProcess(process, &code);
     EXPECT_EQ(code, 0u);
     CloseHandle(process);
 }
 
-TEST(GpuProtocol, WithoutAUsableGpuTheJobRunsOnTheCpuAndRepliesItsResult)
+TEST_F(GpuProtocol, WithoutAUsableGpuTheJobRunsOnTheCpuAndRepliesItsResult)
 {
     // Run with MESA_EXTENSION_OVERRIDE=-GL_ARB_texture_non_power_of_two in the environment (the
     // CMake file adds such a run): Mesa then hides that extension from the started program, whose
@@ -536,7 +607,7 @@ TEST(GpuProtocol, WithoutAUsableGpuTheJobRunsOnTheCpuAndRepliesItsResult)
     EXPECT_EQ(o.range, (49u / cpus) * 3u / 2u);
 }
 
-TEST(GpuProtocol, ProgramCarriesItsNamesMenuAcceleratorsAndIcons)
+TEST_F(GpuProtocol, ProgramCarriesItsNamesMenuAcceleratorsAndIcons)
 {
     HMODULE exe = LoadLibraryExW(ProgramPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(exe, nullptr);
@@ -552,24 +623,23 @@ TEST(GpuProtocol, ProgramCarriesItsNamesMenuAcceleratorsAndIcons)
     FreeLibrary(exe);
 }
 
-TEST(GpuProtocol, SecondStartClosesTheIdleInstanceBeforeTheNewOneRuns)
+TEST_F(GpuProtocol, SecondStartClosesTheIdleInstanceBeforeTheNewOneRuns)
 {
     HANDLE first = StartProgram();
     ASSERT_NE(first, nullptr);
-    HWND idle = nullptr;
-    for (int i = 0; i < 200 && !idle; ++i) {
-        Sleep(50);
-        idle = FindWindowW(HPX_GPU_WINDOW_CLASS, HPX_GPU_WINDOW_TITLE);
-    }
+    HWND idle = WaitForProgramWindow();
     ASSERT_NE(idle, nullptr);
-    // Answered only from its message loop: its set-up (and its look for a plug-in window) is over.
+    // The window is found while its WM_CREATE still runs; a WM_NULL is answered only from the
+    // message loop, when the set-up (and its look for a plug-in window) is over. Until then the
+    // first program could still find the plug-in window made below and announce itself too.
     DWORD_PTR ignored = 0;
-    SendMessageTimeoutW(idle, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &ignored);
+    ASSERT_NE(SendMessageTimeoutW(idle, WM_NULL, 0, 0, SMTO_NORMAL, 120000, &ignored), 0)
+        << "the first program did not reach its message loop";
     Script s;
     s.image = MakeImage(32, 32, 3, 8, 10);
     s.params = MakeParams(1, false);
     Outcome o = RunJob(s);   // closes the running instance first
-    EXPECT_EQ(WaitForSingleObject(first, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(first, 60000), static_cast<DWORD>(WAIT_OBJECT_0));
     DWORD code = 99;
     GetExitCodeProcess(first, &code);
     EXPECT_EQ(code, 0u);
