@@ -577,17 +577,22 @@ bool WriteImageFile(const ImageBuffer* image, const ImageBuffer* alpha, const wc
         }
     }
 
+    // Write beside the target and put the new file in its place only once it is complete:
+    // FreeImage empties the target when it opens it, so a codec that gives up midway would
+    // otherwise destroy the file the user already had under that name.
+    const std::wstring partial = std::wstring(path) + L".hpx-partial";
     BOOL saved = FALSE;
     try
     {
-        saved = FreeImage_SaveU(fif, bitmap.Get(), path, flags);
+        saved = FreeImage_SaveU(fif, bitmap.Get(), partial.c_str(), flags);
     }
     catch (...)
     {
         saved = FALSE;
     }
-    // A codec that gives up midway leaves a truncated file behind: remove it.
-    if (!saved) DeleteFileW(path);
+    if (saved && !MoveFileExW(partial.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        saved = FALSE;
+    if (!saved) DeleteFileW(partial.c_str());
     return !saved;
 }
 

@@ -699,6 +699,29 @@ TEST_F(ImageFileTest, FailedWritesAreReportedAsFailures)
     EXPECT_FALSE(Exists(Out(L"empty.png")));
 }
 
+TEST_F(ImageFileTest, AFailedWriteKeepsTheFileAlreadyThere)
+{
+    Record colour(6, 5, 3, 8, Pattern8);
+    Record deep(6, 5, 3, 16, Pattern16);
+    const std::wstring target = Out(L"kept.jpg");
+    ASSERT_FALSE(WriteImageFile(&colour.img, nullptr, target.c_str(), 90, L"", kImageFormatUnknown));
+    const std::vector<unsigned char> before = ReadBytes(target);
+    ASSERT_FALSE(before.empty());
+    // JPEG cannot hold 16-bit samples: the save fails, and the earlier file is untouched.
+    EXPECT_TRUE(WriteImageFile(&deep.img, nullptr, target.c_str(), 90, L"", kImageFormatUnknown));
+    EXPECT_EQ(ReadBytes(target), before);
+    EXPECT_FALSE(Exists(target + L".hpx-partial"));
+    // A successful save replaces it.
+    Record other(6, 5, 3, 8, Pattern8);
+    static_cast<unsigned char*>(other.img.m_pData)[0] ^= 0xFF;
+    EXPECT_FALSE(WriteImageFile(&other.img, nullptr, target.c_str(), 100, L"", kImageFormatUnknown));
+    EXPECT_NE(ReadBytes(target), before);
+    EXPECT_FALSE(Exists(target + L".hpx-partial"));
+    Loaded back(target);
+    ASSERT_FALSE(back.failed);
+    EXPECT_EQ(back.image->m_iWidth, 6);
+}
+
 TEST_F(ImageFileTest, NamesOutsideTheCodePageWork)
 {
     Record colour(6, 4, 3, 8, Pattern8);
