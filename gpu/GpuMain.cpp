@@ -29,6 +29,7 @@ bool g_bImageReceived = false;
 bool g_bPixelsReceived = false;
 bool g_bParamsReceived = false;
 bool g_bJobRunning = false;
+bool g_bSettingUp = false;      // inside WM_CREATE, whose set-up may pump messages
 bool g_bExitAfterJob = false;
 bool g_bCancelRequested = false;
 bool g_bComStarted = false;
@@ -82,18 +83,35 @@ LRESULT OnCreate(HWND hwnd)
 {
     InitImage(&g_InputImage);
     g_bComStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    // The set-up's error boxes and the announcement let messages in: an exit command that comes
+    // then must not destroy the window (and the GPU object) under this handler.
+    g_bSettingUp = true;
     if (!g_pGpgpu) g_pGpgpu = new CGPGPU;
     g_pGpgpu->Initialize();
     InstallGpuDrivers(g_pGpgpu->IsReady());
     SetProgressSink(&g_RelaySink);
     SetTilePumpHook(&PumpMessages);
 
-    g_hPluginWnd = FindWindowW(HPX_PLUGIN_WINDOW_CLASS, HPX_PLUGIN_WINDOW_TITLE);
+    g_hPluginWnd = g_bExitAfterJob ? nullptr : FindWindowW(HPX_PLUGIN_WINDOW_CLASS, HPX_PLUGIN_WINDOW_TITLE);
     if (g_hPluginWnd) {
         HWND self = hwnd;
         ReplyToPlugin(hwnd, HPX_DATA_READY, &self, sizeof(uint32_t));
     }
-    return 1;
+    g_bSettingUp = false;
+    // Asked to end during the set-up: the window is not made (WM_DESTROY tidies up).
+    return g_bExitAfterJob ? -1 : 1;
+}
+
+// The exit command (and a close): at once when idle, else once the set-up or the job returns.
+void RequestExit(HWND hwnd)
+{
+    if (g_bJobRunning || g_bSettingUp) {
+        // The passes may run below this call: stop them.
+        g_bExitAfterJob = true;
+        g_bAbort = 1;
+    } else {
+        DestroyWindow(hwnd);
+    }
 }
 
 LRESULT OnCopyData(const COPYDATASTRUCT* cds)
@@ -203,16 +221,13 @@ LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDM_EXIT) {
-            if (g_bJobRunning) {
-                // The passes run below this call: stop them, and end once the job has returned.
-                g_bExitAfterJob = true;
-                g_bAbort = 1;
-            } else {
-                DestroyWindow(hwnd);
-            }
+            RequestExit(hwnd);
             return 0;
         }
         break;
+    case WM_CLOSE:   // from outside (the window is never shown): the default would destroy it now
+        RequestExit(hwnd);
+        return 0;
     case WM_DESTROY:
         OnDestroy();
         return 0;
@@ -229,7 +244,12 @@ LRESULT CALLBACK GpuProcessWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
     try {
         return HandleMessage(hwnd, message, wParam, lParam);
     } catch (...) {
-        // Nothing may unwind into the system's frames: a job that threw ends as cancelled.
+        // Nothing may unwind into the system's frames: a job that threw ends as cancelled, a
+        // set-up that threw makes no window.
+        if (message == WM_CREATE) {
+            g_bSettingUp = false;
+            return -1;
+        }
         if (message == WM_HPX_RUN) {
             g_bJobRunning = false;
             ReplyToPlugin(hwnd, HPX_DATA_CANCELLED, nullptr, 0);

@@ -94,6 +94,8 @@ struct Script
     int cancelAtStep = -1;                // post WM_HPX_CANCEL at this progress step
     int exitAtStep = -1;                  // WM_COMMAND 105 at this progress step
     bool exitBySend = false;              // sent (as the plug-in's close loop does), not posted
+    int closeAtStep = -1;                 // WM_CLOSE sent at this progress step
+    bool exitOnAnnouncement = false;      // the exit command instead of the job's data
 };
 
 struct Outcome
@@ -157,7 +159,10 @@ LRESULT CALLBACK PluginWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
                 std::memcpy(&handle, cds->lpData, 4);
                 o.gpuWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(handle));
                 ++o.announcements;
-                AnswerAnnouncement(hwnd, o.gpuWindow);
+                if (g_script->exitOnAnnouncement)
+                    SendMessageW(o.gpuWindow, WM_COMMAND, IDM_EXIT, 0);   // still inside its set-up
+                else
+                    AnswerAnnouncement(hwnd, o.gpuWindow);
             } else if (cds->dwData == HPX_DATA_RESULT) {
                 ++o.results;
                 const uint8_t* p = static_cast<const uint8_t*>(cds->lpData);
@@ -174,6 +179,7 @@ LRESULT CALLBACK PluginWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
         case WM_HPX_PROGRESS_STEP:
             ++o.steps;
             if (o.steps == g_script->cancelAtStep) PostMessageW(o.gpuWindow, WM_HPX_CANCEL, 0, 0);
+            if (o.steps == g_script->closeAtStep) SendMessageW(o.gpuWindow, WM_CLOSE, 0, 0);   // inside the pass
             if (o.steps == g_script->exitAtStep) {
                 if (g_script->exitBySend)
                     SendMessageW(o.gpuWindow, WM_COMMAND, IDM_EXIT, 0);   // arrives inside the pass
@@ -525,6 +531,36 @@ TEST_F(GpuProtocol, ExitCommandDuringAJobStopsItRepliesCancelledAndEndsCleanly)
         EXPECT_TRUE(o.exited) << bySend;
         EXPECT_EQ(o.exitCode, 0u) << bySend;
     }
+}
+
+TEST_F(GpuProtocol, CloseMessageDuringAJobIsTakenAsTheExitCommand)
+{
+    // Closing the window under the passes would free the GPU object they use.
+    Script s;
+    s.image = MakeImage(1200, 40, 1, 8, 12);
+    s.params = MakeParams(1, false);
+    s.closeAtStep = 3;
+    Outcome o = RunJob(s);
+    EXPECT_EQ(o.cancels, 1);
+    EXPECT_EQ(o.results, 0);
+    EXPECT_LT(o.steps, 1 + 2 * 25);
+    EXPECT_TRUE(o.exited);
+    EXPECT_EQ(o.exitCode, 0u);
+}
+
+TEST_F(GpuProtocol, ExitCommandDuringTheAnnouncementEndsTheProgramWithoutAJob)
+{
+    Script s;
+    s.image = MakeImage(32, 24, 1, 8, 13);
+    s.params = MakeParams(1, false);
+    s.exitOnAnnouncement = true;
+    Outcome o = RunJob(s, 60000);
+    EXPECT_EQ(o.announcements, 1);
+    EXPECT_EQ(o.results, 0);
+    EXPECT_EQ(o.steps, 0);
+    EXPECT_TRUE(o.exited);
+    EXPECT_EQ(o.exitCode, 0u);
+    EXPECT_EQ(FindWindowW(HPX_GPU_WINDOW_CLASS, HPX_GPU_WINDOW_TITLE), nullptr);
 }
 
 TEST_F(GpuProtocol, UnknownCopyDataCodeIsAnsweredWithZeroAndChangesNothing)
