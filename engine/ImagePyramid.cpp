@@ -329,6 +329,8 @@ constexpr int kRowGrain = 8;
 
 // The pool's work block that holds the level planes of a chroma-spot pass.
 constexpr int kPyramidScratchSlot = 2;
+// The pool's work block of a REDUCE or EXPAND.
+constexpr int kRowsScratchSlot = 3;
 constexpr long long kParallelSamples = 65536;
 
 int ThreadsFor(int outW, int outH, WorkerPool* pool)
@@ -401,11 +403,14 @@ void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int
     if (outW < 5 || outH < 5 || inW < 5 || inH < 5)
         return;
     // Separable: filter the input rows at the output columns, then combine five rows per output row.
-    float* rows = static_cast<float*>(std::malloc(sizeof(float) * PlaneSamples(outW, inH)));
+    // The work plane is the pool's (kept from call to call) when there is one.
+    const size_t rowBytes = sizeof(float) * PlaneSamples(outW, inH);
+    float* rows = static_cast<float*>(pool != nullptr ? pool->Scratch(kRowsScratchSlot, rowBytes) : std::malloc(rowBytes));
     int* colStart = static_cast<int*>(std::malloc(sizeof(int) * static_cast<size_t>(outW)));
     if (rows == nullptr || colStart == nullptr)
     {
-        std::free(rows);
+        if (pool == nullptr)
+            std::free(rows);
         std::free(colStart);
         ReduceDirect(out, outW, outH, in, inW, inH, kernel);
         return;
@@ -417,7 +422,8 @@ void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int
     const int threads = ThreadsFor(outW, outH, pool);
     ParallelRows(pool, inH, threads, kRowGrain, &ReduceRowsH, &pass);
     ParallelRows(pool, outH, threads, kRowGrain, &ReduceRowsV, &pass);
-    std::free(rows);
+    if (pool == nullptr)
+        std::free(rows);
     std::free(colStart);
 }
 
@@ -432,11 +438,14 @@ void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int
     // Only the even rows and columns of each window fall on samples of the smaller level; their
     // positions depend on the row alone and on the column alone, and the kernel is separable:
     // interpolate every input row at the output columns, then combine up to three such rows.
-    float* rows = static_cast<float*>(std::malloc(sizeof(float) * PlaneSamples(outW, inH)));
+    // The work plane is the pool's (kept from call to call) when there is one.
+    const size_t rowBytes = sizeof(float) * PlaneSamples(outW, inH);
+    float* rows = static_cast<float*>(pool != nullptr ? pool->Scratch(kRowsScratchSlot, rowBytes) : std::malloc(rowBytes));
     ExpandAxisTaps* cols = static_cast<ExpandAxisTaps*>(std::malloc(sizeof(ExpandAxisTaps) * static_cast<size_t>(outW)));
     if (rows == nullptr || cols == nullptr)
     {
-        std::free(rows);
+        if (pool == nullptr)
+            std::free(rows);
         std::free(cols);
         ExpandDirect(out, outW, outH, in, inW, inH, kernel);
         return;
@@ -461,7 +470,8 @@ void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int
     const int threads = ThreadsFor(outW, outH, pool);
     ParallelRows(pool, inH, threads, kRowGrain, &ExpandRowsH, &pass);
     ParallelRows(pool, outH, threads, kRowGrain, &ExpandRowsV, &pass);
-    std::free(rows);
+    if (pool == nullptr)
+        std::free(rows);
     std::free(cols);
 }
 

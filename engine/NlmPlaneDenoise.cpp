@@ -151,6 +151,7 @@ struct PassWorker
     uint32_t* pBandBase;      // per 2x2 block (8 bits) or pixel (16 bits) of the band: its table
     uint16_t* pBandLimit;     //   (offset in the compact storage) and the table's cut
     PlatformThread* pThread;
+    bool bPoolMemory;         // pMemory belongs to the job's pool (kept for the next pass)
 };
 
 inline size_t AlignUp(size_t n)
@@ -158,8 +159,9 @@ inline size_t AlignUp(size_t n)
     return (n + 63) & ~static_cast<size_t>(63);
 }
 
-// Allocates one block for all of a worker's planes. False when out of memory.
-bool AllocateWorker(PassWorker* pWorker, const PassShared& shared)
+// Allocates one block for all of a worker's planes (or takes the pool's block of part iPart).
+// False when out of memory.
+bool AllocateWorker(PassWorker* pWorker, const PassShared& shared, WorkerPool* pPool = nullptr, int iPart = 0)
 {
     const size_t pixels = static_cast<size_t>(shared.iW) * shared.iBandRows;
     const size_t halfRow = static_cast<size_t>(shared.iHalfW) * sizeof(uint16_t);
@@ -174,10 +176,11 @@ bool AllocateWorker(PassWorker* pWorker, const PassShared& shared)
     const size_t rows = 2 * AlignUp(static_cast<size_t>(shared.iPaddedW)) + 6 * AlignUp(halfRow) +
                         AlignUp(halfRow * pWorker->iBandCapacity + 32) + AlignUp(bandCells * sizeof(uint32_t)) +
                         AlignUp(bandCells * sizeof(uint16_t) + 16);
-    void* pMemory = std::malloc(accum + rows + 64);
+    void* pMemory = pPool != nullptr ? pPool->PartScratch(iPart, accum + rows + 64) : std::malloc(accum + rows + 64);
     if (pMemory == nullptr)
         return false;
     pWorker->pMemory = pMemory;
+    pWorker->bPoolMemory = pPool != nullptr;
     uint8_t* p = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(pMemory) + 63) & ~static_cast<uintptr_t>(63));
     pWorker->uAccumulatorBytes = accum;
     if (shared.b16)
@@ -216,7 +219,8 @@ bool AllocateWorker(PassWorker* pWorker, const PassShared& shared)
 
 void FreeWorker(PassWorker* pWorker)
 {
-    std::free(pWorker->pMemory);
+    if (!pWorker->bPoolMemory)
+        std::free(pWorker->pMemory);
     pWorker->pMemory = nullptr;
 }
 
@@ -668,6 +672,7 @@ struct PoolPass
     PassWorker* pWorkers;
     ProgressState* pProgress;
     PassShared* pShared;
+    WorkerPool* pPool;
 };
 
 void RunPoolPart(void* pArg, int iIndex)
@@ -676,7 +681,7 @@ void RunPoolPart(void* pArg, int iIndex)
     if (iIndex == 0)
         RunBands(&p->pWorkers[0], p->pProgress);
     else if (p->pShared->iNextBand.load(std::memory_order_relaxed) < p->pShared->iBands &&
-             AllocateWorker(&p->pWorkers[iIndex], *p->pShared))
+             AllocateWorker(&p->pWorkers[iIndex], *p->pShared, p->pPool, iIndex))
         RunBands(&p->pWorkers[iIndex], nullptr);
 }
 
@@ -756,7 +761,7 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
     for (int t = 0; t < n; ++t)
         aWorkers[t].pShared = &shared;
     unsigned char result = kImageOk;
-    if (!AllocateWorker(&aWorkers[0], shared))
+    if (!AllocateWorker(&aWorkers[0], shared, pPool, 0))
         result = kImageNoMemory;
     else
     {
@@ -773,7 +778,7 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
         if (pPool != nullptr)
         {
             // The job's threads are already running: no thread is started or joined here.
-            PoolPass poolPass{aWorkers, &progress, &shared};
+            PoolPass poolPass{aWorkers, &progress, &shared, pPool};
             pPool->Run(&RunPoolPart, &poolPass, iStarted);
             AdvanceProgress(&progress, shared, static_cast<long long>(shared.iBands) * shared.iOffsets);
         }

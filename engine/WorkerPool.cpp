@@ -4,6 +4,11 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <thread>
+
+#if defined(__SSE2__) || defined(_M_X64) || defined(_M_IX86)
+#include <emmintrin.h>
+#endif
 
 WorkerPool::WorkerPool(int iWorkers)
 {
@@ -26,7 +31,7 @@ WorkerPool::~WorkerPool()
 {
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        m_bStop = true;
+        m_bStop.store(true, std::memory_order_seq_cst);
     }
     m_wake.notify_all();
     for (int i = 0; i < m_iWorkers; ++i)
@@ -37,6 +42,8 @@ WorkerPool::~WorkerPool()
     }
     for (int i = 0; i < kScratchSlots; ++i)
         std::free(m_apScratch[i]);
+    for (int i = 0; i <= kMaxWorkers; ++i)
+        std::free(m_apPartScratch[i]);
 }
 
 void* WorkerPool::Scratch(int iSlot, size_t uBytes)
@@ -52,6 +59,19 @@ void* WorkerPool::Scratch(int iSlot, size_t uBytes)
     return m_apScratch[iSlot];
 }
 
+void* WorkerPool::PartScratch(int iIndex, size_t uBytes)
+{
+    if (iIndex < 0 || iIndex > kMaxWorkers)
+        return nullptr;
+    if (m_auPartScratchBytes[iIndex] < uBytes || m_apPartScratch[iIndex] == nullptr)
+    {
+        std::free(m_apPartScratch[iIndex]);
+        m_apPartScratch[iIndex] = std::malloc(uBytes > 0 ? uBytes : 1);
+        m_auPartScratchBytes[iIndex] = m_apPartScratch[iIndex] != nullptr ? uBytes : 0;
+    }
+    return m_apPartScratch[iIndex];
+}
+
 unsigned int WorkerPool::WorkerMain(void* pArg)
 {
     Slot* pSlot = static_cast<Slot*>(pArg);
@@ -59,30 +79,82 @@ unsigned int WorkerPool::WorkerMain(void* pArg)
     return 0;
 }
 
-void WorkerPool::WorkerLoop(int)
+namespace {
+
+// Polls before a worker blocks (or the calling thread yields): the steps of a tile follow one
+// another within a fraction of a millisecond, and a thread that is still polling picks the next
+// step up without a system call (where the system's wake-ups are slow, Wine's in particular).
+constexpr int kSpinPolls = 4000;
+
+inline void SpinPause()
 {
-    uint32_t uSeen = 0;
-    std::unique_lock<std::mutex> guard(m_lock);
+#if defined(__SSE2__) || defined(_M_X64) || defined(_M_IX86)
+    _mm_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
+inline uint32_t JobGeneration(uint64_t uJob)
+{
+    return static_cast<uint32_t>(uJob >> 32);
+}
+
+} // namespace
+
+// Takes index after index of the current job (generation uGeneration) and runs them; returns when
+// none is left. The job's function and context are read before the claim, and the claim (a
+// compare-and-swap of generation, index count and next index together) succeeds only while that
+// job is still open, so what was read belongs to it: the next job's record is written only once
+// every index of this one has been taken.
+void WorkerPool::TakeIndices(uint32_t uGeneration, bool bCaller)
+{
     for (;;)
     {
-        m_wake.wait(guard, [&] { return m_bStop || m_uGeneration != uSeen; });
-        if (m_bStop)
+        uint64_t uJob = m_uJob.load(std::memory_order_acquire);
+        if (JobGeneration(uJob) != uGeneration)
             return;
-        uSeen = m_uGeneration;
-        // Take indices of the job while any is left; a worker that wakes after the caller has
-        // taken the rest finds none and goes back to sleep.
-        while (m_iNextIndex < m_iParticipants)
-        {
-            const int iIndex = m_iNextIndex++;
-            ++m_iRunning;
-            void (*pfn)(void*, int) = m_pfn;
-            void* pContext = m_pContext;
-            guard.unlock();
+        const int iIndex = static_cast<int>(uJob & 0xFFFFu);
+        const int iParticipants = static_cast<int>((uJob >> 16) & 0xFFFFu);
+        if (iIndex >= iParticipants)
+            return;
+        void (*pfn)(void*, int) = m_pfn.load(std::memory_order_relaxed);
+        void* pContext = m_pContext.load(std::memory_order_relaxed);
+        if (!bCaller)
+            m_iRunning.fetch_add(1, std::memory_order_seq_cst);
+        if (m_uJob.compare_exchange_weak(uJob, uJob + 1, std::memory_order_acq_rel))
             pfn(pContext, iIndex);
-            guard.lock();
-            if (--m_iRunning == 0)
-                m_done.notify_one();
+        if (!bCaller)
+            m_iRunning.fetch_sub(1, std::memory_order_release);
+    }
+}
+
+void WorkerPool::WorkerLoop(int)
+{
+    uint32_t uSeen = JobGeneration(m_uJob.load(std::memory_order_acquire));
+    for (;;)
+    {
+        uint32_t uGeneration = JobGeneration(m_uJob.load(std::memory_order_acquire));
+        for (int i = 0; i < kSpinPolls && uGeneration == uSeen && !m_bStop.load(std::memory_order_relaxed); ++i)
+        {
+            SpinPause();
+            uGeneration = JobGeneration(m_uJob.load(std::memory_order_acquire));
         }
+        if (uGeneration == uSeen)
+        {
+            std::unique_lock<std::mutex> guard(m_lock);
+            m_iSleepers.fetch_add(1, std::memory_order_seq_cst);
+            m_wake.wait(guard, [&] {
+                return m_bStop.load(std::memory_order_seq_cst) ||
+                       JobGeneration(m_uJob.load(std::memory_order_seq_cst)) != uSeen;
+            });
+            m_iSleepers.fetch_sub(1, std::memory_order_seq_cst);
+            uGeneration = JobGeneration(m_uJob.load(std::memory_order_acquire));
+        }
+        if (m_bStop.load(std::memory_order_acquire))
+            return;
+        uSeen = uGeneration;
+        TakeIndices(uGeneration, false);
     }
 }
 
@@ -96,34 +168,31 @@ void WorkerPool::Run(void (*pfn)(void* pContext, int iIndex), void* pContext, in
             pfn(pContext, i);
         return;
     }
+    // Publish the job: its record first, then the new generation with index 0 already taken by
+    // this thread.
+    m_pfn.store(pfn, std::memory_order_relaxed);
+    m_pContext.store(pContext, std::memory_order_relaxed);
+    const uint32_t uGeneration = JobGeneration(m_uJob.load(std::memory_order_relaxed)) + 1;
+    m_uJob.store((static_cast<uint64_t>(uGeneration) << 32) | (static_cast<uint64_t>(iParticipants) << 16) | 1u,
+                 std::memory_order_seq_cst);
+    if (m_iSleepers.load(std::memory_order_seq_cst) > 0)
     {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_pfn = pfn;
-        m_pContext = pContext;
-        m_iParticipants = iParticipants;
-        m_iNextIndex = 1;
-        m_iRunning = 0;
-        ++m_uGeneration;
-    }
-    m_wake.notify_all();
-    pfn(pContext, 0);
-    {
-        // The calling thread never waits for a worker that has not woken up yet (on a loaded
-        // machine that can take a whole time slice): it runs the indices nobody has taken itself,
-        // and waits only for those already running.
-        std::unique_lock<std::mutex> guard(m_lock);
-        while (m_iNextIndex < m_iParticipants)
         {
-            const int iIndex = m_iNextIndex++;
-            guard.unlock();
-            pfn(pContext, iIndex);
-            guard.lock();
+            std::lock_guard<std::mutex> guard(m_lock);
         }
-        m_done.wait(guard, [&] { return m_iRunning == 0; });
-        m_pfn = nullptr;
-        m_pContext = nullptr;
-        m_iParticipants = 0;
-        m_iNextIndex = 0;
+        m_wake.notify_all();
+    }
+    pfn(pContext, 0);
+    // The calling thread never waits for a worker that has not picked the job up yet (on a
+    // loaded machine that can take a whole time slice): it runs the indices nobody has taken
+    // itself, and then waits only for those already running.
+    TakeIndices(uGeneration, true);
+    for (int i = 0; m_iRunning.load(std::memory_order_acquire) != 0; ++i)
+    {
+        if (i < kSpinPolls)
+            SpinPause();
+        else
+            std::this_thread::yield();
     }
     m_bBusy = false;
 }

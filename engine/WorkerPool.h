@@ -39,9 +39,13 @@ public:
     // out. Calling thread only; the block lives until the slot is asked for more or the pool ends.
     enum : int
     {
-        kScratchSlots = 3  // 0, 1: the blur's planes; 2: the chroma-spot pyramid's levels
+        kScratchSlots = 4  // 0, 1: the blur's planes; 2: the pyramid's levels; 3: its filter rows
     };
     void* Scratch(int iSlot, size_t uBytes);
+
+    // The same for the part iIndex of a Run (0 .. Workers()), asked for by whichever thread runs
+    // that part: a plane pass keeps each thread's working memory here from pass to pass.
+    void* PartScratch(int iIndex, size_t uBytes);
 
     // Runs pfn(pContext, i) once for every i = 0 .. iParticipants - 1 and returns when all have
     // returned: i = 0 on the calling thread, the others on the workers that wake up in time; the
@@ -54,6 +58,7 @@ public:
 private:
     static unsigned int WorkerMain(void* pArg);
     void WorkerLoop(int iIndex);
+    void TakeIndices(uint32_t uGeneration, bool bCaller);
 
     struct Slot
     {
@@ -61,21 +66,23 @@ private:
         int iIndex;  // 1 .. m_iWorkers
     };
 
-    std::mutex m_lock;
-    std::condition_variable m_wake;  // a new job or the end
-    std::condition_variable m_done;  // the last worker of a job has finished
-    void (*m_pfn)(void*, int) = nullptr;
-    void* m_pContext = nullptr;
-    int m_iParticipants = 0;   // indices of the current job
-    int m_iNextIndex = 0;      // next index to take (0 is the caller's)
-    int m_iRunning = 0;        // indices taken by workers and not yet finished
-    uint32_t m_uGeneration = 0;
-    bool m_bStop = false;
+    // The current job, changed as one: generation (bits 32..63), index count (16..31) and the
+    // next index to take (0..15).
+    std::atomic<uint64_t> m_uJob{0};
+    std::atomic<void (*)(void*, int)> m_pfn{nullptr};
+    std::atomic<void*> m_pContext{nullptr};
+    std::atomic<int> m_iRunning{0};   // workers inside a claim or a task of the current job
+    std::atomic<int> m_iSleepers{0};  // workers blocked on m_wake
+    std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bBusy{false};  // a Run is in progress
+    std::mutex m_lock;                 // only for blocking and waking idle workers
+    std::condition_variable m_wake;
     int m_iWorkers = 0;
     PlatformThread* m_apThreads[kMaxWorkers] = {};
     void* m_apScratch[kScratchSlots] = {};
     size_t m_auScratchBytes[kScratchSlots] = {};
+    void* m_apPartScratch[kMaxWorkers + 1] = {};
+    size_t m_auPartScratchBytes[kMaxWorkers + 1] = {};
     Slot m_aSlots[kMaxWorkers] = {};
 };
 
