@@ -390,3 +390,23 @@ TEST(GpuJobInput, ParametersBecomeStrengthsOverTwentyWithinTheirRanges)
     EXPECT_DOUBLE_EQ(j.dStrengthChroma, 50.0);
     EXPECT_DOUBLE_EQ(j.dDynamics, 0.0);
 }
+
+TEST_F(GpuEngine, JobsOnImagesOfOneOrTwoPixelsAcrossRunWithoutFault)
+{
+    // A record from the plug-in may name any positive size; the smallest must not reach past a
+    // block or make a texture of no size.
+    const int shapes[][2] = {{1, 1}, {2, 1}, {1, 3}, {3, 2}};
+    for (const auto& shape : shapes)
+        for (int channels : {1, 3})
+            for (int bits : {8, 16}) {
+                Image src(shape[0], shape[1], channels, bits), dst(shape[0], shape[1], channels, bits);
+                FillNoisy(src, 9, 0.1);
+                const std::vector<uint8_t> before = src.Bytes();
+                g_bAbort = 0;
+                GpuJobSettings job = {12.0, 12.0, 0.0, 1, 0.0, false, 0};
+                EXPECT_EQ(RunGpuJob(&dst.b, &src.b, job, nullptr, true, nullptr), kImageOk)
+                    << shape[0] << "x" << shape[1] << " " << channels << "x" << bits;
+                EXPECT_EQ(dst.b.m_iSize, src.b.m_iSize);
+                EXPECT_EQ(src.Bytes(), before);
+            }
+}
