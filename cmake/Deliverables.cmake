@@ -7,11 +7,11 @@ file(GLOB HPX_PLUGIN_RC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/plugin/*
 add_library(Hushpix MODULE ${HPX_PLUGIN_RC})
 set_target_properties(Hushpix PROPERTIES PREFIX "" SUFFIX ".8bf" OUTPUT_NAME Hushpix
   LIBRARY_OUTPUT_DIRECTORY ${HPX_DIST_DIR} RUNTIME_OUTPUT_DIRECTORY ${HPX_DIST_DIR})
-target_link_libraries(Hushpix PRIVATE hpx_plugin hpx_ui)
+target_link_libraries(Hushpix PRIVATE hpx_plugin)
 # Nothing inside the DLL calls PluginMain or DllMain (the host and the loader do), so pull
 # them out of the static library by name (i686 C names carry a leading underscore).
 target_link_options(Hushpix PRIVATE -Wl,--undefined=_PluginMain -Wl,--undefined=_DllMain@12)
-target_link_libraries(Hushpix PRIVATE hpx_engine FreeImage::FreeImage SimpleIni::SimpleIni ${HPX_WIN_SYSLIBS})
+target_link_libraries(Hushpix PRIVATE FreeImage::FreeImage SimpleIni::SimpleIni ${HPX_WIN_SYSLIBS})
 target_include_directories(Hushpix PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources)
 # The host looks the entry point up by its plain name.
 target_link_options(Hushpix PRIVATE -Wl,--kill-at)

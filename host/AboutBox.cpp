@@ -1,8 +1,8 @@
 // The about selector: the plug-in's own About dialog, owned by the host's window.
 #include <cstdio>
 
-#include "plugin/HostInterface.h"
-#include "plugin/PluginMain.h"
+#include "host/HostInterface.h"
+#include "host/PluginMain.h"
 #include "plugin/host_ids.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // Moving the host's document into the host image buffers and back.
-#include "plugin/HostBridge.h"
+#include "host/HostBridge.h"
 
 #include "engine/ImageConvert.h"
-#include "plugin/PluginMain.h"
+#include "host/PluginMain.h"
 
 ImageBuffer g_HostImage = {};
 ImageBuffer g_HostAlpha = {};

@@ -2,7 +2,7 @@
 // filter's entry in the host's descriptor registry.
 #include <cmath>
 
-#include "plugin/PluginMain.h"
+#include "host/PluginMain.h"
 
 const char kHushpixRegistryKey[] = "67debd70-8f84-11df-a4ee-0800200c9a66";
 

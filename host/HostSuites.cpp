@@ -1,5 +1,5 @@
 // Host suites acquired on demand and released when the module unloads.
-#include "plugin/PluginMain.h"
+#include "host/PluginMain.h"
 
 HostSuiteHolder g_HostSuites[kHostSuiteCount] = {
     {nullptr, 3, "df135115-c769-11d0-8079-00c04fd7ec47", 0},

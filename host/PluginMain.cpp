@@ -1,11 +1,11 @@
 // The filter's entry point, its six selector handlers, the two handles the host keeps for the
 // plug-in, the host's rectangles and the module instance.
-#include "plugin/PluginMain.h"
+#include "host/PluginMain.h"
 
 #include <cstring>
 
 #include "engine/ImageBuffer.h"
-#include "plugin/HostBridge.h"
+#include "host/HostBridge.h"
 #include "ui/ControlSkin.h"
 #include "ui/DockerPanel.h"
 
@@ -278,6 +278,7 @@ void DoStart()
     bool fetched = true;
     uint8_t show = 0;
     if (ReadScriptParameters(&show) == noErr && show) {
+        SetSkinResourceModule(GetPluginInstance());
         ApplyDefaultSkin();
         FetchHostImage();
         if (Result() != noErr)

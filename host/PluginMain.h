@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <exception>
 
-#include "plugin/HostInterface.h"
+#include "host/HostInterface.h"
 
 // ---- the plug-in's records kept by the host between calls -------------------------------------
 

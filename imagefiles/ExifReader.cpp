@@ -1,6 +1,6 @@
 // EXIF reader: walks the TIFF-layout directories of the host's EXIF block and picks out the few
 // values the plug-in shows and chooses profiles by.
-#include "plugin/ExifReader.h"
+#include "imagefiles/ExifReader.h"
 
 #include <cmath>
 #include <cstdarg>

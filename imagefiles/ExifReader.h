@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "plugin/ImageInfo.h"
+#include "imagefiles/ImageInfo.h"
 
 struct ExifInfo
 {

@@ -3,7 +3,7 @@
 
 #include <FreeImage.h>
 
-#include "plugin/ImageFile.h"
+#include "imagefiles/ImageFile.h"
 
 #include <cstdarg>
 #include <cstring>

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "engine/ImageBuffer.h"
-#include "plugin/ImageInfo.h"
+#include "imagefiles/ImageInfo.h"
 
 struct FIBITMAP;
 

@@ -1,4 +1,4 @@
-#include "plugin/CameraIsoHelpers.h"
+#include "profiles/CameraIsoHelpers.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "plugin/CameraIsoTable.h"
-#include "plugin/CameraIsoHelpers.h"
-#include "plugin/Settings.h"
+#include "profiles/CameraIsoTable.h"
+#include "profiles/CameraIsoHelpers.h"
+#include "profiles/Settings.h"
 
 #include <cmath>
 #include <cstdio>

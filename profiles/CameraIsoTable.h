@@ -15,7 +15,7 @@
 #include <SimpleIni.h>
 #include <cstdint>
 
-#include "plugin/IsoSettings.h"
+#include "profiles/IsoSettings.h"
 
 // Name of row 0.
 #define HPX_UNKNOWN_CAMERA L"<<Unknown Camera>>"

@@ -1,4 +1,4 @@
-#include "plugin/IsoSettings.h"
+#include "profiles/IsoSettings.h"
 
 #include <commctrl.h>
 #include <cstdio>

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <cstdint>
 
-#include "plugin/SliderValueMap.h"
+#include "profiles/SliderValueMap.h"
 
 struct IsoSettings
 {

@@ -1,6 +1,6 @@
-#include "plugin/Localisation.h"
-#include "plugin/CameraIsoHelpers.h"
-#include "plugin/Settings.h"
+#include "profiles/Localisation.h"
+#include "profiles/CameraIsoHelpers.h"
+#include "profiles/Settings.h"
 
 #include <cstdio>
 #include <cwchar>

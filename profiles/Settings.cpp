@@ -1,6 +1,6 @@
-#include "plugin/Settings.h"
-#include "plugin/CameraIsoHelpers.h"
-#include "plugin/Localisation.h"
+#include "profiles/Settings.h"
+#include "profiles/CameraIsoHelpers.h"
+#include "profiles/Localisation.h"
 
 #include <shlobj.h>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "plugin/SliderValueMap.h"
+#include "profiles/SliderValueMap.h"
 
 double SliderValueMap::ToValue(int position) const
 {

@@ -15,7 +15,7 @@ mkdir -p "$out/corpus"
 
 clang++ -std=c++17 -g -O1 -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-  -I"$root" "$root/plugin/ExifReader.cpp" "$root/tests/exif/exif_fuzzer.cpp" \
+  -I"$root" "$root/imagefiles/ExifReader.cpp" "$root/tests/exif/exif_fuzzer.cpp" \
   -o "$out/exif_fuzzer"
 
 cd "$out"

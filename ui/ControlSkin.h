@@ -33,6 +33,9 @@ extern HBRUSH g_SkinBrushes[SKIN_COLOR_COUNT];
 // Frees the brushes, fills the slots of scheme 1 (light), 2 (dark grey) or 3 (black) - any other
 // mode fills none - makes one brush per filled slot and stores the mode.
 void SetSkinScheme(int mode);
+// The module whose resources (PNG images, the docker's class) the skin uses; the plug-in hands
+// its own in before the first window. Without it the skin uses the module that holds its code.
+void SetSkinResourceModule(HMODULE hModule);
 // Scheme 2; called by the filter's start step before the main window exists.
 void ApplyDefaultSkin();
 // Deletes the brushes and sets every slot back to the system colour; the mode stays.

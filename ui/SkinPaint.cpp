@@ -4,8 +4,8 @@
 #include "ui/ControlSkin.h"
 #include "ui/SkinPaintInternal.h"
 
-#if __has_include("plugin/PluginMain.h")
-#include "plugin/PluginMain.h"
+#if __has_include("host/PluginMain.h")
+#include "host/PluginMain.h"
 #define HPX_HAVE_PLUGIN_INSTANCE 1
 #endif
 
@@ -796,16 +796,20 @@ void SkinClipSiblingsInside(HDC hdc, HWND hWnd, bool strictly)
     }
 }
 
+namespace {
+HMODULE g_hSkinModule = nullptr;
+}
+
+void SetSkinResourceModule(HMODULE hModule) { g_hSkinModule = hModule; }
+
 HMODULE SkinResourceModule()
 {
-#ifdef HPX_HAVE_PLUGIN_INSTANCE
-    return GetPluginInstance();
-#else
+    if (g_hSkinModule) return g_hSkinModule;
+    // Nobody handed a module in (the skin's own tests): the module that holds this code.
     HMODULE mod = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCWSTR>(&SkinResourceModule), &mod);
     return mod;
-#endif
 }
 
 // ---- the window procedure ---------------------------------------------------------------------

@@ -1,8 +1,8 @@
-#include "plugin/CameraIsoNameDialog.h"
-#include "plugin/CameraIsoTable.h"
-#include "plugin/Localisation.h"
-#include "plugin/OptionsDialog.h"
-#include "plugin/Settings.h"
+#include "app/dialogs/CameraIsoNameDialog.h"
+#include "profiles/CameraIsoTable.h"
+#include "profiles/Localisation.h"
+#include "app/dialogs/OptionsDialog.h"
+#include "profiles/Settings.h"
 #include "plugin/prof_ids.h"
 #include "ui/ControlSkin.h"
 

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "plugin/ImageInfo.h"
+#include "imagefiles/ImageInfo.h"
 
 // The dialog's parameter, owned by the caller; the texts are edited in place.
 struct AddConfigurationData

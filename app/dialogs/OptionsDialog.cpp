@@ -1,6 +1,6 @@
-#include "plugin/OptionsDialog.h"
-#include "plugin/Localisation.h"
-#include "plugin/Settings.h"
+#include "app/dialogs/OptionsDialog.h"
+#include "profiles/Localisation.h"
+#include "profiles/Settings.h"
 #include "plugin/prof_ids.h"
 #include "ui/ControlSkin.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/ExifReader.h"
+#include "imagefiles/ExifReader.h"
 
 namespace exiftest {
 

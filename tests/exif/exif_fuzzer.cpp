@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "plugin/ExifReader.h"
+#include "imagefiles/ExifReader.h"
 
 namespace {
 void Quiet(const char* message)

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/HostInterface.h"
+#include "host/HostInterface.h"
 
 namespace hpxhost {
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/ImageBuffer.h"
-#include "plugin/HostBridge.h"
-#include "plugin/PluginMain.h"
+#include "host/HostBridge.h"
+#include "host/PluginMain.h"
 #include "tests/host/TestHost.h"
 
 namespace hpxhost {

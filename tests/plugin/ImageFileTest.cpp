@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/ImageBuffer.h"
-#include "plugin/ImageFile.h"
+#include "imagefiles/ImageFile.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // damaged files.
 #include "ProfTestSupport.h"
 
-#include "plugin/CameraIsoTable.h"
+#include "profiles/CameraIsoTable.h"
 
 #include <cmath>
 #include <vector>

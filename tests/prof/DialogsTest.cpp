@@ -4,11 +4,11 @@
 
 #include <commctrl.h>
 
-#include "plugin/BatchOptionsDialog.h"
-#include "plugin/CameraIsoNameDialog.h"
-#include "plugin/Localisation.h"
-#include "plugin/OptionsDialog.h"
-#include "plugin/Settings.h"
+#include "app/dialogs/BatchOptionsDialog.h"
+#include "app/dialogs/CameraIsoNameDialog.h"
+#include "profiles/Localisation.h"
+#include "app/dialogs/OptionsDialog.h"
+#include "profiles/Settings.h"
 #include "plugin/prof_ids.h"
 #include "ui/ControlSkin.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "plugin/Settings.h"
+#include "profiles/Settings.h"
 
 namespace proftest {
 

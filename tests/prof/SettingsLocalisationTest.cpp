@@ -7,12 +7,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "plugin/CameraIsoHelpers.h"
-#include "plugin/CameraIsoTable.h"
-#include "plugin/IsoSettings.h"
-#include "plugin/Localisation.h"
-#include "plugin/Settings.h"
-#include "plugin/SliderValueMap.h"
+#include "profiles/CameraIsoHelpers.h"
+#include "profiles/CameraIsoTable.h"
+#include "profiles/IsoSettings.h"
+#include "profiles/Localisation.h"
+#include "profiles/Settings.h"
+#include "profiles/SliderValueMap.h"
 
 using namespace proftest;
 
