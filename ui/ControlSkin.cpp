@@ -211,6 +211,16 @@ void InstallSkin(HWND hWnd)
 
 bool SubclassLabel(HWND hCtrl, int flags)
 {
+    // A second subclass would make the label procedure its own predecessor and recurse until the
+    // stack runs out: the label keeps its one record and takes the new flags.
+    if (GetWindowLongPtrW(hCtrl, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&LabelWndProc)) {
+        LabelRecord* existing = reinterpret_cast<LabelRecord*>(GetWindowLongPtrW(hCtrl, GWLP_USERDATA));
+        if (existing && existing->hWnd == hCtrl) {
+            existing->flags = flags;
+            InvalidateRect(hCtrl, nullptr, TRUE);
+            return false;
+        }
+    }
     LabelRecord* rec = new (std::nothrow) LabelRecord;
     if (!rec) return true;
     rec->hWnd = hCtrl;
