@@ -3,6 +3,8 @@
 #include "engine/GpuHook.h"
 #include "engine/ImageConvert.h"
 #include "engine/NlmKernels.h"
+#include "engine/NlmKernelsAvx2.h"
+#include "engine/SimdPath.h"
 #include "engine/WeightTableCache.h"
 #include "engine/WorkerPool.h"
 
@@ -87,10 +89,12 @@ bool BuildCompactTables(CompactTables* pOut, int* const* ppTables, int iLength)
         pOut->aLevels[l].uLimit = static_cast<uint32_t>(lo);
         total += static_cast<size_t>(lo) + 1;
     }
-    pOut->pData = static_cast<uint16_t*>(std::malloc(total * sizeof(uint16_t)));
+    // Two spare words: the AVX2 passes gather 32 bits at the last entry.
+    pOut->pData = static_cast<uint16_t*>(std::malloc((total + 2) * sizeof(uint16_t)));
     if (pOut->pData == nullptr)
         return false;
     uint16_t* p = pOut->pData;
+    p[total] = p[total + 1] = 0;
     for (int l = 0; l < kWeightLevels; ++l)
     {
         const int* t = ppTables[l];
@@ -342,6 +346,7 @@ void AccumulateBand8(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, in
     const int blocks = s.iW / 2;
     const bool bCentre = dy == 0 && dx == 0;
     const uint16_t* pWeights = s.pWeights;
+    const bool bAvx2 = UseAvx2();
     for (int y = y0; y < y1; y += 2)
     {
         const int rowP = c + y;
@@ -359,7 +364,9 @@ void AccumulateBand8(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, in
             apSums[i] = pWorker->pValues32 + static_cast<ptrdiff_t>(y - y0 + i) * s.iW;
         }
         uint32_t* pBlockWeights = pWorker->pBlockWeights + static_cast<ptrdiff_t>((y - y0) / 2) * blocks;
-        int b = 0;
+        int b = bAvx2 ? AccumulateBlocks8Avx2(pWeights, pBase, pLimit, pDp, pDm, bCentre, apPlus, apMinus, apSums,
+                                              pBlockWeights, blocks)
+                      : 0;
 #ifdef HPX_NLM_SSE2
         const __m128i zero = _mm_setzero_si128();
         for (; b + 8 <= blocks; b += 8)
@@ -449,6 +456,7 @@ void AccumulateBand16(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, i
     const int w = s.iW;
     const bool bCentre = dy == 0 && dx == 0;
     const uint16_t* pWeights = s.pWeights;
+    const bool bAvx2 = UseAvx2();
     for (int y = y0; y < y1; ++y)
     {
         const int rowP = c + y;
@@ -460,7 +468,9 @@ void AccumulateBand16(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, i
         const uint16_t* pMinus = s.pValues + static_cast<ptrdiff_t>(rowP - dy) * wp + c - dx;
         uint32_t* pW = pWorker->pWeights32 + static_cast<ptrdiff_t>(y - y0) * w;
         uint64_t* pV = pWorker->pValues64 + static_cast<ptrdiff_t>(y - y0) * w;
-        int x = 0;
+        int x = bAvx2 ? AccumulatePixels16Avx2(pWeights, pBase, pLimit, pDp, pDm, c, dx, bCentre, pPlus, pMinus, pW,
+                                               pV, w)
+                      : 0;
 #ifdef HPX_NLM_SSE2
         const __m128i zero = _mm_setzero_si128();
         const bool bOddP = ((c) & 1) != 0;

@@ -62,7 +62,7 @@ suffix=${HPX_BUILD_SUFFIX:--bench}
 if ((native)); then
   log "native build"
   HPX_BUILD_SUFFIX=$suffix cmake --preset native >/dev/null
-  cmake --build build/native$suffix -j8 --target hpx_bench >/dev/null
+  cmake --build build/native$suffix -j"${BENCH_JOBS:-8}" --target hpx_bench >/dev/null
   log "native run"
   build/native$suffix/bench/hpx_bench --clean8 "$data/clean8.ppm" --clean16 "$data/clean16.ppm" \
     "${quick[@]}" "${extra[@]}" --out "$data/results-native.txt"
@@ -70,7 +70,7 @@ fi
 if ((wine)); then
   log "win32 build"
   HPX_BUILD_SUFFIX=$suffix cmake --preset win32 -DHPX_DIST_DIR="$root/build/win32$suffix/dist" >/dev/null
-  cmake --build build/win32$suffix -j8 --target hpx_bench >/dev/null
+  cmake --build build/win32$suffix -j"${BENCH_JOBS:-8}" --target hpx_bench >/dev/null
   log "i686 run under Wine"
   scripts/wine-run.sh build/win32$suffix/bench/hpx_bench.exe --clean8 "$data/clean8.ppm" \
     --clean16 "$data/clean16.ppm" --no-opencv "${quick[@]}" "${extra[@]}" --out "$data/results-i686.txt"

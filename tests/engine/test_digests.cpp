@@ -6,6 +6,7 @@
 #include "engine/NoiseEstimate.h"
 #include "engine/SimilarityTransform.h"
 #include "tests/engine/Digest.h"
+#include "tests/engine/SimdPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -98,10 +99,12 @@ TEST(EngineDigest, YCbCr)
 
 TEST(EngineDigest, Median)
 {
-    EXPECT_DIGEST(MedianDigest(1, 8, 1), 0x7d577b938e06040eULL);
-    EXPECT_DIGEST(MedianDigest(1, 16, 1), 0x006b1f5dd09e276cULL);
-    EXPECT_DIGEST(MedianDigest(3, 8, 3), 0x2e941b177decdf64ULL);
-    EXPECT_DIGEST(MedianDigest(3, 16, 3), 0xb2ed8722584717daULL);
+    hpxtest::ForEachSimdPath([] {
+        EXPECT_DIGEST(MedianDigest(1, 8, 1), 0x7d577b938e06040eULL);
+        EXPECT_DIGEST(MedianDigest(1, 16, 1), 0x006b1f5dd09e276cULL);
+        EXPECT_DIGEST(MedianDigest(3, 8, 3), 0x2e941b177decdf64ULL);
+        EXPECT_DIGEST(MedianDigest(3, 16, 3), 0xb2ed8722584717daULL);
+    });
 }
 
 TEST(EngineDigest, Resample)

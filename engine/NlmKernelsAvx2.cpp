@@ -1,0 +1,173 @@
+#include "engine/NlmKernelsAvx2.h"
+
+#include <immintrin.h>
+
+// Everything below is compiled for AVX2 and only reached after the processor was found to run
+// it. The 32-bit Windows stack is only 4-byte aligned at a call, so every entry realigns its
+// frame before the compiler spills a 32-byte register there.
+#pragma GCC push_options
+#pragma GCC target("avx2")
+
+#if defined(__i386__)
+#define HPX_AVX2_ENTRY __attribute__((force_align_arg_pointer))
+#else
+#define HPX_AVX2_ENTRY
+#endif
+
+namespace {
+
+inline __m256i Load256(const void* p)
+{
+    return _mm256_loadu_si256(static_cast<const __m256i*>(p));
+}
+
+inline void Store256(void* p, __m256i v)
+{
+    _mm256_storeu_si256(static_cast<__m256i*>(p), v);
+}
+
+inline __m128i Load128(const void* p)
+{
+    return _mm_loadu_si128(static_cast<const __m128i*>(p));
+}
+
+// Weights of eight cells: W[base + min(d, limit)] gathered as 32-bit words from the 16-bit
+// storage (the high half, the next entry, is masked off).
+inline __m256i GatherWeights8(const uint16_t* pWeights, __m256i base, __m256i limit, __m256i d)
+{
+    const __m256i idx = _mm256_add_epi32(base, _mm256_min_epu32(d, limit));
+    const __m256i w = _mm256_i32gather_epi32(reinterpret_cast<const int*>(pWeights), idx, 2);
+    return _mm256_and_si256(w, _mm256_set1_epi32(0xFFFF));
+}
+
+// The distances of 8 consecutive pixels from the half-resolution row (each cell serves two
+// pixels; bOdd when the first pixel is the second of its pair), widened to 32 bits.
+inline __m256i PixelDistances8(const uint16_t* pCells, bool bOdd)
+{
+    __m128i d;
+    if (!bOdd)
+    {
+        const __m128i v = _mm_loadl_epi64(static_cast<const __m128i*>(static_cast<const void*>(pCells)));
+        d = _mm_unpacklo_epi16(v, v);
+    }
+    else
+    {
+        const __m128i v = Load128(pCells);
+        d = _mm_or_si128(_mm_srli_si128(_mm_unpacklo_epi16(v, v), 2), _mm_slli_si128(_mm_unpackhi_epi16(v, v), 14));
+    }
+    return _mm256_cvtepu16_epi32(d);
+}
+
+} // namespace
+
+HPX_AVX2_ENTRY int AbsDiffRowAvx2(uint8_t* out, const uint8_t* a, const uint8_t* b, int n)
+{
+    int i = 0;
+    for (; i + 32 <= n; i += 32)
+    {
+        const __m256i va = Load256(a + i);
+        const __m256i vb = Load256(b + i);
+        Store256(out + i, _mm256_max_epu8(_mm256_subs_epu8(va, vb), _mm256_subs_epu8(vb, va)));
+    }
+    return i;
+}
+
+HPX_AVX2_ENTRY int Sum2x2RowAvx2(uint16_t* out, const uint8_t* r0, const uint8_t* r1, int nOut)
+{
+    int x = 0;
+    const __m256i ones = _mm256_set1_epi8(1);
+    for (; x + 16 <= nOut; x += 16)
+    {
+        // maddubs adds each pair of unsigned bytes into a 16-bit lane (at most 510, no saturation).
+        const __m256i s0 = _mm256_maddubs_epi16(Load256(r0 + 2 * x), ones);
+        const __m256i s1 = _mm256_maddubs_epi16(Load256(r1 + 2 * x), ones);
+        Store256(out + x, _mm256_add_epi16(s0, s1));
+    }
+    return x;
+}
+
+HPX_AVX2_ENTRY int BoxRow3Avx2(uint16_t* out, const uint16_t* in, int n)
+{
+    int x = 1;
+    for (; x + 16 <= n - 1; x += 16)
+        Store256(out + x, _mm256_add_epi16(_mm256_add_epi16(Load256(in + x - 1), Load256(in + x)), Load256(in + x + 1)));
+    return x;
+}
+
+HPX_AVX2_ENTRY int AddRows3Avx2(uint16_t* out, const uint16_t* a, const uint16_t* b, const uint16_t* c, int from,
+                                int to)
+{
+    int x = from;
+    for (; x + 16 <= to; x += 16)
+        Store256(out + x, _mm256_add_epi16(_mm256_add_epi16(Load256(a + x), Load256(b + x)), Load256(c + x)));
+    return x;
+}
+
+HPX_AVX2_ENTRY int AccumulateBlocks8Avx2(const uint16_t* pWeights, const uint32_t* pBase, const uint16_t* pLimit,
+                                         const uint16_t* pDistPlus, const uint16_t* pDistMinus, bool bCentre,
+                                         const uint8_t* const* apPlus, const uint8_t* const* apMinus,
+                                         uint32_t* const* apSums, uint32_t* pBlockWeights, int blocks)
+{
+    // Each block's (g, h) word pair goes to the 32-bit lanes of its two pixels.
+    const __m256i firstFour = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+    const __m256i lastFour = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
+    int b = 0;
+    for (; b + 8 <= blocks; b += 8)
+    {
+        const __m256i limit = _mm256_cvtepu16_epi32(Load128(pLimit + b));
+        const __m256i base = Load256(pBase + b);
+        const __m256i g = GatherWeights8(pWeights, base, limit, _mm256_cvtepu16_epi32(Load128(pDistPlus + b)));
+        __m256i h = _mm256_setzero_si256();
+        if (!bCentre)
+            h = GatherWeights8(pWeights, base, limit, _mm256_cvtepu16_epi32(Load128(pDistMinus + b)));
+        Store256(pBlockWeights + b, _mm256_add_epi32(Load256(pBlockWeights + b), _mm256_add_epi32(g, h)));
+        // Per pixel g x value(P + d) + h x value(P - d) by pmaddwd on (value+, value-) and (g, h).
+        const __m256i gh = _mm256_or_si256(g, _mm256_slli_epi32(h, 16));
+        const __m256i w0 = _mm256_permutevar8x32_epi32(gh, firstFour);
+        const __m256i w1 = _mm256_permutevar8x32_epi32(gh, lastFour);
+        for (int i = 0; i < 2; ++i)
+        {
+            const __m128i v1 = Load128(apPlus[i] + 2 * b);
+            const __m128i v2 = Load128(apMinus[i] + 2 * b);
+            const __m256i lo = _mm256_cvtepu8_epi16(_mm_unpacklo_epi8(v1, v2));
+            const __m256i hi = _mm256_cvtepu8_epi16(_mm_unpackhi_epi8(v1, v2));
+            uint32_t* pS = apSums[i] + 2 * b;
+            Store256(pS, _mm256_add_epi32(Load256(pS), _mm256_madd_epi16(lo, w0)));
+            Store256(pS + 8, _mm256_add_epi32(Load256(pS + 8), _mm256_madd_epi16(hi, w1)));
+        }
+    }
+    return b;
+}
+
+HPX_AVX2_ENTRY int AccumulatePixels16Avx2(const uint16_t* pWeights, const uint32_t* pBase, const uint16_t* pLimit,
+                                          const uint16_t* pDistPlus, const uint16_t* pDistMinus, int c, int dx,
+                                          bool bCentre, const uint16_t* pPlus, const uint16_t* pMinus,
+                                          uint32_t* pWeightSums, uint64_t* pValueSums, int w)
+{
+    const bool bOddP = (c & 1) != 0;
+    const bool bOddM = ((c - dx) & 1) != 0;
+    int x = 0;
+    for (; x + 8 <= w; x += 8)
+    {
+        const __m256i limit = _mm256_cvtepu16_epi32(Load128(pLimit + x));
+        const __m256i base = Load256(pBase + x);
+        const __m256i g = GatherWeights8(pWeights, base, limit, PixelDistances8(pDistPlus + ((c + x) >> 1), bOddP));
+        // g v1 + h v2 < 2 x 10000 x 65535 fits 32 bits unsigned.
+        __m256i s = _mm256_mullo_epi32(g, _mm256_cvtepu16_epi32(Load128(pPlus + x)));
+        __m256i gh = g;
+        if (!bCentre)
+        {
+            const __m256i h =
+                GatherWeights8(pWeights, base, limit, PixelDistances8(pDistMinus + ((c + x - dx) >> 1), bOddM));
+            s = _mm256_add_epi32(s, _mm256_mullo_epi32(h, _mm256_cvtepu16_epi32(Load128(pMinus + x))));
+            gh = _mm256_add_epi32(g, h);
+        }
+        Store256(pWeightSums + x, _mm256_add_epi32(Load256(pWeightSums + x), gh));
+        uint64_t* pV = pValueSums + x;
+        Store256(pV, _mm256_add_epi64(Load256(pV), _mm256_cvtepu32_epi64(_mm256_castsi256_si128(s))));
+        Store256(pV + 4, _mm256_add_epi64(Load256(pV + 4), _mm256_cvtepu32_epi64(_mm256_extracti128_si256(s, 1))));
+    }
+    return x;
+}
+
+#pragma GCC pop_options
