@@ -31,14 +31,22 @@ inline __m128i Load128(const void* p)
     return _mm_loadu_si128(static_cast<const __m128i*>(p));
 }
 
-// Weights of eight cells: W[base + min(d, limit)] gathered as 32-bit words from the 16-bit
-// storage (the high half, the next entry, is masked off).
+// Weights of eight cells: W[base + min(d, limit)], widened to 32 bits. Eight scalar loads into
+// one register beat the gather instruction on the processors measured (the table is in L1).
 inline __m256i GatherWeights8(const uint16_t* pWeights, __m256i base, __m256i limit, __m256i d)
 {
     const __m256i idx = _mm256_add_epi32(base, _mm256_min_epu32(d, limit));
-    const __m256i w = _mm256_i32gather_epi32(reinterpret_cast<const int*>(pWeights), idx, 2);
-    return _mm256_and_si256(w, _mm256_set1_epi32(0xFFFF));
-}
+    alignas(32) uint32_t a[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(a), idx);
+    __m128i g = _mm_cvtsi32_si128(pWeights[a[0]]);
+    g = _mm_insert_epi16(g, pWeights[a[1]], 1);
+    g = _mm_insert_epi16(g, pWeights[a[2]], 2);
+    g = _mm_insert_epi16(g, pWeights[a[3]], 3);
+    g = _mm_insert_epi16(g, pWeights[a[4]], 4);
+    g = _mm_insert_epi16(g, pWeights[a[5]], 5);
+    g = _mm_insert_epi16(g, pWeights[a[6]], 6);
+    g = _mm_insert_epi16(g, pWeights[a[7]], 7);
+    return _mm256_cvtepu16_epi32(g);}
 
 // The distances of 8 consecutive pixels from the half-resolution row (each cell serves two
 // pixels; bOdd when the first pixel is the second of its pair), widened to 32 bits.

@@ -23,8 +23,7 @@ int AddRows3Avx2(uint16_t* out, const uint16_t* a, const uint16_t* b, const uint
 // One row pair of an 8-bit band, blocks 0 .. returned count - 1 (a multiple of 8): block b's
 // weights g = W[base[b] + min(dPlus[b], limit[b])] and h (the same with dMinus, 0 for the centre
 // offset) are added to blockWeights[b], and g x plus[i][p] + h x minus[i][p] to sums[i][p] for
-// its pixels p = 2b, 2b + 1 of rows i = 0, 1. The weight storage must have two readable words
-// after its last entry.
+// its pixels p = 2b, 2b + 1 of rows i = 0, 1.
 int AccumulateBlocks8Avx2(const uint16_t* pWeights, const uint32_t* pBase, const uint16_t* pLimit,
                           const uint16_t* pDistPlus, const uint16_t* pDistMinus, bool bCentre,
                           const uint8_t* const* apPlus, const uint8_t* const* apMinus, uint32_t* const* apSums,

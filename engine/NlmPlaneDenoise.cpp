@@ -89,12 +89,10 @@ bool BuildCompactTables(CompactTables* pOut, int* const* ppTables, int iLength)
         pOut->aLevels[l].uLimit = static_cast<uint32_t>(lo);
         total += static_cast<size_t>(lo) + 1;
     }
-    // Two spare words: the AVX2 passes gather 32 bits at the last entry.
-    pOut->pData = static_cast<uint16_t*>(std::malloc((total + 2) * sizeof(uint16_t)));
+    pOut->pData = static_cast<uint16_t*>(std::malloc(total * sizeof(uint16_t)));
     if (pOut->pData == nullptr)
         return false;
     uint16_t* p = pOut->pData;
-    p[total] = p[total + 1] = 0;
     for (int l = 0; l < kWeightLevels; ++l)
     {
         const int* t = ppTables[l];
