@@ -192,42 +192,11 @@ bool ColourTileGpu(ImageBuffer* ycc, TileTemps& t, double dStrength, double dStr
     return true;
 }
 
-} // namespace
-
-double PreBlurSigma(double strength)
+// The steps of a supported tile; false when some temporary could not be had.
+bool RunTileSteps(ImageBuffer* dst, ImageBuffer* src, double dStrength, double dStrengthChroma,
+                  double dStrengthChromaLarge, int iQuality, double dDynamics, HpxProgressTarget hProgressDlg,
+                  bool bColor, bool bGpu, int iThreads, int iMedian, WorkerPool* pPool)
 {
-    return strength > 25.0 ? std::log(strength - 24.0) * 0.5 + 0.2 : -1.0;
-}
-
-unsigned char DenoiseTile(ImageBuffer* dst, ImageBuffer* src, double dStrength, double dStrengthChroma,
-                          double dStrengthChromaLarge, int iQuality, double dDynamics,
-                          HpxProgressTarget hProgressDlg, bool bColor, bool bGpu, int iThreads,
-                          int iMedian, WorkerPool* pPool)
-{
-    if (dst == nullptr || src == nullptr || src->m_pData == nullptr)
-        return kImageBadArgs;
-    if (dst->m_pData == nullptr || !SameShape(dst, src))
-        if (TileCopyImageLayout(dst, src) != kImageOk || dst->m_pData == nullptr)
-            return kImageNoMemory;
-
-    const bool supported = (src->m_iChannels == 1 || (src->m_iChannels == 3 && bColor)) &&
-                           (src->m_iBits == 8 || src->m_iBits == 16);
-    if (!supported)
-    {
-        CopyImagePixels(dst, src);
-        return kImageBadArgs;
-    }
-    if (iThreads < 1)
-        iThreads = 1;
-
-    // A tile run on its own keeps its threads for all of its steps.
-    std::unique_ptr<WorkerPool> ownPool;
-    if (pPool == nullptr && iThreads > 1 && !bGpu)
-    {
-        ownPool.reset(new (std::nothrow) WorkerPool(iThreads - 1));
-        pPool = ownPool.get();
-    }
-
     TileTemps t;
     bool ok = true;
 
@@ -235,12 +204,9 @@ unsigned char DenoiseTile(ImageBuffer* dst, ImageBuffer* src, double dStrength, 
     ImageBuffer* W = src;
     if (iMedian == 1 || iMedian == 2)
     {
-        ok = TileCopyImageLayout(&t.median, src) == kImageOk && t.median.m_pData != nullptr;
-        if (ok)
-        {
-            MedianFilterImage(&t.median, src, iMedian == 1 ? 1 : 3, pPool);
-            W = &t.median;
-        }
+        ok = TileCopyImageLayout(&t.median, src) == kImageOk && t.median.m_pData != nullptr &&
+             MedianFilterImage(&t.median, src, iMedian == 1 ? 1 : 3, pPool) == kImageOk;
+        W = &t.median;
     }
 
     if (ok && src->m_iChannels == 1)
@@ -278,7 +244,62 @@ unsigned char DenoiseTile(ImageBuffer* dst, ImageBuffer* src, double dStrength, 
         }
         ok = ok && RowParallel(pPool, iThreads, RowStep::kToRgb, dst, &t.ycc) == kImageOk;
     }
+    return ok;
+}
 
+} // namespace
+
+double PreBlurSigma(double strength)
+{
+    return strength > 25.0 ? std::log(strength - 24.0) * 0.5 + 0.2 : -1.0;
+}
+
+unsigned char DenoiseTile(ImageBuffer* dst, ImageBuffer* src, double dStrength, double dStrengthChroma,
+                          double dStrengthChromaLarge, int iQuality, double dDynamics,
+                          HpxProgressTarget hProgressDlg, bool bColor, bool bGpu, int iThreads,
+                          int iMedian, WorkerPool* pPool)
+{
+    if (dst == nullptr || src == nullptr || src->m_pData == nullptr)
+        return kImageBadArgs;
+    if (dst->m_pData == nullptr || !SameShape(dst, src))
+        if (TileCopyImageLayout(dst, src) != kImageOk || dst->m_pData == nullptr)
+            return kImageNoMemory;
+
+    const bool supported = (src->m_iChannels == 1 || (src->m_iChannels == 3 && bColor)) &&
+                           (src->m_iBits == 8 || src->m_iBits == 16);
+    if (!supported)
+    {
+        CopyImagePixels(dst, src);
+        return kImageBadArgs;
+    }
+    if (iThreads < 1)
+        iThreads = 1;
+
+    // A tile run on its own keeps its threads for all of its steps.
+    std::unique_ptr<WorkerPool> ownPool;
+    if (pPool == nullptr && iThreads > 1 && !bGpu)
+    {
+        ownPool.reset(new (std::nothrow) WorkerPool(iThreads - 1));
+        pPool = ownPool.get();
+    }
+
+    // A step whose memory ran out reports it, or (the few parts that allocate through the
+    // standard library) throws; a part on the pool that threw marks the pool. Either way the
+    // tile's result is not what was asked for and must not be taken as done.
+    if (pPool != nullptr)
+        pPool->TakeFailure();
+    bool ok = false;
+    try
+    {
+        ok = RunTileSteps(dst, src, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality, dDynamics,
+                          hProgressDlg, bColor, bGpu, iThreads, iMedian, pPool);
+    }
+    catch (...)
+    {
+        ok = false;
+    }
+    if (pPool != nullptr && pPool->TakeFailure())
+        ok = false;
     if (ok)
         return kImageOk;
 

@@ -996,29 +996,22 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
         return;
     }
 
-    // The caller's blocks are not needed while the pass runs.
-    ReleaseImage(dst);
-    ReleaseImage(src);
-
+    // The caller's planes keep their blocks: a block given back after the pass could fail to
+    // come back, and the source must survive any pass unchanged.
     const unsigned char result =
         bGpu ? GpuHookNlmPlaneDenoise(&output, &padded, &guide, iQuality, hProgressDlg, dStrength, dDynamics2)
              : RunCpuDriver(&output, &padded, &guide, dStrength, iQuality, dDynamics2, hProgressDlg, iThreads, pPool);
 
-    // Give both records their blocks back: src its own pixels, dst the result, or the input
-    // when the pass was cancelled or could not run.
-    const bool bHaveSource = CreateImage(src, w, h, 1, bits) == kImageOk;
-    if (bHaveSource && padded.m_pData != nullptr)
-        CopyImageRect(src, &padded, 0, 0, 0, 0, w, h);
-    if (CreateImage(dst, kept.m_iWidth, kept.m_iHeight, kept.m_iChannels, kept.m_iBits) == kImageOk)
+    // dst receives the result, or the input when the pass was cancelled or could not run.
+    if (dst->m_pData != nullptr ||
+        CreateImage(dst, kept.m_iWidth, kept.m_iHeight, kept.m_iChannels, kept.m_iBits) == kImageOk)
     {
         const bool bFailed = AbortRequested() || result != kImageOk || output.m_pData == nullptr;
-        const ImageBuffer* pFrom = bFailed ? &padded : &output;
         const int cw = kept.m_iWidth < w ? kept.m_iWidth : w;
         const int ch = kept.m_iHeight < h ? kept.m_iHeight : h;
-        if (pFrom->m_pData != nullptr && kept.m_iChannels == 1 &&
-            ImageBytesPerSample(kept.m_iBits) == ImageBytesPerSample(bits))
-            CopyImageRect(dst, pFrom, 0, 0, 0, 0, cw, ch);
-        else if (bHaveSource)
+        if (kept.m_iChannels == 1 && ImageBytesPerSample(kept.m_iBits) == ImageBytesPerSample(bits))
+            CopyImageRect(dst, bFailed ? src : &output, 0, 0, 0, 0, cw, ch);
+        else
             CopyImagePixels(dst, src);
     }
 

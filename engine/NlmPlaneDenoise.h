@@ -55,10 +55,9 @@ inline int NlmPadRadius(int iWidth, int iHeight)
 //   bGpu: run the pass through the GPU hook instead of the CPU.
 //   iThreads: threads for the pass (clamped to 1..16).
 //   pPool: the job's worker threads to run the pass on (null: the pass starts its own).
-// src keeps its contents. Both pixel blocks may be released during the pass and allocated again
-// before it returns (odd-sized planes and GPU passes), so no pixel pointer taken before the call
-// may be used after it. When the pass is cancelled (g_bAbort) or cannot run (out of memory), dst
-// receives src's contents.
+// src is only read: its block and contents are never freed, replaced or changed. dst keeps its
+// block too (one is created only when it has none). When the pass is cancelled (g_bAbort) or
+// cannot run (out of memory), dst receives src's contents.
 void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int iQuality, double dDynamics,
                      HpxProgressTarget hProgressDlg, bool bGpu, int iThreads, WorkerPool* pPool = nullptr);
 
