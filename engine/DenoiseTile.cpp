@@ -49,17 +49,6 @@ struct TileTemps
     }
 };
 
-// Rows y0 .. y1 - 1 of an image as an image of their own: the record points into the image's
-// block and owns nothing, so it is never released.
-ImageBuffer RowView(const ImageBuffer* image, int y0, int y1)
-{
-    ImageBuffer view = *image;
-    view.m_pData = static_cast<uint8_t*>(image->m_pData) + static_cast<ptrdiff_t>(y0) * image->m_iStride;
-    view.m_iHeight = y1 - y0;
-    view.m_iSize = image->m_iStride * (y1 - y0);
-    return view;
-}
-
 // A per-pixel step (colour conversion, channel copy) run on row slices of its images; every
 // sample depends on its own pixel alone, so the slices give the same bytes as one call.
 struct RowStep
@@ -74,8 +63,8 @@ struct RowStep
 void RunRowStep(void* context, int y0, int y1)
 {
     RowStep* step = static_cast<RowStep*>(context);
-    ImageBuffer d = RowView(step->dst, y0, y1);
-    const ImageBuffer s = RowView(step->src, y0, y1);
+    ImageBuffer d = ImageRowView(step->dst, y0, y1);
+    const ImageBuffer s = ImageRowView(step->src, y0, y1);
     unsigned char r = kImageBadArgs;
     switch (step->kind)
     {

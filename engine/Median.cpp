@@ -289,11 +289,40 @@ void RunMedianRows(void* context, int yBegin, int yEnd)
     }
 }
 
+// CopyImagePixels in byte ranges over the pool's threads.
+struct BlockCopy
+{
+    uint8_t* dst;
+    const uint8_t* src;
+    size_t bytes;
+};
+
+void RunBlockCopy(void* context, int begin, int end)
+{
+    const BlockCopy* c = static_cast<const BlockCopy*>(context);
+    const size_t from = c->bytes * static_cast<size_t>(begin) / 256;
+    const size_t to = c->bytes * static_cast<size_t>(end) / 256;
+    std::memcpy(c->dst + from, c->src + from, to - from);
+}
+
+void CopyPixels(WorkerPool* pool, ImageBuffer* dst, const ImageBuffer* src)
+{
+    const int32_t n = dst->m_iSize < src->m_iSize ? dst->m_iSize : src->m_iSize;
+    if (pool == nullptr || n < (1 << 18) || !dst->m_pData || !src->m_pData || dst->m_pData == src->m_pData)
+    {
+        CopyImagePixels(dst, src);
+        return;
+    }
+    BlockCopy copy{static_cast<uint8_t*>(dst->m_pData), static_cast<const uint8_t*>(src->m_pData),
+                   static_cast<size_t>(n)};
+    ParallelRows(pool, 256, PoolThreads(pool), 8, &RunBlockCopy, &copy);
+}
+
 } // namespace
 
 unsigned char MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool)
 {
-    CopyImagePixels(dst, src);
+    CopyPixels(pool, dst, src);
     if (!dst->m_pData || !src->m_pData || src->m_iChannels != 1 || dst->m_iChannels != 1)
         return kImageOk;
     const int32_t w = src->m_iWidth;
@@ -312,6 +341,41 @@ unsigned char MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t rad
     return rows.bOutOfMemory.load() ? kImageNoMemory : kImageOk;
 }
 
+namespace {
+
+// Channel copies of a colour image on row slices over the pool's threads (each sample depends on
+// its own pixel alone, so the slices give the bytes of one call): without them the three
+// channel copies of a tile would run on one thread while the others wait.
+struct ChannelRows
+{
+    ImageBuffer* dst;
+    const ImageBuffer* src;
+    int32_t channel;
+    bool bInsert;
+    std::atomic<unsigned char> result;
+};
+
+void RunChannelRows(void* context, int yBegin, int yEnd)
+{
+    ChannelRows* c = static_cast<ChannelRows*>(context);
+    ImageBuffer d = ImageRowView(c->dst, yBegin, yEnd);
+    const ImageBuffer s = ImageRowView(c->src, yBegin, yEnd);
+    const unsigned char r = c->bInsert ? InsertChannel(&d, c->channel, &s) : ExtractChannel(&d, c->channel, &s);
+    if (r != kImageOk)
+        c->result.store(r);
+}
+
+unsigned char ChannelStep(WorkerPool* pool, ImageBuffer* dst, const ImageBuffer* src, int32_t channel, bool bInsert)
+{
+    if (pool == nullptr || dst->m_iHeight != src->m_iHeight || dst->m_pData == nullptr || src->m_pData == nullptr)
+        return bInsert ? InsertChannel(dst, channel, src) : ExtractChannel(dst, channel, src);
+    ChannelRows rows{dst, src, channel, bInsert, {kImageOk}};
+    ParallelRows(pool, dst->m_iHeight, PoolThreads(pool), 16, &RunChannelRows, &rows);
+    return rows.result.load();
+}
+
+} // namespace
+
 unsigned char MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool)
 {
     if (dst->m_iChannels == 1)
@@ -324,10 +388,10 @@ unsigned char MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_
         CreateImage(&out, src->m_iWidth, src->m_iHeight, 1, src->m_iBits) == kImageOk) {
         result = kImageOk;
         for (int32_t c = 0; c < src->m_iChannels && result == kImageOk; ++c) {
-            if (ExtractChannel(&in, c, src) != kImageOk)
+            if (ChannelStep(pool, &in, src, c, false) != kImageOk)
                 continue;
             result = MedianFilter(&out, &in, radius, pool);
-            InsertChannel(dst, c, &out);
+            ChannelStep(pool, dst, &out, c, true);
         }
     }
     ReleaseImage(&in);
