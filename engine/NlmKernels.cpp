@@ -1,7 +1,7 @@
 #include "engine/NlmKernels.h"
 
 #include "engine/ImageConvert.h"
-#include "engine/NlmKernelsAvx2.h"
+#include "engine/KernelsAvx2.h"
 #include "engine/SimdPath.h"
 
 #include <cstring>

@@ -3,7 +3,7 @@
 #include "engine/GpuHook.h"
 #include "engine/ImageConvert.h"
 #include "engine/NlmKernels.h"
-#include "engine/NlmKernelsAvx2.h"
+#include "engine/KernelsAvx2.h"
 #include "engine/SimdPath.h"
 #include "engine/WeightTableCache.h"
 #include "engine/WorkerPool.h"

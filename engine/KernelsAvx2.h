@@ -1,5 +1,5 @@
-// AVX2 bodies of the non-local-means kernels (NlmKernels.cpp and the band passes of
-// NlmPlaneDenoise.cpp call them when ActiveSimdPath() is kAvx2).
+// AVX2 bodies of the hot kernels: the non-local-means rows (NlmKernels.cpp), the band passes of
+// NlmPlaneDenoise.cpp and the blur rows of GaussianBlur.cpp, called when ActiveSimdPath() is kAvx2.
 //
 // Each body computes exactly what the SSE2 and scalar code computes, on as many elements as fit
 // its vector width, and leaves the rest to the caller's narrower loops: the row kernels return
@@ -36,3 +36,8 @@ int AccumulatePixels16Avx2(const uint16_t* pWeights, const uint32_t* pBase, cons
                            const uint16_t* pDistPlus, const uint16_t* pDistMinus, int c, int dx, bool bCentre,
                            const uint16_t* pPlus, const uint16_t* pMinus, uint32_t* pWeightSums,
                            uint64_t* pValueSums, int w);
+
+// Interior of one blur row: acc[x] = (sum over k = -reach .. reach of taps[k + 5] x row[x + k]) /
+// fullTotal for x = x0 .. returned count - 1, the products added in the order of k, lane by lane,
+// so the floats are the bits of the scalar loop.
+int BlurRowInteriorAvx2(float* acc, const float* row, int x0, int x1, const float* taps, int reach, float fullTotal);

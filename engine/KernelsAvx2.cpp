@@ -1,4 +1,4 @@
-#include "engine/NlmKernelsAvx2.h"
+#include "engine/KernelsAvx2.h"
 
 #include <immintrin.h>
 
@@ -174,6 +174,22 @@ HPX_AVX2_ENTRY int AccumulatePixels16Avx2(const uint16_t* pWeights, const uint32
         uint64_t* pV = pValueSums + x;
         Store256(pV, _mm256_add_epi64(Load256(pV), _mm256_cvtepu32_epi64(_mm256_castsi256_si128(s))));
         Store256(pV + 4, _mm256_add_epi64(Load256(pV + 4), _mm256_cvtepu32_epi64(_mm256_extracti128_si256(s, 1))));
+    }
+    return x;
+}
+
+HPX_AVX2_ENTRY int BlurRowInteriorAvx2(float* acc, const float* row, int x0, int x1, const float* taps, int reach,
+                                       float fullTotal)
+{
+    // No fused multiply-add: the target names AVX2 alone, so products are rounded before the sum.
+    const __m256 total = _mm256_set1_ps(fullTotal);
+    int x = x0;
+    for (; x + 8 <= x1; x += 8)
+    {
+        __m256 sum = _mm256_setzero_ps();
+        for (int k = -reach; k <= reach; ++k)
+            sum = _mm256_add_ps(sum, _mm256_mul_ps(_mm256_set1_ps(taps[k + 5]), _mm256_loadu_ps(row + x + k)));
+        _mm256_storeu_ps(acc + x, _mm256_div_ps(sum, total));
     }
     return x;
 }
