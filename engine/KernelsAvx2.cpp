@@ -194,4 +194,55 @@ HPX_AVX2_ENTRY int BlurRowInteriorAvx2(float* acc, const float* row, int x0, int
     return x;
 }
 
+namespace {
+
+inline __m256i Median5x32(__m256i a, __m256i b, __m256i c, __m256i d, __m256i e)
+{
+    const __m256i a1 = _mm256_min_epu8(a, b), b1 = _mm256_max_epu8(a, b);
+    const __m256i d1 = _mm256_min_epu8(d, e), e1 = _mm256_max_epu8(d, e);
+    const __m256i d2 = _mm256_max_epu8(a1, d1);
+    const __m256i b2 = _mm256_min_epu8(b1, e1);
+    const __m256i b3 = _mm256_min_epu8(b2, c), c3 = _mm256_max_epu8(b2, c);
+    const __m256i c4 = _mm256_min_epu8(c3, d2);
+    return _mm256_max_epu8(b3, c4);
+}
+
+inline void Sort2x16(__m256i& a, __m256i& b)
+{
+    const __m256i lo = _mm256_min_epu16(a, b);
+    b = _mm256_max_epu16(a, b);
+    a = lo;
+}
+
+} // namespace
+
+HPX_AVX2_ENTRY int Plus5MedianRowAvx2(uint8_t* out, const uint8_t* up, const uint8_t* mid, const uint8_t* down, int x,
+                                      int end)
+{
+    for (; x + 32 <= end; x += 32)
+        Store256(out + x, Median5x32(Load256(mid + x), Load256(mid + x - 1), Load256(mid + x + 1), Load256(up + x),
+                                     Load256(down + x)));
+    return x;
+}
+
+HPX_AVX2_ENTRY int Square9MedianRowAvx2(uint16_t* out, const uint16_t* up, const uint16_t* mid, const uint16_t* down,
+                                        int x, int end)
+{
+    for (; x + 16 <= end; x += 16)
+    {
+        __m256i p0 = Load256(up + x - 1), p1 = Load256(up + x), p2 = Load256(up + x + 1);
+        __m256i p3 = Load256(mid + x - 1), p4 = Load256(mid + x), p5 = Load256(mid + x + 1);
+        __m256i p6 = Load256(down + x - 1), p7 = Load256(down + x), p8 = Load256(down + x + 1);
+        Sort2x16(p1, p2); Sort2x16(p4, p5); Sort2x16(p7, p8);
+        Sort2x16(p0, p1); Sort2x16(p3, p4); Sort2x16(p6, p7);
+        Sort2x16(p1, p2); Sort2x16(p4, p5); Sort2x16(p7, p8);
+        Sort2x16(p0, p3); Sort2x16(p5, p8); Sort2x16(p4, p7);
+        Sort2x16(p3, p6); Sort2x16(p1, p4); Sort2x16(p2, p5);
+        Sort2x16(p4, p7); Sort2x16(p4, p2); Sort2x16(p6, p4);
+        Sort2x16(p4, p2);
+        Store256(out + x, p4);
+    }
+    return x;
+}
+
 #pragma GCC pop_options

@@ -1,5 +1,6 @@
 // AVX2 bodies of the hot kernels: the non-local-means rows (NlmKernels.cpp), the band passes of
-// NlmPlaneDenoise.cpp and the blur rows of GaussianBlur.cpp, called when ActiveSimdPath() is kAvx2.
+// NlmPlaneDenoise.cpp, the blur rows of GaussianBlur.cpp and the 3x3 medians of Median.cpp, called
+// when ActiveSimdPath() is kAvx2.
 //
 // Each body computes exactly what the SSE2 and scalar code computes, on as many elements as fit
 // its vector width, and leaves the rest to the caller's narrower loops: the row kernels return
@@ -41,3 +42,10 @@ int AccumulatePixels16Avx2(const uint16_t* pWeights, const uint32_t* pBase, cons
 // fullTotal for x = x0 .. returned count - 1, the products added in the order of k, lane by lane,
 // so the floats are the bits of the scalar loop.
 int BlurRowInteriorAvx2(float* acc, const float* row, int x0, int x1, const float* taps, int reach, float fullTotal);
+
+// The 3x3 medians of one interior row, x .. returned count - 1 with returned count <= end: the
+// five-sample plus of 8-bit rows and the full 3x3 of 16-bit rows, by the same exchange networks
+// as the SSE2 and scalar code.
+int Plus5MedianRowAvx2(uint8_t* out, const uint8_t* up, const uint8_t* mid, const uint8_t* down, int x, int end);
+int Square9MedianRowAvx2(uint16_t* out, const uint16_t* up, const uint16_t* mid, const uint16_t* down, int x,
+                         int end);

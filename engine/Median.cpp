@@ -9,6 +9,8 @@
 #include "engine/Median.h"
 
 #include "engine/ImageConvert.h"
+#include "engine/KernelsAvx2.h"
+#include "engine/SimdPath.h"
 #include "engine/WorkerPool.h"
 
 #include <algorithm>
@@ -107,7 +109,7 @@ void Plus5Median8(uint8_t* dst, const uint8_t* src, int32_t w, int32_t h, int32_
         const uint8_t* mid = up + w;
         const uint8_t* down = mid + w;
         uint8_t* out = dst + static_cast<ptrdiff_t>(y) * w;
-        int32_t x = 1;
+        int32_t x = UseAvx2() ? Plus5MedianRowAvx2(out, up, mid, down, 1, w - 1) : 1;
 #if defined(__SSE2__)
         for (; x + 16 <= w - 1; x += 16)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
@@ -126,7 +128,7 @@ void Square9Median16(uint16_t* dst, const uint16_t* src, int32_t w, int32_t h, i
         const uint16_t* mid = up + w;
         const uint16_t* down = mid + w;
         uint16_t* out = dst + static_cast<ptrdiff_t>(y) * w;
-        int32_t x = 1;
+        int32_t x = UseAvx2() ? Square9MedianRowAvx2(out, up, mid, down, 1, w - 1) : 1;
 #if defined(__SSE2__)
         for (; x + 8 <= w - 1; x += 8)
             StoreFlip(out + x, Median9(LoadFlip(up + x - 1), LoadFlip(up + x), LoadFlip(up + x + 1),
