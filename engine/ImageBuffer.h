@@ -60,18 +60,6 @@ unsigned char CopyImageLayout(ImageBuffer* dst, const ImageBuffer* src);
 // Copies min(dst size, src size) bytes of pixels; shapes are neither changed nor compared.
 void CopyImagePixels(ImageBuffer* dst, const ImageBuffer* src);
 
-// Rows y0 .. y1 - 1 of an image as an image of their own: the record points into the image's
-// block and owns nothing, so it is never released. Lets row slices of an image be worked on
-// by several threads with the whole-image functions.
-inline ImageBuffer ImageRowView(const ImageBuffer* image, int32_t y0, int32_t y1)
-{
-    ImageBuffer view = *image;
-    view.m_pData = static_cast<uint8_t*>(image->m_pData) + static_cast<ptrdiff_t>(y0) * image->m_iStride;
-    view.m_iHeight = y1 - y0;
-    view.m_iSize = image->m_iStride * (y1 - y0);
-    return view;
-}
-
 // Frees the block and zeroes the record; does nothing when the record has no block.
 void ReleaseImage(ImageBuffer* image);
 

@@ -10,6 +10,7 @@
 
 #include "engine/ImageConvert.h"
 #include "engine/KernelsAvx2.h"
+#include "engine/ParallelPixelSteps.h"
 #include "engine/SimdPath.h"
 #include "engine/WorkerPool.h"
 
@@ -343,41 +344,6 @@ unsigned char MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t rad
     return rows.bOutOfMemory.load() ? kImageNoMemory : kImageOk;
 }
 
-namespace {
-
-// Channel copies of a colour image on row slices over the pool's threads (each sample depends on
-// its own pixel alone, so the slices give the bytes of one call): without them the three
-// channel copies of a tile would run on one thread while the others wait.
-struct ChannelRows
-{
-    ImageBuffer* dst;
-    const ImageBuffer* src;
-    int32_t channel;
-    bool bInsert;
-    std::atomic<unsigned char> result;
-};
-
-void RunChannelRows(void* context, int yBegin, int yEnd)
-{
-    ChannelRows* c = static_cast<ChannelRows*>(context);
-    ImageBuffer d = ImageRowView(c->dst, yBegin, yEnd);
-    const ImageBuffer s = ImageRowView(c->src, yBegin, yEnd);
-    const unsigned char r = c->bInsert ? InsertChannel(&d, c->channel, &s) : ExtractChannel(&d, c->channel, &s);
-    if (r != kImageOk)
-        c->result.store(r);
-}
-
-unsigned char ChannelStep(WorkerPool* pool, ImageBuffer* dst, const ImageBuffer* src, int32_t channel, bool bInsert)
-{
-    if (pool == nullptr || dst->m_iHeight != src->m_iHeight || dst->m_pData == nullptr || src->m_pData == nullptr)
-        return bInsert ? InsertChannel(dst, channel, src) : ExtractChannel(dst, channel, src);
-    ChannelRows rows{dst, src, channel, bInsert, {kImageOk}};
-    ParallelRows(pool, dst->m_iHeight, PoolThreads(pool), 16, &RunChannelRows, &rows);
-    return rows.result.load();
-}
-
-} // namespace
-
 unsigned char MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool)
 {
     if (dst->m_iChannels == 1)
@@ -390,10 +356,10 @@ unsigned char MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_
         CreateImage(&out, src->m_iWidth, src->m_iHeight, 1, src->m_iBits) == kImageOk) {
         result = kImageOk;
         for (int32_t c = 0; c < src->m_iChannels && result == kImageOk; ++c) {
-            if (ChannelStep(pool, &in, src, c, false) != kImageOk)
+            if (ParallelPixelStep(pool, PoolThreads(pool), kStepExtract, &in, src, c) != kImageOk)
                 continue;
             result = MedianFilter(&out, &in, radius, pool);
-            ChannelStep(pool, dst, &out, c, true);
+            ParallelPixelStep(pool, PoolThreads(pool), kStepInsert, dst, &out, c);
         }
     }
     ReleaseImage(&in);
