@@ -130,8 +130,8 @@ unsigned char RunTile(ImageBuffer* dst, const ImageBuffer* src, const TileRect& 
 void RunHybridSide(TileSchedule* s, bool bCpuSide)
 {
     // The CPU side keeps its threads for all of its tiles (it may take every processor once the
-    // GPU side has left); the GPU side runs its passes on the GPU and needs none.
-    // Its steps use only the processors the side has (one fewer while the GPU side runs).
+    // GPU side has left, and until then its steps use one fewer); the GPU side runs its passes on
+    // the GPU and needs none.
     std::unique_ptr<WorkerPool> pool;
     if (bCpuSide && g_byCpuCount > 1)
         pool.reset(new (std::nothrow) WorkerPool(static_cast<int>(g_byCpuCount) - 1));
@@ -304,7 +304,6 @@ unsigned char RunJob(ImageBuffer* dst, ImageBuffer* src, double dStrength, doubl
                      double dStrengthChromaLarge, int iQuality, double dDynamics, HpxProgressTarget hProgressDlg,
                      bool bColor, bool bGpu, bool bHybrid, int iMedian)
 {
-
     // 1. Processor count and steps per tile. The GPU flag only counts while a GPU is there to use.
     const unsigned cpuCount = CountProcessors() != 0 ? g_byCpuCount : 1u;
     if (bGpu && !GpuHookIsReady())

@@ -91,10 +91,8 @@ bool ColourTileCpu(ImageBuffer* ycc, TileTemps& t, double dStrength, double dStr
     {
         if (ParallelPixelStep(pool, iThreads, kStepExtract, &t.planeA, ycc, c) != kImageOk)
             return false;
-        NlmPlaneDenoise(&t.planeB, &t.planeA, c == 0 ? dStrength : dStrengthChroma, iQuality, dDynamics,
-                        hProgressDlg, false, iThreads, pool);
-        // The pass re-allocates both blocks; one that could not be had ends the tile.
-        if (t.planeA.m_pData == nullptr || t.planeB.m_pData == nullptr)
+        if (NlmPlaneDenoise(&t.planeB, &t.planeA, c == 0 ? dStrength : dStrengthChroma, iQuality, dDynamics,
+                            hProgressDlg, false, iThreads, pool) != kImageOk)
             return false;
         if (c > 0 && dStrengthChromaLarge > 1.0 &&
             PyramidDenoise(&t.planeB, &t.planeB, static_cast<int>(dStrengthChromaLarge), iQuality,
@@ -112,8 +110,9 @@ bool ColourTileGpu(ImageBuffer* ycc, TileTemps& t, double dStrength, double dStr
 {
     if (TileCopyImageLayout(&t.joint, ycc) != kImageOk || t.joint.m_pData == nullptr)
         return false;
-    GpuHookNlmJointColorDenoise(&t.joint, ycc, iQuality, hProgressDlg, dStrength, dStrengthChroma, dDynamics);
-    if (t.joint.m_pData == nullptr || ycc->m_pData == nullptr)
+    if (GpuHookNlmJointColorDenoise(&t.joint, ycc, iQuality, hProgressDlg, dStrength, dStrengthChroma, dDynamics) !=
+            kImageOk ||
+        t.joint.m_pData == nullptr || ycc->m_pData == nullptr)
         return false;
     if (dStrengthChromaLarge > 1.0)
     {
@@ -161,8 +160,8 @@ bool RunTileSteps(ImageBuffer* dst, ImageBuffer* src, double dStrength, double d
         }
         if (ok)
         {
-            NlmPlaneDenoise(dst, W, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads, pPool);
-            ok = dst->m_pData != nullptr;
+            ok = NlmPlaneDenoise(dst, W, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads, pPool) ==
+                 kImageOk;
         }
     }
     else if (ok)

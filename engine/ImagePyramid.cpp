@@ -742,9 +742,8 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
                 break;
             }
             FloatToPlane(&quarter, G[2], true);
-            NlmPlaneDenoise(&denoised, &quarter, static_cast<double>(strength), iQuality, dDynamics,
-                            hProgressDlg, bGpu, iThreads, pool);
-            if (denoised.m_pData == nullptr)
+            if (NlmPlaneDenoise(&denoised, &quarter, static_cast<double>(strength), iQuality, dDynamics,
+                                hProgressDlg, bGpu, iThreads, pool) != kImageOk)
             {
                 failed = true;
                 break;

@@ -912,23 +912,24 @@ unsigned char RunCpuDriver(ImageBuffer* dst, const ImageBuffer* src, const Image
 
 } // namespace
 
-void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int iQuality, double dDynamics,
-                     HpxProgressTarget hProgressDlg, bool bGpu, int iThreads, WorkerPool* pPool)
+unsigned char NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int iQuality, double dDynamics,
+                              HpxProgressTarget hProgressDlg, bool bGpu, int iThreads, WorkerPool* pPool)
 {
     if (dst == nullptr || src == nullptr || src->m_pData == nullptr)
-        return;
+        return kImageBadArgs;
     if (dst == src)
     {
         // In place: denoise into a temporary and copy the result over the plane.
         ImageBuffer result;
         InitImage(&result);
         if (CopyImageLayout(&result, src) != kImageOk)
-            return;
-        NlmPlaneDenoise(&result, src, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads, pPool);
-        if (result.m_pData != nullptr && src->m_pData != nullptr)
+            return kImageNoMemory;
+        const unsigned char r =
+            NlmPlaneDenoise(&result, src, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads, pPool);
+        if (r == kImageOk)
             CopyImagePixels(src, &result);
         ReleaseImage(&result);
-        return;
+        return r;
     }
     const int w = src->m_iWidth;
     const int h = src->m_iHeight;
@@ -938,7 +939,7 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
         // Not a plane this pass handles: hand the input back.
         if (dst->m_pData != nullptr)
             CopyImagePixels(dst, src);
-        return;
+        return kImageBadArgs;
     }
 
     // The destination's shape comes back unchanged (the source's, when it had none).
@@ -968,7 +969,7 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
         if (AbortRequested() || result != kImageOk)
             CopyImagePixels(dst, src);
         ReleaseImage(&guide);
-        return;
+        return AbortRequested() || result == kImageOk ? kImageOk : kImageNoMemory;
     }
 
     // Even-sized zero-padded copy, output plane and 8-bit guide.
@@ -993,7 +994,7 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
         ReleaseImage(&guide);
         if (dst->m_pData != nullptr)
             CopyImagePixels(dst, src);
-        return;
+        return kImageNoMemory;
     }
 
     // The caller's planes keep their blocks: a block given back after the pass could fail to
@@ -1003,10 +1004,11 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
              : RunCpuDriver(&output, &padded, &guide, dStrength, iQuality, dDynamics2, hProgressDlg, iThreads, pPool);
 
     // dst receives the result, or the input when the pass was cancelled or could not run.
-    if (dst->m_pData != nullptr ||
-        CreateImage(dst, kept.m_iWidth, kept.m_iHeight, kept.m_iChannels, kept.m_iBits) == kImageOk)
+    const bool bFailed = AbortRequested() || result != kImageOk || output.m_pData == nullptr;
+    const bool bHaveDst = dst->m_pData != nullptr ||
+                          CreateImage(dst, kept.m_iWidth, kept.m_iHeight, kept.m_iChannels, kept.m_iBits) == kImageOk;
+    if (bHaveDst)
     {
-        const bool bFailed = AbortRequested() || result != kImageOk || output.m_pData == nullptr;
         const int cw = kept.m_iWidth < w ? kept.m_iWidth : w;
         const int ch = kept.m_iHeight < h ? kept.m_iHeight : h;
         if (kept.m_iChannels == 1 && ImageBytesPerSample(kept.m_iBits) == ImageBytesPerSample(bits))
@@ -1018,4 +1020,5 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
     ReleaseImage(&padded);
     ReleaseImage(&output);
     ReleaseImage(&guide);
+    return bHaveDst && (AbortRequested() || !bFailed) ? kImageOk : kImageNoMemory;
 }

@@ -58,8 +58,11 @@ inline int NlmPadRadius(int iWidth, int iHeight)
 // src is only read: its block and contents are never freed, replaced or changed. dst keeps its
 // block too (one is created only when it has none). When the pass is cancelled (g_bAbort) or
 // cannot run (out of memory), dst receives src's contents.
-void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int iQuality, double dDynamics,
-                     HpxProgressTarget hProgressDlg, bool bGpu, int iThreads, WorkerPool* pPool = nullptr);
+// Returns kImageOk (a cancelled pass included: callers see the cancel in g_bAbort), kImageBadArgs
+// for a plane it does not handle, and kImageNoMemory when the pass could not run for want of
+// memory (or the GPU pass failed): dst then holds the input, not a denoised plane.
+unsigned char NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int iQuality, double dDynamics,
+                              HpxProgressTarget hProgressDlg, bool bGpu, int iThreads, WorkerPool* pPool = nullptr);
 
 // The four CPU drivers, called by NlmPlaneDenoise with the even-sized output plane, the
 // even-sized source plane and its 8-bit guide, the strength (already truncated for 16 bits),
