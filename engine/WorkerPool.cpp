@@ -85,7 +85,6 @@ namespace {
 // another within a fraction of a millisecond, and a thread that is still polling picks the next
 // step up without a system call (where the system's wake-ups are slow, Wine's in particular).
 constexpr int kSpinPolls = 4000;
-constexpr int kYieldPolls = 2000;
 
 inline void SpinPause()
 {
@@ -153,14 +152,6 @@ void WorkerPool::WorkerLoop(int)
         for (int i = 0; i < kSpinPolls && uGeneration == uSeen && !m_bStop.load(std::memory_order_relaxed); ++i)
         {
             SpinPause();
-            uGeneration = JobGeneration(m_uJob.load(std::memory_order_acquire));
-        }
-        // Then a while longer giving the processor to anything else that wants it: a blocked
-        // worker costs the next step a wake-up of a millisecond under Wine, and the serial bits
-        // between a tile's steps (allocations, padding) last about that long.
-        for (int i = 0; i < kYieldPolls && uGeneration == uSeen && !m_bStop.load(std::memory_order_relaxed); ++i)
-        {
-            std::this_thread::yield();
             uGeneration = JobGeneration(m_uJob.load(std::memory_order_acquire));
         }
         if (uGeneration == uSeen)
