@@ -673,6 +673,7 @@ void SelectProfileForImage(HWND hDlg)
     SendDlgItemMessageW(hDlg, IDC_PANEL_CAMERA, CB_SETCURSEL, g_iCameraRow, 0);
     SelectIsoForImage();
     ShowSelectedEntry(hDlg);
+    UpdateDeleteButton(hDlg);
 }
 
 INT_PTR CALLBACK ParameterPanelDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
