@@ -245,3 +245,20 @@ TEST_F(PanelTest, DenoiseAbortDoneAndRedefineMoveThroughTheJobStates)
     EXPECT_EQ(g_iPreviewRuns, runs + 2);
     EXPECT_EQ(IsDlgButtonChecked(m_panel, IDC_PANEL_MEDIAN_STRONG), BST_CHECKED);
 }
+
+TEST_F(PanelTest, AProfileFileThatCannotBeReadIsNeitherReadPastNorLost)
+{
+    // Saved by hand in another encoding: UTF-16 with its byte-order mark.
+    std::string utf16 = "\xFF\xFE";
+    for (char c : std::string("[General]\r\nNo Of Cameras = 1\r\n")) utf16 += std::string(1, c) + '\0';
+    proftest::WriteBytes(UserProfile(), utf16);
+    OpenPanel(320, 240, 3, L"Canon", L"EOS 5D", L"");
+    EXPECT_EQ(Text(IDC_PANEL_CAMERA), L"<<Unknown Camera>>");
+    EXPECT_FALSE(Text(IDC_PANEL_STRENGTH_VALUE).empty());
+    EXPECT_GT(g_iPreviewRuns, 0);
+    ClosePanel();
+    // What the user had is still there, in the file or kept beside it.
+    const bool kept = proftest::ReadBytes(UserProfile()) == utf16 ||
+                      proftest::ReadBytes(UserProfile() + L".bak") == utf16;
+    EXPECT_TRUE(kept);
+}
