@@ -32,8 +32,11 @@ namespace {
 // Whether the user's profile file was read; a table that could not be read is never written
 // over the user's file.
 bool g_bProfilesReadable = true;
+// Images and the bold font, made by the first panel and shared by a panel made again while the
+// earlier one still exists (after a batch run); the newest panel frees them when it goes.
 HBITMAP g_hbmSave, g_hbmDelete, g_hbmHide, g_hbmShow;
 HFONT g_hBoldFont;
+HWND g_hResourceOwner;
 HWND g_hTooltip;
 
 // The trackbars in the order of ApplyIsoSettingsToPanel's maps, with their value labels, formats
@@ -230,8 +233,9 @@ void CreateTooltips(HWND hDlg)
 void OnInitDialog(HWND hDlg, CBackBuffer* doc)
 {
     HMODULE module = GetPluginModule();
-    g_hbmSave = LoadPngBitmap(module, HPX_PNG_SETTINGS_SAVE);
-    g_hbmDelete = LoadPngBitmap(module, HPX_PNG_SETTINGS_DELETE);
+    g_hResourceOwner = hDlg;
+    if (!g_hbmSave) g_hbmSave = LoadPngBitmap(module, HPX_PNG_SETTINGS_SAVE);
+    if (!g_hbmDelete) g_hbmDelete = LoadPngBitmap(module, HPX_PNG_SETTINGS_DELETE);
     SendDlgItemMessageW(hDlg, IDC_PANEL_SAVE, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(g_hbmSave));
     SendDlgItemMessageW(hDlg, IDC_PANEL_DELETE, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(g_hbmDelete));
 
@@ -247,8 +251,8 @@ void OnInitDialog(HWND hDlg, CBackBuffer* doc)
 
     EstimatePanelNoise(hDlg, false);
 
-    g_hbmHide = LoadPngBitmap(module, HPX_PNG_SETTINGS_HIDE);
-    g_hbmShow = LoadPngBitmap(module, HPX_PNG_SETTINGS_SHOW);
+    if (!g_hbmHide) g_hbmHide = LoadPngBitmap(module, HPX_PNG_SETTINGS_HIDE);
+    if (!g_hbmShow) g_hbmShow = LoadPngBitmap(module, HPX_PNG_SETTINGS_SHOW);
     LayoutManualTuning(hDlg, ReadSettingInt(L"ShowManualTunning", 1) != 0);
 
     LoadProfiles();
@@ -286,9 +290,9 @@ void OnInitDialog(HWND hDlg, CBackBuffer* doc)
 
     HFONT font = reinterpret_cast<HFONT>(SendDlgItemMessageW(hDlg, IDC_PANEL_DENOISE, WM_GETFONT, 0, 0));
     LOGFONTW lf{};
-    if (font && GetObjectW(font, sizeof(lf), &lf)) {
+    if (font && font != g_hBoldFont && GetObjectW(font, sizeof(lf), &lf)) {
         lf.lfWeight = FW_BOLD;
-        g_hBoldFont = CreateFontIndirectW(&lf);
+        if (!g_hBoldFont) g_hBoldFont = CreateFontIndirectW(&lf);
         if (g_hBoldFont)
             SendDlgItemMessageW(hDlg, IDC_PANEL_DENOISE, WM_SETFONT, reinterpret_cast<WPARAM>(g_hBoldFont), TRUE);
     }
@@ -501,6 +505,11 @@ LRESULT OnCustomDraw(NMCUSTOMDRAW* cd)
 
 void OnClose(HWND hDlg)
 {
+    if (hDlg != g_hPanelDlg) {
+        // An earlier panel that a newer one replaced: the shared state is the newer one's.
+        EndDialog(hDlg, IDOK);
+        return;
+    }
     StoreProfiles();
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
     if (g_hMainWnd) SendMessageW(g_hMainWnd, WM_HPX_CURSOR_ARROW, 0, 0);
@@ -515,8 +524,10 @@ void OnClose(HWND hDlg)
     }
 }
 
-void OnDestroy()
+void OnDestroy(HWND hDlg)
 {
+    if (hDlg != g_hResourceOwner) return;
+    g_hResourceOwner = nullptr;
     for (HBITMAP* b : {&g_hbmSave, &g_hbmDelete, &g_hbmHide, &g_hbmShow}) {
         if (*b) DeleteObject(*b);
         *b = nullptr;
@@ -618,7 +629,7 @@ INT_PTR HandleMessage(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
         OnPanelImageLoaded(hDlg, wParam, lParam);
         return TRUE;
     case WM_DESTROY:
-        OnDestroy();
+        OnDestroy(hDlg);
         return FALSE;
     }
     return FALSE;

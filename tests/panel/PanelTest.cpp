@@ -262,3 +262,19 @@ TEST_F(PanelTest, AProfileFileThatCannotBeReadIsNeitherReadPastNorLost)
                       proftest::ReadBytes(UserProfile() + L".bak") == utf16;
     EXPECT_TRUE(kept);
 }
+
+TEST_F(PanelTest, APanelMadeAgainWhileTheFirstStillExistsKeepsWorkingWhenTheFirstGoes)
+{
+    OpenPanel();
+    HWND first = m_panel;
+    m_panel = nullptr;
+    OpenPanel();  // as after a batch run
+    SendMessageW(first, WM_COMMAND, IDOK, 0);
+    DestroyWindow(first);
+    EXPECT_EQ(g_hPanelDlg, m_panel);
+    const auto image = reinterpret_cast<HGDIOBJ>(SendDlgItemMessageW(m_panel, IDC_PANEL_SAVE, BM_GETIMAGE, IMAGE_BITMAP, 0));
+    EXPECT_EQ(GetObjectType(image), static_cast<DWORD>(OBJ_BITMAP));
+    const int runs = g_iPreviewRuns;
+    Drag(WindowPoint(160, 120), WindowPoint(170, 130));
+    EXPECT_EQ(g_iPreviewRuns, runs + 1);
+}
