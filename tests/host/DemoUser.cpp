@@ -121,15 +121,19 @@ bool SaveScreenBmp(HWND hWnd, const std::wstring& path)
     return ok;
 }
 
-void Act(DemoUserPlan plan, bool* done, std::string* report)
+void Act(DemoUserPlan plan, DemoUserResult* result)
 {
     char line[256];
-    auto note = [&](const char* text) { *report += text; *report += '\n'; };
+    auto note = [&](const char* text) { result->report += text; result->report += '\n'; };
     HWND main = nullptr, panel = nullptr;
-    if (!WaitFor(120000, [&] { return (main = FindWindowW(L"Hushpix", nullptr)) != nullptr && IsWindowVisible(main); })) {
-        note("user: the plug-in's window did not appear");
+    if (!WaitFor(120000, [&] {
+            main = FindWindowW(L"Hushpix", nullptr);
+            return (main && IsWindowVisible(main)) || (plan.filterReturned && *plan.filterReturned);
+        }) || !main) {
+        note("user: the plug-in opened no window");
         return;
     }
+    result->windowSeen = true;
     // The first preview has run when the panel enables its Denoise button.
     if (!WaitFor(120000, [&] {
             panel = FindPanel(main);
@@ -153,15 +157,15 @@ void Act(DemoUserPlan plan, bool* done, std::string* report)
     Sleep(500);
     if (!plan.screenshot.empty()) note(SaveScreenBmp(main, plan.screenshot) ? "user: screenshot saved" : "user: no screenshot");
     PostMessageW(main, WM_CLOSE, 0, 0);
-    *done = finished;
+    result->done = finished;
 }
 
 }  // namespace
 
-std::thread StartDemoUser(const DemoUserPlan& plan, bool* done, std::string* report)
+std::thread StartDemoUser(const DemoUserPlan& plan, DemoUserResult* result)
 {
-    *done = false;
-    return std::thread(Act, plan, done, report);
+    *result = DemoUserResult{};
+    return std::thread(Act, plan, result);
 }
 
 }  // namespace hpxhost

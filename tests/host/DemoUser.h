@@ -4,6 +4,7 @@
 // closes the window, so the host receives the denoised image.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -14,10 +15,18 @@ struct DemoUserPlan {
     int chromaPos = 400;
     std::wstring screenshot;     // BMP path; empty: none
     unsigned timeoutMs = 600000; // for the run as a whole
+    // Set by the host when the filter call has returned: the user stops waiting for a window.
+    const std::atomic<bool>* filterReturned = nullptr;
 };
 
-// Starts the user; join the thread after the filter call has returned. *done is set when every
-// step happened, *report describes the steps.
-std::thread StartDemoUser(const DemoUserPlan& plan, bool* done, std::string* report);
+// What the user saw and did.
+struct DemoUserResult {
+    bool windowSeen = false;  // the plug-in opened its window
+    bool done = false;        // every step happened
+    std::string report;
+};
+
+// Starts the user; join the thread after the filter call has returned.
+std::thread StartDemoUser(const DemoUserPlan& plan, DemoUserResult* result);
 
 }  // namespace hpxhost
