@@ -57,8 +57,28 @@ void CopyRect(WorkerPool* pool, ImageBuffer* dst, const ImageBuffer* src, int32_
     ParallelRows(pool, h, PoolThreads(pool), 16, &CopyRectRows, &copy);
 }
 
-// Denoises the margin rectangle of one cell and pastes the cell into dst. When the tile images
-// cannot be had the cell receives the source's pixels and the result is kImageNoMemory.
+// The two images of one tile, released whatever way the tile ends.
+struct TileImages
+{
+    ImageBuffer src;
+    ImageBuffer dst;
+    TileImages()
+    {
+        InitImage(&src);
+        InitImage(&dst);
+    }
+    ~TileImages()
+    {
+        ReleaseImage(&src);
+        ReleaseImage(&dst);
+    }
+    TileImages(const TileImages&) = delete;
+    TileImages& operator=(const TileImages&) = delete;
+};
+
+// Denoises the margin rectangle of one cell and pastes the cell into dst. When the tile cannot
+// be done (its memory ran out anywhere, on this thread or on the pool's) the cell receives the
+// source's pixels and the result is kImageNoMemory; nothing is thrown.
 // `paste` is asked after the tile ran (a cancelled hybrid tile is not pasted).
 template <typename PasteTest>
 unsigned char RunTile(ImageBuffer* dst, const ImageBuffer* src, const TileRect& cell, const TileRect& margin,
@@ -70,37 +90,39 @@ unsigned char RunTile(ImageBuffer* dst, const ImageBuffer* src, const TileRect& 
     const int32_t ch = cell.m_iBottom - cell.m_iTop;
     if (cw <= 0 || ch <= 0)
         return kImageOk;
-    ImageBuffer tileSrc;
-    ImageBuffer tileDst;
-    InitImage(&tileSrc);
-    InitImage(&tileDst);
     const int32_t mw = margin.m_iRight - margin.m_iLeft;
     const int32_t mh = margin.m_iBottom - margin.m_iTop;
-    unsigned char result = kImageOk;
-    if (TileCreateImage(&tileSrc, mw, mh, src->m_iChannels, src->m_iBits) != kImageOk ||
-        TileCreateImage(&tileDst, mw, mh, src->m_iChannels, src->m_iBits) != kImageOk)
+    bool done = false;
+    try
     {
-        ReleaseImage(&tileSrc);
-        ReleaseImage(&tileDst);
-        if (paste())
-            CopyImageRect(dst, src, cell.m_iLeft, cell.m_iTop, cell.m_iLeft, cell.m_iTop, cw, ch);
-        return kImageNoMemory;
+        TileImages t;
+        if (pool != nullptr)
+            pool->TakeFailure();
+        if (TileCreateImage(&t.src, mw, mh, src->m_iChannels, src->m_iBits) == kImageOk &&
+            TileCreateImage(&t.dst, mw, mh, src->m_iChannels, src->m_iBits) == kImageOk)
+        {
+            CopyRect(pool, &t.src, src, 0, 0, margin.m_iLeft, margin.m_iTop, mw, mh);
+            if (pool == nullptr || !pool->TakeFailure())
+                done = DenoiseTile(&t.dst, &t.src, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
+                                   dDynamics, hProgress, bColor, bGpu, iThreads, iMedian, pool) != kImageNoMemory &&
+                       t.dst.m_pData != nullptr;
+            if (done && paste())
+            {
+                CopyRect(pool, dst, &t.dst, cell.m_iLeft, cell.m_iTop, cell.m_iLeft - margin.m_iLeft,
+                         cell.m_iTop - margin.m_iTop, cw, ch);
+                done = pool == nullptr || !pool->TakeFailure();
+            }
+        }
     }
-    CopyRect(pool, &tileSrc, src, 0, 0, margin.m_iLeft, margin.m_iTop, mw, mh);
-    result = DenoiseTile(&tileDst, &tileSrc, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
-                         dDynamics, hProgress, bColor, bGpu, iThreads, iMedian, pool);
+    catch (...)
+    {
+        done = false;
+    }
+    if (done)
+        return kImageOk;
     if (paste())
-    {
-        if (tileDst.m_pData != nullptr)
-            CopyRect(pool, dst, &tileDst, cell.m_iLeft, cell.m_iTop, cell.m_iLeft - margin.m_iLeft,
-                     cell.m_iTop - margin.m_iTop, cw, ch);
-        else
-            CopyImageRect(dst, src, cell.m_iLeft, cell.m_iTop, cell.m_iLeft, cell.m_iTop, cw, ch);
-    }
-    ReleaseImage(&tileSrc);
-    ReleaseImage(&tileDst);
-    return result == kImageNoMemory ? static_cast<unsigned char>(kImageNoMemory)
-                                    : static_cast<unsigned char>(kImageOk);
+        CopyImageRect(dst, src, cell.m_iLeft, cell.m_iTop, cell.m_iLeft, cell.m_iTop, cw, ch);
+    return kImageNoMemory;
 }
 
 // One side of the hybrid schedule: takes tiles until the schedule sends it away, the tiles run out
@@ -108,7 +130,8 @@ unsigned char RunTile(ImageBuffer* dst, const ImageBuffer* src, const TileRect& 
 void RunHybridSide(TileSchedule* s, bool bCpuSide)
 {
     // The CPU side keeps its threads for all of its tiles (it may take every processor once the
-    // GPU side has left); the GPU side runs its passes on the GPU and needs none.
+    // GPU side has left, and until then its steps use one fewer); the GPU side runs its passes on
+    // the GPU and needs none.
     std::unique_ptr<WorkerPool> pool;
     if (bCpuSide && g_byCpuCount > 1)
         pool.reset(new (std::nothrow) WorkerPool(static_cast<int>(g_byCpuCount) - 1));
@@ -146,6 +169,8 @@ void RunHybridSide(TileSchedule* s, bool bCpuSide)
         const int threads = static_cast<int>(s->m_uiCpuThreads);
         PlatformReleaseMutex(s->m_hMutex);
 
+        if (pool)
+            pool->LimitThreads(threads > 0 ? threads : 1);
         TileRect cell;
         TileRect margin;
         HybridTileRects(width, height, s->m_uiTilesAcross, s->m_iTilesDown, tile, &cell, &margin);
@@ -261,23 +286,24 @@ unsigned int TileWorkerThread(void* schedule)
     }
     catch (...)
     {
-        // Nothing may leave a thread procedure; the side simply stops taking tiles.
+        // Nothing may leave a thread procedure. The side stops taking tiles, and since a tile it
+        // took may not have been pasted, the job reports the failure.
         TileSchedule* s = static_cast<TileSchedule*>(schedule);
         PlatformWaitMutex(s->m_hMutex);
         s->m_bCpuActive = 0;
+        s->m_bCpuOutOfMemory = 1;
+        s->m_bTileLost = 1;
         PlatformReleaseMutex(s->m_hMutex);
     }
     return 1;
 }
 
-unsigned char DenoiseImage(ImageBuffer* dst, ImageBuffer* src, double dStrength, double dStrengthChroma,
-                           double dStrengthChromaLarge, int iQuality, double dDynamics,
-                           HpxProgressTarget hProgressDlg, bool bColor, bool bGpu, bool bHybrid,
-                           int iMedian)
-{
-    if (!UsableJobImages(dst, src))
-        return kImageBadArgs;
+namespace {
 
+unsigned char RunJob(ImageBuffer* dst, ImageBuffer* src, double dStrength, double dStrengthChroma,
+                     double dStrengthChromaLarge, int iQuality, double dDynamics, HpxProgressTarget hProgressDlg,
+                     bool bColor, bool bGpu, bool bHybrid, int iMedian)
+{
     // 1. Processor count and steps per tile. The GPU flag only counts while a GPU is there to use.
     const unsigned cpuCount = CountProcessors() != 0 ? g_byCpuCount : 1u;
     if (bGpu && !GpuHookIsReady())
@@ -335,10 +361,25 @@ unsigned char DenoiseImage(ImageBuffer* dst, ImageBuffer* src, double dStrength,
             PlatformThread* worker = PlatformStartThread(&TileWorkerThread, &s, 0);
             if (worker == nullptr)
                 s.m_bCpuActive = 0;   // no CPU side: the GPU side takes every tile
-            RunHybridSide(&s, false);
+            try
+            {
+                RunHybridSide(&s, false);
+            }
+            catch (...)
+            {
+                // The CPU side must still be joined; a tile of this side may be missing.
+                PlatformWaitMutex(s.m_hMutex);
+                s.m_bGpuActive = 0;
+                s.m_bGpuOutOfMemory = 1;
+                s.m_bTileLost = 1;
+                PlatformReleaseMutex(s.m_hMutex);
+            }
             PlatformJoinThread(worker, kPlatformWaitForever);
             PlatformCloseThread(worker);
             PlatformCloseMutex(s.m_hMutex);
+            // A cell that may hold nothing written: the whole result falls back to the source.
+            if (s.m_bTileLost)
+                CopyImagePixels(dst, src);
             return s.m_bCpuOutOfMemory || s.m_bGpuOutOfMemory ? kImageNoMemory : kImageOk;
         }
         // Without the mutex there is no schedule: run the tiles one after the other.
@@ -370,4 +411,27 @@ unsigned char DenoiseImage(ImageBuffer* dst, ImageBuffer* src, double dStrength,
                 return result;
         }
     return result;
+}
+
+} // namespace
+
+unsigned char DenoiseImage(ImageBuffer* dst, ImageBuffer* src, double dStrength, double dStrengthChroma,
+                           double dStrengthChromaLarge, int iQuality, double dDynamics,
+                           HpxProgressTarget hProgressDlg, bool bColor, bool bGpu, bool bHybrid,
+                           int iMedian)
+{
+    if (!UsableJobImages(dst, src))
+        return kImageBadArgs;
+    // The tiles catch what their steps throw; this is the last guard of the callers' threads
+    // (a job thread, the host's thread for a preview): nothing thrown leaves the job.
+    try
+    {
+        return RunJob(dst, src, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality, dDynamics, hProgressDlg,
+                      bColor, bGpu, bHybrid, iMedian);
+    }
+    catch (...)
+    {
+        CopyImagePixels(dst, src);
+        return kImageNoMemory;
+    }
 }

@@ -153,10 +153,8 @@ bool ColourTileCpu(ImageBuffer* ycc, TileTemps& t, double dStrength, double dStr
     {
         if (RowParallel(pool, iThreads, RowStep::kExtract, &t.planeA, ycc, c) != kImageOk)
             return false;
-        NlmPlaneDenoise(&t.planeB, &t.planeA, c == 0 ? dStrength : dStrengthChroma, iQuality, dDynamics,
-                        hProgressDlg, false, iThreads, pool);
-        // The pass re-allocates both blocks; one that could not be had ends the tile.
-        if (t.planeA.m_pData == nullptr || t.planeB.m_pData == nullptr)
+        if (NlmPlaneDenoise(&t.planeB, &t.planeA, c == 0 ? dStrength : dStrengthChroma, iQuality, dDynamics,
+                            hProgressDlg, false, iThreads, pool) != kImageOk)
             return false;
         if (c > 0 && dStrengthChromaLarge > 1.0 &&
             PyramidDenoise(&t.planeB, &t.planeB, static_cast<int>(dStrengthChromaLarge), iQuality,
@@ -174,8 +172,9 @@ bool ColourTileGpu(ImageBuffer* ycc, TileTemps& t, double dStrength, double dStr
 {
     if (TileCopyImageLayout(&t.joint, ycc) != kImageOk || t.joint.m_pData == nullptr)
         return false;
-    GpuHookNlmJointColorDenoise(&t.joint, ycc, iQuality, hProgressDlg, dStrength, dStrengthChroma, dDynamics);
-    if (t.joint.m_pData == nullptr || ycc->m_pData == nullptr)
+    if (GpuHookNlmJointColorDenoise(&t.joint, ycc, iQuality, hProgressDlg, dStrength, dStrengthChroma, dDynamics) !=
+            kImageOk ||
+        t.joint.m_pData == nullptr || ycc->m_pData == nullptr)
         return false;
     if (dStrengthChromaLarge > 1.0)
     {
@@ -190,6 +189,61 @@ bool ColourTileGpu(ImageBuffer* ycc, TileTemps& t, double dStrength, double dStr
     // The result is read from ycc by the caller.
     CopyImagePixels(ycc, &t.joint);
     return true;
+}
+
+// The steps of a supported tile; false when some temporary could not be had.
+bool RunTileSteps(ImageBuffer* dst, ImageBuffer* src, double dStrength, double dStrengthChroma,
+                  double dStrengthChromaLarge, int iQuality, double dDynamics, HpxProgressTarget hProgressDlg,
+                  bool bColor, bool bGpu, int iThreads, int iMedian, WorkerPool* pPool)
+{
+    TileTemps t;
+    bool ok = true;
+
+    // 1. Median pre-filter into a temporary; W is the working image from here on.
+    ImageBuffer* W = src;
+    if (iMedian == 1 || iMedian == 2)
+    {
+        ok = TileCopyImageLayout(&t.median, src) == kImageOk && t.median.m_pData != nullptr &&
+             MedianFilterImage(&t.median, src, iMedian == 1 ? 1 : 3, pPool) == kImageOk;
+        W = &t.median;
+    }
+
+    if (ok && src->m_iChannels == 1)
+    {
+        // 2. Grey path.
+        if (dStrength > 25.0)
+        {
+            if (W == src)
+            {
+                ok = CopyImage(&t.blurred, src);
+                W = &t.blurred;
+            }
+            ok = ok && GaussianBlurPlane(W, static_cast<float>(PreBlurSigma(dStrength)), pPool) == kImageOk;
+        }
+        if (ok)
+        {
+            ok = NlmPlaneDenoise(dst, W, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads, pPool) ==
+                 kImageOk;
+        }
+    }
+    else if (ok)
+    {
+        // 3./4. Colour path on YCbCr planes.
+        ok = TileCopyImageLayout(&t.ycc, W) == kImageOk && t.ycc.m_pData != nullptr &&
+             RowParallel(pPool, iThreads, RowStep::kToYCbCr, &t.ycc, W) == kImageOk;
+        ok = ok && PreBlurYCbCr(&t.ycc, dStrength, dStrengthChroma, pPool);
+        if (ok)
+        {
+            if (bGpu && GpuHookHasJointColor())
+                ok = ColourTileGpu(&t.ycc, t, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
+                                   dDynamics, hProgressDlg, iThreads, pPool);
+            else
+                ok = ColourTileCpu(&t.ycc, t, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
+                                   dDynamics, hProgressDlg, iThreads, pPool);
+        }
+        ok = ok && RowParallel(pPool, iThreads, RowStep::kToRgb, dst, &t.ycc) == kImageOk;
+    }
+    return ok;
 }
 
 } // namespace
@@ -228,57 +282,23 @@ unsigned char DenoiseTile(ImageBuffer* dst, ImageBuffer* src, double dStrength, 
         pPool = ownPool.get();
     }
 
-    TileTemps t;
-    bool ok = true;
-
-    // 1. Median pre-filter into a temporary; W is the working image from here on.
-    ImageBuffer* W = src;
-    if (iMedian == 1 || iMedian == 2)
+    // A step whose memory ran out reports it, or (the few parts that allocate through the
+    // standard library) throws; a part on the pool that threw marks the pool. Either way the
+    // tile's result is not what was asked for and must not be taken as done.
+    if (pPool != nullptr)
+        pPool->TakeFailure();
+    bool ok = false;
+    try
     {
-        ok = TileCopyImageLayout(&t.median, src) == kImageOk && t.median.m_pData != nullptr;
-        if (ok)
-        {
-            MedianFilterImage(&t.median, src, iMedian == 1 ? 1 : 3, pPool);
-            W = &t.median;
-        }
+        ok = RunTileSteps(dst, src, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality, dDynamics,
+                          hProgressDlg, bColor, bGpu, iThreads, iMedian, pPool);
     }
-
-    if (ok && src->m_iChannels == 1)
+    catch (...)
     {
-        // 2. Grey path.
-        if (dStrength > 25.0)
-        {
-            if (W == src)
-            {
-                ok = CopyImage(&t.blurred, src);
-                W = &t.blurred;
-            }
-            ok = ok && GaussianBlurPlane(W, static_cast<float>(PreBlurSigma(dStrength)), pPool) == kImageOk;
-        }
-        if (ok)
-        {
-            NlmPlaneDenoise(dst, W, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads, pPool);
-            ok = dst->m_pData != nullptr;
-        }
+        ok = false;
     }
-    else if (ok)
-    {
-        // 3./4. Colour path on YCbCr planes.
-        ok = TileCopyImageLayout(&t.ycc, W) == kImageOk && t.ycc.m_pData != nullptr &&
-             RowParallel(pPool, iThreads, RowStep::kToYCbCr, &t.ycc, W) == kImageOk;
-        ok = ok && PreBlurYCbCr(&t.ycc, dStrength, dStrengthChroma, pPool);
-        if (ok)
-        {
-            if (bGpu && GpuHookHasJointColor())
-                ok = ColourTileGpu(&t.ycc, t, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
-                                   dDynamics, hProgressDlg, iThreads, pPool);
-            else
-                ok = ColourTileCpu(&t.ycc, t, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
-                                   dDynamics, hProgressDlg, iThreads, pPool);
-        }
-        ok = ok && RowParallel(pPool, iThreads, RowStep::kToRgb, dst, &t.ycc) == kImageOk;
-    }
-
+    if (pPool != nullptr && pPool->TakeFailure())
+        ok = false;
     if (ok)
         return kImageOk;
 

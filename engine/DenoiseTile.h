@@ -12,8 +12,8 @@ class WorkerPool;
 double PreBlurSigma(double strength);
 
 // Denoises one tile (or a whole small image). dst must have src's width, height, channels and
-// depth (it is created when it has no block); src (1 or 3 channels, 8 or 16 bits) keeps its
-// contents, though its pixel block may be re-allocated by the passes.
+// depth (it is created when it has no block); src (1 or 3 channels, 8 or 16 bits) is only read (its block
+// and contents are never changed by the passes).
 //   dStrength drives the luma (or grey) pass and pre-blur, dStrengthChroma both chroma passes and
 //   the chroma pre-blur, trunc(dStrengthChromaLarge) the chroma-spot pass when above 1.
 //   iMedian: 1 = 3x3 median first, 2 = 7x7 median first, anything else none.

@@ -495,7 +495,7 @@ bool BuildImagePyramid(ImagePyramid* pyramid, const ImageBuffer* source, int max
 {
     if (pyramid == nullptr)
         return true;
-    std::memset(pyramid, 0, sizeof(*pyramid));
+    ReleaseImagePyramid(pyramid);
     if (!IsPyramidSource(source))
         return true;
 
@@ -619,7 +619,7 @@ void ReleaseImagePyramid(ImagePyramid* pyramid)
             std::free(pyramid->m_pPlanes[set][i]);
             pyramid->m_pPlanes[set][i] = nullptr;
         }
-    std::memset(pyramid, 0, sizeof(*pyramid));
+    *pyramid = ImagePyramid();
 }
 
 bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuality, double dDynamics,
@@ -742,9 +742,8 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
                 break;
             }
             FloatToPlane(&quarter, G[2], true);
-            NlmPlaneDenoise(&denoised, &quarter, static_cast<double>(strength), iQuality, dDynamics,
-                            hProgressDlg, bGpu, iThreads, pool);
-            if (denoised.m_pData == nullptr)
+            if (NlmPlaneDenoise(&denoised, &quarter, static_cast<double>(strength), iQuality, dDynamics,
+                                hProgressDlg, bGpu, iThreads, pool) != kImageOk)
             {
                 failed = true;
                 break;

@@ -17,17 +17,18 @@ constexpr int kPyramidPlaneSets = 9;
 // gain-scaled Laplacian work planes and the Laplacian levels, each for channels 0, 1, 2.
 enum : int { kPyramidSetGauss = 0, kPyramidSetWork = 3, kPyramidSetLaplace = 6 };
 
+// A record starts empty (every plane null), so building on it again releases what it holds.
 struct ImagePyramid
 {
-    uint32_t m_uiChannels;
-    uint32_t m_uiBits;
-    uint32_t m_uiWidth;                          // of level 0
-    uint32_t m_uiHeight;
-    uint32_t m_uiLevels;                         // halvings n: the record holds levels 0..n
-    uint32_t m_uiLevelWidth[kPyramidMaxLevels];
-    uint32_t m_uiLevelHeight[kPyramidMaxLevels];
-    float m_fKernel[5][5];
-    float* m_pPlanes[kPyramidPlaneSets][kPyramidMaxLevels];   // row-major, level-sized, no padding
+    uint32_t m_uiChannels = 0;
+    uint32_t m_uiBits = 0;
+    uint32_t m_uiWidth = 0;                      // of level 0
+    uint32_t m_uiHeight = 0;
+    uint32_t m_uiLevels = 0;                     // halvings n: the record holds levels 0..n
+    uint32_t m_uiLevelWidth[kPyramidMaxLevels] = {};
+    uint32_t m_uiLevelHeight[kPyramidMaxLevels] = {};
+    float m_fKernel[5][5] = {};
+    float* m_pPlanes[kPyramidPlaneSets][kPyramidMaxLevels] = {};   // row-major, level-sized, no padding
 };
 
 // The 5x5 pyramid kernel: the outer product of (0.05, 0.25, 0.4, 0.25, 0.05) with itself.
@@ -50,7 +51,8 @@ int PyramidLevelCount(int width, int height, int maxLevels, int levelCap);
 
 // Builds the pyramid of a 1- or 3-channel 8- or 16-bit image. Returns false on success, true when
 // the source is missing or unsupported or a plane could not be allocated; the planes allocated so
-// far are recorded, so ReleaseImagePyramid frees them in every case.
+// far are recorded, so ReleaseImagePyramid frees them in every case. A record that already holds
+// a pyramid is released first.
 bool BuildImagePyramid(ImagePyramid* pyramid, const ImageBuffer* source, int maxLevels, int levelCap);
 
 // Rebuilds channel c into a one-channel plane of the pyramid's size and depth, with the finest

@@ -12,8 +12,9 @@
 #include "engine/WorkerPool.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -147,26 +148,33 @@ const int32_t kHalf = 3; // 7x7 window
 template <int SubLevels> struct Histogram
 {
     static constexpr int kBits = 8 + 4 * SubLevels;
-    std::vector<uint16_t> storage;
-    uint16_t* top;                          // 256 bins
-    uint16_t* sub[SubLevels > 0 ? SubLevels : 1];
+    uint16_t* storage = nullptr;            // null when its memory could not be had
+    uint16_t* top = nullptr;                // 256 bins
+    uint16_t* sub[SubLevels > 0 ? SubLevels : 1] = {};
     int32_t count = 0;
     int32_t bin = 0;   // top-level bin tracked
     int32_t below = 0; // samples in top-level bins below `bin`
 
+    // The bins are taken on the thread that runs the rows; a histogram without them has
+    // storage null, and its rows are not filtered (the step reports the failure).
     Histogram()
     {
         size_t total = 256;
         for (int l = 0; l < SubLevels; ++l)
             total += size_t(256) << (4 * (l + 1));
-        storage.assign(total, 0);
-        top = storage.data();
+        storage = static_cast<uint16_t*>(std::calloc(total, sizeof(uint16_t)));
+        if (storage == nullptr)
+            return;
+        top = storage;
         size_t at = 256;
         for (int l = 0; l < SubLevels; ++l) {
-            sub[l] = storage.data() + at;
+            sub[l] = storage + at;
             at += size_t(256) << (4 * (l + 1));
         }
     }
+    ~Histogram() { std::free(storage); }
+    Histogram(const Histogram&) = delete;
+    Histogram& operator=(const Histogram&) = delete;
     void Add(uint32_t v)
     {
         const int32_t t = static_cast<int32_t>(v >> (kBits - 8));
@@ -244,11 +252,12 @@ struct MedianRows
     ImageBuffer* dst;
     const ImageBuffer* src;
     int32_t radius;
+    std::atomic<bool> bOutOfMemory;  // some rows could not get their histogram
 };
 
 void RunMedianRows(void* context, int yBegin, int yEnd)
 {
-    const MedianRows* m = static_cast<const MedianRows*>(context);
+    MedianRows* m = static_cast<MedianRows*>(context);
     const int32_t w = m->src->m_iWidth;
     const int32_t h = m->src->m_iHeight;
     const bool eightBit = m->src->m_iBits == 8;
@@ -263,10 +272,18 @@ void RunMedianRows(void* context, int yBegin, int yEnd)
     }
     if (eightBit) {
         Histogram<0> hist;
+        if (hist.storage == nullptr) {
+            m->bOutOfMemory.store(true);
+            return;
+        }
         Window7Median(static_cast<uint8_t*>(m->dst->m_pData), static_cast<const uint8_t*>(m->src->m_pData), w, h,
                       hist, yBegin, yEnd);
     } else {
         Histogram<2> hist;
+        if (hist.storage == nullptr) {
+            m->bOutOfMemory.store(true);
+            return;
+        }
         Window7Median(static_cast<uint16_t*>(m->dst->m_pData), static_cast<const uint16_t*>(m->src->m_pData), w,
                       h, hist, yBegin, yEnd);
     }
@@ -274,44 +291,46 @@ void RunMedianRows(void* context, int yBegin, int yEnd)
 
 } // namespace
 
-void MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool)
+unsigned char MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool)
 {
     CopyImagePixels(dst, src);
     if (!dst->m_pData || !src->m_pData || src->m_iChannels != 1 || dst->m_iChannels != 1)
-        return;
+        return kImageOk;
     const int32_t w = src->m_iWidth;
     const int32_t h = src->m_iHeight;
     // Both planes are walked with the source's width as pitch; stay inside both blocks.
     const long long need = static_cast<long long>(w) * h * ImageBytesPerSample(src->m_iBits);
     if (w <= 0 || h <= 0 || need > dst->m_iSize || need > src->m_iSize)
-        return;
+        return kImageOk;
     const bool eightBit = src->m_iBits == 8;
     if (!eightBit && ImageBytesPerSample(src->m_iBits) != 2)
-        return;
+        return kImageOk;
 
     // Rows read only the source, so they are shared among the pool's threads.
-    MedianRows rows{dst, src, radius};
+    MedianRows rows{dst, src, radius, {false}};
     ParallelRows(pool, h, PoolThreads(pool), 16, &RunMedianRows, &rows);
+    return rows.bOutOfMemory.load() ? kImageNoMemory : kImageOk;
 }
 
-void MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool)
+unsigned char MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool)
 {
-    if (dst->m_iChannels == 1) {
-        MedianFilter(dst, src, radius, pool);
-        return;
-    }
+    if (dst->m_iChannels == 1)
+        return MedianFilter(dst, src, radius, pool);
     ImageBuffer in, out;
     InitImage(&in);
     InitImage(&out);
+    unsigned char result = kImageNoMemory;
     if (CreateImage(&in, src->m_iWidth, src->m_iHeight, 1, src->m_iBits) == kImageOk &&
         CreateImage(&out, src->m_iWidth, src->m_iHeight, 1, src->m_iBits) == kImageOk) {
-        for (int32_t c = 0; c < src->m_iChannels; ++c) {
+        result = kImageOk;
+        for (int32_t c = 0; c < src->m_iChannels && result == kImageOk; ++c) {
             if (ExtractChannel(&in, c, src) != kImageOk)
                 continue;
-            MedianFilter(&out, &in, radius, pool);
+            result = MedianFilter(&out, &in, radius, pool);
             InsertChannel(dst, c, &out);
         }
     }
     ReleaseImage(&in);
     ReleaseImage(&out);
+    return result;
 }

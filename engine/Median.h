@@ -9,8 +9,12 @@ class WorkerPool;
 // then filters: radius 1 gives the 5-sample plus (8 bits) or the 3x3 square (16 bits) on the
 // interior pixels only; any other radius gives the 7x7 square clipped to the image, on every pixel.
 // The value written is the element of rank n/2 of the n samples gathered.
-void MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool = nullptr);
+// Returns kImageOk, or kImageNoMemory when the working memory of some rows could not be had
+// (dst is then not the filtered image; the caller drops it).
+unsigned char MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool = nullptr);
 
-// Filters an image of any channel count channel by channel (see MedianFilter).
-// pool: threads that share the rows (null: the calling thread alone); the result is the same.
-void MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool = nullptr);
+// Filters an image of any channel count channel by channel (see MedianFilter), with the same
+// result codes. pool: threads that share the rows (null: the calling thread alone); the result
+// is the same.
+unsigned char MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_t radius,
+                                WorkerPool* pool = nullptr);

@@ -904,23 +904,24 @@ unsigned char RunCpuDriver(ImageBuffer* dst, const ImageBuffer* src, const Image
 
 } // namespace
 
-void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int iQuality, double dDynamics,
-                     HpxProgressTarget hProgressDlg, bool bGpu, int iThreads, WorkerPool* pPool)
+unsigned char NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int iQuality, double dDynamics,
+                              HpxProgressTarget hProgressDlg, bool bGpu, int iThreads, WorkerPool* pPool)
 {
     if (dst == nullptr || src == nullptr || src->m_pData == nullptr)
-        return;
+        return kImageBadArgs;
     if (dst == src)
     {
         // In place: denoise into a temporary and copy the result over the plane.
         ImageBuffer result;
         InitImage(&result);
         if (CopyImageLayout(&result, src) != kImageOk)
-            return;
-        NlmPlaneDenoise(&result, src, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads, pPool);
-        if (result.m_pData != nullptr && src->m_pData != nullptr)
+            return kImageNoMemory;
+        const unsigned char r =
+            NlmPlaneDenoise(&result, src, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads, pPool);
+        if (r == kImageOk)
             CopyImagePixels(src, &result);
         ReleaseImage(&result);
-        return;
+        return r;
     }
     const int w = src->m_iWidth;
     const int h = src->m_iHeight;
@@ -930,7 +931,7 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
         // Not a plane this pass handles: hand the input back.
         if (dst->m_pData != nullptr)
             CopyImagePixels(dst, src);
-        return;
+        return kImageBadArgs;
     }
 
     // The destination's shape comes back unchanged (the source's, when it had none).
@@ -960,7 +961,7 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
         if (AbortRequested() || result != kImageOk)
             CopyImagePixels(dst, src);
         ReleaseImage(&guide);
-        return;
+        return AbortRequested() || result == kImageOk ? kImageOk : kImageNoMemory;
     }
 
     // Even-sized zero-padded copy, output plane and 8-bit guide.
@@ -985,36 +986,31 @@ void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int i
         ReleaseImage(&guide);
         if (dst->m_pData != nullptr)
             CopyImagePixels(dst, src);
-        return;
+        return kImageNoMemory;
     }
 
-    // The caller's blocks are not needed while the pass runs.
-    ReleaseImage(dst);
-    ReleaseImage(src);
-
+    // The caller's planes keep their blocks: a block given back after the pass could fail to
+    // come back, and the source must survive any pass unchanged.
     const unsigned char result =
         bGpu ? GpuHookNlmPlaneDenoise(&output, &padded, &guide, iQuality, hProgressDlg, dStrength, dDynamics2)
              : RunCpuDriver(&output, &padded, &guide, dStrength, iQuality, dDynamics2, hProgressDlg, iThreads, pPool);
 
-    // Give both records their blocks back: src its own pixels, dst the result, or the input
-    // when the pass was cancelled or could not run.
-    const bool bHaveSource = CreateImage(src, w, h, 1, bits) == kImageOk;
-    if (bHaveSource && padded.m_pData != nullptr)
-        CopyImageRect(src, &padded, 0, 0, 0, 0, w, h);
-    if (CreateImage(dst, kept.m_iWidth, kept.m_iHeight, kept.m_iChannels, kept.m_iBits) == kImageOk)
+    // dst receives the result, or the input when the pass was cancelled or could not run.
+    const bool bFailed = AbortRequested() || result != kImageOk || output.m_pData == nullptr;
+    const bool bHaveDst = dst->m_pData != nullptr ||
+                          CreateImage(dst, kept.m_iWidth, kept.m_iHeight, kept.m_iChannels, kept.m_iBits) == kImageOk;
+    if (bHaveDst)
     {
-        const bool bFailed = AbortRequested() || result != kImageOk || output.m_pData == nullptr;
-        const ImageBuffer* pFrom = bFailed ? &padded : &output;
         const int cw = kept.m_iWidth < w ? kept.m_iWidth : w;
         const int ch = kept.m_iHeight < h ? kept.m_iHeight : h;
-        if (pFrom->m_pData != nullptr && kept.m_iChannels == 1 &&
-            ImageBytesPerSample(kept.m_iBits) == ImageBytesPerSample(bits))
-            CopyImageRect(dst, pFrom, 0, 0, 0, 0, cw, ch);
-        else if (bHaveSource)
+        if (kept.m_iChannels == 1 && ImageBytesPerSample(kept.m_iBits) == ImageBytesPerSample(bits))
+            CopyImageRect(dst, bFailed ? src : &output, 0, 0, 0, 0, cw, ch);
+        else
             CopyImagePixels(dst, src);
     }
 
     ReleaseImage(&padded);
     ReleaseImage(&output);
     ReleaseImage(&guide);
+    return bHaveDst && (AbortRequested() || !bFailed) ? kImageOk : kImageNoMemory;
 }

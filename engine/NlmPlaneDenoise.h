@@ -55,12 +55,14 @@ inline int NlmPadRadius(int iWidth, int iHeight)
 //   bGpu: run the pass through the GPU hook instead of the CPU.
 //   iThreads: threads for the pass (clamped to 1..16).
 //   pPool: the job's worker threads to run the pass on (null: the pass starts its own).
-// src keeps its contents. Both pixel blocks may be released during the pass and allocated again
-// before it returns (odd-sized planes and GPU passes), so no pixel pointer taken before the call
-// may be used after it. When the pass is cancelled (g_bAbort) or cannot run (out of memory), dst
-// receives src's contents.
-void NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int iQuality, double dDynamics,
-                     HpxProgressTarget hProgressDlg, bool bGpu, int iThreads, WorkerPool* pPool = nullptr);
+// src is only read: its block and contents are never freed, replaced or changed. dst keeps its
+// block too (one is created only when it has none). When the pass is cancelled (g_bAbort) or
+// cannot run (out of memory), dst receives src's contents.
+// Returns kImageOk (a cancelled pass included: callers see the cancel in g_bAbort), kImageBadArgs
+// for a plane it does not handle, and kImageNoMemory when the pass could not run for want of
+// memory (or the GPU pass failed): dst then holds the input, not a denoised plane.
+unsigned char NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int iQuality, double dDynamics,
+                              HpxProgressTarget hProgressDlg, bool bGpu, int iThreads, WorkerPool* pPool = nullptr);
 
 // The four CPU drivers, called by NlmPlaneDenoise with the even-sized output plane, the
 // even-sized source plane and its 8-bit guide, the strength (already truncated for 16 bits),

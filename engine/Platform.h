@@ -26,8 +26,10 @@ enum : int
     kIdcProgress = 1037  // the progress-bar control of the window given as progress target
 };
 
-// Where progress goes. Both functions are called only with a non-null target, and only from the
-// thread that runs the job (or the pass's calling thread), never from a worker.
+// Where progress goes. Both functions are called only with a non-null target and never from two
+// threads at once: from the thread that runs the job (a pass steps only from its calling thread),
+// and in a CPU+GPU job also from the CPU tile thread, which steps once per tile it takes while it
+// holds the schedule's mutex. A pass's worker threads never call them.
 //   pfnSetup: once per job before the first tile: step 1, range 0..uTotal, position 1.
 //   pfnStep:  one step forward.
 struct ProgressSink

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -162,10 +163,12 @@ PlatformMutex* PlatformCreateNamedMutex(const wchar_t* pwszName)
             pMutex = it->second;
         else
         {
-            pMutex = new PlatformMutex;
-            pMutex->strName = strName;
+            // Owned until it is registered: copying the name or growing the map may throw.
+            std::unique_ptr<PlatformMutex> pNew(new PlatformMutex);
+            pNew->strName = strName;
             if (!strName.empty())
-                map[strName] = pMutex;
+                map[strName] = pNew.get();
+            pMutex = pNew.release();
         }
         ++pMutex->iHandles;
         return pMutex;

@@ -6,8 +6,10 @@
 // a > 0 (bright pixels smoothed more), h (1 + (255 - i)(-a) / 256) for a < 0 (dark pixels), h for
 // a = 0. The cache keeps seven slots and replaces them round-robin.
 //
-// Find and Build take no lock: only one CPU pass at a time may look up or build tables in a
-// process, and it does so before its workers start; workers only read the table pointers.
+// The cache itself takes no lock, and a Build overwrites the tables of the slot it reuses. Several
+// passes may run at once in one process (a preview beside a job), so every CPU pass looks the
+// tables up (and builds them) under one lock of the passes and, still holding it, copies what it
+// needs into tables of its own; no pass or worker reads the cache's tables after that lock.
 #pragma once
 
 #include <cstdint>

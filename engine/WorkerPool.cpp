@@ -123,9 +123,23 @@ void WorkerPool::TakeIndices(uint32_t uGeneration, bool bCaller)
         if (!bCaller)
             m_iRunning.fetch_add(1, std::memory_order_seq_cst);
         if (m_uJob.compare_exchange_weak(uJob, uJob + 1, std::memory_order_acq_rel))
-            pfn(pContext, iIndex);
+            RunPart(pfn, pContext, iIndex);
         if (!bCaller)
             m_iRunning.fetch_sub(1, std::memory_order_release);
+    }
+}
+
+// A part that throws (memory ran out inside a step) must neither end its thread nor leave the
+// running count raised, or Run would wait for ever: the part ends and the pool is marked.
+void WorkerPool::RunPart(void (*pfn)(void*, int), void* pContext, int iIndex)
+{
+    try
+    {
+        pfn(pContext, iIndex);
+    }
+    catch (...)
+    {
+        m_bPartFailed.store(true);
     }
 }
 
@@ -160,12 +174,12 @@ void WorkerPool::WorkerLoop(int)
 
 void WorkerPool::Run(void (*pfn)(void* pContext, int iIndex), void* pContext, int iParticipants)
 {
-    if (iParticipants > m_iWorkers + 1)
-        iParticipants = m_iWorkers + 1;
+    if (iParticipants > Threads())
+        iParticipants = Threads();
     if (iParticipants <= 1 || m_bBusy.exchange(true))
     {
         for (int i = 0; i < (iParticipants < 1 ? 1 : iParticipants); ++i)
-            pfn(pContext, i);
+            RunPart(pfn, pContext, i);
         return;
     }
     // Publish the job: its record first, then the new generation with index 0 already taken by
@@ -182,7 +196,7 @@ void WorkerPool::Run(void (*pfn)(void* pContext, int iIndex), void* pContext, in
         }
         m_wake.notify_all();
     }
-    pfn(pContext, 0);
+    RunPart(pfn, pContext, 0);
     // The calling thread never waits for a worker that has not picked the job up yet (on a
     // loaded machine that can take a whole time slice): it runs the indices nobody has taken
     // itself, and then waits only for those already running.

@@ -33,6 +33,21 @@ public:
 
     int Workers() const { return m_iWorkers; }
 
+    // The threads a step may use: the workers plus the calling thread, at most the limit set
+    // here (a CPU tile side that shares the machine with the GPU side gives one processor up
+    // until the GPU side has left). 0 or less lifts the limit.
+    void LimitThreads(int iThreads) { m_iThreadLimit = iThreads; }
+    int Threads() const
+    {
+        const int iAll = m_iWorkers + 1;
+        return m_iThreadLimit > 0 && m_iThreadLimit < iAll ? m_iThreadLimit : iAll;
+    }
+
+    // True when a part of some Run since the last call ended by an exception (its share of the
+    // step was then not done); clears the mark. A tile asks after its steps and, when set,
+    // gives up its result: no exception ever leaves a part, on a worker or on the caller.
+    bool TakeFailure() { return m_bPartFailed.exchange(false); }
+
     // A work block of at least uBytes (contents undefined) that the pool keeps for the next use
     // of the same slot, by this tile or the next: the large planes of a step are then not
     // allocated, faulted in and freed again for every channel of every tile. Null when memory ran
@@ -51,14 +66,16 @@ public:
     // returned: i = 0 on the calling thread, the others on the workers that wake up in time; the
     // calling thread runs, after its own, the indices no worker has taken. So tasks should share
     // their work dynamically (a task may find nothing left to do). iParticipants is clamped to
-    // 1 .. Workers() + 1. pfn must not throw. A call made while the pool is already running
-    // (from inside a task) runs every index on the calling thread, one after the other.
+    // 1 .. Threads(). A part that throws is ended there and marks the pool (TakeFailure); the
+    // other parts still run and Run returns as usual. A call made while the pool is already
+    // running (from inside a task) runs every index on the calling thread, one after the other.
     void Run(void (*pfn)(void* pContext, int iIndex), void* pContext, int iParticipants);
 
 private:
     static unsigned int WorkerMain(void* pArg);
     void WorkerLoop(int iIndex);
     void TakeIndices(uint32_t uGeneration, bool bCaller);
+    void RunPart(void (*pfn)(void*, int), void* pContext, int iIndex);
 
     struct Slot
     {
@@ -75,6 +92,8 @@ private:
     std::atomic<int> m_iSleepers{0};  // workers blocked on m_wake
     std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bBusy{false};  // a Run is in progress
+    std::atomic<bool> m_bPartFailed{false};
+    int m_iThreadLimit = 0;
     std::mutex m_lock;                 // only for blocking and waking idle workers
     std::condition_variable m_wake;
     int m_iWorkers = 0;
@@ -94,8 +113,9 @@ private:
 void ParallelRows(WorkerPool* pPool, int iCount, int iThreads, int iGrain,
                   void (*pfn)(void* pContext, int iBegin, int iEnd), void* pContext);
 
-// The threads a pool can bring to a step: its workers plus the calling thread (1 without a pool).
+// The threads a pool can bring to a step: its workers plus the calling thread, within the
+// pool's limit (1 without a pool).
 inline int PoolThreads(const WorkerPool* pPool)
 {
-    return pPool != nullptr ? pPool->Workers() + 1 : 1;
+    return pPool != nullptr ? pPool->Threads() : 1;
 }

@@ -68,6 +68,19 @@ BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD reason, LPVOID reserved)
     return TRUE;
 }
 
+namespace {
+// After an exception: the handles go back to the host, and a failed start keeps nothing of the
+// host's image for the next call.
+void EndFailedCall(int16_t selector)
+{
+    if (selector == filterSelectorStart) {
+        ReleaseImage(&g_HostImage);
+        ReleaseImage(&g_HostAlpha);
+    }
+    if (selector != filterSelectorAbout) UnlockHandles();
+}
+}  // namespace
+
 extern "C" __declspec(dllexport) void PluginMain(int16_t selector, FilterRecord* filterRecord,
                                                  intptr_t* data, int16_t* result)
 {
@@ -103,10 +116,10 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, FilterRecord*
         if (selector != filterSelectorAbout) UnlockHandles();
     } catch (const std::bad_alloc&) {
         SetResult(memFullErr);
-        if (selector != filterSelectorAbout) UnlockHandles();
+        EndFailedCall(selector);
     } catch (...) {
         SetResult(filterBadParameters);
-        if (selector != filterSelectorAbout) UnlockHandles();
+        EndFailedCall(selector);
     }
 }
 

@@ -317,12 +317,33 @@ FREE_IMAGE_FORMAT FormatFromName(const wchar_t* path)
     return FIF_UNKNOWN;
 }
 
+// Only the formats the plug-in opens and saves on purpose reach a FreeImage loader. The batch
+// offers every file of a folder tree, and the loaders of the other formats are not all safe with
+// damaged files (the PSD loader writes out of bounds on some), which would take the host down.
+bool AcceptedFormat(FREE_IMAGE_FORMAT fif)
+{
+    return (fif == FIF_BMP || fif == FIF_JPEG || fif == FIF_TIFF || fif == FIF_PNG) && FreeImage_FIFSupportsReading(fif);
+}
+
+// The format of a file to be read: by content, else by name; FIF_UNKNOWN when not accepted.
 FREE_IMAGE_FORMAT ReadableFormat(const wchar_t* path)
 {
     FREE_IMAGE_FORMAT fif = FreeImage_GetFileTypeU(path, 0);
     if (fif == FIF_UNKNOWN) fif = FormatFromName(path);
-    if (fif != FIF_UNKNOWN && !FreeImage_FIFSupportsReading(fif)) fif = FIF_UNKNOWN;
-    return fif;
+    return AcceptedFormat(fif) ? fif : FIF_UNKNOWN;
+}
+
+// Most writers leave the fourth byte of a 32-bit BMP pixel as padding, all 0 (or all 255): that is
+// no alpha, and read as one it would make the whole picture transparent.
+bool UniformAlpha(const ImageBuffer* alpha)
+{
+    const size_t count = size_t(alpha->m_iWidth) * size_t(alpha->m_iHeight);
+    if (alpha->m_iBits != 8 || count == 0) return false;
+    const BYTE* a = static_cast<const BYTE*>(alpha->m_pData);
+    if (a[0] != 0 && a[0] != 255) return false;
+    for (size_t i = 1; i < count; ++i)
+        if (a[i] != a[0]) return false;
+    return true;
 }
 
 // A profile describes pixels of one colour space: an RGB profile cannot go with grey data or the
@@ -436,6 +457,11 @@ bool ReadImageFile(ImageInfoStrings* info, ImageBuffer** image, ImageBuffer** al
         BitmapHolder bitmap(FreeImage_LoadU(fif, path, LoadFlagsForFormat(fif)));
         if (!bitmap.Get()) return true;
         FreeImageToImageBuffer(info, image, alpha, bitmap.Get());
+        if (fif == FIF_BMP && *alpha && UniformAlpha(*alpha))
+        {
+            DeleteImageRecord(*alpha);
+            *alpha = nullptr;
+        }
         return *image == nullptr;
     }
     catch (...)
@@ -551,10 +577,8 @@ bool WriteImageFile(const ImageBuffer* image, const ImageBuffer* alpha, const wc
 
     if (metadataSource && *metadataSource)
     {
-        FREE_IMAGE_FORMAT sourceFif = FreeImage_GetFileTypeU(metadataSource, 0);
-        if (sourceFif == FIF_UNKNOWN) sourceFif = FormatFromName(metadataSource);
-        if (sourceFif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(sourceFif) || sourceFif == FIF_GIF)
-            throw UnsupportedImageFormat(metadataSource);
+        const FREE_IMAGE_FORMAT sourceFif = ReadableFormat(metadataSource);
+        if (sourceFif == FIF_UNKNOWN) throw UnsupportedImageFormat(metadataSource);
         BitmapHolder source;
         try
         {

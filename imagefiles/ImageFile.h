@@ -1,6 +1,7 @@
 // Image files through FreeImage: the plug-in's whole contact with that library.
 //
-// Reading turns any file FreeImage can read with 1 or 3 colour samples of 8 or 16 bits (plus an
+// Reading turns a BMP, JPEG, TIFF or PNG file (told by content; other formats are refused, so that
+// no other FreeImage loader ever sees a file) with 1 or 3 colour samples of 8 or 16 bits (plus an
 // optional alpha sample) into ImageBuffer records, colour samples blue, green, red, top row first,
 // and fills the image information strings from the file's EXIF metadata. Writing turns a record
 // (plus optional alpha) into BMP, JPEG, TIFF, PNG or any other format FreeImage can write, and
@@ -29,7 +30,7 @@ public:
 };
 
 // Thrown by WriteImageFile only: the target format cannot be written (unknown, not writable, or
-// GIF), or the metadata source has a format that cannot be used. what() is empty; Path() names
+// GIF), or the metadata source is not a BMP, JPEG, TIFF or PNG file. what() is empty; Path() names
 // the offending file. Callers inside window, dialog or thread procedures must catch it there.
 class UnsupportedImageFormat : public std::runtime_error
 {
@@ -63,9 +64,10 @@ enum : int
     kImageFormatGif = 25
 };
 
-// Reads an image file (format by content, else by name). On success (false) *image is a new
-// record owned by the caller, and *alpha a new 1-channel record of the same size and bits for
-// files with an alpha sample (else null); the strings hold the file's EXIF data. On failure (true)
+// Reads a BMP, JPEG, TIFF or PNG file (format by content, else by name). On success (false) *image
+// is a new record owned by the caller, and *alpha a new 1-channel record of the same size and bits
+// for files with an alpha sample (else null; the padding byte of a 32-bit BMP that is 0 or 255 in
+// every pixel is no alpha); the strings hold the file's EXIF data. On failure (true)
 // both are null and the strings are unchanged. Throws nothing. Free the records with
 // DeleteImageRecord.
 bool ReadImageFile(ImageInfoStrings* info, ImageBuffer** image, ImageBuffer** alpha, const wchar_t* path);

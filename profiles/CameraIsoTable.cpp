@@ -9,6 +9,8 @@
 #include <cwchar>
 #include <cwctype>
 #include <map>
+#include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -84,6 +86,34 @@ void EntrySectionName(wchar_t out[256], const wchar_t* camera, int iso)
     }
 }
 
+// Names of the entry sections of a whole table, handed out in the order the file is written (row
+// by row, entry by entry). Two cameras can come to one section name ("Cam [a]" and "Cam [a)", or
+// names that differ only in case): the later one then gets " (2)", " (3)" ... after it, so that
+// neither overwrites the other. Reading walks the table in the same order and so finds them again.
+class EntrySectionNamer
+{
+public:
+    // The section of the next entry; *plain receives the name without a suffix.
+    std::wstring Next(const wchar_t* camera, int iso, std::wstring* plain)
+    {
+        wchar_t base[256];
+        EntrySectionName(base, camera, iso);
+        std::wstring name = base;
+        for (int k = 2; !m_used.insert(Folded(name)).second; ++k)
+            name = std::wstring(base) + L" (" + std::to_wstring(k) + L")";
+        if (plain) *plain = base;
+        return name;
+    }
+
+private:
+    static std::wstring Folded(std::wstring s)
+    {
+        for (auto& c : s) c = static_cast<wchar_t>(towlower(c));
+        return s;
+    }
+    std::set<std::wstring> m_used;
+};
+
 void CameraSectionName(wchar_t out[32], uint32_t row)
 {
     _snwprintf(out, 31, L"Camera_%u", row);
@@ -96,7 +126,7 @@ bool SectionExists(const CSimpleIniW& ini, const wchar_t* section)
 }
 
 // Reads a whole file into a SimpleIni object. False when it cannot be opened or read, is too
-// large to be a profile file, or is not text that SimpleIni takes.
+// large to be a profile file, or is not text that SimpleIni takes; throws when memory runs out.
 bool ReadIniFile(CSimpleIniW& ini, const wchar_t* path)
 {
     HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -105,12 +135,11 @@ bool ReadIniFile(CSimpleIniW& ini, const wchar_t* path)
     LARGE_INTEGER size{};
     bool ok = GetFileSizeEx(h, &size) && size.QuadPart >= 0 && size.QuadPart <= kMaxFileBytes;
     std::string data;
-    if (ok) {
-        try {
-            data.resize(static_cast<size_t>(size.QuadPart));
-        } catch (...) {
-            ok = false;
-        }
+    try {
+        if (ok) data.resize(static_cast<size_t>(size.QuadPart));
+    } catch (...) {
+        CloseHandle(h);
+        throw;  // out of memory is no verdict on the file
     }
     DWORD got = 0;
     if (ok && !data.empty())
@@ -118,7 +147,28 @@ bool ReadIniFile(CSimpleIniW& ini, const wchar_t* path)
     CloseHandle(h);
     if (!ok) return false;
     ini.Reset();
-    return ini.LoadData(data.data(), data.size()) >= 0;
+    const SI_Error rc = ini.LoadData(data.data(), data.size());
+    if (rc == SI_NOMEM) throw std::bad_alloc();
+    return rc >= 0;
+}
+
+// Whether the file's bytes are exactly the data.
+bool FileHolds(const wchar_t* path, const std::string& data)
+{
+    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size{};
+    bool same = GetFileSizeEx(h, &size) && size.QuadPart == static_cast<LONGLONG>(data.size());
+    std::string bytes;
+    if (same && !data.empty()) {
+        bytes.resize(data.size());
+        DWORD got = 0;
+        same = ReadFile(h, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size() &&
+               bytes == data;
+    }
+    CloseHandle(h);
+    return same;
 }
 
 int ReadVersion(const CSimpleIniW& ini)
@@ -359,6 +409,7 @@ bool CameraIsoTable::ReadFrom(CSimpleIniW& ini, bool* repaired)
     if (!m_pCameras) return SetDefaultProfile() || true;
 
     UntrimmedSections untrimmed(ini);
+    EntrySectionNamer namer;
     uint32_t rows = 0;
     for (uint32_t r = 0; r < count; ++r) {
         wchar_t section[32];
@@ -401,9 +452,11 @@ bool CameraIsoTable::ReadFrom(CSimpleIniW& ini, bool* repaired)
             cam.m_piISO[i] = ClampInt(ParseIntText(ini.GetValue(section, key, L"0")), 0, 1000000);
         }
         for (int i = 0; i < n; ++i) {
-            wchar_t entry[256];
-            EntrySectionName(entry, cam.m_wcsCameraName, cam.m_piISO[i]);
-            const wchar_t* sec = entry;
+            std::wstring plain;
+            const std::wstring entry = namer.Next(cam.m_wcsCameraName, cam.m_piISO[i], &plain);
+            const wchar_t* sec = entry.c_str();
+            // A file written before colliding names were told apart has only the plain name.
+            if (!SectionExists(ini, sec)) sec = plain.c_str();
             if (!SectionExists(ini, sec)) {
                 const wchar_t* old = untrimmed.Find(cam.m_wcsCameraName, cam.m_piISO[i]);
                 if (old) sec = old;
@@ -447,6 +500,28 @@ bool CameraIsoTable::ReadFrom(CSimpleIniW& ini, bool* repaired)
 
 bool CameraIsoTable::Load()
 {
+    // Read into a table of its own: when memory runs out midway this one stays as it was.
+    CameraIsoTable fresh;
+    bool failed;
+    try {
+        failed = fresh.LoadFiles();
+    } catch (...) {
+        failed = true;
+    }
+    if (failed) return true;
+    Free();
+    m_uiCameraCount = fresh.m_uiCameraCount;
+    m_pCameras = fresh.m_pCameras;
+    m_iActualCamera = fresh.m_iActualCamera;
+    m_iActualIso = fresh.m_iActualIso;
+    m_bKeepUserCopy = fresh.m_bKeepUserCopy;
+    fresh.m_pCameras = nullptr;
+    fresh.m_uiCameraCount = 0;
+    return false;
+}
+
+bool CameraIsoTable::LoadFiles()
+{
     Free();
     m_bKeepUserCopy = false;
     wchar_t userPath[1024], shippedPath[1024];
@@ -473,6 +548,8 @@ bool CameraIsoTable::Load()
         useShipped = haveShipped;
 
     if (haveUser && !userOk) m_bKeepUserCopy = true;  // unreadable: never written over unkept
+    // Replaced by a newer shipped copy: the user's own entries are kept beside it on the next save.
+    if (haveUser && userOk && useShipped) m_bKeepUserCopy = true;
 
     bool repaired = false;
     bool failed;
@@ -509,10 +586,18 @@ void CameraIsoTable::SaveCamera(CSimpleIniW& ini, uint32_t row) const
 void CameraIsoTable::SaveIsoSettings(CSimpleIniW& ini, uint32_t row, uint32_t index) const
 {
     if (row >= m_uiCameraCount || index >= m_pCameras[row].m_uiISOCount) return;
-    const CameraProfile& cam = m_pCameras[row];
-    const IsoSettings& s = cam.m_pSettings[index];
-    wchar_t section[256];
-    EntrySectionName(section, cam.m_wcsCameraName, cam.m_piISO[index]);
+    // The entry's section depends on the entries written before it (see EntrySectionNamer).
+    EntrySectionNamer namer;
+    for (uint32_t r = 0; r < row; ++r)
+        for (uint32_t i = 0; i < m_pCameras[r].m_uiISOCount; ++i)
+            namer.Next(m_pCameras[r].m_wcsCameraName, m_pCameras[r].m_piISO[i], nullptr);
+    for (uint32_t i = 0; i < index; ++i) namer.Next(m_pCameras[row].m_wcsCameraName, m_pCameras[row].m_piISO[i], nullptr);
+    const std::wstring section = namer.Next(m_pCameras[row].m_wcsCameraName, m_pCameras[row].m_piISO[index], nullptr);
+    WriteEntry(ini, section.c_str(), m_pCameras[row].m_pSettings[index]);
+}
+
+void CameraIsoTable::WriteEntry(CSimpleIniW& ini, const wchar_t* section, const IsoSettings& s)
+{
     const struct {
         const wchar_t* key;
         double value;
@@ -536,6 +621,16 @@ void CameraIsoTable::SaveIsoSettings(CSimpleIniW& ini, uint32_t row, uint32_t in
 bool CameraIsoTable::Save()
 {
     if (!m_pCameras || m_uiCameraCount == 0) return true;  // nothing loaded: keep the file
+    try {
+        return SaveFile();
+    } catch (...) {
+        // Out of memory while the text was made: nothing has been written yet.
+        return true;
+    }
+}
+
+bool CameraIsoTable::SaveFile()
+{
     CSimpleIniW ini(true, true, true);
     wchar_t value[32];
     _snwprintf(value, 31, L"%u", m_uiCameraCount);
@@ -546,20 +641,20 @@ bool CameraIsoTable::Save()
     _snwprintf(value, 31, L"%i", m_iActualIso);
     ini.SetValue(kGeneral, L"Actual ISO", value, nullptr, true);
     ini.SetValue(kGeneral, L"version", L"2", nullptr, true);
+    EntrySectionNamer namer;
     for (uint32_t r = 0; r < m_uiCameraCount; ++r) {
+        const CameraProfile& cam = m_pCameras[r];
         SaveCamera(ini, r);
-        for (uint32_t i = 0; i < m_pCameras[r].m_uiISOCount; ++i) SaveIsoSettings(ini, r, i);
+        for (uint32_t i = 0; i < cam.m_uiISOCount; ++i)
+            WriteEntry(ini, namer.Next(cam.m_wcsCameraName, cam.m_piISO[i], nullptr).c_str(), cam.m_pSettings[i]);
     }
     std::string data;
-    try {
-        if (ini.Save(data, true) < 0) return true;
-    } catch (...) {
-        return true;
-    }
+    if (ini.Save(data, true) < 0) return true;
     wchar_t path[1024];
     GetProfileFilePath(path, false);
     if (!path[0]) return true;
-    if (m_bKeepUserCopy && FileExists(path)) KeepCopy(path);
+    // A copy that says the same as the new text loses nothing when it is replaced.
+    if (m_bKeepUserCopy && FileExists(path) && !FileHolds(path, data)) KeepCopy(path);
     if (!WriteFileReplacing(path, data)) return true;
     m_bKeepUserCopy = false;
     return false;

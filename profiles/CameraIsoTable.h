@@ -47,10 +47,10 @@ public:
     CameraIsoTable& operator=(const CameraIsoTable&) = delete;
 
     // Fills the table from the chosen copy of the file (the default profile, saved at once, when
-    // neither exists). True when memory ran out while reading; the table then holds the default
-    // profile (or nothing when even that cannot be made).
+    // neither exists). True when memory ran out while reading; the table is then as it was.
     bool Load();
-    // Writes the whole table to the user copy. A copy that cannot be written stays as it was.
+    // Writes the whole table to the user copy. A copy that cannot be written (or a text that
+    // cannot be made for want of memory) leaves the stored file as it was and gives true.
     bool Save();
 
     // Row of the camera whose name equals the text when spaces (and blanks at its ends) are
@@ -87,8 +87,9 @@ public:
     void SaveCamera(CSimpleIniW& ini, uint32_t row) const;
     void SaveIsoSettings(CSimpleIniW& ini, uint32_t row, uint32_t index) const;
 
-    // Whether the last Load had to repair or replace a damaged user copy; the next Save then first
-    // keeps that file as "CameraISOSettingX.ini.bak" (or ".bak1" ... when taken).
+    // Whether the last Load had to repair or replace a damaged user copy, or read a newer shipped
+    // copy in its place; the next Save then first keeps that file as "CameraISOSettingX.ini.bak"
+    // (or ".bak1" ... when taken), unless it already says what is written.
     bool RepairedOnLoad() const { return m_bKeepUserCopy; }
 
 private:
@@ -96,6 +97,9 @@ private:
 
     bool SetDefaultProfile();
     bool ReadFrom(CSimpleIniW& ini, bool* repaired);
+    bool LoadFiles();
+    bool SaveFile();
+    static void WriteEntry(CSimpleIniW& ini, const wchar_t* section, const IsoSettings& settings);
 };
 
 // Copies the text (at most 127 characters) into out, drops blanks at either end, then replaces

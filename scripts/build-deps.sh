@@ -201,9 +201,14 @@ have_extra() { [[ " $FI_EXTRA " == *" $1 "* ]]; }
 
 b_freeimage() {
   fetch_src freeimage 3.18.0
-  local s b=$BLD/freeimage
-  s=$(srcdir freeimage)
+  local s b=$BLD/freeimage p
   rm -rf "$b"; mkdir -p "$b"
+  # Our own patches go onto a copy, so that the unpacked Debian tree stays as fetched.
+  s=$b/src
+  mkdir -p "$s"; cp -a "$(srcdir freeimage)/Source" "$s/"
+  for p in "$SCRIPT_DIR"/patches/freeimage-*.patch; do
+    patch -d "$s" -p1 --forward --batch <"$p"
+  done
   # Our own CMake project over the Debian-patched sources (their Makefiles are for Linux .so
   # or list the removed bundled codecs).  Disabled codecs get stub Init functions so the
   # FREE_IMAGE_FORMAT numbering (= registration order in Plugin.cpp) stays intact.
@@ -350,7 +355,7 @@ have_extra webp     && step webp     "1.2.4"            b_webp
 have_extra openjpeg && step openjpeg "2.5.0"            b_openjpeg
 have_extra raw      && step raw      "0.20.2"           b_raw
 have_extra exr      && step exr      "3.1.5"            b_exr
-step freeimage "3.18.0 extra=[$FI_EXTRA]"               b_freeimage
+step freeimage "3.18.0 extra=[$FI_EXTRA] patches=$(cat "$SCRIPT_DIR"/patches/freeimage-*.patch | sha1sum | cut -c1-16)" b_freeimage
 step glew      "2.2.0"                                  b_glew
 step gtest     "pkg=$(ver googletest)"                  b_gtest
 step simpleini "pkg=$(ver libsimpleini-dev)"            b_simpleini

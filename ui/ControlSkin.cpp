@@ -140,17 +140,24 @@ bool IsSkinExcludedDialog(HWND hWnd)
 
 // Visual styles draw progress bars and tab pages in their own light colours whatever colours the
 // control is given; in the dark schemes those controls are drawn without them.
+// Only uxtheme's documented exports are used, and only while it says that visual styles are in
+// use for this program (IsAppThemed); without them the controls already draw in skin colours.
 static void DropVisualStyle(HWND hWnd)
 {
     typedef HRESULT(WINAPI * SetWindowThemeFn)(HWND, LPCWSTR, LPCWSTR);
+    typedef BOOL(WINAPI * IsAppThemedFn)();
     static SetWindowThemeFn s_set = nullptr;
+    static IsAppThemedFn s_themed = nullptr;
     static bool s_looked = false;
     if (!s_looked) {
         s_looked = true;
-        if (HMODULE ux = LoadLibraryW(L"uxtheme.dll"))
+        if (HMODULE ux = LoadLibraryW(L"uxtheme.dll")) {
             s_set = reinterpret_cast<SetWindowThemeFn>(reinterpret_cast<void*>(GetProcAddress(ux, "SetWindowTheme")));
+            s_themed = reinterpret_cast<IsAppThemedFn>(reinterpret_cast<void*>(GetProcAddress(ux, "IsAppThemed")));
+        }
     }
-    if (s_set) s_set(hWnd, L" ", L" ");  // a class list that names no theme part
+    // A class list of one blank names no theme part, which keeps visual styles off the window.
+    if (s_set && s_themed && s_themed()) s_set(hWnd, L" ", L" ");
 }
 
 static void SkinControlByClass(HWND child)
@@ -215,6 +222,16 @@ void InstallSkin(HWND hWnd)
 
 bool SubclassLabel(HWND hCtrl, int flags)
 {
+    // A second subclass would make the label procedure its own predecessor and recurse until the
+    // stack runs out: the label keeps its one record and takes the new flags.
+    if (GetWindowLongPtrW(hCtrl, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&LabelWndProc)) {
+        LabelRecord* existing = reinterpret_cast<LabelRecord*>(GetWindowLongPtrW(hCtrl, GWLP_USERDATA));
+        if (existing && existing->hWnd == hCtrl) {
+            existing->flags = flags;
+            InvalidateRect(hCtrl, nullptr, TRUE);
+            return false;
+        }
+    }
     LabelRecord* rec = new (std::nothrow) LabelRecord;
     if (!rec) return true;
     rec->hWnd = hCtrl;

@@ -76,7 +76,8 @@ struct LabelRecord {
 
 // Installs LabelWndProc on a static or group box: flicker-free, double-buffered painting that
 // keeps the pixels of the siblings placed inside it. Returns false on success, true when the
-// record cannot be allocated. Apply once per control; undone when the control is destroyed.
+// record cannot be allocated. A second call on a subclassed label only changes its flags; undone
+// when the control is destroyed.
 bool SubclassLabel(HWND hCtrl, int flags);
 void UnsubclassLabel(HWND hCtrl);
 LRESULT CALLBACK LabelWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);

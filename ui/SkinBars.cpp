@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cwchar>
 #include <new>
 #include <vector>
@@ -319,6 +320,36 @@ void PaintHeader(HWND hWnd, HDC target)
     BitBlt(target, 0, 0, rc.right, rc.bottom, dc, 0, 0, SRCCOPY);
 }
 
+// The arrow buttons at both ends of a bar whose background is drawn, and the thumb from start to
+// end along it (none when end <= start); a bar too short for both buttons keeps its background.
+void DrawBarParts(HDC dc, bool vertical, int length, int across, int arrow, bool enabled, int start, int end)
+{
+    if (2 * arrow > length) return;
+    auto span = [&](int a, int b) {  // a rectangle from a to b along the bar
+        return vertical ? RECT{0, a, across, b} : RECT{a, 0, b, across};
+    };
+    const RECT first = span(0, arrow), second = span(length - arrow, length);
+    for (const RECT& b : {first, second}) {
+        SkinFillSolid(dc, b.left, b.top, b.right - b.left, b.bottom - b.top, Face());
+        SkinDrawEdge(dc, b, EDGE_RAISED, BF_RECT);
+    }
+    // An arrow pointing up (left) grows from its base row (column) toward its tip, so its
+    // base is placed where a downward arrow's tip would be.
+    if (vertical) {
+        SkinDrawArrowVert(dc, across / 2 - 3, arrow / 2 - 2 + 3, 7, -4, !enabled);
+        SkinDrawArrowVert(dc, across / 2 - 3, length - arrow + arrow / 2 - 2, 7, 4, !enabled);
+    } else {
+        SkinDrawArrowHorz(dc, arrow / 2 - 2 + 3, across / 2 - 3, -4, 7, !enabled);
+        SkinDrawArrowHorz(dc, length - arrow + arrow / 2 - 2, across / 2 - 3, 4, 7, !enabled);
+    }
+    if (end > start) {
+        const RECT th = span(start, end);
+        SkinFillSolid(dc, th.left, th.top, th.right - th.left, th.bottom - th.top, Face());
+        if (!vertical) SkinDrawGloss(dc, th, Face(), true, false);
+        SkinDrawEdge(dc, th, EDGE_RAISED, BF_RECT);
+    }
+}
+
 void PaintScrollBar(HWND hWnd, HDC target)
 {
     RECT rc;
@@ -366,63 +397,39 @@ void PaintScrollBar(HWND hWnd, HDC target)
 
     const bool vertical = (style & SBS_VERT) != 0;
     const int length = vertical ? rc.bottom : rc.right;
-    const int across = vertical ? rc.right : rc.bottom;
     const int arrow = GetSystemMetrics(vertical ? SM_CYVTHUMB : SM_CXHTHUMB);
-    auto span = [&](int a, int b) {  // a rectangle from a to b along the bar
-        return vertical ? RECT{0, a, across, b} : RECT{a, 0, b, across};
-    };
-    if (2 * arrow <= length) {
-        const RECT first = span(0, arrow), second = span(length - arrow, length);
-        for (const RECT& b : {first, second}) {
-            SkinFillSolid(dc, b.left, b.top, b.right - b.left, b.bottom - b.top, Face());
-            SkinDrawEdge(dc, b, EDGE_RAISED, BF_RECT);
-        }
-        // An arrow pointing up (left) grows from its base row (column) toward its tip, so its
-        // base is placed where a downward arrow's tip would be.
-        if (vertical) {
-            SkinDrawArrowVert(dc, across / 2 - 3, arrow / 2 - 2 + 3, 7, -4, !enabled);
-            SkinDrawArrowVert(dc, across / 2 - 3, length - arrow + arrow / 2 - 2, 7, 4, !enabled);
-        } else {
-            SkinDrawArrowHorz(dc, arrow / 2 - 2 + 3, across / 2 - 3, -4, 7, !enabled);
-            SkinDrawArrowHorz(dc, length - arrow + arrow / 2 - 2, across / 2 - 3, 4, 7, !enabled);
-        }
-        if (enabled && si.nMax > si.nMin) {
-            // The system's thumb, unless the bar is being dragged and the cursor is on the thumb.
-            int start = sbi.xyThumbTop;
-            int end = sbi.xyThumbBottom;
-            if (GetCapture() == hWnd) {
-                const double range = static_cast<double>(si.nMax - si.nMin);
-                const int track = length - 2 * arrow;
-                double scale = track / range;
-                int len = static_cast<int>(std::ceil(scale * si.nPage));
-                const int minLen = si.nPage ? 10 : arrow;
-                if (len < minLen) {
-                    len = minLen;
-                    scale = (track - minLen) / range;
-                }
-                int s = arrow + static_cast<int>(scale * (si.nTrackPos - si.nMin));
-                if (len < 10) {
-                    s -= (10 - len) / 2;
-                    len = 10;
-                }
-                s = std::max(arrow, std::min(s, length - arrow - len));
-                POINT pt;
-                GetCursorPos(&pt);
-                ScreenToClient(hWnd, &pt);
-                const int at = vertical ? pt.y : pt.x;
-                if (at >= s && at < s + len) {
-                    start = s;
-                    end = s + len;
-                }
+    int start = 0, end = 0;
+    if (2 * arrow <= length && enabled && si.nMax > si.nMin) {
+        // The system's thumb, unless the bar is being dragged and the cursor is on the thumb.
+        start = sbi.xyThumbTop;
+        end = sbi.xyThumbBottom;
+        if (GetCapture() == hWnd) {
+            const double range = static_cast<double>(si.nMax - si.nMin);
+            const int track = length - 2 * arrow;
+            double scale = track / range;
+            int len = static_cast<int>(std::ceil(scale * si.nPage));
+            const int minLen = si.nPage ? 10 : arrow;
+            if (len < minLen) {
+                len = minLen;
+                scale = (track - minLen) / range;
             }
-            if (end > start) {
-                const RECT th = span(start, end);
-                SkinFillSolid(dc, th.left, th.top, th.right - th.left, th.bottom - th.top, Face());
-                if (!vertical) SkinDrawGloss(dc, th, Face(), true, false);
-                SkinDrawEdge(dc, th, EDGE_RAISED, BF_RECT);
+            int s = arrow + static_cast<int>(scale * (si.nTrackPos - si.nMin));
+            if (len < 10) {
+                s -= (10 - len) / 2;
+                len = 10;
+            }
+            s = std::max(arrow, std::min(s, length - arrow - len));
+            POINT pt;
+            GetCursorPos(&pt);
+            ScreenToClient(hWnd, &pt);
+            const int at = vertical ? pt.y : pt.x;
+            if (at >= s && at < s + len) {
+                start = s;
+                end = s + len;
             }
         }
     }
+    DrawBarParts(dc, vertical, length, vertical ? rc.right : rc.bottom, arrow, enabled, start, end);
     BitBlt(target, 0, 0, rc.right, rc.bottom, dc, 0, 0, SRCCOPY);
 }
 
@@ -484,3 +491,92 @@ LRESULT SkinDrawTabItem(HWND hParent, WNDPROC prev, WPARAM wParam, DRAWITEMSTRUC
     SelectObject(dc, oldFont);
     return 1;
 }
+
+// ---- scroll bars in the frame of a window ----------------------------------------------------
+
+namespace {
+
+// The window's scroll bars as GetScrollBarInfo reports them (screen coordinates); a bar that is
+// hidden, or that the window does not keep in its frame although it has the style (a combo box),
+// is not shown.
+struct FrameBars {
+    SCROLLBARINFO bar[2] = {};
+    bool shown[2] = {false, false};
+    explicit FrameBars(HWND hWnd)
+    {
+        RECT client;
+        GetClientRect(hWnd, &client);
+        MapWindowPoints(hWnd, nullptr, reinterpret_cast<POINT*>(&client), 2);
+        const LONG ids[2] = {OBJID_VSCROLL, OBJID_HSCROLL};
+        for (int i = 0; i < 2; ++i) {
+            bar[i].cbSize = sizeof(SCROLLBARINFO);
+            RECT overlap;
+            shown[i] = GetScrollBarInfo(hWnd, ids[i], &bar[i]) &&
+                       !(bar[i].rgstate[0] & (STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_OFFSCREEN)) &&
+                       !IsRectEmpty(&bar[i].rcScrollBar) && !IntersectRect(&overlap, &bar[i].rcScrollBar, &client);
+        }
+    }
+    // A digest of everything the painting depends on.
+    uintptr_t Digest() const
+    {
+        uint32_t h = 2166136261u;
+        auto mix = [&h](int v) { h = (h ^ static_cast<uint32_t>(v)) * 16777619u; };
+        for (int i = 0; i < 2; ++i) {
+            mix(shown[i]);
+            if (!shown[i]) continue;
+            const SCROLLBARINFO& b = bar[i];
+            for (int v : {int(b.rcScrollBar.left), int(b.rcScrollBar.top), int(b.rcScrollBar.right),
+                          int(b.rcScrollBar.bottom), b.xyThumbTop, b.xyThumbBottom, b.dxyLineButton})
+                mix(v);
+            for (DWORD state : b.rgstate) mix(static_cast<int>(state));
+        }
+        return h | 1;  // never 0, which is "no property"
+    }
+};
+
+const wchar_t kPropBarsDigest[] = L"HpxSkinFrameBars";
+
+}  // namespace
+
+void SkinPaintFrameScrollBars(HWND hWnd)
+{
+    const FrameBars bars(hWnd);
+    SetPropW(hWnd, kPropBarsDigest, reinterpret_cast<HANDLE>(bars.Digest()));
+    if (!bars.shown[0] && !bars.shown[1]) return;
+    HDC wdc = GetWindowDC(hWnd);
+    if (!wdc) return;
+    RECT rw;
+    GetWindowRect(hWnd, &rw);
+    for (int i = 0; i < 2; ++i) {
+        if (!bars.shown[i]) continue;
+        const SCROLLBARINFO& b = bars.bar[i];
+        const int w = b.rcScrollBar.right - b.rcScrollBar.left, h = b.rcScrollBar.bottom - b.rcScrollBar.top;
+        SkinMemDC mem(wdc, w, h);
+        if (!mem.ok()) continue;
+        HDC dc = mem.dc();
+        RECT all = {0, 0, w, h};
+        FillRect(dc, &all, SkinParentBrush(hWnd, dc, WM_CTLCOLORSCROLLBAR));
+        const bool vertical = i == 0;
+        const bool enabled = IsWindowEnabled(hWnd) && !(b.rgstate[0] & STATE_SYSTEM_UNAVAILABLE);
+        const int length = vertical ? h : w;
+        const int arrow = b.dxyLineButton > 0 ? b.dxyLineButton : GetSystemMetrics(vertical ? SM_CYVSCROLL : SM_CXHSCROLL);
+        const bool thumb = enabled && b.xyThumbTop >= arrow && b.xyThumbBottom <= length - arrow;
+        DrawBarParts(dc, vertical, length, vertical ? w : h, arrow, enabled, thumb ? b.xyThumbTop : 0,
+                     thumb ? b.xyThumbBottom : 0);
+        BitBlt(wdc, b.rcScrollBar.left - rw.left, b.rcScrollBar.top - rw.top, w, h, dc, 0, 0, SRCCOPY);
+    }
+    if (bars.shown[0] && bars.shown[1]) {
+        // The corner between the two bars.
+        const RECT& v = bars.bar[0].rcScrollBar;
+        const RECT& hz = bars.bar[1].rcScrollBar;
+        SkinFillSolid(wdc, v.left - rw.left, hz.top - rw.top, v.right - v.left, hz.bottom - hz.top, Face());
+    }
+    ReleaseDC(hWnd, wdc);
+}
+
+bool SkinFrameScrollBarsChanged(HWND hWnd)
+{
+    return reinterpret_cast<uintptr_t>(GetPropW(hWnd, kPropBarsDigest)) != FrameBars(hWnd).Digest();
+}
+
+void SkinForgetFrameScrollBars(HWND hWnd) { RemovePropW(hWnd, kPropBarsDigest); }

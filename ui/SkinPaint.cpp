@@ -621,9 +621,15 @@ LRESULT HandleNcPaint(HWND hWnd, WNDPROC prev, WPARAM wParam, LPARAM lParam, con
                       wi.Is(L"msctls_progress32") ||
                       (wi.isStatic && ((wi.style & SS_SUNKEN) || edged)) ||
                       ((wi.Is(L"Edit") || wi.Is(L"ComboLBox") || wi.Is(L"SysTreeView32")) && edged);
-    if (!take) return PassOn(prev, hWnd, WM_NCPAINT, wParam, lParam);
-    // Scroll bars live in the non-client area: the system draws them, the skin draws the edge.
-    if (wi.style & (WS_VSCROLL | WS_HSCROLL)) PassOn(prev, hWnd, WM_NCPAINT, wParam, lParam);
+    const bool bars = (wi.style & (WS_VSCROLL | WS_HSCROLL)) != 0;
+    if (!take) {
+        LRESULT r = PassOn(prev, hWnd, WM_NCPAINT, wParam, lParam);
+        if (bars) SkinPaintFrameScrollBars(hWnd);
+        return r;
+    }
+    // Scroll bars live in the non-client area: the system lays them out and draws them first,
+    // then the skin draws the edge and paints over the bars.
+    if (bars) PassOn(prev, hWnd, WM_NCPAINT, wParam, lParam);
     HDC dc = GetWindowDC(hWnd);
     if (dc) {
         RECT rw;
@@ -632,6 +638,7 @@ LRESULT HandleNcPaint(HWND hWnd, WNDPROC prev, WPARAM wParam, LPARAM lParam, con
         SkinDrawEdge(dc, r, (wi.exStyle & WS_EX_STATICEDGE) ? BDR_SUNKENOUTER : EDGE_SUNKEN, BF_RECT);
         ReleaseDC(hWnd, dc);
     }
+    if (bars) SkinPaintFrameScrollBars(hWnd);
     return 1;
 }
 
@@ -678,7 +685,24 @@ LRESULT HandlePaint(HWND hWnd, WNDPROC prev, UINT msg, WPARAM wParam, LPARAM lPa
     return 1;
 }
 
+LRESULT SkinWndProcBody(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// The system draws a window's own scroll bars not only in WM_NCPAINT but whenever they change
+// (scrolling, dragging the thumb, pressing an arrow, the mouse over them): in the dark scheme the
+// skin paints over them again after any message that left them changed.
 LRESULT SkinWndProcImpl(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_NCDESTROY) SkinForgetFrameScrollBars(hWnd);
+    const LRESULT r = SkinWndProcBody(hWnd, msg, wParam, lParam);
+    if (msg != WM_NCPAINT && msg != WM_NCDESTROY && msg != WM_DESTROY && IsDarkSkin() && IsWindow(hWnd) &&
+        (GetWindowLongW(hWnd, GWL_STYLE) & (WS_VSCROLL | WS_HSCROLL)) && !IsSkinExcludedDialog(hWnd)) {
+        const bool hover = msg == WM_NCMOUSEMOVE || msg == WM_NCMOUSELEAVE || msg == WM_MOUSELEAVE;
+        if (hover || SkinFrameScrollBarsChanged(hWnd)) SkinPaintFrameScrollBars(hWnd);
+    }
+    return r;
+}
+
+LRESULT SkinWndProcBody(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     WNDPROC prev = PrevProc(hWnd);
     if (msg == WM_NCDESTROY && prev) {
@@ -881,7 +905,8 @@ bool SkinPaintFilter(HWND hWnd, UINT msg, LPARAM lParam)
     if (msg == WM_NCPAINT) {
         if (!dark) return false;
         const bool edged = (wi.exStyle & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE)) != 0;
-        if (!((wi.Is(L"Edit") && edged) || wi.Is(L"ListBox") || wi.Is(L"ComboBox") || wi.Is(L"ComboLBox") ||
+        // Scroll bars in the frame of any window, too.
+        if (!((wi.style & (WS_VSCROLL | WS_HSCROLL)) || (wi.Is(L"Edit") && edged) || wi.Is(L"ListBox") || wi.Is(L"ComboBox") || wi.Is(L"ComboLBox") ||
               wi.Is(L"SysTreeView32") || wi.Is(L"SysListView32") || wi.Is(L"msctls_progress32") ||
               // Statics with a static edge too (etched lines get one from the system): their
               // frame lies in the non-client area, which would keep the system's light colours.

@@ -51,4 +51,10 @@ HMODULE SkinResourceModule();
 // Painting of the common-control containers (toolbar, status bar, list view, tab control,
 // header, scroll bar) and of owner-drawn tab items; each returns true when it painted.
 bool SkinPaintBars(HWND hWnd, HDC target, const RECT* update, WNDPROC prev);
+// The scroll bars in a window's frame (WS_VSCROLL, WS_HSCROLL) painted like scroll-bar controls,
+// over what the system drew; whether they changed since they were last painted this way; and the
+// removal of what is kept about them (when the window is destroyed).
+void SkinPaintFrameScrollBars(HWND hWnd);
+bool SkinFrameScrollBarsChanged(HWND hWnd);
+void SkinForgetFrameScrollBars(HWND hWnd);
 LRESULT SkinDrawTabItem(HWND hParent, WNDPROC prev, WPARAM wParam, DRAWITEMSTRUCT* dis, bool& handled);

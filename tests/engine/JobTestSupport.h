@@ -144,8 +144,7 @@ inline unsigned char FakePlaneGpu(ImageBuffer* dst, ImageBuffer* src, ImageBuffe
 {
     FakeGpu().planeCalls++;
     ReleaseImage(guide);
-    NlmPlaneDenoise(dst, src, dStrength, iQuality, dDynamics2 / 2.0, hProgress, false, 1);
-    return 0;
+    return NlmPlaneDenoise(dst, src, dStrength, iQuality, dDynamics2 / 2.0, hProgress, false, 1);
 }
 
 inline unsigned char FakeJointGpu(ImageBuffer* dst, ImageBuffer* src, int iQuality, HpxProgressTarget hProgress,
@@ -176,17 +175,20 @@ inline unsigned char FakeJointGpu(ImageBuffer* dst, ImageBuffer* src, int iQuali
     ImageBuffer a, b;
     InitImage(&a);
     InitImage(&b);
-    CreateImage(&a, src->m_iWidth, src->m_iHeight, 1, src->m_iBits);
-    CreateImage(&b, src->m_iWidth, src->m_iHeight, 1, src->m_iBits);
-    for (int c = 0; c < 3; ++c)
+    // Like the GPU's, a pass that runs out of memory fails the call.
+    unsigned char result = CreateImage(&a, src->m_iWidth, src->m_iHeight, 1, src->m_iBits) == kImageOk &&
+                                   CreateImage(&b, src->m_iWidth, src->m_iHeight, 1, src->m_iBits) == kImageOk
+                               ? kImageOk
+                               : kImageNoMemory;
+    for (int c = 0; c < 3 && result == kImageOk; ++c)
     {
         ExtractChannel(&a, c, src);
-        NlmPlaneDenoise(&b, &a, c == 0 ? dLuma : dChroma, iQuality, dDynamics, hProgress, false, 1);
+        result = NlmPlaneDenoise(&b, &a, c == 0 ? dLuma : dChroma, iQuality, dDynamics, hProgress, false, 1);
         InsertChannel(dst, c, &b);
     }
     ReleaseImage(&a);
     ReleaseImage(&b);
-    return 0;
+    return result;
 }
 
 // Fills the weight-table cache for a tile's strengths before a fusion job with the stand-in GPU.

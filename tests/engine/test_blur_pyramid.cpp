@@ -140,6 +140,9 @@ TEST(ImagePyramid, LevelCountsAndSizes)
     // Level 3 (3 x 2) is below the REDUCE limit and stays zero.
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(pyr.m_pPlanes[kPyramidSetGauss][3][i], 0.0f);
+    // Building again on the same record releases the first pyramid (the leak sanitizer checks).
+    ASSERT_FALSE(BuildImagePyramid(&pyr, &img.img, 2, 8));
+    EXPECT_EQ(pyr.m_uiLevels, 2u);
     ReleaseImagePyramid(&pyr);
     EXPECT_EQ(pyr.m_pPlanes[0][0], nullptr);
 

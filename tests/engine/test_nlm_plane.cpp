@@ -264,7 +264,10 @@ TEST(NlmPlanePass, OddSizeComesBackWithItsShape)
 {
     Img src, dst;
     ASSERT_TRUE(hpxtest::MakeNoisyImage(&src.img, 101, 61, 1, 8, 13));
+    // The caller's source is only read: the pass neither frees nor replaces its block.
+    const void* block = src.img.m_pData;
     RunPass(&dst, &src, 10.0, 1, 0.0, 2);
+    EXPECT_EQ(src.img.m_pData, block);
     EXPECT_EQ(dst.img.m_iWidth, 101);
     EXPECT_EQ(dst.img.m_iHeight, 61);
     EXPECT_EQ(dst.img.m_iStride, 101);

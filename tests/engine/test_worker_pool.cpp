@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <new>
 #include <set>
 #include <thread>
 #include <vector>
@@ -59,6 +60,38 @@ TEST(WorkerPool, RunsEveryIndexOnceAndKeepsItsThreads)
     record.hits.assign(8, 0);
     pool.Run(&RecordIndex, &record, 8);
     EXPECT_EQ(record.hits, (std::vector<int>{1, 1, 1, 1, 0, 0, 0, 0}));
+}
+
+TEST(WorkerPool, APartThatThrowsEndsThereAndThePoolGoesOn)
+{
+    WorkerPool pool(3);
+    std::atomic<int> ran{0};
+    // The calling thread's part and a worker's part run out of memory.
+    auto failing = [](void* context, int index) {
+        static_cast<std::atomic<int>*>(context)->fetch_add(1);
+        if (index <= 1)
+            throw std::bad_alloc();
+    };
+    for (int run = 0; run < 20; ++run)
+    {
+        ran = 0;
+        pool.Run(failing, &ran, 4);
+        EXPECT_EQ(ran.load(), 4) << "the other parts still run";
+        EXPECT_TRUE(pool.TakeFailure());
+        EXPECT_FALSE(pool.TakeFailure());
+    }
+    RunRecord record;
+    record.hits.assign(4, 0);
+    pool.Run(&RecordIndex, &record, 4);
+    EXPECT_EQ(record.hits, (std::vector<int>{1, 1, 1, 1}));
+    EXPECT_FALSE(pool.TakeFailure());
+
+    // A limit below the pool's threads is what a step gets.
+    pool.LimitThreads(2);
+    EXPECT_EQ(PoolThreads(&pool), 2);
+    record.hits.assign(4, 0);
+    pool.Run(&RecordIndex, &record, 4);
+    EXPECT_EQ(record.hits, (std::vector<int>{1, 1, 0, 0}));
 }
 
 TEST(WorkerPool, ThreadsThatFailToStartLeaveASmallerPool)

@@ -10,8 +10,9 @@ CGPGPU* TestGpu()
     if (!gpu) {
         gpu = new CGPGPU;
         gpu->Initialize();
-        g_pGpgpu = gpu;
     }
+    // Tests that make objects of their own leave the global and the current context to them.
+    g_pGpgpu = gpu;
     gpu->MakeCurrent();
     return gpu;
 }

@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-// The test program's GPU object (made on first use, context current on the test thread).
+// The test program's GPU object (made on first use; on every call it is made g_pGpgpu and its
+// context current on the test thread).
 CGPGPU* TestGpu();
 
 // Deterministic pseudo-random samples.

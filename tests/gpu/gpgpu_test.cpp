@@ -138,8 +138,9 @@ TEST(GpgpuSetup, RendererBlacklistNeedsRadeonWithOneOfTheTwoNumbers)
 
 TEST(GpgpuSetup, DeletingWithoutTheContextCurrentStillFreesTheGLObjects)
 {
-    CGPGPU* gpu = TestGpu();
-    ASSERT_TRUE(gpu->IsReady());
+    // An object of its own: the shared one stays usable for the tests that follow.
+    CGPGPU* gpu = new CGPGPU;
+    ASSERT_TRUE(gpu->Initialize());
     const GLuint fbo = gpu->m_uFbo, texture = gpu->m_uTextures[GT_DIFF];
     const GLhandleARB program = gpu->m_hPrograms[GP_NORMALIZE];
     ASSERT_TRUE(glIsTexture(texture));
@@ -154,6 +155,7 @@ TEST(GpgpuSetup, DeletingWithoutTheContextCurrentStillFreesTheGLObjects)
     glGetObjectParameterivARB(program, GL_OBJECT_DELETE_STATUS_ARB, &deleted);
     EXPECT_NE(glGetError(), static_cast<GLenum>(GL_NO_ERROR));   // the handle is gone
     EXPECT_EQ(gpu->m_uFbo, 0u);
+    delete gpu;
 }
 
 TEST(GpgpuSetup, ObjectsComeAndGoTwiceInOneProcess)

@@ -2,6 +2,8 @@
 // the write-back, and what the write-back makes of changed buffers.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "engine/ImageBuffer.h"
 #include "host/HostBridge.h"
 #include "host/PluginMain.h"
@@ -153,6 +155,27 @@ TEST_F(BridgeInternal, FailedFetchLeavesTheBuffersEmpty)
     host.options.advanceStateError = -37;
     FetchHostImage();
     EXPECT_EQ(result, -37);
+    EXPECT_EQ(g_HostImage.m_pData, nullptr);
+    EXPECT_EQ(g_HostAlpha.m_pData, nullptr);
+}
+
+// The host's procedure gives up by throwing on its second call (the write-back's request).
+int g_advanceCalls = 0;
+AdvanceStateProc g_hostAdvance = nullptr;
+OSErr ThrowOnSecondAdvance()
+{
+    if (++g_advanceCalls == 2) throw std::runtime_error("host gave up");
+    return g_hostAdvance();
+}
+
+TEST_F(BridgeInternal, AStartEndedByAnExceptionKeepsNoImage)
+{
+    Begin(MakeGeneratedDocument(7, 4, 4, 8, 3));
+    g_hostAdvance = host.Record().advanceState;
+    g_advanceCalls = 0;
+    host.Record().advanceState = ThrowOnSecondAdvance;
+    EXPECT_NE(host.Call(filterSelectorStart), noErr);
+    EXPECT_EQ(g_advanceCalls, 2);
     EXPECT_EQ(g_HostImage.m_pData, nullptr);
     EXPECT_EQ(g_HostAlpha.m_pData, nullptr);
 }

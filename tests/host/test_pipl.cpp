@@ -1,4 +1,4 @@
-// The plug-in property list, byte for byte, and the entry point the host looks up by name.
+// The plug-in property list as a host reads it, and the entry point it looks up by name.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,81 +12,14 @@
 namespace {
 
 using hpxhost::Pipl;
+using hpxhost::PiplProperty;
 
-class Bytes {
-public:
-    void U16(uint16_t v) { Raw(&v, 2); }
-    void U32(uint32_t v) { Raw(&v, 4); }
-    void Code(const char (&s)[5]) { U32(HPX_FOURCC(s)); }
-    void Text(const std::string& s) { Raw(s.data(), s.size()); }
-    void Zeros(size_t n) { out.insert(out.end(), n, 0); }
-    void Pad() { while (out.size() % 4 != 2) out.push_back(0); }  // the header is 10 bytes
-    void Property(const char (&key)[5], uint32_t length)
-    {
-        Code("8BIM");
-        Code(key);
-        U32(0);
-        U32(length);
-    }
-    std::vector<uint8_t> out;
-
-private:
-    void Raw(const void* p, size_t n)
-    {
-        const auto* b = static_cast<const uint8_t*>(p);
-        out.insert(out.end(), b, b + n);
-    }
-};
-
-std::vector<uint8_t> ExpectedPipl()
+// A Pascal string property as a host reads it: a length byte and that many characters, inside
+// the property's data.
+std::string PascalText(const PiplProperty* p)
 {
-    const std::string enable =
-        "in (PSHOP_ImageMode, RGBMode, GrayScaleMode, Gray16Mode, RGB48Mode) &&(PSHOP_ImageDepth == 8 || "
-        "PSHOP_ImageDepth == 16) &&(PSHOP_NumTrueChannels == 3 || PSHOP_NumTrueChannels == 1)";
-    Bytes b;
-    b.U16(1);
-    b.U32(0);
-    b.U32(11);
-    b.Property("kind", 4);
-    b.Code("8BFM");
-    b.Property("name", 12);
-    b.Zeros(0);
-    b.out.push_back(10);
-    b.Text("Hushpix...");
-    b.Pad();
-    b.Property("catg", 12);
-    b.out.push_back(8);
-    b.Text("ORVTools");
-    b.Pad();
-    b.Property("vers", 4);
-    b.U32(4u << 16);
-    b.Property("wx86", 12);
-    b.Text("PluginMain");
-    b.Pad();
-    b.Property("mode", 4);
-    b.out.insert(b.out.end(), {0x10, 0, 0, 0});
-    b.Property("hstm", 56);
-    b.U32(0);
-    b.Code("HPXx");
-    b.Code("HPXx");
-    b.U16(16000);
-    b.U16(0);
-    b.Text("67debd70-8f84-11df-a4ee-0800200c9a66");
-    b.Zeros(1);
-    b.Pad();
-    b.Property("enbl", 184);
-    b.Text(enable);
-    b.Zeros(1);
-    b.Pad();
-    b.Property("ms32", 8);
-    b.U32(10000);
-    b.U32(10000);
-    b.Property("mn32", 8);
-    b.U32(256);
-    b.U32(256);
-    b.Property("fici", 28);
-    for (int i = 0; i < 7; ++i) b.out.insert(b.out.end(), {1, 1, 0x08, 0});
-    return b.out;
+    if (!p || p->data.empty() || size_t(p->data[0]) + 1 > p->data.size()) return "<malformed>";
+    return std::string(reinterpret_cast<const char*>(&p->data[1]), p->data[0]);
 }
 
 class PiplTest : public ::testing::Test {
@@ -103,28 +36,41 @@ protected:
     HMODULE module = nullptr;
 };
 
-TEST_F(PiplTest, ResourceIsExactlyTheFilterTable)
+TEST_F(PiplTest, AHostFindsAFilterWithItsMenuEntryAndEntryPoint)
 {
+    // The host walks the list (header, then properties of vendor 8BIM with their lengths) to its
+    // end; a malformed list is never loaded.
     Pipl pipl;
     std::string error;
     ASSERT_TRUE(hpxhost::ReadPipl(module, &pipl, &error)) << error;
-    const std::vector<uint8_t> expected = ExpectedPipl();
-    ASSERT_EQ(pipl.bytes.size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(pipl.bytes[i], expected[i]) << "at byte " << i;
+    for (const auto& p : pipl.properties) EXPECT_EQ(p.vendor, HPX_FOURCC("8BIM"));
 
-    // What a host reads from it: eleven properties of vendor 8BIM, the filter kind, the menu
-    // name and the entry point.
-    ASSERT_EQ(pipl.properties.size(), 11u);
-    for (const auto& p : pipl.properties) {
-        EXPECT_EQ(p.vendor, HPX_FOURCC("8BIM"));
-        EXPECT_EQ(p.id, 0);
-    }
-    const auto* name = pipl.Find(HPX_FOURCC("name"));
-    ASSERT_NE(name, nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&name->data[1]), name->data[0]), "Hushpix...");
-    const auto* entry = pipl.Find(HPX_FOURCC("wx86"));
-    ASSERT_NE(entry, nullptr);
-    EXPECT_STREQ(reinterpret_cast<const char*>(entry->data.data()), "PluginMain");
+    // A filter ...
+    const PiplProperty* kind = pipl.Find(HPX_FOURCC("kind"));
+    ASSERT_NE(kind, nullptr);
+    uint32_t kindValue = 0;
+    std::memcpy(&kindValue, kind->data.data(), 4);
+    EXPECT_EQ(kindValue, HPX_FOURCC("8BFM"));
+    // ... listed in the filter menu as ORVTools > Hushpix...
+    EXPECT_EQ(PascalText(pipl.Find(HPX_FOURCC("catg"))), "ORVTools");
+    EXPECT_EQ(PascalText(pipl.Find(HPX_FOURCC("name"))), "Hushpix...");
+    // ... of interface version 4.0 ...
+    const PiplProperty* version = pipl.Find(HPX_FOURCC("vers"));
+    ASSERT_NE(version, nullptr);
+    uint32_t versionValue = 0;
+    std::memcpy(&versionValue, version->data.data(), 4);
+    EXPECT_EQ(versionValue, 4u << 16);
+    // ... with 32-bit x86 code whose entry point, named there, is the module's export.
+    const PiplProperty* code = pipl.Find(HPX_FOURCC("wx86"));
+    ASSERT_NE(code, nullptr);
+    const std::string entry(reinterpret_cast<const char*>(code->data.data()),
+                            strnlen(reinterpret_cast<const char*>(code->data.data()), code->data.size()));
+    ASSERT_LT(entry.size(), code->data.size()) << "entry point name not terminated";
+    const FARPROC proc = GetProcAddress(module, entry.c_str());
+    EXPECT_NE(proc, nullptr) << entry;
+    EXPECT_EQ(proc, GetProcAddress(module, "PluginMain"));
+    // No code for another processor that a host might prefer.
+    EXPECT_EQ(pipl.Find(HPX_FOURCC("8664")), nullptr);
 }
 
 TEST_F(PiplTest, EntryPointIsExportedUndecorated)

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -747,4 +748,164 @@ TEST_F(ImageFileTest, NamesOutsideTheCodePageWork)
     ASSERT_FALSE(WriteImageFile(&colour.img, nullptr, narrow, 0, "", kImageFormatUnknown));
     Loaded n(Out(L"narrow.tif"));
     EXPECT_TRUE(SamePixels(&colour.img, n.image));
+}
+
+namespace {
+
+// A BMP file written byte by byte: `headerSize` 40 (BITMAPINFOHEADER), 108 (V4) or 124 (V5), 24
+// or 32 bits, uncompressed, bottom row first, pixel (x, y) from f as blue, green, red[, fourth].
+std::vector<unsigned char> MakeBmp(int headerSize, int bpp, int w, int h, const std::function<unsigned(int, int, int)>& f)
+{
+    const int stride = (w * bpp / 8 + 3) & ~3;
+    std::vector<unsigned char> b(size_t(14 + headerSize + stride * h), 0);
+    auto put32 = [&](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) b[at + i] = (unsigned char)(v >> (8 * i)); };
+    b[0] = 'B';
+    b[1] = 'M';
+    put32(2, uint32_t(b.size()));
+    put32(10, uint32_t(14 + headerSize));
+    put32(14, uint32_t(headerSize));
+    put32(18, uint32_t(w));
+    put32(22, uint32_t(h));
+    b[26] = 1;
+    b[28] = (unsigned char)bpp;
+    put32(34, uint32_t(stride * h));
+    if (headerSize >= 108)
+    {
+        // The colour masks, and the colour space "sRGB", as image editors write them.
+        put32(54, 0x00FF0000);
+        put32(58, 0x0000FF00);
+        put32(62, 0x000000FF);
+        put32(70, 0x73524742);
+    }
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < bpp / 8; ++c)
+                b[size_t(14 + headerSize + (h - 1 - y) * stride + x * bpp / 8 + c)] = (unsigned char)f(x, y, c);
+    return b;
+}
+
+// A small deterministic generator for the damaged files.
+struct Lcg
+{
+    uint32_t state;
+    uint32_t Next(uint32_t n) { state = state * 1664525u + 1013904223u; return (state >> 8) % n; }
+};
+
+}  // namespace
+
+TEST_F(ImageFileTest, BmpWithV4OrV5HeaderLoads)
+{
+    Record expected(5, 3, 3, 8, Pattern8);
+    for (int header : {40, 108, 124})
+    {
+        const std::wstring path = Out(L"header" + std::to_wstring(header) + L".bmp");
+        WriteBytes(path, MakeBmp(header, 24, 5, 3, Pattern8));
+        Loaded f(path);
+        ASSERT_FALSE(f.failed) << header;
+        EXPECT_TRUE(SamePixels(&expected.img, f.image)) << header;
+        EXPECT_EQ(f.alpha, nullptr) << header;
+    }
+}
+
+TEST_F(ImageFileTest, ThePaddingByteOfA32BitBmpIsNoAlphaButRealAlphaIsKept)
+{
+    Record colour(4, 3, 3, 8, Pattern8);
+    for (unsigned padding : {0u, 255u})
+    {
+        const std::wstring path = Out(L"padded" + std::to_wstring(padding) + L".bmp");
+        WriteBytes(path, MakeBmp(40, 32, 4, 3, [&](int x, int y, int c) { return c == 3 ? padding : Pattern8(x, y, c); }));
+        Loaded f(path);
+        ASSERT_FALSE(f.failed) << padding;
+        EXPECT_TRUE(SamePixels(&colour.img, f.image)) << padding;
+        EXPECT_EQ(f.alpha, nullptr) << padding;
+    }
+    auto alphaOf = [](int x, int y, int) { return unsigned(x * 60 + y); };
+    const std::wstring path = Out(L"alpha.bmp");
+    WriteBytes(path, MakeBmp(40, 32, 4, 3, [&](int x, int y, int c) { return c == 3 ? alphaOf(x, y, c) : Pattern8(x, y, c); }));
+    Loaded f(path);
+    ASSERT_FALSE(f.failed);
+    Record alpha(4, 3, 1, 8, alphaOf);
+    EXPECT_TRUE(SamePixels(&alpha.img, f.alpha));
+}
+
+TEST_F(ImageFileTest, OtherFormatsAreRefusedWhateverTheirName)
+{
+    Record colour(6, 4, 3, 8, Pattern8);
+    FIBITMAP* dib = ImageBufferToFreeImage(&colour.img, nullptr);
+    ASSERT_NE(dib, nullptr);
+    int written = 0;
+    for (FREE_IMAGE_FORMAT fif : {FIF_TARGA, FIF_PSD, FIF_PPMRAW, FIF_ICO, FIF_WEBP})
+    {
+        const std::wstring native = Out(L"other" + std::to_wstring(int(fif)));
+        if (!FreeImage_FIFSupportsWriting(fif) || !FreeImage_SaveU(fif, dib, native.c_str(), 0)) continue;
+        ++written;
+        for (const wchar_t* name : {L".jpg", L".tga", L""})
+        {
+            const std::wstring path = native + L"-named" + name;
+            WriteBytes(path, ReadBytes(native));
+            Loaded f(path);
+            EXPECT_TRUE(f.failed) << fif;
+            EXPECT_EQ(f.image, nullptr) << fif;
+        }
+        EXPECT_THROW(WriteImageFile(&colour.img, nullptr, Out(L"target.png").c_str(), 0, native.c_str(),
+                                    kImageFormatUnknown),
+                     UnsupportedImageFormat);
+    }
+    FreeImage_Unload(dib);
+    EXPECT_GE(written, 3);
+}
+
+TEST_F(ImageFileTest, DamagedFilesOfEveryAcceptedTypeAreReadOrRefused)
+{
+    Record colour(13, 9, 3, 8, Pattern8);
+    Record alpha(13, 9, 1, 8, [](int x, int y, int) { return unsigned(x * 19 + y * 5); });
+    Record deep(11, 7, 3, 16, Pattern16);
+    struct Seed
+    {
+        const wchar_t* name;
+        const Record* image;
+        const Record* alpha;
+    } seeds[] = {{L"seed.bmp", &colour, nullptr}, {L"seed.jpg", &colour, nullptr}, {L"seed.png", &colour, &alpha},
+                 {L"seed.tif", &colour, nullptr},  {L"seed16.tif", &deep, nullptr},  {L"seed16.png", &deep, nullptr}};
+    Lcg random{12345};
+    for (const Seed& seed : seeds)
+    {
+        const std::wstring seedPath = Out(seed.name);
+        ASSERT_FALSE(WriteImageFile(&seed.image->img, seed.alpha ? &seed.alpha->img : nullptr, seedPath.c_str(), 90,
+                                    L"", kImageFormatUnknown));
+        const std::vector<unsigned char> bytes = ReadBytes(seedPath);
+        ASSERT_GT(bytes.size(), 64u);
+        const std::wstring path = Out(std::wstring(L"damaged-") + seed.name);
+        int read = 0;
+        for (int variant = 0; variant < 300; ++variant)
+        {
+            std::vector<unsigned char> damaged = bytes;
+            // A few bytes changed, mostly in the headers; now and then the file is cut short too.
+            for (uint32_t k = 0, n = 1 + random.Next(4); k < n; ++k)
+            {
+                const size_t at = random.Next(2) ? random.Next(uint32_t(std::min<size_t>(damaged.size(), 160)))
+                                                 : random.Next(uint32_t(damaged.size()));
+                damaged[at] = (unsigned char)random.Next(256);
+            }
+            if (variant % 10 == 9) damaged.resize(1 + random.Next(uint32_t(damaged.size())));
+            WriteBytes(path, damaged);
+            Loaded f(path);
+            if (f.failed)
+            {
+                EXPECT_EQ(f.image, nullptr);
+                EXPECT_EQ(f.alpha, nullptr);
+                continue;
+            }
+            ++read;
+            ASSERT_NE(f.image, nullptr);
+            ASSERT_NE(f.image->m_pData, nullptr);
+            EXPECT_EQ(f.image->m_iSize, f.image->m_iStride * f.image->m_iHeight);
+            if (f.alpha)
+            {
+                EXPECT_EQ(f.alpha->m_iWidth, f.image->m_iWidth);
+                EXPECT_EQ(f.alpha->m_iHeight, f.image->m_iHeight);
+            }
+        }
+        EXPECT_GT(read, 0) << "no damaged variant of " << seedPath.c_str() << " was readable at all";
+    }
 }

@@ -225,6 +225,74 @@ TEST_F(ProfileStore, TheNewerShippedCopyWinsOtherwiseTheUserCopy)
     EXPECT_FALSE(Exists(UserProfile()));
 }
 
+TEST_F(ProfileStore, AUserCopyReplacedByANewerShippedOneIsKeptAsBak)
+{
+    const std::string user = ProfileFile({{"<<Unknown Camera>>", {100}}, {"User / Cam", {200}}}, "2", 2);
+    WriteBytes(ShippedProfile(), ProfileFile({{"<<Unknown Camera>>", {100}}, {"Shipped / Cam", {200}}}, "2", 3));
+    WriteBytes(UserProfile(), user);
+    CameraIsoTable t;
+    ASSERT_FALSE(t.Load());
+    ASSERT_FALSE(t.Save());
+    EXPECT_EQ(ReadBytes(UserProfile() + L".bak"), user);
+    // The shipped copy wins again, but the user copy already says the same: no second backup.
+    ASSERT_FALSE(t.Load());
+    ASSERT_FALSE(t.Save());
+    EXPECT_FALSE(Exists(UserProfile() + L".bak1"));
+}
+
+TEST_F(ProfileStore, CamerasWhoseSectionNamesCollideKeepTheirOwnEntries)
+{
+    CameraIsoTable t;
+    ASSERT_FALSE(t.Load());
+    // A ']' is written as ')', so both names come to the section "Camera Cam [a) ISO100".
+    ASSERT_FALSE(Add(t, L"Cam [a]", L"100", Settings(5, 3, 2)));
+    ASSERT_FALSE(Add(t, L"Cam [a)", L"100", Settings(20, 4, 1)));
+    ASSERT_FALSE(Add(t, L"Cam [a)", L"200", Settings(30, 6, 1)));
+    ASSERT_FALSE(t.Save());
+    CameraIsoTable back;
+    ASSERT_FALSE(back.Load());
+    ExpectSameTables(t, back);
+}
+
+TEST_F(ProfileStore, RunningOutOfMemoryLeavesTheTableAndTheFileAsTheyWere)
+{
+    WriteBytes(UserProfile(), ProfileFile({{"<<Unknown Camera>>", {100}}, {"A / 1", {200, 400}}, {"B / 2", {800}}}, "3"));
+    const std::string stored = ReadBytes(UserProfile());
+    CameraIsoTable fromFile;
+    ASSERT_FALSE(fromFile.Load());
+    // An edited table, unlike the file.
+    auto makeEdited = [](CameraIsoTable& t) {
+        ASSERT_FALSE(t.Load());
+        IsoSettings s = Settings(17, 2, 1);
+        s.m_iISO = 1600;
+        ASSERT_FALSE(t.AddOrUpdate(L"Edited / Cam", L"1600", &s));
+    };
+    CameraIsoTable edited;
+    makeEdited(edited);
+    bool loadDone = false, saveDone = false;
+    for (long n = 1; n < 20000 && !(loadDone && saveDone); ++n) {
+        if (!loadDone) {
+            CameraIsoTable t;
+            makeEdited(t);
+            FailAllocation(n);
+            const bool failed = t.Load();
+            loadDone = !StopFailingAllocation();
+            ExpectSameTables(failed ? edited : fromFile, t);
+            ASSERT_FALSE(failed && loadDone) << "allocation " << n;
+        }
+        if (!saveDone) {
+            FailAllocation(n);
+            const bool failed = edited.Save();
+            saveDone = !StopFailingAllocation();
+            if (failed) ASSERT_EQ(ReadBytes(UserProfile()), stored) << "allocation " << n;
+            ASSERT_FALSE(failed && saveDone) << "allocation " << n;
+            WriteBytes(UserProfile(), stored);
+        }
+        if (HasFatalFailure() || HasFailure()) FAIL() << "allocation " << n;
+    }
+    EXPECT_TRUE(loadDone && saveDone);
+}
+
 TEST_F(ProfileStore, ValuesReadFromTheFileAreClamped)
 {
     WriteBytes(UserProfile(), std::string(kBom) +

@@ -344,7 +344,7 @@ TEST_F(Dialogs, BatchOptionsShowsAndStoresTheJpegQualityWithinItsRange)
     struct {
         std::wstring title, value, info, shot;
         LRESULT pos = 0;
-        bool focusOnOk = false;
+        bool focusOnOk = false, inFront = false;
         SkinSeen skin;
     } seen;
     bool timedOut = false;
@@ -355,13 +355,18 @@ TEST_F(Dialogs, BatchOptionsShowsAndStoresTheJpegQualityWithinItsRange)
             seen.value = ItemText(dlg, IDC_BATCHOPT_JPEG_VALUE);
             seen.info = ItemText(dlg, IDC_BATCHOPT_INFO);
             seen.pos = SendDlgItemMessageW(dlg, IDC_BATCHOPT_JPEG, TBM_GETPOS, 0, 0);
-            // Other programs' windows (parallel tests) may hold the foreground: take it first.
-            SetForegroundWindow(dlg);
-            Sleep(100);
+            // A person sees the dialog in front; tests running in parallel may hold the
+            // foreground, so it is brought to the front first (a window that is not in front
+            // has no focus to look at). The focus must then be on OK.
             GUITHREADINFO gti{};
             gti.cbSize = sizeof gti;
-            GetGUIThreadInfo(GetWindowThreadProcessId(dlg, nullptr), &gti);
-            seen.focusOnOk = gti.hwndFocus == GetDlgItem(dlg, IDOK) || GetForegroundWindow() != dlg;
+            for (int attempt = 0; attempt < 100 && gti.hwndActive != dlg; ++attempt) {
+                SetForegroundWindow(dlg);
+                Sleep(20);
+                GetGUIThreadInfo(GetWindowThreadProcessId(dlg, nullptr), &gti);
+            }
+            seen.inFront = gti.hwndActive == dlg;
+            seen.focusOnOk = gti.hwndFocus == GetDlgItem(dlg, IDOK);
             seen.skin = LookAtSkin(dlg);
             seen.shot = SaveScreenshot(dlg, L"batch_options_152");
             PostMessageW(dlg, WM_COMMAND, IDOK, 0);
@@ -373,6 +378,7 @@ TEST_F(Dialogs, BatchOptionsShowsAndStoresTheJpegQualityWithinItsRange)
     EXPECT_EQ(seen.value, L"10");
     EXPECT_EQ(seen.pos, 10);
     EXPECT_EQ(seen.info, GetDefaultLocString(143));
+    ASSERT_TRUE(seen.inFront) << "the dialog never came to the front";
     EXPECT_TRUE(seen.focusOnOk);
     ExpectSkinned(seen.skin);
     EXPECT_FALSE(seen.shot.empty());

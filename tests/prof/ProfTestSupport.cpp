@@ -3,10 +3,51 @@
 #include <windows.h>
 #include <FreeImage.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <vector>
 
+namespace {
+// The failing allocator: counts down on one thread only, so gtest's and Wine's other threads
+// allocate as usual.
+std::atomic<DWORD> g_failThread{0};
+long g_failCountdown = 0;
+bool g_failReached = false;
+}  // namespace
+
+void* operator new(size_t size)
+{
+    if (g_failThread.load(std::memory_order_relaxed) == GetCurrentThreadId() && g_failCountdown > 0 &&
+        --g_failCountdown == 0) {
+        g_failReached = true;
+        throw std::bad_alloc();
+    }
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+
 namespace proftest {
+
+void FailAllocation(long n)
+{
+    g_failCountdown = n;
+    g_failReached = false;
+    g_failThread = GetCurrentThreadId();
+}
+
+bool StopFailingAllocation()
+{
+    g_failThread = 0;
+    g_failCountdown = 0;
+    return g_failReached;
+}
 
 std::wstring Widen(const std::string& s)
 {

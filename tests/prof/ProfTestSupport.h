@@ -58,6 +58,11 @@ std::wstring ItemText(HWND hDlg, int id);
 // working folder "artefacts"; returns the path, empty on failure.
 std::wstring SaveScreenshot(HWND hWnd, const wchar_t* name);
 
+// Makes the n-th allocation through operator new on the calling thread fail (1: the next one),
+// once; StopFailingAllocation ends that and says whether the failure was reached.
+void FailAllocation(long n);
+bool StopFailingAllocation();
+
 // A visible top-level window that owns the dialogs of a test.
 HWND CreateOwnerWindow();
 

@@ -399,17 +399,47 @@ TEST_F(SkinDialog, EveryControlIsDrawnInTheDarkScheme)
         EXPECT_LT(static_cast<double>(bright) / n, 0.25) << "control " << GetDlgCtrlID(c) << " bright share";
         // Nothing is brighter than the skin's button text (no light system frames are left),
         // except where the system's own parts stay: radio glyphs, images, the list box's
-        // scroll bar, the tree view's expand boxes (and the group boxes around some of them).
+        // the tree view's expand boxes (and the group boxes around some of them).
         const int id = GetDlgCtrlID(c);
         const bool systemParts = id == IDC_RADIO1 || id == IDC_RADIO2 || id == IDC_RADIO3 ||
                                  id == IDC_BITMAP_BUTTON || id == IDC_BITMAP_DISABLED || id == IDC_TOGGLE ||
-                                 id == IDC_TOOLBAR || id == IDC_LISTBOX || id == IDC_TREE || id == IDC_GROUP1 ||
+                                 id == IDC_TOOLBAR || id == IDC_TREE || id == IDC_GROUP1 ||
                                  id == IDC_GROUP2;
         if (!systemParts) {
             EXPECT_LE(Luma(Brightest(shot, r)), Luma(HexColor(0xE6E6E6)))
                 << "control " << id << " brightest " << Hex(Brightest(shot, r));
         }
     }
+}
+
+TEST_F(SkinDialog, AListBoxScrollBarFollowsTheDarkSchemeAlsoAfterScrolling)
+{
+    HWND list = Item(IDC_LISTBOX);
+    auto look = [&](const char* when) {
+        SCROLLBARINFO sbi = {};
+        sbi.cbSize = sizeof sbi;
+        ASSERT_TRUE(GetScrollBarInfo(list, OBJID_VSCROLL, &sbi));
+        RECT bar = sbi.rcScrollBar;
+        MapWindowPoints(nullptr, m_dlg, reinterpret_cast<POINT*>(&bar), 2);
+        RECT client;
+        GetClientRect(m_dlg, &client);
+        Dib shot(client.right, client.bottom);
+        uitest::CaptureClient(m_dlg, shot);
+        EXPECT_TRUE(uitest::SavePng(shot, ArtifactPath((std::string("skin-listbox-") + when + ".png").c_str())));
+        long sum = 0, n = 0;
+        for (int y = bar.top; y < bar.bottom; ++y)
+            for (int x = bar.left; x < bar.right; ++x, ++n) sum += Luma(shot.At(x, y));
+        ASSERT_GT(n, 0) << when;
+        EXPECT_LT(sum / n, 110) << when << ": mean brightness of the scroll bar";
+        EXPECT_LE(Luma(Brightest(shot, bar)), Luma(HexColor(0xE6E6E6))) << when;
+    };
+    look("shown");
+    // Scrolling makes the system draw the bar again, outside any frame painting.
+    SendMessageW(list, WM_VSCROLL, MAKEWPARAM(SB_LINEDOWN, 0), 0);
+    SendMessageW(list, WM_VSCROLL, MAKEWPARAM(SB_ENDSCROLL, 0), 0);
+    uitest::Pump(5);
+    ASSERT_EQ(SendMessageW(list, LB_GETTOPINDEX, 0, 0), 1);
+    look("scrolled");
 }
 
 TEST_F(SkinDialog, ComboBoxArrowMovesWhilePressed)

@@ -244,8 +244,12 @@ TEST_F(SkinInstall, LabelSubclassRecordLivesUntilDestroy)
     HWND rec = CreateWindowExW(0, L"HpxSkinRecorder", L"Group", WS_CHILD | WS_VISIBLE, 0, 0, 80, 40, dlg, nullptr,
                                GetModuleHandleW(nullptr), nullptr);
     SetWindowLongPtrW(rec, GWLP_USERDATA, 0x1234);
+    ASSERT_FALSE(SubclassLabel(rec, 0));
+    auto* first = reinterpret_cast<LabelRecord*>(GetWindowLongPtrW(rec, GWLP_USERDATA));
+    // A second subclass keeps the one record (its predecessor is never the label procedure).
     ASSERT_FALSE(SubclassLabel(rec, 2));
     auto* record = reinterpret_cast<LabelRecord*>(GetWindowLongPtrW(rec, GWLP_USERDATA));
+    EXPECT_EQ(record, first);
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(record->hWnd, rec);
     EXPECT_EQ(record->pfnPrevProc, &RecorderProc);
