@@ -9,6 +9,7 @@
 #include "app/window/MainWindow.h"
 #include "app/window/ViewNavigation.h"
 #include "app/window/WindowMessages.h"
+#include "engine/ImagePyramid.h"
 #include "engine/NlmPlaneDenoise.h"
 #include "gpu/GpuProtocol.h"
 #include "plugin/panel_ids.h"
@@ -230,9 +231,25 @@ TEST_F(PanelTest, DenoiseAbortDoneAndRedefineMoveThroughTheJobStates)
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(m_panel, IDC_PANEL_STRENGTH)));
     EXPECT_EQ(g_iPreviewRuns, runs + 1);
 
+    // Tiny details doubled; the finished run (here: the source as its result) gets the gains
+    // as one pyramid of the whole image would give them.
+    HWND sharp = GetDlgItem(m_panel, IDC_PANEL_SHARP1);
+    SendMessageW(m_panel, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, 10), reinterpret_cast<LPARAM>(sharp));
     Click(IDC_PANEL_DENOISE);
     ASSERT_EQ(g_iPanelState, kPanelRunning);
+    CopyImagePixels(&m_doc.m_Result, &m_doc.m_Source);
+    ImageBuffer expected;
+    InitImage(&expected);
+    ASSERT_EQ(CopyImageLayout(&expected, &m_doc.m_Source), kImageOk);
+    CopyImagePixels(&expected, &m_doc.m_Source);
+    ImagePyramid pyramid{};
+    ASSERT_FALSE(BuildImagePyramid(&pyramid, &expected, 3, 8));
+    ASSERT_EQ(ApplyDetailGains(&expected, &pyramid, 2.0, 1.0, 1.0), kImageOk);
+    ReleaseImagePyramid(&pyramid);
     SendMessageW(m_panel, WM_HPX_JOB_DONE, 0, 0);
+    EXPECT_EQ(std::memcmp(expected.m_pData, m_doc.m_Result.m_pData, expected.m_iSize), 0);
+    EXPECT_NE(std::memcmp(m_doc.m_Source.m_pData, m_doc.m_Result.m_pData, expected.m_iSize), 0);
+    ReleaseImage(&expected);
     EXPECT_EQ(g_iPanelState, kPanelDone);
     EXPECT_EQ(Text(IDC_PANEL_DENOISE), L"Redefine");
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(m_panel, IDC_PANEL_SET_DEFAULT)));
