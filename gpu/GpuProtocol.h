@@ -40,12 +40,15 @@ enum : UINT
     WM_HPX_PROGRESS_STEP = 6012     // program to plug-in, sent: one step
 };
 
-// Commands of the program's window (WM_COMMAND, LOWORD(wParam)).
+// Commands of the program's window (WM_COMMAND, LOWORD(wParam)). The plug-in's resource ids
+// (resources/plugin/window_ids.h) define the same numbers as macros.
+#ifndef IDM_ABOUT
 enum : int
 {
     IDM_ABOUT = 104,
     IDM_EXIT = 105   // destroy the window and end the program
 };
+#endif
 
 // Size of the image record on the wire.
 enum : int

@@ -192,8 +192,12 @@ static void SkinControlByClass(HWND child)
         wchar_t parentCls[20] = {};
         GetClassNameW(GetParent(child), parentCls, 20);
         if (std::wcscmp(parentCls, L"CtrlNotifySink") == 0) return;
-        if (pushLike && GetWindowLongPtrW(child, GWLP_USERDATA) == 0)
-            SetWindowLongPtrW(child, GWLP_USERDATA, static_cast<LONG_PTR>(type) << 4);
+        // The skin keeps a push-like button's check state from here on; it starts from the
+        // state the button already has (a panel sets its toggles before it is skinned).
+        if (pushLike && GetWindowLongPtrW(child, GWLP_USERDATA) == 0) {
+            const LONG_PTR checked = SendMessageW(child, BM_GETCHECK, 0, 0) & 0xF;
+            SetWindowLongPtrW(child, GWLP_USERDATA, (static_cast<LONG_PTR>(type) << 4) | checked);
+        }
         SetWindowLongW(child, GWL_STYLE, (style & ~BS_TYPEMASK) | BS_OWNERDRAW | SKIN_OWNERDRAW_MARK);
     }
 }

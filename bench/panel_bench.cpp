@@ -1,0 +1,120 @@
+// Figures of the parameter panel: the latency of one live preview (a 200 x 200 rectangle with
+// its 41-pixel margin, denoised and sharpened) by quality and depth, and the largest RGB 16-bit
+// image whose finished run gets its detail gains (strip by strip) in this process. Prints
+// figures only; nothing is asserted. Run natively and as the i686 build under Wine.
+//
+//   hpx_panel_bench [--largest]   (--largest also grows an image until its gains fail)
+#include "BenchImage.h"
+#include "BenchSystem.h"
+
+#include "engine/DenoiseImage.h"
+#include "engine/DetailGainsInStrips.h"
+#include "engine/ImageConvert.h"
+#include "engine/ImagePyramid.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int kCrop = 200 + 2 * 41;
+
+// A picture with smooth areas and edges: gradients crossed by bars.
+void MakePattern(ImageBuffer* img, int w, int h, int bits)
+{
+    CreateImage(img, w, h, 3, bits);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                int v = 30 + (x * 150) / w + c * 25 + (((x / 23) + (y / 31)) % 2) * 40;
+                v = v > 255 ? 255 : v;
+                const size_t i = (static_cast<size_t>(y) * w + x) * 3 + c;
+                if (bits == 8)
+                    static_cast<uint8_t*>(img->m_pData)[i] = static_cast<uint8_t>(v);
+                else
+                    static_cast<uint16_t*>(img->m_pData)[i] = static_cast<uint16_t>(v * 257);
+            }
+}
+
+// One preview as the panel runs it: denoise the padded crop, then its detail gains.
+void PreviewOnce(const ImageBuffer* crop, int quality)
+{
+    ImageBuffer out, sharp;
+    InitImage(&out);
+    InitImage(&sharp);
+    CopyImageLayout(&out, crop);
+    DenoiseImage(&out, const_cast<ImageBuffer*>(crop), 15.0, 15.0, 0.0, quality, 0.0, nullptr, true, false, false, 0);
+    ImagePyramid pyramid{};
+    if (!BuildImagePyramid(&pyramid, &out, 3, 8) && CopyImageLayout(&sharp, &out) == kImageOk)
+        ApplyDetailGains(&sharp, &pyramid, 1.5, 1.2, 1.0);
+    ReleaseImagePyramid(&pyramid);
+    ReleaseImage(&out);
+    ReleaseImage(&sharp);
+}
+
+void PreviewLatency()
+{
+    std::printf("preview run (%d x %d padded crop, RGB, strengths 15):\n", kCrop, kCrop);
+    for (int bits : {8, 16}) {
+        ImageBuffer clean, noisy;
+        InitImage(&clean);
+        InitImage(&noisy);
+        MakePattern(&clean, kCrop, kCrop, bits);
+        CopyImageLayout(&noisy, &clean);
+        AddGaussianNoise(&noisy, &clean, 10.0, 7);
+        for (int quality = 1; quality <= 3; ++quality) {
+            PreviewOnce(&noisy, quality);  // warm the weight tables and the pool
+            const int runs = 5;
+            const double t0 = BenchSeconds();
+            for (int i = 0; i < runs; ++i) PreviewOnce(&noisy, quality);
+            std::printf("  %2d bits quality %d: %7.1f ms%s\n", bits, quality, (BenchSeconds() - t0) * 1000.0 / runs,
+                        quality == 3 ? "   (goal under 50 ms natively)" : "");
+        }
+        ReleaseImage(&clean);
+        ReleaseImage(&noisy);
+    }
+}
+
+// The document of a finished run: source, result and the host's own copy, as the plug-in holds
+// them when the gains are applied; then the gains on the result.
+bool GainsFit(int megapixels)
+{
+    const int w = 6000, h = megapixels * 1000000 / w;
+    ImageBuffer source, result, host;
+    InitImage(&source);
+    InitImage(&result);
+    InitImage(&host);
+    bool ok = CreateImage(&host, w, h, 3, 16) == kImageOk && CreateImage(&source, w, h, 3, 16) == kImageOk &&
+              CreateImage(&result, w, h, 3, 16) == kImageOk;
+    double seconds = 0;
+    int left = 0;
+    if (ok) {
+        std::memset(result.m_pData, 0x40, static_cast<size_t>(result.m_iSize));
+        const double t0 = BenchSeconds();
+        ok = ApplyDetailGainsInStrips(&result, 1.5, 1.2, 0.8, 3, 8, 0, &left) == kImageOk;
+        seconds = BenchSeconds() - t0;
+    }
+    std::printf("  %3d MP (%d x %d) 16-bit RGB: %s", megapixels, w, h, ok ? "gains applied" : "failed");
+    if (ok) std::printf(" in %.1f s", seconds);
+    std::printf("\n");
+    ReleaseImage(&source);
+    ReleaseImage(&result);
+    ReleaseImage(&host);
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const bool largest = argc > 1 && std::strcmp(argv[1], "--largest") == 0;
+    std::printf("pointer size %u bits\n", static_cast<unsigned>(sizeof(void*) * 8));
+    PreviewLatency();
+    std::printf("detail gains of a finished run, with source, result and host copy in memory:\n");
+    GainsFit(24);
+    if (largest)
+        for (int mp = 32; mp <= 128 && GainsFit(mp); mp += 8) {
+        }
+    return 0;
+}

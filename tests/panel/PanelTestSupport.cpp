@@ -1,0 +1,184 @@
+#include "PanelTestSupport.h"
+
+#include <commctrl.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <cstdlib>
+
+#include "app/panel/ParameterPanel.h"
+#include "app/view/PreviewView.h"
+#include "app/window/MainWindow.h"
+#include "app/window/ViewNavigation.h"
+#include "app/window/WindowMessages.h"
+#include "engine/ImageBuffer.h"
+#include "plugin/panel_ids.h"
+#include "profiles/CameraIsoTable.h"
+#include "profiles/Localisation.h"
+#include "ui/ControlSkin.h"
+
+// ---- the main window's globals that the panel reads and writes, as the stand-in's -------------
+HWND g_hMainWnd = nullptr;
+HWND g_hPanelDlg = nullptr;
+HWND g_hDockerWnd = nullptr;
+int g_iPanelState = 0;
+uint8_t g_bOverPreviewRect = 0;
+int g_iQualityMode = 1;
+double g_dViewX = 0, g_dViewY = 0, g_dImageX = 0, g_dImageY = 0, g_dZoom = 1.0;
+CPreviewView g_PreviewView{};
+void SetStatusText(const wchar_t*) {}
+
+namespace paneltest {
+
+MainWindowLog g_Log;
+
+namespace {
+
+class GdiplusEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_PROGRESS_CLASS |
+                                                     ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&icc);
+        Gdiplus::GdiplusStartupInput in;
+        Gdiplus::GdiplusStartup(&m_token, &in, nullptr);
+        ResetLocalizedStrings();
+        SetSkinScheme(2);  // the dark scheme the filter applies before its window opens
+    }
+    void TearDown() override { Gdiplus::GdiplusShutdown(m_token); }
+
+private:
+    ULONG_PTR m_token = 0;
+};
+const auto* const g_gdiplus = ::testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
+
+LRESULT CALLBACK StandInProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_HPX_REFRESH_RESULT: ++g_Log.refreshes; return 0;
+    case WM_HPX_SHOW_RESULT: ++g_Log.shows; return 0;
+    case WM_HPX_START_JOB:
+        ++g_Log.startJobs;
+        g_Log.jobWParam = wParam;
+        g_Log.jobLParam = lParam;
+        return 0;
+    }
+    return DefWindowProcW(hWnd, msg, wParam, lParam);
+}
+
+}  // namespace
+
+void MakeNoisyImage(ImageBuffer* img, int w, int h, int channels, int spread, unsigned seed)
+{
+    InitImage(img);
+    ASSERT_EQ(CreateImage(img, w, h, channels, 8), kImageOk);
+    std::srand(seed);
+    auto* p = static_cast<uint8_t*>(img->m_pData);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < channels; ++c) {
+                int v = 40 + x * 160 / w + c * 20 + std::rand() % (spread + 1) - spread / 2;
+                p[(y * w + x) * channels + c] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+            }
+}
+
+void PanelTest::SetUp()
+{
+    TempFolders::SetUp();
+    g_Log = MainWindowLog{};
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = StandInProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"HpxPanelTestMain";
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    RegisterClassW(&wc);
+    m_main = CreateWindowExW(0, wc.lpszClassName, L"panel test", WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN,
+                             0, 0, 1000, 760, nullptr, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(m_main, nullptr);
+    g_hMainWnd = m_main;
+    g_iQualityMode = 1;
+    // The pointer stays away from the panel, over the image.
+    SetCursorPos(5, 5);
+}
+
+void PanelTest::TearDown()
+{
+    ClosePanel();
+    if (m_main) DestroyWindow(m_main);
+    g_hMainWnd = nullptr;
+    ReleaseImage(&m_doc.m_Source);
+    ReleaseImage(&m_doc.m_Result);
+    TempFolders::TearDown();
+}
+
+void PanelTest::OpenPanel(int w, int h, int channels, const wchar_t* make, const wchar_t* model, const wchar_t* iso)
+{
+    ReleaseImage(&m_doc.m_Source);
+    ReleaseImage(&m_doc.m_Result);
+    MakeNoisyImage(&m_doc.m_Source, w, h, channels, 40, 11);
+    InitImage(&m_doc.m_Result);
+    ASSERT_EQ(CopyImageLayout(&m_doc.m_Result, &m_doc.m_Source), kImageOk);
+    CopyImagePixels(&m_doc.m_Result, &m_doc.m_Source);
+    m_doc.m_Info.Clear();
+    lstrcpynW(m_doc.m_Info[ImageInfoStrings::kMake], make, 128);
+    lstrcpynW(m_doc.m_Info[ImageInfoStrings::kModel], model, 128);
+    lstrcpynW(m_doc.m_Info[ImageInfoStrings::kIso], iso, 128);
+    m_panel = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PARAMETER_PANEL), m_main,
+                                 ParameterPanelDlgProc, reinterpret_cast<LPARAM>(&m_doc));
+    ASSERT_NE(m_panel, nullptr);
+    SetWindowPos(m_panel, nullptr, 560, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    // The view of the image arrival: the window point at the middle of the free area shows the
+    // middle of the image, one window pixel per image pixel.
+    RECT r;
+    GetWindowRect(m_main, &r);
+    const int dockerLeft = r.left + 560;
+    g_dViewX = (dockerLeft - r.left) / 2;
+    g_dViewY = (r.bottom - r.top) / 2;
+    g_dImageX = w / 2.0;
+    g_dImageY = h / 2.0;
+    g_dZoom = 1.0;
+    SendMessageW(m_panel, WM_HPX_IMAGE_LOADED, static_cast<WPARAM>(dockerLeft), 0);
+}
+
+void PanelTest::ClosePanel()
+{
+    if (!m_panel) return;
+    SendMessageW(m_panel, WM_COMMAND, IDOK, 0);
+    DestroyWindow(m_panel);
+    m_panel = nullptr;
+}
+
+POINT PanelTest::WindowPoint(double x, double y) const
+{
+    return POINT{static_cast<LONG>(g_dViewX + (x - g_dImageX) * g_dZoom),
+                 static_cast<LONG>(g_dViewY + (y - g_dImageY) * g_dZoom)};
+}
+
+void PanelTest::Drag(POINT from, POINT to)
+{
+    SendMessageW(m_panel, WM_MOUSEMOVE, 0, MAKELPARAM(from.x, from.y));
+    SendMessageW(m_panel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(from.x, from.y));
+    const POINT mid{(from.x + to.x) / 2, (from.y + to.y) / 2};
+    SendMessageW(m_panel, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(mid.x, mid.y));
+    SendMessageW(m_panel, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(to.x, to.y));
+    SendMessageW(m_panel, WM_LBUTTONUP, 0, MAKELPARAM(to.x, to.y));
+}
+
+void PanelTest::Click(int id) { SendDlgItemMessageW(m_panel, id, BM_CLICK, 0, 0); }
+
+void PanelTest::StoreProfiles(std::initializer_list<Entry> entries)
+{
+    CameraIsoTable table;
+    table.Load();
+    for (const Entry& e : entries) {
+        IsoSettings s = DefaultIsoSettings();
+        s.m_dStrength = e.strength;
+        s.m_dImmerkaerY = e.noise;
+        s.m_dImmerkaerUV = 0;
+        ASSERT_FALSE(table.AddOrUpdate(e.camera, e.iso, &s));
+    }
+    ASSERT_FALSE(table.Save());
+}
+
+}  // namespace paneltest
