@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <cmath>
 #include <cstdarg>
 #include <cwchar>
 
@@ -60,6 +61,11 @@ void CloseSearch(BatchJob* job)
 // The detail gains on the denoised result, through a 3-channel copy at the result's depth.
 void ApplyBatchDetailGains(ImageBuffer* result, const IsoSettings& values)
 {
+    // Gains of 1 change nothing: no pyramid of a 12 MP photo for them.
+    const double gains[3] = {values.m_dSharp1, values.m_dSharp2, values.m_dSharp3};
+    bool neutral = true;
+    for (double g : gains) neutral = neutral && std::fabs(g - 1.0) < 0.00001;
+    if (neutral) return;
     ImageBuffer work;
     InitImage(&work);
     if (CopyImageLayout(&work, result) != kImageOk) return;
