@@ -33,17 +33,6 @@ LRESULT CALLBACK OwnerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(hWnd, msg, wParam, lParam);
 }
 
-HWND CreateOwner()
-{
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = OwnerProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"HpxBatchTestOwner";
-    RegisterClassW(&wc);
-    return CreateWindowW(L"HpxBatchTestOwner", L"Owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 480, nullptr,
-                         nullptr, wc.hInstance, nullptr);
-}
-
 LRESULT BarPos(HWND dlg) { return SendDlgItemMessageW(dlg, IDC_BATCH_PROGRESS, PBM_GETPOS, 0, 0); }
 
 }  // namespace
@@ -56,7 +45,7 @@ protected:
         BatchFolders::SetUp();
         ResetLocalizedStrings();
         SetSkinScheme(2);  // as the filter's start applies it
-        m_owner = CreateOwner();
+        m_owner = CreateTestWindow(L"HpxBatchTestOwner", OwnerProc, nullptr, WS_OVERLAPPEDWINDOW | WS_VISIBLE);
         ASSERT_NE(m_owner, nullptr);
     }
     void TearDown() override

@@ -24,17 +24,17 @@ LRESULT CALLBACK CountingProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(hWnd, msg, wParam, lParam);
 }
 
-HWND CreateCountingWindow()
+}  // namespace
+
+HWND CreateTestWindow(const wchar_t* className, WNDPROC proc, HWND parent, DWORD style)
 {
     WNDCLASSW wc{};
-    wc.lpfnWndProc = CountingProc;
+    wc.lpfnWndProc = proc;
     wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"HpxBatchTestCounter";
+    wc.lpszClassName = className;
     RegisterClassW(&wc);
-    return CreateWindowW(L"HpxBatchTestCounter", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    return CreateWindowW(className, L"Owner", style, 0, 0, 640, 480, parent, nullptr, wc.hInstance, nullptr);
 }
-
-}  // namespace
 
 bool WriteTestImage(const std::wstring& path, int width, int height, int channels, int bits)
 {
@@ -56,16 +56,17 @@ bool WriteTestImage(const std::wstring& path, int width, int height, int channel
     return !failed;
 }
 
-std::pair<int, int> ImageSize(const std::wstring& path)
+ImageFacts ReadFacts(const std::wstring& path)
 {
     ImageInfoStrings info;
     ImageBuffer* image = nullptr;
     ImageBuffer* alpha = nullptr;
-    if (ReadImageFile(&info, &image, &alpha, path.c_str())) return {0, 0};
-    std::pair<int, int> size{image->m_iWidth, image->m_iHeight};
+    ImageFacts facts;
+    if (ReadImageFile(&info, &image, &alpha, path.c_str())) return facts;
+    facts = ImageFacts{image->m_iWidth, image->m_iHeight, image->m_iBits, alpha != nullptr};
     DeleteImageRecord(image);
     DeleteImageRecord(alpha);
-    return size;
+    return facts;
 }
 
 void BatchFolders::SetUp()
@@ -99,7 +100,7 @@ int BatchFolders::RunWalker(const std::wstring& folder)
     job.hFind = FindFirstFileW((tree + L"/*.*").c_str(), &job.fd);
     job.pDocument = &doc;
     job.pProfiles = &profiles;
-    job.hProgressDlg = CreateCountingWindow();
+    job.hProgressDlg = CreateTestWindow(L"HpxBatchTestCounter", CountingProc, HWND_MESSAGE, 0);
     g_filesDone = 0;
     BatchDenoiseFolder(&job);
     DestroyWindow(job.hProgressDlg);

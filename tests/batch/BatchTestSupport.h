@@ -12,8 +12,20 @@ namespace batchtest {
 
 // Writes a noisy test image (format by the name's extension); false when it cannot be written.
 bool WriteTestImage(const std::wstring& path, int width, int height, int channels = 3, int bits = 8);
-// Width and height of an image file; 0, 0 when it cannot be read.
-std::pair<int, int> ImageSize(const std::wstring& path);
+// What an image file holds; all zero when it cannot be read.
+struct ImageFacts {
+    int width = 0, height = 0, bits = 0;
+    bool alpha = false;
+};
+ImageFacts ReadFacts(const std::wstring& path);
+inline std::pair<int, int> ImageSize(const std::wstring& path)
+{
+    const ImageFacts facts = ReadFacts(path);
+    return {facts.width, facts.height};
+}
+
+// A window of its own class for a test (the class registered on first use).
+HWND CreateTestWindow(const wchar_t* className, WNDPROC proc, HWND parent, DWORD style);
 
 // A private folder tree "photos" under the test's folders, settings and plug-in folder included.
 class BatchFolders : public proftest::TempFolders
