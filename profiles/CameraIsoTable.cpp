@@ -624,10 +624,15 @@ bool CameraIsoTable::GetIsoSettings(IsoSettings* destination, uint32_t row, uint
 bool CameraIsoTable::FindNearestIso(uint32_t* index, const wchar_t* cameraText, double noiseY,
                                     double noiseUV) const
 {
-    if (!index) return true;
-    *index = 0;
     uint32_t row = 0;
     FindCamera(&row, cameraText);
+    return FindNearestIsoInRow(index, row, noiseY, noiseUV);
+}
+
+bool CameraIsoTable::FindNearestIsoInRow(uint32_t* index, uint32_t row, double noiseY, double noiseUV) const
+{
+    if (!index) return true;
+    *index = 0;
     if (row >= m_uiCameraCount || m_pCameras[row].m_uiISOCount == 0) return true;
     const CameraProfile& cam = m_pCameras[row];
     double best = 1e300;
@@ -647,14 +652,20 @@ bool CameraIsoTable::FindNearestIso(uint32_t* index, const wchar_t* cameraText, 
     return false;
 }
 
+int CameraIsoTable::StoredIsoValue(const wchar_t* isoText)
+{
+    int iso = ParseIntText(isoText);
+    if (iso <= 16) iso = 16;
+    if (iso >= 409600) iso = 409600;
+    return iso;
+}
+
 // ---- editing ----------------------------------------------------------------------------------
 
 bool CameraIsoTable::AddOrUpdate(const wchar_t* cameraName, const wchar_t* isoText, const IsoSettings* settings)
 {
     if (!settings || !cameraName) return true;
-    int iso = ParseIntText(isoText);
-    if (iso <= 16) iso = 16;
-    if (iso >= 409600) iso = 409600;
+    const int iso = StoredIsoValue(isoText);
 
     wchar_t name[HPX_CAMERA_NAME_CHARS];
     CopyText(name, HPX_CAMERA_NAME_CHARS, cameraName);

@@ -66,6 +66,10 @@ public:
     // the given ones (luma only when noiseUV is about 0); the first of equal ones. Index 0 and
     // true when the camera has no entry.
     bool FindNearestIso(uint32_t* index, const wchar_t* cameraText, double noiseY, double noiseUV) const;
+    // The same over the entries of one row.
+    bool FindNearestIsoInRow(uint32_t* index, uint32_t row, double noiseY, double noiseUV) const;
+    // The ISO value that AddOrUpdate stores for a text: its integer value clamped to 16..409600.
+    static int StoredIsoValue(const wchar_t* isoText);
     // Stores the record under the camera name (blanks at either end dropped) and the ISO text
     // (clamped to 16..409600): a new camera goes into name order, a new ISO into ISO order, an
     // existing entry is overwritten.
