@@ -2,7 +2,6 @@
 
 #include <shellapi.h>
 
-#include <cmath>
 #include <cstdarg>
 #include <cwchar>
 
@@ -11,8 +10,7 @@
 #include "app/view/BackBuffer.h"
 #include "app/window/MainWindow.h"
 #include "engine/DenoiseImage.h"
-#include "engine/ImageConvert.h"
-#include "engine/ImagePyramid.h"
+#include "engine/DetailGainsInStrips.h"
 #include "imagefiles/ImageInfo.h"
 #include "profiles/CameraIsoTable.h"
 #include "profiles/Settings.h"
@@ -58,27 +56,12 @@ void CloseSearch(BatchJob* job)
     job->hFind = INVALID_HANDLE_VALUE;
 }
 
-// The detail gains on the denoised result, through a 3-channel copy at the result's depth.
+// The detail gains on the denoised result, through the pyramid of its 3-channel form (at most 3
+// levels, cap 8), strip by strip: a whole 24 MP pyramid does not fit a 32-bit process, and the
+// photo would silently lose its gains.
 void ApplyBatchDetailGains(ImageBuffer* result, const IsoSettings& values)
 {
-    // Gains of 1 change nothing: no pyramid of a 12 MP photo for them.
-    const double gains[3] = {values.m_dSharp1, values.m_dSharp2, values.m_dSharp3};
-    bool neutral = true;
-    for (double g : gains) neutral = neutral && std::fabs(g - 1.0) < 0.00001;
-    if (neutral) return;
-    ImageBuffer work;
-    InitImage(&work);
-    if (CopyImageLayout(&work, result) != kImageOk) return;
-    CopyImagePixels(&work, result);
-    ConvertImage(&work, result->m_iBits, 3);
-    ImagePyramid pyramid{};
-    if (!BuildImagePyramid(&pyramid, &work, 3, 8)) {
-        ApplyDetailGains(&work, &pyramid, values.m_dSharp1, values.m_dSharp2, values.m_dSharp3);
-        ConvertImage(&work, result->m_iBits, result->m_iChannels);
-        if (work.m_pData) CopyImagePixels(result, &work);
-    }
-    ReleaseImagePyramid(&pyramid);
-    ReleaseImage(&work);
+    ApplyDetailGainsInStrips(result, values.m_dSharp1, values.m_dSharp2, values.m_dSharp3, 3, 8);
 }
 
 bool DenoiseOnCpu(BatchJob* job, wchar_t* input, wchar_t* output,
