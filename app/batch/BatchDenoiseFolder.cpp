@@ -22,7 +22,7 @@ namespace {
 
 const size_t kPathChars = 1024;
 // How long a cancelled batch still waits for a running HPXCmd before it leaves it alone.
-const DWORD kHpxCmdGraceAfterCancelMs = 30000;
+DWORD g_dwHpxCmdGraceAfterCancelMs = 30000;
 const DWORD kWaitSliceMs = 100;
 
 // Formatting into a buffer of kPathChars characters: false (and an empty text) when the result
@@ -110,7 +110,7 @@ bool DenoiseWithHpxCmd(const wchar_t* input, const wchar_t* output, const IsoSet
     while (WaitForSingleObject(sei.hProcess, kWaitSliceMs) == WAIT_TIMEOUT) {
         if (g_bBatchAbort) {
             waitedAfterCancel += kWaitSliceMs;
-            if (waitedAfterCancel >= kHpxCmdGraceAfterCancelMs) break;
+            if (waitedAfterCancel >= g_dwHpxCmdGraceAfterCancelMs) break;
         }
     }
     CloseHandle(sei.hProcess);
@@ -162,6 +162,8 @@ void WalkSubFolder(const BatchJob* parent)
 }
 
 }  // namespace
+
+void SetHpxCmdCancelGrace(DWORD ms) { g_dwHpxCmdGraceAfterCancelMs = ms; }
 
 bool IsDenoisedFolderName(const wchar_t* name) { return _wcsicmp(name, L"denoised") == 0; }
 

@@ -26,5 +26,8 @@ IsoSettings ChooseBatchProfile(const CameraIsoTable& profiles, const ImageInfoSt
 bool FormatHpxCmdParameters(wchar_t out[1024], const wchar_t* input, const wchar_t* output,
                             const wchar_t* settingsPath, const IsoSettings& values);
 
+// How long a cancelled batch still waits for a running HPXCmd (30 s; tests shorten it).
+void SetHpxCmdCancelGrace(DWORD ms);
+
 // Case-insensitive: whether a folder entry is one of the walk's output folders.
 bool IsDenoisedFolderName(const wchar_t* name);

@@ -2,6 +2,8 @@
 // counted, which profile entry an image gets, and the HPXCmd road through a stand-in program.
 #include "BatchTestSupport.h"
 
+#include <thread>
+
 #include "app/batch/BatchDenoiseFolder.h"
 #include "app/dialogs/BatchOptionsDialog.h"
 #include "app/window/MainWindow.h"
@@ -170,4 +172,23 @@ TEST_F(BatchWalker, WithoutHpxCmdTheHardwareRoadDenoisesOnTheCpu)
     g_iHwAccel = 1;
     EXPECT_EQ(RunWalker(), 1);
     EXPECT_EQ(ImageSize(Path(L"denoised\\a.jpg")), std::make_pair(32, 32));
+}
+
+TEST_F(BatchWalker, CancelIsSeenWhileHpxCmdHangs)
+{
+    ASSERT_TRUE(CopyFileW(StandInPath().c_str(), (m_plugin + L"\\HPXCmd.exe").c_str(), FALSE));
+    ASSERT_TRUE(WriteTestImage(Path(L"hang.jpg"), 32, 32));
+    g_iHwAccel = 1;
+    SetHpxCmdCancelGrace(500);
+    std::thread user([] {
+        Sleep(1500);
+        g_bBatchAbort = 1;
+    });
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(RunWalker(), 1);
+    const DWORD took = GetTickCount() - start;
+    user.join();
+    SetHpxCmdCancelGrace(30000);
+    EXPECT_LT(took, 8000u);
+    EXPECT_FALSE(Exists(Path(L"denoised\\hang.jpg")));
 }

@@ -1,9 +1,11 @@
 // Stands in for the sibling denoiser HPXCmd.exe in the batch tests: appends its command line (one
 // UTF-8 line) to "hpxcmd-calls.txt" beside itself and copies the file after -i to the path after
-// -o, as the real program writes its denoised output.
+// -o, as the real program writes its denoised output. For an input named "hang*" it first
+// sleeps 15 s, as a program that stopped answering.
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cwchar>
 #include <string>
 
 int wmain()
@@ -34,6 +36,9 @@ int wmain()
         if (std::wstring(argv[i]) == L"-i") input = argv[i + 1];
         if (std::wstring(argv[i]) == L"-o") output = argv[i + 1];
     }
+    // A photo named "hang..." plays a program that stops answering (for a while).
+    const wchar_t* name = input ? wcsrchr(input, L'\\') : nullptr;
+    if (name && wcsncmp(name + 1, L"hang", 4) == 0) Sleep(15000);
     const bool copied = input && output && CopyFileW(input, output, FALSE);
     LocalFree(argv);
     return copied ? 0 : 1;
