@@ -582,7 +582,9 @@ bool WriteImageFile(const ImageBuffer* image, const ImageBuffer* alpha, const wc
         BitmapHolder source;
         try
         {
-            source.Reset(FreeImage_LoadU(sourceFif, metadataSource, LoadFlagsForFormat(sourceFif)));
+            // Only its metadata and profile are used: the header is enough where the codec can
+            // stop there (a batch saves every photo with its own source as this file).
+            source.Reset(FreeImage_LoadU(sourceFif, metadataSource, LoadFlagsForFormat(sourceFif) | FIF_LOAD_NOPIXELS));
         }
         catch (...)
         {

@@ -1,0 +1,33 @@
+// The batch walker: denoises every readable image of a folder tree into "denoised" sub-folders,
+// in-process on the CPU or through the sibling command-line denoiser HPXCmd.exe.
+#pragma once
+
+#include <windows.h>
+
+#include "app/batch/BatchJob.h"
+#include "profiles/IsoSettings.h"
+
+class CameraIsoTable;
+struct ImageInfoStrings;
+
+// Walks one folder level of the job, depth first, and returns when its search is exhausted or
+// the batch is aborted; the job's search is closed either way. Sends WM_HPX_BATCH_FILE_DONE to
+// the progress dialog for every file that was opened (written or not) and for every file passed
+// over because its path would not fit. Throws nothing.
+void BatchDenoiseFolder(BatchJob* job);
+
+// The profile entry the batch uses for an image: its camera's entry of its ISO, else the
+// "<<Unknown Camera>>" entry of its ISO when the make is known but the camera is not, else that
+// row's first entry, else the built-in default entry.
+IsoSettings ChooseBatchProfile(const CameraIsoTable& profiles, const ImageInfoStrings& info);
+
+// The parameters of "cmd" that run HPXCmd on one file (fusion from g_iGpuCpuFusion, quality
+// from g_iBatchJpegQuality); every path quoted. False when they would not fit in 1024 characters.
+bool FormatHpxCmdParameters(wchar_t out[1024], const wchar_t* input, const wchar_t* output,
+                            const wchar_t* settingsPath, const IsoSettings& values);
+
+// How long a cancelled batch still waits for a running HPXCmd (30 s; tests shorten it).
+void SetHpxCmdCancelGrace(DWORD ms);
+
+// Case-insensitive: whether a folder entry is one of the walk's output folders.
+bool IsDenoisedFolderName(const wchar_t* name);

@@ -1,0 +1,248 @@
+#include "app/files/OpenSaveImage.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <cwchar>
+#include <exception>
+
+#include "app/files/ImageFileNames.h"
+#include "app/view/BackBuffer.h"
+#include "app/window/MainWindow.h"
+#include "imagefiles/ImageFile.h"
+#include "plugin/files_ids.h"
+#include "profiles/CameraIsoHelpers.h"
+#include "profiles/Localisation.h"
+#include "profiles/Settings.h"
+
+wchar_t g_wcsCurrentFile[1024] = L"";
+
+namespace {
+
+const int kPathChars = 1024;
+const int kMinQuality = 10;
+const int kMaxQuality = 100;
+
+// Takes over the pixels of a record made by ReadImageFile (no copy of a 12 MP image) and frees
+// the record itself.
+void TakeImage(ImageBuffer* target, ImageBuffer* loaded)
+{
+    ReleaseImage(target);
+    if (loaded) {
+        *target = *loaded;
+        delete loaded;
+    }
+}
+
+bool ShowOpenDialog(HWND owner, wchar_t* path)
+{
+    wchar_t file[kPathChars] = L"";
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = L"*.bmp;*.jpg;*.tif;*.png\0*.bmp;*.jpg;*.tif;*.png\0";
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = kPathChars;
+    ofn.lpstrTitle = g_LocStrings[55];
+    ofn.Flags = OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    if (!GetOpenFileNameW(&ofn)) return false;
+    CopyText(path, kPathChars, file);
+    return true;
+}
+
+// The dialog's own quality part: the trackbar and its number, enabled only for the JPEG type.
+void ShowQuality(HWND hDlg, int quality)
+{
+    SendDlgItemMessageW(hDlg, IDC_SAVE_QUALITY, TBM_SETPOS, TRUE, quality);
+    SetDlgItemInt(hDlg, IDC_SAVE_QUALITY_VALUE, UINT(quality), FALSE);
+}
+
+void EnableQualityPart(HWND hDlg)
+{
+    const LRESULT selection = SendDlgItemMessageW(GetParent(hDlg), IDC_FILEDLG_TYPE_COMBO, CB_GETCURSEL, 0, 0);
+    const BOOL enable = selection == 3;
+    for (int id : {IDC_SAVE_QUALITY, IDC_SAVE_QUALITY_LABEL, IDC_SAVE_QUALITY_PERCENT, IDC_SAVE_QUALITY_VALUE})
+        EnableWindow(GetDlgItem(hDlg, id), enable);
+}
+
+// The default name and type of a save: "<current name>-denoised", the type of its extension.
+void ProposeSaveName(const ImageBuffer& result, wchar_t* file, DWORD* filterIndex, const wchar_t** defExt)
+{
+    *filterIndex = 1;
+    *defExt = nullptr;
+    const wchar_t* slash = std::wcsrchr(g_wcsCurrentFile, L'\\');
+    if (file[0] || !slash || !std::wcschr(slash + 1, L'.')) return;
+    wchar_t name[kPathChars];
+    CopyText(name, kPathChars, slash + 1);
+    wchar_t* dot = std::wcsrchr(name, L'.');
+    const SaveType type = SaveTypeOfName(dot, result.m_iBits, false);
+    if (type != kSaveNone && _wcsicmp(dot, SaveTypeExtension(type)) == 0) {
+        *filterIndex = result.m_iBits <= 8 ? DWORD(type) : DWORD(type) - 1;
+        *defExt = SaveTypeExtension(type) + 1;
+    }
+    *dot = 0;
+    if (_snwprintf(file, kPathChars - 1, L"%ls-denoised", name) < 0) file[0] = 0;
+    file[kPathChars - 1] = 0;
+}
+
+// The save dialog; false when cancelled. On return file holds the chosen name and *type the
+// type chosen in the list.
+bool ShowSaveDialog(HWND owner, const ImageBuffer& result, wchar_t* file, SaveType* type, int* quality)
+{
+    DWORD filterIndex;
+    const wchar_t* defExt;
+    ProposeSaveName(result, file, &filterIndex, &defExt);
+    const bool eightBit = result.m_iBits <= 8;
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = owner;
+    ofn.hInstance = GetPluginModule();
+    ofn.lpstrFilter = eightBit ? L"*.bmp\0*.bmp\0*.tif\0*.tif\0*.png\0*.png\0*.jpg\0*.jpg\0"
+                               : L"*.tif\0*.tif\0*.png\0*.png\0";
+    ofn.nFilterIndex = filterIndex;
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = kPathChars;
+    ofn.lpstrTitle = g_LocStrings[56];
+    ofn.lpstrDefExt = defExt;
+    ofn.Flags = OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_ENABLETEMPLATE | OFN_ENABLEHOOK |
+                OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    ofn.lpTemplateName = MAKEINTRESOURCEW(IDD_SAVE_QUALITY);
+    ofn.lpfnHook = SaveDialogHookProc;
+    ofn.lCustData = reinterpret_cast<LPARAM>(quality);
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_BAR_CLASSES};
+    InitCommonControlsEx(&icc);
+    if (!GetSaveFileNameW(&ofn)) return false;
+    const int index = int(ofn.nFilterIndex);
+    if (eightBit)
+        *type = index >= 1 && index <= 4 ? SaveType(index) : kSaveBmp;
+    else
+        *type = index == 2 ? kSavePng : kSaveTiff;
+    return true;
+}
+
+}  // namespace
+
+bool CBackBuffer::OpenImageFile(wchar_t path[1024], bool quiet)
+{
+    if (!path) return true;
+    if (!path[0] && !ShowOpenDialog(m_hWnd, path)) return true;
+    ImageInfoStrings info;
+    info.Clear();
+    ImageBuffer* image = nullptr;
+    ImageBuffer* alpha = nullptr;
+    const bool failed = ReadImageFile(&info, &image, &alpha, path);
+    const bool accepted = !failed && image && image->m_pData &&
+                          (image->m_iChannels == 1 || image->m_iChannels == 3) &&
+                          (image->m_iBits == 8 || image->m_iBits == 16);
+    if (!accepted) {
+        DeleteImageRecord(image);
+        DeleteImageRecord(alpha);
+        if (!quiet) MessageBoxW(g_hMainWnd, g_LocStrings[30], nullptr, MB_OK);
+        return true;
+    }
+    // Only an accepted file changes the document, its strings included.
+    TakeImage(&m_Source, image);
+    TakeImage(&m_Alpha, alpha);
+    m_Info = info;
+    CopyText(g_wcsCurrentFile, kPathChars, path);
+    return false;
+}
+
+bool CBackBuffer::SaveImageFile(wchar_t outPath[1024], const wchar_t* metadataSource)
+{
+    if (!m_Result.m_pData) return true;
+    // A given path is written as it is (the batch); only an empty one asks the user.
+    const bool quiet = outPath && outPath[0];
+    wchar_t file[kPathChars] = L"";
+    int quality = ReadSettingInt(L"jpeg", 85);
+    SaveType chosen = m_Result.m_iBits <= 8 ? kSaveBmp : kSaveTiff;
+    SaveType type;
+    if (quiet) {
+        CopyText(file, kPathChars, outPath);
+        // The batch keeps its source's name: "a.jpeg" stays a JPEG file of that name.
+        type = SaveTypeOfName(file, m_Result.m_iBits, true);
+    } else {
+        if (!ShowSaveDialog(m_hWnd, m_Result, file, &chosen, &quality)) return true;
+        type = SaveTypeOfName(file, m_Result.m_iBits, false);
+    }
+    bool failed = false;
+    if (type == kSaveNone) {
+        type = chosen;
+        const size_t n = std::wcslen(file);
+        if (n + 4 >= size_t(kPathChars))
+            failed = true;
+        else
+            std::wcscat(file, SaveTypeExtension(type));
+    }
+    if (!failed) {
+        try {
+            // JPEG holds no transparency (and FreeImage's writer refuses a 32-bit bitmap).
+            const ImageBuffer* alpha = type == kSaveJpeg ? nullptr : &m_Alpha;
+            failed = WriteImageFile(&m_Result, alpha, file, quality, metadataSource ? metadataSource : L"",
+                                    SaveTypeFormat(type));
+        } catch (...) {
+            // An unusable metadata source (a GIF, a file removed since) or a format that cannot
+            // be written: nothing was written.
+            failed = true;
+        }
+    }
+    if (failed) {
+        if (!quiet) MessageBoxW(g_hMainWnd, g_LocStrings[92], g_LocStrings[81], MB_OK | MB_ICONWARNING);
+        return true;
+    }
+    if (outPath) CopyText(outPath, kPathChars, file);
+    if (!quiet) {
+        wchar_t text[16];
+        _snwprintf(text, 15, L"%u", unsigned(quality));
+        text[15] = 0;
+        WriteSettingString(L"jpeg", text);
+    }
+    return false;
+}
+
+UINT_PTR CALLBACK SaveDialogHookProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    try {
+        switch (msg) {
+        case WM_INITDIALOG: {
+            const OPENFILENAMEW* ofn = reinterpret_cast<const OPENFILENAMEW*>(lParam);
+            int* quality = ofn ? reinterpret_cast<int*>(ofn->lCustData) : nullptr;
+            SetWindowLongPtrW(hDlg, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(quality));
+            if (quality) {
+                if (*quality <= kMinQuality) *quality = kMinQuality;
+                if (*quality > kMaxQuality) *quality = kMaxQuality;
+            }
+            SendDlgItemMessageW(hDlg, IDC_SAVE_QUALITY, TBM_SETRANGE, TRUE, MAKELPARAM(kMinQuality, kMaxQuality));
+            SendDlgItemMessageW(hDlg, IDC_SAVE_QUALITY, TBM_SETPAGESIZE, 0, 0);
+            ShowQuality(hDlg, quality ? *quality : 85);
+            SetDlgItemTextW(hDlg, IDC_SAVE_QUALITY_LABEL, g_LocStrings[50]);
+            break;
+        }
+        case WM_NOTIFY:
+            EnableQualityPart(hDlg);
+            break;
+        case WM_HSCROLL:
+            if (reinterpret_cast<HWND>(lParam) == GetDlgItem(hDlg, IDC_SAVE_QUALITY)) {
+                int pos = int(SendDlgItemMessageW(hDlg, IDC_SAVE_QUALITY, TBM_GETPOS, 0, 0));
+                switch (LOWORD(wParam)) {
+                case SB_LINELEFT:
+                case SB_PAGELEFT: pos -= 1; break;
+                case SB_LINERIGHT:
+                case SB_PAGERIGHT: pos += 1; break;
+                case SB_THUMBPOSITION:
+                case SB_THUMBTRACK: pos = HIWORD(wParam); break;
+                default: break;
+                }
+                if (pos < kMinQuality) pos = kMinQuality;
+                if (pos > kMaxQuality) pos = kMaxQuality;
+                ShowQuality(hDlg, pos);
+                if (int* quality = reinterpret_cast<int*>(GetWindowLongPtrW(hDlg, GWLP_USERDATA))) *quality = pos;
+            }
+            break;
+        }
+    } catch (...) {
+        // Nothing may unwind through the common dialog.
+    }
+    return 0;
+}

@@ -1,0 +1,113 @@
+#include "BatchTestSupport.h"
+
+#include <cstdlib>
+
+#include "app/batch/BatchDenoiseFolder.h"
+#include "app/view/BackBuffer.h"
+#include "app/window/WindowMessages.h"
+#include "imagefiles/ImageFile.h"
+#include "profiles/CameraIsoTable.h"
+#include "profiles/Settings.h"
+
+namespace batchtest {
+
+namespace {
+
+int g_filesDone = 0;
+
+LRESULT CALLBACK CountingProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_HPX_BATCH_FILE_DONE) {
+        ++g_filesDone;
+        return 0;
+    }
+    return DefWindowProcW(hWnd, msg, wParam, lParam);
+}
+
+}  // namespace
+
+HWND CreateTestWindow(const wchar_t* className, WNDPROC proc, HWND parent, DWORD style)
+{
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = className;
+    RegisterClassW(&wc);
+    return CreateWindowW(className, L"Owner", style, 0, 0, 640, 480, parent, nullptr, wc.hInstance, nullptr);
+}
+
+bool WriteTestImage(const std::wstring& path, int width, int height, int channels, int bits)
+{
+    ImageBuffer image;
+    InitImage(&image);
+    if (CreateImage(&image, width, height, channels, bits) != kImageOk) return false;
+    unsigned seed = 12345u + unsigned(width * 31 + height);
+    unsigned char* p = static_cast<unsigned char*>(image.m_pData);
+    for (int32_t i = 0; i < image.m_iSize; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        p[i] = static_cast<unsigned char>(96 + ((seed >> 16) & 63));
+    }
+    bool failed = true;
+    try {
+        failed = WriteImageFile(&image, nullptr, path.c_str(), 90, L"", kImageFormatUnknown);
+    } catch (...) {
+    }
+    ReleaseImage(&image);
+    return !failed;
+}
+
+ImageFacts ReadFacts(const std::wstring& path)
+{
+    ImageInfoStrings info;
+    ImageBuffer* image = nullptr;
+    ImageBuffer* alpha = nullptr;
+    ImageFacts facts;
+    if (ReadImageFile(&info, &image, &alpha, path.c_str())) return facts;
+    facts = ImageFacts{image->m_iWidth, image->m_iHeight, image->m_iBits, alpha != nullptr};
+    DeleteImageRecord(image);
+    DeleteImageRecord(alpha);
+    return facts;
+}
+
+void BatchFolders::SetUp()
+{
+    TempFolders::SetUp();
+    ASSERT_TRUE(CreateDirectoryW(Tree().c_str(), nullptr));
+    g_iHwAccel = 0;
+    g_iGpuCpuFusion = 0;
+    g_bBatchAbort = 0;
+}
+
+void BatchFolders::TearDown()
+{
+    g_iHwAccel = 0;
+    g_iGpuCpuFusion = 0;
+    g_bBatchAbort = 0;
+    TempFolders::TearDown();
+}
+
+void BatchFolders::MakeFolder(const wchar_t* relative) const { CreateDirectoryW(Path(relative).c_str(), nullptr); }
+
+int BatchFolders::RunWalker(const std::wstring& folder)
+{
+    const std::wstring tree = folder.empty() ? Tree() : folder;
+    static CBackBuffer doc{};
+    CameraIsoTable profiles;
+    profiles.Load();
+    BatchJob job{};
+    std::wcsncpy(job.wszInputDir, tree.c_str(), 1023);
+    _snwprintf(job.wszOutputDir, 1023, L"%ls\\denoised", job.wszInputDir);
+    job.hFind = FindFirstFileW((tree + L"/*.*").c_str(), &job.fd);
+    job.pDocument = &doc;
+    job.pProfiles = &profiles;
+    job.hProgressDlg = CreateTestWindow(L"HpxBatchTestCounter", CountingProc, HWND_MESSAGE, 0);
+    g_filesDone = 0;
+    BatchDenoiseFolder(&job);
+    DestroyWindow(job.hProgressDlg);
+    ReleaseImage(&doc.m_Source);
+    ReleaseImage(&doc.m_Result);
+    ReleaseImage(&doc.m_Alpha);
+    return g_filesDone;
+}
+
+}  // namespace batchtest

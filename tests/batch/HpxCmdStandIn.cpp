@@ -1,0 +1,45 @@
+// Stands in for the sibling denoiser HPXCmd.exe in the batch tests: appends its command line (one
+// UTF-8 line) to "hpxcmd-calls.txt" beside itself and copies the file after -i to the path after
+// -o, as the real program writes its denoised output. For an input named "hang*" it first
+// sleeps 15 s, as a program that stopped answering.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cwchar>
+#include <string>
+
+int wmain()
+{
+    const wchar_t* line = GetCommandLineW();
+    wchar_t self[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring folder(self, n);
+    folder = folder.substr(0, folder.find_last_of(L'\\') + 1);
+
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, line, -1, nullptr, 0, nullptr, nullptr);
+    std::string text(size_t(bytes > 0 ? bytes - 1 : 0), '\0');
+    if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, line, -1, &text[0], bytes, nullptr, nullptr);
+    text += "\n";
+    HANDLE log = CreateFileW((folder + L"hpxcmd-calls.txt").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (log != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(log, text.data(), DWORD(text.size()), &written, nullptr);
+        CloseHandle(log);
+    }
+
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(line, &argc);
+    const wchar_t* input = nullptr;
+    const wchar_t* output = nullptr;
+    for (int i = 1; argv && i + 1 < argc; ++i) {
+        if (std::wstring(argv[i]) == L"-i") input = argv[i + 1];
+        if (std::wstring(argv[i]) == L"-o") output = argv[i + 1];
+    }
+    // A photo named "hang..." plays a program that stops answering (for a while).
+    const wchar_t* name = input ? wcsrchr(input, L'\\') : nullptr;
+    if (name && wcsncmp(name + 1, L"hang", 4) == 0) Sleep(15000);
+    const bool copied = input && output && CopyFileW(input, output, FALSE);
+    LocalFree(argv);
+    return copied ? 0 : 1;
+}
