@@ -64,17 +64,20 @@ enum : int
     kImageFormatGif = 25
 };
 
-// Reads a BMP, JPEG, TIFF or PNG file (format by content, else by name). On success (false) *image
-// is a new record owned by the caller, and *alpha a new 1-channel record of the same size and bits
-// for files with an alpha sample (else null; the padding byte of a 32-bit BMP that is 0 or 255 in
-// every pixel is no alpha); the strings hold the file's EXIF data. On failure (true)
-// both are null and the strings are unchanged. Throws nothing. Free the records with
-// DeleteImageRecord.
+// Reads a BMP, JPEG, TIFF or PNG file (format by content, else by name). On success (false)
+// *image is a new record owned by the caller, and *alpha a new 1-channel record of the same size
+// and bits when the file has an alpha sample, else null. A 32-bit BMP whose fourth byte is 0 in
+// every pixel, or 255 in every pixel, holds padding there, not alpha: *alpha is then null too. The
+// strings are replaced by the file's EXIF data. On failure (true) both records are null and the
+// strings are unchanged. Throws nothing. Free the records with DeleteImageRecord.
 bool ReadImageFile(ImageInfoStrings* info, ImageBuffer** image, ImageBuffer** alpha, const wchar_t* path);
 
-// Converts a loaded bitmap; the same contract as ReadImageFile. Refused: palette and CMYK images,
-// image types other than standard bitmaps, 16-bit grey, 48-bit RGB and 64-bit RGBA, and sample
-// depths other than 8 and 16 bits. 16-bit standard bitmaps (5-5-5 / 5-6-5) become 8-bit colour.
+// Converts a loaded bitmap; the same contract as ReadImageFile, except that the fourth byte of a
+// 32-bit bitmap is always taken as alpha. Taken: standard bitmaps of 8-bit grey, 24-bit colour
+// and 32-bit colour, 16-bit grey, 48-bit RGB and 64-bit RGBA (alpha split off). A grey bitmap
+// whose palette runs from white to black is read through its palette; 16-bit standard bitmaps
+// (5-5-5 / 5-6-5) become 8-bit colour. Refused: other palette images, CMYK, every other image
+// type (float, complex, 32-bit integer planes ...) and samples of other than 8 or 16 bits.
 bool FreeImageToImageBuffer(ImageInfoStrings* info, ImageBuffer** image, ImageBuffer** alpha, FIBITMAP* bitmap);
 
 // A new bitmap holding the record (1 or 3 channels of 8 or 16 bits) and, for 3 channels, the
@@ -101,7 +104,9 @@ int SaveFlagsForFormat(int format);
 // Releases the pixels of a record made by ReadImageFile and frees the record; null is ignored.
 void DeleteImageRecord(ImageBuffer* image);
 
-// The exposure text of the file road from an ExposureTime rational: reduced by common factors
-// 2, 3, 5 and 7, then "%i sec." or "%i/%i sec." (10/1250 -> "1/125 sec."). A zero denominator
-// gives the empty string. dst holds ImageInfoStrings::kLength characters.
+// The exposure text of the file road from an ExposureTime rational: reduced by the common factors
+// 2, 3, 5 and 7; a numerator above 10 whose denominator is within 0.01 of a whole multiple k of it
+// becomes 1/k (13/1000 stays, 11/1001 gives 1/91); then "%u sec." for a denominator of 1, else
+// "%u/%u sec." (10/1250 -> "1/125 sec."). A zero denominator gives the empty string. dst holds
+// ImageInfoStrings::kLength characters.
 void FormatExposureTime(wchar_t* dst, uint32_t numerator, uint32_t denominator);

@@ -1,8 +1,8 @@
 // The image information strings: seven short wide texts describing the document's capture
 // (aperture, exposure time, resolution, ISO speed, camera make, camera model, date).
 //
-// Filled from the host's EXIF block (FormatExifInfoStrings, plugin/ExifReader.h) or from an
-// image file's metadata (ReadImageFile, plugin/ImageFile.h); shown by the parameter panel, which
+// Filled from the host's EXIF block (FormatExifInfoStrings, imagefiles/ExifReader.h) or from an
+// image file's metadata (ReadImageFile, imagefiles/ImageFile.h); shown by the parameter panel, which
 // also picks the camera/ISO profile from the make, model and ISO texts. Portable code.
 #pragma once
 
