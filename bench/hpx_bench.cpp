@@ -1,7 +1,7 @@
 // Denoising benchmark.
 //
 //   hpx_bench --clean8 clean8.ppm [--clean16 clean16.ppm] [--quick] [--sigmas 10,20,30]
-//             [--one-thread-mp 1.5] [--out results.txt]
+//             [--one-thread-mp 1.5] [--scaling-only] [--out results.txt]
 //
 // For each noise level (Gaussian, fixed seed, sigma in 8-bit units), the best strengths are
 // found by a small sweep on a centre crop; then the whole image is denoised at 8 and 16 bits,
@@ -10,7 +10,10 @@
 // run bounded). The native build runs OpenCV's fastNlMeansDenoisingColored the same way (8 bits,
 // template 7, search 7, 13 and 21). Printed: megapixels per second, PSNR and SSIM against the
 // clean photograph, the peak memory beyond what was resident before the run, then the speed
-// ratios per window, the thread scaling and the goals (measured, never asserted).
+// ratios per window, the thread scaling of whole jobs on the full photograph (qualities 1 and 3,
+// with and without the 7x7 median; --quick measures 1 and all processors only, --scaling-only
+// skips everything else) and the goals (measured, never asserted). The instruction-set path the
+// kernels took is printed first (HPX_SIMD=sse2 forces the SSE2 one).
 #include "BenchImage.h"
 #include "BenchMetrics.h"
 #include "BenchSystem.h"
@@ -18,6 +21,7 @@
 #include "engine/DenoiseImage.h"
 #include "engine/NlmPlaneDenoise.h"
 #include "engine/Platform.h"
+#include "engine/SimdPath.h"
 
 #ifdef HPX_BENCH_OPENCV
 #include <opencv2/core.hpp>
@@ -52,6 +56,7 @@ struct Options
     std::vector<int> sigmas{10, 20, 30};
     double oneThreadMp = 1.5;
     bool opencv = true;
+    bool scalingOnly = false;
 };
 
 struct HpxParams
@@ -129,7 +134,8 @@ double LoadAverage()
 }
 
 // One Hushpix job; returns seconds, fills dst.
-double RunHushpix(ImageBuffer* dst, ImageBuffer* noisy, const HpxParams& p, int quality, double* memMB)
+double RunHushpix(ImageBuffer* dst, ImageBuffer* noisy, const HpxParams& p, int quality, double* memMB,
+                  int median = 0)
 {
     CopyImageLayout(dst, noisy);
     FillImageBytes(dst, 0);   // resident before the probe starts, like the source
@@ -137,7 +143,7 @@ double RunHushpix(ImageBuffer* dst, ImageBuffer* noisy, const HpxParams& p, int 
     MemoryProbe probe;
     probe.Start();
     const double t0 = BenchSeconds();
-    DenoiseImage(dst, noisy, p.luma, p.chroma, p.large, quality, 0.0, nullptr, true, false, false, 0);
+    DenoiseImage(dst, noisy, p.luma, p.chroma, p.large, quality, 0.0, nullptr, true, false, false, median);
     const double t = BenchSeconds() - t0;
     const double mem = probe.StopPeakExtraMB();
     if (memMB)
@@ -230,6 +236,39 @@ void PrintRow(const Row& r)
         r.threads, r.mp, r.mps, r.psnrNoisy, r.psnr, r.ssim, r.memMB, r.params.c_str());
 }
 
+// Thread scaling of whole jobs on the full photograph (8-bit colour): qualities 1 and 3, without
+// and with the 7x7 median, on 1, 2, 4 ... and all processors (quick: 1 and all).
+void PrintScaling(const ImageBuffer* clean, int sigma, bool quick)
+{
+    const unsigned all = BenchAllProcessors();
+    Owned noisy, out;
+    AddGaussianNoise(&noisy.img, clean, sigma, 3000u + sigma);
+    const double mp = double(clean->m_iWidth) * clean->m_iHeight / 1e6;
+    std::vector<unsigned> counts{1};
+    if (!quick)
+        for (unsigned n = 2; n < all; n *= 2)
+            counts.push_back(n);
+    if (all > 1)
+        counts.push_back(all);
+    Say("\nthread scaling of whole jobs (8-bit colour, %.2f MP, sigma %d, strength 20 chroma 20):\n", mp, sigma);
+    for (int quality : {1, 3})
+        for (int median : {0, 2})
+        {
+            Say("scaling quality %d median %-4s", quality, median ? "7x7" : "off");
+            double base = 0, last = 0;
+            for (unsigned n : counts)
+            {
+                BenchLimitProcessors(n == all ? 0 : n);
+                last = RunHushpix(&out.img, &noisy.img, HpxParams{20, 20, 0}, quality, nullptr, median);
+                if (n == 1)
+                    base = last;
+                Say("  %u: %.3f MP/s", n, mp / last);
+            }
+            BenchLimitProcessors(0);
+            Say("  -> x%.2f on %u processors\n", last > 0 ? base / last : 0.0, counts.back());
+        }
+}
+
 bool ParseArgs(int argc, char** argv, Options* o)
 {
     for (int i = 1; i < argc; ++i)
@@ -252,6 +291,8 @@ bool ParseArgs(int argc, char** argv, Options* o)
             o->quick = true;
         else if (a == "--no-opencv")
             o->opencv = false;
+        else if (a == "--scaling-only")
+            o->scalingOnly = true;
         else if (a == "--one-thread-mp" && next(&v))
             o->oneThreadMp = std::atof(v.c_str());
         else if (a == "--sigmas" && next(&v))
@@ -275,7 +316,7 @@ bool ParseArgs(int argc, char** argv, Options* o)
     if (o->clean8.empty())
     {
         std::fprintf(stderr, "usage: hpx_bench --clean8 FILE.ppm [--clean16 FILE.ppm] [--quick] [--sigmas 10,20,30] "
-                             "[--one-thread-mp MP] [--no-opencv] [--out FILE]\n");
+                             "[--one-thread-mp MP] [--no-opencv] [--scaling-only] [--out FILE]\n");
         return false;
     }
     return true;
@@ -308,6 +349,17 @@ int main(int argc, char** argv)
     }
     else if (!WidenTo16(&clean16.img, &clean8.img))
         return 1;
+    Say("kernels: %s path\n", SimdPathName(ActiveSimdPath()));
+    if (opt.scalingOnly)
+    {
+        PrintScaling(&clean8.img, opt.sigmas[opt.sigmas.size() / 2], opt.quick);
+        if (g_out)
+            std::fclose(g_out);
+        return 0;
+    }
+    // The scaling lines use the whole photograph, in quick mode too.
+    Owned full8;
+    CentreCrop(&full8.img, &clean8.img, 1e9);
     if (opt.quick)
     {
         // Quick mode: a 2-megapixel centre of the photograph.
@@ -467,28 +519,7 @@ int main(int argc, char** argv)
             Say("\n");
         }
 
-    // Thread scaling of one job (8 bits, quality 2, the middle noise level).
-    {
-        const int sigma = opt.sigmas[opt.sigmas.size() / 2];
-        Owned clean, noisy, out;
-        CentreCrop(&clean.img, &clean8.img, opt.quick ? 1.0 : 2.0);
-        AddGaussianNoise(&noisy.img, &clean.img, sigma, 3000u + sigma);
-        const double mp = double(clean.img.m_iWidth) * clean.img.m_iHeight / 1e6;
-        Say("\nthread scaling (8 bits, quality 2, sigma %d, %.2f MP):", sigma, mp);
-        double base = 0;
-        for (unsigned threads = 1; threads <= all; threads *= 2)
-        {
-            BenchLimitProcessors(threads);
-            const double t = RunHushpix(&out.img, &noisy.img, HpxParams{20, 20, 0}, 2, nullptr);
-            if (threads == 1)
-                base = t;
-            Say("  %u: %.2f MP/s (x%.2f)", threads, mp / t, base / t);
-            if (threads * 2 > all && threads != all)
-                threads = all / 2;   // finish with every processor
-        }
-        BenchLimitProcessors(0);
-        Say("\n");
-    }
+    PrintScaling(&full8.img, opt.sigmas[opt.sigmas.size() / 2], opt.quick);
 
     // Memory of a job beyond its source and destination.
     double worstMem = 0;

@@ -5,6 +5,7 @@
 #include "engine/ImageConvert.h"
 #include "engine/ImagePyramid.h"
 #include "engine/Median.h"
+#include "engine/ParallelPixelSteps.h"
 #include "engine/NlmPlaneDenoise.h"
 #include "engine/TileAlloc.h"
 #include "engine/WorkerPool.h"
@@ -49,69 +50,6 @@ struct TileTemps
     }
 };
 
-// Rows y0 .. y1 - 1 of an image as an image of their own: the record points into the image's
-// block and owns nothing, so it is never released.
-ImageBuffer RowView(const ImageBuffer* image, int y0, int y1)
-{
-    ImageBuffer view = *image;
-    view.m_pData = static_cast<uint8_t*>(image->m_pData) + static_cast<ptrdiff_t>(y0) * image->m_iStride;
-    view.m_iHeight = y1 - y0;
-    view.m_iSize = image->m_iStride * (y1 - y0);
-    return view;
-}
-
-// A per-pixel step (colour conversion, channel copy) run on row slices of its images; every
-// sample depends on its own pixel alone, so the slices give the same bytes as one call.
-struct RowStep
-{
-    enum Kind { kToYCbCr, kToRgb, kExtract, kInsert } kind;
-    ImageBuffer* dst;
-    const ImageBuffer* src;
-    int channel;
-    std::atomic<unsigned char> result;
-};
-
-void RunRowStep(void* context, int y0, int y1)
-{
-    RowStep* step = static_cast<RowStep*>(context);
-    ImageBuffer d = RowView(step->dst, y0, y1);
-    const ImageBuffer s = RowView(step->src, y0, y1);
-    unsigned char r = kImageBadArgs;
-    switch (step->kind)
-    {
-    case RowStep::kToYCbCr: r = RgbToYCbCr(&d, &s); break;
-    case RowStep::kToRgb: r = YCbCrToRgb(&d, &s); break;
-    case RowStep::kExtract: r = ExtractChannel(&d, step->channel, &s); break;
-    case RowStep::kInsert: r = InsertChannel(&d, step->channel, &s); break;
-    }
-    if (r != kImageOk)
-        step->result.store(r);
-}
-
-constexpr int kRowStepGrain = 16;
-
-unsigned char RowParallel(WorkerPool* pool, int threads, RowStep::Kind kind, ImageBuffer* dst, const ImageBuffer* src,
-                          int channel = 0)
-{
-    // Shapes are checked by the step itself on the whole images first, so a mismatch is reported
-    // exactly as before; the slices only ever see matching rows.
-    if (dst == nullptr || src == nullptr || dst->m_pData == nullptr || src->m_pData == nullptr ||
-        dst->m_iHeight != src->m_iHeight || pool == nullptr || threads <= 1)
-    {
-        switch (kind)
-        {
-        case RowStep::kToYCbCr: return RgbToYCbCr(dst, src);
-        case RowStep::kToRgb: return YCbCrToRgb(dst, src);
-        case RowStep::kExtract: return ExtractChannel(dst, channel, src);
-        case RowStep::kInsert: return InsertChannel(dst, channel, src);
-        }
-        return kImageBadArgs;
-    }
-    RowStep step{kind, dst, src, channel, {kImageOk}};
-    ParallelRows(pool, dst->m_iHeight, threads, kRowStepGrain, &RunRowStep, &step);
-    return step.result.load();
-}
-
 // A full copy of src into dst; false when no block could be had.
 bool CopyImage(ImageBuffer* dst, const ImageBuffer* src)
 {
@@ -134,12 +72,12 @@ bool ChromaSpotChannel(ImageBuffer* ycc, int channel, ImageBuffer* planeA, Image
                        double dStrengthChromaLarge, int iQuality, double dDynamics,
                        HpxProgressTarget hProgressDlg, bool bGpu, int iThreads, WorkerPool* pool)
 {
-    if (RowParallel(pool, iThreads, RowStep::kExtract, planeA, ycc, channel) != kImageOk)
+    if (ParallelPixelStep(pool, iThreads, kStepExtract, planeA, ycc, channel) != kImageOk)
         return false;
     if (PyramidDenoise(planeB, planeA, static_cast<int>(dStrengthChromaLarge), iQuality, dDynamics,
                        hProgressDlg, kChromaSpotHalvings, bGpu, iThreads, pool))
         return false;
-    return RowParallel(pool, iThreads, RowStep::kInsert, ycc, planeB, channel) == kImageOk;
+    return ParallelPixelStep(pool, iThreads, kStepInsert, ycc, planeB, channel) == kImageOk;
 }
 
 bool ColourTileCpu(ImageBuffer* ycc, TileTemps& t, double dStrength, double dStrengthChroma,
@@ -151,7 +89,7 @@ bool ColourTileCpu(ImageBuffer* ycc, TileTemps& t, double dStrength, double dStr
         return false;
     for (int c = 0; c < 3; ++c)
     {
-        if (RowParallel(pool, iThreads, RowStep::kExtract, &t.planeA, ycc, c) != kImageOk)
+        if (ParallelPixelStep(pool, iThreads, kStepExtract, &t.planeA, ycc, c) != kImageOk)
             return false;
         if (NlmPlaneDenoise(&t.planeB, &t.planeA, c == 0 ? dStrength : dStrengthChroma, iQuality, dDynamics,
                             hProgressDlg, false, iThreads, pool) != kImageOk)
@@ -160,7 +98,7 @@ bool ColourTileCpu(ImageBuffer* ycc, TileTemps& t, double dStrength, double dStr
             PyramidDenoise(&t.planeB, &t.planeB, static_cast<int>(dStrengthChromaLarge), iQuality,
                            dDynamics, hProgressDlg, kChromaSpotHalvings, false, iThreads, pool))
             return false;
-        if (RowParallel(pool, iThreads, RowStep::kInsert, ycc, &t.planeB, c) != kImageOk)
+        if (ParallelPixelStep(pool, iThreads, kStepInsert, ycc, &t.planeB, c) != kImageOk)
             return false;
     }
     return true;
@@ -230,7 +168,7 @@ bool RunTileSteps(ImageBuffer* dst, ImageBuffer* src, double dStrength, double d
     {
         // 3./4. Colour path on YCbCr planes.
         ok = TileCopyImageLayout(&t.ycc, W) == kImageOk && t.ycc.m_pData != nullptr &&
-             RowParallel(pPool, iThreads, RowStep::kToYCbCr, &t.ycc, W) == kImageOk;
+             ParallelPixelStep(pPool, iThreads, kStepToYCbCr, &t.ycc, W) == kImageOk;
         ok = ok && PreBlurYCbCr(&t.ycc, dStrength, dStrengthChroma, pPool);
         if (ok)
         {
@@ -241,7 +179,7 @@ bool RunTileSteps(ImageBuffer* dst, ImageBuffer* src, double dStrength, double d
                 ok = ColourTileCpu(&t.ycc, t, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
                                    dDynamics, hProgressDlg, iThreads, pPool);
         }
-        ok = ok && RowParallel(pPool, iThreads, RowStep::kToRgb, dst, &t.ycc) == kImageOk;
+        ok = ok && ParallelPixelStep(pPool, iThreads, kStepToRgb, dst, &t.ycc) == kImageOk;
     }
     return ok;
 }

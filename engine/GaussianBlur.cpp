@@ -1,6 +1,8 @@
 #include "engine/GaussianBlur.h"
 
 #include "engine/ImageConvert.h"
+#include "engine/KernelsAvx2.h"
+#include "engine/SimdPath.h"
 #include "engine/TileAlloc.h"
 #include "engine/WorkerPool.h"
 
@@ -27,7 +29,7 @@ void BlurRow(float* acc, const float* row, int width, const float* taps, int rea
 {
     const int x0 = kBlurRadius < width ? kBlurRadius : width;
     const int x1 = width - kBlurRadius > x0 ? width - kBlurRadius : x0;   // interior is [x0, x1)
-    int x = x0;
+    int x = UseAvx2() ? BlurRowInteriorAvx2(acc, row, x0, x1, taps, reach, fullTotal) : x0;
 #ifdef HPX_BLUR_SSE2
     // Four samples at a time; each lane adds its products in the same order as the scalar loop,
     // so the results are the same bits.

@@ -9,6 +9,9 @@
 #include "engine/Median.h"
 
 #include "engine/ImageConvert.h"
+#include "engine/KernelsAvx2.h"
+#include "engine/ParallelPixelSteps.h"
+#include "engine/SimdPath.h"
 #include "engine/WorkerPool.h"
 
 #include <algorithm>
@@ -107,7 +110,7 @@ void Plus5Median8(uint8_t* dst, const uint8_t* src, int32_t w, int32_t h, int32_
         const uint8_t* mid = up + w;
         const uint8_t* down = mid + w;
         uint8_t* out = dst + static_cast<ptrdiff_t>(y) * w;
-        int32_t x = 1;
+        int32_t x = UseAvx2() ? Plus5MedianRowAvx2(out, up, mid, down, 1, w - 1) : 1;
 #if defined(__SSE2__)
         for (; x + 16 <= w - 1; x += 16)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
@@ -126,7 +129,7 @@ void Square9Median16(uint16_t* dst, const uint16_t* src, int32_t w, int32_t h, i
         const uint16_t* mid = up + w;
         const uint16_t* down = mid + w;
         uint16_t* out = dst + static_cast<ptrdiff_t>(y) * w;
-        int32_t x = 1;
+        int32_t x = UseAvx2() ? Square9MedianRowAvx2(out, up, mid, down, 1, w - 1) : 1;
 #if defined(__SSE2__)
         for (; x + 8 <= w - 1; x += 8)
             StoreFlip(out + x, Median9(LoadFlip(up + x - 1), LoadFlip(up + x), LoadFlip(up + x + 1),
@@ -289,11 +292,40 @@ void RunMedianRows(void* context, int yBegin, int yEnd)
     }
 }
 
+// CopyImagePixels in byte ranges over the pool's threads.
+struct BlockCopy
+{
+    uint8_t* dst;
+    const uint8_t* src;
+    size_t bytes;
+};
+
+void RunBlockCopy(void* context, int begin, int end)
+{
+    const BlockCopy* c = static_cast<const BlockCopy*>(context);
+    const size_t from = c->bytes * static_cast<size_t>(begin) / 256;
+    const size_t to = c->bytes * static_cast<size_t>(end) / 256;
+    std::memcpy(c->dst + from, c->src + from, to - from);
+}
+
+void CopyPixels(WorkerPool* pool, ImageBuffer* dst, const ImageBuffer* src)
+{
+    const int32_t n = dst->m_iSize < src->m_iSize ? dst->m_iSize : src->m_iSize;
+    if (pool == nullptr || n < (1 << 18) || !dst->m_pData || !src->m_pData || dst->m_pData == src->m_pData)
+    {
+        CopyImagePixels(dst, src);
+        return;
+    }
+    BlockCopy copy{static_cast<uint8_t*>(dst->m_pData), static_cast<const uint8_t*>(src->m_pData),
+                   static_cast<size_t>(n)};
+    ParallelRows(pool, 256, PoolThreads(pool), 8, &RunBlockCopy, &copy);
+}
+
 } // namespace
 
 unsigned char MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool)
 {
-    CopyImagePixels(dst, src);
+    CopyPixels(pool, dst, src);
     if (!dst->m_pData || !src->m_pData || src->m_iChannels != 1 || dst->m_iChannels != 1)
         return kImageOk;
     const int32_t w = src->m_iWidth;
@@ -324,10 +356,10 @@ unsigned char MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_
         CreateImage(&out, src->m_iWidth, src->m_iHeight, 1, src->m_iBits) == kImageOk) {
         result = kImageOk;
         for (int32_t c = 0; c < src->m_iChannels && result == kImageOk; ++c) {
-            if (ExtractChannel(&in, c, src) != kImageOk)
+            if (ParallelPixelStep(pool, PoolThreads(pool), kStepExtract, &in, src, c) != kImageOk)
                 continue;
             result = MedianFilter(&out, &in, radius, pool);
-            InsertChannel(dst, c, &out);
+            ParallelPixelStep(pool, PoolThreads(pool), kStepInsert, dst, &out, c);
         }
     }
     ReleaseImage(&in);

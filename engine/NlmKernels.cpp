@@ -1,6 +1,8 @@
 #include "engine/NlmKernels.h"
 
 #include "engine/ImageConvert.h"
+#include "engine/KernelsAvx2.h"
+#include "engine/SimdPath.h"
 
 #include <cstring>
 
@@ -14,7 +16,7 @@
 
 void AbsDiffRow(uint8_t* out, const uint8_t* a, const uint8_t* b, int n)
 {
-    int i = 0;
+    int i = UseAvx2() ? AbsDiffRowAvx2(out, a, b, n) : 0;
 #ifdef HPX_NLM_SSE2
     for (; i + 16 <= n; i += 16)
     {
@@ -30,7 +32,7 @@ void AbsDiffRow(uint8_t* out, const uint8_t* a, const uint8_t* b, int n)
 
 void Sum2x2Row(uint16_t* out, const uint8_t* r0, const uint8_t* r1, int nOut)
 {
-    int x = 0;
+    int x = UseAvx2() ? Sum2x2RowAvx2(out, r0, r1, nOut) : 0;
 #ifdef HPX_NLM_SSE2
     const __m128i lowBytes = _mm_set1_epi16(0x00FF);
     for (; x + 8 <= nOut; x += 8)
@@ -48,7 +50,7 @@ void Sum2x2Row(uint16_t* out, const uint8_t* r0, const uint8_t* r1, int nOut)
 
 void BoxRow3(uint16_t* out, const uint16_t* in, int n)
 {
-    int x = 1;
+    int x = UseAvx2() ? BoxRow3Avx2(out, in, n) : 1;
 #ifdef HPX_NLM_SSE2
     for (; x + 8 <= n - 1; x += 8)
     {
@@ -64,7 +66,7 @@ void BoxRow3(uint16_t* out, const uint16_t* in, int n)
 
 void AddRows3(uint16_t* out, const uint16_t* a, const uint16_t* b, const uint16_t* c, int from, int to)
 {
-    int x = from;
+    int x = UseAvx2() ? AddRows3Avx2(out, a, b, c, from, to) : from;
 #ifdef HPX_NLM_SSE2
     for (; x + 8 <= to; x += 8)
     {

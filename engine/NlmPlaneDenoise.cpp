@@ -3,6 +3,8 @@
 #include "engine/GpuHook.h"
 #include "engine/ImageConvert.h"
 #include "engine/NlmKernels.h"
+#include "engine/KernelsAvx2.h"
+#include "engine/SimdPath.h"
 #include "engine/WeightTableCache.h"
 #include "engine/WorkerPool.h"
 
@@ -342,6 +344,7 @@ void AccumulateBand8(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, in
     const int blocks = s.iW / 2;
     const bool bCentre = dy == 0 && dx == 0;
     const uint16_t* pWeights = s.pWeights;
+    const bool bAvx2 = UseAvx2();
     for (int y = y0; y < y1; y += 2)
     {
         const int rowP = c + y;
@@ -359,7 +362,9 @@ void AccumulateBand8(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, in
             apSums[i] = pWorker->pValues32 + static_cast<ptrdiff_t>(y - y0 + i) * s.iW;
         }
         uint32_t* pBlockWeights = pWorker->pBlockWeights + static_cast<ptrdiff_t>((y - y0) / 2) * blocks;
-        int b = 0;
+        int b = bAvx2 ? AccumulateBlocks8Avx2(pWeights, pBase, pLimit, pDp, pDm, bCentre, apPlus, apMinus, apSums,
+                                              pBlockWeights, blocks)
+                      : 0;
 #ifdef HPX_NLM_SSE2
         const __m128i zero = _mm_setzero_si128();
         for (; b + 8 <= blocks; b += 8)
@@ -449,6 +454,7 @@ void AccumulateBand16(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, i
     const int w = s.iW;
     const bool bCentre = dy == 0 && dx == 0;
     const uint16_t* pWeights = s.pWeights;
+    const bool bAvx2 = UseAvx2();
     for (int y = y0; y < y1; ++y)
     {
         const int rowP = c + y;
@@ -460,7 +466,9 @@ void AccumulateBand16(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, i
         const uint16_t* pMinus = s.pValues + static_cast<ptrdiff_t>(rowP - dy) * wp + c - dx;
         uint32_t* pW = pWorker->pWeights32 + static_cast<ptrdiff_t>(y - y0) * w;
         uint64_t* pV = pWorker->pValues64 + static_cast<ptrdiff_t>(y - y0) * w;
-        int x = 0;
+        int x = bAvx2 ? AccumulatePixels16Avx2(pWeights, pBase, pLimit, pDp, pDm, c, dx, bCentre, pPlus, pMinus, pW,
+                                               pV, w)
+                      : 0;
 #ifdef HPX_NLM_SSE2
         const __m128i zero = _mm_setzero_si128();
         const bool bOddP = ((c) & 1) != 0;

@@ -62,7 +62,7 @@ suffix=${HPX_BUILD_SUFFIX:--bench}
 if ((native)); then
   log "native build"
   HPX_BUILD_SUFFIX=$suffix cmake --preset native >/dev/null
-  cmake --build build/native$suffix -j8 --target hpx_bench >/dev/null
+  cmake --build build/native$suffix -j"${BENCH_JOBS:-8}" --target hpx_bench >/dev/null
   log "native run"
   build/native$suffix/bench/hpx_bench --clean8 "$data/clean8.ppm" --clean16 "$data/clean16.ppm" \
     "${quick[@]}" "${extra[@]}" --out "$data/results-native.txt"
@@ -70,8 +70,35 @@ fi
 if ((wine)); then
   log "win32 build"
   HPX_BUILD_SUFFIX=$suffix cmake --preset win32 -DHPX_DIST_DIR="$root/build/win32$suffix/dist" >/dev/null
-  cmake --build build/win32$suffix -j8 --target hpx_bench >/dev/null
+  cmake --build build/win32$suffix -j"${BENCH_JOBS:-8}" --target hpx_bench >/dev/null
   log "i686 run under Wine"
   scripts/wine-run.sh build/win32$suffix/bench/hpx_bench.exe --clean8 "$data/clean8.ppm" \
     --clean16 "$data/clean16.ppm" --no-opencv "${quick[@]}" "${extra[@]}" --out "$data/results-i686.txt"
+fi
+if ((native && wine)); then
+  # The deliverable against the reference of the same run: the i686 rows as ratios to the native
+  # OpenCV rows and to the native Hushpix rows, at equal window, bits and thread count.
+  python3 - "$data/results-native.txt" "$data/results-i686.txt" <<'PY' | tee "$data/results-ratios.txt"
+import sys
+def rows(path):
+    out = {}
+    for line in open(path):
+        f = line.split()
+        if len(f) >= 7 and f[0] in ("Hushpix", "OpenCV") and f[1].isdigit():
+            out[(f[0], int(f[1]), int(f[2]), int(f[3]), int(f[4]))] = float(f[6])
+    return out
+nat, win = rows(sys.argv[1]), rows(sys.argv[2])
+print("\ni686 build (under Wine) against the native rows of this run (MP/s ratios):")
+for (lib, bits, sigma, window, threads), mps in sorted(win.items()):
+    if lib != "Hushpix":
+        continue
+    parts = []
+    cv = nat.get(("OpenCV", 8, sigma, window, threads))
+    if bits == 8 and cv:
+        parts.append("i686/OpenCV x%.2f (goal 3)" % (mps / cv))
+    own = nat.get(("Hushpix", bits, sigma, window, threads))
+    if own:
+        parts.append("i686/native %.0f %% (goal 85 %%)" % (100 * mps / own))
+    print("%2d bits sigma %d window %2d threads %2d: %.3f MP/s  %s" % (bits, sigma, window, threads, mps, "  ".join(parts)))
+PY
 fi

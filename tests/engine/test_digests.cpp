@@ -5,7 +5,9 @@
 #include "engine/Median.h"
 #include "engine/NoiseEstimate.h"
 #include "engine/SimilarityTransform.h"
+#include "engine/WorkerPool.h"
 #include "tests/engine/Digest.h"
+#include "tests/engine/SimdPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -42,13 +44,13 @@ uint64_t YccDigest(int32_t bits, bool back)
     return DigestImage(back ? &src.img : &ycc.img);
 }
 
-uint64_t MedianDigest(int32_t channels, int32_t bits, int32_t radius)
+uint64_t MedianDigest(int32_t channels, int32_t bits, int32_t radius, WorkerPool* pool = nullptr)
 {
     Owned src, dst;
     if (!hpxtest::MakeNoisyImage(&src.img, 71, 53, channels, bits, 17, 90) ||
         CopyImageLayout(&dst.img, &src.img) != kImageOk)
         return 0;
-    MedianFilterImage(&dst.img, &src.img, radius);
+    MedianFilterImage(&dst.img, &src.img, radius, pool);
     return DigestImage(&dst.img);
 }
 
@@ -98,10 +100,16 @@ TEST(EngineDigest, YCbCr)
 
 TEST(EngineDigest, Median)
 {
-    EXPECT_DIGEST(MedianDigest(1, 8, 1), 0x7d577b938e06040eULL);
-    EXPECT_DIGEST(MedianDigest(1, 16, 1), 0x006b1f5dd09e276cULL);
-    EXPECT_DIGEST(MedianDigest(3, 8, 3), 0x2e941b177decdf64ULL);
-    EXPECT_DIGEST(MedianDigest(3, 16, 3), 0xb2ed8722584717daULL);
+    hpxtest::ForEachSimdPath([] {
+        EXPECT_DIGEST(MedianDigest(1, 8, 1), 0x7d577b938e06040eULL);
+        EXPECT_DIGEST(MedianDigest(1, 16, 1), 0x006b1f5dd09e276cULL);
+        EXPECT_DIGEST(MedianDigest(3, 8, 3), 0x2e941b177decdf64ULL);
+        EXPECT_DIGEST(MedianDigest(3, 16, 3), 0xb2ed8722584717daULL);
+        // Rows and channel copies shared among threads give the same bytes.
+        WorkerPool pool(3);
+        EXPECT_DIGEST(MedianDigest(3, 8, 3, &pool), 0x2e941b177decdf64ULL);
+        EXPECT_DIGEST(MedianDigest(3, 16, 1, &pool), MedianDigest(3, 16, 1));
+    });
 }
 
 TEST(EngineDigest, Resample)
