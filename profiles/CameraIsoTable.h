@@ -7,7 +7,7 @@
 // Save always writes the user's one.
 //
 // The operations that return bool return false on success and true on failure, and leave the
-// table unchanged when they fail. A table is used by one thread (the panel's on the host's
+// table unchanged when they fail; FindCamera and FindIsoIndex cannot fail and always return false. A table is used by one thread (the panel's on the host's
 // thread, the batch's on the batch thread) and is not locked.
 #pragma once
 
@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "profiles/IsoSettings.h"
+#include "profiles/Settings.h"
 
 // Name of row 0.
 #define HPX_UNKNOWN_CAMERA L"<<Unknown Camera>>"
@@ -53,11 +54,14 @@ public:
     // cannot be made for want of memory) leaves the stored file as it was and gives true.
     bool Save();
 
-    // Row of the camera whose name equals the text when spaces (and blanks at its ends) are
-    // ignored, case-insensitively, over rows 1 and up; 0 when none matches. Returns false.
+    // *row = the first of rows 1 and up whose camera name equals the text, case-insensitively, once
+    // blanks at the text's ends and every space in both are dropped; 0 (the unknown camera) when
+    // none matches or the text is null. Always returns false, also for a null row (then nothing
+    // is written): a camera that is not in the table is no failure but row 0.
     bool FindCamera(uint32_t* row, const wchar_t* text) const;
-    // Index of the first entry of the row whose ISO equals the integer value of the text; 0 when
-    // none does. Returns false.
+    // *index = the first entry of the row whose ISO equals the integer value of the text; 0 (the
+    // row's first entry) when none does or the row is outside the table. Always returns false,
+    // also for a null index (then nothing is written).
     bool FindIsoIndex(uint32_t* index, const wchar_t* isoText, uint32_t row) const;
     // Copies entry `index` of `row`; fails (destination unchanged) for a null destination, a row or
     // index outside the table.
@@ -96,7 +100,9 @@ private:
     bool m_bKeepUserCopy = false;
 
     bool SetDefaultProfile();
+    // The table from an INI object (damage repaired, *repaired then set) and into an empty one.
     bool ReadFrom(CSimpleIniW& ini, bool* repaired);
+    void WriteTo(CSimpleIniW& ini) const;
     bool LoadFiles();
     bool SaveFile();
     static void WriteEntry(CSimpleIniW& ini, const wchar_t* section, const IsoSettings& settings);
@@ -113,4 +119,4 @@ void ReplaceSubstring(wchar_t* text, size_t capacity, const wchar_t* search, con
 void ReplaceSubstring(wchar_t* text, const wchar_t* search, const wchar_t* replacement);
 // The user copy ("<user folder>\CameraISOSettingX.ini", folder created) or the shipped copy
 // ("<plug-in folder>\CameraISOSettingX.ini").
-void GetProfileFilePath(wchar_t path[1024], bool shipped);
+void GetProfileFilePath(wchar_t path[HPX_PATH_CHARS], bool shipped);
