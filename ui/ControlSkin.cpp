@@ -13,7 +13,7 @@
 
 using namespace Gdiplus::DllExports;
 
-int g_iSkinMode = 0;
+int g_iSkinMode = SKIN_MODE_NONE;
 
 #define HPX_NC4 SKIN_NO_COLOR, SKIN_NO_COLOR, SKIN_NO_COLOR, SKIN_NO_COLOR
 COLORREF g_SkinColors[SKIN_COLOR_COUNT] = {HPX_NC4, HPX_NC4, HPX_NC4, HPX_NC4, HPX_NC4,
@@ -30,7 +30,7 @@ constexpr COLORREF Hex(unsigned rrggbb)
 
 struct SchemeEntry {
     int index;
-    COLORREF mode[3];  // schemes 1, 2, 3
+    COLORREF mode[3];  // light, dark grey, black
 };
 
 // The slots that the schemes replace; every other slot keeps the system colour.
@@ -65,8 +65,8 @@ const wchar_t kPropWindowProc[] = L"WindowProc";
 void SetSkinScheme(int mode)
 {
     FreeSkinBrushes();
-    if (mode >= 1 && mode <= 3) {
-        for (const SchemeEntry& e : kSchemeTable) g_SkinColors[e.index] = e.mode[mode - 1];
+    if (mode >= SKIN_MODE_LIGHT && mode <= SKIN_MODE_BLACK) {
+        for (const SchemeEntry& e : kSchemeTable) g_SkinColors[e.index] = e.mode[mode - SKIN_MODE_LIGHT];
     }
     for (unsigned i = 0; i < SKIN_COLOR_COUNT; ++i) {
         if (g_SkinColors[i] != SKIN_NO_COLOR) g_SkinBrushes[i] = CreateSolidBrush(g_SkinColors[i]);
@@ -74,7 +74,7 @@ void SetSkinScheme(int mode)
     SetSkinMode(mode);
 }
 
-void ApplyDefaultSkin() { SetSkinScheme(2); }
+void ApplyDefaultSkin() { SetSkinScheme(SKIN_MODE_DARK_GREY); }
 
 void FreeSkinBrushes()
 {
@@ -101,7 +101,7 @@ HBRUSH GetSkinBrush(unsigned index)
 
 void SetSkinMode(int mode) { g_iSkinMode = mode; }
 int GetSkinMode() { return g_iSkinMode; }
-bool IsDarkSkin() { return g_iSkinMode == 2 || g_iSkinMode == 3; }
+bool IsDarkSkin() { return g_iSkinMode == SKIN_MODE_DARK_GREY || g_iSkinMode == SKIN_MODE_BLACK; }
 
 // ---- installation -----------------------------------------------------------------------------
 

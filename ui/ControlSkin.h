@@ -22,7 +22,18 @@ constexpr LONG SKIN_OWNERDRAW_MARK = 0x10;
 // Value of a colour slot that stands for "use the system colour".
 constexpr COLORREF SKIN_NO_COLOR = 0xFFFFFFFFu;
 
-// Current scheme: 0 before any scheme is set, otherwise the value last given to SetSkinScheme.
+// The schemes (skin modes). Any other mode fills no colour slot; the skin then still draws its
+// owner-drawn buttons, but leaves trackbars and disabled controls to the system.
+enum : int {
+    SKIN_MODE_NONE = 0,       // no scheme set yet: the skin stays out of every message
+    SKIN_MODE_LIGHT = 1,      // light colours near the system's: the skin paints only trackbars
+                              // and disabled statics and check boxes
+    SKIN_MODE_DARK_GREY = 2,  // the plug-in's own look, applied by the filter's start step
+    SKIN_MODE_BLACK = 3,      // a black face, otherwise painted like the dark grey scheme
+};
+
+// Current scheme: SKIN_MODE_NONE before any scheme is set, otherwise the value last given to
+// SetSkinScheme.
 extern int g_iSkinMode;
 // The colour slots (SKIN_NO_COLOR = system colour) and their brushes (null where no colour).
 extern COLORREF g_SkinColors[SKIN_COLOR_COUNT];
@@ -30,13 +41,13 @@ extern HBRUSH g_SkinBrushes[SKIN_COLOR_COUNT];
 
 // ---- schemes, colours and brushes -------------------------------------------------------------
 
-// Frees the brushes, fills the slots of scheme 1 (light), 2 (dark grey) or 3 (black) - any other
-// mode fills none - makes one brush per filled slot and stores the mode.
+// Frees the brushes, fills the slots of the light, dark grey or black scheme - any other mode
+// fills none - makes one brush per filled slot and stores the mode.
 void SetSkinScheme(int mode);
 // The module whose resources (PNG images, the docker's class) the skin uses; the plug-in hands
 // its own in before the first window. Without it the skin uses the module that holds its code.
 void SetSkinResourceModule(HMODULE hModule);
-// Scheme 2; called by the filter's start step before the main window exists.
+// The dark grey scheme; called by the filter's start step before the main window exists.
 void ApplyDefaultSkin();
 // Deletes the brushes and sets every slot back to the system colour; the mode stays.
 // Called by the filter's finish step.
@@ -50,7 +61,7 @@ HBRUSH GetSkinBrush(unsigned index);
 
 void SetSkinMode(int mode);
 int GetSkinMode();
-// True in the dark schemes (mode 2 or 3).
+// True in the dark schemes (dark grey and black).
 bool IsDarkSkin();
 
 // ---- installation -----------------------------------------------------------------------------

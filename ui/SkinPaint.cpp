@@ -4,11 +4,6 @@
 #include "ui/ControlSkin.h"
 #include "ui/SkinPaintInternal.h"
 
-#if __has_include("host/PluginMain.h")
-#include "host/PluginMain.h"
-#define HPX_HAVE_PLUGIN_INSTANCE 1
-#endif
-
 #include <algorithm>
 #include <cmath>
 #include <cwchar>
@@ -88,7 +83,7 @@ bool IsCtlColor(UINT msg)
            msg == WM_CTLCOLORDLG || msg == WM_CTLCOLORSCROLLBAR || msg == WM_CTLCOLORSTATIC;
 }
 
-// Fills a paint target region with text drawn in the current font.
+// Width in pixels of the text in the DC's current font.
 int TextWidth(HDC hdc, const wchar_t* s)
 {
     SIZE sz = {};
@@ -844,8 +839,8 @@ bool SkinPaintFilter(HWND hWnd, UINT msg, LPARAM lParam)
     // The skin must always unhook itself, whatever the mode.
     if (msg == WM_DESTROY) return true;
     const int mode = g_iSkinMode;
-    if (mode == 0) return false;
-    const bool dark = mode == 2 || mode == 3;
+    if (mode == SKIN_MODE_NONE) return false;
+    const bool dark = mode == SKIN_MODE_DARK_GREY || mode == SKIN_MODE_BLACK;
 
     if (msg == WM_DRAWITEM) return true;
     const WinInfo wi(hWnd);
@@ -872,7 +867,7 @@ bool SkinPaintFilter(HWND hWnd, UINT msg, LPARAM lParam)
                 return false;
             return !IsSkinExcludedDialog(hWnd);
         }
-        if (mode == 1) return disabled && (wi.isStatic || wi.plainButton) && !IsSkinExcludedDialog(hWnd);
+        if (mode == SKIN_MODE_LIGHT) return disabled && (wi.isStatic || wi.plainButton) && !IsSkinExcludedDialog(hWnd);
         return false;
     }
     if (msg == WM_PAINT || msg == WM_PRINTCLIENT) {
@@ -885,7 +880,7 @@ bool SkinPaintFilter(HWND hWnd, UINT msg, LPARAM lParam)
                 return false;
             return !IsSkinExcludedDialog(hWnd);
         }
-        if (mode == 1) {
+        if (mode == SKIN_MODE_LIGHT) {
             if (!(wi.Is(L"msctls_trackbar32") || (wi.isStatic && disabled) || (wi.plainButton && disabled)))
                 return false;
             return !IsSkinExcludedDialog(hWnd);
