@@ -21,17 +21,6 @@ COLORREF Face() { return GetSkinColor(COLOR_BTNFACE); }
 COLORREF Shadow() { return GetSkinColor(COLOR_BTNSHADOW); }
 COLORREF Highlight() { return GetSkinColor(COLOR_BTNHIGHLIGHT); }
 
-HFONT WindowFont(HWND hWnd)
-{
-    HFONT f = reinterpret_cast<HFONT>(SendMessageW(hWnd, WM_GETFONT, 0, 0));
-    return f ? f : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-}
-
-LRESULT PassOn(WNDPROC prev, HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    return prev ? CallWindowProcW(prev, hWnd, msg, wParam, lParam) : 0;
-}
-
 void PaintToolbar(HWND hWnd, HDC target, const RECT& update)
 {
     SkinClipChildren(target, hWnd);
@@ -46,7 +35,7 @@ void PaintToolbar(HWND hWnd, HDC target, const RECT& update)
     if (normal) ImageList_GetIconSize(normal, &iw, &ih);
     const int hot = static_cast<int>(SendMessageW(hWnd, TB_GETHOTITEM, 0, 0));
     const int count = static_cast<int>(SendMessageW(hWnd, TB_BUTTONCOUNT, 0, 0));
-    HGDIOBJ oldFont = SelectObject(dc, WindowFont(hWnd));
+    HGDIOBJ oldFont = SelectObject(dc, SkinWindowFont(hWnd));
     SetBkMode(dc, TRANSPARENT);
 
     for (int i = 0; i < count; ++i) {
@@ -112,7 +101,7 @@ void PaintStatusBar(HWND hWnd, HDC target)
     SkinFillSolid(target, 0, 0, rc.right, 1, Highlight());
     wchar_t text[1024] = {};
     GetWindowTextW(hWnd, text, 1024);
-    HGDIOBJ oldFont = SelectObject(target, WindowFont(hWnd));
+    HGDIOBJ oldFont = SelectObject(target, SkinWindowFont(hWnd));
     SetBkMode(target, TRANSPARENT);
     SetTextColor(target, GetSkinColor(COLOR_BTNTEXT));
     RECT tr = {rc.left + 2, rc.top + 1, rc.right - 2, rc.bottom - 1};
@@ -131,13 +120,13 @@ void PaintListView(HWND hWnd, HDC target, WNDPROC prev)
     SkinFillSolid(dc, 0, 0, rc.right, rc.bottom, GetSkinColor(enabled ? COLOR_WINDOW : COLOR_BTNFACE));
     const LONG style = GetWindowLongW(hWnd, GWL_STYLE);
     if (enabled) {
-        PassOn(prev, hWnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+        SkinPassOn(prev, hWnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
     } else {
         SendMessageW(hWnd, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(Face()));
         SendMessageW(hWnd, LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(Face()));
         SendMessageW(hWnd, LVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(GetSkinColor(COLOR_GRAYTEXT)));
         SetWindowLongW(hWnd, GWL_STYLE, style & ~WS_DISABLED);
-        PassOn(prev, hWnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+        SkinPassOn(prev, hWnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
         SetWindowLongW(hWnd, GWL_STYLE, style);
         SendMessageW(hWnd, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(GetSkinColor(COLOR_WINDOW)));
         SendMessageW(hWnd, LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(GetSkinColor(COLOR_WINDOW)));
@@ -148,7 +137,7 @@ void PaintListView(HWND hWnd, HDC target, WNDPROC prev)
     const LONG view = style & LVS_TYPEMASK;
     const DWORD ex = static_cast<DWORD>(SendMessageW(hWnd, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
     if ((view == LVS_REPORT || view == LVS_LIST) && (ex & LVS_EX_GRIDLINES)) {
-        HGDIOBJ oldFont = SelectObject(dc, WindowFont(hWnd));
+        HGDIOBJ oldFont = SelectObject(dc, SkinWindowFont(hWnd));
         SIZE sz = {};
         GetTextExtentPoint32W(dc, L"Wjg", 3, &sz);
         SelectObject(dc, oldFont);
@@ -205,7 +194,7 @@ void PaintTab(HWND hWnd, HDC target, WNDPROC prev)
     std::vector<RECT> items;
     g_tabPaintDC = dc;
     g_tabItemRects = &items;
-    PassOn(prev, hWnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+    SkinPassOn(prev, hWnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
     g_tabPaintDC = nullptr;
     g_tabItemRects = nullptr;
     if (HRGN rest = CreateRectRgn(0, 0, rc.right, rc.bottom)) {
@@ -270,7 +259,7 @@ void PaintHeader(HWND hWnd, HDC target)
     SkinFillSolid(dc, 0, rc.bottom - 2, rc.right, 1, Shadow());
 
     HIMAGELIST images = reinterpret_cast<HIMAGELIST>(SendMessageW(hWnd, HDM_GETIMAGELIST, 0, 0));
-    HGDIOBJ oldFont = SelectObject(dc, WindowFont(hWnd));
+    HGDIOBJ oldFont = SelectObject(dc, SkinWindowFont(hWnd));
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSkinColor(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
     const int n = static_cast<int>(SendMessageW(hWnd, HDM_GETITEMCOUNT, 0, 0));
@@ -473,7 +462,7 @@ LRESULT SkinDrawTabItem(HWND hParent, WNDPROC prev, WPARAM wParam, DRAWITEMSTRUC
     HDC dc = dis->hDC;
     const RECT& r = dis->rcItem;
     SkinFillSolid(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, Face());
-    HGDIOBJ oldFont = SelectObject(dc, WindowFont(dis->hwndItem));
+    HGDIOBJ oldFont = SelectObject(dc, SkinWindowFont(dis->hwndItem));
     RECT m = {0, 0, 0, 0};
     DrawTextW(dc, text, -1, &m, DT_CALCRECT | DT_SINGLELINE);
     const int iw = r.right - r.left, ih = r.bottom - r.top;

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
+#include <cwchar>
+#include "ui/ControlSkin.h"
 #include <vector>
 
 // A memory DC with a compatible bitmap selected; freed on scope exit.
@@ -47,6 +50,65 @@ HBITMAP SkinCreateDib(int width, int height, int bpp, void** bits);
 bool SkinReadBitmap32(HBITMAP hBitmap, std::vector<BYTE>& pixels, int& width, int& height, int& bpp);
 // The module whose resources hold the skin's images.
 HMODULE SkinResourceModule();
+
+// The previous window procedure's answer (0 without one).
+LRESULT SkinPassOn(WNDPROC prev, HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// The window's font, DEFAULT_GUI_FONT when it has none.
+HFONT SkinWindowFont(HWND hWnd);
+
+// What the filter needs to know about a window.
+struct SkinWindowInfo {
+    wchar_t cls[20] = {};
+    LONG style = 0;
+    LONG exStyle = 0;
+    bool isButton = false;
+    LONG btnType = -1;
+    bool plainButton = false;
+    bool groupBox = false;
+    bool marked = false;          // BS_OWNERDRAW with SKIN_OWNERDRAW_MARK
+    bool skinnedPushLike = false;  // marked, BS_PUSHLIKE, GWL_USERDATA < 255
+    bool isStatic = false;
+    LONG staticKind = -1;
+
+    explicit SkinWindowInfo(HWND hWnd)
+    {
+        GetClassNameW(hWnd, cls, 20);
+        style = GetWindowLongW(hWnd, GWL_STYLE);
+        exStyle = GetWindowLongW(hWnd, GWL_EXSTYLE);
+        isButton = Is(L"Button");
+        if (isButton) {
+            btnType = style & BS_TYPEMASK;
+            const bool pushLike = (style & BS_PUSHLIKE) != 0;
+            plainButton = !pushLike && (btnType == BS_CHECKBOX || btnType == BS_AUTOCHECKBOX ||
+                                        btnType == BS_RADIOBUTTON || btnType == BS_AUTO3STATE ||
+                                        btnType == BS_AUTORADIOBUTTON);
+            groupBox = !pushLike && btnType == BS_GROUPBOX;
+            marked = btnType == BS_OWNERDRAW && (style & SKIN_OWNERDRAW_MARK);
+            skinnedPushLike = marked && pushLike && GetWindowLongPtrW(hWnd, GWLP_USERDATA) < 255;
+        }
+        isStatic = Is(L"Static");
+        if (isStatic) staticKind = style & SS_TYPEMASK;
+    }
+    bool Is(const wchar_t* name) const { return _wcsicmp(cls, name) == 0; }
+    bool StaticEtched() const
+    {
+        return staticKind == SS_ETCHEDHORZ || staticKind == SS_ETCHEDVERT || staticKind == SS_ETCHEDFRAME;
+    }
+    bool StaticGrayOrEtched() const
+    {
+        return staticKind == SS_GRAYRECT || staticKind == SS_GRAYFRAME || StaticEtched();
+    }
+};
+
+// The painters of the controls that the skin draws itself, each into the target DC through a
+// memory DC, and whether a static's content is the skin's to paint at all.
+void SkinPaintCheckBox(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo& wi);
+void SkinPaintRadio(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo& wi);
+bool SkinPaintsStatic(HWND hWnd, WNDPROC prev, const SkinWindowInfo& wi);
+void SkinPaintStatic(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo& wi);
+void SkinPaintTrackbar(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo& wi);
+void SkinPaintCombo(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo& wi);
+void SkinDrawOwnerButton(DRAWITEMSTRUCT* dis);
 
 // Painting of the common-control containers (toolbar, status bar, list view, tab control,
 // header, scroll bar) and of owner-drawn tab items; each returns true when it painted.
