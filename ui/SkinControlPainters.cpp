@@ -57,6 +57,17 @@ void DrawButtonLabel(HDC dc, HWND hWnd, const RECT& rcClient, RECT textRect, UIN
     DrawTextW(dc, text, -1, &textRect, format);
 }
 
+// The client area of a check box or radio button in the parent's button brush, with what the
+// control's own procedure paints over it; the skin then draws its glyph and label on top.
+// Returns the parent's brush.
+HBRUSH PaintButtonUnderlay(HWND hWnd, HDC dc, const RECT& rc, WNDPROC prev)
+{
+    HBRUSH parentBrush = SkinParentBrush(hWnd, dc, WM_CTLCOLORBTN);
+    FillRect(dc, &rc, parentBrush);
+    SkinPassOn(prev, hWnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+    return parentBrush;
+}
+
 }  // namespace
 
 void SkinPaintCheckBox(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo& wi)
@@ -66,9 +77,7 @@ void SkinPaintCheckBox(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo
     SkinMemDC mem(target, rc.right, rc.bottom);
     if (!mem.ok()) return;
     HDC dc = mem.dc();
-    HBRUSH parentBrush = SkinParentBrush(hWnd, dc, WM_CTLCOLORBTN);
-    FillRect(dc, &rc, parentBrush);
-    SkinPassOn(prev, hWnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+    HBRUSH parentBrush = PaintButtonUnderlay(hWnd, dc, rc, prev);
 
     const int size = CheckGlyphSize();
     const bool leftText = (wi.style & BS_LEFTTEXT) != 0;
@@ -111,9 +120,7 @@ void SkinPaintRadio(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo& w
     SkinMemDC mem(target, rc.right, rc.bottom);
     if (!mem.ok()) return;
     HDC dc = mem.dc();
-    HBRUSH parentBrush = SkinParentBrush(hWnd, dc, WM_CTLCOLORBTN);
-    FillRect(dc, &rc, parentBrush);
-    SkinPassOn(prev, hWnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+    HBRUSH parentBrush = PaintButtonUnderlay(hWnd, dc, rc, prev);
 
     const int size = CheckGlyphSize();
     const int boxTop = (rc.bottom - size - 1) / 2;
