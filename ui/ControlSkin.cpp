@@ -1,4 +1,4 @@
-// Control skin, first half: colour schemes and brushes, installation on a window tree, the label
+// Control skin: colour schemes and brushes, installation on a window tree, the label
 // subclass, PNG resources through GDI+ and greyed bitmaps for disabled buttons.
 #include "ui/ControlSkin.h"
 #include "ui/SkinPaintInternal.h"
