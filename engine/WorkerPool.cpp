@@ -53,7 +53,7 @@ WorkerPool::~WorkerPool()
 }
 
 // winpthreads gives a mutex and a condition their system objects at their first use, and that
-// allocates: a worker that first blocks while memory has run out would throw out of its thread
+// allocates: a worker that first blocks while memory has run out would fail inside its thread
 // procedure. So both are made here, on the creating thread, before any worker starts. False when
 // they could not be made.
 bool WorkerPool::MakeWaitObjects()
@@ -105,6 +105,14 @@ void* WorkerPool::PartScratch(int iIndex, size_t uBytes)
 unsigned int WorkerPool::WorkerMain(void* pArg)
 {
     Slot* pSlot = static_cast<Slot*>(pArg);
+#if defined(__MINGW32__) && defined(PTHREAD_COND_INITIALIZER)
+    // winpthreads makes its record of a thread it did not start itself at the thread's first
+    // wait, and that allocates (a wait without one reads through a null pointer). Made here,
+    // before any work: a worker that cannot have it ends at once and leaves its parts to the
+    // calling thread.
+    if (pthread_self() == 0)
+        return 0;
+#endif
     pSlot->pPool->WorkerLoop(pSlot->iIndex);
     return 0;
 }

@@ -7,7 +7,8 @@
 // before returning, so no thread outlives the call (the host may unload the module afterwards).
 // Threads come from the platform seam; a pool whose threads could not all be started just has
 // fewer of them, and with none at all Run does everything on the calling thread. The pool's mutex
-// and condition are made before its first thread starts (none starts when they cannot be).
+// and condition are made before its first thread starts (none starts when they cannot be), and a
+// worker whose thread cannot have what the runtime needs to block it ends before any work.
 #pragma once
 
 #include <atomic>
