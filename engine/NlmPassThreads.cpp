@@ -17,7 +17,13 @@ enum : int
 {
     kMinPlaneEdge = 16,          // planes this narrow or low pass through unchanged
     kMinWorkPerThread = 2000000,  // pixel-offsets worth a thread of its own (about 1.5 ms)
-    kMinWorkPerPoolThread = 200000  // the same for a pool's running thread, which costs only a wake-up
+    kMinWorkPerPoolThread = 200000,  // the same for a pool's running thread, which costs only a wake-up
+    // A band's value sums (four bytes a pixel) of about this size keep its working set in a
+    // core's cache beside the distance rows and guide rows it reads.
+    kBandSumBytes = 160 * 1024,
+    kMinBandRows = 8,     // lower bands spend more on the distance rows above and below than on sums
+    kMaxBandRows = 256,   // narrow planes: taller bands save little more, and each worker's block grows
+    kBandsPerThread = 3   // low planes: bands made lower so that every thread gets about this many
 };
 
 // Takes bands until none is left (or the pass is aborted): every search offset on the band, then
@@ -102,7 +108,6 @@ bool MakePaddedPlane(ImageBuffer* pOut, const ImageBuffer* pPlane, int pad, Work
     return true;
 }
 
-// The four drivers share this body: the thread count and the depth select the variant.
 // One thread's part of a pass run on a worker pool: thread 0 is the calling thread and gives the
 // progress steps; the others get their working memory on their own thread (a worker without
 // memory just leaves its bands to the others).
@@ -128,6 +133,8 @@ void RunPoolPart(void* pArg, int iIndex)
 
 namespace nlm {
 
+// The four drivers share this body (so does a pass on a worker pool): the thread count and the
+// depth select the variant.
 unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide, double dStrength,
                       int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg, int iThreads, bool b16,
                       WorkerPool* pPool)
@@ -149,7 +156,7 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
         std::lock_guard<std::mutex> guard(s_tablesLock);
         int** ppTables = AcquireWeightTables(dDynamics2, std::pow(dStrength, 3.5));
         if (ppTables == nullptr)
-            return 1;
+            return kImageBadArgs;  // what the drivers have always reported for tables they could not have
         if (!BuildCompactTables(&compact, ppTables, kWeightPatchKey * kWeightPatchKey * 256))
             return kImageNoMemory;
     }
@@ -181,12 +188,12 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
     // Bands of about 160 KiB of value sums keep a band's working set in the core's cache; on
     // low planes (the chroma-spot pass's quarter-size level) bands are made lower so that every
     // thread gets about three of them.
-    const int n = iThreads < 1 ? 1 : (iThreads > kNlmMaxThreads ? kNlmMaxThreads : iThreads);
-    int iBand = (160 * 1024 / (w * 4)) & ~1;
-    const int iForThreads = ((h + 3 * n - 1) / (3 * n) + 1) & ~1;
+    const int n = ClampThreads(iThreads);
+    int iBand = (kBandSumBytes / (w * static_cast<int>(sizeof(uint32_t)))) & ~1;
+    const int iForThreads = ((h + kBandsPerThread * n - 1) / (kBandsPerThread * n) + 1) & ~1;
     if (n > 1 && iForThreads < iBand)
         iBand = iForThreads;
-    shared.iBandRows = iBand < 8 ? 8 : (iBand > 256 ? 256 : iBand);
+    shared.iBandRows = iBand < kMinBandRows ? kMinBandRows : (iBand > kMaxBandRows ? kMaxBandRows : iBand);
     shared.b16 = b16;
     shared.pLevels = compact.aLevels;
     shared.pWeights = compact.pData;
