@@ -4,6 +4,7 @@
 #include "engine/NlmKernels.h"
 #include "engine/SimdPath.h"
 
+#include <cassert>
 #include <cstring>
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
@@ -55,6 +56,7 @@ void ComputeDistanceRows(PassWorker* pWorker, int iFirst, int iLast, int dy, int
     const PassShared& s = *pWorker->pShared;
     const int hh = s.iHalfH;
     const int wh = s.iHalfW;
+    assert(iFirst >= 0 && iLast < hh && iLast - iFirst < pWorker->iBandCapacity && "distance rows fit the band");
     int iComputed = (iFirst > 0 ? iFirst - 1 : 0) - 1;  // last sum row computed
     auto computeUpTo = [&](int iRow) {
         if (iRow > hh - 1)
@@ -136,9 +138,15 @@ void AccumulateBand8(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, in
     const bool bCentre = dy == 0 && dx == 0;
     const uint16_t* pWeights = s.pWeights;
     const bool bAvx2 = UseAvx2();
+    assert(y0 >= 0 && y0 < y1 && y1 <= s.iH && y1 - y0 <= s.iBandRows && ((y1 - y0) & 1) == 0);
     for (int y = y0; y < y1; y += 2)
     {
         const int rowP = c + y;
+        // The two distance rows read lie among those computed for the band, and the guide rows
+        // of both neighbours of the block inside the padded guide.
+        assert((rowP >> 1) - iFirst >= 0 && ((rowP - dy) >> 1) - iFirst >= 0);
+        assert((rowP >> 1) - iFirst < pWorker->iBandCapacity && ((rowP - dy) >> 1) - iFirst < pWorker->iBandCapacity);
+        assert(rowP - dy >= 0 && rowP + 1 + dy < s.iPaddedH && rowP + dy >= 0 && rowP + 1 - dy < s.iPaddedH);
         const uint16_t* pDp = pWorker->pBand + static_cast<ptrdiff_t>((rowP >> 1) - iFirst) * wh + (c >> 1);
         const uint16_t* pDm = pWorker->pBand + static_cast<ptrdiff_t>(((rowP - dy) >> 1) - iFirst) * wh + ((c - dx) >> 1);
         const uint32_t* pBase = pWorker->pBandBase + static_cast<ptrdiff_t>((y - y0) / 2) * blocks;

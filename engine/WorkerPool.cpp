@@ -3,6 +3,7 @@
 #include "engine/Platform.h"
 
 #include <atomic>
+#include <cassert>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -91,6 +92,7 @@ void* WorkerPool::Scratch(int iSlot, size_t uBytes)
 
 void* WorkerPool::PartScratch(int iIndex, size_t uBytes)
 {
+    assert(iIndex >= 0 && iIndex <= kMaxWorkers && "a part's index is 0 .. kMaxWorkers");
     if (iIndex < 0 || iIndex > kMaxWorkers)
         return nullptr;
     if (m_auPartScratchBytes[iIndex] < uBytes || m_apPartScratch[iIndex] == nullptr)
