@@ -2,6 +2,7 @@
 
 #include "engine/KernelsAvx2.h"
 #include "engine/NlmKernels.h"
+#include "engine/ScopedImage.h"
 #include "engine/WorkerPool.h"
 
 #include <cmath>
@@ -162,14 +163,12 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
     }
 
     const int pad = r + 3;
-    ImageBuffer paddedGuide;
-    ImageBuffer paddedValues;
-    InitImage(&paddedValues);
+    ScopedImage guideHolder, valuesHolder;
+    ImageBuffer& paddedGuide = guideHolder.img;
+    ImageBuffer& paddedValues = valuesHolder.img;
     if (!MakePaddedPlane(&paddedGuide, guide, pad, pPool) ||
         (b16 && !MakePaddedPlane(&paddedValues, src, pad, pPool)))
     {
-        ReleaseImage(&paddedGuide);
-        ReleaseImage(&paddedValues);
         std::free(compact.pData);
         return kImageNoMemory;
     }
@@ -258,8 +257,6 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
     for (int t = 0; t < n; ++t)
         FreeWorker(&aWorkers[t]);
     std::free(compact.pData);
-    ReleaseImage(&paddedGuide);
-    ReleaseImage(&paddedValues);
     return result;
 }
 

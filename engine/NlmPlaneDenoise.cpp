@@ -3,6 +3,7 @@
 #include "engine/GpuHook.h"
 #include "engine/ImageConvert.h"
 #include "engine/NlmPass.h"
+#include "engine/ScopedImage.h"
 
 #include <cmath>
 
@@ -29,13 +30,12 @@ bool MakeGuide(ImageBuffer* pGuide, const ImageBuffer* pPlane)
     const unsigned char conv = ConvertImage(pGuide, 8, 1);
     if (conv == kImageBadArgs && pGuide->m_pData != nullptr && pGuide->m_iBits != 8)
     {
-        ImageBuffer narrow;
-        InitImage(&narrow);
-        const bool bOk = CreateImage(&narrow, pPlane->m_iWidth, pPlane->m_iHeight, 1, 8) == kImageOk;
+        ScopedImage narrow;
+        const bool bOk = CreateImage(&narrow.img, pPlane->m_iWidth, pPlane->m_iHeight, 1, 8) == kImageOk;
         if (bOk)
         {
             const uint16_t* pIn = static_cast<const uint16_t*>(pGuide->m_pData);
-            uint8_t* pOut = static_cast<uint8_t*>(narrow.m_pData);
+            uint8_t* pOut = static_cast<uint8_t*>(narrow.img.m_pData);
             const int shift = pGuide->m_iBits - 8;
             const size_t n = static_cast<size_t>(pPlane->m_iWidth) * pPlane->m_iHeight;
             for (size_t i = 0; i < n; ++i)
@@ -45,7 +45,7 @@ bool MakeGuide(ImageBuffer* pGuide, const ImageBuffer* pPlane)
             }
         }
         ReleaseImage(pGuide);
-        *pGuide = narrow;
+        *pGuide = narrow.Take();
         return bOk;
     }
     return conv == kImageOk && pGuide->m_pData != nullptr && pGuide->m_iBits == 8;
@@ -81,15 +81,13 @@ unsigned char NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStreng
     if (dst == src)
     {
         // In place: denoise into a temporary and copy the result over the plane.
-        ImageBuffer result;
-        InitImage(&result);
-        if (CopyImageLayout(&result, src) != kImageOk)
+        ScopedImage result;
+        if (CopyImageLayout(&result.img, src) != kImageOk)
             return kImageNoMemory;
         const unsigned char r =
-            NlmPlaneDenoise(&result, src, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads, pPool);
+            NlmPlaneDenoise(&result.img, src, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads, pPool);
         if (r == kImageOk)
-            CopyImagePixels(src, &result);
-        ReleaseImage(&result);
+            CopyImagePixels(src, &result.img);
         return r;
     }
     const int w = src->m_iWidth;
@@ -121,25 +119,23 @@ unsigned char NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStreng
     if (!bGpu && (w & 1) == 0 && (h & 1) == 0 && dst->m_pData != nullptr && dst->m_iWidth == w &&
         dst->m_iHeight == h && dst->m_iChannels == 1 && dst->m_iBits == bits && dst->m_iStride == src->m_iStride)
     {
-        ImageBuffer guide;
-        InitImage(&guide);
+        ScopedImage guide;
         unsigned char result = kImageNoMemory;
-        if (bits == 8 || MakeGuide(&guide, src))
-            result = RunCpuDriver(dst, src, bits == 8 ? src : &guide, dStrength, iQuality, dDynamics2, hProgressDlg,
-                                  iThreads, pPool);
+        if (bits == 8 || MakeGuide(&guide.img, src))
+            result = RunCpuDriver(dst, src, bits == 8 ? src : &guide.img, dStrength, iQuality, dDynamics2,
+                                  hProgressDlg, iThreads, pPool);
         if (AbortRequested() || result != kImageOk)
             CopyImagePixels(dst, src);
-        ReleaseImage(&guide);
         return AbortRequested() || result == kImageOk ? kImageOk : kImageNoMemory;
     }
 
     // Even-sized zero-padded copy, output plane and 8-bit guide.
     const int we = w + (w & 1);
     const int he = h + (h & 1);
-    ImageBuffer padded, output, guide;
-    InitImage(&padded);
-    InitImage(&output);
-    InitImage(&guide);
+    ScopedImage paddedHolder, outputHolder, guideHolder;
+    ImageBuffer& padded = paddedHolder.img;
+    ImageBuffer& output = outputHolder.img;
+    ImageBuffer& guide = guideHolder.img;
     bool bOk = CreateImage(&padded, we, he, 1, bits) == kImageOk && CreateImage(&output, we, he, 1, bits) == kImageOk;
     if (bOk)
     {
@@ -150,9 +146,6 @@ unsigned char NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStreng
     if (!bOk)
     {
         // Out of memory before the pass: the input is handed back untouched.
-        ReleaseImage(&padded);
-        ReleaseImage(&output);
-        ReleaseImage(&guide);
         if (dst->m_pData != nullptr)
             CopyImagePixels(dst, src);
         return kImageNoMemory;
@@ -178,8 +171,5 @@ unsigned char NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStreng
             CopyImagePixels(dst, src);
     }
 
-    ReleaseImage(&padded);
-    ReleaseImage(&output);
-    ReleaseImage(&guide);
     return bHaveDst && (AbortRequested() || !bFailed) ? kImageOk : kImageNoMemory;
 }
