@@ -5,6 +5,7 @@
 #include "engine/NlmKernels.h"
 #include "engine/NlmPlaneDenoise.h"
 #include "engine/Platform.h"
+#include "engine/ScopedImage.h"
 #include "engine/WeightTableCache.h"
 #include "tests/engine/Digest.h"
 
@@ -18,14 +19,7 @@
 
 namespace {
 
-struct Img
-{
-    ImageBuffer img;
-    Img() { InitImage(&img); }
-    ~Img() { ReleaseImage(&img); }
-    Img(const Img&) = delete;
-    Img& operator=(const Img&) = delete;
-};
+using Img = ScopedImage;
 
 bool SamePixels(const ImageBuffer* a, const ImageBuffer* b)
 {
