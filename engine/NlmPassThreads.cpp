@@ -1,6 +1,5 @@
 #include "engine/NlmPass.h"
 
-#include "engine/KernelsAvx2.h"
 #include "engine/NlmKernels.h"
 #include "engine/ScopedImage.h"
 #include "engine/WorkerPool.h"
