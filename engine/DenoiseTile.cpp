@@ -67,6 +67,15 @@ bool PreBlurYCbCr(ImageBuffer* ycc, double dStrength, double dStrengthChroma, Wo
     return GaussianBlurYCbCr(ycc, PreBlurSigma(dStrength), PreBlurSigma(dStrengthChroma), pool) == kImageOk;
 }
 
+// The chroma-spot pass of one plane into dst (which may be src). True when done: the steps of a
+// tile answer true on success, where the pyramid's own call answers true on failure.
+bool ChromaSpotPlane(ImageBuffer* dst, ImageBuffer* src, double dStrengthChromaLarge, int iQuality, double dDynamics,
+                     HpxProgressTarget hProgressDlg, bool bGpu, int iThreads, WorkerPool* pool)
+{
+    return !PyramidDenoise(dst, src, static_cast<int>(dStrengthChromaLarge), iQuality, dDynamics, hProgressDlg,
+                           kChromaSpotHalvings, bGpu, iThreads, pool);
+}
+
 // Runs the chroma-spot pass on one channel of a YCbCr image, in place.
 bool ChromaSpotChannel(ImageBuffer* ycc, int channel, ImageBuffer* planeA, ImageBuffer* planeB,
                        double dStrengthChromaLarge, int iQuality, double dDynamics,
@@ -74,8 +83,8 @@ bool ChromaSpotChannel(ImageBuffer* ycc, int channel, ImageBuffer* planeA, Image
 {
     if (ParallelPixelStep(pool, iThreads, kStepExtract, planeA, ycc, channel) != kImageOk)
         return false;
-    if (PyramidDenoise(planeB, planeA, static_cast<int>(dStrengthChromaLarge), iQuality, dDynamics,
-                       hProgressDlg, kChromaSpotHalvings, bGpu, iThreads, pool))
+    if (!ChromaSpotPlane(planeB, planeA, dStrengthChromaLarge, iQuality, dDynamics, hProgressDlg, bGpu, iThreads,
+                         pool))
         return false;
     return ParallelPixelStep(pool, iThreads, kStepInsert, ycc, planeB, channel) == kImageOk;
 }
@@ -95,8 +104,8 @@ bool ColourTileCpu(ImageBuffer* ycc, TileTemps& t, double dStrength, double dStr
                             hProgressDlg, false, iThreads, pool) != kImageOk)
             return false;
         if (c > 0 && dStrengthChromaLarge > 1.0 &&
-            PyramidDenoise(&t.planeB, &t.planeB, static_cast<int>(dStrengthChromaLarge), iQuality,
-                           dDynamics, hProgressDlg, kChromaSpotHalvings, false, iThreads, pool))
+            !ChromaSpotPlane(&t.planeB, &t.planeB, dStrengthChromaLarge, iQuality, dDynamics, hProgressDlg, false,
+                             iThreads, pool))
             return false;
         if (ParallelPixelStep(pool, iThreads, kStepInsert, ycc, &t.planeB, c) != kImageOk)
             return false;

@@ -2,6 +2,7 @@
 
 #include "engine/ImageConvert.h"
 #include "engine/KernelsAvx2.h"
+#include "engine/ScopedImage.h"
 #include "engine/SimdPath.h"
 #include "engine/TileAlloc.h"
 #include "engine/WorkerPool.h"
@@ -298,22 +299,16 @@ unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma, WorkerPool* poo
         return BlurChannel(plane, 0, sigma, pool);
 
     // Work on a float copy so the plane itself is only written once everything succeeded.
-    ImageBuffer copy;
-    InitImage(&copy);
+    ScopedImage holder;
+    ImageBuffer& copy = holder.img;
     if (TileCopyImageLayout(&copy, plane) != kImageOk)
         return kImageNoMemory;
     CopyImagePixels(&copy, plane);
     if (ConvertImage(&copy, 32, 1) != kImageOk || copy.m_pData == nullptr)
-    {
-        ReleaseImage(&copy);
         return kImageNoMemory;
-    }
     float* temp = TileAllocFloats(static_cast<size_t>(width) * height);
     if (temp == nullptr)
-    {
-        ReleaseImage(&copy);
         return kImageNoMemory;
-    }
 
     float taps[kBlurTaps];
     MakeGaussianKernel(taps, kBlurTaps, sigma);
@@ -323,17 +318,13 @@ unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma, WorkerPool* poo
                          BlurRowsTransposed(data, temp, height, width, taps, pool);
     std::free(temp);
     if (!blurred)
-    {
-        ReleaseImage(&copy);
         return kImageNoMemory;
-    }
 
     unsigned char result = ConvertImage(&copy, plane->m_iBits, 1);
     if (result == kImageOk && copy.m_pData != nullptr)
         CopyImagePixels(plane, &copy);
     else
         result = kImageNoMemory;
-    ReleaseImage(&copy);
     return result;
 }
 
@@ -357,8 +348,8 @@ unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sig
         return result;
     }
 
-    ImageBuffer plane;
-    InitImage(&plane);
+    ScopedImage holder;
+    ImageBuffer& plane = holder.img;
     if (TileCreateImage(&plane, image->m_iWidth, image->m_iHeight, 1, image->m_iBits) != kImageOk)
         return kImageNoMemory;
     unsigned char result = kImageOk;
@@ -373,6 +364,5 @@ unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sig
         if (result == kImageOk)
             result = InsertChannel(image, c, &plane);
     }
-    ReleaseImage(&plane);
     return result;
 }

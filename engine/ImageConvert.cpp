@@ -1,6 +1,8 @@
 // Depth, channel and colour conversions.
 #include "engine/ImageConvert.h"
 
+#include "engine/ScopedImage.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -205,8 +207,8 @@ unsigned char ConvertImage(ImageBuffer* image, int32_t bits, int32_t channels)
     const size_t pixels = static_cast<size_t>(image->m_iWidth) * static_cast<size_t>(image->m_iHeight);
 
     // Channel step into a temporary of the old depth (skipped when the channels stay).
-    ImageBuffer temp;
-    InitImage(&temp);
+    ScopedImage tempHolder;
+    ImageBuffer& temp = tempHolder.img;
     const ImageBuffer* stage = image;
     if (channels != oldChannels) {
         const unsigned char r = CreateImage(&temp, image->m_iWidth, image->m_iHeight, channels, oldBits);
@@ -219,22 +221,19 @@ unsigned char ConvertImage(ImageBuffer* image, int32_t bits, int32_t channels)
 
     // Depth step into the final block. The old block is kept until the new one exists, unless
     // memory is too short for both, so a failure leaves the image as it was when possible.
-    ImageBuffer result;
-    InitImage(&result);
+    ScopedImage resultHolder;
+    ImageBuffer& result = resultHolder.img;
     unsigned char r = CreateImage(&result, image->m_iWidth, image->m_iHeight, channels, bits);
     if (r != kImageOk && stage == &temp) {
         ReleaseImage(image);
         r = CreateImage(&result, temp.m_iWidth, temp.m_iHeight, channels, bits);
     }
-    if (r != kImageOk) {
-        ReleaseImage(&temp);
+    if (r != kImageOk)
         return r;
-    }
     ConvertDepth(result.m_pData, stage->m_pData, pixels * static_cast<size_t>(channels), step,
                  oldBits, bits);
-    ReleaseImage(&temp);
     ReleaseImage(image);
-    *image = result;
+    *image = resultHolder.Take();
     return kImageOk;
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/ImageConvert.h"
 #include "engine/NlmPlaneDenoise.h"
+#include "engine/ScopedImage.h"
 #include "engine/TileAlloc.h"
 #include "engine/WorkerPool.h"
 
@@ -596,8 +597,8 @@ unsigned char ApplyDetailGains(ImageBuffer* dst, ImagePyramid* pyramid, double g
         CollapseWithGains(dst, pyramid, gain1, gain2, gain3, 0);
         return kImageOk;
     }
-    ImageBuffer plane;
-    InitImage(&plane);
+    ScopedImage holder;
+    ImageBuffer& plane = holder.img;
     if (TileCreateImage(&plane, dst->m_iWidth, dst->m_iHeight, 1, dst->m_iBits) != kImageOk)
         return kImageNoMemory;
     for (int c = 0; c < dst->m_iChannels; ++c)
@@ -605,7 +606,6 @@ unsigned char ApplyDetailGains(ImageBuffer* dst, ImagePyramid* pyramid, double g
         CollapseWithGains(&plane, pyramid, gain1, gain2, gain3, c);
         InsertChannel(dst, c, &plane);
     }
-    ReleaseImage(&plane);
     return kImageOk;
 }
 
@@ -650,10 +650,9 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
     float* L[kPyramidMaxLevels] = {};
     int lw[kPyramidMaxLevels] = {};
     int lh[kPyramidMaxLevels] = {};
-    ImageBuffer quarter;
-    ImageBuffer denoised;
-    InitImage(&quarter);
-    InitImage(&denoised);
+    ScopedImage quarterHolder, denoisedHolder;
+    ImageBuffer& quarter = quarterHolder.img;
+    ImageBuffer& denoised = denoisedHolder.img;
     bool failed = false;
 
     // With a pool the level planes live in one block the pool keeps from call to call (two per
@@ -666,8 +665,6 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
                 std::free(G[i]);
                 std::free(L[i]);
             }
-        ReleaseImage(&quarter);
-        ReleaseImage(&denoised);
     };
 
     for (int i = 0; i <= n; ++i)
@@ -749,6 +746,7 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
                 break;
             }
             ChannelToFloat(G[2], &denoised, 0);
+            // Given back at once: the larger levels still to come need the memory more.
             ReleaseImage(&quarter);
             ReleaseImage(&denoised);
         }

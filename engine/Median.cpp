@@ -11,6 +11,7 @@
 #include "engine/ImageConvert.h"
 #include "engine/KernelsAvx2.h"
 #include "engine/ParallelPixelSteps.h"
+#include "engine/ScopedImage.h"
 #include "engine/SimdPath.h"
 #include "engine/WorkerPool.h"
 
@@ -348,9 +349,9 @@ unsigned char MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_
 {
     if (dst->m_iChannels == 1)
         return MedianFilter(dst, src, radius, pool);
-    ImageBuffer in, out;
-    InitImage(&in);
-    InitImage(&out);
+    ScopedImage inHolder, outHolder;
+    ImageBuffer& in = inHolder.img;
+    ImageBuffer& out = outHolder.img;
     unsigned char result = kImageNoMemory;
     if (CreateImage(&in, src->m_iWidth, src->m_iHeight, 1, src->m_iBits) == kImageOk &&
         CreateImage(&out, src->m_iWidth, src->m_iHeight, 1, src->m_iBits) == kImageOk) {
@@ -362,7 +363,5 @@ unsigned char MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_
             ParallelPixelStep(pool, PoolThreads(pool), kStepInsert, dst, &out, c);
         }
     }
-    ReleaseImage(&in);
-    ReleaseImage(&out);
     return result;
 }

@@ -93,14 +93,14 @@ unsigned char CWeightTableCache::Build(double dDynamics, double dH, int iKey)
     {
         m_pSlots = new (std::nothrow) WeightTableSlot[kWeightSlots];
         if (m_pSlots == nullptr)
-            return 1;
+            return kNotBuilt;
     }
     const int s = m_iNext;
     // The slot may hold a valid parameter set: invalidate it first so a build that fails part-way
     // never leaves a "valid" slot mixing old and new tables.
     m_aiValid[s] = 0;
     if (iKey <= 0 || iKey > 64)
-        return 1;  // no table of such a patch can be made
+        return kNotBuilt;  // no table of such a patch can be made
     m_aiKey[s] = iKey;
     m_aiLength[s] = iKey * iKey * 256;
     m_adH[s] = dH;
@@ -111,7 +111,7 @@ unsigned char CWeightTableCache::Build(double dDynamics, double dH, int iKey)
     {
         void* pNew = std::realloc(m_pSlots[s].m_apTables[i], static_cast<size_t>(m_aiLength[s]) * sizeof(int));
         if (pNew == nullptr)
-            return 1;  // the old table (if any) is kept for the next build of this slot
+            return kNotBuilt;  // the old table (if any) is kept for the next build of this slot
         m_pSlots[s].m_apTables[i] = static_cast<int*>(pNew);
         double dHi = dH;
         if (a > 0.0)
@@ -127,7 +127,7 @@ unsigned char CWeightTableCache::Build(double dDynamics, double dH, int iKey)
     }
     m_aiValid[s] = 1;
     m_iNext = (s + 1) % kWeightSlots;
-    return 0;
+    return kBuilt;
 }
 
 bool CWeightTableCache::IsSlotValid(int iSlot) const
@@ -147,7 +147,7 @@ int** AcquireWeightTables(double dDynamics2, double dH)
     int** ppTables = nullptr;
     if (!g_WeightTableCache.Find(&ppTables, dDynamics2, dH, kWeightPatchKey))
         return ppTables;
-    if (g_WeightTableCache.Build(dDynamics2, dH, kWeightPatchKey) != 0)
+    if (g_WeightTableCache.Build(dDynamics2, dH, kWeightPatchKey) != CWeightTableCache::kBuilt)
         return nullptr;
     if (g_WeightTableCache.Find(&ppTables, dDynamics2, dH, kWeightPatchKey))
         return nullptr;

@@ -51,8 +51,13 @@ public:
     // to its 256 table pointers when found; true when there is none.
     bool Find(int*** pppTables, double dDynamics, double dH, int iKey);
 
-    // Fills the next slot (round-robin) with the tables of (dDynamics, dH, iKey). Returns 0, or 1
-    // when memory ran out (the slot then stays invalid).
+    // Fills the next slot (round-robin) with the tables of (dDynamics, dH, iKey). Returns 0
+    // (kBuilt), or 1 (kNotBuilt) when memory ran out (the slot then stays invalid).
+    enum : unsigned char
+    {
+        kBuilt = 0,
+        kNotBuilt = 1
+    };
     unsigned char Build(double dDynamics, double dH, int iKey);
 
     // Inspection (tests, diagnostics).

@@ -3,6 +3,8 @@
 #include "engine/Platform.h"
 
 #include <atomic>
+#include <cassert>
+#include <chrono>
 #include <cstdlib>
 #include <thread>
 
@@ -14,6 +16,8 @@ WorkerPool::WorkerPool(int iWorkers)
 {
     if (iWorkers > kMaxWorkers)
         iWorkers = kMaxWorkers;
+    if (iWorkers > 0 && !MakeWaitObjects())
+        return;  // no thread: Run does every part on the calling thread
     for (int i = 0; i < iWorkers; ++i)
     {
         // Slots are numbered by the threads actually running, so a refused start leaves no gap.
@@ -29,11 +33,14 @@ WorkerPool::WorkerPool(int iWorkers)
 
 WorkerPool::~WorkerPool()
 {
+    if (m_iWorkers > 0)
     {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_bStop.store(true, std::memory_order_seq_cst);
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_bStop.store(true, std::memory_order_seq_cst);
+        }
+        m_wake.notify_all();
     }
-    m_wake.notify_all();
     for (int i = 0; i < m_iWorkers; ++i)
     {
         PlatformJoinThread(m_apThreads[i], kPlatformWaitForever);
@@ -44,6 +51,30 @@ WorkerPool::~WorkerPool()
         std::free(m_apScratch[i]);
     for (int i = 0; i <= kMaxWorkers; ++i)
         std::free(m_apPartScratch[i]);
+}
+
+// winpthreads gives a mutex and a condition their system objects at their first use, and that
+// allocates: a worker that first blocks while memory has run out would fail inside its thread
+// procedure. So both are made here, on the creating thread, before any worker starts. False when
+// they could not be made.
+bool WorkerPool::MakeWaitObjects()
+{
+    try
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_wake.wait_for(guard, std::chrono::seconds(0));
+    }
+    catch (...)
+    {
+        return false;
+    }
+#if defined(__MINGW32__) && defined(PTHREAD_COND_INITIALIZER)
+    // A condition's timed wait reports its failure to be made only through its return value,
+    // which the standard wait drops: the handle still holding its initialiser tells.
+    return *m_lock.native_handle() != PTHREAD_MUTEX_INITIALIZER && *m_wake.native_handle() != PTHREAD_COND_INITIALIZER;
+#else
+    return true;
+#endif
 }
 
 void* WorkerPool::Scratch(int iSlot, size_t uBytes)
@@ -61,6 +92,7 @@ void* WorkerPool::Scratch(int iSlot, size_t uBytes)
 
 void* WorkerPool::PartScratch(int iIndex, size_t uBytes)
 {
+    assert(iIndex >= 0 && iIndex <= kMaxWorkers && "a part's index is 0 .. kMaxWorkers");
     if (iIndex < 0 || iIndex > kMaxWorkers)
         return nullptr;
     if (m_auPartScratchBytes[iIndex] < uBytes || m_apPartScratch[iIndex] == nullptr)
@@ -75,6 +107,14 @@ void* WorkerPool::PartScratch(int iIndex, size_t uBytes)
 unsigned int WorkerPool::WorkerMain(void* pArg)
 {
     Slot* pSlot = static_cast<Slot*>(pArg);
+#if defined(__MINGW32__) && defined(PTHREAD_COND_INITIALIZER)
+    // winpthreads makes its record of a thread it did not start itself at the thread's first
+    // wait, and that allocates (a wait without one reads through a null pointer). Made here,
+    // before any work: a worker that cannot have it ends at once and leaves its parts to the
+    // calling thread.
+    if (pthread_self() == 0)
+        return 0;
+#endif
     pSlot->pPool->WorkerLoop(pSlot->iIndex);
     return 0;
 }

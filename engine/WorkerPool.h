@@ -6,7 +6,9 @@
 // The pool belongs to the thread that created it: only that thread calls Run, and the job ends it
 // before returning, so no thread outlives the call (the host may unload the module afterwards).
 // Threads come from the platform seam; a pool whose threads could not all be started just has
-// fewer of them, and with none at all Run does everything on the calling thread.
+// fewer of them, and with none at all Run does everything on the calling thread. The pool's mutex
+// and condition are made before its first thread starts (none starts when they cannot be), and a
+// worker whose thread cannot have what the runtime needs to block it ends before any work.
 #pragma once
 
 #include <atomic>
@@ -72,6 +74,7 @@ public:
     void Run(void (*pfn)(void* pContext, int iIndex), void* pContext, int iParticipants);
 
 private:
+    bool MakeWaitObjects();
     static unsigned int WorkerMain(void* pArg);
     void WorkerLoop(int iIndex);
     void TakeIndices(uint32_t uGeneration, bool bCaller);

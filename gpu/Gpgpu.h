@@ -109,7 +109,10 @@ public:
                      int bits);
     void CreateFloatTexture(int index, int channels, int width, int height, const float* data);
 
-    // One search offset (and its mirror) of the one-plane or the colour filter.
+    // One search offset (dy, dx) and its mirror of the one-plane or the colour filter, with the
+    // strength's variance(s) and the dynamics. The passes take their geometry from the upload
+    // (its size and pad): rowA, colA, rowB, colB and c are the callers' view of the same
+    // (the offset's overlap and margin) and are not read.
     void AccumulateOffsetMono(int dy, int dx, int rowA, int colA, int rowB, int colB, int c,
                               float variance, float dynamics);
     void AccumulateOffsetColor(int dy, int dx, int rowA, int colA, int rowB, int colB, int c,

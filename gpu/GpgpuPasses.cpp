@@ -14,6 +14,19 @@
 
 namespace {
 
+// The guide's levels run 0..255: the dynamics is spread over them as dynamics / 256 a level.
+constexpr float kDynamicsPerLevel = 0.00390625f;
+// The CPU's weight tables divide the cubed distance by 300 times the strength; the weight
+// programs divide by the variance uniform, so it carries the same factor.
+constexpr float kVarianceScale = 300.0f;
+// From which dynamics on a pass takes the program that smooths bright pixels more. At zero the two
+// programs compute the same weights (the dynamics per level is then 0), so the thresholds differ
+// only in where a dynamics below 0.00001 goes: the one-plane pass sends zero to the bright
+// program, the colour pass sends zero and such tiny values to the dark one. Either way the
+// variance of those tiny values changes by a few millionths at most.
+constexpr float kMonoLightFrom = 0.0f;
+constexpr float kColorLightFrom = 0.00001f;
+
 // Texture coordinates of one unit at the four corners of a quad.
 struct UnitCoords
 {
@@ -290,21 +303,21 @@ void CGPGPU::AccumulateOffset(bool color, int dy, int dx, int, float varianceY, 
         int program;
         float super;
         if (color) {
-            program = dynamics >= 0.00001f ? GP_WEIGHT_COLOR_LIGHT : GP_WEIGHT_COLOR_DARK;
-            super = (dynamics >= 0.00001f ? dynamics : -dynamics) * 0.00390625f;
+            program = dynamics >= kColorLightFrom ? GP_WEIGHT_COLOR_LIGHT : GP_WEIGHT_COLOR_DARK;
+            super = (dynamics >= kColorLightFrom ? dynamics : -dynamics) * kDynamicsPerLevel;
         } else {
-            program = dynamics >= 0.0f ? GP_WEIGHT_MONO_LIGHT : GP_WEIGHT_MONO_DARK;
-            super = (dynamics >= 0.0f ? dynamics : -dynamics) * 0.00390625f;
+            program = dynamics >= kMonoLightFrom ? GP_WEIGHT_MONO_LIGHT : GP_WEIGHT_MONO_DARK;
+            super = (dynamics >= kMonoLightFrom ? dynamics : -dynamics) * kDynamicsPerLevel;
         }
         BeginPass(GT_WEIGHT, wp, hp, program);
         glUniform1iARB(m_iUniform[program][GU_TEXSUM], 0);
         glUniform1iARB(m_iUniform[program][GU_TEXSRC], 1);
         glUniform1fARB(m_iUniform[program][GU_SUPERDYNAMICITY], super);
         if (color) {
-            glUniform1fARB(m_iUniform[program][GU_VARIANCEY], varianceY * 300.0f);
-            glUniform1fARB(m_iUniform[program][GU_VARIANCEUV], varianceUV * 300.0f);
+            glUniform1fARB(m_iUniform[program][GU_VARIANCEY], varianceY * kVarianceScale);
+            glUniform1fARB(m_iUniform[program][GU_VARIANCEUV], varianceUV * kVarianceScale);
         } else {
-            glUniform1fARB(m_iUniform[program][GU_VARIANCE], varianceY * 300.0f);
+            glUniform1fARB(m_iUniform[program][GU_VARIANCE], varianceY * kVarianceScale);
         }
         BindUnit(0, GT_BOX3X3);
         BindUnit(1, GT_NOISY);

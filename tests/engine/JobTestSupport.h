@@ -9,6 +9,7 @@
 #include "engine/ImageConvert.h"
 #include "engine/NlmPlaneDenoise.h"
 #include "engine/Platform.h"
+#include "engine/ScopedImage.h"
 #include "engine/TileAlloc.h"
 
 #include <atomic>
@@ -26,14 +27,7 @@
 
 namespace jobtest {
 
-struct Owned
-{
-    ImageBuffer img;
-    Owned() { InitImage(&img); }
-    ~Owned() { ReleaseImage(&img); }
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-};
+using Owned = ScopedImage;
 
 inline bool CopyOf(ImageBuffer* dst, const ImageBuffer* src)
 {

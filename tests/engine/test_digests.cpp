@@ -4,6 +4,7 @@
 #include "engine/ImageConvert.h"
 #include "engine/Median.h"
 #include "engine/NoiseEstimate.h"
+#include "engine/ScopedImage.h"
 #include "engine/SimilarityTransform.h"
 #include "engine/WorkerPool.h"
 #include "tests/engine/Digest.h"
@@ -16,12 +17,7 @@ using hpxtest::PrintDigest;
 
 namespace {
 
-struct Owned
-{
-    ImageBuffer img;
-    Owned() { InitImage(&img); }
-    ~Owned() { ReleaseImage(&img); }
-};
+using Owned = ScopedImage;
 
 uint64_t ConvertDigest(int32_t bits, int32_t channels, int32_t toBits, int32_t toChannels, uint32_t seed)
 {

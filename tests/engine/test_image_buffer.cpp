@@ -1,5 +1,6 @@
 // Image record: allocation, layout copies, pixel and rectangle copies, fills.
 #include "engine/ImageBuffer.h"
+#include "engine/ScopedImage.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +11,7 @@ namespace {
 
 uint8_t* Bytes(ImageBuffer& img) { return static_cast<uint8_t*>(img.m_pData); }
 
-struct Owned
-{
-    ImageBuffer img;
-    Owned() { InitImage(&img); }
-    ~Owned() { ReleaseImage(&img); }
-};
+using Owned = ScopedImage;
 
 void ExpectEmpty(const ImageBuffer& img)
 {

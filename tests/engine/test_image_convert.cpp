@@ -1,5 +1,6 @@
 // Depth, channel and colour conversions.
 #include "engine/ImageConvert.h"
+#include "engine/ScopedImage.h"
 
 #include "tests/engine/Digest.h"
 
@@ -14,12 +15,7 @@
 
 namespace {
 
-struct Owned
-{
-    ImageBuffer img;
-    Owned() { InitImage(&img); }
-    ~Owned() { ReleaseImage(&img); }
-};
+using Owned = ScopedImage;
 
 template <typename T> T* Px(ImageBuffer& img) { return static_cast<T*>(img.m_pData); }
 

@@ -2,6 +2,7 @@
 #include "engine/Median.h"
 
 #include "engine/ImageConvert.h"
+#include "engine/ScopedImage.h"
 #include "tests/engine/Digest.h"
 
 #include <gtest/gtest.h>
@@ -11,12 +12,7 @@
 
 namespace {
 
-struct Owned
-{
-    ImageBuffer img;
-    Owned() { InitImage(&img); }
-    ~Owned() { ReleaseImage(&img); }
-};
+using Owned = ScopedImage;
 
 uint32_t At(const ImageBuffer& img, int32_t x, int32_t y)
 {

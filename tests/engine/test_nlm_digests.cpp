@@ -2,6 +2,7 @@
 // digests below were computed by the native build and must hold in the 32-bit Windows build.
 #include "engine/NlmKernels.h"
 #include "engine/NlmPlaneDenoise.h"
+#include "engine/ScopedImage.h"
 #include "engine/WeightTableCache.h"
 #include "tests/engine/Digest.h"
 #include "tests/engine/SimdPaths.h"
@@ -18,12 +19,7 @@ using hpxtest::PrintDigest;
 
 namespace {
 
-struct Owned
-{
-    ImageBuffer img;
-    Owned() { InitImage(&img); }
-    ~Owned() { ReleaseImage(&img); }
-};
+using Owned = ScopedImage;
 
 uint64_t TableDigest(double h)
 {

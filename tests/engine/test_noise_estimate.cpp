@@ -1,5 +1,6 @@
 // Immerkaer noise figures.
 #include "engine/NoiseEstimate.h"
+#include "engine/ScopedImage.h"
 
 #include "tests/engine/Digest.h"
 
@@ -9,12 +10,7 @@
 
 namespace {
 
-struct Owned
-{
-    ImageBuffer img;
-    Owned() { InitImage(&img); }
-    ~Owned() { ReleaseImage(&img); }
-};
+using Owned = ScopedImage;
 
 uint8_t* Bytes(ImageBuffer& img) { return static_cast<uint8_t*>(img.m_pData); }
 

@@ -1,4 +1,5 @@
 // Similarity transform and the preview resamplers.
+#include "engine/ScopedImage.h"
 #include "engine/SimilarityTransform.h"
 
 #include "tests/engine/Digest.h"
@@ -11,12 +12,7 @@
 
 namespace {
 
-struct Owned
-{
-    ImageBuffer img;
-    Owned() { InitImage(&img); }
-    ~Owned() { ReleaseImage(&img); }
-};
+using Owned = ScopedImage;
 
 uint8_t* Bytes(ImageBuffer& img) { return static_cast<uint8_t*>(img.m_pData); }
 

@@ -265,6 +265,29 @@ TEST(AllocationFailures, CpuAndGpuTilesAfterAFailure)
     Sweep(job, Where::Any, 4);
 }
 
+TEST(AllocationFailures, PoolWorkersFirstBlockingWhileAllocationsFail)
+{
+    // Where the runtime makes a mutex's or a condition's system object at its first use, a
+    // worker blocking for the first time needs memory: the pool must have made them already.
+    for (long failAt = 1; failAt <= 3; ++failAt)
+    {
+        std::atomic<int> parts{0};
+        {
+            WorkerPool pool(3);
+            g_where = static_cast<int>(Where::OtherThreads);
+            g_seen = 0;
+            g_failAt = failAt;
+            g_jobThread = CurrentThread();
+            g_armed.store(true, std::memory_order_release);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the workers block
+            pool.Run([](void* p, int) { static_cast<std::atomic<int>*>(p)->fetch_add(1); }, &parts, 4);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        g_armed = false;
+        EXPECT_EQ(parts.load(), 4) << failAt;
+    }
+}
+
 TEST(AllocationFailures, CpuTileThreadBesideTheGpuUsesOneProcessorFewer)
 {
 #ifdef _WIN32
