@@ -6,7 +6,8 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+namespace
+{
 
 bool ReadToken(FILE* f, std::string* token)
 {
@@ -15,16 +16,13 @@ bool ReadToken(FILE* f, std::string* token)
     for (;;)
     {
         c = std::fgetc(f);
-        if (c == EOF)
-            return false;
+        if (c == EOF) return false;
         if (c == '#')
         {
-            while (c != '\n' && c != EOF)
-                c = std::fgetc(f);
+            while (c != '\n' && c != EOF) c = std::fgetc(f);
             continue;
         }
-        if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
-            break;
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n') break;
     }
     while (c != EOF && c != ' ' && c != '\t' && c != '\r' && c != '\n')
     {
@@ -64,7 +62,7 @@ struct NoiseRng
     }
 };
 
-} // namespace
+}  // namespace
 
 bool ReadPpm(const std::string& path, ImageBuffer* image)
 {
@@ -123,16 +121,14 @@ bool ReadPpm(const std::string& path, ImageBuffer* image)
 
 bool CropImage(ImageBuffer* dst, const ImageBuffer* src, int32_t x, int32_t y, int32_t width, int32_t height)
 {
-    if (CreateImage(dst, width, height, src->m_iChannels, src->m_iBits) != kImageOk)
-        return false;
+    if (CreateImage(dst, width, height, src->m_iChannels, src->m_iBits) != kImageOk) return false;
     CopyImageRect(dst, src, 0, 0, x, y, width, height);
     return true;
 }
 
 bool AddGaussianNoise(ImageBuffer* dst, const ImageBuffer* src, double sigma8, uint64_t seed)
 {
-    if (CopyImageLayout(dst, src) != kImageOk)
-        return false;
+    if (CopyImageLayout(dst, src) != kImageOk) return false;
     NoiseRng rng(seed);
     const size_t n = static_cast<size_t>(src->m_iWidth) * src->m_iHeight * src->m_iChannels;
     if (src->m_iBits == 8)
@@ -161,12 +157,10 @@ bool AddGaussianNoise(ImageBuffer* dst, const ImageBuffer* src, double sigma8, u
 
 bool WidenTo16(ImageBuffer* dst, const ImageBuffer* src)
 {
-    if (CreateImage(dst, src->m_iWidth, src->m_iHeight, src->m_iChannels, 16) != kImageOk)
-        return false;
+    if (CreateImage(dst, src->m_iWidth, src->m_iHeight, src->m_iChannels, 16) != kImageOk) return false;
     const size_t n = static_cast<size_t>(src->m_iWidth) * src->m_iHeight * src->m_iChannels;
     const unsigned char* s = static_cast<const unsigned char*>(src->m_pData);
     uint16_t* d = static_cast<uint16_t*>(dst->m_pData);
-    for (size_t i = 0; i < n; ++i)
-        d[i] = static_cast<uint16_t>(s[i] * 257);
+    for (size_t i = 0; i < n; ++i) d[i] = static_cast<uint16_t>(s[i] * 257);
     return true;
 }

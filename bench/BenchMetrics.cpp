@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-namespace {
+namespace
+{
 
 double Sample(const ImageBuffer* img, size_t index)
 {
@@ -18,8 +19,8 @@ std::vector<float> Luma(const ImageBuffer* img)
     const double scale = img->m_iBits == 8 ? 1.0 : 1.0 / 257.0;
     std::vector<float> y(n);
     for (size_t i = 0; i < n; ++i)
-        y[i] = static_cast<float>(scale * (0.114 * Sample(img, 3 * i) + 0.587 * Sample(img, 3 * i + 1) +
-                                           0.299 * Sample(img, 3 * i + 2)));
+        y[i] = static_cast<float>(
+            scale * (0.114 * Sample(img, 3 * i) + 0.587 * Sample(img, 3 * i + 1) + 0.299 * Sample(img, 3 * i + 2)));
     return y;
 }
 
@@ -28,10 +29,8 @@ void Blur(std::vector<float>& out, const std::vector<float>& in, int w, int h)
 {
     float taps[11];
     float sum = 0;
-    for (int i = 0; i < 11; ++i)
-        sum += taps[i] = static_cast<float>(std::exp(-(i - 5) * (i - 5) / (2.0 * 1.5 * 1.5)));
-    for (float& t : taps)
-        t /= sum;
+    for (int i = 0; i < 11; ++i) sum += taps[i] = static_cast<float>(std::exp(-(i - 5) * (i - 5) / (2.0 * 1.5 * 1.5)));
+    for (float& t : taps) t /= sum;
     std::vector<float> tmp(in.size());
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
@@ -58,7 +57,7 @@ void Blur(std::vector<float>& out, const std::vector<float>& in, int w, int h)
         }
 }
 
-} // namespace
+}  // namespace
 
 double Psnr(const ImageBuffer* a, const ImageBuffer* b)
 {

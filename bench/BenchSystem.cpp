@@ -15,7 +15,8 @@
 #include <sched.h>
 #endif
 
-namespace {
+namespace
+{
 
 #ifdef _WIN32
 DWORD_PTR g_initialMask = 0;
@@ -34,8 +35,7 @@ cpu_set_t g_initialSet;
 long StatusKb(const char* key)
 {
     FILE* f = std::fopen("/proc/self/status", "r");
-    if (f == nullptr)
-        return 0;
+    if (f == nullptr) return 0;
     char line[256];
     long value = 0;
     const size_t n = std::strlen(key);
@@ -68,15 +68,14 @@ void RememberInitial()
 #endif
 }
 
-} // namespace
+}  // namespace
 
 unsigned BenchAllProcessors()
 {
     RememberInitial();
 #ifdef _WIN32
     unsigned n = 0;
-    for (DWORD_PTR m = g_initialMask; m; m &= m - 1)
-        ++n;
+    for (DWORD_PTR m = g_initialMask; m; m &= m - 1) ++n;
     return n;
 #else
     return static_cast<unsigned>(CPU_COUNT(&g_initialSet));
@@ -92,8 +91,7 @@ bool BenchLimitProcessors(unsigned n)
     for (unsigned bit = 0; bit < sizeof(DWORD_PTR) * 8; ++bit)
         if ((g_initialMask >> bit) & 1)
         {
-            if (n != 0 && taken == n)
-                break;
+            if (n != 0 && taken == n) break;
             want |= static_cast<DWORD_PTR>(1) << bit;
             ++taken;
         }
@@ -105,8 +103,7 @@ bool BenchLimitProcessors(unsigned n)
     for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
         if (CPU_ISSET(cpu, &g_initialSet))
         {
-            if (n != 0 && taken == n)
-                break;
+            if (n != 0 && taken == n) break;
             CPU_SET(cpu, &want);
             ++taken;
         }
@@ -143,15 +140,16 @@ void MemoryProbe::Start()
     m_pImpl->baseMB = WorkingSet() / 1048576.0;
     m_pImpl->peak = WorkingSet();
     m_pImpl->stop = false;
-    m_pImpl->sampler = std::thread([this] {
-        while (!m_pImpl->stop)
+    m_pImpl->sampler = std::thread(
+        [this]
         {
-            const size_t ws = WorkingSet();
-            if (ws > m_pImpl->peak)
-                m_pImpl->peak = ws;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    });
+            while (!m_pImpl->stop)
+            {
+                const size_t ws = WorkingSet();
+                if (ws > m_pImpl->peak) m_pImpl->peak = ws;
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
 #else
     // Free heap memory kept by the allocator would be reused without showing as growth: give it
     // back first, so the peak counts every page the measured stretch touches.
@@ -170,8 +168,7 @@ double MemoryProbe::StopPeakExtraMB()
 {
 #ifdef _WIN32
     m_pImpl->stop = true;
-    if (m_pImpl->sampler.joinable())
-        m_pImpl->sampler.join();
+    if (m_pImpl->sampler.joinable()) m_pImpl->sampler.join();
     return m_pImpl->peak / 1048576.0 - m_pImpl->baseMB;
 #else
     return StatusKb("VmHWM:") / 1024.0 - m_pImpl->baseMB;

@@ -25,4 +25,4 @@ private:
     Impl* m_pImpl;
 };
 
-double BenchSeconds();   // monotonic clock
+double BenchSeconds();  // monotonic clock

@@ -38,7 +38,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 struct Owned
 {
@@ -125,8 +126,7 @@ double LoadAverage()
     double l = -1;
     if (FILE* f = std::fopen("/proc/loadavg", "r"))
     {
-        if (std::fscanf(f, "%lf", &l) != 1)
-            l = -1;
+        if (std::fscanf(f, "%lf", &l) != 1) l = -1;
         std::fclose(f);
     }
     return l;
@@ -134,11 +134,10 @@ double LoadAverage()
 }
 
 // One Hushpix job; returns seconds, fills dst.
-double RunHushpix(ImageBuffer* dst, ImageBuffer* noisy, const HpxParams& p, int quality, double* memMB,
-                  int median = 0)
+double RunHushpix(ImageBuffer* dst, ImageBuffer* noisy, const HpxParams& p, int quality, double* memMB, int median = 0)
 {
     CopyImageLayout(dst, noisy);
-    FillImageBytes(dst, 0);   // resident before the probe starts, like the source
+    FillImageBytes(dst, 0);  // resident before the probe starts, like the source
     g_bAbort = 0;
     MemoryProbe probe;
     probe.Start();
@@ -146,20 +145,20 @@ double RunHushpix(ImageBuffer* dst, ImageBuffer* noisy, const HpxParams& p, int 
     DenoiseImage(dst, noisy, p.luma, p.chroma, p.large, quality, 0.0, nullptr, true, false, false, median);
     const double t = BenchSeconds() - t0;
     const double mem = probe.StopPeakExtraMB();
-    if (memMB)
-        *memMB = mem;
+    if (memMB) *memMB = mem;
     return t;
 }
 
 HpxParams SweepHushpix(ImageBuffer* noisy, const ImageBuffer* clean, int quality, bool quick)
 {
-    const std::vector<double> strengths = quick ? std::vector<double>{10, 20, 30, 40, 50}
-                                                : std::vector<double>{8, 12, 16, 20, 25, 30, 35, 40, 45, 50};
+    const std::vector<double> strengths =
+        quick ? std::vector<double>{10, 20, 30, 40, 50} : std::vector<double>{8, 12, 16, 20, 25, 30, 35, 40, 45, 50};
     const std::vector<double> larges = quick ? std::vector<double>{0, 6} : std::vector<double>{0, 3, 6, 10, 16};
     Owned out;
     HpxParams best;
     double bestPsnr = -1;
-    auto tryParams = [&](const HpxParams& p) {
+    auto tryParams = [&](const HpxParams& p)
+    {
         RunHushpix(&out.img, noisy, p, quality, nullptr);
         const double q = Psnr(&out.img, clean);
         if (q > bestPsnr)
@@ -168,15 +167,12 @@ HpxParams SweepHushpix(ImageBuffer* noisy, const ImageBuffer* clean, int quality
             best = p;
         }
     };
-    for (double s : strengths)
-        tryParams(HpxParams{s, s, 0});
+    for (double s : strengths) tryParams(HpxParams{s, s, 0});
     const double luma = best.luma;
-    for (double s : strengths)
-        tryParams(HpxParams{luma, s, 0});
+    for (double s : strengths) tryParams(HpxParams{luma, s, 0});
     const double chroma = best.chroma;
     for (double l : larges)
-        if (l > 0)
-            tryParams(HpxParams{luma, chroma, l});
+        if (l > 0) tryParams(HpxParams{luma, chroma, l});
     return best;
 }
 
@@ -199,20 +195,21 @@ double RunOpenCv(ImageBuffer* dst, const ImageBuffer* noisy, const CvParams& p, 
     cv::fastNlMeansDenoisingColored(src, out, p.h, p.hColor, 7, window);
     const double t = BenchSeconds() - t0;
     const double mem = probe.StopPeakExtraMB();
-    if (memMB)
-        *memMB = mem;
+    if (memMB) *memMB = mem;
     return t;
 }
 
-CvParams SweepOpenCv(const ImageBuffer* noisy, const ImageBuffer* clean, int window, int sigma, int threads,
-                     bool quick)
+CvParams SweepOpenCv(const ImageBuffer* noisy, const ImageBuffer* clean, int window, int sigma, int threads, bool quick)
 {
-    const std::vector<double> hs = quick ? std::vector<double>{0.35, 0.5, 0.7} : std::vector<double>{0.3, 0.4, 0.5, 0.6, 0.75, 0.9, 1.1};
-    const std::vector<double> hcs = quick ? std::vector<double>{0.5, 0.8} : std::vector<double>{0.3, 0.45, 0.6, 0.8, 1.0, 1.3};
+    const std::vector<double> hs =
+        quick ? std::vector<double>{0.35, 0.5, 0.7} : std::vector<double>{0.3, 0.4, 0.5, 0.6, 0.75, 0.9, 1.1};
+    const std::vector<double> hcs =
+        quick ? std::vector<double>{0.5, 0.8} : std::vector<double>{0.3, 0.45, 0.6, 0.8, 1.0, 1.3};
     Owned out;
     CvParams best;
     double bestPsnr = -1;
-    auto tryParams = [&](const CvParams& p) {
+    auto tryParams = [&](const CvParams& p)
+    {
         RunOpenCv(&out.img, noisy, p, window, threads, nullptr);
         const double q = Psnr(&out.img, clean);
         if (q > bestPsnr)
@@ -221,11 +218,9 @@ CvParams SweepOpenCv(const ImageBuffer* noisy, const ImageBuffer* clean, int win
             best = p;
         }
     };
-    for (double f : hs)
-        tryParams(CvParams{float(f * sigma), float(f * sigma)});
+    for (double f : hs) tryParams(CvParams{float(f * sigma), float(f * sigma)});
     const float h = best.h;
-    for (double f : hcs)
-        tryParams(CvParams{h, float(f * sigma)});
+    for (double f : hcs) tryParams(CvParams{h, float(f * sigma)});
     return best;
 }
 #endif
@@ -246,10 +241,8 @@ void PrintScaling(const ImageBuffer* clean, int sigma, bool quick)
     const double mp = double(clean->m_iWidth) * clean->m_iHeight / 1e6;
     std::vector<unsigned> counts{1};
     if (!quick)
-        for (unsigned n = 2; n < all; n *= 2)
-            counts.push_back(n);
-    if (all > 1)
-        counts.push_back(all);
+        for (unsigned n = 2; n < all; n *= 2) counts.push_back(n);
+    if (all > 1) counts.push_back(all);
     Say("\nthread scaling of whole jobs (8-bit colour, %.2f MP, sigma %d, strength 20 chroma 20):\n", mp, sigma);
     for (int quality : {1, 3})
         for (int median : {0, 2})
@@ -260,8 +253,7 @@ void PrintScaling(const ImageBuffer* clean, int sigma, bool quick)
             {
                 BenchLimitProcessors(n == all ? 0 : n);
                 last = RunHushpix(&out.img, &noisy.img, HpxParams{20, 20, 0}, quality, nullptr, median);
-                if (n == 1)
-                    base = last;
+                if (n == 1) base = last;
                 Say("  %u: %.3f MP/s", n, mp / last);
             }
             BenchLimitProcessors(0);
@@ -274,9 +266,9 @@ bool ParseArgs(int argc, char** argv, Options* o)
     for (int i = 1; i < argc; ++i)
     {
         const std::string a = argv[i];
-        auto next = [&](std::string* v) {
-            if (i + 1 >= argc)
-                return false;
+        auto next = [&](std::string* v)
+        {
+            if (i + 1 >= argc) return false;
             *v = argv[++i];
             return true;
         };
@@ -302,8 +294,7 @@ bool ParseArgs(int argc, char** argv, Options* o)
             {
                 o->sigmas.push_back(std::atoi(p));
                 const char* c = std::strchr(p, ',');
-                if (!c)
-                    break;
+                if (!c) break;
                 p = c + 1;
             }
         }
@@ -315,32 +306,29 @@ bool ParseArgs(int argc, char** argv, Options* o)
     }
     if (o->clean8.empty())
     {
-        std::fprintf(stderr, "usage: hpx_bench --clean8 FILE.ppm [--clean16 FILE.ppm] [--quick] [--sigmas 10,20,30] "
-                             "[--one-thread-mp MP] [--no-opencv] [--scaling-only] [--out FILE]\n");
+        std::fprintf(stderr,
+                     "usage: hpx_bench --clean8 FILE.ppm [--clean16 FILE.ppm] [--quick] [--sigmas 10,20,30] "
+                     "[--one-thread-mp MP] [--no-opencv] [--scaling-only] [--out FILE]\n");
         return false;
     }
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
     Options opt;
-    if (!ParseArgs(argc, argv, &opt))
-        return 2;
-    if (!opt.out.empty())
-        g_out = std::fopen(opt.out.c_str(), "w");
+    if (!ParseArgs(argc, argv, &opt)) return 2;
+    if (!opt.out.empty()) g_out = std::fopen(opt.out.c_str(), "w");
     if (opt.quick)
     {
-        if (opt.sigmas.size() == 3)
-            opt.sigmas = {20};
+        if (opt.sigmas.size() == 3) opt.sigmas = {20};
         opt.oneThreadMp = std::min(opt.oneThreadMp, 0.5);
     }
 
     Owned clean8, clean16;
-    if (!ReadPpm(opt.clean8, &clean8.img))
-        return 1;
+    if (!ReadPpm(opt.clean8, &clean8.img)) return 1;
     if (!opt.clean16.empty())
     {
         if (!ReadPpm(opt.clean16, &clean16.img) || clean16.img.m_iWidth != clean8.img.m_iWidth ||
@@ -353,8 +341,7 @@ int main(int argc, char** argv)
     if (opt.scalingOnly)
     {
         PrintScaling(&clean8.img, opt.sigmas[opt.sigmas.size() / 2], opt.quick);
-        if (g_out)
-            std::fclose(g_out);
+        if (g_out) std::fclose(g_out);
         return 0;
     }
     // The scaling lines use the whole photograph, in quick mode too.
@@ -382,8 +369,8 @@ int main(int argc, char** argv)
     Say("one-thread rows: speed on a centre crop of %.2f MP (their PSNR/SSIM are of that crop); strengths and h\n"
         "from a sweep on a mosaic of four %d x %d crops; load average at start %.2f\n\n",
         std::min(opt.oneThreadMp, fullMp), opt.quick ? 192 : 256, opt.quick ? 192 : 256, LoadAverage());
-    Say("%-8s %4s %5s %6s %7s %6s %8s %7s %7s %7s %8s  %s\n", "lib", "bits", "sigma", "window", "threads", "MP",
-        "MP/s", "PSNRin", "PSNR", "SSIM", "memMB", "parameters");
+    Say("%-8s %4s %5s %6s %7s %6s %8s %7s %7s %7s %8s  %s\n", "lib", "bits", "sigma", "window", "threads", "MP", "MP/s",
+        "PSNRin", "PSNR", "SSIM", "memMB", "parameters");
 
     std::vector<Row> rows;
     for (int sigma : opt.sigmas)
@@ -478,7 +465,8 @@ int main(int argc, char** argv)
     }
 
     // Speed ratios at equal window and threads (8 bits), quality against OpenCV's best.
-    auto find = [&](const char* lib, int bits, int sigma, int window, int threads) -> const Row* {
+    auto find = [&](const char* lib, int bits, int sigma, int window, int threads) -> const Row*
+    {
         for (const Row& r : rows)
             if (r.lib == lib && r.bits == bits && r.sigma == sigma && r.window == window && r.threads == threads)
                 return &r;
@@ -503,7 +491,8 @@ int main(int argc, char** argv)
                     }
                 }
                 if (n)
-                    Say("  speed Hushpix/OpenCV x%.2f on %u thread%s;", std::exp(logSum / n), threads, threads == 1 ? "" : "s");
+                    Say("  speed Hushpix/OpenCV x%.2f on %u thread%s;", std::exp(logSum / n), threads,
+                        threads == 1 ? "" : "s");
             }
             Say("  PSNR Hushpix - OpenCV best:");
             for (int sigma : opt.sigmas)
@@ -511,10 +500,8 @@ int main(int argc, char** argv)
                 const Row* h = find("Hushpix", 8, sigma, window, int(all));
                 double bestCv = -1;
                 for (int w : {7, 13, 21})
-                    if (const Row* c = find("OpenCV", 8, sigma, w, int(all)))
-                        bestCv = std::max(bestCv, c->psnr);
-                if (h && bestCv > 0)
-                    Say(" sigma %d %+.2f dB;", sigma, h->psnr - bestCv);
+                    if (const Row* c = find("OpenCV", 8, sigma, w, int(all))) bestCv = std::max(bestCv, c->psnr);
+                if (h && bestCv > 0) Say(" sigma %d %+.2f dB;", sigma, h->psnr - bestCv);
             }
             Say("\n");
         }
@@ -524,11 +511,9 @@ int main(int argc, char** argv)
     // Memory of a job beyond its source and destination.
     double worstMem = 0;
     for (const Row& r : rows)
-        if (r.lib == "Hushpix")
-            worstMem = std::max(worstMem, r.memMB);
+        if (r.lib == "Hushpix") worstMem = std::max(worstMem, r.memMB);
     Say("largest memory held by a Hushpix job beyond source and destination: %.1f MB (goal: below 300 MB)\n", worstMem);
     Say("load average at the end %.2f\n", LoadAverage());
-    if (g_out)
-        std::fclose(g_out);
+    if (g_out) std::fclose(g_out);
     return 0;
 }

@@ -8,12 +8,10 @@
 #include <memory>
 #include <new>
 
-namespace {
-
-int32_t Clip(int32_t v, int32_t lo, int32_t hi)
+namespace
 {
-    return v < lo ? lo : (v > hi ? hi : v);
-}
+
+int32_t Clip(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
 TileRect GrowClipped(const TileRect& cell, int32_t margin, int32_t width, int32_t height)
 {
@@ -24,16 +22,12 @@ TileRect GrowClipped(const TileRect& cell, int32_t margin, int32_t width, int32_
 // Shape check of a job's images: equal layouts, 1 or 3 channels, 8 or 16 bits, with blocks.
 bool UsableJobImages(const ImageBuffer* dst, const ImageBuffer* src)
 {
-    if (dst == nullptr || src == nullptr || dst->m_pData == nullptr || src->m_pData == nullptr)
-        return false;
-    if (src->m_iChannels != 1 && src->m_iChannels != 3)
-        return false;
-    if (src->m_iBits != 8 && src->m_iBits != 16)
-        return false;
-    if (src->m_iWidth <= 0 || src->m_iHeight <= 0)
-        return false;
-    return dst->m_iWidth == src->m_iWidth && dst->m_iHeight == src->m_iHeight &&
-           dst->m_iChannels == src->m_iChannels && dst->m_iBits == src->m_iBits && dst->m_iSize == src->m_iSize;
+    if (dst == nullptr || src == nullptr || dst->m_pData == nullptr || src->m_pData == nullptr) return false;
+    if (src->m_iChannels != 1 && src->m_iChannels != 3) return false;
+    if (src->m_iBits != 8 && src->m_iBits != 16) return false;
+    if (src->m_iWidth <= 0 || src->m_iHeight <= 0) return false;
+    return dst->m_iWidth == src->m_iWidth && dst->m_iHeight == src->m_iHeight && dst->m_iChannels == src->m_iChannels &&
+        dst->m_iBits == src->m_iBits && dst->m_iSize == src->m_iSize;
 }
 
 // CopyImageRect split by rows over the pool's threads (the same bytes as one call).
@@ -83,21 +77,19 @@ struct TileImages
 template <typename PasteTest>
 unsigned char RunTile(ImageBuffer* dst, const ImageBuffer* src, const TileRect& cell, const TileRect& margin,
                       double dStrength, double dStrengthChroma, double dStrengthChromaLarge, int iQuality,
-                      double dDynamics, HpxProgressTarget hProgress, bool bColor, bool bGpu, int iThreads,
-                      int iMedian, WorkerPool* pool, PasteTest paste)
+                      double dDynamics, HpxProgressTarget hProgress, bool bColor, bool bGpu, int iThreads, int iMedian,
+                      WorkerPool* pool, PasteTest paste)
 {
     const int32_t cw = cell.m_iRight - cell.m_iLeft;
     const int32_t ch = cell.m_iBottom - cell.m_iTop;
-    if (cw <= 0 || ch <= 0)
-        return kImageOk;
+    if (cw <= 0 || ch <= 0) return kImageOk;
     const int32_t mw = margin.m_iRight - margin.m_iLeft;
     const int32_t mh = margin.m_iBottom - margin.m_iTop;
     bool done = false;
     try
     {
         TileImages t;
-        if (pool != nullptr)
-            pool->TakeFailure();
+        if (pool != nullptr) pool->TakeFailure();
         if (TileCreateImage(&t.src, mw, mh, src->m_iChannels, src->m_iBits) == kImageOk &&
             TileCreateImage(&t.dst, mw, mh, src->m_iChannels, src->m_iBits) == kImageOk)
         {
@@ -105,7 +97,7 @@ unsigned char RunTile(ImageBuffer* dst, const ImageBuffer* src, const TileRect& 
             if (pool == nullptr || !pool->TakeFailure())
                 done = DenoiseTile(&t.dst, &t.src, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
                                    dDynamics, hProgress, bColor, bGpu, iThreads, iMedian, pool) != kImageNoMemory &&
-                       t.dst.m_pData != nullptr;
+                    t.dst.m_pData != nullptr;
             if (done && paste())
             {
                 CopyRect(pool, dst, &t.dst, cell.m_iLeft, cell.m_iTop, cell.m_iLeft - margin.m_iLeft,
@@ -118,10 +110,8 @@ unsigned char RunTile(ImageBuffer* dst, const ImageBuffer* src, const TileRect& 
     {
         done = false;
     }
-    if (done)
-        return kImageOk;
-    if (paste())
-        CopyImageRect(dst, src, cell.m_iLeft, cell.m_iTop, cell.m_iLeft, cell.m_iTop, cw, ch);
+    if (done) return kImageOk;
+    if (paste()) CopyImageRect(dst, src, cell.m_iLeft, cell.m_iTop, cell.m_iLeft, cell.m_iTop, cw, ch);
     return kImageNoMemory;
 }
 
@@ -133,24 +123,20 @@ void RunHybridSide(TileSchedule* s, bool bCpuSide)
     // GPU side has left, and until then its steps use one fewer); the GPU side runs its passes on
     // the GPU and needs none.
     std::unique_ptr<WorkerPool> pool;
-    if (bCpuSide && g_byCpuCount > 1)
-        pool.reset(new (std::nothrow) WorkerPool(static_cast<int>(g_byCpuCount) - 1));
+    if (bCpuSide && g_byCpuCount > 1) pool.reset(new (std::nothrow) WorkerPool(static_cast<int>(g_byCpuCount) - 1));
     const int32_t width = s->m_pSource->m_iWidth;
     const int32_t height = s->m_pSource->m_iHeight;
     for (;;)
     {
-        if (!bCpuSide)
-            PumpBeforeTile();
-        if (g_bAbort)
-            break;   // neither side takes a new tile once the job is cancelled
+        if (!bCpuSide) PumpBeforeTile();
+        if (g_bAbort) break;  // neither side takes a new tile once the job is cancelled
 
         PlatformWaitMutex(s->m_hMutex);
         const double now = static_cast<double>(PlatformTickMs());
         int32_t& entries = bCpuSide ? s->m_iCpuEntries : s->m_iGpuEntries;
         double& busy = bCpuSide ? s->m_dCpuBusyMs : s->m_dGpuBusyMs;
         double& start = bCpuSide ? s->m_dCpuStartTick : s->m_dGpuStartTick;
-        if (entries != 0)
-            busy += now - start;
+        if (entries != 0) busy += now - start;
         start = now;
         entries += 1;
         if (ShouldStopTileSide(s, bCpuSide))
@@ -159,42 +145,34 @@ void RunHybridSide(TileSchedule* s, bool bCpuSide)
             PlatformReleaseMutex(s->m_hMutex);
             break;
         }
-        if (bCpuSide && !s->m_bGpuActive)
-            s->m_uiCpuThreads = g_byCpuCount;
+        if (bCpuSide && !s->m_bGpuActive) s->m_uiCpuThreads = g_byCpuCount;
         const uint32_t tile = s->m_uiNextTile;
         s->m_uiNextTile += 1;
         s->m_iRemaining -= 1;
-        if (s->m_hProgressDlg != nullptr)
-            ProgressStep(s->m_hProgressDlg);
+        if (s->m_hProgressDlg != nullptr) ProgressStep(s->m_hProgressDlg);
         const int threads = static_cast<int>(s->m_uiCpuThreads);
         PlatformReleaseMutex(s->m_hMutex);
 
-        if (pool)
-            pool->LimitThreads(threads > 0 ? threads : 1);
+        if (pool) pool->LimitThreads(threads > 0 ? threads : 1);
         TileRect cell;
         TileRect margin;
         HybridTileRects(width, height, s->m_uiTilesAcross, s->m_iTilesDown, tile, &cell, &margin);
         const unsigned char result =
             RunTile(s->m_pDestination, s->m_pSource, cell, margin, s->m_dStrength, s->m_dStrengthChroma,
                     s->m_dStrengthChromaLarge, static_cast<int>(s->m_uiQuality), s->m_dDynamics, nullptr,
-                    s->m_bColor != 0, !bCpuSide, threads > 0 ? threads : 1, static_cast<int>(s->m_uiMedian),
-                    pool.get(),
+                    s->m_bColor != 0, !bCpuSide, threads > 0 ? threads : 1, static_cast<int>(s->m_uiMedian), pool.get(),
                     [] { return !g_bAbort; });
-        if (result == kImageNoMemory)
-            (bCpuSide ? s->m_bCpuOutOfMemory : s->m_bGpuOutOfMemory) = 1;
-        if (g_bAbort)
-            break;
+        if (result == kImageNoMemory) (bCpuSide ? s->m_bCpuOutOfMemory : s->m_bGpuOutOfMemory) = 1;
+        if (g_bAbort) break;
     }
 }
 
-} // namespace
+}  // namespace
 
-uint32_t TileProgressSteps(int iQuality, bool bGpu, unsigned cpuCount, bool bColourTile,
-                           double dStrengthChromaLarge)
+uint32_t TileProgressSteps(int iQuality, bool bGpu, unsigned cpuCount, bool bColourTile, double dStrengthChromaLarge)
 {
     uint32_t base = iQuality == 1 ? 49u : (iQuality == 2 ? 169u : 441u);
-    if (!bGpu)
-        base /= cpuCount != 0 ? cpuCount : 1u;
+    if (!bGpu) base /= cpuCount != 0 ? cpuCount : 1u;
     uint32_t factor = 1;
     if (bColourTile)
     {
@@ -211,33 +189,28 @@ int ChooseTileEdge(bool bGpu)
     if (bGpu && GpuHookIsReady())
     {
         const int maxTile = GpuHookMaxTileSize();
-        if (maxTile > 0 && maxTile < kTileEdge)
-            return maxTile;
+        if (maxTile > 0 && maxTile < kTileEdge) return maxTile;
     }
     return kTileEdge;
 }
 
-void SequentialTileRects(int32_t width, int32_t height, int32_t tileEdge, int32_t column, int32_t row,
-                         TileRect* cell, TileRect* margin)
+void SequentialTileRects(int32_t width, int32_t height, int32_t tileEdge, int32_t column, int32_t row, TileRect* cell,
+                         TileRect* margin)
 {
     TileRect c;
     c.m_iLeft = Clip(column * tileEdge, 0, width);
     c.m_iTop = Clip(row * tileEdge, 0, height);
     c.m_iRight = Clip((column + 1) * tileEdge, 0, width);
     c.m_iBottom = Clip((row + 1) * tileEdge, 0, height);
-    if (cell != nullptr)
-        *cell = c;
-    if (margin != nullptr)
-        *margin = GrowClipped(c, kTileMargin, width, height);
+    if (cell != nullptr) *cell = c;
+    if (margin != nullptr) *margin = GrowClipped(c, kTileMargin, width, height);
 }
 
-void HybridTileRects(int32_t width, int32_t height, uint32_t across, int32_t down, uint32_t tile,
-                     TileRect* cell, TileRect* margin)
+void HybridTileRects(int32_t width, int32_t height, uint32_t across, int32_t down, uint32_t tile, TileRect* cell,
+                     TileRect* margin)
 {
-    if (across == 0)
-        across = 1;
-    if (down <= 0)
-        down = 1;
+    if (across == 0) across = 1;
+    if (down <= 0) down = 1;
     const int32_t cw = static_cast<int32_t>((static_cast<uint32_t>(width) + across - 1) / across);
     const int32_t ch = (height + down - 1) / down;
     const int32_t column = static_cast<int32_t>(tile % across);
@@ -247,21 +220,16 @@ void HybridTileRects(int32_t width, int32_t height, uint32_t across, int32_t dow
     c.m_iTop = Clip(row * ch, 0, height);
     c.m_iRight = Clip((column + 1) * cw, 0, width);
     c.m_iBottom = Clip((row + 1) * ch, 0, height);
-    if (cell != nullptr)
-        *cell = c;
-    if (margin != nullptr)
-        *margin = GrowClipped(c, kHybridTileMargin, width, height);
+    if (cell != nullptr) *cell = c;
+    if (margin != nullptr) *margin = GrowClipped(c, kHybridTileMargin, width, height);
 }
 
 bool ShouldStopTileSideAt(const TileSchedule* s, bool bCpuSide, double nowMs)
 {
-    if (s->m_uiNextTile >= s->m_uiTotalTiles)
-        return true;
+    if (s->m_uiNextTile >= s->m_uiTotalTiles) return true;
     const bool otherActive = bCpuSide ? s->m_bGpuActive != 0 : s->m_bCpuActive != 0;
-    if (!otherActive)
-        return false;
-    if (s->m_iCpuEntries < 2 || s->m_iGpuEntries < 2)
-        return false;
+    if (!otherActive) return false;
+    if (s->m_iCpuEntries < 2 || s->m_iGpuEntries < 2) return false;
     const double ownBusy = bCpuSide ? s->m_dCpuBusyMs : s->m_dGpuBusyMs;
     const double otherBusy = bCpuSide ? s->m_dGpuBusyMs : s->m_dCpuBusyMs;
     const int32_t ownEntries = bCpuSide ? s->m_iCpuEntries : s->m_iGpuEntries;
@@ -298,7 +266,8 @@ unsigned int TileWorkerThread(void* schedule)
     return 1;
 }
 
-namespace {
+namespace
+{
 
 unsigned char RunJob(ImageBuffer* dst, ImageBuffer* src, double dStrength, double dStrengthChroma,
                      double dStrengthChromaLarge, int iQuality, double dDynamics, HpxProgressTarget hProgressDlg,
@@ -306,8 +275,7 @@ unsigned char RunJob(ImageBuffer* dst, ImageBuffer* src, double dStrength, doubl
 {
     // 1. Processor count and steps per tile. The GPU flag only counts while a GPU is there to use.
     const unsigned cpuCount = CountProcessors() != 0 ? g_byCpuCount : 1u;
-    if (bGpu && !GpuHookIsReady())
-        bGpu = false;
+    if (bGpu && !GpuHookIsReady()) bGpu = false;
     const bool colourTile = dst->m_iChannels == 3 && bColor;
     const uint32_t stepsPerTile = TileProgressSteps(iQuality, bGpu, cpuCount, colourTile, dStrengthChromaLarge);
 
@@ -319,11 +287,9 @@ unsigned char RunJob(ImageBuffer* dst, ImageBuffer* src, double dStrength, doubl
     // 3. A small image is one tile: no margins, no copies.
     if (width < tileEdge && height < tileEdge)
     {
-        if (hProgressDlg != nullptr)
-            ProgressSetup(hProgressDlg, stepsPerTile);
+        if (hProgressDlg != nullptr) ProgressSetup(hProgressDlg, stepsPerTile);
         const unsigned char r = DenoiseTile(dst, src, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
-                                            dDynamics, hProgressDlg, bColor, bGpu, static_cast<int>(cpuCount),
-                                            iMedian);
+                                            dDynamics, hProgressDlg, bColor, bGpu, static_cast<int>(cpuCount), iMedian);
         return r == kImageNoMemory ? kImageNoMemory : kImageOk;
     }
 
@@ -359,8 +325,7 @@ unsigned char RunJob(ImageBuffer* dst, ImageBuffer* src, double dStrength, doubl
             s.m_bColor = bColor ? 1 : 0;
 
             PlatformThread* worker = PlatformStartThread(&TileWorkerThread, &s, 0);
-            if (worker == nullptr)
-                s.m_bCpuActive = 0;   // no CPU side: the GPU side takes every tile
+            if (worker == nullptr) s.m_bCpuActive = 0;  // no CPU side: the GPU side takes every tile
             try
             {
                 RunHybridSide(&s, false);
@@ -378,24 +343,20 @@ unsigned char RunJob(ImageBuffer* dst, ImageBuffer* src, double dStrength, doubl
             PlatformCloseThread(worker);
             PlatformCloseMutex(s.m_hMutex);
             // A cell that may hold nothing written: the whole result falls back to the source.
-            if (s.m_bTileLost)
-                CopyImagePixels(dst, src);
+            if (s.m_bTileLost) CopyImagePixels(dst, src);
             return s.m_bCpuOutOfMemory || s.m_bGpuOutOfMemory ? kImageNoMemory : kImageOk;
         }
         // Without the mutex there is no schedule: run the tiles one after the other.
     }
 
     // 5. Sequential tiles.
-    if (hProgressDlg != nullptr)
-        ProgressSetup(hProgressDlg, across * static_cast<uint32_t>(down) * stepsPerTile);
+    if (hProgressDlg != nullptr) ProgressSetup(hProgressDlg, across * static_cast<uint32_t>(down) * stepsPerTile);
     unsigned char result = kImageOk;
-    if (g_bAbort)
-        return result;
+    if (g_bAbort) return result;
     // One set of threads for every tile of the job, ended before the job returns. GPU tiles run
     // their passes on the GPU and need none.
     std::unique_ptr<WorkerPool> pool;
-    if (!bGpu && cpuCount > 1)
-        pool.reset(new (std::nothrow) WorkerPool(static_cast<int>(cpuCount) - 1));
+    if (!bGpu && cpuCount > 1) pool.reset(new (std::nothrow) WorkerPool(static_cast<int>(cpuCount) - 1));
     for (int32_t j = 0; j < down; ++j)
         for (uint32_t i = 0; i < across; ++i)
         {
@@ -403,25 +364,22 @@ unsigned char RunJob(ImageBuffer* dst, ImageBuffer* src, double dStrength, doubl
             TileRect cell;
             TileRect margin;
             SequentialTileRects(width, height, tileEdge, static_cast<int32_t>(i), j, &cell, &margin);
-            if (RunTile(dst, src, cell, margin, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
-                        dDynamics, hProgressDlg, bColor, bGpu, static_cast<int>(cpuCount), iMedian, pool.get(),
+            if (RunTile(dst, src, cell, margin, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality, dDynamics,
+                        hProgressDlg, bColor, bGpu, static_cast<int>(cpuCount), iMedian, pool.get(),
                         [] { return true; }) == kImageNoMemory)
                 result = kImageNoMemory;
-            if (g_bAbort)
-                return result;
+            if (g_bAbort) return result;
         }
     return result;
 }
 
-} // namespace
+}  // namespace
 
 unsigned char DenoiseImage(ImageBuffer* dst, ImageBuffer* src, double dStrength, double dStrengthChroma,
-                           double dStrengthChromaLarge, int iQuality, double dDynamics,
-                           HpxProgressTarget hProgressDlg, bool bColor, bool bGpu, bool bHybrid,
-                           int iMedian)
+                           double dStrengthChromaLarge, int iQuality, double dDynamics, HpxProgressTarget hProgressDlg,
+                           bool bColor, bool bGpu, bool bHybrid, int iMedian)
 {
-    if (!UsableJobImages(dst, src))
-        return kImageBadArgs;
+    if (!UsableJobImages(dst, src)) return kImageBadArgs;
     // The tiles catch what their steps throw; this is the last guard of the callers' threads
     // (a job thread, the host's thread for a preview): nothing thrown leaves the job.
     try

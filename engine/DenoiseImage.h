@@ -6,17 +6,17 @@
 #pragma once
 
 #include "engine/ImageBuffer.h"
-#include "engine/NlmPlaneDenoise.h"   // g_bAbort
+#include "engine/NlmPlaneDenoise.h"  // g_bAbort
 #include "engine/Platform.h"
 
 #include <cstdint>
 
 enum : int
 {
-    kTileEdge = 1000,          // tile edge of CPU jobs (and of GPU jobs unless the GPU wants less)
-    kTileMargin = 50,          // margin around each cell of the sequential loop
-    kHybridTileMargin = 100,   // margin around each cell of the hybrid schedule
-    kHybridProgressExtra = 3   // the hybrid's progress total is tiles + 3
+    kTileEdge = 1000,         // tile edge of CPU jobs (and of GPU jobs unless the GPU wants less)
+    kTileMargin = 50,         // margin around each cell of the sequential loop
+    kHybridTileMargin = 100,  // margin around each cell of the hybrid schedule
+    kHybridProgressExtra = 3  // the hybrid's progress total is tiles + 3
 };
 
 // State shared by the two sides of a hybrid job; lives on the caller's stack for the job.
@@ -25,19 +25,19 @@ enum : int
 struct TileSchedule
 {
     uint32_t m_uiTotalTiles;
-    uint32_t m_uiNextTile;       // next tile to hand out; tile k is column k mod across, row k div across
-    int32_t m_iRemaining;        // tiles not yet handed out
-    uint32_t m_uiCpuThreads;     // workers the CPU side passes to the tile pipeline
-    int32_t m_iCpuEntries;       // visits of the CPU side (the current one included)
+    uint32_t m_uiNextTile;    // next tile to hand out; tile k is column k mod across, row k div across
+    int32_t m_iRemaining;     // tiles not yet handed out
+    uint32_t m_uiCpuThreads;  // workers the CPU side passes to the tile pipeline
+    int32_t m_iCpuEntries;    // visits of the CPU side (the current one included)
     int32_t m_iGpuEntries;
     uint32_t m_uiMedian;
-    double m_dCpuBusyMs;         // sum of the CPU side's measured tile times
+    double m_dCpuBusyMs;  // sum of the CPU side's measured tile times
     double m_dGpuBusyMs;
-    double m_dCpuStartTick;      // tick (ms) of the CPU side's latest visit
+    double m_dCpuStartTick;  // tick (ms) of the CPU side's latest visit
     double m_dGpuStartTick;
     unsigned char m_bCpuActive;  // 1 until the side leaves the schedule
     unsigned char m_bGpuActive;
-    PlatformMutex* m_hMutex;     // "ProtectQueueSync"
+    PlatformMutex* m_hMutex;  // "ProtectQueueSync"
     ImageBuffer* m_pSource;
     ImageBuffer* m_pDestination;
     uint32_t m_uiTilesAcross;
@@ -69,21 +69,20 @@ struct TileRect
 // Progress steps of one tile: the window area (49, 169, 441), divided by the CPU count on the CPU
 // (only the calling thread's share of the offsets moves the bar), times the pass count (colour on
 // the CPU: 5 with the chroma-spot pass, else 3; colour on the GPU: 3, else 1; grey: 1), halved.
-uint32_t TileProgressSteps(int iQuality, bool bGpu, unsigned cpuCount, bool bColourTile,
-                           double dStrengthChromaLarge);
+uint32_t TileProgressSteps(int iQuality, bool bGpu, unsigned cpuCount, bool bColourTile, double dStrengthChromaLarge);
 
 // The tile edge of a job: 1000, or the GPU's largest tile when the GPU is used, ready and smaller.
 int ChooseTileEdge(bool bGpu);
 
 // Cell (i, j) of the sequential loop with edge T and its margin rectangle (the cell grown by
 // kTileMargin on every side, clipped to the image).
-void SequentialTileRects(int32_t width, int32_t height, int32_t tileEdge, int32_t column, int32_t row,
-                         TileRect* cell, TileRect* margin);
+void SequentialTileRects(int32_t width, int32_t height, int32_t tileEdge, int32_t column, int32_t row, TileRect* cell,
+                         TileRect* margin);
 
 // Cell of tile k of a hybrid job with `across` x `down` tiles (cells of ceil(width / across) by
 // ceil(height / down)) and its margin rectangle (grown by kHybridTileMargin, clipped).
-void HybridTileRects(int32_t width, int32_t height, uint32_t across, int32_t down, uint32_t tile,
-                     TileRect* cell, TileRect* margin);
+void HybridTileRects(int32_t width, int32_t height, uint32_t across, int32_t down, uint32_t tile, TileRect* cell,
+                     TileRect* margin);
 
 // True when the side should leave the schedule; called with the mutex held, right after the side
 // recorded its visit. nowMs is the current tick count (ms).
@@ -101,6 +100,5 @@ unsigned int TileWorkerThread(void* schedule);
 // (nothing written); kImageNoMemory when some tile could not get its memory, on any thread
 // (those tiles hold the source's pixels). Nothing is thrown.
 unsigned char DenoiseImage(ImageBuffer* dst, ImageBuffer* src, double dStrength, double dStrengthChroma,
-                           double dStrengthChromaLarge, int iQuality, double dDynamics,
-                           HpxProgressTarget hProgressDlg, bool bColor, bool bGpu, bool bHybrid,
-                           int iMedian);
+                           double dStrengthChromaLarge, int iQuality, double dDynamics, HpxProgressTarget hProgressDlg,
+                           bool bColor, bool bGpu, bool bHybrid, int iMedian);

@@ -24,6 +24,5 @@ double PreBlurSigma(double strength);
 //   work on a step). Without one the tile keeps a pool of iThreads - 1 workers for its own steps.
 //   The result is the same for any thread count.
 unsigned char DenoiseTile(ImageBuffer* dst, ImageBuffer* src, double dStrength, double dStrengthChroma,
-                          double dStrengthChromaLarge, int iQuality, double dDynamics,
-                          HpxProgressTarget hProgressDlg, bool bColor, bool bGpu, int iThreads,
-                          int iMedian, WorkerPool* pPool = nullptr);
+                          double dStrengthChromaLarge, int iQuality, double dDynamics, HpxProgressTarget hProgressDlg,
+                          bool bColor, bool bGpu, int iThreads, int iMedian, WorkerPool* pPool = nullptr);

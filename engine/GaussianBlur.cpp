@@ -18,7 +18,8 @@
 #define HPX_BLUR_SSE2 1
 #endif
 
-namespace {
+namespace
+{
 
 constexpr int kBlurTaps = 11;
 constexpr int kBlurRadius = kBlurTaps / 2;
@@ -29,7 +30,7 @@ constexpr int kBlurRadius = kBlurTaps / 2;
 void BlurRow(float* acc, const float* row, int width, const float* taps, int reach, float fullTotal)
 {
     const int x0 = kBlurRadius < width ? kBlurRadius : width;
-    const int x1 = width - kBlurRadius > x0 ? width - kBlurRadius : x0;   // interior is [x0, x1)
+    const int x1 = width - kBlurRadius > x0 ? width - kBlurRadius : x0;  // interior is [x0, x1)
     int x = UseAvx2() ? BlurRowInteriorAvx2(acc, row, x0, x1, taps, reach, fullTotal) : x0;
 #ifdef HPX_BLUR_SSE2
     // Four samples at a time; each lane adds its products in the same order as the scalar loop,
@@ -46,16 +47,13 @@ void BlurRow(float* acc, const float* row, int width, const float* taps, int rea
     for (; x < x1; ++x)
     {
         float sum = 0.0f;
-        for (int k = -reach; k <= reach; ++k)
-            sum += taps[k + kBlurRadius] * row[x + k];
+        for (int k = -reach; k <= reach; ++k) sum += taps[k + kBlurRadius] * row[x + k];
         acc[x] = sum / fullTotal;
     }
     for (x = 0; x < width; ++x)
     {
-        if (x == x0)
-            x = x1;
-        if (x >= width)
-            break;
+        if (x == x0) x = x1;
+        if (x >= width) break;
         const int m0 = x - kBlurRadius > 0 ? x - kBlurRadius : 0;
         const int m1 = x + kBlurRadius < width - 1 ? x + kBlurRadius : width - 1;
         float sum = 0.0f;
@@ -97,13 +95,11 @@ void GatherRow(float* out, const ImageBuffer* image, int channel, int y, int wid
     const int channels = image->m_iChannels;
     const uint8_t* row = static_cast<const uint8_t*>(image->m_pData) + static_cast<ptrdiff_t>(y) * image->m_iStride;
     if (image->m_iBits == 8)
-        for (int x = 0; x < width; ++x)
-            out[x] = static_cast<float>(row[x * channels + channel]);
+        for (int x = 0; x < width; ++x) out[x] = static_cast<float>(row[x * channels + channel]);
     else
     {
         const uint16_t* r16 = reinterpret_cast<const uint16_t*>(row);
-        for (int x = 0; x < width; ++x)
-            out[x] = static_cast<float>(r16[x * channels + channel]);
+        for (int x = 0; x < width; ++x) out[x] = static_cast<float>(r16[x * channels + channel]);
     }
 }
 
@@ -156,8 +152,7 @@ void BlurRowBlocks(void* context, int yBegin, int yEnd)
         for (; x < width; ++x)
         {
             float* o = out + static_cast<size_t>(x) * height + y;
-            for (int b = 0; b < rowsHere; ++b)
-                o[b] = acc[static_cast<size_t>(b) * width + x];
+            for (int b = 0; b < rowsHere; ++b) o[b] = acc[static_cast<size_t>(b) * width + x];
         }
     }
     std::free(acc);
@@ -175,12 +170,10 @@ bool BlurRowsTransposed(float* out, const float* in, int width, int height, cons
     pass.height = height;
     pass.taps = taps;
     int lo = 0;
-    while (lo < kBlurRadius && taps[lo] == 0.0f)
-        ++lo;
-    pass.reach = kBlurRadius - lo;   // nonzero taps span -reach .. reach
+    while (lo < kBlurRadius && taps[lo] == 0.0f) ++lo;
+    pass.reach = kBlurRadius - lo;  // nonzero taps span -reach .. reach
     pass.fullTotal = 0.0f;
-    for (int i = 0; i < kBlurTaps; ++i)
-        pass.fullTotal += taps[i];
+    for (int i = 0; i < kBlurTaps; ++i) pass.fullTotal += taps[i];
     pass.failed = false;
     // Small planes are not worth waking the threads.
     const int threads = static_cast<long long>(width) * height < 65536 ? 1 : PoolThreads(pool);
@@ -193,8 +186,7 @@ bool BlurRowsTransposed(float* out, const float* in, int width, int height, cons
 inline int32_t FloatToSample(float v, int32_t hi)
 {
     const float x = v > 0.0f ? v : 0.0f;
-    if (!(x < static_cast<float>(hi)))
-        return hi;
+    if (!(x < static_cast<float>(hi))) return hi;
     return static_cast<int32_t>(x);
 }
 
@@ -239,18 +231,17 @@ unsigned char BlurChannel(ImageBuffer* image, int channel, float sigma, WorkerPo
     const bool scratch = pool != nullptr;
     float* temp = scratch ? static_cast<float*>(pool->Scratch(0, samples * sizeof(float))) : TileAllocFloats(samples);
     float* data = temp == nullptr ? nullptr
-                  : scratch       ? static_cast<float*>(pool->Scratch(1, samples * sizeof(float)))
+        : scratch                 ? static_cast<float*>(pool->Scratch(1, samples * sizeof(float)))
                                   : TileAllocFloats(samples);
     if (data == nullptr)
     {
-        if (!scratch)
-            std::free(temp);
+        if (!scratch) std::free(temp);
         return kImageNoMemory;
     }
     float taps[kBlurTaps];
     MakeGaussianKernel(taps, kBlurTaps, sigma);
     const bool blurred = BlurRowsTransposed(temp, nullptr, width, height, taps, pool, image, channel) &&
-                         BlurRowsTransposed(data, temp, height, width, taps, pool);
+        BlurRowsTransposed(data, temp, height, width, taps, pool);
     if (blurred)
     {
         ScatterPass scatter{image, channel, data};
@@ -265,12 +256,11 @@ unsigned char BlurChannel(ImageBuffer* image, int channel, float sigma, WorkerPo
     return blurred ? kImageOk : kImageNoMemory;
 }
 
-} // namespace
+}  // namespace
 
 void MakeGaussianKernel(float* taps, int count, float sigma)
 {
-    if (taps == nullptr || count <= 0)
-        return;
+    if (taps == nullptr || count <= 0) return;
     const int half = count / 2;
     const double twoSigma2 = 2.0 * static_cast<double>(sigma) * static_cast<double>(sigma);
     float sum = 0.0f;
@@ -282,8 +272,7 @@ void MakeGaussianKernel(float* taps, int count, float sigma)
         sum += taps[i];
     }
     if (sum > 0.0f)
-        for (int i = 0; i < count; ++i)
-            taps[i] /= sum;
+        for (int i = 0; i < count; ++i) taps[i] /= sum;
 }
 
 unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma, WorkerPool* pool)
@@ -293,32 +282,26 @@ unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma, WorkerPool* poo
         return kImageBadArgs;
     const int width = plane->m_iWidth;
     const int height = plane->m_iHeight;
-    if (width <= 0 || height <= 0)
-        return kImageOk;
-    if (plane->m_iBits != 32)
-        return BlurChannel(plane, 0, sigma, pool);
+    if (width <= 0 || height <= 0) return kImageOk;
+    if (plane->m_iBits != 32) return BlurChannel(plane, 0, sigma, pool);
 
     // Work on a float copy so the plane itself is only written once everything succeeded.
     ScopedImage holder;
     ImageBuffer& copy = holder.img;
-    if (TileCopyImageLayout(&copy, plane) != kImageOk)
-        return kImageNoMemory;
+    if (TileCopyImageLayout(&copy, plane) != kImageOk) return kImageNoMemory;
     CopyImagePixels(&copy, plane);
-    if (ConvertImage(&copy, 32, 1) != kImageOk || copy.m_pData == nullptr)
-        return kImageNoMemory;
+    if (ConvertImage(&copy, 32, 1) != kImageOk || copy.m_pData == nullptr) return kImageNoMemory;
     float* temp = TileAllocFloats(static_cast<size_t>(width) * height);
-    if (temp == nullptr)
-        return kImageNoMemory;
+    if (temp == nullptr) return kImageNoMemory;
 
     float taps[kBlurTaps];
     MakeGaussianKernel(taps, kBlurTaps, sigma);
     float* data = static_cast<float*>(copy.m_pData);
     // Rows into the temporary (now H x W), then its rows (the columns) back into the copy.
     const bool blurred = BlurRowsTransposed(temp, data, width, height, taps, pool) &&
-                         BlurRowsTransposed(data, temp, height, width, taps, pool);
+        BlurRowsTransposed(data, temp, height, width, taps, pool);
     std::free(temp);
-    if (!blurred)
-        return kImageNoMemory;
+    if (!blurred) return kImageNoMemory;
 
     unsigned char result = ConvertImage(&copy, plane->m_iBits, 1);
     if (result == kImageOk && copy.m_pData != nullptr)
@@ -330,10 +313,8 @@ unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma, WorkerPool* poo
 
 unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sigmaChroma, WorkerPool* pool)
 {
-    if (image == nullptr || image->m_pData == nullptr || image->m_iChannels != 3)
-        return kImageBadArgs;
-    if (!(sigmaLuma > 0.0) && !(sigmaChroma > 0.0))
-        return kImageOk;
+    if (image == nullptr || image->m_pData == nullptr || image->m_iChannels != 3) return kImageBadArgs;
+    if (!(sigmaLuma > 0.0) && !(sigmaChroma > 0.0)) return kImageOk;
 
     if ((image->m_iBits == 8 || image->m_iBits == 16) && image->m_iWidth > 0 && image->m_iHeight > 0)
     {
@@ -342,8 +323,7 @@ unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sig
         for (int c = 0; c < 3 && result == kImageOk; ++c)
         {
             const double sigma = c == 0 ? sigmaLuma : sigmaChroma;
-            if (sigma > 0.0)
-                result = BlurChannel(image, c, static_cast<float>(sigma), pool);
+            if (sigma > 0.0) result = BlurChannel(image, c, static_cast<float>(sigma), pool);
         }
         return result;
     }
@@ -356,13 +336,10 @@ unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sig
     for (int c = 0; c < 3 && result == kImageOk; ++c)
     {
         const double sigma = c == 0 ? sigmaLuma : sigmaChroma;
-        if (!(sigma > 0.0))
-            continue;
+        if (!(sigma > 0.0)) continue;
         result = ExtractChannel(&plane, c, image);
-        if (result == kImageOk)
-            result = GaussianBlurPlane(&plane, static_cast<float>(sigma), pool);
-        if (result == kImageOk)
-            result = InsertChannel(image, c, &plane);
+        if (result == kImageOk) result = GaussianBlurPlane(&plane, static_cast<float>(sigma), pool);
+        if (result == kImageOk) result = InsertChannel(image, c, &plane);
     }
     return result;
 }

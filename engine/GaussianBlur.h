@@ -20,5 +20,4 @@ unsigned char GaussianBlurPlane(ImageBuffer* plane, float sigma, WorkerPool* poo
 // Blurs a 3-channel YCbCr image in place: channel 0 with sigmaLuma when it is above 0, channels 1
 // and 2 with sigmaChroma when it is above 0 (callers pass -1 to skip a part).
 // Returns kImageOk, kImageBadArgs or kImageNoMemory (channels not yet blurred stay as they were).
-unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sigmaChroma,
-                               WorkerPool* pool = nullptr);
+unsigned char GaussianBlurYCbCr(ImageBuffer* image, double sigmaLuma, double sigmaChroma, WorkerPool* pool = nullptr);

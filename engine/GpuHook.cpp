@@ -1,6 +1,7 @@
 #include "engine/GpuHook.h"
 
-namespace {
+namespace
+{
 
 GpuHook g_GpuHook = {nullptr, nullptr, nullptr, nullptr, nullptr};
 
@@ -11,7 +12,7 @@ unsigned char CopyInstead(ImageBuffer* dst, const ImageBuffer* src)
     return kImageBadArgs;
 }
 
-} // namespace
+}  // namespace
 
 void InstallGpuHook(const GpuHook* hook)
 {
@@ -21,55 +22,35 @@ void InstallGpuHook(const GpuHook* hook)
         g_GpuHook = GpuHook{nullptr, nullptr, nullptr, nullptr, nullptr};
 }
 
-const GpuHook& GetGpuHook()
-{
-    return g_GpuHook;
-}
+const GpuHook& GetGpuHook() { return g_GpuHook; }
 
-bool GpuHookIsReady()
-{
-    return g_GpuHook.pfnIsReady != nullptr && g_GpuHook.pfnIsReady();
-}
+bool GpuHookIsReady() { return g_GpuHook.pfnIsReady != nullptr && g_GpuHook.pfnIsReady(); }
 
-int GpuHookMaxTileSize()
-{
-    return g_GpuHook.pfnGetMaxTileSize != nullptr ? g_GpuHook.pfnGetMaxTileSize() : 0;
-}
+int GpuHookMaxTileSize() { return g_GpuHook.pfnGetMaxTileSize != nullptr ? g_GpuHook.pfnGetMaxTileSize() : 0; }
 
-bool GpuHookHasPlaneDenoise()
-{
-    return g_GpuHook.pfnNlmPlaneDenoiseGpu != nullptr;
-}
+bool GpuHookHasPlaneDenoise() { return g_GpuHook.pfnNlmPlaneDenoiseGpu != nullptr; }
 
-bool GpuHookHasJointColor()
-{
-    return g_GpuHook.pfnNlmJointColorDenoise != nullptr;
-}
+bool GpuHookHasJointColor() { return g_GpuHook.pfnNlmJointColorDenoise != nullptr; }
 
 unsigned char GpuHookNlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, ImageBuffer* guide, int iQuality,
                                      HpxProgressTarget hProgress, double dStrength, double dDynamics)
 {
-    if (g_GpuHook.pfnNlmPlaneDenoiseGpu == nullptr)
-        return CopyInstead(dst, src);
+    if (g_GpuHook.pfnNlmPlaneDenoiseGpu == nullptr) return CopyInstead(dst, src);
     return g_GpuHook.pfnNlmPlaneDenoiseGpu(dst, src, guide, iQuality, hProgress, dStrength, dDynamics);
 }
 
-unsigned char GpuHookNlmJointColorDenoise(ImageBuffer* dst, ImageBuffer* src, int iQuality,
-                                          HpxProgressTarget hProgress, double dStrengthLuma,
-                                          double dStrengthChroma, double dDynamics)
+unsigned char GpuHookNlmJointColorDenoise(ImageBuffer* dst, ImageBuffer* src, int iQuality, HpxProgressTarget hProgress,
+                                          double dStrengthLuma, double dStrengthChroma, double dDynamics)
 {
-    if (g_GpuHook.pfnNlmJointColorDenoise == nullptr)
-        return CopyInstead(dst, src);
-    return g_GpuHook.pfnNlmJointColorDenoise(dst, src, iQuality, hProgress, dStrengthLuma, dStrengthChroma,
-                                             dDynamics);
+    if (g_GpuHook.pfnNlmJointColorDenoise == nullptr) return CopyInstead(dst, src);
+    return g_GpuHook.pfnNlmJointColorDenoise(dst, src, iQuality, hProgress, dStrengthLuma, dStrengthChroma, dDynamics);
 }
 
 unsigned char GpuHookNlmColorDenoise(ImageBuffer* dst, ImageBuffer* src, ImageBuffer* guide, int iQuality,
-                                     HpxProgressTarget hProgress, double dStrengthLuma,
-                                     double dStrengthChroma, double dDynamics)
+                                     HpxProgressTarget hProgress, double dStrengthLuma, double dStrengthChroma,
+                                     double dDynamics)
 {
-    if (g_GpuHook.pfnNlmColorDenoiseGpu == nullptr)
-        return CopyInstead(dst, src);
-    return g_GpuHook.pfnNlmColorDenoiseGpu(dst, src, guide, iQuality, hProgress, dStrengthLuma,
-                                           dStrengthChroma, dDynamics);
+    if (g_GpuHook.pfnNlmColorDenoiseGpu == nullptr) return CopyInstead(dst, src);
+    return g_GpuHook.pfnNlmColorDenoiseGpu(dst, src, guide, iQuality, hProgress, dStrengthLuma, dStrengthChroma,
+                                           dDynamics);
 }

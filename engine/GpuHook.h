@@ -15,16 +15,14 @@
 // 8-bit guide (the callee may release it), quality, progress target, strength, dynamics already
 // doubled by the caller. Expected: dst filled with the denoised source (same shape), src unchanged,
 // one progress step per search offset, early return when g_bAbort is set. Returns 0.
-using PfnNlmPlaneDenoiseGpu = unsigned char (*)(ImageBuffer* dst, ImageBuffer* src, ImageBuffer* guide,
-                                                int iQuality, HpxProgressTarget hProgress,
-                                                double dStrength, double dDynamics);
+using PfnNlmPlaneDenoiseGpu = unsigned char (*)(ImageBuffer* dst, ImageBuffer* src, ImageBuffer* guide, int iQuality,
+                                                HpxProgressTarget hProgress, double dStrength, double dDynamics);
 
 // A padded YCbCr image (3 channels, even size) with separate luma and chroma strengths; the guide's
 // samples drive the distances. Returns 0.
-using PfnNlmColorDenoiseGpu = unsigned char (*)(ImageBuffer* dst, ImageBuffer* src, ImageBuffer* guide,
-                                                int iQuality, HpxProgressTarget hProgress,
-                                                double dStrengthLuma, double dStrengthChroma,
-                                                double dDynamics);
+using PfnNlmColorDenoiseGpu = unsigned char (*)(ImageBuffer* dst, ImageBuffer* src, ImageBuffer* guide, int iQuality,
+                                                HpxProgressTarget hProgress, double dStrengthLuma,
+                                                double dStrengthChroma, double dDynamics);
 
 // One joint pass over a YCbCr tile of any size: dst gets the tile with luma denoised at
 // dStrengthLuma and both chroma planes at dStrengthChroma (same layout as src). dDynamics is the
@@ -41,8 +39,8 @@ struct GpuHook
     PfnNlmPlaneDenoiseGpu pfnNlmPlaneDenoiseGpu;
     PfnNlmJointColorDenoise pfnNlmJointColorDenoise;
     PfnNlmColorDenoiseGpu pfnNlmColorDenoiseGpu;
-    PfnGpuIsReady pfnIsReady;               // CGPGPU::IsReady of the program's GPU object
-    PfnGpuGetMaxTileSize pfnGetMaxTileSize; // CGPGPU::GetMaxTileSize
+    PfnGpuIsReady pfnIsReady;                // CGPGPU::IsReady of the program's GPU object
+    PfnGpuGetMaxTileSize pfnGetMaxTileSize;  // CGPGPU::GetMaxTileSize
 };
 
 // Installs the entries (copied); null empties the hook again. Call it before a job starts, never
@@ -65,9 +63,8 @@ bool GpuHookHasJointColor();
 // blocks) and return 1, so a caller that asked for the GPU regardless gets its input back.
 unsigned char GpuHookNlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, ImageBuffer* guide, int iQuality,
                                      HpxProgressTarget hProgress, double dStrength, double dDynamics);
-unsigned char GpuHookNlmJointColorDenoise(ImageBuffer* dst, ImageBuffer* src, int iQuality,
-                                          HpxProgressTarget hProgress, double dStrengthLuma,
-                                          double dStrengthChroma, double dDynamics);
+unsigned char GpuHookNlmJointColorDenoise(ImageBuffer* dst, ImageBuffer* src, int iQuality, HpxProgressTarget hProgress,
+                                          double dStrengthLuma, double dStrengthChroma, double dDynamics);
 unsigned char GpuHookNlmColorDenoise(ImageBuffer* dst, ImageBuffer* src, ImageBuffer* guide, int iQuality,
-                                     HpxProgressTarget hProgress, double dStrengthLuma,
-                                     double dStrengthChroma, double dDynamics);
+                                     HpxProgressTarget hProgress, double dStrengthLuma, double dStrengthChroma,
+                                     double dDynamics);

@@ -14,7 +14,7 @@
 
 struct ImageBuffer
 {
-    void*   m_pData;      // pixel block (malloc/free), null when the record is empty
+    void* m_pData;        // pixel block (malloc/free), null when the record is empty
     int32_t m_iSize;      // bytes in the block = m_iStride x m_iHeight
     int32_t m_iStride;    // bytes per row = m_iWidth x ((m_iBits + 7) / 8) x m_iChannels
     int32_t m_iWidth;     // pixels per row
@@ -35,9 +35,9 @@ static_assert(sizeof(void*) != 4 || sizeof(ImageBuffer) == 28, "ImageBuffer must
 // Result codes of the image library.
 enum : unsigned char
 {
-    kImageOk = 0,          // success
-    kImageBadArgs = 1,     // bad or unsupported arguments
-    kImageNoMemory = 6     // the pixel block could not be allocated
+    kImageOk = 0,       // success
+    kImageBadArgs = 1,  // bad or unsupported arguments
+    kImageNoMemory = 6  // the pixel block could not be allocated
 };
 
 // Bytes per sample for a bit depth: 1 for 8, 2 for 9..16, 4 for 32, 8 for 64.
@@ -49,8 +49,7 @@ ImageBuffer* InitImage(ImageBuffer* image);
 // Frees the present block, sets the new shape and allocates an (uncleared) block.
 // Returns kImageOk or kImageNoMemory (also for shapes without pixels or beyond the 32-bit size
 // field); on failure the record is left empty (all fields zero).
-unsigned char CreateImage(ImageBuffer* image, int32_t width, int32_t height, int32_t channels,
-                          int32_t bits);
+unsigned char CreateImage(ImageBuffer* image, int32_t width, int32_t height, int32_t channels, int32_t bits);
 
 // Gives the destination the source's shape. The block is kept (with its old content) when it
 // exists and has the source's size, otherwise a new uncleared block is allocated.
@@ -69,10 +68,9 @@ void FillImageBytes(ImageBuffer* image, unsigned char value);
 // Copies a width x height rectangle of whole pixels from (srcX, srcY) in src to (dstX, dstY) in
 // dst. Layouts: 8 or 9..16 bits with 1 or 3 channels, 32 or 64 bits with 1 channel; anything else
 // copies nothing. Rectangles are not clipped: callers keep them inside both images.
-void CopyImageRect(ImageBuffer* dst, const ImageBuffer* src, int32_t dstX, int32_t dstY,
-                   int32_t srcX, int32_t srcY, int32_t width, int32_t height);
+void CopyImageRect(ImageBuffer* dst, const ImageBuffer* src, int32_t dstX, int32_t dstY, int32_t srcX, int32_t srcY,
+                   int32_t width, int32_t height);
 
 // Sets every byte of the pixels in [left, right) x [top, bottom) to value. Layouts: 8 bits with
 // 1 or 3 channels, 64 bits with 1 channel; anything else is ignored. Not clipped.
-void FillImageRect(ImageBuffer* image, int32_t left, int32_t top, int32_t right, int32_t bottom,
-                   unsigned char value);
+void FillImageRect(ImageBuffer* image, int32_t left, int32_t top, int32_t right, int32_t bottom, unsigned char value);

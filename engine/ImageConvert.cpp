@@ -6,30 +6,34 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 inline int32_t ClampInt(int32_t v, int32_t hi) { return v < 0 ? 0 : (v > hi ? hi : v); }
 
 // Depth pairs ConvertImage knows.
-enum class DepthStep { Copy, Narrow16To8, Widen8To16, ShiftUp, ShiftDown, IntToFloat, FloatTo8,
-                       FloatTo16, None };
+enum class DepthStep
+{
+    Copy,
+    Narrow16To8,
+    Widen8To16,
+    ShiftUp,
+    ShiftDown,
+    IntToFloat,
+    FloatTo8,
+    FloatTo16,
+    None
+};
 
 DepthStep ChooseDepthStep(int32_t from, int32_t to)
 {
-    if (from == to)
-        return DepthStep::Copy;
-    if (from == 16 && to == 8)
-        return DepthStep::Narrow16To8;
-    if (from == 8 && to == 16)
-        return DepthStep::Widen8To16;
-    if (from >= 9 && from <= 16 && to >= 9 && to <= 16)
-        return to > from ? DepthStep::ShiftUp : DepthStep::ShiftDown;
-    if ((from == 8 || from == 16) && to == 32)
-        return DepthStep::IntToFloat;
-    if (from == 32 && to == 8)
-        return DepthStep::FloatTo8;
-    if (from == 32 && to == 16)
-        return DepthStep::FloatTo16;
+    if (from == to) return DepthStep::Copy;
+    if (from == 16 && to == 8) return DepthStep::Narrow16To8;
+    if (from == 8 && to == 16) return DepthStep::Widen8To16;
+    if (from >= 9 && from <= 16 && to >= 9 && to <= 16) return to > from ? DepthStep::ShiftUp : DepthStep::ShiftDown;
+    if ((from == 8 || from == 16) && to == 32) return DepthStep::IntToFloat;
+    if (from == 32 && to == 8) return DepthStep::FloatTo8;
+    if (from == 32 && to == 16) return DepthStep::FloatTo16;
     return DepthStep::None;
 }
 
@@ -37,24 +41,23 @@ DepthStep ChooseDepthStep(int32_t from, int32_t to)
 inline int32_t FloatToSample(float v, int32_t hi)
 {
     const float x = v > 0.0f ? v : 0.0f;
-    if (!(x < static_cast<float>(hi)))
-        return hi;
+    if (!(x < static_cast<float>(hi))) return hi;
     return static_cast<int32_t>(x);
 }
 
-template <typename T>
-void ChannelsToMeanInt(T* out, const T* in, size_t pixels, int32_t channels)
+template <typename T> void ChannelsToMeanInt(T* out, const T* in, size_t pixels, int32_t channels)
 {
     const uint32_t n = static_cast<uint32_t>(channels);
-    if (channels == 3) {
+    if (channels == 3)
+    {
         for (size_t i = 0; i < pixels; ++i, in += 3)
             out[i] = static_cast<T>((static_cast<uint32_t>(in[0]) + in[1] + in[2]) / 3u);
         return;
     }
-    for (size_t i = 0; i < pixels; ++i, in += channels) {
+    for (size_t i = 0; i < pixels; ++i, in += channels)
+    {
         uint32_t sum = 0;
-        for (int32_t c = 0; c < channels; ++c)
-            sum += in[c];
+        for (int32_t c = 0; c < channels; ++c) sum += in[c];
         out[i] = static_cast<T>(sum / n);
     }
 }
@@ -62,118 +65,120 @@ void ChannelsToMeanInt(T* out, const T* in, size_t pixels, int32_t channels)
 void ChannelsToMeanFloat(float* out, const float* in, size_t pixels, int32_t channels)
 {
     const float n = static_cast<float>(channels);
-    for (size_t i = 0; i < pixels; ++i, in += channels) {
+    for (size_t i = 0; i < pixels; ++i, in += channels)
+    {
         float sum = 0.0f;
-        for (int32_t c = 0; c < channels; ++c)
-            sum += in[c];
+        for (int32_t c = 0; c < channels; ++c) sum += in[c];
         out[i] = sum / n;
     }
 }
 
-template <typename T>
-void ReplicateChannel(T* out, const T* in, size_t pixels, int32_t channels)
+template <typename T> void ReplicateChannel(T* out, const T* in, size_t pixels, int32_t channels)
 {
-    for (size_t i = 0; i < pixels; ++i, out += channels) {
+    for (size_t i = 0; i < pixels; ++i, out += channels)
+    {
         const T v = in[i];
-        for (int32_t c = 0; c < channels; ++c)
-            out[c] = v;
+        for (int32_t c = 0; c < channels; ++c) out[c] = v;
     }
 }
 
 // Channel step: src (oldChannels) into dst (newChannels), both of sample width `bytes`.
-void ConvertChannels(void* dst, const void* src, size_t pixels, int32_t oldChannels,
-                     int32_t newChannels, int32_t bytes, int32_t bits)
+void ConvertChannels(void* dst, const void* src, size_t pixels, int32_t oldChannels, int32_t newChannels, int32_t bytes,
+                     int32_t bits)
 {
-    if (oldChannels == newChannels) {
+    if (oldChannels == newChannels)
+    {
         std::memcpy(dst, src, pixels * static_cast<size_t>(oldChannels) * bytes);
-    } else if (newChannels == 1) {
+    }
+    else if (newChannels == 1)
+    {
         if (bytes == 1)
-            ChannelsToMeanInt(static_cast<uint8_t*>(dst), static_cast<const uint8_t*>(src), pixels,
-                              oldChannels);
+            ChannelsToMeanInt(static_cast<uint8_t*>(dst), static_cast<const uint8_t*>(src), pixels, oldChannels);
         else if (bytes == 2)
-            ChannelsToMeanInt(static_cast<uint16_t*>(dst), static_cast<const uint16_t*>(src),
-                              pixels, oldChannels);
+            ChannelsToMeanInt(static_cast<uint16_t*>(dst), static_cast<const uint16_t*>(src), pixels, oldChannels);
         else if (bits == 32)
-            ChannelsToMeanFloat(static_cast<float*>(dst), static_cast<const float*>(src), pixels,
-                                oldChannels);
-    } else {
+            ChannelsToMeanFloat(static_cast<float*>(dst), static_cast<const float*>(src), pixels, oldChannels);
+    }
+    else
+    {
         if (bytes == 1)
-            ReplicateChannel(static_cast<uint8_t*>(dst), static_cast<const uint8_t*>(src), pixels,
-                             newChannels);
+            ReplicateChannel(static_cast<uint8_t*>(dst), static_cast<const uint8_t*>(src), pixels, newChannels);
         else if (bytes == 2)
-            ReplicateChannel(static_cast<uint16_t*>(dst), static_cast<const uint16_t*>(src),
-                             pixels, newChannels);
+            ReplicateChannel(static_cast<uint16_t*>(dst), static_cast<const uint16_t*>(src), pixels, newChannels);
         else
-            ReplicateChannel(static_cast<uint32_t*>(dst), static_cast<const uint32_t*>(src),
-                             pixels, newChannels);
+            ReplicateChannel(static_cast<uint32_t*>(dst), static_cast<const uint32_t*>(src), pixels, newChannels);
     }
 }
 
-void ConvertDepth(void* dst, const void* src, size_t samples, DepthStep step, int32_t from,
-                  int32_t to)
+void ConvertDepth(void* dst, const void* src, size_t samples, DepthStep step, int32_t from, int32_t to)
 {
-    switch (step) {
+    switch (step)
+    {
     case DepthStep::Copy:
         std::memcpy(dst, src, samples * static_cast<size_t>(ImageBytesPerSample(from)));
         break;
-    case DepthStep::Narrow16To8: {
+    case DepthStep::Narrow16To8:
+    {
         const uint16_t* s = static_cast<const uint16_t*>(src);
         uint8_t* d = static_cast<uint8_t*>(dst);
-        for (size_t i = 0; i < samples; ++i)
-            d[i] = static_cast<uint8_t>(s[i] >> 8);
+        for (size_t i = 0; i < samples; ++i) d[i] = static_cast<uint8_t>(s[i] >> 8);
         break;
     }
-    case DepthStep::Widen8To16: {
+    case DepthStep::Widen8To16:
+    {
         const uint8_t* s = static_cast<const uint8_t*>(src);
         uint16_t* d = static_cast<uint16_t*>(dst);
-        for (size_t i = 0; i < samples; ++i)
-            d[i] = static_cast<uint16_t>(s[i] << 8);
+        for (size_t i = 0; i < samples; ++i) d[i] = static_cast<uint16_t>(s[i] << 8);
         break;
     }
-    case DepthStep::ShiftUp: {
+    case DepthStep::ShiftUp:
+    {
         const uint16_t* s = static_cast<const uint16_t*>(src);
         uint16_t* d = static_cast<uint16_t*>(dst);
         const int shift = to - from;
         const uint32_t hi = (1u << to) - 1u;
-        for (size_t i = 0; i < samples; ++i) {
+        for (size_t i = 0; i < samples; ++i)
+        {
             const uint32_t v = static_cast<uint32_t>(s[i]) << shift;
             d[i] = static_cast<uint16_t>(v > hi ? hi : v);
         }
         break;
     }
-    case DepthStep::ShiftDown: {
+    case DepthStep::ShiftDown:
+    {
         const uint16_t* s = static_cast<const uint16_t*>(src);
         uint16_t* d = static_cast<uint16_t*>(dst);
         const int shift = from - to;
-        for (size_t i = 0; i < samples; ++i)
-            d[i] = static_cast<uint16_t>(s[i] >> shift);
+        for (size_t i = 0; i < samples; ++i) d[i] = static_cast<uint16_t>(s[i] >> shift);
         break;
     }
-    case DepthStep::IntToFloat: {
+    case DepthStep::IntToFloat:
+    {
         float* d = static_cast<float*>(dst);
-        if (from == 8) {
+        if (from == 8)
+        {
             const uint8_t* s = static_cast<const uint8_t*>(src);
-            for (size_t i = 0; i < samples; ++i)
-                d[i] = static_cast<float>(s[i]);
-        } else {
+            for (size_t i = 0; i < samples; ++i) d[i] = static_cast<float>(s[i]);
+        }
+        else
+        {
             const uint16_t* s = static_cast<const uint16_t*>(src);
-            for (size_t i = 0; i < samples; ++i)
-                d[i] = static_cast<float>(s[i]);
+            for (size_t i = 0; i < samples; ++i) d[i] = static_cast<float>(s[i]);
         }
         break;
     }
-    case DepthStep::FloatTo8: {
+    case DepthStep::FloatTo8:
+    {
         const float* s = static_cast<const float*>(src);
         uint8_t* d = static_cast<uint8_t*>(dst);
-        for (size_t i = 0; i < samples; ++i)
-            d[i] = static_cast<uint8_t>(FloatToSample(s[i], 255));
+        for (size_t i = 0; i < samples; ++i) d[i] = static_cast<uint8_t>(FloatToSample(s[i], 255));
         break;
     }
-    case DepthStep::FloatTo16: {
+    case DepthStep::FloatTo16:
+    {
         const float* s = static_cast<const float*>(src);
         uint16_t* d = static_cast<uint16_t*>(dst);
-        for (size_t i = 0; i < samples; ++i)
-            d[i] = static_cast<uint16_t>(FloatToSample(s[i], 65535));
+        for (size_t i = 0; i < samples; ++i) d[i] = static_cast<uint16_t>(FloatToSample(s[i], 65535));
         break;
     }
     case DepthStep::None:
@@ -186,23 +191,19 @@ inline bool SameShape(const ImageBuffer* a, const ImageBuffer* b)
     return a->m_iWidth == b->m_iWidth && a->m_iHeight == b->m_iHeight;
 }
 
-} // namespace
+}  // namespace
 
 unsigned char ConvertImage(ImageBuffer* image, int32_t bits, int32_t channels)
 {
     const int32_t oldChannels = image->m_iChannels;
     const int32_t oldBits = image->m_iBits;
-    if (!(oldChannels == 1 || channels == oldChannels || channels == 1) || channels <= 0)
-        return kImageBadArgs;
+    if (!(oldChannels == 1 || channels == oldChannels || channels == 1) || channels <= 0) return kImageBadArgs;
     const DepthStep step = ChooseDepthStep(oldBits, bits);
-    if (step == DepthStep::None)
-        return kImageBadArgs;
+    if (step == DepthStep::None) return kImageBadArgs;
     // Mixing channels needs a known sample type: 8, 9..16 bit integers or 32-bit floats.
     const int32_t oldBytes = ImageBytesPerSample(oldBits);
-    if (channels != oldChannels && !(oldBytes == 1 || oldBytes == 2 || oldBits == 32))
-        return kImageBadArgs;
-    if (!image->m_pData)
-        return kImageBadArgs;
+    if (channels != oldChannels && !(oldBytes == 1 || oldBytes == 2 || oldBits == 32)) return kImageBadArgs;
+    if (!image->m_pData) return kImageBadArgs;
 
     const size_t pixels = static_cast<size_t>(image->m_iWidth) * static_cast<size_t>(image->m_iHeight);
 
@@ -210,12 +211,11 @@ unsigned char ConvertImage(ImageBuffer* image, int32_t bits, int32_t channels)
     ScopedImage tempHolder;
     ImageBuffer& temp = tempHolder.img;
     const ImageBuffer* stage = image;
-    if (channels != oldChannels) {
+    if (channels != oldChannels)
+    {
         const unsigned char r = CreateImage(&temp, image->m_iWidth, image->m_iHeight, channels, oldBits);
-        if (r != kImageOk)
-            return r;
-        ConvertChannels(temp.m_pData, image->m_pData, pixels, oldChannels, channels, oldBytes,
-                        oldBits);
+        if (r != kImageOk) return r;
+        ConvertChannels(temp.m_pData, image->m_pData, pixels, oldChannels, channels, oldBytes, oldBits);
         stage = &temp;
     }
 
@@ -224,14 +224,13 @@ unsigned char ConvertImage(ImageBuffer* image, int32_t bits, int32_t channels)
     ScopedImage resultHolder;
     ImageBuffer& result = resultHolder.img;
     unsigned char r = CreateImage(&result, image->m_iWidth, image->m_iHeight, channels, bits);
-    if (r != kImageOk && stage == &temp) {
+    if (r != kImageOk && stage == &temp)
+    {
         ReleaseImage(image);
         r = CreateImage(&result, temp.m_iWidth, temp.m_iHeight, channels, bits);
     }
-    if (r != kImageOk)
-        return r;
-    ConvertDepth(result.m_pData, stage->m_pData, pixels * static_cast<size_t>(channels), step,
-                 oldBits, bits);
+    if (r != kImageOk) return r;
+    ConvertDepth(result.m_pData, stage->m_pData, pixels * static_cast<size_t>(channels), step, oldBits, bits);
     ReleaseImage(image);
     *image = resultHolder.Take();
     return kImageOk;
@@ -243,18 +242,19 @@ unsigned char RgbToYCbCr(ImageBuffer* dst, const ImageBuffer* src)
         dst->m_iBits != src->m_iBits)
         return kImageBadArgs;
     const int32_t bits = dst->m_iBits;
-    if (!(bits >= 8 && bits <= 16))
-        return kImageBadArgs;
+    if (!(bits >= 8 && bits <= 16)) return kImageBadArgs;
     // Walk the destination's size, never past the source's.
     const int32_t width = dst->m_iWidth < src->m_iWidth ? dst->m_iWidth : src->m_iWidth;
     const int32_t height = dst->m_iHeight < src->m_iHeight ? dst->m_iHeight : src->m_iHeight;
 
-    if (bits == 8) {
-        for (int32_t y = 0; y < height; ++y) {
-            const uint8_t* s = static_cast<const uint8_t*>(src->m_pData) +
-                               static_cast<ptrdiff_t>(y) * src->m_iStride;
+    if (bits == 8)
+    {
+        for (int32_t y = 0; y < height; ++y)
+        {
+            const uint8_t* s = static_cast<const uint8_t*>(src->m_pData) + static_cast<ptrdiff_t>(y) * src->m_iStride;
             uint8_t* d = static_cast<uint8_t*>(dst->m_pData) + static_cast<ptrdiff_t>(y) * dst->m_iStride;
-            for (int32_t x = 0; x < width; ++x, s += 3, d += 3) {
+            for (int32_t x = 0; x < width; ++x, s += 3, d += 3)
+            {
                 const int32_t B = s[0], G = s[1], R = s[2];
                 const double yy = 0.299 * R + 0.587 * G + 0.114 * B;
                 const int32_t Y = ClampInt(static_cast<int32_t>(yy + 0.5), 255);
@@ -265,15 +265,19 @@ unsigned char RgbToYCbCr(ImageBuffer* dst, const ImageBuffer* src)
                 d[2] = static_cast<uint8_t>(Cb);
             }
         }
-    } else {
+    }
+    else
+    {
         const int32_t max = static_cast<int32_t>((1u << bits) - 1u);
         const double half = static_cast<double>(1u << (bits - 1));
-        for (int32_t y = 0; y < height; ++y) {
-            const uint16_t* s = reinterpret_cast<const uint16_t*>(
-                static_cast<const uint8_t*>(src->m_pData) + static_cast<ptrdiff_t>(y) * src->m_iStride);
+        for (int32_t y = 0; y < height; ++y)
+        {
+            const uint16_t* s = reinterpret_cast<const uint16_t*>(static_cast<const uint8_t*>(src->m_pData) +
+                                                                  static_cast<ptrdiff_t>(y) * src->m_iStride);
             uint16_t* d = reinterpret_cast<uint16_t*>(static_cast<uint8_t*>(dst->m_pData) +
                                                       static_cast<ptrdiff_t>(y) * dst->m_iStride);
-            for (int32_t x = 0; x < width; ++x, s += 3, d += 3) {
+            for (int32_t x = 0; x < width; ++x, s += 3, d += 3)
+            {
                 const int32_t B = s[0], G = s[1], R = s[2];
                 const double yy = 0.299 * R + 0.587 * G + 0.114 * B;
                 const int32_t Y = ClampInt(static_cast<int32_t>(yy + 0.5), max);
@@ -294,8 +298,7 @@ unsigned char YCbCrToRgb(ImageBuffer* dst, const ImageBuffer* src)
         dst->m_iBits != src->m_iBits)
         return kImageBadArgs;
     const int32_t bits = src->m_iBits;
-    if (!(bits >= 8 && bits <= 16))
-        return kImageBadArgs;
+    if (!(bits >= 8 && bits <= 16)) return kImageBadArgs;
     // Walk the source's size, never past the destination's.
     const int32_t width = dst->m_iWidth < src->m_iWidth ? dst->m_iWidth : src->m_iWidth;
     const int32_t height = dst->m_iHeight < src->m_iHeight ? dst->m_iHeight : src->m_iHeight;
@@ -304,11 +307,14 @@ unsigned char YCbCrToRgb(ImageBuffer* dst, const ImageBuffer* src)
     const double kR = 1.402524544179523, kB = 1.773049645390071, kG = 1.7035775127768313;
 
     const int32_t sampleBytes = bits == 8 ? 1 : 2;
-    for (int32_t y = 0; y < height; ++y) {
+    for (int32_t y = 0; y < height; ++y)
+    {
         const uint8_t* srow = static_cast<const uint8_t*>(src->m_pData) + static_cast<ptrdiff_t>(y) * src->m_iStride;
         uint8_t* drow = static_cast<uint8_t*>(dst->m_pData) + static_cast<ptrdiff_t>(y) * dst->m_iStride;
-        if (sampleBytes == 1) {
-            for (int32_t x = 0; x < width; ++x, srow += 3, drow += 3) {
+        if (sampleBytes == 1)
+        {
+            for (int32_t x = 0; x < width; ++x, srow += 3, drow += 3)
+            {
                 const int32_t Y = srow[0], Cr = srow[1], Cb = srow[2];
                 const int32_t R = static_cast<int32_t>(Y + (Cr - off) * kR + 0.5);
                 const int32_t B = static_cast<int32_t>(Y + (Cb - off) * kB + 0.5);
@@ -317,10 +323,13 @@ unsigned char YCbCrToRgb(ImageBuffer* dst, const ImageBuffer* src)
                 drow[1] = static_cast<uint8_t>(ClampInt(G, 255));
                 drow[0] = static_cast<uint8_t>(ClampInt(B, 255));
             }
-        } else {
+        }
+        else
+        {
             const uint16_t* s = reinterpret_cast<const uint16_t*>(srow);
             uint16_t* d = reinterpret_cast<uint16_t*>(drow);
-            for (int32_t x = 0; x < width; ++x, s += 3, d += 3) {
+            for (int32_t x = 0; x < width; ++x, s += 3, d += 3)
+            {
                 const int32_t Y = s[0], Cr = s[1], Cb = s[2];
                 const int32_t R = static_cast<int32_t>(Y + (Cr - off) * kR + 0.5);
                 const int32_t B = static_cast<int32_t>(Y + (Cb - off) * kB + 0.5);
@@ -334,42 +343,41 @@ unsigned char YCbCrToRgb(ImageBuffer* dst, const ImageBuffer* src)
     return kImageOk;
 }
 
-namespace {
+namespace
+{
 
-template <typename T>
-void ExtractRows(ImageBuffer* dst, int32_t index, const ImageBuffer* src)
+template <typename T> void ExtractRows(ImageBuffer* dst, int32_t index, const ImageBuffer* src)
 {
     const int32_t channels = src->m_iChannels;
-    for (int32_t y = 0; y < dst->m_iHeight; ++y) {
+    for (int32_t y = 0; y < dst->m_iHeight; ++y)
+    {
         const T* s = reinterpret_cast<const T*>(static_cast<const uint8_t*>(src->m_pData) +
-                                                static_cast<ptrdiff_t>(y) * src->m_iStride) + index;
-        T* d = reinterpret_cast<T*>(static_cast<uint8_t*>(dst->m_pData) +
-                                    static_cast<ptrdiff_t>(y) * dst->m_iStride);
-        for (int32_t x = 0; x < dst->m_iWidth; ++x, s += channels)
-            d[x] = *s;
+                                                static_cast<ptrdiff_t>(y) * src->m_iStride) +
+            index;
+        T* d = reinterpret_cast<T*>(static_cast<uint8_t*>(dst->m_pData) + static_cast<ptrdiff_t>(y) * dst->m_iStride);
+        for (int32_t x = 0; x < dst->m_iWidth; ++x, s += channels) d[x] = *s;
     }
 }
 
-template <typename T>
-void InsertRows(ImageBuffer* dst, int32_t index, const ImageBuffer* src)
+template <typename T> void InsertRows(ImageBuffer* dst, int32_t index, const ImageBuffer* src)
 {
     const int32_t channels = dst->m_iChannels;
-    for (int32_t y = 0; y < src->m_iHeight; ++y) {
+    for (int32_t y = 0; y < src->m_iHeight; ++y)
+    {
         const T* s = reinterpret_cast<const T*>(static_cast<const uint8_t*>(src->m_pData) +
                                                 static_cast<ptrdiff_t>(y) * src->m_iStride);
-        T* d = reinterpret_cast<T*>(static_cast<uint8_t*>(dst->m_pData) +
-                                    static_cast<ptrdiff_t>(y) * dst->m_iStride) + index;
-        for (int32_t x = 0; x < src->m_iWidth; ++x, d += channels)
-            *d = s[x];
+        T* d = reinterpret_cast<T*>(static_cast<uint8_t*>(dst->m_pData) + static_cast<ptrdiff_t>(y) * dst->m_iStride) +
+            index;
+        for (int32_t x = 0; x < src->m_iWidth; ++x, d += channels) *d = s[x];
     }
 }
 
-} // namespace
+}  // namespace
 
 unsigned char ExtractChannel(ImageBuffer* dst, int32_t index, const ImageBuffer* src)
 {
-    if (!dst->m_pData || !src->m_pData || dst->m_iChannels != 1 || index < 0 ||
-        index >= src->m_iChannels || !SameShape(dst, src) || dst->m_iBits != src->m_iBits)
+    if (!dst->m_pData || !src->m_pData || dst->m_iChannels != 1 || index < 0 || index >= src->m_iChannels ||
+        !SameShape(dst, src) || dst->m_iBits != src->m_iBits)
         return kImageBadArgs;
     const int32_t bits = src->m_iBits;
     if (bits == 8)
@@ -385,8 +393,8 @@ unsigned char ExtractChannel(ImageBuffer* dst, int32_t index, const ImageBuffer*
 
 unsigned char InsertChannel(ImageBuffer* dst, int32_t index, const ImageBuffer* src)
 {
-    if (!dst->m_pData || !src->m_pData || src->m_iChannels != 1 || index < 0 ||
-        index >= dst->m_iChannels || !SameShape(dst, src) || dst->m_iBits != src->m_iBits)
+    if (!dst->m_pData || !src->m_pData || src->m_iChannels != 1 || index < 0 || index >= dst->m_iChannels ||
+        !SameShape(dst, src) || dst->m_iBits != src->m_iBits)
         return kImageBadArgs;
     const int32_t bits = src->m_iBits;
     if (bits == 8)

@@ -10,7 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 const float kPyramidTaps[5] = {0.05f, 0.25f, 0.4f, 0.25f, 0.05f};
 
@@ -20,37 +21,27 @@ size_t PlaneSamples(int width, int height)
 }
 
 // A zeroed float plane; at least one element so that an empty level still counts as allocated.
-float* AllocPlane(int width, int height)
-{
-    return TileAllocFloats(PlaneSamples(width, height));
-}
+float* AllocPlane(int width, int height) { return TileAllocFloats(PlaneSamples(width, height)); }
 
 // First row (or column) of a 5-wide window around 2 x index at the given level size,
 // slid inward so the window stays inside [0, size).
 inline int ReduceWindowStart(int index, int size)
 {
     int start = 2 * index - 2;
-    if (start < 0)
-        start = 0;
-    if (start + 5 > size)
-        start = size - 5;
+    if (start < 0) start = 0;
+    if (start + 5 > size) start = size - 5;
     return start;
 }
 
 inline int ExpandWindowStart(int index, int size)
 {
     int start = index - 2;
-    if (start < 0)
-        start = 0;
-    if (start + 5 > size)
-        start = size - 5;
+    if (start < 0) start = 0;
+    if (start + 5 > size) start = size - 5;
     return start;
 }
 
-uint32_t MaxSample(int bits)
-{
-    return bits == 8 ? 255u : (bits >= 16 ? 65535u : (1u << bits) - 1u);
-}
+uint32_t MaxSample(int bits) { return bits == 8 ? 255u : (bits >= 16 ? 65535u : (1u << bits) - 1u); }
 
 // Reads channel c of an 8- or 16-bit image into a float plane.
 void ChannelToFloat(float* out, const ImageBuffer* image, int channel)
@@ -60,17 +51,15 @@ void ChannelToFloat(float* out, const ImageBuffer* image, int channel)
     const int ch = image->m_iChannels;
     for (int y = 0; y < h; ++y)
     {
-        const unsigned char* row = static_cast<const unsigned char*>(image->m_pData) +
-                                   static_cast<size_t>(y) * image->m_iStride;
+        const unsigned char* row =
+            static_cast<const unsigned char*>(image->m_pData) + static_cast<size_t>(y) * image->m_iStride;
         float* o = out + static_cast<size_t>(y) * w;
         if (image->m_iBits == 8)
-            for (int x = 0; x < w; ++x)
-                o[x] = static_cast<float>(row[x * ch + channel]);
+            for (int x = 0; x < w; ++x) o[x] = static_cast<float>(row[x * ch + channel]);
         else
         {
             const uint16_t* r16 = reinterpret_cast<const uint16_t*>(row);
-            for (int x = 0; x < w; ++x)
-                o[x] = static_cast<float>(r16[x * ch + channel]);
+            for (int x = 0; x < w; ++x) o[x] = static_cast<float>(r16[x * ch + channel]);
         }
     }
 }
@@ -90,10 +79,8 @@ void FloatToPlane(ImageBuffer* image, const float* in, bool round)
         for (int x = 0; x < w; ++x)
         {
             float v = s[x] + bias;
-            if (!(v > 0.0f))
-                v = 0.0f;
-            if (v > maxValue)
-                v = maxValue;
+            if (!(v > 0.0f)) v = 0.0f;
+            if (v > maxValue) v = maxValue;
             if (image->m_iBits == 8)
                 row[x] = static_cast<unsigned char>(v);
             else
@@ -105,26 +92,25 @@ void FloatToPlane(ImageBuffer* image, const float* in, bool round)
 bool IsPyramidSource(const ImageBuffer* image)
 {
     return image != nullptr && image->m_pData != nullptr && image->m_iWidth > 0 && image->m_iHeight > 0 &&
-           (image->m_iChannels == 1 || image->m_iChannels == 3) &&
-           (image->m_iBits == 8 || (image->m_iBits > 8 && image->m_iBits <= 16));
+        (image->m_iChannels == 1 || image->m_iChannels == 3) &&
+        (image->m_iBits == 8 || (image->m_iBits > 8 && image->m_iBits <= 16));
 }
 
-} // namespace
+}  // namespace
 
 void MakePyramidKernel(float kernel[5][5])
 {
     for (int u = 0; u < 5; ++u)
-        for (int v = 0; v < 5; ++v)
-            kernel[u][v] = kPyramidTaps[u] * kPyramidTaps[v];
+        for (int v = 0; v < 5; ++v) kernel[u][v] = kPyramidTaps[u] * kPyramidTaps[v];
 }
 
-namespace {
+namespace
+{
 
 // One-dimensional taps of the separable 5 x 5 kernel (its row sums: the kernel is an outer product).
 void KernelTaps(const float kernel[5][5], float k1[5])
 {
-    for (int u = 0; u < 5; ++u)
-        k1[u] = kernel[u][0] + kernel[u][1] + kernel[u][2] + kernel[u][3] + kernel[u][4];
+    for (int u = 0; u < 5; ++u) k1[u] = kernel[u][0] + kernel[u][1] + kernel[u][2] + kernel[u][3] + kernel[u][4];
 }
 
 // The samples of the smaller level that an EXPAND output position reads along one axis: the even
@@ -141,8 +127,7 @@ ExpandAxisTaps MakeExpandTaps(int position, int size, int inSize)
     ExpandAxisTaps t{};
     const int start = ExpandWindowStart(position, size);
     int end = start + 5;
-    if (end > 2 * inSize)
-        end = 2 * inSize;
+    if (end > 2 * inSize) end = 2 * inSize;
     for (int m = start; m < end; ++m)
         if ((m & 1) == 0 && t.count < 3)
         {
@@ -167,8 +152,7 @@ void ExpandDirect(float* out, int outW, int outH, const float* in, int inW, int 
             for (int i = 0; i < rt.count; ++i)
             {
                 const float* row = in + static_cast<size_t>(rt.index[i]) * inW;
-                for (int j = 0; j < ct.count; ++j)
-                    sum += kernel[rt.k[i]][ct.k[j]] * row[ct.index[j]];
+                for (int j = 0; j < ct.count; ++j) sum += kernel[rt.k[i]][ct.k[j]] * row[ct.index[j]];
             }
             o[c] = 4.0f * sum;
         }
@@ -188,17 +172,17 @@ void ReduceDirect(float* out, int outW, int outH, const float* in, int inW, int 
             for (int u = 0; u < 5; ++u)
             {
                 const float* row = in + static_cast<size_t>(r0 + u) * inW + c0;
-                for (int v = 0; v < 5; ++v)
-                    sum += kernel[u][v] * row[v];
+                for (int v = 0; v < 5; ++v) sum += kernel[u][v] * row[v];
             }
             o[c] = sum;
         }
     }
 }
 
-} // namespace
+}  // namespace
 
-namespace {
+namespace
+{
 
 struct ReducePass
 {
@@ -280,13 +264,11 @@ void ExpandRowsH(void* context, int begin, int end)
                     const float* q = src + c / 2;
                     dst[c] = (c & 1) == 0 ? k1[0] * q[-1] + k1[2] * q[0] + k1[4] * q[1] : k1[1] * q[0] + k1[3] * q[1];
                 }
-                if (c >= p->outW)
-                    break;
+                if (c >= p->outW) break;
             }
             const ExpandAxisTaps& t = p->cols[c];
             float sum = 0.0f;
-            for (int j = 0; j < t.count; ++j)
-                sum += k1[t.k[j]] * src[t.index[j]];
+            for (int j = 0; j < t.count; ++j) sum += k1[t.k[j]] * src[t.index[j]];
             dst[c] = sum;
         }
     }
@@ -308,19 +290,16 @@ void ExpandRowsV(void* context, int begin, int end)
             const float* p1 = p->rows + static_cast<size_t>(t.index[1]) * outW;
             const float* p2 = p->rows + static_cast<size_t>(t.index[2]) * outW;
             const float w1 = 4.0f * k1[t.k[1]], w2 = 4.0f * k1[t.k[2]];
-            for (int c = 0; c < outW; ++c)
-                o[c] = w0 * p0[c] + w1 * p1[c] + w2 * p2[c];
+            for (int c = 0; c < outW; ++c) o[c] = w0 * p0[c] + w1 * p1[c] + w2 * p2[c];
         }
         else if (t.count == 2)
         {
             const float* p1 = p->rows + static_cast<size_t>(t.index[1]) * outW;
             const float w1 = 4.0f * k1[t.k[1]];
-            for (int c = 0; c < outW; ++c)
-                o[c] = w0 * p0[c] + w1 * p1[c];
+            for (int c = 0; c < outW; ++c) o[c] = w0 * p0[c] + w1 * p1[c];
         }
         else
-            for (int c = 0; c < outW; ++c)
-                o[c] = t.count == 1 ? w0 * p0[c] : 0.0f;
+            for (int c = 0; c < outW; ++c) o[c] = t.count == 1 ? w0 * p0[c] : 0.0f;
     }
 }
 
@@ -354,11 +333,9 @@ void CombineRows(void* context, int begin, int end)
     const size_t k0 = static_cast<size_t>(begin) * p->w;
     const size_t k1 = static_cast<size_t>(end) * p->w;
     if (p->subtract)
-        for (size_t k = k0; k < k1; ++k)
-            p->a[k] = p->b[k] - p->a[k];
+        for (size_t k = k0; k < k1; ++k) p->a[k] = p->b[k] - p->a[k];
     else
-        for (size_t k = k0; k < k1; ++k)
-            p->a[k] += p->b[k];
+        for (size_t k = k0; k < k1; ++k) p->a[k] += p->b[k];
 }
 
 struct PlaneRowsPass
@@ -396,40 +373,37 @@ void FloatToPlaneRows(ImageBuffer* image, float* in, WorkerPool* pool)
                  &pass);
 }
 
-} // namespace
+}  // namespace
 
-void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int inH,
-                   const float kernel[5][5], WorkerPool* pool)
+void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int inH, const float kernel[5][5],
+                   WorkerPool* pool)
 {
-    if (outW < 5 || outH < 5 || inW < 5 || inH < 5)
-        return;
+    if (outW < 5 || outH < 5 || inW < 5 || inH < 5) return;
     // Separable: filter the input rows at the output columns, then combine five rows per output row.
     // The work plane is the pool's (kept from call to call) when there is one.
     const size_t rowBytes = sizeof(float) * PlaneSamples(outW, inH);
-    float* rows = static_cast<float*>(pool != nullptr ? pool->Scratch(kRowsScratchSlot, rowBytes) : std::malloc(rowBytes));
+    float* rows =
+        static_cast<float*>(pool != nullptr ? pool->Scratch(kRowsScratchSlot, rowBytes) : std::malloc(rowBytes));
     int* colStart = static_cast<int*>(std::malloc(sizeof(int) * static_cast<size_t>(outW)));
     if (rows == nullptr || colStart == nullptr)
     {
-        if (pool == nullptr)
-            std::free(rows);
+        if (pool == nullptr) std::free(rows);
         std::free(colStart);
         ReduceDirect(out, outW, outH, in, inW, inH, kernel);
         return;
     }
     ReducePass pass{out, outW, in, inW, inH, rows, colStart, {}};
     KernelTaps(kernel, pass.k1);
-    for (int c = 0; c < outW; ++c)
-        colStart[c] = ReduceWindowStart(c, inW);
+    for (int c = 0; c < outW; ++c) colStart[c] = ReduceWindowStart(c, inW);
     const int threads = ThreadsFor(outW, outH, pool);
     ParallelRows(pool, inH, threads, kRowGrain, &ReduceRowsH, &pass);
     ParallelRows(pool, outH, threads, kRowGrain, &ReduceRowsV, &pass);
-    if (pool == nullptr)
-        std::free(rows);
+    if (pool == nullptr) std::free(rows);
     std::free(colStart);
 }
 
-void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int inH,
-                   const float kernel[5][5], WorkerPool* pool)
+void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int inH, const float kernel[5][5],
+                   WorkerPool* pool)
 {
     if (outW <= 4 || outH <= 4)
     {
@@ -441,38 +415,35 @@ void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int
     // interpolate every input row at the output columns, then combine up to three such rows.
     // The work plane is the pool's (kept from call to call) when there is one.
     const size_t rowBytes = sizeof(float) * PlaneSamples(outW, inH);
-    float* rows = static_cast<float*>(pool != nullptr ? pool->Scratch(kRowsScratchSlot, rowBytes) : std::malloc(rowBytes));
-    ExpandAxisTaps* cols = static_cast<ExpandAxisTaps*>(std::malloc(sizeof(ExpandAxisTaps) * static_cast<size_t>(outW)));
+    float* rows =
+        static_cast<float*>(pool != nullptr ? pool->Scratch(kRowsScratchSlot, rowBytes) : std::malloc(rowBytes));
+    ExpandAxisTaps* cols =
+        static_cast<ExpandAxisTaps*>(std::malloc(sizeof(ExpandAxisTaps) * static_cast<size_t>(outW)));
     if (rows == nullptr || cols == nullptr)
     {
-        if (pool == nullptr)
-            std::free(rows);
+        if (pool == nullptr) std::free(rows);
         std::free(cols);
         ExpandDirect(out, outW, outH, in, inW, inH, kernel);
         return;
     }
     ExpandPass pass{out, outW, outH, in, inW, inH, rows, cols, 0, 0, {}};
     KernelTaps(kernel, pass.k1);
-    for (int c = 0; c < outW; ++c)
-        cols[c] = MakeExpandTaps(c, outW, inW);
-    auto regular = [](const ExpandAxisTaps& t, int c) {
-        if ((c & 1) == 0)
-            return t.count == 3 && t.k[0] == 0 && t.k[1] == 2 && t.k[2] == 4 && t.index[0] == c / 2 - 1;
+    for (int c = 0; c < outW; ++c) cols[c] = MakeExpandTaps(c, outW, inW);
+    auto regular = [](const ExpandAxisTaps& t, int c)
+    {
+        if ((c & 1) == 0) return t.count == 3 && t.k[0] == 0 && t.k[1] == 2 && t.k[2] == 4 && t.index[0] == c / 2 - 1;
         return t.count == 2 && t.k[0] == 1 && t.k[1] == 3 && t.index[0] == (c - 1) / 2;
     };
     int cLo = 0;
-    while (cLo < outW && !regular(cols[cLo], cLo))
-        ++cLo;
+    while (cLo < outW && !regular(cols[cLo], cLo)) ++cLo;
     int cHi = cLo;
-    while (cHi < outW && regular(cols[cHi], cHi))
-        ++cHi;
+    while (cHi < outW && regular(cols[cHi], cHi)) ++cHi;
     pass.cLo = cLo;
     pass.cHi = cHi;
     const int threads = ThreadsFor(outW, outH, pool);
     ParallelRows(pool, inH, threads, kRowGrain, &ExpandRowsH, &pass);
     ParallelRows(pool, outH, threads, kRowGrain, &ExpandRowsV, &pass);
-    if (pool == nullptr)
-        std::free(rows);
+    if (pool == nullptr) std::free(rows);
     std::free(cols);
 }
 
@@ -481,24 +452,19 @@ int PyramidLevelCount(int width, int height, int maxLevels, int levelCap)
     int n = 0;
     for (int s = width < height ? width : height; s > 4; s /= 2)
     {
-        if (n >= maxLevels)
-            break;
+        if (n >= maxLevels) break;
         ++n;
     }
-    if (n > levelCap)
-        n = levelCap;
-    if (n > kPyramidMaxLevels - 1)
-        n = kPyramidMaxLevels - 1;
+    if (n > levelCap) n = levelCap;
+    if (n > kPyramidMaxLevels - 1) n = kPyramidMaxLevels - 1;
     return n < 0 ? 0 : n;
 }
 
 bool BuildImagePyramid(ImagePyramid* pyramid, const ImageBuffer* source, int maxLevels, int levelCap)
 {
-    if (pyramid == nullptr)
-        return true;
+    if (pyramid == nullptr) return true;
     ReleaseImagePyramid(pyramid);
-    if (!IsPyramidSource(source))
-        return true;
+    if (!IsPyramidSource(source)) return true;
 
     const int n = PyramidLevelCount(source->m_iWidth, source->m_iHeight, maxLevels, levelCap);
     pyramid->m_uiChannels = static_cast<uint32_t>(source->m_iChannels);
@@ -513,8 +479,7 @@ bool BuildImagePyramid(ImagePyramid* pyramid, const ImageBuffer* source, int max
         for (int set = 0; set < kPyramidPlaneSets; ++set)
         {
             pyramid->m_pPlanes[set][i] = AllocPlane(source->m_iWidth >> i, source->m_iHeight >> i);
-            if (pyramid->m_pPlanes[set][i] == nullptr)
-                return true;
+            if (pyramid->m_pPlanes[set][i] == nullptr) return true;
         }
     }
     MakePyramidKernel(pyramid->m_fKernel);
@@ -545,8 +510,7 @@ bool BuildImagePyramid(ImagePyramid* pyramid, const ImageBuffer* source, int max
     return false;
 }
 
-void CollapseWithGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2,
-                       double gain3, int channel)
+void CollapseWithGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2, double gain3, int channel)
 {
     if (dst == nullptr || dst->m_pData == nullptr || pyramid == nullptr || channel < 0 || channel > 2 ||
         static_cast<uint32_t>(channel) >= pyramid->m_uiChannels)
@@ -556,8 +520,7 @@ void CollapseWithGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, do
     float** L = pyramid->m_pPlanes[kPyramidSetLaplace + channel];
     float** Wk = pyramid->m_pPlanes[kPyramidSetWork + channel];
     for (int i = 0; i <= n; ++i)
-        if (G[i] == nullptr || L[i] == nullptr || Wk[i] == nullptr)
-            return;
+        if (G[i] == nullptr || L[i] == nullptr || Wk[i] == nullptr) return;
     const float gains[3] = {static_cast<float>(gain1), static_cast<float>(gain2), static_cast<float>(gain3)};
     for (int i = n - 1; i >= 0; --i)
     {
@@ -576,21 +539,17 @@ void CollapseWithGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, do
     FloatToPlane(dst, G[0], false);
 }
 
-unsigned char ApplyDetailGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2,
-                               double gain3)
+unsigned char ApplyDetailGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2, double gain3)
 {
-    if (dst == nullptr || pyramid == nullptr)
-        return kImageBadArgs;
+    if (dst == nullptr || pyramid == nullptr) return kImageBadArgs;
     if (static_cast<uint32_t>(dst->m_iChannels) != pyramid->m_uiChannels ||
         static_cast<uint32_t>(dst->m_iBits) != pyramid->m_uiBits ||
         static_cast<uint32_t>(dst->m_iWidth) != pyramid->m_uiWidth ||
         static_cast<uint32_t>(dst->m_iHeight) != pyramid->m_uiHeight)
         return kImageBadArgs;
     auto nearOne = [](double g) { return g > 1.0 - 0.00001 && g < 1.0 + 0.00001; };
-    if (nearOne(gain1) && nearOne(gain2) && nearOne(gain3))
-        return kImageOk;
-    if (dst->m_pData == nullptr || pyramid->m_pPlanes[kPyramidSetGauss][0] == nullptr)
-        return kImageBadArgs;
+    if (nearOne(gain1) && nearOne(gain2) && nearOne(gain3)) return kImageOk;
+    if (dst->m_pData == nullptr || pyramid->m_pPlanes[kPyramidSetGauss][0] == nullptr) return kImageBadArgs;
 
     if (dst->m_iChannels == 1)
     {
@@ -599,8 +558,7 @@ unsigned char ApplyDetailGains(ImageBuffer* dst, ImagePyramid* pyramid, double g
     }
     ScopedImage holder;
     ImageBuffer& plane = holder.img;
-    if (TileCreateImage(&plane, dst->m_iWidth, dst->m_iHeight, 1, dst->m_iBits) != kImageOk)
-        return kImageNoMemory;
+    if (TileCreateImage(&plane, dst->m_iWidth, dst->m_iHeight, 1, dst->m_iBits) != kImageOk) return kImageNoMemory;
     for (int c = 0; c < dst->m_iChannels; ++c)
     {
         CollapseWithGains(&plane, pyramid, gain1, gain2, gain3, c);
@@ -611,8 +569,7 @@ unsigned char ApplyDetailGains(ImageBuffer* dst, ImagePyramid* pyramid, double g
 
 void ReleaseImagePyramid(ImagePyramid* pyramid)
 {
-    if (pyramid == nullptr)
-        return;
+    if (pyramid == nullptr) return;
     for (int set = 0; set < kPyramidPlaneSets; ++set)
         for (int i = 0; i < kPyramidMaxLevels; ++i)
         {
@@ -625,24 +582,20 @@ void ReleaseImagePyramid(ImagePyramid* pyramid)
 bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuality, double dDynamics,
                     HpxProgressTarget hProgressDlg, int halvings, bool bGpu, int iThreads, WorkerPool* pool)
 {
-    if (dst == nullptr || src == nullptr || src->m_pData == nullptr || src->m_iChannels != 1 ||
-        !IsPyramidSource(src))
+    if (dst == nullptr || src == nullptr || src->m_pData == nullptr || src->m_iChannels != 1 || !IsPyramidSource(src))
         return true;
     // dst must hold src's shape before anything is written into it.
-    if (dst != src && (dst->m_pData == nullptr || dst->m_iSize != src->m_iSize ||
-                       dst->m_iWidth != src->m_iWidth || dst->m_iHeight != src->m_iHeight ||
-                       dst->m_iBits != src->m_iBits || dst->m_iChannels != 1))
+    if (dst != src &&
+        (dst->m_pData == nullptr || dst->m_iSize != src->m_iSize || dst->m_iWidth != src->m_iWidth ||
+         dst->m_iHeight != src->m_iHeight || dst->m_iBits != src->m_iBits || dst->m_iChannels != 1))
     {
-        if (TileCopyImageLayout(dst, src) != kImageOk)
-            return true;
+        if (TileCopyImageLayout(dst, src) != kImageOk) return true;
     }
     const int width = src->m_iWidth;
     const int height = src->m_iHeight;
     int n = halvings;
-    if (n > kPyramidMaxLevels - 1)
-        n = kPyramidMaxLevels - 1;
-    if (n < 0)
-        n = 0;
+    if (n > kPyramidMaxLevels - 1) n = kPyramidMaxLevels - 1;
+    if (n < 0) n = 0;
 
     float kernel[5][5];
     MakePyramidKernel(kernel);
@@ -658,7 +611,8 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
     // With a pool the level planes live in one block the pool keeps from call to call (two per
     // colour tile), so they are not allocated, faulted in and freed each time.
     const bool scratch = pool != nullptr;
-    auto freeAll = [&]() {
+    auto freeAll = [&]()
+    {
         if (!scratch)
             for (int i = 0; i < kPyramidMaxLevels; ++i)
             {
@@ -677,14 +631,14 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
         // Every plane at a multiple of 16 floats, at least one float each (as AllocPlane).
         auto rounded = [](size_t count) { return ((count > 0 ? count : 1) + 15) & ~static_cast<size_t>(15); };
         size_t total = 0;
-        for (int i = 0; i <= n; ++i)
-            total += rounded(PlaneSamples(lw[i], lh[i])) * (i < n ? 2 : 1);
+        for (int i = 0; i <= n; ++i) total += rounded(PlaneSamples(lw[i], lh[i])) * (i < n ? 2 : 1);
         float* block = static_cast<float*>(pool->Scratch(kPyramidScratchSlot, total * sizeof(float) + 64));
         failed = block == nullptr;
         if (!failed)
         {
             // 64-byte alignment of the first plane, as the allocator would give.
-            float* at = reinterpret_cast<float*>((reinterpret_cast<uintptr_t>(block) + 63) & ~static_cast<uintptr_t>(63));
+            float* at =
+                reinterpret_cast<float*>((reinterpret_cast<uintptr_t>(block) + 63) & ~static_cast<uintptr_t>(63));
             for (int i = 0; i <= n; ++i)
             {
                 const size_t count = rounded(PlaneSamples(lw[i], lh[i]));
@@ -698,8 +652,7 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
                 // Level 0 and the Laplacian planes are written whole before they are read; a
                 // reduced level is not written when it is too small to reduce into (it is then
                 // read as zeros, as a fresh plane would be).
-                if (i > 0)
-                    std::memset(G[i], 0, count * sizeof(float));
+                if (i > 0) std::memset(G[i], 0, count * sizeof(float));
             }
         }
     }
@@ -713,8 +666,7 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
     if (failed)
     {
         freeAll();
-        if (dst != src)
-            CopyImagePixels(dst, src);
+        if (dst != src) CopyImagePixels(dst, src);
         return true;
     }
 
@@ -739,8 +691,8 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
                 break;
             }
             FloatToPlane(&quarter, G[2], true);
-            if (NlmPlaneDenoise(&denoised, &quarter, static_cast<double>(strength), iQuality, dDynamics,
-                                hProgressDlg, bGpu, iThreads, pool) != kImageOk)
+            if (NlmPlaneDenoise(&denoised, &quarter, static_cast<double>(strength), iQuality, dDynamics, hProgressDlg,
+                                bGpu, iThreads, pool) != kImageOk)
             {
                 failed = true;
                 break;
@@ -758,8 +710,7 @@ bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuali
     if (failed)
     {
         freeAll();
-        if (dst != src)
-            CopyImagePixels(dst, src);
+        if (dst != src) CopyImagePixels(dst, src);
         return true;
     }
     FloatToPlaneRows(dst, G[0], pool);

@@ -10,25 +10,30 @@
 
 class WorkerPool;
 
-constexpr int kPyramidMaxLevels = 4;   // levels 0..3, so at most 3 halvings
+constexpr int kPyramidMaxLevels = 4;  // levels 0..3, so at most 3 halvings
 constexpr int kPyramidPlaneSets = 9;
 
 // Plane sets of an ImagePyramid: the Gaussian levels (also the targets of a rebuild), the
 // gain-scaled Laplacian work planes and the Laplacian levels, each for channels 0, 1, 2.
-enum : int { kPyramidSetGauss = 0, kPyramidSetWork = 3, kPyramidSetLaplace = 6 };
+enum : int
+{
+    kPyramidSetGauss = 0,
+    kPyramidSetWork = 3,
+    kPyramidSetLaplace = 6
+};
 
 // A record starts empty (every plane null), so building on it again releases what it holds.
 struct ImagePyramid
 {
     uint32_t m_uiChannels = 0;
     uint32_t m_uiBits = 0;
-    uint32_t m_uiWidth = 0;                      // of level 0
+    uint32_t m_uiWidth = 0;  // of level 0
     uint32_t m_uiHeight = 0;
-    uint32_t m_uiLevels = 0;                     // halvings n: the record holds levels 0..n
+    uint32_t m_uiLevels = 0;  // halvings n: the record holds levels 0..n
     uint32_t m_uiLevelWidth[kPyramidMaxLevels] = {};
     uint32_t m_uiLevelHeight[kPyramidMaxLevels] = {};
     float m_fKernel[5][5] = {};
-    float* m_pPlanes[kPyramidPlaneSets][kPyramidMaxLevels] = {};   // row-major, level-sized, no padding
+    float* m_pPlanes[kPyramidPlaneSets][kPyramidMaxLevels] = {};  // row-major, level-sized, no padding
 };
 
 // The 5x5 pyramid kernel: the outer product of (0.05, 0.25, 0.4, 0.25, 0.05) with itself.
@@ -37,13 +42,13 @@ void MakePyramidKernel(float kernel[5][5]);
 // REDUCE: out (outW x outH) from in (inW x inH) with the 5x5 window centred on (2r, 2c) and slid
 // inward at the borders. Does nothing when outW or outH is below 5.
 // pool: threads that share the rows (null: the calling thread alone); the result is the same.
-void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int inH,
-                   const float kernel[5][5], WorkerPool* pool = nullptr);
+void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int inH, const float kernel[5][5],
+                   WorkerPool* pool = nullptr);
 
 // EXPAND: out (outW x outH) from in (inW x inH, the next smaller level). When outW or outH is 4
 // or less there is nothing to interpolate from and out is set to zero.
-void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int inH,
-                   const float kernel[5][5], WorkerPool* pool = nullptr);
+void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int inH, const float kernel[5][5],
+                   WorkerPool* pool = nullptr);
 
 // Number of halvings for an image: halve min(width, height) while it is above 4, at most
 // maxLevels times, then at most levelCap (and never more than the record holds).
@@ -58,14 +63,12 @@ bool BuildImagePyramid(ImagePyramid* pyramid, const ImageBuffer* source, int max
 // Rebuilds channel c into a one-channel plane of the pyramid's size and depth, with the finest
 // Laplacian level scaled by gain1, the next by gain2 and the coarsest by gain3. Samples are
 // clamped to the depth's range and truncated. Repeated calls with the same gains agree.
-void CollapseWithGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2,
-                       double gain3, int channel);
+void CollapseWithGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2, double gain3, int channel);
 
 // Applies the three detail gains to dst, which must have the pyramid's channels, bits, width and
 // height (otherwise 1, dst untouched). Gains all within 0.00001 of 1 leave dst untouched.
 // Returns 0 on success, 6 when a work plane could not be allocated (dst untouched).
-unsigned char ApplyDetailGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2,
-                               double gain3);
+unsigned char ApplyDetailGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2, double gain3);
 
 // Frees every plane of the pyramid and leaves the record empty.
 void ReleaseImagePyramid(ImagePyramid* pyramid);
@@ -76,5 +79,4 @@ void ReleaseImagePyramid(ImagePyramid* pyramid);
 // back unchanged; pool (or, without one, threads the pass starts) runs the passes. Returns false
 // on success; true when memory ran out, dst then holds src's pixels.
 bool PyramidDenoise(ImageBuffer* dst, ImageBuffer* src, int strength, int iQuality, double dDynamics,
-                    HpxProgressTarget hProgressDlg, int halvings, bool bGpu, int iThreads,
-                    WorkerPool* pool = nullptr);
+                    HpxProgressTarget hProgressDlg, int halvings, bool bGpu, int iThreads, WorkerPool* pool = nullptr);

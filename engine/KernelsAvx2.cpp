@@ -14,22 +14,14 @@
 #define HPX_AVX2_ENTRY
 #endif
 
-namespace {
-
-inline __m256i Load256(const void* p)
+namespace
 {
-    return _mm256_loadu_si256(static_cast<const __m256i*>(p));
-}
 
-inline void Store256(void* p, __m256i v)
-{
-    _mm256_storeu_si256(static_cast<__m256i*>(p), v);
-}
+inline __m256i Load256(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
 
-inline __m128i Load128(const void* p)
-{
-    return _mm_loadu_si128(static_cast<const __m128i*>(p));
-}
+inline void Store256(void* p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+
+inline __m128i Load128(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
 
 // Weights of eight cells: W[base + min(d, limit)], widened to 32 bits. Eight scalar loads into
 // one register beat the gather instruction on the processors measured (the table is in L1).
@@ -46,7 +38,8 @@ inline __m256i GatherWeights8(const uint16_t* pWeights, __m256i base, __m256i li
     g = _mm_insert_epi16(g, pWeights[a[5]], 5);
     g = _mm_insert_epi16(g, pWeights[a[6]], 6);
     g = _mm_insert_epi16(g, pWeights[a[7]], 7);
-    return _mm256_cvtepu16_epi32(g);}
+    return _mm256_cvtepu16_epi32(g);
+}
 
 // The distances of 8 consecutive pixels from the half-resolution row (each cell serves two
 // pixels; bOdd when the first pixel is the second of its pair), widened to 32 bits.
@@ -66,7 +59,7 @@ inline __m256i PixelDistances8(const uint16_t* pCells, bool bOdd)
     return _mm256_cvtepu16_epi32(d);
 }
 
-} // namespace
+}  // namespace
 
 HPX_AVX2_ENTRY int AbsDiffRowAvx2(uint8_t* out, const uint8_t* a, const uint8_t* b, int n)
 {
@@ -98,7 +91,8 @@ HPX_AVX2_ENTRY int BoxRow3Avx2(uint16_t* out, const uint16_t* in, int n)
 {
     int x = 1;
     for (; x + 16 <= n - 1; x += 16)
-        Store256(out + x, _mm256_add_epi16(_mm256_add_epi16(Load256(in + x - 1), Load256(in + x)), Load256(in + x + 1)));
+        Store256(out + x,
+                 _mm256_add_epi16(_mm256_add_epi16(Load256(in + x - 1), Load256(in + x)), Load256(in + x + 1)));
     return x;
 }
 
@@ -126,8 +120,7 @@ HPX_AVX2_ENTRY int AccumulateBlocks8Avx2(const uint16_t* pWeights, const uint32_
         const __m256i base = Load256(pBase + b);
         const __m256i g = GatherWeights8(pWeights, base, limit, _mm256_cvtepu16_epi32(Load128(pDistPlus + b)));
         __m256i h = _mm256_setzero_si256();
-        if (!bCentre)
-            h = GatherWeights8(pWeights, base, limit, _mm256_cvtepu16_epi32(Load128(pDistMinus + b)));
+        if (!bCentre) h = GatherWeights8(pWeights, base, limit, _mm256_cvtepu16_epi32(Load128(pDistMinus + b)));
         Store256(pBlockWeights + b, _mm256_add_epi32(Load256(pBlockWeights + b), _mm256_add_epi32(g, h)));
         // Per pixel g x value(P + d) + h x value(P - d) by pmaddwd on (value+, value-) and (g, h).
         const __m256i gh = _mm256_or_si256(g, _mm256_slli_epi32(h, 16));
@@ -194,7 +187,8 @@ HPX_AVX2_ENTRY int BlurRowInteriorAvx2(float* acc, const float* row, int x0, int
     return x;
 }
 
-namespace {
+namespace
+{
 
 inline __m256i Median5x32(__m256i a, __m256i b, __m256i c, __m256i d, __m256i e)
 {
@@ -214,14 +208,15 @@ inline void Sort2x16(__m256i& a, __m256i& b)
     a = lo;
 }
 
-} // namespace
+}  // namespace
 
 HPX_AVX2_ENTRY int Plus5MedianRowAvx2(uint8_t* out, const uint8_t* up, const uint8_t* mid, const uint8_t* down, int x,
                                       int end)
 {
     for (; x + 32 <= end; x += 32)
-        Store256(out + x, Median5x32(Load256(mid + x), Load256(mid + x - 1), Load256(mid + x + 1), Load256(up + x),
-                                     Load256(down + x)));
+        Store256(out + x,
+                 Median5x32(Load256(mid + x), Load256(mid + x - 1), Load256(mid + x + 1), Load256(up + x),
+                            Load256(down + x)));
     return x;
 }
 
@@ -233,12 +228,24 @@ HPX_AVX2_ENTRY int Square9MedianRowAvx2(uint16_t* out, const uint16_t* up, const
         __m256i p0 = Load256(up + x - 1), p1 = Load256(up + x), p2 = Load256(up + x + 1);
         __m256i p3 = Load256(mid + x - 1), p4 = Load256(mid + x), p5 = Load256(mid + x + 1);
         __m256i p6 = Load256(down + x - 1), p7 = Load256(down + x), p8 = Load256(down + x + 1);
-        Sort2x16(p1, p2); Sort2x16(p4, p5); Sort2x16(p7, p8);
-        Sort2x16(p0, p1); Sort2x16(p3, p4); Sort2x16(p6, p7);
-        Sort2x16(p1, p2); Sort2x16(p4, p5); Sort2x16(p7, p8);
-        Sort2x16(p0, p3); Sort2x16(p5, p8); Sort2x16(p4, p7);
-        Sort2x16(p3, p6); Sort2x16(p1, p4); Sort2x16(p2, p5);
-        Sort2x16(p4, p7); Sort2x16(p4, p2); Sort2x16(p6, p4);
+        Sort2x16(p1, p2);
+        Sort2x16(p4, p5);
+        Sort2x16(p7, p8);
+        Sort2x16(p0, p1);
+        Sort2x16(p3, p4);
+        Sort2x16(p6, p7);
+        Sort2x16(p1, p2);
+        Sort2x16(p4, p5);
+        Sort2x16(p7, p8);
+        Sort2x16(p0, p3);
+        Sort2x16(p5, p8);
+        Sort2x16(p4, p7);
+        Sort2x16(p3, p6);
+        Sort2x16(p1, p4);
+        Sort2x16(p2, p5);
+        Sort2x16(p4, p7);
+        Sort2x16(p4, p2);
+        Sort2x16(p6, p4);
         Sort2x16(p4, p2);
         Store256(out + x, p4);
     }

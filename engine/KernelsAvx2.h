@@ -35,8 +35,8 @@ int AccumulateBlocks8Avx2(const uint16_t* pWeights, const uint32_t* pBase, const
 // pDistMinus, adds g + h to weights[x] and g x plus[x] + h x minus[x] to values[x].
 int AccumulatePixels16Avx2(const uint16_t* pWeights, const uint32_t* pBase, const uint16_t* pLimit,
                            const uint16_t* pDistPlus, const uint16_t* pDistMinus, int c, int dx, bool bCentre,
-                           const uint16_t* pPlus, const uint16_t* pMinus, uint32_t* pWeightSums,
-                           uint64_t* pValueSums, int w);
+                           const uint16_t* pPlus, const uint16_t* pMinus, uint32_t* pWeightSums, uint64_t* pValueSums,
+                           int w);
 
 // Interior of one blur row: acc[x] = (sum over k = -reach .. reach of taps[k + 5] x row[x + k]) /
 // fullTotal for x = x0 .. returned count - 1, the products added in the order of k, lane by lane,
@@ -47,5 +47,4 @@ int BlurRowInteriorAvx2(float* acc, const float* row, int x0, int x1, const floa
 // five-sample plus of 8-bit rows and the full 3x3 of 16-bit rows, by the same exchange networks
 // as the SSE2 and scalar code.
 int Plus5MedianRowAvx2(uint8_t* out, const uint8_t* up, const uint8_t* mid, const uint8_t* down, int x, int end);
-int Square9MedianRowAvx2(uint16_t* out, const uint16_t* up, const uint16_t* mid, const uint16_t* down, int x,
-                         int end);
+int Square9MedianRowAvx2(uint16_t* out, const uint16_t* up, const uint16_t* mid, const uint16_t* down, int x, int end);

@@ -24,7 +24,8 @@
 #include <emmintrin.h>
 #endif
 
-namespace {
+namespace
+{
 
 // Median of five by min/max exchanges (a sorting network pruned to the middle output).
 template <typename T> inline T Median5(T a, T b, T c, T d, T e)
@@ -47,12 +48,24 @@ template <typename T> inline void Sort2(T& a, T& b)
 }
 template <typename T> inline T Median9(T p0, T p1, T p2, T p3, T p4, T p5, T p6, T p7, T p8)
 {
-    Sort2(p1, p2); Sort2(p4, p5); Sort2(p7, p8);
-    Sort2(p0, p1); Sort2(p3, p4); Sort2(p6, p7);
-    Sort2(p1, p2); Sort2(p4, p5); Sort2(p7, p8);
-    Sort2(p0, p3); Sort2(p5, p8); Sort2(p4, p7);
-    Sort2(p3, p6); Sort2(p1, p4); Sort2(p2, p5);
-    Sort2(p4, p7); Sort2(p4, p2); Sort2(p6, p4);
+    Sort2(p1, p2);
+    Sort2(p4, p5);
+    Sort2(p7, p8);
+    Sort2(p0, p1);
+    Sort2(p3, p4);
+    Sort2(p6, p7);
+    Sort2(p1, p2);
+    Sort2(p4, p5);
+    Sort2(p7, p8);
+    Sort2(p0, p3);
+    Sort2(p5, p8);
+    Sort2(p4, p7);
+    Sort2(p3, p6);
+    Sort2(p1, p4);
+    Sort2(p2, p5);
+    Sort2(p4, p7);
+    Sort2(p4, p2);
+    Sort2(p6, p4);
     Sort2(p4, p2);
     return p4;
 }
@@ -65,14 +78,14 @@ struct U16x8
 };
 inline U16x8 LoadFlip(const uint16_t* p)
 {
-    return { _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi16(-32768)) };
+    return {_mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi16(-32768))};
 }
 inline void StoreFlip(uint16_t* p, U16x8 a)
 {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_xor_si128(a.v, _mm_set1_epi16(-32768)));
 }
-inline U16x8 VMin(U16x8 a, U16x8 b) { return { _mm_min_epi16(a.v, b.v) }; }
-inline U16x8 VMax(U16x8 a, U16x8 b) { return { _mm_max_epi16(a.v, b.v) }; }
+inline U16x8 VMin(U16x8 a, U16x8 b) { return {_mm_min_epi16(a.v, b.v)}; }
+inline U16x8 VMax(U16x8 a, U16x8 b) { return {_mm_max_epi16(a.v, b.v)}; }
 inline void Sort2(U16x8& a, U16x8& b)
 {
     const U16x8 lo = VMin(a, b);
@@ -81,12 +94,24 @@ inline void Sort2(U16x8& a, U16x8& b)
 }
 inline U16x8 Median9(U16x8 p0, U16x8 p1, U16x8 p2, U16x8 p3, U16x8 p4, U16x8 p5, U16x8 p6, U16x8 p7, U16x8 p8)
 {
-    Sort2(p1, p2); Sort2(p4, p5); Sort2(p7, p8);
-    Sort2(p0, p1); Sort2(p3, p4); Sort2(p6, p7);
-    Sort2(p1, p2); Sort2(p4, p5); Sort2(p7, p8);
-    Sort2(p0, p3); Sort2(p5, p8); Sort2(p4, p7);
-    Sort2(p3, p6); Sort2(p1, p4); Sort2(p2, p5);
-    Sort2(p4, p7); Sort2(p4, p2); Sort2(p6, p4);
+    Sort2(p1, p2);
+    Sort2(p4, p5);
+    Sort2(p7, p8);
+    Sort2(p0, p1);
+    Sort2(p3, p4);
+    Sort2(p6, p7);
+    Sort2(p1, p2);
+    Sort2(p4, p5);
+    Sort2(p7, p8);
+    Sort2(p0, p3);
+    Sort2(p5, p8);
+    Sort2(p4, p7);
+    Sort2(p3, p6);
+    Sort2(p1, p4);
+    Sort2(p2, p5);
+    Sort2(p4, p7);
+    Sort2(p4, p2);
+    Sort2(p6, p4);
     Sort2(p4, p2);
     return p4;
 }
@@ -106,7 +131,8 @@ inline __m128i LoadU(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast
 // Rows yBegin .. yEnd - 1 of the interior (rows 1 .. h - 2); each reads only the source.
 void Plus5Median8(uint8_t* dst, const uint8_t* src, int32_t w, int32_t h, int32_t yBegin, int32_t yEnd)
 {
-    for (int32_t y = yBegin < 1 ? 1 : yBegin; y < h - 1 && y < yEnd; ++y) {
+    for (int32_t y = yBegin < 1 ? 1 : yBegin; y < h - 1 && y < yEnd; ++y)
+    {
         const uint8_t* up = src + static_cast<ptrdiff_t>(y - 1) * w;
         const uint8_t* mid = up + w;
         const uint8_t* down = mid + w;
@@ -114,18 +140,18 @@ void Plus5Median8(uint8_t* dst, const uint8_t* src, int32_t w, int32_t h, int32_
         int32_t x = UseAvx2() ? Plus5MedianRowAvx2(out, up, mid, down, 1, w - 1) : 1;
 #if defined(__SSE2__)
         for (; x + 16 <= w - 1; x += 16)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
-                             Median5x16(LoadU(mid + x), LoadU(mid + x - 1), LoadU(mid + x + 1),
-                                        LoadU(up + x), LoadU(down + x)));
+            _mm_storeu_si128(
+                reinterpret_cast<__m128i*>(out + x),
+                Median5x16(LoadU(mid + x), LoadU(mid + x - 1), LoadU(mid + x + 1), LoadU(up + x), LoadU(down + x)));
 #endif
-        for (; x < w - 1; ++x)
-            out[x] = Median5(mid[x], mid[x - 1], mid[x + 1], up[x], down[x]);
+        for (; x < w - 1; ++x) out[x] = Median5(mid[x], mid[x - 1], mid[x + 1], up[x], down[x]);
     }
 }
 
 void Square9Median16(uint16_t* dst, const uint16_t* src, int32_t w, int32_t h, int32_t yBegin, int32_t yEnd)
 {
-    for (int32_t y = yBegin < 1 ? 1 : yBegin; y < h - 1 && y < yEnd; ++y) {
+    for (int32_t y = yBegin < 1 ? 1 : yBegin; y < h - 1 && y < yEnd; ++y)
+    {
         const uint16_t* up = src + static_cast<ptrdiff_t>(y - 1) * w;
         const uint16_t* mid = up + w;
         const uint16_t* down = mid + w;
@@ -133,17 +159,18 @@ void Square9Median16(uint16_t* dst, const uint16_t* src, int32_t w, int32_t h, i
         int32_t x = UseAvx2() ? Square9MedianRowAvx2(out, up, mid, down, 1, w - 1) : 1;
 #if defined(__SSE2__)
         for (; x + 8 <= w - 1; x += 8)
-            StoreFlip(out + x, Median9(LoadFlip(up + x - 1), LoadFlip(up + x), LoadFlip(up + x + 1),
-                                       LoadFlip(mid + x - 1), LoadFlip(mid + x), LoadFlip(mid + x + 1),
-                                       LoadFlip(down + x - 1), LoadFlip(down + x), LoadFlip(down + x + 1)));
+            StoreFlip(out + x,
+                      Median9(LoadFlip(up + x - 1), LoadFlip(up + x), LoadFlip(up + x + 1), LoadFlip(mid + x - 1),
+                              LoadFlip(mid + x), LoadFlip(mid + x + 1), LoadFlip(down + x - 1), LoadFlip(down + x),
+                              LoadFlip(down + x + 1)));
 #endif
         for (; x < w - 1; ++x)
-            out[x] = Median9(up[x - 1], up[x], up[x + 1], mid[x - 1], mid[x], mid[x + 1], down[x - 1],
-                             down[x], down[x + 1]);
+            out[x] =
+                Median9(up[x - 1], up[x], up[x + 1], mid[x - 1], mid[x], mid[x + 1], down[x - 1], down[x], down[x + 1]);
     }
 }
 
-const int32_t kHalf = 3; // 7x7 window
+const int32_t kHalf = 3;  // 7x7 window
 
 // Running histogram of the window. The top level (high 8 bits of the sample) tracks the bin
 // that holds the wanted rank from pixel to pixel, which moves little along a row; below it, each
@@ -152,26 +179,25 @@ const int32_t kHalf = 3; // 7x7 window
 template <int SubLevels> struct Histogram
 {
     static constexpr int kBits = 8 + 4 * SubLevels;
-    uint16_t* storage = nullptr;            // null when its memory could not be had
-    uint16_t* top = nullptr;                // 256 bins
+    uint16_t* storage = nullptr;  // null when its memory could not be had
+    uint16_t* top = nullptr;      // 256 bins
     uint16_t* sub[SubLevels > 0 ? SubLevels : 1] = {};
     int32_t count = 0;
-    int32_t bin = 0;   // top-level bin tracked
-    int32_t below = 0; // samples in top-level bins below `bin`
+    int32_t bin = 0;    // top-level bin tracked
+    int32_t below = 0;  // samples in top-level bins below `bin`
 
     // The bins are taken on the thread that runs the rows; a histogram without them has
     // storage null, and its rows are not filtered (the step reports the failure).
     Histogram()
     {
         size_t total = 256;
-        for (int l = 0; l < SubLevels; ++l)
-            total += size_t(256) << (4 * (l + 1));
+        for (int l = 0; l < SubLevels; ++l) total += size_t(256) << (4 * (l + 1));
         storage = static_cast<uint16_t*>(std::calloc(total, sizeof(uint16_t)));
-        if (storage == nullptr)
-            return;
+        if (storage == nullptr) return;
         top = storage;
         size_t at = 256;
-        for (int l = 0; l < SubLevels; ++l) {
+        for (int l = 0; l < SubLevels; ++l)
+        {
             sub[l] = storage + at;
             at += size_t(256) << (4 * (l + 1));
         }
@@ -184,8 +210,7 @@ template <int SubLevels> struct Histogram
         const int32_t t = static_cast<int32_t>(v >> (kBits - 8));
         ++top[t];
         below += t < bin;
-        for (int l = 0; l < SubLevels; ++l)
-            ++sub[l][v >> (kBits - 8 - 4 * (l + 1))];
+        for (int l = 0; l < SubLevels; ++l) ++sub[l][v >> (kBits - 8 - 4 * (l + 1))];
         ++count;
     }
     void Remove(uint32_t v)
@@ -193,23 +218,25 @@ template <int SubLevels> struct Histogram
         const int32_t t = static_cast<int32_t>(v >> (kBits - 8));
         --top[t];
         below -= t < bin;
-        for (int l = 0; l < SubLevels; ++l)
-            --sub[l][v >> (kBits - 8 - 4 * (l + 1))];
+        for (int l = 0; l < SubLevels; ++l) --sub[l][v >> (kBits - 8 - 4 * (l + 1))];
         --count;
     }
     // Value of rank r (0-based, r < count) in ascending order.
     uint32_t Rank(int32_t r)
     {
-        while (below > r)
-            below -= top[--bin];
-        while (below + top[bin] <= r)
-            below += top[bin++];
+        while (below > r) below -= top[--bin];
+        while (below + top[bin] <= r) below += top[bin++];
         r -= below;
         uint32_t b = static_cast<uint32_t>(bin);
-        for (int l = 0; l < SubLevels; ++l) {
+        for (int l = 0; l < SubLevels; ++l)
+        {
             const uint16_t* c = sub[l] + (b << 4);
             uint32_t i = 0;
-            while (r >= c[i]) { r -= c[i]; ++i; }
+            while (r >= c[i])
+            {
+                r -= c[i];
+                ++i;
+            }
             b = (b << 4) + i;
         }
         return b;
@@ -221,7 +248,8 @@ template <int SubLevels> struct Histogram
 template <typename T, typename Hist>
 void Window7Median(T* dst, const T* src, int32_t w, int32_t h, Hist& hist, int32_t yBegin, int32_t yEnd)
 {
-    for (int32_t y = yBegin; y < yEnd; ++y) {
+    for (int32_t y = yBegin; y < yEnd; ++y)
+    {
         const int32_t y0 = y - kHalf < 0 ? 0 : y - kHalf;
         const int32_t y1 = y + kHalf > h - 1 ? h - 1 : y + kHalf;
         const T* top = src + static_cast<ptrdiff_t>(y0) * w;
@@ -229,25 +257,22 @@ void Window7Median(T* dst, const T* src, int32_t w, int32_t h, Hist& hist, int32
         // Columns 0 .. min(2, w-1) form the window of pixel 0 (minus nothing on the left).
         const int32_t firstCols = kHalf < w ? kHalf : w;
         for (int32_t x = 0; x < firstCols; ++x)
-            for (int32_t r = 0; r < rows; ++r)
-                hist.Add(top[static_cast<ptrdiff_t>(r) * w + x]);
+            for (int32_t r = 0; r < rows; ++r) hist.Add(top[static_cast<ptrdiff_t>(r) * w + x]);
         T* out = dst + static_cast<ptrdiff_t>(y) * w;
-        for (int32_t x = 0; x < w; ++x) {
+        for (int32_t x = 0; x < w; ++x)
+        {
             const int32_t addCol = x + kHalf;
             if (addCol < w)
-                for (int32_t r = 0; r < rows; ++r)
-                    hist.Add(top[static_cast<ptrdiff_t>(r) * w + addCol]);
+                for (int32_t r = 0; r < rows; ++r) hist.Add(top[static_cast<ptrdiff_t>(r) * w + addCol]);
             const int32_t dropCol = x - kHalf - 1;
             if (dropCol >= 0)
-                for (int32_t r = 0; r < rows; ++r)
-                    hist.Remove(top[static_cast<ptrdiff_t>(r) * w + dropCol]);
+                for (int32_t r = 0; r < rows; ++r) hist.Remove(top[static_cast<ptrdiff_t>(r) * w + dropCol]);
             out[x] = static_cast<T>(hist.Rank(hist.count / 2));
         }
         // Empty the histogram by taking out what is left of the window (cheaper than clearing
         // the 16-bit one).
         for (int32_t x = w - 1 - kHalf < 0 ? 0 : w - 1 - kHalf; x < w; ++x)
-            for (int32_t r = 0; r < rows; ++r)
-                hist.Remove(top[static_cast<ptrdiff_t>(r) * w + x]);
+            for (int32_t r = 0; r < rows; ++r) hist.Remove(top[static_cast<ptrdiff_t>(r) * w + x]);
     }
 }
 
@@ -265,31 +290,37 @@ void RunMedianRows(void* context, int yBegin, int yEnd)
     const int32_t w = m->src->m_iWidth;
     const int32_t h = m->src->m_iHeight;
     const bool eightBit = m->src->m_iBits == 8;
-    if (m->radius == 1) {
+    if (m->radius == 1)
+    {
         if (eightBit)
             Plus5Median8(static_cast<uint8_t*>(m->dst->m_pData), static_cast<const uint8_t*>(m->src->m_pData), w, h,
                          yBegin, yEnd);
         else
-            Square9Median16(static_cast<uint16_t*>(m->dst->m_pData), static_cast<const uint16_t*>(m->src->m_pData),
-                            w, h, yBegin, yEnd);
+            Square9Median16(static_cast<uint16_t*>(m->dst->m_pData), static_cast<const uint16_t*>(m->src->m_pData), w,
+                            h, yBegin, yEnd);
         return;
     }
-    if (eightBit) {
+    if (eightBit)
+    {
         Histogram<0> hist;
-        if (hist.storage == nullptr) {
+        if (hist.storage == nullptr)
+        {
             m->bOutOfMemory.store(true);
             return;
         }
-        Window7Median(static_cast<uint8_t*>(m->dst->m_pData), static_cast<const uint8_t*>(m->src->m_pData), w, h,
-                      hist, yBegin, yEnd);
-    } else {
+        Window7Median(static_cast<uint8_t*>(m->dst->m_pData), static_cast<const uint8_t*>(m->src->m_pData), w, h, hist,
+                      yBegin, yEnd);
+    }
+    else
+    {
         Histogram<2> hist;
-        if (hist.storage == nullptr) {
+        if (hist.storage == nullptr)
+        {
             m->bOutOfMemory.store(true);
             return;
         }
-        Window7Median(static_cast<uint16_t*>(m->dst->m_pData), static_cast<const uint16_t*>(m->src->m_pData), w,
-                      h, hist, yBegin, yEnd);
+        Window7Median(static_cast<uint16_t*>(m->dst->m_pData), static_cast<const uint16_t*>(m->src->m_pData), w, h,
+                      hist, yBegin, yEnd);
     }
 }
 
@@ -322,22 +353,19 @@ void CopyPixels(WorkerPool* pool, ImageBuffer* dst, const ImageBuffer* src)
     ParallelRows(pool, 256, PoolThreads(pool), 8, &RunBlockCopy, &copy);
 }
 
-} // namespace
+}  // namespace
 
 unsigned char MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool)
 {
     CopyPixels(pool, dst, src);
-    if (!dst->m_pData || !src->m_pData || src->m_iChannels != 1 || dst->m_iChannels != 1)
-        return kImageOk;
+    if (!dst->m_pData || !src->m_pData || src->m_iChannels != 1 || dst->m_iChannels != 1) return kImageOk;
     const int32_t w = src->m_iWidth;
     const int32_t h = src->m_iHeight;
     // Both planes are walked with the source's width as pitch; stay inside both blocks.
     const long long need = static_cast<long long>(w) * h * ImageBytesPerSample(src->m_iBits);
-    if (w <= 0 || h <= 0 || need > dst->m_iSize || need > src->m_iSize)
-        return kImageOk;
+    if (w <= 0 || h <= 0 || need > dst->m_iSize || need > src->m_iSize) return kImageOk;
     const bool eightBit = src->m_iBits == 8;
-    if (!eightBit && ImageBytesPerSample(src->m_iBits) != 2)
-        return kImageOk;
+    if (!eightBit && ImageBytesPerSample(src->m_iBits) != 2) return kImageOk;
 
     // Rows read only the source, so they are shared among the pool's threads.
     MedianRows rows{dst, src, radius, {false}};
@@ -347,18 +375,18 @@ unsigned char MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t rad
 
 unsigned char MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool)
 {
-    if (dst->m_iChannels == 1)
-        return MedianFilter(dst, src, radius, pool);
+    if (dst->m_iChannels == 1) return MedianFilter(dst, src, radius, pool);
     ScopedImage inHolder, outHolder;
     ImageBuffer& in = inHolder.img;
     ImageBuffer& out = outHolder.img;
     unsigned char result = kImageNoMemory;
     if (CreateImage(&in, src->m_iWidth, src->m_iHeight, 1, src->m_iBits) == kImageOk &&
-        CreateImage(&out, src->m_iWidth, src->m_iHeight, 1, src->m_iBits) == kImageOk) {
+        CreateImage(&out, src->m_iWidth, src->m_iHeight, 1, src->m_iBits) == kImageOk)
+    {
         result = kImageOk;
-        for (int32_t c = 0; c < src->m_iChannels && result == kImageOk; ++c) {
-            if (ParallelPixelStep(pool, PoolThreads(pool), kStepExtract, &in, src, c) != kImageOk)
-                continue;
+        for (int32_t c = 0; c < src->m_iChannels && result == kImageOk; ++c)
+        {
+            if (ParallelPixelStep(pool, PoolThreads(pool), kStepExtract, &in, src, c) != kImageOk) continue;
             result = MedianFilter(&out, &in, radius, pool);
             ParallelPixelStep(pool, PoolThreads(pool), kStepInsert, dst, &out, c);
         }

@@ -16,5 +16,4 @@ unsigned char MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t rad
 // Filters an image of any channel count channel by channel (see MedianFilter), with the same
 // result codes. pool: threads that share the rows (null: the calling thread alone); the result
 // is the same.
-unsigned char MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_t radius,
-                                WorkerPool* pool = nullptr);
+unsigned char MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool = nullptr);

@@ -12,9 +12,11 @@
 #define HPX_NLM_SSE2 1
 #endif
 
-namespace nlm {
+namespace nlm
+{
 
-namespace {
+namespace
+{
 
 // One half-resolution row of 2x2 sums of the difference plane of offset (dy, dx): the difference
 // of a padded pixel q is |A(q + d) - A(q)| where q + d lies inside the padded guide, and A(q)
@@ -37,17 +39,15 @@ void ComputeSumRow(PassWorker* pWorker, int iHalfRow, int dy, int dx, uint16_t* 
         }
         uint8_t* pB = pWorker->apRowB[i];
         const uint8_t* pShifted = pRow + static_cast<ptrdiff_t>(dy) * wp + dx;
-        if (xs > 0)
-            std::memcpy(pB, pRow, static_cast<size_t>(xs));
+        if (xs > 0) std::memcpy(pB, pRow, static_cast<size_t>(xs));
         AbsDiffRow(pB + xs, pShifted + xs, pRow + xs, xe - xs);
-        if (xe < wp)
-            std::memcpy(pB + xe, pRow + xe, static_cast<size_t>(wp - xe));
+        if (xe < wp) std::memcpy(pB + xe, pRow + xe, static_cast<size_t>(wp - xe));
         apRows[i] = pB;
     }
     Sum2x2Row(pOut, apRows[0], apRows[1], s.iHalfW);
 }
 
-} // namespace
+}  // namespace
 
 // Fills the band buffer with the distance rows iFirst..iLast (half resolution) of offset (dy, dx):
 // 3x3 box sums of the 2x2 sums in the interior, the 2x2 sums themselves on the border cells.
@@ -58,9 +58,9 @@ void ComputeDistanceRows(PassWorker* pWorker, int iFirst, int iLast, int dy, int
     const int wh = s.iHalfW;
     assert(iFirst >= 0 && iLast < hh && iLast - iFirst < pWorker->iBandCapacity && "distance rows fit the band");
     int iComputed = (iFirst > 0 ? iFirst - 1 : 0) - 1;  // last sum row computed
-    auto computeUpTo = [&](int iRow) {
-        if (iRow > hh - 1)
-            iRow = hh - 1;
+    auto computeUpTo = [&](int iRow)
+    {
+        if (iRow > hh - 1) iRow = hh - 1;
         while (iComputed < iRow)
         {
             ++iComputed;
@@ -148,7 +148,8 @@ void AccumulateBand8(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, in
         assert((rowP >> 1) - iFirst < pWorker->iBandCapacity && ((rowP - dy) >> 1) - iFirst < pWorker->iBandCapacity);
         assert(rowP - dy >= 0 && rowP + 1 + dy < s.iPaddedH && rowP + dy >= 0 && rowP + 1 - dy < s.iPaddedH);
         const uint16_t* pDp = pWorker->pBand + static_cast<ptrdiff_t>((rowP >> 1) - iFirst) * wh + (c >> 1);
-        const uint16_t* pDm = pWorker->pBand + static_cast<ptrdiff_t>(((rowP - dy) >> 1) - iFirst) * wh + ((c - dx) >> 1);
+        const uint16_t* pDm =
+            pWorker->pBand + static_cast<ptrdiff_t>(((rowP - dy) >> 1) - iFirst) * wh + ((c - dx) >> 1);
         const uint32_t* pBase = pWorker->pBandBase + static_cast<ptrdiff_t>((y - y0) / 2) * blocks;
         const uint16_t* pLimit = pWorker->pBandLimit + static_cast<ptrdiff_t>((y - y0) / 2) * blocks;
         const uint8_t* apPlus[2];
@@ -265,12 +266,12 @@ void AccumulateBand16(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, i
         const uint16_t* pMinus = s.pValues + static_cast<ptrdiff_t>(rowP - dy) * wp + c - dx;
         uint32_t* pW = pWorker->pWeights32 + static_cast<ptrdiff_t>(y - y0) * w;
         uint64_t* pV = pWorker->pValues64 + static_cast<ptrdiff_t>(y - y0) * w;
-        int x = bAvx2 ? AccumulatePixels16Avx2(pWeights, pBase, pLimit, pDp, pDm, c, dx, bCentre, pPlus, pMinus, pW,
-                                               pV, w)
-                      : 0;
+        int x = bAvx2
+            ? AccumulatePixels16Avx2(pWeights, pBase, pLimit, pDp, pDm, c, dx, bCentre, pPlus, pMinus, pW, pV, w)
+            : 0;
 #ifdef HPX_NLM_SSE2
         const __m128i zero = _mm_setzero_si128();
-        const bool bOddP = ((c) & 1) != 0;
+        const bool bOddP = ((c)&1) != 0;
         const bool bOddM = ((c - dx) & 1) != 0;
         for (; x + 8 <= w; x += 8)
         {
@@ -345,8 +346,7 @@ void NormalizeBand(PassWorker* pWorker, int y0, int y1)
             for (int x = 0; x < w; ++x)
             {
                 double v = 0.5 + static_cast<double>(pV[x]) / static_cast<double>(pW[x]);
-                if (v > dMax)
-                    v = dMax;
+                if (v > dMax) v = dMax;
                 pRow[x] = static_cast<uint16_t>(static_cast<int>(v));
             }
         }
@@ -361,11 +361,10 @@ void NormalizeBand(PassWorker* pWorker, int y0, int y1)
         for (int x = 0; x < w; ++x)
         {
             double v = 0.5 + static_cast<double>(pV[x]) / static_cast<double>(pW[x >> 1]);
-            if (v > 255.0)
-                v = 255.0;
+            if (v > 255.0) v = 255.0;
             pRow[x] = static_cast<uint8_t>(static_cast<int>(v));
         }
     }
 }
 
-} // namespace nlm
+}  // namespace nlm

@@ -26,8 +26,7 @@ void AbsDiffRow(uint8_t* out, const uint8_t* a, const uint8_t* b, int n)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), d);
     }
 #endif
-    for (; i < n; ++i)
-        out[i] = static_cast<uint8_t>(a[i] > b[i] ? a[i] - b[i] : b[i] - a[i]);
+    for (; i < n; ++i) out[i] = static_cast<uint8_t>(a[i] > b[i] ? a[i] - b[i] : b[i] - a[i]);
 }
 
 void Sum2x2Row(uint16_t* out, const uint8_t* r0, const uint8_t* r1, int nOut)
@@ -44,8 +43,7 @@ void Sum2x2Row(uint16_t* out, const uint8_t* r0, const uint8_t* r1, int nOut)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_add_epi16(s0, s1));
     }
 #endif
-    for (; x < nOut; ++x)
-        out[x] = static_cast<uint16_t>(r0[2 * x] + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1]);
+    for (; x < nOut; ++x) out[x] = static_cast<uint16_t>(r0[2 * x] + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1]);
 }
 
 void BoxRow3(uint16_t* out, const uint16_t* in, int n)
@@ -60,8 +58,7 @@ void BoxRow3(uint16_t* out, const uint16_t* in, int n)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_add_epi16(_mm_add_epi16(l, c), r));
     }
 #endif
-    for (; x < n - 1; ++x)
-        out[x] = static_cast<uint16_t>(in[x - 1] + in[x] + in[x + 1]);
+    for (; x < n - 1; ++x) out[x] = static_cast<uint16_t>(in[x - 1] + in[x] + in[x + 1]);
 }
 
 void AddRows3(uint16_t* out, const uint16_t* a, const uint16_t* b, const uint16_t* c, int from, int to)
@@ -76,31 +73,29 @@ void AddRows3(uint16_t* out, const uint16_t* a, const uint16_t* b, const uint16_
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_add_epi16(_mm_add_epi16(va, vb), vc));
     }
 #endif
-    for (; x < to; ++x)
-        out[x] = static_cast<uint16_t>(a[x] + b[x] + c[x]);
+    for (; x < to; ++x) out[x] = static_cast<uint16_t>(a[x] + b[x] + c[x]);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Mirror padding
 
-namespace {
-
-template <typename T>
-void MirrorPadPlaneT(ImageBuffer* image, int pad)
+namespace
 {
-    if (image == nullptr || image->m_pData == nullptr || pad <= 0)
-        return;
+
+template <typename T> void MirrorPadPlaneT(ImageBuffer* image, int pad)
+{
+    if (image == nullptr || image->m_pData == nullptr || pad <= 0) return;
     const int w = image->m_iWidth;
     const int h = image->m_iHeight;
     const int rowStep = image->m_iStride / static_cast<int>(sizeof(T));
     T* p = static_cast<T*>(image->m_pData);
-    auto fill = [&](int y0, int y1, int x0, int x1) {
+    auto fill = [&](int y0, int y1, int x0, int x1)
+    {
         for (int y = y0; y < y1; ++y)
         {
             const T* srcRow = p + static_cast<ptrdiff_t>(MirrorPadIndex(y, h, pad)) * rowStep;
             T* dstRow = p + static_cast<ptrdiff_t>(y) * rowStep;
-            for (int x = x0; x < x1; ++x)
-                dstRow[x] = srcRow[MirrorPadIndex(x, w, pad)];
+            for (int x = x0; x < x1; ++x) dstRow[x] = srcRow[MirrorPadIndex(x, w, pad)];
         }
     };
     const int padY = pad < h ? pad : h;
@@ -111,31 +106,22 @@ void MirrorPadPlaneT(ImageBuffer* image, int pad)
     fill(0, h, w - padX > 0 ? w - padX : 0, w);  // right band
 }
 
-template <void (*PadPlane)(ImageBuffer*, int)>
-void MirrorPadImageT(ImageBuffer* image, ImageBuffer* work, int pad)
+template <void (*PadPlane)(ImageBuffer*, int)> void MirrorPadImageT(ImageBuffer* image, ImageBuffer* work, int pad)
 {
-    if (image == nullptr || work == nullptr)
-        return;
+    if (image == nullptr || work == nullptr) return;
     for (int c = 0; c < image->m_iChannels; ++c)
     {
-        if (ExtractChannel(work, c, image) != kImageOk)
-            return;
+        if (ExtractChannel(work, c, image) != kImageOk) return;
         PadPlane(work, pad);
         InsertChannel(image, c, work);
     }
 }
 
-} // namespace
+}  // namespace
 
-void MirrorPadPlane8(ImageBuffer* image, int pad)
-{
-    MirrorPadPlaneT<uint8_t>(image, pad);
-}
+void MirrorPadPlane8(ImageBuffer* image, int pad) { MirrorPadPlaneT<uint8_t>(image, pad); }
 
-void MirrorPadPlane16(ImageBuffer* image, int pad)
-{
-    MirrorPadPlaneT<uint16_t>(image, pad);
-}
+void MirrorPadPlane16(ImageBuffer* image, int pad) { MirrorPadPlaneT<uint16_t>(image, pad); }
 
 void MirrorPadImage8(ImageBuffer* image, ImageBuffer* work, int pad)
 {
@@ -154,12 +140,10 @@ void AbsDiffShifted(const ImageBuffer* a, ImageBuffer* b, int rowA, int colA, in
 {
     const int rows = a->m_iHeight - (rowA > rowB ? rowA : rowB);
     const int cols = a->m_iWidth - (colA > colB ? colA : colB);
-    if (rows <= 0 || cols <= 0)
-        return;
+    if (rows <= 0 || cols <= 0) return;
     const uint8_t* pa = static_cast<const uint8_t*>(a->m_pData) + static_cast<ptrdiff_t>(rowA) * a->m_iStride + colA;
     uint8_t* pb = static_cast<uint8_t*>(b->m_pData) + static_cast<ptrdiff_t>(rowB) * b->m_iStride + colB;
-    for (int y = 0; y < rows; ++y, pa += a->m_iStride, pb += b->m_iStride)
-        AbsDiffRow(pb, pa, pb, cols);
+    for (int y = 0; y < rows; ++y, pa += a->m_iStride, pb += b->m_iStride) AbsDiffRow(pb, pa, pb, cols);
 }
 
 void Sum2x2(ImageBuffer* out, const ImageBuffer* in)
@@ -178,14 +162,12 @@ void BoxSum3x3(ImageBuffer* temp, ImageBuffer* plane)
 {
     const int w = plane->m_iWidth;
     const int h = plane->m_iHeight;
-    if (w < 3 || h < 3)
-        return;
+    if (w < 3 || h < 3) return;
     uint16_t* p = static_cast<uint16_t*>(plane->m_pData);
     uint16_t* t = static_cast<uint16_t*>(temp->m_pData);
     const int ps = plane->m_iStride / 2;
     const int ts = temp->m_iStride / 2;
-    for (int y = 0; y < h; ++y)
-        BoxRow3(t + static_cast<ptrdiff_t>(y) * ts, p + static_cast<ptrdiff_t>(y) * ps, w);
+    for (int y = 0; y < h; ++y) BoxRow3(t + static_cast<ptrdiff_t>(y) * ts, p + static_cast<ptrdiff_t>(y) * ps, w);
     for (int y = 1; y < h - 1; ++y)
     {
         const uint16_t* t1 = t + static_cast<ptrdiff_t>(y) * ts;
@@ -203,8 +185,7 @@ void Upsample2x(ImageBuffer* out, const ImageBuffer* in)
     {
         const uint16_t* src = pin + static_cast<ptrdiff_t>(y) * is;
         uint16_t* dst = pout + static_cast<ptrdiff_t>(2 * y) * os;
-        for (int x = 0; x < in->m_iWidth; ++x)
-            dst[2 * x] = dst[2 * x + 1] = src[x];
+        for (int x = 0; x < in->m_iWidth; ++x) dst[2 * x] = dst[2 * x + 1] = src[x];
         std::memcpy(dst + os, dst, static_cast<size_t>(in->m_iWidth) * 4);
     }
 }
@@ -212,9 +193,8 @@ void Upsample2x(ImageBuffer* out, const ImageBuffer* in)
 // ---------------------------------------------------------------------------------------------
 // Accumulation
 
-void NlmAccumulate8(const ImageBuffer* guide, const ImageBuffer* dist, ImageBuffer* weightSums,
-                    ImageBuffer* valueSums, int outWidth, int outHeight, int pad, int margin, int dy, int dx,
-                    const int* const* tables)
+void NlmAccumulate8(const ImageBuffer* guide, const ImageBuffer* dist, ImageBuffer* weightSums, ImageBuffer* valueSums,
+                    int outWidth, int outHeight, int pad, int margin, int dy, int dx, const int* const* tables)
 {
     const int c = pad + margin;
     const uint8_t* g = static_cast<const uint8_t*>(guide->m_pData);
@@ -251,8 +231,8 @@ void NlmAccumulate8(const ImageBuffer* guide, const ImageBuffer* dist, ImageBuff
 }
 
 void NlmAccumulate16(const ImageBuffer* values, const ImageBuffer* guide, const ImageBuffer* dist,
-                     ImageBuffer* weightSums, ImageBuffer* valueSums, int outWidth, int outHeight, int pad,
-                     int margin, int dy, int dx, const int* const* tables)
+                     ImageBuffer* weightSums, ImageBuffer* valueSums, int outWidth, int outHeight, int pad, int margin,
+                     int dy, int dx, const int* const* tables)
 {
     const int c = pad + margin;
     const uint16_t* v = static_cast<const uint16_t*>(values->m_pData);

@@ -38,8 +38,7 @@ void AddRows3(uint16_t* out, const uint16_t* a, const uint16_t* b, const uint16_
 // 2n - 2 pad - i - 2; every other coordinate maps to itself.
 inline int MirrorPadIndex(int i, int n, int pad)
 {
-    if (i < n / 2)
-        return i < pad ? 2 * pad - i : i;
+    if (i < n / 2) return i < pad ? 2 * pad - i : i;
     return i < n - pad ? i : 2 * n - 2 * pad - i - 2;
 }
 
@@ -81,12 +80,11 @@ void Upsample2x(ImageBuffer* out, const ImageBuffer* in);
 // 8-bit: per 2x2 block (even output width and height): guide level, D(P) and D(P - d) are read at
 // the block's top-left pixel and the two weights applied to its four pixels. Values are the
 // guide's samples. Sums are 32-bit integer planes of the output size.
-void NlmAccumulate8(const ImageBuffer* guide, const ImageBuffer* dist, ImageBuffer* weightSums,
-                    ImageBuffer* valueSums, int outWidth, int outHeight, int pad, int margin, int dy, int dx,
-                    const int* const* tables);
+void NlmAccumulate8(const ImageBuffer* guide, const ImageBuffer* dist, ImageBuffer* weightSums, ImageBuffer* valueSums,
+                    int outWidth, int outHeight, int pad, int margin, int dy, int dx, const int* const* tables);
 
 // 16-bit: per pixel, values from the 16-bit plane, guide level from the 8-bit guide; sums are
 // double planes of the output size.
 void NlmAccumulate16(const ImageBuffer* values, const ImageBuffer* guide, const ImageBuffer* dist,
-                     ImageBuffer* weightSums, ImageBuffer* valueSums, int outWidth, int outHeight, int pad,
-                     int margin, int dy, int dx, const int* const* tables);
+                     ImageBuffer* weightSums, ImageBuffer* valueSums, int outWidth, int outHeight, int pad, int margin,
+                     int dy, int dx, const int* const* tables);

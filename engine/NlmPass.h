@@ -28,12 +28,10 @@
 
 class WorkerPool;
 
-namespace nlm {
-
-inline bool AbortRequested()
+namespace nlm
 {
-    return g_bAbort.load(std::memory_order_relaxed) != 0;
-}
+
+inline bool AbortRequested() { return g_bAbort.load(std::memory_order_relaxed) != 0; }
 
 inline int ClampThreads(int iThreads)
 {
@@ -65,20 +63,20 @@ bool BuildCompactTables(CompactTables* pOut, int* const* ppTables, int iLength);
 // What every thread of a pass reads.
 struct PassShared
 {
-    const uint8_t* pGuide;     // padded guide, iPaddedW x iPaddedH, stride iPaddedW
-    const uint16_t* pValues;   // padded 16-bit values (16-bit passes), same size
+    const uint8_t* pGuide;    // padded guide, iPaddedW x iPaddedH, stride iPaddedW
+    const uint16_t* pValues;  // padded 16-bit values (16-bit passes), same size
     int iPaddedW, iPaddedH;
-    int iHalfW, iHalfH;        // half-resolution size
-    int iW, iH;                // output size (even)
-    int iC;                    // pad + margin: output (y, x) sits at padded (iC + y, iC + x)
-    int iWindow;               // search window edge
-    int iBandRows;             // output rows per band (even)
+    int iHalfW, iHalfH;  // half-resolution size
+    int iW, iH;          // output size (even)
+    int iC;              // pad + margin: output (y, x) sits at padded (iC + y, iC + x)
+    int iWindow;         // search window edge
+    int iBandRows;       // output rows per band (even)
     bool b16;
-    const LevelTable* pLevels; // the 256 weight tables, compacted
-    const uint16_t* pWeights;  // their storage (LevelTable::uBase counts from here)
-    int iOffsets;              // search offsets of the window's first half, (0, 0) included
+    const LevelTable* pLevels;  // the 256 weight tables, compacted
+    const uint16_t* pWeights;   // their storage (LevelTable::uBase counts from here)
+    int iOffsets;               // search offsets of the window's first half, (0, 0) included
     int iBands;
-    ImageBuffer* pDst;         // the even-sized output plane
+    ImageBuffer* pDst;  // the even-sized output plane
     std::atomic<int> iNextBand;
     std::atomic<int> iBandsDone;
 };
@@ -93,15 +91,15 @@ struct PassWorker
     uint32_t* pWeights32;     // 16-bit: weight sums of the band
     uint64_t* pValues64;      // 16-bit: value sums of the band
     size_t uAccumulatorBytes;
-    uint8_t* apRowB[2];       // difference rows (padded width)
-    uint16_t* apRingS[3];     // 2x2 sum rows (half width)
-    uint16_t* apRingT[3];     // horizontal 3-sums of them
-    uint16_t* pBand;          // the band's distance rows
-    int iBandCapacity;        // rows of pBand
-    uint32_t* pBandBase;      // per 2x2 block (8 bits) or pixel (16 bits) of the band: its table
-    uint16_t* pBandLimit;     //   (offset in the compact storage) and the table's cut
+    uint8_t* apRowB[2];    // difference rows (padded width)
+    uint16_t* apRingS[3];  // 2x2 sum rows (half width)
+    uint16_t* apRingT[3];  // horizontal 3-sums of them
+    uint16_t* pBand;       // the band's distance rows
+    int iBandCapacity;     // rows of pBand
+    uint32_t* pBandBase;   // per 2x2 block (8 bits) or pixel (16 bits) of the band: its table
+    uint16_t* pBandLimit;  //   (offset in the compact storage) and the table's cut
     PlatformThread* pThread;
-    bool bPoolMemory;         // pMemory belongs to the job's pool (kept for the next pass)
+    bool bPoolMemory;  // pMemory belongs to the job's pool (kept for the next pass)
 };
 
 // Allocates one block for all of a worker's planes (or takes the pool's block of part iPart).
@@ -125,7 +123,7 @@ void NormalizeBand(PassWorker* pWorker, int y0, int y1);
 struct ProgressState
 {
     HpxProgressTarget hTarget;
-    int iSteps;      // steps of the whole pass
+    int iSteps;  // steps of the whole pass
     int iStepsDone;
 };
 
@@ -138,4 +136,4 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
                       int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg, int iThreads, bool b16,
                       WorkerPool* pPool = nullptr);
 
-} // namespace nlm
+}  // namespace nlm

@@ -4,16 +4,15 @@
 
 #include <cstdlib>
 
-namespace nlm {
-
-namespace {
-
-inline size_t AlignUp(size_t n)
+namespace nlm
 {
-    return (n + 63) & ~static_cast<size_t>(63);
-}
 
-} // namespace
+namespace
+{
+
+inline size_t AlignUp(size_t n) { return (n + 63) & ~static_cast<size_t>(63); }
+
+}  // namespace
 
 bool AllocateWorker(PassWorker* pWorker, const PassShared& shared, WorkerPool* pPool, int iPart)
 {
@@ -28,11 +27,10 @@ bool AllocateWorker(PassWorker* pWorker, const PassShared& shared, WorkerPool* p
     const size_t bandCells = shared.b16 ? static_cast<size_t>(shared.iBandRows) * shared.iW
                                         : static_cast<size_t>(shared.iBandRows / 2) * (shared.iW / 2);
     const size_t rows = 2 * AlignUp(static_cast<size_t>(shared.iPaddedW)) + 6 * AlignUp(halfRow) +
-                        AlignUp(halfRow * pWorker->iBandCapacity + 32) + AlignUp(bandCells * sizeof(uint32_t)) +
-                        AlignUp(bandCells * sizeof(uint16_t) + 16);
+        AlignUp(halfRow * pWorker->iBandCapacity + 32) + AlignUp(bandCells * sizeof(uint32_t)) +
+        AlignUp(bandCells * sizeof(uint16_t) + 16);
     void* pMemory = pPool != nullptr ? pPool->PartScratch(iPart, accum + rows + 64) : std::malloc(accum + rows + 64);
-    if (pMemory == nullptr)
-        return false;
+    if (pMemory == nullptr) return false;
     pWorker->pMemory = pMemory;
     pWorker->bPoolMemory = pPool != nullptr;
     uint8_t* p = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(pMemory) + 63) & ~static_cast<uintptr_t>(63));
@@ -73,9 +71,8 @@ bool AllocateWorker(PassWorker* pWorker, const PassShared& shared, WorkerPool* p
 
 void FreeWorker(PassWorker* pWorker)
 {
-    if (!pWorker->bPoolMemory)
-        std::free(pWorker->pMemory);
+    if (!pWorker->bPoolMemory) std::free(pWorker->pMemory);
     pWorker->pMemory = nullptr;
 }
 
-} // namespace nlm
+}  // namespace nlm

@@ -9,21 +9,22 @@
 #include <cstring>
 #include <mutex>
 
-namespace {
+namespace
+{
 
 using namespace nlm;
 
 enum : int
 {
-    kMinPlaneEdge = 16,          // planes this narrow or low pass through unchanged
-    kMinWorkPerThread = 2000000,  // pixel-offsets worth a thread of its own (about 1.5 ms)
+    kMinPlaneEdge = 16,              // planes this narrow or low pass through unchanged
+    kMinWorkPerThread = 2000000,     // pixel-offsets worth a thread of its own (about 1.5 ms)
     kMinWorkPerPoolThread = 200000,  // the same for a pool's running thread, which costs only a wake-up
     // A band's value sums (four bytes a pixel) of about this size keep its working set in a
     // core's cache beside the distance rows and guide rows it reads.
     kBandSumBytes = 160 * 1024,
-    kMinBandRows = 8,     // lower bands spend more on the distance rows above and below than on sums
-    kMaxBandRows = 256,   // narrow planes: taller bands save little more, and each worker's block grows
-    kBandsPerThread = 3   // low planes: bands made lower so that every thread gets about this many
+    kMinBandRows = 8,    // lower bands spend more on the distance rows above and below than on sums
+    kMaxBandRows = 256,  // narrow planes: taller bands save little more, and each worker's block grows
+    kBandsPerThread = 3  // low planes: bands made lower so that every thread gets about this many
 };
 
 // Takes bands until none is left (or the pass is aborted): every search offset on the band, then
@@ -34,11 +35,9 @@ void RunBands(PassWorker* pWorker, ProgressState* pProgress)
     const int w = s.iWindow;
     for (;;)
     {
-        if (AbortRequested())
-            return;
+        if (AbortRequested()) return;
         const int band = s.iNextBand.fetch_add(1, std::memory_order_relaxed);
-        if (band >= s.iBands)
-            return;
+        if (band >= s.iBands) return;
         const int y0 = band * s.iBandRows;
         const int y1 = y0 + s.iBandRows < s.iH ? y0 + s.iBandRows : s.iH;
         const int yLast = s.b16 ? y1 - 1 : y1 - 2;  // last row whose distances are read
@@ -59,16 +58,15 @@ void RunBands(PassWorker* pWorker, ProgressState* pProgress)
                 AccumulateBand16(pWorker, y0, y1, iFirst, dy, dx);
             else
                 AccumulateBand8(pWorker, y0, y1, iFirst, dy, dx);
-            if (AbortRequested())
-                return;
+            if (AbortRequested()) return;
             if (pProgress != nullptr)
                 AdvanceProgress(pProgress, s,
-                                static_cast<long long>(s.iBandsDone.load(std::memory_order_relaxed)) * s.iOffsets + k + 1);
+                                static_cast<long long>(s.iBandsDone.load(std::memory_order_relaxed)) * s.iOffsets + k +
+                                    1);
         }
         NormalizeBand(pWorker, y0, y1);
         const int done = s.iBandsDone.fetch_add(1, std::memory_order_relaxed) + 1;
-        if (pProgress != nullptr)
-            AdvanceProgress(pProgress, s, static_cast<long long>(done) * s.iOffsets);
+        if (pProgress != nullptr) AdvanceProgress(pProgress, s, static_cast<long long>(done) * s.iOffsets);
     }
 }
 
@@ -129,9 +127,10 @@ void RunPoolPart(void* pArg, int iIndex)
         RunBands(&p->pWorkers[iIndex], nullptr);
 }
 
-} // namespace
+}  // namespace
 
-namespace nlm {
+namespace nlm
+{
 
 // The four drivers share this body (so does a pass on a worker pool): the thread count and the
 // depth select the variant.
@@ -157,16 +156,14 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
         int** ppTables = AcquireWeightTables(dDynamics2, std::pow(dStrength, 3.5));
         if (ppTables == nullptr)
             return kImageBadArgs;  // what the drivers have always reported for tables they could not have
-        if (!BuildCompactTables(&compact, ppTables, kWeightPatchKey * kWeightPatchKey * 256))
-            return kImageNoMemory;
+        if (!BuildCompactTables(&compact, ppTables, kWeightPatchKey * kWeightPatchKey * 256)) return kImageNoMemory;
     }
 
     const int pad = r + 3;
     ScopedImage guideHolder, valuesHolder;
     ImageBuffer& paddedGuide = guideHolder.img;
     ImageBuffer& paddedValues = valuesHolder.img;
-    if (!MakePaddedPlane(&paddedGuide, guide, pad, pPool) ||
-        (b16 && !MakePaddedPlane(&paddedValues, src, pad, pPool)))
+    if (!MakePaddedPlane(&paddedGuide, guide, pad, pPool) || (b16 && !MakePaddedPlane(&paddedValues, src, pad, pPool)))
     {
         std::free(compact.pData);
         return kImageNoMemory;
@@ -189,8 +186,7 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
     const int n = ClampThreads(iThreads);
     int iBand = (kBandSumBytes / (w * static_cast<int>(sizeof(uint32_t)))) & ~1;
     const int iForThreads = ((h + kBandsPerThread * n - 1) / (kBandsPerThread * n) + 1) & ~1;
-    if (n > 1 && iForThreads < iBand)
-        iBand = iForThreads;
+    if (n > 1 && iForThreads < iBand) iBand = iForThreads;
     shared.iBandRows = iBand < kMinBandRows ? kMinBandRows : (iBand > kMaxBandRows ? kMaxBandRows : iBand);
     shared.b16 = b16;
     shared.pLevels = compact.aLevels;
@@ -206,8 +202,7 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
 
     PassWorker aWorkers[kNlmMaxThreads];
     std::memset(static_cast<void*>(aWorkers), 0, sizeof(aWorkers));
-    for (int t = 0; t < n; ++t)
-        aWorkers[t].pShared = &shared;
+    for (int t = 0; t < n; ++t) aWorkers[t].pShared = &shared;
     unsigned char result = kImageOk;
     if (!AllocateWorker(&aWorkers[0], shared, pPool, 0))
         result = kImageNoMemory;
@@ -219,8 +214,7 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
         // leaves its bands to the others.
         const long long llWork = static_cast<long long>(w) * h * shared.iOffsets;
         long long llWorkers = llWork / (pPool != nullptr ? kMinWorkPerPoolThread : kMinWorkPerThread);
-        if (llWorkers > shared.iBands)
-            llWorkers = shared.iBands;
+        if (llWorkers > shared.iBands) llWorkers = shared.iBands;
         const int iStarted = llWorkers < n ? (llWorkers < 1 ? 1 : static_cast<int>(llWorkers)) : n;
         ProgressState progress = {hProgressDlg, iProgressSteps, 0};
         if (pPool != nullptr)
@@ -232,60 +226,58 @@ unsigned char RunPass(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffe
         }
         else
         {
-        for (int t = 1; t < iStarted; ++t)
-        {
-            if (AllocateWorker(&aWorkers[t], shared))
-                aWorkers[t].pThread = PlatformStartThread(NlmOffsetWorker, &aWorkers[t]);
-        }
-        RunBands(&aWorkers[0], &progress);
-        // Every worker must have ended before its planes are freed or the output read: no time-out.
-        for (int t = 1; t < n; ++t)
-        {
-            if (aWorkers[t].pThread != nullptr)
+            for (int t = 1; t < iStarted; ++t)
             {
-                PlatformJoinThread(aWorkers[t].pThread, kPlatformWaitForever);
-                PlatformCloseThread(aWorkers[t].pThread);
-                aWorkers[t].pThread = nullptr;
+                if (AllocateWorker(&aWorkers[t], shared))
+                    aWorkers[t].pThread = PlatformStartThread(NlmOffsetWorker, &aWorkers[t]);
             }
-        }
-        // The bands finished by workers after the caller ran out of bands.
-        AdvanceProgress(&progress, shared, static_cast<long long>(shared.iBands) * shared.iOffsets);
+            RunBands(&aWorkers[0], &progress);
+            // Every worker must have ended before its planes are freed or the output read: no time-out.
+            for (int t = 1; t < n; ++t)
+            {
+                if (aWorkers[t].pThread != nullptr)
+                {
+                    PlatformJoinThread(aWorkers[t].pThread, kPlatformWaitForever);
+                    PlatformCloseThread(aWorkers[t].pThread);
+                    aWorkers[t].pThread = nullptr;
+                }
+            }
+            // The bands finished by workers after the caller ran out of bands.
+            AdvanceProgress(&progress, shared, static_cast<long long>(shared.iBands) * shared.iOffsets);
         }
     }
 
-    for (int t = 0; t < n; ++t)
-        FreeWorker(&aWorkers[t]);
+    for (int t = 0; t < n; ++t) FreeWorker(&aWorkers[t]);
     std::free(compact.pData);
     return result;
 }
 
-} // namespace nlm
+}  // namespace nlm
 
 using nlm::ClampThreads;
 using nlm::RunPass;
 
-unsigned char NlmPlaneDenoiseCpu(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide,
-                                 double dStrength, int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg)
+unsigned char NlmPlaneDenoiseCpu(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide, double dStrength,
+                                 int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg)
 {
     return RunPass(dst, src, guide, dStrength, iQuality, dDynamics2, hProgressDlg, 1, false);
 }
 
-unsigned char NlmPlaneDenoiseCpuMt(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide,
-                                   double dStrength, int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg,
-                                   int iThreads)
+unsigned char NlmPlaneDenoiseCpuMt(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide, double dStrength,
+                                   int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg, int iThreads)
 {
     return RunPass(dst, src, guide, dStrength, iQuality, dDynamics2, hProgressDlg, ClampThreads(iThreads), false);
 }
 
-unsigned char NlmPlaneDenoiseCpu16(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide,
-                                   double dStrength, int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg)
+unsigned char NlmPlaneDenoiseCpu16(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide, double dStrength,
+                                   int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg)
 {
     return RunPass(dst, src, guide, dStrength, iQuality, dDynamics2, hProgressDlg, 1, true);
 }
 
 unsigned char NlmPlaneDenoiseCpuMt16(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide,
-                                     double dStrength, int iQuality, double dDynamics2,
-                                     HpxProgressTarget hProgressDlg, int iThreads)
+                                     double dStrength, int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg,
+                                     int iThreads)
 {
     return RunPass(dst, src, guide, dStrength, iQuality, dDynamics2, hProgressDlg, ClampThreads(iThreads), true);
 }

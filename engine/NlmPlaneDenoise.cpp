@@ -16,17 +16,16 @@ using nlm::AbortRequested;
 using nlm::ClampThreads;
 using nlm::RunPass;
 
-namespace {
+namespace
+{
 
 // The 8-bit guide of a plane: a copy converted to 8 bits (16 bits: the high byte; depths between
 // 9 and 15: their top eight bits). False when out of memory.
 bool MakeGuide(ImageBuffer* pGuide, const ImageBuffer* pPlane)
 {
-    if (CopyImageLayout(pGuide, pPlane) != kImageOk)
-        return false;
+    if (CopyImageLayout(pGuide, pPlane) != kImageOk) return false;
     CopyImagePixels(pGuide, pPlane);
-    if (pPlane->m_iBits == 8)
-        return true;
+    if (pPlane->m_iBits == 8) return true;
     const unsigned char conv = ConvertImage(pGuide, 8, 1);
     if (conv == kImageBadArgs && pGuide->m_pData != nullptr && pGuide->m_iBits != 8)
     {
@@ -60,8 +59,8 @@ unsigned char RunCpuDriver(ImageBuffer* dst, const ImageBuffer* src, const Image
     if (pPool != nullptr && n > 1)
     {
         const bool b16 = src->m_iBits != 8;
-        return RunPass(dst, src, guide, b16 ? std::trunc(dStrength) : dStrength, iQuality, dDynamics2,
-                       hProgressDlg, n, b16, pPool);
+        return RunPass(dst, src, guide, b16 ? std::trunc(dStrength) : dStrength, iQuality, dDynamics2, hProgressDlg, n,
+                       b16, pPool);
     }
     if (src->m_iBits == 8)
         return n == 1 ? NlmPlaneDenoiseCpu(dst, src, guide, dStrength, iQuality, dDynamics2, hProgressDlg)
@@ -71,23 +70,20 @@ unsigned char RunCpuDriver(ImageBuffer* dst, const ImageBuffer* src, const Image
                   : NlmPlaneDenoiseCpuMt16(dst, src, guide, dStrength16, iQuality, dDynamics2, hProgressDlg, n);
 }
 
-} // namespace
+}  // namespace
 
 unsigned char NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int iQuality, double dDynamics,
                               HpxProgressTarget hProgressDlg, bool bGpu, int iThreads, WorkerPool* pPool)
 {
-    if (dst == nullptr || src == nullptr || src->m_pData == nullptr)
-        return kImageBadArgs;
+    if (dst == nullptr || src == nullptr || src->m_pData == nullptr) return kImageBadArgs;
     if (dst == src)
     {
         // In place: denoise into a temporary and copy the result over the plane.
         ScopedImage result;
-        if (CopyImageLayout(&result.img, src) != kImageOk)
-            return kImageNoMemory;
+        if (CopyImageLayout(&result.img, src) != kImageOk) return kImageNoMemory;
         const unsigned char r =
             NlmPlaneDenoise(&result.img, src, dStrength, iQuality, dDynamics, hProgressDlg, bGpu, iThreads, pPool);
-        if (r == kImageOk)
-            CopyImagePixels(src, &result.img);
+        if (r == kImageOk) CopyImagePixels(src, &result.img);
         return r;
     }
     const int w = src->m_iWidth;
@@ -96,8 +92,7 @@ unsigned char NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStreng
     if (src->m_iChannels != 1 || bits < 8 || bits > 16 || w <= 0 || h <= 0)
     {
         // Not a plane this pass handles: hand the input back.
-        if (dst->m_pData != nullptr)
-            CopyImagePixels(dst, src);
+        if (dst->m_pData != nullptr) CopyImagePixels(dst, src);
         return kImageBadArgs;
     }
 
@@ -116,16 +111,15 @@ unsigned char NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStreng
     // An even-sized plane on the CPU needs no even-sized copy: the drivers read the source (its
     // own guide at 8 bits) and write the destination directly, which saves three plane copies
     // and leaves fewer planes alive during the pass.
-    if (!bGpu && (w & 1) == 0 && (h & 1) == 0 && dst->m_pData != nullptr && dst->m_iWidth == w &&
-        dst->m_iHeight == h && dst->m_iChannels == 1 && dst->m_iBits == bits && dst->m_iStride == src->m_iStride)
+    if (!bGpu && (w & 1) == 0 && (h & 1) == 0 && dst->m_pData != nullptr && dst->m_iWidth == w && dst->m_iHeight == h &&
+        dst->m_iChannels == 1 && dst->m_iBits == bits && dst->m_iStride == src->m_iStride)
     {
         ScopedImage guide;
         unsigned char result = kImageNoMemory;
         if (bits == 8 || MakeGuide(&guide.img, src))
-            result = RunCpuDriver(dst, src, bits == 8 ? src : &guide.img, dStrength, iQuality, dDynamics2,
-                                  hProgressDlg, iThreads, pPool);
-        if (AbortRequested() || result != kImageOk)
-            CopyImagePixels(dst, src);
+            result = RunCpuDriver(dst, src, bits == 8 ? src : &guide.img, dStrength, iQuality, dDynamics2, hProgressDlg,
+                                  iThreads, pPool);
+        if (AbortRequested() || result != kImageOk) CopyImagePixels(dst, src);
         return AbortRequested() || result == kImageOk ? kImageOk : kImageNoMemory;
     }
 
@@ -146,21 +140,20 @@ unsigned char NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStreng
     if (!bOk)
     {
         // Out of memory before the pass: the input is handed back untouched.
-        if (dst->m_pData != nullptr)
-            CopyImagePixels(dst, src);
+        if (dst->m_pData != nullptr) CopyImagePixels(dst, src);
         return kImageNoMemory;
     }
 
     // The caller's planes keep their blocks: a block given back after the pass could fail to
     // come back, and the source must survive any pass unchanged.
-    const unsigned char result =
-        bGpu ? GpuHookNlmPlaneDenoise(&output, &padded, &guide, iQuality, hProgressDlg, dStrength, dDynamics2)
-             : RunCpuDriver(&output, &padded, &guide, dStrength, iQuality, dDynamics2, hProgressDlg, iThreads, pPool);
+    const unsigned char result = bGpu
+        ? GpuHookNlmPlaneDenoise(&output, &padded, &guide, iQuality, hProgressDlg, dStrength, dDynamics2)
+        : RunCpuDriver(&output, &padded, &guide, dStrength, iQuality, dDynamics2, hProgressDlg, iThreads, pPool);
 
     // dst receives the result, or the input when the pass was cancelled or could not run.
     const bool bFailed = AbortRequested() || result != kImageOk || output.m_pData == nullptr;
     const bool bHaveDst = dst->m_pData != nullptr ||
-                          CreateImage(dst, kept.m_iWidth, kept.m_iHeight, kept.m_iChannels, kept.m_iBits) == kImageOk;
+        CreateImage(dst, kept.m_iWidth, kept.m_iHeight, kept.m_iChannels, kept.m_iBits) == kImageOk;
     if (bHaveDst)
     {
         const int cw = kept.m_iWidth < w ? kept.m_iWidth : w;

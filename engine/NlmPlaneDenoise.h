@@ -26,10 +26,7 @@ enum : int
 };
 
 // Search window edge for a quality: 7 (1), 13 (2), 21 (anything else).
-inline int NlmSearchWindow(int iQuality)
-{
-    return iQuality == 1 ? 7 : (iQuality == 2 ? 13 : 21);
-}
+inline int NlmSearchWindow(int iQuality) { return iQuality == 1 ? 7 : (iQuality == 2 ? 13 : 21); }
 
 // Number of search offsets a pass visits: (w x w) div 2 + 1 (25, 85 or 221).
 inline int NlmOffsetCount(int iQuality)
@@ -42,8 +39,7 @@ inline int NlmOffsetCount(int iQuality)
 inline int NlmPadRadius(int iWidth, int iHeight)
 {
     int m = (iWidth < iHeight ? iWidth : iHeight) - 1;
-    if (m > 71)
-        m = 71;
+    if (m > 71) m = 71;
     return m / 2;
 }
 
@@ -69,15 +65,12 @@ unsigned char NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStreng
 // the quality, the doubled dynamics and the progress target. They return 0, 1 when the weight
 // tables could not be built, or 6 when their working memory could not be allocated; on any
 // non-zero result dst has not been written.
-unsigned char NlmPlaneDenoiseCpu(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide,
-                                 double dStrength, int iQuality, double dDynamics2,
-                                 HpxProgressTarget hProgressDlg);
-unsigned char NlmPlaneDenoiseCpuMt(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide,
-                                   double dStrength, int iQuality, double dDynamics2,
-                                   HpxProgressTarget hProgressDlg, int iThreads);
-unsigned char NlmPlaneDenoiseCpu16(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide,
-                                   double dStrength, int iQuality, double dDynamics2,
-                                   HpxProgressTarget hProgressDlg);
+unsigned char NlmPlaneDenoiseCpu(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide, double dStrength,
+                                 int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg);
+unsigned char NlmPlaneDenoiseCpuMt(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide, double dStrength,
+                                   int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg, int iThreads);
+unsigned char NlmPlaneDenoiseCpu16(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide, double dStrength,
+                                   int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg);
 unsigned char NlmPlaneDenoiseCpuMt16(ImageBuffer* dst, const ImageBuffer* src, const ImageBuffer* guide,
-                                     double dStrength, int iQuality, double dDynamics2,
-                                     HpxProgressTarget hProgressDlg, int iThreads);
+                                     double dStrength, int iQuality, double dDynamics2, HpxProgressTarget hProgressDlg,
+                                     int iThreads);

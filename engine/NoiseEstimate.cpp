@@ -7,7 +7,8 @@
 #include <cmath>
 #include <cstdlib>
 
-namespace {
+namespace
+{
 
 const double kPiAsStored = 3.14159265359;
 
@@ -16,8 +17,7 @@ inline int32_t Laplace(const uint8_t* s, ptrdiff_t step, ptrdiff_t row)
 {
     const uint8_t* u = s - row;
     const uint8_t* d = s + row;
-    return (u[-step] + u[step] + d[-step] + d[step]) - 2 * (u[0] + d[0] + s[-step] + s[step]) +
-           4 * s[0];
+    return (u[-step] + u[step] + d[-step] + d[step]) - 2 * (u[0] + d[0] + s[-step] + s[step]) + 4 * s[0];
 }
 
 // Pixel count of the interior times 12, in double so no image size overflows it.
@@ -31,21 +31,26 @@ inline bool HasInterior(const ImageBuffer* image)
     return image->m_pData && image->m_iWidth >= 3 && image->m_iHeight >= 3;
 }
 
-} // namespace
+}  // namespace
 
 double EstimateNoiseImmerkaerPlane(const ImageBuffer* image)
 {
-    if (!HasInterior(image) || image->m_iBits != 8 || image->m_iChannels != 1)
-        return 0.0;
+    if (!HasInterior(image) || image->m_iBits != 8 || image->m_iChannels != 1) return 0.0;
     const int32_t w = image->m_iWidth, h = image->m_iHeight;
     const uint8_t* base = static_cast<const uint8_t*>(image->m_pData);
     uint64_t sum = 0;
-    for (int32_t y = 1; y < h - 1; ++y) {
+    for (int32_t y = 1; y < h - 1; ++y)
+    {
         const uint8_t* s = base + static_cast<ptrdiff_t>(y) * w;
-        uint32_t rowSum = 0; // at most 16 x 255 x 32767 per row segment below
-        for (int32_t x = 1; x < w - 1; ++x) {
+        uint32_t rowSum = 0;  // at most 16 x 255 x 32767 per row segment below
+        for (int32_t x = 1; x < w - 1; ++x)
+        {
             rowSum += static_cast<uint32_t>(std::abs(Laplace(s + x, 1, w)));
-            if ((x & 0x7FFF) == 0) { sum += rowSum; rowSum = 0; }
+            if ((x & 0x7FFF) == 0)
+            {
+                sum += rowSum;
+                rowSum = 0;
+            }
         }
         sum += rowSum;
     }
@@ -56,19 +61,26 @@ NoiseSigma EstimateNoiseImmerkaer(NoiseSigma* out, const ImageBuffer* image)
 {
     out->m_dLuma = 0.0;
     out->m_dChroma = 0.0;
-    if (!HasInterior(image) || image->m_iBits != 8 || image->m_iChannels != 3)
-        return *out;
+    if (!HasInterior(image) || image->m_iBits != 8 || image->m_iChannels != 3) return *out;
     const int32_t w = image->m_iWidth, h = image->m_iHeight;
     const ptrdiff_t row = static_cast<ptrdiff_t>(w) * 3;
     const uint8_t* base = static_cast<const uint8_t*>(image->m_pData);
     uint64_t sumY = 0, sumC = 0;
-    for (int32_t y = 1; y < h - 1; ++y) {
+    for (int32_t y = 1; y < h - 1; ++y)
+    {
         const uint8_t* s = base + static_cast<ptrdiff_t>(y) * row + 3;
         uint32_t rowY = 0, rowC = 0;
-        for (int32_t x = 1; x < w - 1; ++x, s += 3) {
+        for (int32_t x = 1; x < w - 1; ++x, s += 3)
+        {
             rowY += static_cast<uint32_t>(std::abs(Laplace(s, 3, row)));
             rowC += static_cast<uint32_t>(std::abs(Laplace(s + 1, 3, row) + Laplace(s + 2, 3, row)));
-            if ((x & 0x3FFF) == 0) { sumY += rowY; sumC += rowC; rowY = 0; rowC = 0; }
+            if ((x & 0x3FFF) == 0)
+            {
+                sumY += rowY;
+                sumC += rowC;
+                rowY = 0;
+                rowC = 0;
+            }
         }
         sumY += rowY;
         sumC += rowC;

@@ -6,7 +6,8 @@
 #include <atomic>
 #include <cstddef>
 
-namespace {
+namespace
+{
 
 // Rows y0 .. y1 - 1 of an image as an image of their own: the record points into the image's
 // block and owns nothing, so it is never released.
@@ -36,18 +37,25 @@ void RunRowStep(void* context, int y0, int y1)
     unsigned char r = kImageBadArgs;
     switch (step->kind)
     {
-    case kStepToYCbCr: r = RgbToYCbCr(&d, &s); break;
-    case kStepToRgb: r = YCbCrToRgb(&d, &s); break;
-    case kStepExtract: r = ExtractChannel(&d, step->channel, &s); break;
-    case kStepInsert: r = InsertChannel(&d, step->channel, &s); break;
+    case kStepToYCbCr:
+        r = RgbToYCbCr(&d, &s);
+        break;
+    case kStepToRgb:
+        r = YCbCrToRgb(&d, &s);
+        break;
+    case kStepExtract:
+        r = ExtractChannel(&d, step->channel, &s);
+        break;
+    case kStepInsert:
+        r = InsertChannel(&d, step->channel, &s);
+        break;
     }
-    if (r != kImageOk)
-        step->result.store(r);
+    if (r != kImageOk) step->result.store(r);
 }
 
 constexpr int kRowStepGrain = 16;
 
-} // namespace
+}  // namespace
 
 unsigned char ParallelPixelStep(WorkerPool* pool, int threads, PixelStepKind kind, ImageBuffer* dst,
                                 const ImageBuffer* src, int channel)
@@ -59,10 +67,14 @@ unsigned char ParallelPixelStep(WorkerPool* pool, int threads, PixelStepKind kin
     {
         switch (kind)
         {
-        case kStepToYCbCr: return RgbToYCbCr(dst, src);
-        case kStepToRgb: return YCbCrToRgb(dst, src);
-        case kStepExtract: return ExtractChannel(dst, channel, src);
-        case kStepInsert: return InsertChannel(dst, channel, src);
+        case kStepToYCbCr:
+            return RgbToYCbCr(dst, src);
+        case kStepToRgb:
+            return YCbCrToRgb(dst, src);
+        case kStepExtract:
+            return ExtractChannel(dst, channel, src);
+        case kStepInsert:
+            return InsertChannel(dst, channel, src);
         }
         return kImageBadArgs;
     }
@@ -70,4 +82,3 @@ unsigned char ParallelPixelStep(WorkerPool* pool, int threads, PixelStepKind kin
     ParallelRows(pool, dst->m_iHeight, threads, kRowStepGrain, &RunRowStep, &step);
     return step.result.load();
 }
-

@@ -8,7 +8,8 @@
 // The default sink of this system (drives the progress-bar control on Windows, nothing natively).
 const ProgressSink* PlatformDefaultProgressSink();
 
-namespace {
+namespace
+{
 
 std::atomic<const ProgressSink*> s_pProgressSink{nullptr};
 std::atomic<TilePumpHook> s_pfnPumpHook{nullptr};
@@ -20,47 +21,33 @@ const ProgressSink* CurrentSink()
     return pSink != nullptr ? pSink : PlatformDefaultProgressSink();
 }
 
-} // namespace
+}  // namespace
 
-void SetProgressSink(const ProgressSink* pSink)
-{
-    s_pProgressSink.store(pSink, std::memory_order_release);
-}
+void SetProgressSink(const ProgressSink* pSink) { s_pProgressSink.store(pSink, std::memory_order_release); }
 
 void ProgressSetup(HpxProgressTarget hTarget, uint32_t uTotal)
 {
-    if (hTarget == nullptr)
-        return;
+    if (hTarget == nullptr) return;
     const ProgressSink* pSink = CurrentSink();
-    if (pSink != nullptr && pSink->pfnSetup != nullptr)
-        pSink->pfnSetup(pSink->pContext, hTarget, uTotal);
+    if (pSink != nullptr && pSink->pfnSetup != nullptr) pSink->pfnSetup(pSink->pContext, hTarget, uTotal);
 }
 
 void ProgressStep(HpxProgressTarget hTarget)
 {
-    if (hTarget == nullptr)
-        return;
+    if (hTarget == nullptr) return;
     const ProgressSink* pSink = CurrentSink();
-    if (pSink != nullptr && pSink->pfnStep != nullptr)
-        pSink->pfnStep(pSink->pContext, hTarget);
+    if (pSink != nullptr && pSink->pfnStep != nullptr) pSink->pfnStep(pSink->pContext, hTarget);
 }
 
-void SetTilePumpHook(TilePumpHook pfnHook)
-{
-    s_pfnPumpHook.store(pfnHook, std::memory_order_release);
-}
+void SetTilePumpHook(TilePumpHook pfnHook) { s_pfnPumpHook.store(pfnHook, std::memory_order_release); }
 
 void PumpBeforeTile()
 {
     TilePumpHook pfn = s_pfnPumpHook.load(std::memory_order_acquire);
-    if (pfn != nullptr)
-        pfn();
+    if (pfn != nullptr) pfn();
 }
 
-void PlatformFailNextThreadStarts(int iCount)
-{
-    s_iFailThreadStarts.store(iCount > 0 ? iCount : 0);
-}
+void PlatformFailNextThreadStarts(int iCount) { s_iFailThreadStarts.store(iCount > 0 ? iCount : 0); }
 
 // Called by PlatformStartThread: true when this start is to fail.
 bool PlatformConsumeThreadStartFailure()
@@ -68,8 +55,7 @@ bool PlatformConsumeThreadStartFailure()
     int iLeft = s_iFailThreadStarts.load();
     while (iLeft > 0)
     {
-        if (s_iFailThreadStarts.compare_exchange_weak(iLeft, iLeft - 1))
-            return true;
+        if (s_iFailThreadStarts.compare_exchange_weak(iLeft, iLeft - 1)) return true;
     }
     return false;
 }

@@ -97,11 +97,11 @@ void PlatformFailNextThreadStarts(int iCount);
 // process of the session and recursive for its owning thread. Natively a process-wide recursive
 // mutex looked up by name.
 
-struct PlatformMutex;  // opaque
+struct PlatformMutex;                                              // opaque
 PlatformMutex* PlatformCreateNamedMutex(const wchar_t* pwszName);  // null on failure
 void PlatformWaitMutex(PlatformMutex* pMutex);                     // no time-out
 void PlatformReleaseMutex(PlatformMutex* pMutex);
-void PlatformCloseMutex(PlatformMutex* pMutex);                    // null is ignored
+void PlatformCloseMutex(PlatformMutex* pMutex);  // null is ignored
 
 // ---------------------------------------------------------------------------------------------
 // Time and processors

@@ -33,17 +33,17 @@ struct PlatformThread
     void* pArg = nullptr;
     std::mutex lock;
     std::condition_variable ended;
-    bool bEnded = false;   // set by the thread as its very last use of the record's fields
-    bool bJoined = false;  // pthread_join done (owner only)
+    bool bEnded = false;        // set by the thread as its very last use of the record's fields
+    bool bJoined = false;       // pthread_join done (owner only)
     std::atomic<int> iRefs{2};  // the owner and the thread
 };
 
-namespace {
+namespace
+{
 
 void ReleaseThreadRef(PlatformThread* pThread)
 {
-    if (pThread->iRefs.fetch_sub(1, std::memory_order_acq_rel) == 1)
-        delete pThread;
+    if (pThread->iRefs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete pThread;
 }
 
 void* ThreadTrampoline(void* pv)
@@ -66,17 +66,15 @@ void* ThreadTrampoline(void* pv)
     return nullptr;
 }
 
-} // namespace
+}  // namespace
 
 bool PlatformConsumeThreadStartFailure();  // Platform.cpp
 
 PlatformThread* PlatformStartThread(PlatformThreadProc pfnProc, void* pArg, uint32_t uStackBytes)
 {
-    if (pfnProc == nullptr || PlatformConsumeThreadStartFailure())
-        return nullptr;
+    if (pfnProc == nullptr || PlatformConsumeThreadStartFailure()) return nullptr;
     PlatformThread* pThread = new (std::nothrow) PlatformThread;
-    if (pThread == nullptr)
-        return nullptr;
+    if (pThread == nullptr) return nullptr;
     pThread->pfnProc = pfnProc;
     pThread->pArg = pArg;
 
@@ -86,8 +84,7 @@ PlatformThread* PlatformStartThread(PlatformThreadProc pfnProc, void* pArg, uint
         delete pThread;
         return nullptr;
     }
-    if (uStackBytes != 0)
-        pthread_attr_setstacksize(&attr, uStackBytes);
+    if (uStackBytes != 0) pthread_attr_setstacksize(&attr, uStackBytes);
     const int iErr = pthread_create(&pThread->thread, &attr, ThreadTrampoline, pThread);
     pthread_attr_destroy(&attr);
     if (iErr != 0)
@@ -100,8 +97,7 @@ PlatformThread* PlatformStartThread(PlatformThreadProc pfnProc, void* pArg, uint
 
 bool PlatformJoinThread(PlatformThread* pThread, uint32_t uTimeoutMs)
 {
-    if (pThread == nullptr || pThread->bJoined)
-        return true;
+    if (pThread == nullptr || pThread->bJoined) return true;
     {
         std::unique_lock<std::mutex> guard(pThread->lock);
         if (uTimeoutMs == kPlatformWaitForever)
@@ -117,10 +113,8 @@ bool PlatformJoinThread(PlatformThread* pThread, uint32_t uTimeoutMs)
 
 void PlatformCloseThread(PlatformThread* pThread)
 {
-    if (pThread == nullptr)
-        return;
-    if (!pThread->bJoined)
-        pthread_detach(pThread->thread);
+    if (pThread == nullptr) return;
+    if (!pThread->bJoined) pthread_detach(pThread->thread);
     ReleaseThreadRef(pThread);
 }
 
@@ -134,7 +128,8 @@ struct PlatformMutex
     int iHandles = 0;
 };
 
-namespace {
+namespace
+{
 
 std::mutex& RegistryLock()
 {
@@ -148,7 +143,7 @@ std::map<std::wstring, PlatformMutex*>& Registry()
     return s_map;
 }
 
-} // namespace
+}  // namespace
 
 PlatformMutex* PlatformCreateNamedMutex(const wchar_t* pwszName)
 {
@@ -166,8 +161,7 @@ PlatformMutex* PlatformCreateNamedMutex(const wchar_t* pwszName)
             // Owned until it is registered: copying the name or growing the map may throw.
             std::unique_ptr<PlatformMutex> pNew(new PlatformMutex);
             pNew->strName = strName;
-            if (!strName.empty())
-                map[strName] = pNew.get();
+            if (!strName.empty()) map[strName] = pNew.get();
             pMutex = pNew.release();
         }
         ++pMutex->iHandles;
@@ -181,25 +175,20 @@ PlatformMutex* PlatformCreateNamedMutex(const wchar_t* pwszName)
 
 void PlatformWaitMutex(PlatformMutex* pMutex)
 {
-    if (pMutex != nullptr)
-        pMutex->mutex.lock();
+    if (pMutex != nullptr) pMutex->mutex.lock();
 }
 
 void PlatformReleaseMutex(PlatformMutex* pMutex)
 {
-    if (pMutex != nullptr)
-        pMutex->mutex.unlock();
+    if (pMutex != nullptr) pMutex->mutex.unlock();
 }
 
 void PlatformCloseMutex(PlatformMutex* pMutex)
 {
-    if (pMutex == nullptr)
-        return;
+    if (pMutex == nullptr) return;
     std::lock_guard<std::mutex> guard(RegistryLock());
-    if (--pMutex->iHandles > 0)
-        return;
-    if (!pMutex->strName.empty())
-        Registry().erase(pMutex->strName);
+    if (--pMutex->iHandles > 0) return;
+    if (!pMutex->strName.empty()) Registry().erase(pMutex->strName);
     delete pMutex;
 }
 
@@ -229,12 +218,10 @@ unsigned char CountProcessors()
             }
         }
     }
-    if (uCount == 0)
-        uCount = 1;
-    if (uCount > 255)
-        uCount = 255;
+    if (uCount == 0) uCount = 1;
+    if (uCount > 255) uCount = 255;
     g_byCpuCount = static_cast<unsigned char>(uCount);
     return g_byCpuCount;
 }
 
-#endif // !_WIN32
+#endif  // !_WIN32

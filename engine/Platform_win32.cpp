@@ -14,7 +14,8 @@ unsigned char g_byCpuCount = 1;
 // ---------------------------------------------------------------------------------------------
 // Progress: the progress bar IDC_PROGRESS of the target window.
 
-namespace {
+namespace
+{
 
 void ControlSetup(void*, HpxProgressTarget hTarget, uint32_t uTotal)
 {
@@ -27,19 +28,13 @@ void ControlSetup(void*, HpxProgressTarget hTarget, uint32_t uTotal)
     SendDlgItemMessageW(hWnd, kIdcProgress, PBM_SETPOS, 1, 0);
 }
 
-void ControlStep(void*, HpxProgressTarget hTarget)
-{
-    SendDlgItemMessageW(hTarget, kIdcProgress, PBM_DELTAPOS, 1, 0);
-}
+void ControlStep(void*, HpxProgressTarget hTarget) { SendDlgItemMessageW(hTarget, kIdcProgress, PBM_DELTAPOS, 1, 0); }
 
 const ProgressSink s_ControlSink = {ControlSetup, ControlStep, nullptr};
 
-} // namespace
+}  // namespace
 
-const ProgressSink* PlatformDefaultProgressSink()
-{
-    return &s_ControlSink;
-}
+const ProgressSink* PlatformDefaultProgressSink() { return &s_ControlSink; }
 
 // ---------------------------------------------------------------------------------------------
 // Threads
@@ -52,12 +47,12 @@ struct PlatformThread
     volatile LONG lRefs;  // the owner and the thread
 };
 
-namespace {
+namespace
+{
 
 void ReleaseThreadRef(PlatformThread* pThread)
 {
-    if (InterlockedDecrement(&pThread->lRefs) == 0)
-        delete pThread;
+    if (InterlockedDecrement(&pThread->lRefs) == 0) delete pThread;
 }
 
 DWORD WINAPI ThreadTrampoline(LPVOID pv)
@@ -76,17 +71,15 @@ DWORD WINAPI ThreadTrampoline(LPVOID pv)
     return dwResult;
 }
 
-} // namespace
+}  // namespace
 
 bool PlatformConsumeThreadStartFailure();  // Platform.cpp
 
 PlatformThread* PlatformStartThread(PlatformThreadProc pfnProc, void* pArg, uint32_t uStackBytes)
 {
-    if (pfnProc == nullptr || PlatformConsumeThreadStartFailure())
-        return nullptr;
+    if (pfnProc == nullptr || PlatformConsumeThreadStartFailure()) return nullptr;
     PlatformThread* pThread = new (std::nothrow) PlatformThread;
-    if (pThread == nullptr)
-        return nullptr;
+    if (pThread == nullptr) return nullptr;
     pThread->pfnProc = pfnProc;
     pThread->pArg = pArg;
     pThread->lRefs = 2;
@@ -102,16 +95,14 @@ PlatformThread* PlatformStartThread(PlatformThreadProc pfnProc, void* pArg, uint
 
 bool PlatformJoinThread(PlatformThread* pThread, uint32_t uTimeoutMs)
 {
-    if (pThread == nullptr)
-        return true;
+    if (pThread == nullptr) return true;
     return WaitForSingleObject(pThread->hThread, uTimeoutMs == kPlatformWaitForever ? INFINITE : uTimeoutMs) ==
-           WAIT_OBJECT_0;
+        WAIT_OBJECT_0;
 }
 
 void PlatformCloseThread(PlatformThread* pThread)
 {
-    if (pThread == nullptr)
-        return;
+    if (pThread == nullptr) return;
     CloseHandle(pThread->hThread);
     ReleaseThreadRef(pThread);
 }
@@ -127,8 +118,7 @@ struct PlatformMutex
 PlatformMutex* PlatformCreateNamedMutex(const wchar_t* pwszName)
 {
     HANDLE hMutex = CreateMutexW(nullptr, FALSE, pwszName);
-    if (hMutex == nullptr)
-        return nullptr;
+    if (hMutex == nullptr) return nullptr;
     PlatformMutex* pMutex = new (std::nothrow) PlatformMutex;
     if (pMutex == nullptr)
     {
@@ -142,20 +132,17 @@ PlatformMutex* PlatformCreateNamedMutex(const wchar_t* pwszName)
 void PlatformWaitMutex(PlatformMutex* pMutex)
 {
     // An abandoned mutex (its owner ended without releasing it) is owned by us all the same.
-    if (pMutex != nullptr)
-        WaitForSingleObject(pMutex->hMutex, INFINITE);
+    if (pMutex != nullptr) WaitForSingleObject(pMutex->hMutex, INFINITE);
 }
 
 void PlatformReleaseMutex(PlatformMutex* pMutex)
 {
-    if (pMutex != nullptr)
-        ReleaseMutex(pMutex->hMutex);
+    if (pMutex != nullptr) ReleaseMutex(pMutex->hMutex);
 }
 
 void PlatformCloseMutex(PlatformMutex* pMutex)
 {
-    if (pMutex == nullptr)
-        return;
+    if (pMutex == nullptr) return;
     CloseHandle(pMutex->hMutex);
     delete pMutex;
 }
@@ -163,10 +150,7 @@ void PlatformCloseMutex(PlatformMutex* pMutex)
 // ---------------------------------------------------------------------------------------------
 // Time and processors
 
-uint32_t PlatformTickMs()
-{
-    return GetTickCount();
-}
+uint32_t PlatformTickMs() { return GetTickCount(); }
 
 unsigned char CountProcessors()
 {
@@ -175,12 +159,10 @@ unsigned char CountProcessors()
     unsigned uCount = 0;
     if (GetProcessAffinityMask(GetCurrentProcess(), &uProcessMask, &uSystemMask))
         uCount = AffinityBitLength(static_cast<uint64_t>(uProcessMask & uSystemMask));
-    if (uCount == 0)
-        uCount = 1;  // an empty or unreadable mask must not stop every pass
-    if (uCount > 255)
-        uCount = 255;
+    if (uCount == 0) uCount = 1;  // an empty or unreadable mask must not stop every pass
+    if (uCount > 255) uCount = 255;
     g_byCpuCount = static_cast<unsigned char>(uCount);
     return g_byCpuCount;
 }
 
-#endif // _WIN32
+#endif  // _WIN32

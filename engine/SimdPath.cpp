@@ -4,7 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 // -1 until the first call decides.
 std::atomic<int> s_path{-1};
@@ -29,7 +30,7 @@ int ChoosePath()
     return path;
 }
 
-} // namespace
+}  // namespace
 
 SimdPath ActiveSimdPath()
 {
@@ -43,20 +44,13 @@ SimdPath ActiveSimdPath()
     return static_cast<SimdPath>(path);
 }
 
-bool SimdPathSupported(SimdPath path)
-{
-    return path == SimdPath::kSse2 || (path == SimdPath::kAvx2 && CpuHasAvx2());
-}
+bool SimdPathSupported(SimdPath path) { return path == SimdPath::kSse2 || (path == SimdPath::kAvx2 && CpuHasAvx2()); }
 
 bool ForceSimdPath(SimdPath path)
 {
-    if (!SimdPathSupported(path))
-        return false;
+    if (!SimdPathSupported(path)) return false;
     s_path.store(static_cast<int>(path), std::memory_order_relaxed);
     return true;
 }
 
-const char* SimdPathName(SimdPath path)
-{
-    return path == SimdPath::kAvx2 ? "AVX2" : "SSE2";
-}
+const char* SimdPathName(SimdPath path) { return path == SimdPath::kAvx2 ? "AVX2" : "SSE2"; }

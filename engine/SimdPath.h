@@ -25,7 +25,4 @@ bool ForceSimdPath(SimdPath path);
 // "SSE2" or "AVX2".
 const char* SimdPathName(SimdPath path);
 
-inline bool UseAvx2()
-{
-    return ActiveSimdPath() == SimdPath::kAvx2;
-}
+inline bool UseAvx2() { return ActiveSimdPath() == SimdPath::kAvx2; }

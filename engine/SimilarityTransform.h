@@ -16,8 +16,7 @@ struct SimilarityTransform
     void Set(double x, double y, double X, double Y, double angleDeg, double scale);
 
     // Set, returning the transform itself.
-    SimilarityTransform& Assign(double x, double y, double X, double Y, double angleDeg,
-                                double scale);
+    SimilarityTransform& Assign(double x, double y, double X, double Y, double angleDeg, double scale);
 
     // Destination (x, y) to image (X, Y); null outputs are skipped.
     void MapForward(double* X, double* Y, int32_t x, int32_t y) const;

@@ -3,7 +3,8 @@
 #include <atomic>
 #include <cstdlib>
 
-namespace {
+namespace
+{
 
 std::atomic<int> g_iAllocationsAllowed{-1};
 
@@ -13,15 +14,13 @@ bool TakeAllocation()
     int allowed = g_iAllocationsAllowed.load(std::memory_order_relaxed);
     while (allowed >= 0)
     {
-        if (allowed == 0)
-            return false;
-        if (g_iAllocationsAllowed.compare_exchange_weak(allowed, allowed - 1, std::memory_order_relaxed))
-            return true;
+        if (allowed == 0) return false;
+        if (g_iAllocationsAllowed.compare_exchange_weak(allowed, allowed - 1, std::memory_order_relaxed)) return true;
     }
     return true;
 }
 
-} // namespace
+}  // namespace
 
 void SimulateTileAllocationFailures(int allowed)
 {
@@ -59,7 +58,6 @@ unsigned char TileCopyImageLayout(ImageBuffer* dst, const ImageBuffer* src)
 
 float* TileAllocFloats(size_t count)
 {
-    if (!TakeAllocation())
-        return nullptr;
+    if (!TakeAllocation()) return nullptr;
     return static_cast<float*>(std::calloc(count > 0 ? count : 1, sizeof(float)));
 }

@@ -16,10 +16,10 @@
 
 enum : int
 {
-    kWeightLevels = 256,    // one table per guide level
-    kWeightSlots = 7,       // parameter sets kept
-    kWeightPatchKey = 6,    // patch edge of the passes (tables of 6 x 6 x 256 = 9216 entries)
-    kWeightOne = 10000      // weight of distance 0
+    kWeightLevels = 256,  // one table per guide level
+    kWeightSlots = 7,     // parameter sets kept
+    kWeightPatchKey = 6,  // patch edge of the passes (tables of 6 x 6 x 256 = 9216 entries)
+    kWeightOne = 10000    // weight of distance 0
 };
 
 // Fills table[0 .. length-1] for the level's h_i (see above).
@@ -41,8 +41,8 @@ struct WeightTableSlot
 class CWeightTableCache
 {
 public:
-    CWeightTableCache();  // allocates the slot array, every slot invalid
-    ~CWeightTableCache(); // frees every table of every slot, then the slot array
+    CWeightTableCache();   // allocates the slot array, every slot invalid
+    ~CWeightTableCache();  // frees every table of every slot, then the slot array
     CWeightTableCache(const CWeightTableCache&) = delete;
     CWeightTableCache& operator=(const CWeightTableCache&) = delete;
 

@@ -14,10 +14,8 @@
 
 WorkerPool::WorkerPool(int iWorkers)
 {
-    if (iWorkers > kMaxWorkers)
-        iWorkers = kMaxWorkers;
-    if (iWorkers > 0 && !MakeWaitObjects())
-        return;  // no thread: Run does every part on the calling thread
+    if (iWorkers > kMaxWorkers) iWorkers = kMaxWorkers;
+    if (iWorkers > 0 && !MakeWaitObjects()) return;  // no thread: Run does every part on the calling thread
     for (int i = 0; i < iWorkers; ++i)
     {
         // Slots are numbered by the threads actually running, so a refused start leaves no gap.
@@ -25,8 +23,7 @@ WorkerPool::WorkerPool(int iWorkers)
         slot.pPool = this;
         slot.iIndex = m_iWorkers + 1;
         PlatformThread* pThread = PlatformStartThread(&WorkerPool::WorkerMain, &slot);
-        if (pThread == nullptr)
-            continue;
+        if (pThread == nullptr) continue;
         m_apThreads[m_iWorkers++] = pThread;
     }
 }
@@ -47,10 +44,8 @@ WorkerPool::~WorkerPool()
         PlatformCloseThread(m_apThreads[i]);
         m_apThreads[i] = nullptr;
     }
-    for (int i = 0; i < kScratchSlots; ++i)
-        std::free(m_apScratch[i]);
-    for (int i = 0; i <= kMaxWorkers; ++i)
-        std::free(m_apPartScratch[i]);
+    for (int i = 0; i < kScratchSlots; ++i) std::free(m_apScratch[i]);
+    for (int i = 0; i <= kMaxWorkers; ++i) std::free(m_apPartScratch[i]);
 }
 
 // winpthreads gives a mutex and a condition their system objects at their first use, and that
@@ -79,8 +74,7 @@ bool WorkerPool::MakeWaitObjects()
 
 void* WorkerPool::Scratch(int iSlot, size_t uBytes)
 {
-    if (iSlot < 0 || iSlot >= kScratchSlots)
-        return nullptr;
+    if (iSlot < 0 || iSlot >= kScratchSlots) return nullptr;
     if (m_auScratchBytes[iSlot] < uBytes || m_apScratch[iSlot] == nullptr)
     {
         std::free(m_apScratch[iSlot]);
@@ -93,8 +87,7 @@ void* WorkerPool::Scratch(int iSlot, size_t uBytes)
 void* WorkerPool::PartScratch(int iIndex, size_t uBytes)
 {
     assert(iIndex >= 0 && iIndex <= kMaxWorkers && "a part's index is 0 .. kMaxWorkers");
-    if (iIndex < 0 || iIndex > kMaxWorkers)
-        return nullptr;
+    if (iIndex < 0 || iIndex > kMaxWorkers) return nullptr;
     if (m_auPartScratchBytes[iIndex] < uBytes || m_apPartScratch[iIndex] == nullptr)
     {
         std::free(m_apPartScratch[iIndex]);
@@ -112,14 +105,14 @@ unsigned int WorkerPool::WorkerMain(void* pArg)
     // wait, and that allocates (a wait without one reads through a null pointer). Made here,
     // before any work: a worker that cannot have it ends at once and leaves its parts to the
     // calling thread.
-    if (pthread_self() == 0)
-        return 0;
+    if (pthread_self() == 0) return 0;
 #endif
     pSlot->pPool->WorkerLoop(pSlot->iIndex);
     return 0;
 }
 
-namespace {
+namespace
+{
 
 // Polls before a worker blocks (or the calling thread yields): the steps of a tile follow one
 // another within a fraction of a millisecond, and a thread that is still polling picks the next
@@ -135,12 +128,9 @@ inline void SpinPause()
 #endif
 }
 
-inline uint32_t JobGeneration(uint64_t uJob)
-{
-    return static_cast<uint32_t>(uJob >> 32);
-}
+inline uint32_t JobGeneration(uint64_t uJob) { return static_cast<uint32_t>(uJob >> 32); }
 
-} // namespace
+}  // namespace
 
 // Takes index after index of the current job (generation uGeneration) and runs them; returns when
 // none is left. The job's function and context are read before the claim, and the claim (a
@@ -152,20 +142,15 @@ void WorkerPool::TakeIndices(uint32_t uGeneration, bool bCaller)
     for (;;)
     {
         uint64_t uJob = m_uJob.load(std::memory_order_acquire);
-        if (JobGeneration(uJob) != uGeneration)
-            return;
+        if (JobGeneration(uJob) != uGeneration) return;
         const int iIndex = static_cast<int>(uJob & 0xFFFFu);
         const int iParticipants = static_cast<int>((uJob >> 16) & 0xFFFFu);
-        if (iIndex >= iParticipants)
-            return;
+        if (iIndex >= iParticipants) return;
         void (*pfn)(void*, int) = m_pfn.load(std::memory_order_relaxed);
         void* pContext = m_pContext.load(std::memory_order_relaxed);
-        if (!bCaller)
-            m_iRunning.fetch_add(1, std::memory_order_seq_cst);
-        if (m_uJob.compare_exchange_weak(uJob, uJob + 1, std::memory_order_acq_rel))
-            RunPart(pfn, pContext, iIndex);
-        if (!bCaller)
-            m_iRunning.fetch_sub(1, std::memory_order_release);
+        if (!bCaller) m_iRunning.fetch_add(1, std::memory_order_seq_cst);
+        if (m_uJob.compare_exchange_weak(uJob, uJob + 1, std::memory_order_acq_rel)) RunPart(pfn, pContext, iIndex);
+        if (!bCaller) m_iRunning.fetch_sub(1, std::memory_order_release);
     }
 }
 
@@ -198,15 +183,15 @@ void WorkerPool::WorkerLoop(int)
         {
             std::unique_lock<std::mutex> guard(m_lock);
             m_iSleepers.fetch_add(1, std::memory_order_seq_cst);
-            m_wake.wait(guard, [&] {
-                return m_bStop.load(std::memory_order_seq_cst) ||
-                       JobGeneration(m_uJob.load(std::memory_order_seq_cst)) != uSeen;
-            });
+            m_wake.wait(guard,
+                        [&] {
+                            return m_bStop.load(std::memory_order_seq_cst) ||
+                                JobGeneration(m_uJob.load(std::memory_order_seq_cst)) != uSeen;
+                        });
             m_iSleepers.fetch_sub(1, std::memory_order_seq_cst);
             uGeneration = JobGeneration(m_uJob.load(std::memory_order_acquire));
         }
-        if (m_bStop.load(std::memory_order_acquire))
-            return;
+        if (m_bStop.load(std::memory_order_acquire)) return;
         uSeen = uGeneration;
         TakeIndices(uGeneration, false);
     }
@@ -214,12 +199,10 @@ void WorkerPool::WorkerLoop(int)
 
 void WorkerPool::Run(void (*pfn)(void* pContext, int iIndex), void* pContext, int iParticipants)
 {
-    if (iParticipants > Threads())
-        iParticipants = Threads();
+    if (iParticipants > Threads()) iParticipants = Threads();
     if (iParticipants <= 1 || m_bBusy.exchange(true))
     {
-        for (int i = 0; i < (iParticipants < 1 ? 1 : iParticipants); ++i)
-            RunPart(pfn, pContext, i);
+        for (int i = 0; i < (iParticipants < 1 ? 1 : iParticipants); ++i) RunPart(pfn, pContext, i);
         return;
     }
     // Publish the job: its record first, then the new generation with index 0 already taken by
@@ -251,7 +234,8 @@ void WorkerPool::Run(void (*pfn)(void* pContext, int iIndex), void* pContext, in
     m_bBusy = false;
 }
 
-namespace {
+namespace
+{
 
 struct RowSlices
 {
@@ -272,30 +256,24 @@ void RunRowSlice(void* pArg, int)
     for (;;)
     {
         const int i = s->iNext.fetch_add(1, std::memory_order_relaxed);
-        if (i >= s->iChunks)
-            return;
+        if (i >= s->iChunks) return;
         const int b = static_cast<int>(static_cast<long long>(s->iUnits) * i / s->iChunks) * s->iGrain;
         int e = static_cast<int>(static_cast<long long>(s->iUnits) * (i + 1) / s->iChunks) * s->iGrain;
-        if (e > s->iCount)
-            e = s->iCount;
-        if (b < e)
-            s->pfn(s->pContext, b, e);
+        if (e > s->iCount) e = s->iCount;
+        if (b < e) s->pfn(s->pContext, b, e);
     }
 }
 
-} // namespace
+}  // namespace
 
 void ParallelRows(WorkerPool* pPool, int iCount, int iThreads, int iGrain,
                   void (*pfn)(void* pContext, int iBegin, int iEnd), void* pContext)
 {
-    if (iCount <= 0)
-        return;
-    if (iGrain < 1)
-        iGrain = 1;
+    if (iCount <= 0) return;
+    if (iGrain < 1) iGrain = 1;
     const int iUnits = (iCount + iGrain - 1) / iGrain;
     int iSlices = iThreads < PoolThreads(pPool) ? iThreads : PoolThreads(pPool);
-    if (iSlices > iUnits)
-        iSlices = iUnits;
+    if (iSlices > iUnits) iSlices = iUnits;
     if (iSlices <= 1)
     {
         pfn(pContext, 0, iCount);

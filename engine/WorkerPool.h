@@ -97,7 +97,7 @@ private:
     std::atomic<bool> m_bBusy{false};  // a Run is in progress
     std::atomic<bool> m_bPartFailed{false};
     int m_iThreadLimit = 0;
-    std::mutex m_lock;                 // only for blocking and waking idle workers
+    std::mutex m_lock;  // only for blocking and waking idle workers
     std::condition_variable m_wake;
     int m_iWorkers = 0;
     PlatformThread* m_apThreads[kMaxWorkers] = {};
@@ -118,7 +118,4 @@ void ParallelRows(WorkerPool* pPool, int iCount, int iThreads, int iGrain,
 
 // The threads a pool can bring to a step: its workers plus the calling thread, within the
 // pool's limit (1 without a pool).
-inline int PoolThreads(const WorkerPool* pPool)
-{
-    return pPool != nullptr ? pPool->Threads() : 1;
-}
+inline int PoolThreads(const WorkerPool* pPool) { return pPool != nullptr ? pPool->Threads() : 1; }

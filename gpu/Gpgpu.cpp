@@ -5,7 +5,8 @@
 
 CGPGPU* g_pGpgpu = nullptr;
 
-namespace {
+namespace
+{
 
 const wchar_t kGLClass[] = L"VorlinForPresident";
 
@@ -25,13 +26,14 @@ void DebugLine(const char* text, const char* detail)
     OutputDebugStringA(line);
 }
 
-} // namespace
+}  // namespace
 
 bool CGPGPU::Initialize()
 {
     m_uFbo = 0;
     for (GLuint& t : m_uTextures) t = 0;
-    for (int i = 0; i < GP_PROGRAM_SLOTS; ++i) {
+    for (int i = 0; i < GP_PROGRAM_SLOTS; ++i)
+    {
         m_hShaders[i] = 0;
         m_hPrograms[i] = 0;
         for (int s = 0; s < GU_SLOTS; ++s) m_iUniform[i][s] = -1;
@@ -50,14 +52,13 @@ bool CGPGPU::Initialize()
     const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
     (void)glGetString(GL_VENDOR);
     bool usable = err == GLEW_OK && renderer && !IsBlacklistedRenderer(renderer) &&
-                  glewIsSupported("GL_EXT_framebuffer_object") &&
-                  glewIsSupported("GL_ARB_shading_language_100") &&
-                  glewIsSupported("GL_ARB_texture_non_power_of_two");
+        glewIsSupported("GL_EXT_framebuffer_object") && glewIsSupported("GL_ARB_shading_language_100") &&
+        glewIsSupported("GL_ARB_texture_non_power_of_two");
     // The passes also need the entry points of these; a driver lacking them cannot run a pass.
-    usable = usable && GLEW_ARB_shader_objects && GLEW_ARB_multitexture &&
-             GLEW_ARB_draw_buffers && glDrawBuffersARB && glCreateShaderObjectARB &&
-             glGenFramebuffersEXT && glActiveTextureARB;
-    if (usable) {
+    usable = usable && GLEW_ARB_shader_objects && GLEW_ARB_multitexture && GLEW_ARB_draw_buffers && glDrawBuffersARB &&
+        glCreateShaderObjectARB && glGenFramebuffersEXT && glActiveTextureARB;
+    if (usable)
+    {
         m_iMaxTileSize = 1000;
         m_bReady = true;
     }
@@ -81,14 +82,15 @@ bool CGPGPU::CreateGLWindow()
     if (RegisterClassW(&wc)) m_bClassRegistered = true;
 
     const wchar_t* failure = nullptr;
-    m_hWnd = CreateWindowExW(0, kGLClass, L"", WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0,
-                             50, 50, nullptr, nullptr, instance, nullptr);
+    m_hWnd = CreateWindowExW(0, kGLClass, L"", WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, 50, 50, nullptr,
+                             nullptr, instance, nullptr);
     if (m_hWnd) m_hDC = GetDC(m_hWnd);
     if (!m_hDC) failure = L"Can't Create A GL Device Context.";
 
     int format = 0;
     PIXELFORMATDESCRIPTOR pfd = {};
-    if (!failure) {
+    if (!failure)
+    {
         pfd.nSize = sizeof pfd;
         pfd.nVersion = 1;
         pfd.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
@@ -100,14 +102,15 @@ bool CGPGPU::CreateGLWindow()
         if (!format) failure = L"Can't Find A Suitable PixelFormat.";
     }
     if (!failure && !SetPixelFormat(m_hDC, format, &pfd)) failure = L"Can't Set The PixelFormat.";
-    if (!failure) {
+    if (!failure)
+    {
         m_hRC = wglCreateContext(m_hDC);
         if (!m_hRC) failure = L"Can't Create A GL Rendering Context.";
     }
-    if (!failure && !wglMakeCurrent(m_hDC, m_hRC))
-        failure = L"Can't Activate The GL Rendering Context.";
+    if (!failure && !wglMakeCurrent(m_hDC, m_hRC)) failure = L"Can't Activate The GL Rendering Context.";
 
-    if (failure) {
+    if (failure)
+    {
         DestroyGLWindow();
         MessageBoxW(nullptr, failure, L"ERROR", MB_ICONEXCLAMATION);
         return false;
@@ -117,30 +120,31 @@ bool CGPGPU::CreateGLWindow()
 
 void CGPGPU::DestroyGLWindow()
 {
-    if (m_hRC) {
+    if (m_hRC)
+    {
         if (wglGetCurrentContext() == m_hRC) wglMakeCurrent(nullptr, nullptr);
         if (!wglDeleteContext(m_hRC))
-            MessageBoxW(nullptr, L"Release Rendering Context Failed.", L"SHUTDOWN ERROR",
-                        MB_ICONINFORMATION);
+            MessageBoxW(nullptr, L"Release Rendering Context Failed.", L"SHUTDOWN ERROR", MB_ICONINFORMATION);
         m_hRC = nullptr;
     }
-    if (m_hDC) {
+    if (m_hDC)
+    {
         if (!m_hWnd || !ReleaseDC(m_hWnd, m_hDC))
-            MessageBoxW(nullptr, L"Release Device Context Failed.", L"SHUTDOWN ERROR",
-                        MB_ICONINFORMATION);
+            MessageBoxW(nullptr, L"Release Device Context Failed.", L"SHUTDOWN ERROR", MB_ICONINFORMATION);
         m_hDC = nullptr;
     }
-    if (m_hWnd) {
+    if (m_hWnd)
+    {
         if (!DestroyWindow(m_hWnd))
             MessageBoxW(nullptr, L"Could Not Release hWnd.", L"SHUTDOWN ERROR", MB_ICONINFORMATION);
         m_hWnd = nullptr;
     }
     // Only a class this object registered is unregistered, and only once: a second teardown
     // after a failed set-up has nothing left to release and reports nothing.
-    if (m_bClassRegistered) {
+    if (m_bClassRegistered)
+    {
         if (!UnregisterClassW(kGLClass, GetModuleHandleW(nullptr)))
-            MessageBoxW(nullptr, L"Could Not Unregister Class.", L"SHUTDOWN ERROR",
-                        MB_ICONINFORMATION);
+            MessageBoxW(nullptr, L"Could Not Unregister Class.", L"SHUTDOWN ERROR", MB_ICONINFORMATION);
         m_bClassRegistered = false;
     }
 }
@@ -171,8 +175,7 @@ bool CGPGPU::BuildProgram(int index, const char* source)
     char log[1024] = "";
     GLsizei length = 0;
     if (m_hPrograms[index])
-        glGetInfoLogARB(compiled ? m_hPrograms[index] : m_hShaders[index], sizeof log - 1,
-                        &length, log);
+        glGetInfoLogARB(compiled ? m_hPrograms[index] : m_hShaders[index], sizeof log - 1, &length, log);
     char what[64];
     std::snprintf(what, sizeof what, "program %d failed to build: ", index);
     DebugLine(what, log);
@@ -186,13 +189,14 @@ void CGPGPU::BuildPrograms()
     glGenTextures(GT_COUNT, m_uTextures);
 
     bool built = true;
-    for (int index : kBuildOrder)
-        built = BuildProgram(index, GpuProgramSource(index)) && built;
+    for (int index : kBuildOrder) built = BuildProgram(index, GpuProgramSource(index)) && built;
 
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, m_uFbo);
 
-    for (int index = 0; index < GP_PROGRAM_SLOTS; ++index) {
-        for (int slot = 0; slot < GU_SLOTS; ++slot) {
+    for (int index = 0; index < GP_PROGRAM_SLOTS; ++index)
+    {
+        for (int slot = 0; slot < GU_SLOTS; ++slot)
+        {
             const char* name = GpuUniformName(slot);
             m_iUniform[index][slot] =
                 (name && m_hPrograms[index]) ? glGetUniformLocationARB(m_hPrograms[index], name) : -1;
@@ -203,7 +207,8 @@ void CGPGPU::BuildPrograms()
     m_bPingPong = true;
 
     // Float textures of both kinds must be renderable, alone and as a pair of targets.
-    if (!built || !ProbeRenderTargets() || glGetError() != GL_NO_ERROR) {
+    if (!built || !ProbeRenderTargets() || glGetError() != GL_NO_ERROR)
+    {
         DebugLine("the GPU path is off: programs or render targets unusable", nullptr);
         DeleteGLObjectsNow();
         m_bReady = false;
@@ -213,7 +218,8 @@ void CGPGPU::BuildPrograms()
 
 bool CGPGPU::ProbeRenderTargets()
 {
-    while (glGetError() != GL_NO_ERROR) {
+    while (glGetError() != GL_NO_ERROR)
+    {
     }
     CreateFloatTexture(GT_DIFF, 1, 8, 8, nullptr);
     CreateFloatTexture(GT_WEIGHTS_A, 3, 8, 8, nullptr);
@@ -230,14 +236,16 @@ bool CGPGPU::ProbeRenderTargets()
 
 void CGPGPU::DeleteGLObjectsNow()
 {
-    for (int i = 0; i < GP_PROGRAM_SLOTS; ++i) {
+    for (int i = 0; i < GP_PROGRAM_SLOTS; ++i)
+    {
         if (m_hPrograms[i] && m_hShaders[i]) glDetachObjectARB(m_hPrograms[i], m_hShaders[i]);
         if (m_hShaders[i]) glDeleteObjectARB(m_hShaders[i]);
         if (m_hPrograms[i]) glDeleteObjectARB(m_hPrograms[i]);
         m_hShaders[i] = 0;
         m_hPrograms[i] = 0;
     }
-    if (m_uFbo) {
+    if (m_uFbo)
+    {
         glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
         glDeleteFramebuffersEXT(1, &m_uFbo);
     }

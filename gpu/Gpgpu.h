@@ -27,8 +27,8 @@ enum GpuProgramIndex
     GP_WEIGHT_COLOR_DARK = 13,
     GP_WEIGHT_MONO_LIGHT = 14,
     GP_WEIGHT_COLOR_LIGHT = 15,
-    GP_PROGRAM_COUNT = 16,   // programs in use
-    GP_PROGRAM_SLOTS = 18    // handle slots kept
+    GP_PROGRAM_COUNT = 16,  // programs in use
+    GP_PROGRAM_SLOTS = 18   // handle slots kept
 };
 
 // Uniform slots of every program.
@@ -48,25 +48,25 @@ enum GpuUniformSlot
     GU_VARIANCEY = 11,
     GU_VARIANCEUV = 12,
     GU_SUPERDYNAMICITY = 13,
-    GU_NAMED = 14,           // slots with a name
-    GU_SLOTS = 17            // slots kept per program
+    GU_NAMED = 14,  // slots with a name
+    GU_SLOTS = 17   // slots kept per program
 };
 
 // Texture roles.
 enum GpuTextureIndex
 {
-    GT_NOISY = 0,       // noisy image, padded (colour)
-    GT_GUIDE = 1,       // guide, padded
-    GT_DIFF = 2,        // absolute differences, padded
-    GT_SUM2X2 = 3,      // 2x2 sums, half of the padded size
-    GT_BOX3X3 = 4,      // 3x3 box sums of those
+    GT_NOISY = 0,   // noisy image, padded (colour)
+    GT_GUIDE = 1,   // guide, padded
+    GT_DIFF = 2,    // absolute differences, padded
+    GT_SUM2X2 = 3,  // 2x2 sums, half of the padded size
+    GT_BOX3X3 = 4,  // 3x3 box sums of those
     GT_UNUSED = 5,
-    GT_WEIGHTS_A = 6,   // accumulator pair A: weight sums, value sums
+    GT_WEIGHTS_A = 6,  // accumulator pair A: weight sums, value sums
     GT_VALUES_A = 7,
-    GT_WEIGHTS_B = 8,   // accumulator pair B
+    GT_WEIGHTS_B = 8,  // accumulator pair B
     GT_VALUES_B = 9,
-    GT_WEIGHT = 10,     // weights of the current offset, padded
-    GT_RESULT = 11,     // normalised result
+    GT_WEIGHT = 10,  // weights of the current offset, padded
+    GT_RESULT = 11,  // normalised result
     GT_COUNT = 12
 };
 
@@ -102,21 +102,19 @@ public:
     // Uploads a padded noisy image (channels 1 or 3) and a padded one-channel guide of
     // (width + 2 pad) x (height + 2 pad), pad = c + 3, and clears the accumulators. False when
     // the textures could not be made or cannot be rendered into: nothing may be drawn then.
-    bool UploadMono(int width, int bits, const void* noisy, const void* guide, int height,
-                    int channels, int c);
+    bool UploadMono(int width, int bits, const void* noisy, const void* guide, int height, int channels, int c);
     // The same for two padded 3-channel images (Y, Cr, Cb).
-    bool UploadColor(int height, int width, const void* noisy, const void* guide, int c,
-                     int bits);
+    bool UploadColor(int height, int width, const void* noisy, const void* guide, int c, int bits);
     void CreateFloatTexture(int index, int channels, int width, int height, const float* data);
 
     // One search offset (dy, dx) and its mirror of the one-plane or the colour filter, with the
     // strength's variance(s) and the dynamics. The passes take their geometry from the upload
     // (its size and pad): rowA, colA, rowB, colB and c are the callers' view of the same
     // (the offset's overlap and margin) and are not read.
-    void AccumulateOffsetMono(int dy, int dx, int rowA, int colA, int rowB, int colB, int c,
-                              float variance, float dynamics);
-    void AccumulateOffsetColor(int dy, int dx, int rowA, int colA, int rowB, int colB, int c,
-                               float varianceY, float varianceUV, float dynamics);
+    void AccumulateOffsetMono(int dy, int dx, int rowA, int colA, int rowB, int colB, int c, float variance,
+                              float dynamics);
+    void AccumulateOffsetColor(int dy, int dx, int rowA, int colA, int rowB, int colB, int c, float varianceY,
+                               float varianceUV, float dynamics);
     // Normalises the sums and writes W x H pixels of the uploaded depth into the block (one
     // sample per pixel for a one-channel upload, else three). False when the GPU reported an
     // error during the passes: the block's content is then not to be used.
@@ -142,8 +140,7 @@ public:
 
 private:
     bool Upload(const float* noisy, const float* guide, int guideChannels, int c);
-    void AccumulateOffset(bool color, int dy, int dx, int c, float varianceY, float varianceUV,
-                          float dynamics);
+    void AccumulateOffset(bool color, int dy, int dx, int c, float varianceY, float varianceUV, float dynamics);
     void Attach(int attachment, int texture);
     void BindUnit(int unit, int texture);
     void BeginPass(int outTexture, int width, int height, int program);
@@ -153,8 +150,8 @@ private:
     void DeleteGLObjectsNow();
 
     bool m_bClassRegistered = false;
-    bool m_bPassError = false;      // a GL error was seen since the last upload
-    int m_iPad = 0;                  // padding of the current upload
+    bool m_bPassError = false;  // a GL error was seen since the last upload
+    int m_iPad = 0;             // padding of the current upload
 };
 
 // The program's one GPU object (null outside HPXProcessGPU's window life).

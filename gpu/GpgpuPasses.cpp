@@ -12,7 +12,8 @@
 #include <cstdint>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // The guide's levels run 0..255: the dynamics is spread over them as dynamics / 256 a level.
 constexpr float kDynamicsPerLevel = 0.00390625f;
@@ -35,8 +36,7 @@ struct UnitCoords
 
 // Coordinates that make output texel (i, j) of a quad from (x0, y0) to (x1, y1) read input
 // texel (scale * i + offX, scale * j + offY) of an iw x ih texture, at its centre.
-UnitCoords MapTexels(float x0, float y0, float x1, float y1, float scale, float offX, float offY,
-                     int iw, int ih)
+UnitCoords MapTexels(float x0, float y0, float x1, float y1, float scale, float offX, float offY, int iw, int ih)
 {
     const float bx = offX + 0.5f - 0.5f * scale;
     const float by = offY + 0.5f - 0.5f * scale;
@@ -64,34 +64,42 @@ void DrawQuad(float x0, float y0, float x1, float y1, const UnitCoords* units, i
 
 // Samples of any supported depth as floats on the 0..256 scale of the weight programs:
 // 8 bits as they are, 9 to 16 bits masked and divided by 2^(bits - 8), 17 to 32 bits masked.
-void ToFloats(std::vector<float>& out, const void* pixels, size_t pixelCount, int channels,
-              int bits)
+void ToFloats(std::vector<float>& out, const void* pixels, size_t pixelCount, int channels, int bits)
 {
     out.resize(pixelCount * 3);
     const size_t samples = pixelCount * static_cast<size_t>(channels);
-    auto put = [&](size_t i, float v) {
-        if (channels == 1) {
+    auto put = [&](size_t i, float v)
+    {
+        if (channels == 1)
+        {
             out[i * 3] = out[i * 3 + 1] = out[i * 3 + 2] = v;
-        } else {
+        }
+        else
+        {
             out[i] = v;
         }
     };
-    if (bits <= 8) {
+    if (bits <= 8)
+    {
         const uint8_t* p = static_cast<const uint8_t*>(pixels);
         for (size_t i = 0; i < samples; ++i) put(i, static_cast<float>(p[i]));
-    } else if (bits <= 16) {
+    }
+    else if (bits <= 16)
+    {
         const uint16_t* p = static_cast<const uint16_t*>(pixels);
         const uint32_t mask = (1u << bits) - 1u;
         const float scale = 1.0f / static_cast<float>(1u << (bits - 8));
         for (size_t i = 0; i < samples; ++i) put(i, static_cast<float>(p[i] & mask) * scale);
-    } else {
+    }
+    else
+    {
         const uint32_t* p = static_cast<const uint32_t*>(pixels);
         const uint32_t mask = bits >= 32 ? 0xFFFFFFFFu : ((1u << bits) - 1u);
         for (size_t i = 0; i < samples; ++i) put(i, static_cast<float>(p[i] & mask));
     }
 }
 
-} // namespace
+}  // namespace
 
 void CGPGPU::CreateFloatTexture(int index, int channels, int width, int height, const float* data)
 {
@@ -104,15 +112,14 @@ void CGPGPU::CreateFloatTexture(int index, int channels, int width, int height, 
     if (channels == 3)
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB32F_ARB, width, height, 0, GL_BGR, GL_FLOAT, data);
     else
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE32F_ARB, width, height, 0, GL_LUMINANCE,
-                     GL_FLOAT, data);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE32F_ARB, width, height, 0, GL_LUMINANCE, GL_FLOAT, data);
     glBindTexture(GL_TEXTURE_2D, 0);
 }
 
 void CGPGPU::Attach(int attachment, int texture)
 {
-    glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT + attachment,
-                              GL_TEXTURE_2D, texture >= 0 ? m_uTextures[texture] : 0, 0);
+    glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT + attachment, GL_TEXTURE_2D,
+                              texture >= 0 ? m_uTextures[texture] : 0, 0);
 }
 
 bool CGPGPU::CheckFramebuffer()
@@ -129,7 +136,8 @@ void CGPGPU::BindUnit(int unit, int texture)
 
 void CGPGPU::ReleaseUnits(int units)
 {
-    for (int u = units - 1; u >= 0; --u) {
+    for (int u = units - 1; u >= 0; --u)
+    {
         glActiveTextureARB(GL_TEXTURE0_ARB + u);
         glBindTexture(GL_TEXTURE_2D, 0);
         glDisable(GL_TEXTURE_2D);
@@ -151,8 +159,7 @@ void CGPGPU::BeginPass(int outTexture, int width, int height, int program)
     glUseProgramObjectARB(m_hPrograms[program]);
 }
 
-bool CGPGPU::UploadMono(int width, int bits, const void* noisy, const void* guide, int height,
-                        int channels, int c)
+bool CGPGPU::UploadMono(int width, int bits, const void* noisy, const void* guide, int height, int channels, int c)
 {
     m_iWidth = width;
     m_iHeight = height;
@@ -161,21 +168,23 @@ bool CGPGPU::UploadMono(int width, int bits, const void* noisy, const void* guid
     m_bSingleChannel = channels == 1;
     const int pad = c + 3;
     const size_t padded = static_cast<size_t>(width + 2 * pad) * (height + 2 * pad);
-    try {
+    try
+    {
         std::vector<float> noisyF, guideF;
         ToFloats(noisyF, noisy, padded, channels, bits);
         ToFloats(guideF, guide, padded, 1, bits);
         // The guide texture has one component: keep every third float.
         for (size_t i = 0; i < padded; ++i) guideF[i] = guideF[i * 3];
         return Upload(noisyF.data(), guideF.data(), 1, c);
-    } catch (...) {   // no memory for the float copies
+    }
+    catch (...)
+    {  // no memory for the float copies
         m_bPassError = true;
         return false;
     }
 }
 
-bool CGPGPU::UploadColor(int height, int width, const void* noisy, const void* guide, int c,
-                         int bits)
+bool CGPGPU::UploadColor(int height, int width, const void* noisy, const void* guide, int c, int bits)
 {
     m_iWidth = width;
     m_iHeight = height;
@@ -184,12 +193,15 @@ bool CGPGPU::UploadColor(int height, int width, const void* noisy, const void* g
     m_bSingleChannel = 0;
     const int pad = c + 3;
     const size_t padded = static_cast<size_t>(width + 2 * pad) * (height + 2 * pad);
-    try {
+    try
+    {
         std::vector<float> noisyF, guideF;
         ToFloats(noisyF, noisy, padded, 3, bits);
         ToFloats(guideF, guide, padded, 3, bits);
         return Upload(noisyF.data(), guideF.data(), 3, c);
-    } catch (...) {
+    }
+    catch (...)
+    {
         m_bPassError = true;
         return false;
     }
@@ -198,12 +210,13 @@ bool CGPGPU::UploadColor(int height, int width, const void* noisy, const void* g
 bool CGPGPU::Upload(const float* noisy, const float* guide, int guideChannels, int c)
 {
     if (!m_bReady) return false;
-    while (glGetError() != GL_NO_ERROR) {
+    while (glGetError() != GL_NO_ERROR)
+    {
     }
     m_bPassError = false;
     m_iPad = c + 3;
     const int wp = m_iWidth + 2 * m_iPad, hp = m_iHeight + 2 * m_iPad;
-    const int work = guideChannels;   // components of the distance and weight textures
+    const int work = guideChannels;  // components of the distance and weight textures
     CreateFloatTexture(GT_NOISY, 3, wp, hp, noisy);
     CreateFloatTexture(GT_GUIDE, guideChannels, wp, hp, guide);
     CreateFloatTexture(GT_DIFF, work, wp, hp, nullptr);
@@ -216,11 +229,13 @@ bool CGPGPU::Upload(const float* noisy, const float* guide, int guideChannels, i
     // kind of target can be rendered into at this size.
     bool ok = true;
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-    for (int t = GT_WEIGHTS_A; t <= GT_VALUES_B; ++t) {
+    for (int t = GT_WEIGHTS_A; t <= GT_VALUES_B; ++t)
+    {
         CreateFloatTexture(t, 3, m_iWidth, m_iHeight, nullptr);
         Attach(0, t);
         ok = ok && CheckFramebuffer();
-        if (ok) {
+        if (ok)
+        {
             glViewport(0, 0, m_iWidth, m_iHeight);
             glClear(GL_COLOR_BUFFER_BIT);
         }
@@ -236,20 +251,18 @@ bool CGPGPU::Upload(const float* noisy, const float* guide, int guideChannels, i
     return ok;
 }
 
-void CGPGPU::AccumulateOffsetMono(int dy, int dx, int, int, int, int, int, float variance,
-                                  float dynamics)
+void CGPGPU::AccumulateOffsetMono(int dy, int dx, int, int, int, int, int, float variance, float dynamics)
 {
     AccumulateOffset(false, dy, dx, m_iPad - 3, variance, variance, dynamics);
 }
 
-void CGPGPU::AccumulateOffsetColor(int dy, int dx, int, int, int, int, int, float varianceY,
-                                   float varianceUV, float dynamics)
+void CGPGPU::AccumulateOffsetColor(int dy, int dx, int, int, int, int, int, float varianceY, float varianceUV,
+                                   float dynamics)
 {
     AccumulateOffset(true, dy, dx, m_iPad - 3, varianceY, varianceUV, dynamics);
 }
 
-void CGPGPU::AccumulateOffset(bool color, int dy, int dx, int, float varianceY, float varianceUV,
-                              float dynamics)
+void CGPGPU::AccumulateOffset(bool color, int dy, int dx, int, float varianceY, float varianceUV, float dynamics)
 {
     if (!m_bReady || m_bPassError) return;
     const int pad = m_iPad;
@@ -278,10 +291,9 @@ void CGPGPU::AccumulateOffset(bool color, int dy, int dx, int, float varianceY, 
         glUniform1iARB(m_iUniform[program][GU_TEXTURE0], 0);
         BindUnit(0, GT_DIFF);
         const float x1 = static_cast<float>(wh), y1 = static_cast<float>(hh);
-        UnitCoords u[4] = {MapTexels(0, 0, x1, y1, 2.0f, 0.0f, 0.0f, wp, hp),
-                           MapTexels(0, 0, x1, y1, 2.0f, 1.0f, 0.0f, wp, hp),
-                           MapTexels(0, 0, x1, y1, 2.0f, 1.0f, 1.0f, wp, hp),
-                           MapTexels(0, 0, x1, y1, 2.0f, 0.0f, 1.0f, wp, hp)};
+        UnitCoords u[4] = {
+            MapTexels(0, 0, x1, y1, 2.0f, 0.0f, 0.0f, wp, hp), MapTexels(0, 0, x1, y1, 2.0f, 1.0f, 0.0f, wp, hp),
+            MapTexels(0, 0, x1, y1, 2.0f, 1.0f, 1.0f, wp, hp), MapTexels(0, 0, x1, y1, 2.0f, 0.0f, 1.0f, wp, hp)};
         DrawQuad(0, 0, x1, y1, u, 4);
         ReleaseUnits(1);
     }
@@ -302,10 +314,13 @@ void CGPGPU::AccumulateOffset(bool color, int dy, int dx, int, float varianceY, 
     {
         int program;
         float super;
-        if (color) {
+        if (color)
+        {
             program = dynamics >= kColorLightFrom ? GP_WEIGHT_COLOR_LIGHT : GP_WEIGHT_COLOR_DARK;
             super = (dynamics >= kColorLightFrom ? dynamics : -dynamics) * kDynamicsPerLevel;
-        } else {
+        }
+        else
+        {
             program = dynamics >= kMonoLightFrom ? GP_WEIGHT_MONO_LIGHT : GP_WEIGHT_MONO_DARK;
             super = (dynamics >= kMonoLightFrom ? dynamics : -dynamics) * kDynamicsPerLevel;
         }
@@ -313,10 +328,13 @@ void CGPGPU::AccumulateOffset(bool color, int dy, int dx, int, float varianceY, 
         glUniform1iARB(m_iUniform[program][GU_TEXSUM], 0);
         glUniform1iARB(m_iUniform[program][GU_TEXSRC], 1);
         glUniform1fARB(m_iUniform[program][GU_SUPERDYNAMICITY], super);
-        if (color) {
+        if (color)
+        {
             glUniform1fARB(m_iUniform[program][GU_VARIANCEY], varianceY * kVarianceScale);
             glUniform1fARB(m_iUniform[program][GU_VARIANCEUV], varianceUV * kVarianceScale);
-        } else {
+        }
+        else
+        {
             glUniform1fARB(m_iUniform[program][GU_VARIANCE], varianceY * kVarianceScale);
         }
         BindUnit(0, GT_BOX3X3);
@@ -334,7 +352,8 @@ void CGPGPU::AccumulateOffset(bool color, int dy, int dx, int, float varianceY, 
     const float p = static_cast<float>(pad);
     const UnitCoords sums = MapTexels(0, 0, fw, fh, 1.0f, 0.0f, 0.0f, w, h);
     const UnitCoords here = MapTexels(0, 0, fw, fh, 1.0f, p, p, wp, hp);
-    if (dx == 0 && dy == 0) {
+    if (dx == 0 && dy == 0)
+    {
         BeginPass(nextW, w, h, GP_ADD);
         glUniform1iARB(m_iUniform[GP_ADD][GU_TEXDBL1], 0);
         glUniform1iARB(m_iUniform[GP_ADD][GU_TEXDBL2], 1);
@@ -354,7 +373,9 @@ void CGPGPU::AccumulateOffset(bool color, int dy, int dx, int, float varianceY, 
         UnitCoords u2[3] = {sums, here, here};
         DrawQuad(0, 0, fw, fh, u2, 3);
         ReleaseUnits(3);
-    } else {
+    }
+    else
+    {
         Attach(1, nextV);
         const GLenum buffers[2] = {GL_COLOR_ATTACHMENT0_EXT, GL_COLOR_ATTACHMENT1_EXT};
         glDrawBuffersARB(2, buffers);
@@ -404,9 +425,12 @@ bool CGPGPU::ReadBackResult(void* pixels)
     DrawQuad(0, 0, fw, fh, u, 2);
 
     std::vector<float> out;
-    try {
+    try
+    {
         out.resize(static_cast<size_t>(w) * h * 3);
-    } catch (...) {
+    }
+    catch (...)
+    {
         ReleaseUnits(2);
         glUseProgramObjectARB(0);
         Attach(0, -1);
@@ -418,7 +442,8 @@ bool CGPGPU::ReadBackResult(void* pixels)
     ReleaseUnits(2);
     glUseProgramObjectARB(0);
     Attach(0, -1);
-    if (glGetError() != GL_NO_ERROR) {
+    if (glGetError() != GL_NO_ERROR)
+    {
         m_bPassError = true;
         return false;
     }
@@ -426,24 +451,29 @@ bool CGPGPU::ReadBackResult(void* pixels)
     const int bits = m_iBits;
     const size_t count = static_cast<size_t>(w) * h;
     const int per = m_bSingleChannel ? 1 : 3;
-    auto sample = [&](size_t i, int k) {
+    auto sample = [&](size_t i, int k)
+    {
         float v = out[i * 3 + k];
-        return v >= 0.0f ? v : 0.0f;   // also turns a NaN into 0
+        return v >= 0.0f ? v : 0.0f;  // also turns a NaN into 0
     };
-    if (bits <= 8) {
+    if (bits <= 8)
+    {
         const float m = 255.0f;
         uint8_t* p = static_cast<uint8_t*>(pixels);
         for (size_t i = 0; i < count; ++i)
-            for (int k = 0; k < per; ++k)
-                p[i * per + k] = static_cast<uint8_t>(std::min(sample(i, k) + 0.5f, m));
-    } else if (bits <= 16) {
+            for (int k = 0; k < per; ++k) p[i * per + k] = static_cast<uint8_t>(std::min(sample(i, k) + 0.5f, m));
+    }
+    else if (bits <= 16)
+    {
         const float m = static_cast<float>((1u << bits) - 1u);
         const float scale = static_cast<float>(1u << (bits - 8));
         uint16_t* p = static_cast<uint16_t*>(pixels);
         for (size_t i = 0; i < count; ++i)
             for (int k = 0; k < per; ++k)
                 p[i * per + k] = static_cast<uint16_t>(std::min(sample(i, k) * scale + 0.5f, m));
-    } else {
+    }
+    else
+    {
         const double m = bits >= 32 ? 4294967295.0 : static_cast<double>((1u << bits) - 1u);
         uint32_t* p = static_cast<uint32_t*>(pixels);
         for (size_t i = 0; i < count; ++i)

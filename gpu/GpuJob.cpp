@@ -37,20 +37,20 @@ GpuJobSettings JobSettingsFromParams(const DenoiseJobParams& params)
     return job;
 }
 
-unsigned char RunGpuJob(ImageBuffer* result, ImageBuffer* input, const GpuJobSettings& job,
-                        HWND hProgress, bool bUseGpu, bool (*pfnStopped)())
+unsigned char RunGpuJob(ImageBuffer* result, ImageBuffer* input, const GpuJobSettings& job, HWND hProgress,
+                        bool bUseGpu, bool (*pfnStopped)())
 {
     g_bGpuPassFailed = false;
     const HpxProgressTarget target = reinterpret_cast<HpxProgressTarget>(hProgress);
-    unsigned char status = DenoiseImage(result, input, job.dStrength, job.dStrengthChroma,
-                                        job.dStrengthChromaLarge, job.iQuality, job.dDynamics, target,
-                                        true, bUseGpu, job.bFusion, job.iMedian);
-    if (bUseGpu && g_bGpuPassFailed && !(pfnStopped && pfnStopped())) {
+    unsigned char status = DenoiseImage(result, input, job.dStrength, job.dStrengthChroma, job.dStrengthChromaLarge,
+                                        job.iQuality, job.dDynamics, target, true, bUseGpu, job.bFusion, job.iMedian);
+    if (bUseGpu && g_bGpuPassFailed && !(pfnStopped && pfnStopped()))
+    {
         // The GPU stopped the job without a cancel: the CPU does it all again.
         g_bGpuPassFailed = false;
         g_bAbort = 0;
-        status = DenoiseImage(result, input, job.dStrength, job.dStrengthChroma, job.dStrengthChromaLarge,
-                              job.iQuality, job.dDynamics, target, true, false, false, job.iMedian);
+        status = DenoiseImage(result, input, job.dStrength, job.dStrengthChroma, job.dStrengthChromaLarge, job.iQuality,
+                              job.dDynamics, target, true, false, false, job.iMedian);
     }
     return status;
 }

@@ -21,7 +21,7 @@ bool ParseImageRecord(const void* data, uint32_t size, GpuImageShape* shape);
 
 struct GpuJobSettings
 {
-    double dStrength, dStrengthChroma, dStrengthChromaLarge;   // slider positions / 20
+    double dStrength, dStrengthChroma, dStrengthChromaLarge;  // slider positions / 20
     int iQuality;
     double dDynamics;
     bool bFusion;
@@ -37,5 +37,5 @@ GpuJobSettings JobSettingsFromParams(const DenoiseJobParams& params);
 // the job is run again on the CPU unless pfnStopped says the job was cancelled or the program
 // is to end. Returns the engine's status (kImageOk when every tile was done); a cancel shows in
 // g_bAbort.
-unsigned char RunGpuJob(ImageBuffer* result, ImageBuffer* input, const GpuJobSettings& job,
-                        HWND hProgress, bool bUseGpu, bool (*pfnStopped)());
+unsigned char RunGpuJob(ImageBuffer* result, ImageBuffer* input, const GpuJobSettings& job, HWND hProgress,
+                        bool bUseGpu, bool (*pfnStopped)());

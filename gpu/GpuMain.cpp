@@ -19,7 +19,8 @@ HWND g_hPluginWnd = nullptr;
 DenoiseJobParams g_JobParams;
 ImageBuffer g_InputImage;
 
-namespace {
+namespace
+{
 
 wchar_t g_wszTitle[100];
 wchar_t g_wszWindowClass[100];
@@ -29,7 +30,7 @@ bool g_bImageReceived = false;
 bool g_bPixelsReceived = false;
 bool g_bParamsReceived = false;
 bool g_bJobRunning = false;
-bool g_bSettingUp = false;      // inside WM_CREATE, whose set-up may pump messages
+bool g_bSettingUp = false;  // inside WM_CREATE, whose set-up may pump messages
 bool g_bExitAfterJob = false;
 bool g_bCancelRequested = false;
 bool g_bComStarted = false;
@@ -53,8 +54,10 @@ const ProgressSink g_RelaySink = {&RelaySetup, &RelayStep, nullptr};
 void PumpMessages()
 {
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {   // keep it for the main loop
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+    {
+        if (msg.message == WM_QUIT)
+        {  // keep it for the main loop
             PostQuitMessage(static_cast<int>(msg.wParam));
             break;
         }
@@ -93,7 +96,8 @@ LRESULT OnCreate(HWND hwnd)
     SetTilePumpHook(&PumpMessages);
 
     g_hPluginWnd = g_bExitAfterJob ? nullptr : FindWindowW(HPX_PLUGIN_WINDOW_CLASS, HPX_PLUGIN_WINDOW_TITLE);
-    if (g_hPluginWnd) {
+    if (g_hPluginWnd)
+    {
         HWND self = hwnd;
         ReplyToPlugin(hwnd, HPX_DATA_READY, &self, sizeof(uint32_t));
     }
@@ -105,11 +109,14 @@ LRESULT OnCreate(HWND hwnd)
 // The exit command (and a close): at once when idle, else once the set-up or the job returns.
 void RequestExit(HWND hwnd)
 {
-    if (g_bJobRunning || g_bSettingUp) {
+    if (g_bJobRunning || g_bSettingUp)
+    {
         // The passes may run below this call: stop them.
         g_bExitAfterJob = true;
         g_bAbort = 1;
-    } else {
+    }
+    else
+    {
         DestroyWindow(hwnd);
     }
 }
@@ -118,15 +125,18 @@ LRESULT OnCopyData(const COPYDATASTRUCT* cds)
 {
     // A job that runs owns the input: nothing replaces it under the passes.
     if (!cds || g_bJobRunning) return 0;
-    switch (cds->dwData) {
-    case HPX_DATA_IMAGE: {
+    switch (cds->dwData)
+    {
+    case HPX_DATA_IMAGE:
+    {
         // A new record makes any pixels received so far meaningless; the parameters stay.
         ReleaseImage(&g_InputImage);
         InitImage(&g_InputImage);
         g_bImageReceived = g_bPixelsReceived = false;
         GpuImageShape shape;
         if (!ParseImageRecord(cds->lpData, cds->cbData, &shape)) break;
-        if (CreateImage(&g_InputImage, shape.width, shape.height, shape.channels, shape.bits) != kImageOk) {
+        if (CreateImage(&g_InputImage, shape.width, shape.height, shape.channels, shape.bits) != kImageOk)
+        {
             InitImage(&g_InputImage);
             break;
         }
@@ -136,14 +146,16 @@ LRESULT OnCopyData(const COPYDATASTRUCT* cds)
     case HPX_DATA_PIXELS:
         g_bPixelsReceived = false;
         if (g_bImageReceived && g_InputImage.m_pData && cds->lpData &&
-            cds->cbData == static_cast<DWORD>(g_InputImage.m_iSize)) {
+            cds->cbData == static_cast<DWORD>(g_InputImage.m_iSize))
+        {
             std::memcpy(g_InputImage.m_pData, cds->lpData, cds->cbData);
             g_bPixelsReceived = true;
         }
         break;
     case HPX_DATA_PARAMS:
         g_bParamsReceived = false;
-        if (cds->lpData && cds->cbData == sizeof(DenoiseJobParams)) {
+        if (cds->lpData && cds->cbData == sizeof(DenoiseJobParams))
+        {
             std::memcpy(&g_JobParams, cds->lpData, sizeof g_JobParams);
             g_bParamsReceived = true;
         }
@@ -156,29 +168,33 @@ LRESULT OnCopyData(const COPYDATASTRUCT* cds)
 
 void OnRun(HWND hwnd)
 {
-    if (g_bJobRunning) return;   // a second run posted during the job is not a new job
+    if (g_bJobRunning) return;  // a second run posted during the job is not a new job
     // From here on the job owns the input, also while a message box pumps messages.
     g_bJobRunning = true;
     g_bAbort = 0;
     g_bCancelRequested = false;
 
     bool replied = false;
-    if (g_bImageReceived && g_bPixelsReceived && g_bParamsReceived) {
+    if (g_bImageReceived && g_bPixelsReceived && g_bParamsReceived)
+    {
         ImageBuffer result;
         InitImage(&result);
-        if (CopyImageLayout(&result, &g_InputImage) == kImageOk) {
+        if (CopyImageLayout(&result, &g_InputImage) == kImageOk)
+        {
             GpuJobSettings job = JobSettingsFromParams(g_JobParams);
             bool useGpu = g_pGpgpu && g_pGpgpu->IsReady();
-            if (useGpu && !wglMakeCurrent(g_pGpgpu->m_hDC, g_pGpgpu->m_hRC)) {
+            if (useGpu && !wglMakeCurrent(g_pGpgpu->m_hDC, g_pGpgpu->m_hRC))
+            {
                 MessageBoxW(nullptr, L"Can't Activate The GL Rendering Context.", L"ERROR", MB_ICONEXCLAMATION);
-                useGpu = false;   // no GPU pass without the context: the job runs on the CPU
+                useGpu = false;  // no GPU pass without the context: the job runs on the CPU
             }
             unsigned char status = RunGpuJob(&result, &g_InputImage, job, g_hPluginWnd, useGpu,
                                              [] { return g_bCancelRequested || g_bExitAfterJob; });
             if (useGpu && !wglMakeCurrent(nullptr, nullptr))
                 MessageBoxW(nullptr, L"Can't Activate The GL Rendering Context.", L"ERROR", MB_ICONEXCLAMATION);
 
-            if (!g_bAbort && status == kImageOk) {
+            if (!g_bAbort && status == kImageOk)
+            {
                 ReplyToPlugin(hwnd, HPX_DATA_RESULT, result.m_pData, static_cast<DWORD>(result.m_iSize));
                 replied = true;
             }
@@ -197,7 +213,7 @@ void OnDestroy()
     InstallGpuDrivers(false);
     SetTilePumpHook(nullptr);
     SetProgressSink(nullptr);
-    delete g_pGpgpu;   // its destructor makes the context current for the deletions
+    delete g_pGpgpu;  // its destructor makes the context current for the deletions
     g_pGpgpu = nullptr;
     ForgetJob();
     PostQuitMessage(0);
@@ -207,7 +223,8 @@ void OnDestroy()
 
 LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
+    switch (message)
+    {
     case WM_CREATE:
         return OnCreate(hwnd);
     case WM_COPYDATA:
@@ -220,12 +237,13 @@ LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         g_bAbort = 1;
         return 0;
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDM_EXIT) {
+        if (LOWORD(wParam) == IDM_EXIT)
+        {
             RequestExit(hwnd);
             return 0;
         }
         break;
-    case WM_CLOSE:   // from outside (the window is never shown): the default would destroy it now
+    case WM_CLOSE:  // from outside (the window is never shown): the default would destroy it now
         RequestExit(hwnd);
         return 0;
     case WM_DESTROY:
@@ -237,20 +255,25 @@ LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-} // namespace
+}  // namespace
 
 LRESULT CALLBACK GpuProcessWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    try {
+    try
+    {
         return HandleMessage(hwnd, message, wParam, lParam);
-    } catch (...) {
+    }
+    catch (...)
+    {
         // Nothing may unwind into the system's frames: a job that threw ends as cancelled, a
         // set-up that threw makes no window.
-        if (message == WM_CREATE) {
+        if (message == WM_CREATE)
+        {
             g_bSettingUp = false;
             return -1;
         }
-        if (message == WM_HPX_RUN) {
+        if (message == WM_HPX_RUN)
+        {
             g_bJobRunning = false;
             ReplyToPlugin(hwnd, HPX_DATA_CANCELLED, nullptr, 0);
             ForgetJob();
@@ -278,20 +301,21 @@ ATOM RegisterGpuWindowClass(HINSTANCE instance)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
-    if (!LoadStringW(instance, IDS_APP_TITLE_GPU, g_wszTitle, 100))
-        wcscpy(g_wszTitle, HPX_GPU_WINDOW_TITLE);
+    if (!LoadStringW(instance, IDS_APP_TITLE_GPU, g_wszTitle, 100)) wcscpy(g_wszTitle, HPX_GPU_WINDOW_TITLE);
     if (!LoadStringW(instance, IDC_HPXPROCESSGPU, g_wszWindowClass, 100))
         wcscpy(g_wszWindowClass, HPX_GPU_WINDOW_CLASS);
     RegisterGpuWindowClass(instance);
 
-    HWND hwnd = CreateWindowExW(0, g_wszWindowClass, g_wszTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                                CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
+    HWND hwnd = CreateWindowExW(0, g_wszWindowClass, g_wszTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT,
+                                0, nullptr, nullptr, instance, nullptr);
     if (!hwnd) return 0;
     // The window is never shown.
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_HPXPROCESSGPU));
     MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (!TranslateAcceleratorW(msg.hwnd, accelerators, &msg)) {
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+    {
+        if (!TranslateAcceleratorW(msg.hwnd, accelerators, &msg))
+        {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }

@@ -23,21 +23,21 @@
 // WM_COPYDATA codes (dwData).
 enum : ULONG_PTR
 {
-    HPX_DATA_CANCELLED = 0,   // program to plug-in: the job was cancelled (no payload)
-    HPX_DATA_IMAGE = 1,       // plug-in to program: the source ImageBuffer record (28 bytes)
-    HPX_DATA_RESULT = 1,      // program to plug-in: the result pixels
-    HPX_DATA_PIXELS = 2,      // plug-in to program: the source pixels (the record's m_iSize)
-    HPX_DATA_PARAMS = 3,      // plug-in to program: DenoiseJobParams (56 bytes)
-    HPX_DATA_READY = 99       // program to plug-in: the program's HWND (4 bytes)
+    HPX_DATA_CANCELLED = 0,  // program to plug-in: the job was cancelled (no payload)
+    HPX_DATA_IMAGE = 1,      // plug-in to program: the source ImageBuffer record (28 bytes)
+    HPX_DATA_RESULT = 1,     // program to plug-in: the result pixels
+    HPX_DATA_PIXELS = 2,     // plug-in to program: the source pixels (the record's m_iSize)
+    HPX_DATA_PARAMS = 3,     // plug-in to program: DenoiseJobParams (56 bytes)
+    HPX_DATA_READY = 99      // program to plug-in: the program's HWND (4 bytes)
 };
 
 // Messages.
 enum : UINT
 {
-    WM_HPX_RUN = 6009,              // plug-in to program, posted: run the job now
-    WM_HPX_CANCEL = 6010,           // plug-in to program, posted: set the job's abort flag
-    WM_HPX_PROGRESS_RANGE = 6011,   // program to plug-in, sent: wParam = total steps
-    WM_HPX_PROGRESS_STEP = 6012     // program to plug-in, sent: one step
+    WM_HPX_RUN = 6009,             // plug-in to program, posted: run the job now
+    WM_HPX_CANCEL = 6010,          // plug-in to program, posted: set the job's abort flag
+    WM_HPX_PROGRESS_RANGE = 6011,  // program to plug-in, sent: wParam = total steps
+    WM_HPX_PROGRESS_STEP = 6012    // program to plug-in, sent: one step
 };
 
 // Commands of the program's window (WM_COMMAND, LOWORD(wParam)). The plug-in's resource ids
@@ -46,7 +46,7 @@ enum : UINT
 enum : int
 {
     IDM_ABOUT = 104,
-    IDM_EXIT = 105   // destroy the window and end the program
+    IDM_EXIT = 105  // destroy the window and end the program
 };
 #endif
 
@@ -67,12 +67,12 @@ struct DenoiseJobParams
     int32_t iStrengthChromaLarge;  // large chroma-spot strength position 0..1000
     int32_t iQualityMode;          // 3 full, 2 fast, 1 smallest window
     uint8_t reserved1[8];
-    double dDynamics;              // -2..2
-    uint8_t bGpuCpuFusion;         // share the tiles between GPU and CPU
-    uint8_t bHwAccel;              // the plug-in's hardware-acceleration setting
+    double dDynamics;       // -2..2
+    uint8_t bGpuCpuFusion;  // share the tiles between GPU and CPU
+    uint8_t bHwAccel;       // the plug-in's hardware-acceleration setting
     uint8_t reserved2[2];
-    int32_t iUseMedian;            // 0 none, 1 small, 2 large
-    uint32_t hProgressWnd;         // the plug-in's parameter panel (not used across)
+    int32_t iUseMedian;     // 0 none, 1 small, 2 large
+    uint32_t hProgressWnd;  // the plug-in's parameter panel (not used across)
     uint8_t reserved3[4];
 };
 #pragma pack(pop)

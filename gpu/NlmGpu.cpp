@@ -10,7 +10,8 @@
 
 volatile bool g_bGpuPassFailed = false;
 
-namespace {
+namespace
+{
 
 void MirrorPad(ImageBuffer* image, ImageBuffer* work, int pad)
 {
@@ -49,10 +50,7 @@ void GpuFailed()
     g_bAbort = 1;
 }
 
-bool GpuUsable()
-{
-    return g_pGpgpu != nullptr && g_pGpgpu->IsReady();
-}
+bool GpuUsable() { return g_pGpgpu != nullptr && g_pGpgpu->IsReady(); }
 
 // dst = src when both have blocks (the result of a pass that did not run).
 void CopyBack(ImageBuffer* dst, const ImageBuffer* src)
@@ -62,11 +60,11 @@ void CopyBack(ImageBuffer* dst, const ImageBuffer* src)
 
 // The offset loop shared by both drivers: one accumulation, one progress step, then the abort
 // check, for k = 0 .. w x w / 2.
-template <typename Accumulate>
-void RunOffsets(int iQuality, HpxProgressTarget hProgress, Accumulate accumulate)
+template <typename Accumulate> void RunOffsets(int iQuality, HpxProgressTarget hProgress, Accumulate accumulate)
 {
     const int w = NlmSearchWindow(iQuality);
-    for (int k = 0; k <= w * w / 2; ++k) {
+    for (int k = 0; k <= w * w / 2; ++k)
+    {
         const int dy = k / w - w / 2, dx = k % w - w / 2;
         accumulate(dy, dx);
         ProgressStep(hProgress);
@@ -85,12 +83,14 @@ unsigned char Finish(ImageBuffer* dst, ImageBuffer* src, ImageBuffer* noisy, con
     else
         result = kImageNoMemory;
     ReleaseImage(noisy);
-    if (!dstShape.Create(dst)) {
+    if (!dstShape.Create(dst))
+    {
         GpuFailed();
         return kImageNoMemory;
     }
     bool read = false;
-    if (uploaded && !g_bAbort) {
+    if (uploaded && !g_bAbort)
+    {
         read = g_pGpgpu->ReadBackResult(dst->m_pData);
         if (!read) GpuFailed();
     }
@@ -101,13 +101,12 @@ unsigned char Finish(ImageBuffer* dst, ImageBuffer* src, ImageBuffer* noisy, con
 
 bool PlaneAccepted(const ImageBuffer* dst, const ImageBuffer* src, int channels)
 {
-    return dst && src && src->m_pData && src->m_iChannels == channels &&
-           (src->m_iBits == 8 || src->m_iBits == 16) && dst->m_iWidth == src->m_iWidth &&
-           dst->m_iHeight == src->m_iHeight && dst->m_iChannels == channels &&
-           dst->m_iBits == src->m_iBits && src->m_iWidth > 0 && src->m_iHeight > 0;
+    return dst && src && src->m_pData && src->m_iChannels == channels && (src->m_iBits == 8 || src->m_iBits == 16) &&
+        dst->m_iWidth == src->m_iWidth && dst->m_iHeight == src->m_iHeight && dst->m_iChannels == channels &&
+        dst->m_iBits == src->m_iBits && src->m_iWidth > 0 && src->m_iHeight > 0;
 }
 
-} // namespace
+}  // namespace
 
 int GpuPadHalfSize(int width, int height)
 {
@@ -119,7 +118,8 @@ unsigned char NlmPlaneDenoiseGpu(ImageBuffer* dst, ImageBuffer* src, ImageBuffer
                                  HpxProgressTarget hProgress, double dStrength, double dDynamics)
 {
     if (guide) ReleaseImage(guide);
-    if (!GpuUsable() || !PlaneAccepted(dst, src, 1)) {
+    if (!GpuUsable() || !PlaneAccepted(dst, src, 1))
+    {
         GpuFailed();
         CopyBack(dst, src);
         return kImageBadArgs;
@@ -132,7 +132,8 @@ unsigned char NlmPlaneDenoiseGpu(ImageBuffer* dst, ImageBuffer* src, ImageBuffer
     ImageBuffer noisy, plane;
     InitImage(&noisy);
     InitImage(&plane);
-    if (!MakePadded(&noisy, &plane, src, pad)) {
+    if (!MakePadded(&noisy, &plane, src, pad))
+    {
         ReleaseImage(&noisy);
         ReleaseImage(&plane);
         GpuFailed();
@@ -150,10 +151,12 @@ unsigned char NlmPlaneDenoiseGpu(ImageBuffer* dst, ImageBuffer* src, ImageBuffer
     if (!uploaded)
         GpuFailed();
     else
-        RunOffsets(iQuality, hProgress, [&](int dy, int dx) {
-            g_pGpgpu->AccumulateOffsetMono(dy, dx, std::max(dy, 0), std::max(dx, 0), std::max(-dy, 0),
-                                           std::max(-dx, 0), c, variance, static_cast<float>(dDynamics));
-        });
+        RunOffsets(iQuality, hProgress,
+                   [&](int dy, int dx)
+                   {
+                       g_pGpgpu->AccumulateOffsetMono(dy, dx, std::max(dy, 0), std::max(dx, 0), std::max(-dy, 0),
+                                                      std::max(-dx, 0), c, variance, static_cast<float>(dDynamics));
+                   });
     ReleaseImage(&plane);
     return Finish(dst, src, &noisy, dstShape, srcShape, pad, uploaded);
 }
@@ -162,9 +165,9 @@ unsigned char NlmColorDenoiseGpu(ImageBuffer* dst, ImageBuffer* src, ImageBuffer
                                  HpxProgressTarget hProgress, double dStrengthLuma, double dStrengthChroma,
                                  double dDynamics)
 {
-    if (!GpuUsable() || !PlaneAccepted(dst, src, 3) || !guide || !guide->m_pData ||
-        guide->m_iWidth != src->m_iWidth || guide->m_iHeight != src->m_iHeight ||
-        guide->m_iChannels != 3 || guide->m_iBits != src->m_iBits) {
+    if (!GpuUsable() || !PlaneAccepted(dst, src, 3) || !guide || !guide->m_pData || guide->m_iWidth != src->m_iWidth ||
+        guide->m_iHeight != src->m_iHeight || guide->m_iChannels != 3 || guide->m_iBits != src->m_iBits)
+    {
         if (guide) ReleaseImage(guide);
         GpuFailed();
         if (dst && src) CopyBack(dst, src);
@@ -184,7 +187,8 @@ unsigned char NlmColorDenoiseGpu(ImageBuffer* dst, ImageBuffer* src, ImageBuffer
     made = made && MakePadded(&paddedGuide, &work, guide, pad);
     ReleaseImage(&work);
     ReleaseImage(guide);
-    if (!made) {
+    if (!made)
+    {
         ReleaseImage(&noisy);
         ReleaseImage(&paddedGuide);
         GpuFailed();
@@ -194,16 +198,18 @@ unsigned char NlmColorDenoiseGpu(ImageBuffer* dst, ImageBuffer* src, ImageBuffer
     ReleaseImage(src);
     ReleaseImage(dst);
 
-    const bool uploaded = g_pGpgpu->UploadColor(srcShape.height, srcShape.width, noisy.m_pData,
-                                                paddedGuide.m_pData, c, srcShape.bits);
+    const bool uploaded =
+        g_pGpgpu->UploadColor(srcShape.height, srcShape.width, noisy.m_pData, paddedGuide.m_pData, c, srcShape.bits);
     if (!uploaded)
         GpuFailed();
     else
-        RunOffsets(iQuality, hProgress, [&](int dy, int dx) {
-            g_pGpgpu->AccumulateOffsetColor(dy, dx, std::max(dy, 0), std::max(dx, 0), std::max(-dy, 0),
-                                            std::max(-dx, 0), c, varianceY, varianceUV,
-                                            static_cast<float>(dDynamics));
-        });
+        RunOffsets(iQuality, hProgress,
+                   [&](int dy, int dx)
+                   {
+                       g_pGpgpu->AccumulateOffsetColor(dy, dx, std::max(dy, 0), std::max(dx, 0), std::max(-dy, 0),
+                                                       std::max(-dx, 0), c, varianceY, varianceUV,
+                                                       static_cast<float>(dDynamics));
+                   });
     ReleaseImage(&paddedGuide);
     return Finish(dst, src, &noisy, dstShape, srcShape, pad, uploaded);
 }
@@ -211,7 +217,8 @@ unsigned char NlmColorDenoiseGpu(ImageBuffer* dst, ImageBuffer* src, ImageBuffer
 unsigned char NlmJointColorDenoise(ImageBuffer* dst, ImageBuffer* src, int iQuality, HpxProgressTarget hProgress,
                                    double dStrengthLuma, double dStrengthChroma, double dDynamics)
 {
-    if (!dst || !src || !src->m_pData || src->m_iChannels != 3 || src->m_iWidth <= 0 || src->m_iHeight <= 0) {
+    if (!dst || !src || !src->m_pData || src->m_iChannels != 3 || src->m_iWidth <= 0 || src->m_iHeight <= 0)
+    {
         GpuFailed();
         if (dst && src) CopyBack(dst, src);
         return kImageBadArgs;
@@ -224,9 +231,10 @@ unsigned char NlmJointColorDenoise(ImageBuffer* dst, ImageBuffer* src, int iQual
     InitImage(&guide);
     InitImage(&result);
     bool made = CreateImage(&even, we, he, 3, src->m_iBits) == kImageOk &&
-                CreateImage(&guide, we, he, 3, src->m_iBits) == kImageOk &&
-                CreateImage(&result, we, he, 3, src->m_iBits) == kImageOk;
-    if (!made) {
+        CreateImage(&guide, we, he, 3, src->m_iBits) == kImageOk &&
+        CreateImage(&result, we, he, 3, src->m_iBits) == kImageOk;
+    if (!made)
+    {
         ReleaseImage(&even);
         ReleaseImage(&guide);
         ReleaseImage(&result);
@@ -241,14 +249,14 @@ unsigned char NlmJointColorDenoise(ImageBuffer* dst, ImageBuffer* src, int iQual
     ReleaseImage(dst);
     ReleaseImage(src);
 
-    unsigned char r = NlmColorDenoiseGpu(&result, &even, &guide, iQuality, hProgress, dStrengthLuma,
-                                         dStrengthChroma, dDynamics * 2.0);
+    unsigned char r = NlmColorDenoiseGpu(&result, &even, &guide, iQuality, hProgress, dStrengthLuma, dStrengthChroma,
+                                         dDynamics * 2.0);
 
     bool recreated = dstShape.Create(dst);
     recreated = srcShape.Create(src) && recreated;
-    if (src->m_pData && even.m_pData)
-        CopyImageRect(src, &even, 0, 0, 0, 0, srcShape.width, srcShape.height);
-    if (dst->m_pData) {
+    if (src->m_pData && even.m_pData) CopyImageRect(src, &even, 0, 0, 0, 0, srcShape.width, srcShape.height);
+    if (dst->m_pData)
+    {
         if (g_bAbort || r != kImageOk || !result.m_pData)
             CopyBack(dst, src);
         else
@@ -257,25 +265,27 @@ unsigned char NlmJointColorDenoise(ImageBuffer* dst, ImageBuffer* src, int iQual
     ReleaseImage(&result);
     ReleaseImage(&even);
     ReleaseImage(&guide);
-    if (!recreated) {
+    if (!recreated)
+    {
         GpuFailed();
         return kImageNoMemory;
     }
     return r;
 }
 
-namespace {
+namespace
+{
 bool HookIsReady() { return GpuUsable(); }
 int HookMaxTileSize() { return g_pGpgpu ? g_pGpgpu->GetMaxTileSize() : 0; }
-} // namespace
+}  // namespace
 
 void InstallGpuDrivers(bool bInstall)
 {
-    if (!bInstall) {
+    if (!bInstall)
+    {
         InstallGpuHook(nullptr);
         return;
     }
-    GpuHook hook = {&NlmPlaneDenoiseGpu, &NlmJointColorDenoise, &NlmColorDenoiseGpu, &HookIsReady,
-                    &HookMaxTileSize};
+    GpuHook hook = {&NlmPlaneDenoiseGpu, &NlmJointColorDenoise, &NlmColorDenoiseGpu, &HookIsReady, &HookMaxTileSize};
     InstallGpuHook(&hook);
 }

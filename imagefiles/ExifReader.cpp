@@ -9,7 +9,8 @@
 #include <cwchar>
 #include <limits>
 
-namespace {
+namespace
+{
 
 // Tags the reader acts on.
 enum : uint16_t
@@ -37,7 +38,7 @@ enum : uint16_t
 
 const int kBytesPerFormat[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
 
-const int kMaxNesting = 4;           // deepest directory level walked
+const int kMaxNesting = 4;  // deepest directory level walked
 const uint32_t kMaxComponents = 65536;
 const int kMaxDateFields = 10;
 // A block can link a directory to itself many times over (every entry a sub-directory link back
@@ -160,7 +161,8 @@ private:
         if (e->components > kMaxComponents)
         {
             if (makerNote)
-                ExifError("Too many components (%u) for Exif maker tag %04x", unsigned(e->components), unsigned(e->tag));
+                ExifError("Too many components (%u) for Exif maker tag %04x", unsigned(e->components),
+                          unsigned(e->tag));
             else
                 ExifError("Too many components %u for tag %04x in Exif", unsigned(e->components), unsigned(e->tag));
             return false;
@@ -341,8 +343,7 @@ private:
         // The note must be opaque bytes holding at least its entry count.
         if ((note.format != kExifUndefined && note.format != kExifByte) || note.byteCount < 2)
         {
-            ExifError("Illegal Exif makernote (format %u, %u bytes)", unsigned(note.format),
-                      unsigned(note.byteCount));
+            ExifError("Illegal Exif makernote (format %u, %u bytes)", unsigned(note.format), unsigned(note.byteCount));
             return;
         }
         const bool savedOrder = m_bMotorola;

@@ -18,14 +18,14 @@
 
 struct ExifInfo
 {
-    char    make[32];       // tag 0x010F, at most 31 characters, NUL-terminated
-    char    model[40];      // tag 0x0110, at most 39 characters
-    char    dateTime[20];   // tags 0x9003, then 0x9004 / 0x0132, "YYYY:MM:DD HH:MM:SS"
-    float   exposureTime;   // seconds: tag 0x829A, else from 0x9201 ShutterSpeedValue
-    float   fNumber;        // tag 0x829D, else from 0x9202 / 0x9205 (APEX)
+    char make[32];          // tag 0x010F, at most 31 characters, NUL-terminated
+    char model[40];         // tag 0x0110, at most 39 characters
+    char dateTime[20];      // tags 0x9003, then 0x9004 / 0x0132, "YYYY:MM:DD HH:MM:SS"
+    float exposureTime;     // seconds: tag 0x829A, else from 0x9201 ShutterSpeedValue
+    float fNumber;          // tag 0x829D, else from 0x9202 / 0x9205 (APEX)
     int32_t isoEquivalent;  // tag 0x8827, else 0xA215, or the Canon maker note
-    float   xResolution;    // tag 0x011A of the top directory
-    float   yResolution;    // tag 0x011B of the top directory
+    float xResolution;      // tag 0x011A of the top directory
+    float yResolution;      // tag 0x011B of the top directory
 };
 
 // EXIF value formats (1..12) and their bytes per component.

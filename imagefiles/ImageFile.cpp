@@ -20,7 +20,8 @@ FreeImageLibrary::FreeImageLibrary() { FreeImage_Initialise(FALSE); }
 
 FreeImageLibrary::~FreeImageLibrary() { FreeImage_DeInitialise(); }
 
-namespace {
+namespace
+{
 
 // Unloads a bitmap when it goes out of scope (also when an exception passes).
 class BitmapHolder
@@ -108,8 +109,7 @@ void ReadInfoStrings(ImageInfoStrings* info, FIBITMAP* bitmap)
     FIMETADATA* search = FreeImage_FindFirstMetadata(FIMD_EXIF_EXIF, bitmap, &tag);
     if (search)
     {
-        do
-        {
+        do {
             const char* key = FreeImage_GetTagKey(tag);
             if (!key) continue;
             if (EqualsNoCase(key, "FNumber"))
@@ -259,7 +259,8 @@ bool ConvertPixels(FIBITMAP* bitmap, ImageBuffer** outImage, ImageBuffer** outAl
     {
         for (unsigned y = 0; y < height; ++y)
         {
-            const FIRGBA16* line = reinterpret_cast<const FIRGBA16*>(FreeImage_GetScanLine(bitmap, int(height - 1 - y)));
+            const FIRGBA16* line =
+                reinterpret_cast<const FIRGBA16*>(FreeImage_GetScanLine(bitmap, int(height - 1 - y)));
             WORD* d = reinterpret_cast<WORD*>(dst + size_t(y) * image->m_iStride);
             WORD* a = reinterpret_cast<WORD*>(static_cast<BYTE*>(alpha->m_pData) + size_t(y) * alpha->m_iStride);
             for (unsigned x = 0; x < width; ++x)
@@ -322,7 +323,8 @@ FREE_IMAGE_FORMAT FormatFromName(const wchar_t* path)
 // damaged files (the PSD loader writes out of bounds on some), which would take the host down.
 bool AcceptedFormat(FREE_IMAGE_FORMAT fif)
 {
-    return (fif == FIF_BMP || fif == FIF_JPEG || fif == FIF_TIFF || fif == FIF_PNG) && FreeImage_FIFSupportsReading(fif);
+    return (fif == FIF_BMP || fif == FIF_JPEG || fif == FIF_TIFF || fif == FIF_PNG) &&
+        FreeImage_FIFSupportsReading(fif);
 }
 
 // The format of a file to be read: by content, else by name; FIF_UNKNOWN when not accepted.
@@ -352,7 +354,8 @@ bool ProfileFitsImage(const FIICCPROFILE* icc, int channels)
 {
     if (icc->size < 20) return false;
     const char* space = static_cast<const char*>(icc->data) + 16;
-    return (channels == 3 && std::memcmp(space, "RGB ", 4) == 0) || (channels == 1 && std::memcmp(space, "GRAY", 4) == 0);
+    return (channels == 3 && std::memcmp(space, "RGB ", 4) == 0) ||
+        (channels == 1 && std::memcmp(space, "GRAY", 4) == 0);
 }
 
 std::wstring Widen(const char* path)
@@ -480,12 +483,11 @@ FIBITMAP* ImageBufferToFreeImage(const ImageBuffer* image, const ImageBuffer* al
     const int width = image->m_iWidth, height = image->m_iHeight, channels = image->m_iChannels;
     const int bits = image->m_iBits;
     if ((channels != 1 && channels != 3) || (bits != 8 && bits != 16) || width <= 0 || height <= 0) return nullptr;
-    if (image->m_iStride != width * (bits / 8) * channels || image->m_iSize < image->m_iStride * height)
-        return nullptr;
+    if (image->m_iStride != width * (bits / 8) * channels || image->m_iSize < image->m_iStride * height) return nullptr;
     // An alpha record of another shape would be read out of bounds: it is left out.
     const bool withAlpha = alpha && alpha->m_pData && channels == 3 && alpha->m_iChannels == 1 &&
-                           alpha->m_iWidth == width && alpha->m_iHeight == height && alpha->m_iBits == bits &&
-                           alpha->m_iSize >= alpha->m_iStride * height;
+        alpha->m_iWidth == width && alpha->m_iHeight == height && alpha->m_iBits == bits &&
+        alpha->m_iSize >= alpha->m_iStride * height;
 
     FREE_IMAGE_TYPE type = FIT_BITMAP;
     int bpp;
@@ -567,8 +569,8 @@ bool WriteImageFile(const ImageBuffer* image, const ImageBuffer* alpha, const wc
     // Nothing to write is a failure, not a success.
     if (!bitmap.Get()) return true;
 
-    FREE_IMAGE_FORMAT fif = format == kImageFormatUnknown ? FormatFromName(path)
-                                                          : static_cast<FREE_IMAGE_FORMAT>(format);
+    FREE_IMAGE_FORMAT fif =
+        format == kImageFormatUnknown ? FormatFromName(path) : static_cast<FREE_IMAGE_FORMAT>(format);
     if (fif < 0 || fif >= FreeImage_GetFIFCount() || !FreeImage_FIFSupportsWriting(fif) || fif == FIF_GIF)
         throw UnsupportedImageFormat(path);
 
@@ -616,8 +618,7 @@ bool WriteImageFile(const ImageBuffer* image, const ImageBuffer* alpha, const wc
     {
         saved = FALSE;
     }
-    if (saved && !MoveFileExW(partial.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        saved = FALSE;
+    if (saved && !MoveFileExW(partial.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) saved = FALSE;
     if (!saved) DeleteFileW(partial.c_str());
     return !saved;
 }

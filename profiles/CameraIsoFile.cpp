@@ -10,7 +10,8 @@
 
 using namespace camera_iso_detail;
 
-namespace {
+namespace
+{
 
 const wchar_t kFileName[] = L"CameraISOSettingX.ini";
 // Larger files are not profile files; they are left alone rather than read into memory.
@@ -36,15 +37,18 @@ bool FileExists(const wchar_t* path)
 // large to be a profile file, or is not text that SimpleIni takes; throws when memory runs out.
 bool ReadIniFile(CSimpleIniW& ini, const wchar_t* path)
 {
-    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER size{};
     bool ok = GetFileSizeEx(h, &size) && size.QuadPart >= 0 && size.QuadPart <= kMaxFileBytes;
     std::string data;
-    try {
+    try
+    {
         if (ok) data.resize(static_cast<size_t>(size.QuadPart));
-    } catch (...) {
+    }
+    catch (...)
+    {
         CloseHandle(h);
         throw;  // out of memory is no verdict on the file
     }
@@ -68,11 +72,12 @@ bool FileHolds(const wchar_t* path, const std::string& data)
     LARGE_INTEGER size{};
     bool same = GetFileSizeEx(h, &size) && size.QuadPart == static_cast<LONGLONG>(data.size());
     std::string bytes;
-    if (same && !data.empty()) {
+    if (same && !data.empty())
+    {
         bytes.resize(data.size());
         DWORD got = 0;
         same = ReadFile(h, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size() &&
-               bytes == data;
+            bytes == data;
     }
     CloseHandle(h);
     return same;
@@ -88,8 +93,7 @@ bool WriteFileReplacing(const wchar_t* path, const std::string& data)
     if (h == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     bool ok = data.empty() ||
-              (WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
-               written == data.size());
+        (WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) && written == data.size());
     ok = FlushFileBuffers(h) && ok;
     CloseHandle(h);
     if (ok) ok = MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
@@ -100,7 +104,8 @@ bool WriteFileReplacing(const wchar_t* path, const std::string& data)
 // Keeps a copy of a user file that had to be repaired, under a name not yet taken.
 void KeepCopy(const wchar_t* path)
 {
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 100; ++i)
+    {
         wchar_t suffix[16] = L".bak";
         if (i > 0) swprintf(suffix, 16, L".bak%i", i);
         wchar_t backup[kSidePathChars];
@@ -115,9 +120,12 @@ void KeepCopy(const wchar_t* path)
 void GetProfileFilePath(wchar_t path[HPX_PATH_CHARS], bool shipped)
 {
     wchar_t folder[HPX_PATH_CHARS];
-    if (shipped) {
+    if (shipped)
+    {
         GetPluginFolder(folder);
-    } else if (!GetUserFolder(folder)) {
+    }
+    else if (!GetUserFolder(folder))
+    {
         path[0] = 0;
         return;
     }
@@ -130,9 +138,12 @@ bool CameraIsoTable::Load()
     // Read into a table of its own: when memory runs out midway this one stays as it was.
     CameraIsoTable fresh;
     bool failed;
-    try {
+    try
+    {
         failed = fresh.LoadFiles();
-    } catch (...) {
+    }
+    catch (...)
+    {
         failed = true;
     }
     if (failed) return true;
@@ -157,7 +168,8 @@ bool CameraIsoTable::LoadFiles()
     const bool haveUser = userPath[0] && FileExists(userPath);
     const bool haveShipped = shippedPath[0] && FileExists(shippedPath);
 
-    if (!haveUser && !haveShipped) {
+    if (!haveUser && !haveShipped)
+    {
         bool failed = SetDefaultProfile();
         if (!failed) Save();
         return failed;
@@ -180,12 +192,17 @@ bool CameraIsoTable::LoadFiles()
 
     bool repaired = false;
     bool failed;
-    if (useShipped && shippedOk) {
+    if (useShipped && shippedOk)
+    {
         failed = ReadFrom(shippedIni, &repaired);
-    } else if (!useShipped && userOk) {
+    }
+    else if (!useShipped && userOk)
+    {
         failed = ReadFrom(userIni, &repaired);
         if (repaired || failed) m_bKeepUserCopy = true;
-    } else {
+    }
+    else
+    {
         failed = SetDefaultProfile();
     }
     return failed;
@@ -194,9 +211,12 @@ bool CameraIsoTable::LoadFiles()
 bool CameraIsoTable::Save()
 {
     if (!m_pCameras || m_uiCameraCount == 0) return true;  // nothing loaded: keep the file
-    try {
+    try
+    {
         return SaveFile();
-    } catch (...) {
+    }
+    catch (...)
+    {
         // Out of memory while the text was made: nothing has been written yet.
         return true;
     }

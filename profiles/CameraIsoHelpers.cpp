@@ -14,12 +14,10 @@ bool RectEquals(const RECT& a, const RECT& b)
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
 }
 
-bool RectDiffers(const RECT& a, const RECT& b)
-{
-    return !RectEquals(a, b);
-}
+bool RectDiffers(const RECT& a, const RECT& b) { return !RectEquals(a, b); }
 
-namespace {
+namespace
+{
 wchar_t* FormatInto(wchar_t* out, size_t cch, const wchar_t* format, va_list args)
 {
     if (!format) format = L"";

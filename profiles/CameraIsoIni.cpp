@@ -17,7 +17,8 @@
 
 using namespace camera_iso_detail;
 
-namespace {
+namespace
+{
 
 double ParseDouble(const wchar_t* text)
 {
@@ -36,10 +37,7 @@ double ClampDouble(double v, double lo, double hi)
     return v;
 }
 
-int ClampInt(int v, int lo, int hi)
-{
-    return v < lo ? lo : (v > hi ? hi : v);
-}
+int ClampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
 // Section of an entry: "Camera %s ISO%i". A ']' would end the section name early and a line
 // break would split it, so that entries under such a name could never be read back: they are
@@ -48,9 +46,12 @@ void EntrySectionName(wchar_t out[256], const wchar_t* camera, int iso)
 {
     _snwprintf(out, 255, L"Camera %ls ISO%i", camera, iso);
     out[255] = 0;
-    for (wchar_t* p = out; *p; ++p) {
-        if (*p == L']') *p = L')';
-        else if (*p == L'\r' || *p == L'\n') *p = L' ';
+    for (wchar_t* p = out; *p; ++p)
+    {
+        if (*p == L']')
+            *p = L')';
+        else if (*p == L'\r' || *p == L'\n')
+            *p = L' ';
     }
 }
 
@@ -88,10 +89,7 @@ void CameraSectionName(wchar_t out[32], uint32_t row)
     out[31] = 0;
 }
 
-bool SectionExists(const CSimpleIniW& ini, const wchar_t* section)
-{
-    return ini.GetSectionSize(section) >= 0;
-}
+bool SectionExists(const CSimpleIniW& ini, const wchar_t* section) { return ini.GetSectionSize(section) >= 0; }
 
 // Lookup of entry sections by the camera name with its blanks at both ends dropped: files written
 // before names were trimmed keep those blanks inside their section names.
@@ -122,7 +120,8 @@ private:
         m_built = true;
         CSimpleIniW::TNamesDepend sections;
         m_ini.GetAllSections(sections);
-        for (const auto& s : sections) {
+        for (const auto& s : sections)
+        {
             const wchar_t* name = s.pItem;
             if (wcsncmp(name, L"Camera ", 7) != 0) continue;
             const wchar_t* isoPos = nullptr;
@@ -156,15 +155,17 @@ bool CameraIsoTable::ReadFrom(CSimpleIniW& ini, bool* repaired)
 
     int declared = ParseIntText(ini.GetValue(kGeneral, L"No Of Cameras", L"1"));
     uint32_t count;
-    if (declared >= 1 && static_cast<uint32_t>(declared) <= HPX_MAX_CAMERAS) {
+    if (declared >= 1 && static_cast<uint32_t>(declared) <= HPX_MAX_CAMERAS)
+    {
         count = static_cast<uint32_t>(declared);
-    } else {
+    }
+    else
+    {
         // A damaged count: take the camera sections that are there.
         *repaired = true;
         wchar_t section[32];
         count = 0;
-        while (count < HPX_MAX_CAMERAS && (CameraSectionName(section, count), SectionExists(ini, section)))
-            ++count;
+        while (count < HPX_MAX_CAMERAS && (CameraSectionName(section, count), SectionExists(ini, section))) ++count;
         if (count == 0) return SetDefaultProfile();
     }
 
@@ -174,10 +175,12 @@ bool CameraIsoTable::ReadFrom(CSimpleIniW& ini, bool* repaired)
     UntrimmedSections untrimmed(ini);
     EntrySectionNamer namer;
     uint32_t rows = 0;
-    for (uint32_t r = 0; r < count; ++r) {
+    for (uint32_t r = 0; r < count; ++r)
+    {
         wchar_t section[32];
         CameraSectionName(section, r);
-        if (r > 0 && !SectionExists(ini, section)) {
+        if (r > 0 && !SectionExists(ini, section))
+        {
             // A camera that the file does not hold (a truncated file): no nameless ghost row.
             *repaired = true;
             continue;
@@ -192,14 +195,17 @@ bool CameraIsoTable::ReadFrom(CSimpleIniW& ini, bool* repaired)
         // Every entry has its "ISO<i>" key in the section: a count beyond the keys there is
         // damage, and reading it would cost time and memory out of all proportion to the file.
         const int keys = ini.GetSectionSize(section);
-        if (n > keys) {
+        if (n > keys)
+        {
             n = keys > 0 ? keys : 0;
             *repaired = true;
         }
-        if (n > 0) {
+        if (n > 0)
+        {
             cam.m_pSettings = static_cast<IsoSettings*>(calloc(static_cast<size_t>(n), sizeof(IsoSettings)));
             cam.m_piISO = static_cast<int32_t*>(calloc(static_cast<size_t>(n), sizeof(int32_t)));
-            if (!cam.m_pSettings || !cam.m_piISO) {
+            if (!cam.m_pSettings || !cam.m_piISO)
+            {
                 FreeCamera(cam);
                 m_uiCameraCount = rows;
                 return SetDefaultProfile() || true;
@@ -208,19 +214,22 @@ bool CameraIsoTable::ReadFrom(CSimpleIniW& ini, bool* repaired)
         }
         ++rows;
         m_uiCameraCount = rows;
-        for (int i = 0; i < n; ++i) {
+        for (int i = 0; i < n; ++i)
+        {
             wchar_t key[24];
             _snwprintf(key, 23, L"ISO%i", i);
             key[23] = 0;
             cam.m_piISO[i] = ClampInt(ParseIntText(ini.GetValue(section, key, L"0")), 0, 1000000);
         }
-        for (int i = 0; i < n; ++i) {
+        for (int i = 0; i < n; ++i)
+        {
             std::wstring plain;
             const std::wstring entry = namer.Next(cam.m_wcsCameraName, cam.m_piISO[i], &plain);
             const wchar_t* sec = entry.c_str();
             // A file written before colliding names were told apart has only the plain name.
             if (!SectionExists(ini, sec)) sec = plain.c_str();
-            if (!SectionExists(ini, sec)) {
+            if (!SectionExists(ini, sec))
+            {
                 const wchar_t* old = untrimmed.Find(cam.m_wcsCameraName, cam.m_piISO[i]);
                 if (old) sec = old;
             }
@@ -243,11 +252,13 @@ bool CameraIsoTable::ReadFrom(CSimpleIniW& ini, bool* repaired)
 
     // Everything relies on entry 0 of row 0 (the batch's fallback, the panel's first choice).
     CameraProfile& first = m_pCameras[0];
-    if (first.m_uiISOCount == 0) {
+    if (first.m_uiISOCount == 0)
+    {
         *repaired = true;
         auto* settings = static_cast<IsoSettings*>(malloc(sizeof(IsoSettings)));
         auto* isos = static_cast<int32_t*>(malloc(sizeof(int32_t)));
-        if (!settings || !isos) {
+        if (!settings || !isos)
+        {
             free(settings);
             free(isos);
             return SetDefaultProfile() || true;
@@ -271,7 +282,8 @@ void CameraIsoTable::SaveCamera(CSimpleIniW& ini, uint32_t row) const
     _snwprintf(value, 31, L"%i", static_cast<int>(cam.m_uiISOCount));
     value[31] = 0;
     ini.SetValue(section, L"m_uiISOCount", value, nullptr, true);
-    for (uint32_t i = 0; i < cam.m_uiISOCount; ++i) {
+    for (uint32_t i = 0; i < cam.m_uiISOCount; ++i)
+    {
         wchar_t key[24];
         _snwprintf(key, 23, L"ISO%u", i);
         key[23] = 0;
@@ -288,25 +300,32 @@ void CameraIsoTable::SaveIsoSettings(CSimpleIniW& ini, uint32_t row, uint32_t in
     for (uint32_t r = 0; r < row; ++r)
         for (uint32_t i = 0; i < m_pCameras[r].m_uiISOCount; ++i)
             namer.Next(m_pCameras[r].m_wcsCameraName, m_pCameras[r].m_piISO[i], nullptr);
-    for (uint32_t i = 0; i < index; ++i) namer.Next(m_pCameras[row].m_wcsCameraName, m_pCameras[row].m_piISO[i], nullptr);
+    for (uint32_t i = 0; i < index; ++i)
+        namer.Next(m_pCameras[row].m_wcsCameraName, m_pCameras[row].m_piISO[i], nullptr);
     const std::wstring section = namer.Next(m_pCameras[row].m_wcsCameraName, m_pCameras[row].m_piISO[index], nullptr);
     WriteEntry(ini, section.c_str(), m_pCameras[row].m_pSettings[index]);
 }
 
 void CameraIsoTable::WriteEntry(CSimpleIniW& ini, const wchar_t* section, const IsoSettings& s)
 {
-    const struct {
+    const struct
+    {
         const wchar_t* key;
         double value;
     } doubles[] = {
-        {L"m_dStrength", s.m_dStrength},     {L"m_dStrengthChroma", s.m_dStrengthChroma},
+        {L"m_dStrength", s.m_dStrength},
+        {L"m_dStrengthChroma", s.m_dStrengthChroma},
         {L"m_dStrengthChromaLarge", s.m_dStrengthChromaLarge},
-        {L"m_dDynamics", s.m_dDynamics},     {L"m_dSharp1", s.m_dSharp1},
-        {L"m_dSharp2", s.m_dSharp2},         {L"m_dSharp3", s.m_dSharp3},
-        {L"m_dImmerkaerY", s.m_dImmerkaerY}, {L"m_dImmerkaerUV", s.m_dImmerkaerUV},
+        {L"m_dDynamics", s.m_dDynamics},
+        {L"m_dSharp1", s.m_dSharp1},
+        {L"m_dSharp2", s.m_dSharp2},
+        {L"m_dSharp3", s.m_dSharp3},
+        {L"m_dImmerkaerY", s.m_dImmerkaerY},
+        {L"m_dImmerkaerUV", s.m_dImmerkaerUV},
     };
     wchar_t value[64];
-    for (const auto& d : doubles) {
+    for (const auto& d : doubles)
+    {
         _snwprintf(value, 63, L"%.2f", d.value);
         value[63] = 0;
         ini.SetValue(section, d.key, value, nullptr, true);
@@ -327,7 +346,8 @@ void CameraIsoTable::WriteTo(CSimpleIniW& ini) const
     ini.SetValue(kGeneral, L"Actual ISO", value, nullptr, true);
     ini.SetValue(kGeneral, L"version", L"2", nullptr, true);
     EntrySectionNamer namer;
-    for (uint32_t r = 0; r < m_uiCameraCount; ++r) {
+    for (uint32_t r = 0; r < m_uiCameraCount; ++r)
+    {
         const CameraProfile& cam = m_pCameras[r];
         SaveCamera(ini, r);
         for (uint32_t i = 0; i < cam.m_uiISOCount; ++i)

@@ -7,16 +7,15 @@
 
 using namespace camera_iso_detail;
 
-namespace {
-
-bool IsBlank(wchar_t c)
+namespace
 {
-    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == 0x00A0 || c == 0x3000;
-}
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == 0x00A0 || c == 0x3000; }
 
 }  // namespace
 
-namespace camera_iso_detail {
+namespace camera_iso_detail
+{
 
 void TrimBlanks(wchar_t* text)
 {
@@ -55,7 +54,8 @@ void ReplaceSubstring(wchar_t* text, size_t capacity, const wchar_t* search, con
     wchar_t work[kTextChars];
     CopyText(work, capacity, text);
     size_t from = 0;
-    for (;;) {
+    for (;;)
+    {
         wchar_t* hit = wcsstr(work + from, search);
         if (!hit) break;
         const size_t at = static_cast<size_t>(hit - work);

@@ -23,7 +23,8 @@ void camera_iso_detail::FreeCamera(CameraProfile& c)
 
 void CameraIsoTable::Free()
 {
-    if (m_pCameras) {
+    if (m_pCameras)
+    {
         for (uint32_t r = 0; r < m_uiCameraCount; ++r) FreeCamera(m_pCameras[r]);
         free(m_pCameras);
     }
@@ -39,7 +40,8 @@ bool CameraIsoTable::SetDefaultProfile()
     auto* cameras = static_cast<CameraProfile*>(calloc(1, sizeof(CameraProfile)));
     auto* settings = static_cast<IsoSettings*>(malloc(sizeof(IsoSettings)));
     auto* isos = static_cast<int32_t*>(malloc(sizeof(int32_t)));
-    if (!cameras || !settings || !isos) {
+    if (!cameras || !settings || !isos)
+    {
         free(cameras);
         free(settings);
         free(isos);
@@ -68,9 +70,11 @@ bool CameraIsoTable::FindCamera(uint32_t* row, const wchar_t* text) const
     CopyText(trimmed, kTextChars, text);
     TrimBlanks(trimmed);
     RemoveSpaces(wanted, kTextChars, trimmed);
-    for (uint32_t r = 1; r < m_uiCameraCount; ++r) {
+    for (uint32_t r = 1; r < m_uiCameraCount; ++r)
+    {
         RemoveSpaces(name, HPX_CAMERA_NAME_CHARS, m_pCameras[r].m_wcsCameraName);
-        if (CompareNoCase(wanted, name) == 0) {
+        if (CompareNoCase(wanted, name) == 0)
+        {
             *row = r;
             break;
         }
@@ -85,8 +89,10 @@ bool CameraIsoTable::FindIsoIndex(uint32_t* index, const wchar_t* isoText, uint3
     if (row >= m_uiCameraCount) return false;
     const int iso = ParseIntText(isoText);
     const CameraProfile& cam = m_pCameras[row];
-    for (uint32_t i = 0; i < cam.m_uiISOCount; ++i) {
-        if (cam.m_piISO[i] == iso) {
+    for (uint32_t i = 0; i < cam.m_uiISOCount; ++i)
+    {
+        if (cam.m_piISO[i] == iso)
+        {
             *index = i;
             break;
         }
@@ -96,15 +102,13 @@ bool CameraIsoTable::FindIsoIndex(uint32_t* index, const wchar_t* isoText, uint3
 
 bool CameraIsoTable::GetIsoSettings(IsoSettings* destination, uint32_t row, uint32_t index) const
 {
-    if (!destination || row >= m_uiCameraCount || index >= m_pCameras[row].m_uiISOCount ||
-        !m_pCameras[row].m_pSettings)
+    if (!destination || row >= m_uiCameraCount || index >= m_pCameras[row].m_uiISOCount || !m_pCameras[row].m_pSettings)
         return true;
     *destination = m_pCameras[row].m_pSettings[index];
     return false;
 }
 
-bool CameraIsoTable::FindNearestIso(uint32_t* index, const wchar_t* cameraText, double noiseY,
-                                    double noiseUV) const
+bool CameraIsoTable::FindNearestIso(uint32_t* index, const wchar_t* cameraText, double noiseY, double noiseUV) const
 {
     uint32_t row = 0;
     FindCamera(&row, cameraText);
@@ -118,7 +122,8 @@ bool CameraIsoTable::FindNearestIsoInRow(uint32_t* index, uint32_t row, double n
     if (row >= m_uiCameraCount || m_pCameras[row].m_uiISOCount == 0) return true;
     const CameraProfile& cam = m_pCameras[row];
     double best = 1e300;
-    for (uint32_t i = 0; i < cam.m_uiISOCount; ++i) {
+    for (uint32_t i = 0; i < cam.m_uiISOCount; ++i)
+    {
         const IsoSettings& s = cam.m_pSettings[i];
         double d;
         if (noiseUV < 0.00001)
@@ -126,7 +131,8 @@ bool CameraIsoTable::FindNearestIsoInRow(uint32_t* index, uint32_t row, double n
         else
             d = std::sqrt((s.m_dImmerkaerUV - noiseUV) * (s.m_dImmerkaerUV - noiseUV) +
                           (s.m_dImmerkaerY - noiseY) * (s.m_dImmerkaerY - noiseY));
-        if (d < best) {
+        if (d < best)
+        {
             best = d;
             *index = i;
         }
@@ -154,21 +160,25 @@ bool CameraIsoTable::AddOrUpdate(const wchar_t* cameraName, const wchar_t* isoTe
     TrimBlanks(name);
 
     uint32_t row = m_uiCameraCount;
-    for (uint32_t r = 0; r < m_uiCameraCount; ++r) {
-        if (CompareNoCase(m_pCameras[r].m_wcsCameraName, name) == 0) {
+    for (uint32_t r = 0; r < m_uiCameraCount; ++r)
+    {
+        if (CompareNoCase(m_pCameras[r].m_wcsCameraName, name) == 0)
+        {
             row = r;
             break;
         }
     }
 
-    if (row == m_uiCameraCount) {
+    if (row == m_uiCameraCount)
+    {
         // A new camera: its arrays first, so a failure leaves the table as it was.
         auto* s = static_cast<IsoSettings*>(malloc(sizeof(IsoSettings)));
         auto* isos = static_cast<int32_t*>(malloc(sizeof(int32_t)));
-        auto* grown = s && isos ? static_cast<CameraProfile*>(
-                                      realloc(m_pCameras, (m_uiCameraCount + 1) * sizeof(CameraProfile)))
-                                : nullptr;
-        if (!grown) {
+        auto* grown = s && isos
+            ? static_cast<CameraProfile*>(realloc(m_pCameras, (m_uiCameraCount + 1) * sizeof(CameraProfile)))
+            : nullptr;
+        if (!grown)
+        {
             free(s);
             free(isos);
             return true;
@@ -192,8 +202,10 @@ bool CameraIsoTable::AddOrUpdate(const wchar_t* cameraName, const wchar_t* isoTe
     }
 
     CameraProfile& cam = m_pCameras[row];
-    for (uint32_t i = 0; i < cam.m_uiISOCount; ++i) {
-        if (cam.m_piISO[i] == iso) {
+    for (uint32_t i = 0; i < cam.m_uiISOCount; ++i)
+    {
+        if (cam.m_piISO[i] == iso)
+        {
             cam.m_pSettings[i] = *settings;
             return false;
         }
@@ -203,18 +215,21 @@ bool CameraIsoTable::AddOrUpdate(const wchar_t* cameraName, const wchar_t* isoTe
     const size_t n = cam.m_uiISOCount + 1;
     auto* s = static_cast<IsoSettings*>(malloc(n * sizeof(IsoSettings)));
     auto* isos = static_cast<int32_t*>(malloc(n * sizeof(int32_t)));
-    if (!s || !isos) {
+    if (!s || !isos)
+    {
         free(s);
         free(isos);
         return true;
     }
-    if (at) {
+    if (at)
+    {
         memcpy(s, cam.m_pSettings, at * sizeof(IsoSettings));
         memcpy(isos, cam.m_piISO, at * sizeof(int32_t));
     }
     s[at] = *settings;
     isos[at] = iso;
-    if (cam.m_uiISOCount > at) {
+    if (cam.m_uiISOCount > at)
+    {
         memcpy(s + at + 1, cam.m_pSettings + at, (cam.m_uiISOCount - at) * sizeof(IsoSettings));
         memcpy(isos + at + 1, cam.m_piISO + at, (cam.m_uiISOCount - at) * sizeof(int32_t));
     }
@@ -234,10 +249,13 @@ bool CameraIsoTable::DeleteCamera(uint32_t row)
     --m_uiCameraCount;
     for (uint32_t r = row; r < m_uiCameraCount; ++r) m_pCameras[r].m_iIndex = static_cast<int32_t>(r);
     memset(&m_pCameras[m_uiCameraCount], 0, sizeof(CameraProfile));
-    if (m_iActualCamera == static_cast<int32_t>(row)) {
+    if (m_iActualCamera == static_cast<int32_t>(row))
+    {
         m_iActualCamera = 0;
         m_iActualIso = 0;
-    } else if (m_iActualCamera > static_cast<int32_t>(row)) {
+    }
+    else if (m_iActualCamera > static_cast<int32_t>(row))
+    {
         --m_iActualCamera;
     }
     return false;
@@ -252,7 +270,6 @@ bool CameraIsoTable::DeleteIso(uint32_t row, uint32_t index)
     memmove(cam.m_pSettings + index, cam.m_pSettings + index + 1, later * sizeof(IsoSettings));
     memmove(cam.m_piISO + index, cam.m_piISO + index + 1, later * sizeof(int32_t));
     --cam.m_uiISOCount;
-    if (m_iActualCamera == static_cast<int32_t>(row) && m_iActualIso > static_cast<int32_t>(index))
-        --m_iActualIso;
+    if (m_iActualCamera == static_cast<int32_t>(row) && m_iActualIso > static_cast<int32_t>(index)) --m_iActualIso;
     return false;
 }

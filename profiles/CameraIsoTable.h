@@ -37,10 +37,10 @@ struct CameraProfile
 class CameraIsoTable
 {
 public:
-    uint32_t m_uiCameraCount = 0;       // "No Of Cameras"
+    uint32_t m_uiCameraCount = 0;  // "No Of Cameras"
     CameraProfile* m_pCameras = nullptr;
-    int32_t m_iActualCamera = 0;        // "Actual Camera", carried from load to save
-    int32_t m_iActualIso = 0;           // "Actual ISO", carried from load to save
+    int32_t m_iActualCamera = 0;  // "Actual Camera", carried from load to save
+    int32_t m_iActualIso = 0;     // "Actual ISO", carried from load to save
 
     CameraIsoTable() = default;
     ~CameraIsoTable() { Free(); }

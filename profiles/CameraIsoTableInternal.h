@@ -8,7 +8,8 @@
 
 #include "profiles/CameraIsoTable.h"
 
-namespace camera_iso_detail {
+namespace camera_iso_detail
+{
 
 // Section of the file's general keys.
 constexpr wchar_t kGeneral[] = L"General";

@@ -20,10 +20,12 @@ IsoSettings DefaultIsoSettings()
     return s;
 }
 
-namespace {
+namespace
+{
 
 // The panel's controls: trackbar and value label of each slider, and the median choice.
-struct SliderControls {
+struct SliderControls
+{
     int trackbar;
     int label;
     const wchar_t* format;
@@ -44,9 +46,9 @@ void ApplyIsoSettingsToPanel(HWND panel, const IsoSettings* settings, const Slid
         settings->m_dDynamics, settings->m_dSharp1,         settings->m_dSharp2,
         settings->m_dSharp3,
     };
-    for (int i = 0; i < HPX_PANEL_SLIDER_COUNT; ++i) {
-        SendDlgItemMessageW(panel, kSliders[i].trackbar, TBM_SETPOS, TRUE,
-                            maps[i].ToPosition(values[i]));
+    for (int i = 0; i < HPX_PANEL_SLIDER_COUNT; ++i)
+    {
+        SendDlgItemMessageW(panel, kSliders[i].trackbar, TBM_SETPOS, TRUE, maps[i].ToPosition(values[i]));
         wchar_t text[128];
         _snwprintf(text, 127, kSliders[i].format, values[i]);
         text[127] = 0;

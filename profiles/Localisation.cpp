@@ -9,7 +9,8 @@ LocalizedStrings g_LocStrings;
 LanguageEntry g_Languages[HPX_MAX_LANGUAGES];
 int g_iLanguageCount = 0;
 
-namespace {
+namespace
+{
 
 // The built-in English texts, by number. resources/dist/Hushpix_loc.ini holds the same texts in
 // its English section (written with "\n" for the line breaks); a test keeps the two in step.
@@ -48,7 +49,9 @@ const wchar_t* const kEnglish[HPX_LOC_STRING_COUNT + 1] = {
     /*  31 */ L"About",
     /*  32 */ L"Medium;(normal)",
     /*  33 */ L"N/A",
-    /*  34 */ L"Click and drag to move image or preview rectangle, Right-click for comparison between original and denoised image",
+    /*  34 */
+    L"Click and drag to move image or preview rectangle, Right-click for comparison between original and denoised "
+    L"image",
     /*  35 */ L"Low;(fastest)",
     /*  36 */ L"Superior;(slowest)",
     /*  37 */ L"Denoising wizard - Preview - Step 1",
@@ -58,7 +61,9 @@ const wchar_t* const kEnglish[HPX_LOC_STRING_COUNT + 1] = {
     /*  41 */ L"Denoising wizard - Mixing Cans - Step 3",
     /*  42 */ L"Finish",
     /*  43 */ L"Abort",
-    /*  44 */ L"Click and drag to move image, Double click to zoom to best fit, Use mouse wheel to zoom, Right-click for comparison between original and modified image",
+    /*  44 */
+    L"Click and drag to move image, Double click to zoom to best fit, Use mouse wheel to zoom, Right-click for "
+    L"comparison between original and modified image",
     /*  45 */ L"Strength:",
     /*  46 */ L"Set sharpening strength for unsharp mask to improve the image impression",
     /*  47 */ L"Intensity:",
@@ -99,10 +104,14 @@ const wchar_t* const kEnglish[HPX_LOC_STRING_COUNT + 1] = {
     /*  82 */ L"Denoising strength(chromacity):",
     /*  83 */ L"Set Zoom 100%",
     /*  84 */ L"Set Zoom",
-    /*  85 */ L"The application crashed last time. It's probably caused by low memory or by big size of photo you tried to denoise. Please crop the image and denoise the image again.",
+    /*  85 */
+    L"The application crashed last time. It's probably caused by low memory or by big size of photo you tried to "
+    L"denoise. Please crop the image and denoise the image again.",
     /*  86 */ L"Mix only image intensity and let image chromacity unmixed",
     /*  87 */ L"All",
-    /*  88 */ L"Batch denoising was successfully finished! You can find denoised images in subfolder named denoised in chosen folder.",
+    /*  88 */
+    L"Batch denoising was successfully finished! You can find denoised images in subfolder named denoised in chosen "
+    L"folder.",
     /*  89 */ L"Windows GDI+ error appeared, image will be saved without EXIF metadata.",
     /*  90 */ L"Windows GDI+ error appeared, image cannot be saved.",
     /*  91 */ L"Cannot open the image file.",
@@ -157,7 +166,9 @@ const wchar_t* const kEnglish[HPX_LOC_STRING_COUNT + 1] = {
     /* 140 */ L"Cancel - cancel operation",
     /* 141 */ L"Cannot delete selected setting",
     /* 142 */ L"Adding Configuration",
-    /* 143 */ L"The application will use existing profiles for denoising. If it does't find any setting corresponding to EXIF metadata, if will use parameters from:\n\n <<Unknown Camera>>   Lowest ISO setting.",
+    /* 143 */
+    L"The application will use existing profiles for denoising. If it does't find any setting corresponding to EXIF "
+    L"metadata, if will use parameters from:\n\n <<Unknown Camera>>   Lowest ISO setting.",
     /* 144 */ L"Redefine",
     /* 145 */ L"Save Manual Setting...",
     /* 146 */ L"Delete Current Setting...",
@@ -170,16 +181,19 @@ const wchar_t* const kEnglish[HPX_LOC_STRING_COUNT + 1] = {
     /* 153 */ L"Strong",
 };
 
-
 // The private-profile format has no line breaks: the file writes them as "\n".
 void UnescapeLineBreaks(wchar_t* text)
 {
     wchar_t* out = text;
-    for (const wchar_t* in = text; *in; ++in) {
-        if (in[0] == L'\\' && in[1] == L'n') {
+    for (const wchar_t* in = text; *in; ++in)
+    {
+        if (in[0] == L'\\' && in[1] == L'n')
+        {
             *out++ = L'\n';
             ++in;
-        } else {
+        }
+        else
+        {
             *out++ = *in;
         }
     }
@@ -188,10 +202,7 @@ void UnescapeLineBreaks(wchar_t* text)
 
 }  // namespace
 
-const wchar_t* GetDefaultLocString(int n)
-{
-    return (n >= 1 && n <= HPX_LOC_STRING_COUNT) ? kEnglish[n] : L"";
-}
+const wchar_t* GetDefaultLocString(int n) { return (n >= 1 && n <= HPX_LOC_STRING_COUNT) ? kEnglish[n] : L""; }
 
 void ResetLocalizedStrings()
 {
@@ -213,7 +224,8 @@ void ReadLocalizedString(int language, int n, wchar_t* out)
     wchar_t buf[HPX_LOC_STRING_CHARS];
     buf[0] = 0;
     GetPrivateProfileStringW(section, key, L"", buf, HPX_LOC_STRING_CHARS, path);
-    if (!buf[0]) {
+    if (!buf[0])
+    {
         CopyText(out, HPX_LOC_STRING_CHARS, english);
         return;
     }
@@ -230,8 +242,10 @@ void LoadLocalizedStrings()
 }
 
 // Texts are English until a language is loaded.
-namespace {
-struct EnglishAtLoad {
+namespace
+{
+struct EnglishAtLoad
+{
     EnglishAtLoad() { ResetLocalizedStrings(); }
 } g_englishAtLoad;
 }  // namespace

@@ -19,10 +19,7 @@ struct LocalizedStrings
     wchar_t m_wcsText[HPX_LOC_STRING_COUNT + 1][HPX_LOC_STRING_CHARS];
 
     // Text N, or an empty text for a number outside 1 .. 153.
-    const wchar_t* operator[](int n) const
-    {
-        return (n >= 1 && n <= HPX_LOC_STRING_COUNT) ? m_wcsText[n] : L"";
-    }
+    const wchar_t* operator[](int n) const { return (n >= 1 && n <= HPX_LOC_STRING_COUNT) ? m_wcsText[n] : L""; }
 };
 
 struct LanguageEntry

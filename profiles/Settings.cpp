@@ -15,14 +15,14 @@ int g_iAdvancedDenoise = 0;
 int g_iLanguageCurrent = 0;
 BYTE g_bCrashedLastTime = 0;
 
-namespace {
+namespace
+{
 
 const wchar_t kFolderName[] = L"HPXPhotoshopPlugIn";
 const wchar_t kSection[] = L"General";
 
 wchar_t g_wcsAppDataOverride[HPX_PATH_CHARS];
 wchar_t g_wcsPluginFolderOverride[HPX_PATH_CHARS];
-
 
 bool FileExists(const wchar_t* path)
 {
@@ -51,31 +51,24 @@ HMODULE GetPluginModule()
     // The module that holds this code: the plug-in itself, or the program that links the
     // plug-in's libraries (the tests).
     HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             reinterpret_cast<LPCWSTR>(&GetPluginModule), &module))
         module = nullptr;
     return module;
 }
 
-void SetAppDataFolderOverride(const wchar_t* folder)
-{
-    CopyText(g_wcsAppDataOverride, HPX_PATH_CHARS, folder);
-}
+void SetAppDataFolderOverride(const wchar_t* folder) { CopyText(g_wcsAppDataOverride, HPX_PATH_CHARS, folder); }
 
-void SetPluginFolderOverride(const wchar_t* folder)
-{
-    CopyText(g_wcsPluginFolderOverride, HPX_PATH_CHARS, folder);
-}
+void SetPluginFolderOverride(const wchar_t* folder) { CopyText(g_wcsPluginFolderOverride, HPX_PATH_CHARS, folder); }
 
 bool GetUserFolder(wchar_t path[HPX_PATH_CHARS])
 {
     path[0] = 0;
     wchar_t appData[MAX_PATH + 1] = L"";
     const wchar_t* base = g_wcsAppDataOverride;
-    if (!base[0]) {
-        if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData)))
-            return false;
+    if (!base[0])
+    {
+        if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData))) return false;
         base = appData;
     }
     _snwprintf(path, HPX_PATH_CHARS - 1, L"%ls\\%ls", base, kFolderName);
@@ -87,7 +80,8 @@ bool GetUserFolder(wchar_t path[HPX_PATH_CHARS])
 void GetSettingsFilePath(wchar_t path[HPX_PATH_CHARS])
 {
     wchar_t folder[HPX_PATH_CHARS];
-    if (!GetUserFolder(folder)) {
+    if (!GetUserFolder(folder))
+    {
         path[0] = 0;
         return;
     }
@@ -97,12 +91,14 @@ void GetSettingsFilePath(wchar_t path[HPX_PATH_CHARS])
 
 void GetPluginFolder(wchar_t path[HPX_PATH_CHARS])
 {
-    if (g_wcsPluginFolderOverride[0]) {
+    if (g_wcsPluginFolderOverride[0])
+    {
         CopyText(path, HPX_PATH_CHARS, g_wcsPluginFolderOverride);
         return;
     }
     DWORD n = GetModuleFileNameW(GetPluginModule(), path, HPX_PATH_CHARS);
-    if (n == 0 || n >= HPX_PATH_CHARS) {
+    if (n == 0 || n >= HPX_PATH_CHARS)
+    {
         path[0] = 0;
         return;
     }
@@ -189,7 +185,8 @@ void LoadSettings()
     if (languages < 0) languages = 0;
     if (languages > HPX_MAX_LANGUAGES) languages = HPX_MAX_LANGUAGES;
     g_iLanguageCount = languages;
-    for (int i = 0; i < languages; ++i) {
+    for (int i = 0; i < languages; ++i)
+    {
         wchar_t section[10];
         _snwprintf(section, 9, L"%i", i);
         section[9] = 0;
@@ -200,7 +197,4 @@ void LoadSettings()
     }
 }
 
-void ClearCrashFlag()
-{
-    WriteSettingInt(L"Crashed Last Time", 0);
-}
+void ClearCrashFlag() { WriteSettingInt(L"Crashed Last Time", 0); }

@@ -16,11 +16,11 @@
 constexpr size_t HPX_PATH_CHARS = 1024;
 
 // Filled by LoadSettings (and partly by LoadLocalizedStrings and the Options dialog).
-extern int g_iHwAccel;          // 1 = whole-image jobs go to the GPU program
-extern int g_iGpuCpuFusion;     // 1 = GPU and CPU share the tiles, 0 = GPU only
-extern int g_iAdvancedDenoise;  // stored only; steers nothing
-extern int g_iLanguageCurrent;  // index of the language section of the localisation file
-extern BYTE g_bCrashedLastTime; // set when the previous run did not end normally
+extern int g_iHwAccel;           // 1 = whole-image jobs go to the GPU program
+extern int g_iGpuCpuFusion;      // 1 = GPU and CPU share the tiles, 0 = GPU only
+extern int g_iAdvancedDenoise;   // stored only; steers nothing
+extern int g_iLanguageCurrent;   // index of the language section of the localisation file
+extern BYTE g_bCrashedLastTime;  // set when the previous run did not end normally
 
 // ---- folders and paths ------------------------------------------------------------------------
 

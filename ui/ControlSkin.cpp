@@ -16,19 +16,18 @@ using namespace Gdiplus::DllExports;
 int g_iSkinMode = SKIN_MODE_NONE;
 
 #define HPX_NC4 SKIN_NO_COLOR, SKIN_NO_COLOR, SKIN_NO_COLOR, SKIN_NO_COLOR
-COLORREF g_SkinColors[SKIN_COLOR_COUNT] = {HPX_NC4, HPX_NC4, HPX_NC4, HPX_NC4, HPX_NC4,
+COLORREF g_SkinColors[SKIN_COLOR_COUNT] = {HPX_NC4, HPX_NC4, HPX_NC4,       HPX_NC4,      HPX_NC4,
                                            HPX_NC4, HPX_NC4, SKIN_NO_COLOR, SKIN_NO_COLOR};
 #undef HPX_NC4
 HBRUSH g_SkinBrushes[SKIN_COLOR_COUNT] = {};
 
-namespace {
-
-constexpr COLORREF Hex(unsigned rrggbb)
+namespace
 {
-    return RGB((rrggbb >> 16) & 0xFF, (rrggbb >> 8) & 0xFF, rrggbb & 0xFF);
-}
 
-struct SchemeEntry {
+constexpr COLORREF Hex(unsigned rrggbb) { return RGB((rrggbb >> 16) & 0xFF, (rrggbb >> 8) & 0xFF, rrggbb & 0xFF); }
+
+struct SchemeEntry
+{
     int index;
     COLORREF mode[3];  // light, dark grey, black
 };
@@ -65,10 +64,12 @@ const wchar_t kPropWindowProc[] = L"WindowProc";
 void SetSkinScheme(int mode)
 {
     FreeSkinBrushes();
-    if (mode >= SKIN_MODE_LIGHT && mode <= SKIN_MODE_BLACK) {
+    if (mode >= SKIN_MODE_LIGHT && mode <= SKIN_MODE_BLACK)
+    {
         for (const SchemeEntry& e : kSchemeTable) g_SkinColors[e.index] = e.mode[mode - SKIN_MODE_LIGHT];
     }
-    for (unsigned i = 0; i < SKIN_COLOR_COUNT; ++i) {
+    for (unsigned i = 0; i < SKIN_COLOR_COUNT; ++i)
+    {
         if (g_SkinColors[i] != SKIN_NO_COLOR) g_SkinBrushes[i] = CreateSolidBrush(g_SkinColors[i]);
     }
     SetSkinMode(mode);
@@ -78,7 +79,8 @@ void ApplyDefaultSkin() { SetSkinScheme(SKIN_MODE_DARK_GREY); }
 
 void FreeSkinBrushes()
 {
-    for (unsigned i = 0; i < SKIN_COLOR_COUNT; ++i) {
+    for (unsigned i = 0; i < SKIN_COLOR_COUNT; ++i)
+    {
         if (g_SkinBrushes[i]) DeleteObject(g_SkinBrushes[i]);
         g_SkinBrushes[i] = nullptr;
         g_SkinColors[i] = SKIN_NO_COLOR;
@@ -115,7 +117,8 @@ bool SkinClassIs(HWND hWnd, const wchar_t* name)
 bool IsSkinExcludedDialog(HWND hWnd)
 {
     static int s_majorVersion = -1;
-    if (s_majorVersion < 0) {
+    if (s_majorVersion < 0)
+    {
         OSVERSIONINFOW vi = {};
         vi.dwOSVersionInfoSize = sizeof(vi);
 #if defined(__GNUC__)
@@ -129,7 +132,8 @@ bool IsSkinExcludedDialog(HWND hWnd)
     }
     if (s_majorVersion < 6) return false;
     if (!hWnd || !IsDarkSkin()) return false;
-    for (HWND h = hWnd; h; h = GetParent(h)) {
+    for (HWND h = hWnd; h; h = GetParent(h))
+    {
         wchar_t cls[20] = {};
         GetClassNameW(h, cls, 20);
         if (std::wcscmp(cls, L"#32770") == 0)
@@ -149,9 +153,11 @@ static void DropVisualStyle(HWND hWnd)
     static SetWindowThemeFn s_set = nullptr;
     static IsAppThemedFn s_themed = nullptr;
     static bool s_looked = false;
-    if (!s_looked) {
+    if (!s_looked)
+    {
         s_looked = true;
-        if (HMODULE ux = LoadLibraryW(L"uxtheme.dll")) {
+        if (HMODULE ux = LoadLibraryW(L"uxtheme.dll"))
+        {
             s_set = reinterpret_cast<SetWindowThemeFn>(reinterpret_cast<void*>(GetProcAddress(ux, "SetWindowTheme")));
             s_themed = reinterpret_cast<IsAppThemedFn>(reinterpret_cast<void*>(GetProcAddress(ux, "IsAppThemed")));
         }
@@ -166,24 +172,34 @@ static void SkinControlByClass(HWND child)
     GetClassNameW(child, cls, 20);
     const LONG style = GetWindowLongW(child, GWL_STYLE);
 
-    if (_wcsicmp(cls, L"SysListView32") == 0) {
+    if (_wcsicmp(cls, L"SysListView32") == 0)
+    {
         SendMessageW(child, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(GetSkinColor(COLOR_WINDOW)));
         SendMessageW(child, LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(GetSkinColor(COLOR_WINDOW)));
         SendMessageW(child, LVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(GetSkinColor(COLOR_WINDOWTEXT)));
-    } else if (_wcsicmp(cls, L"SysTreeView32") == 0) {
-        if (style & TVS_HASLINES) {
+    }
+    else if (_wcsicmp(cls, L"SysTreeView32") == 0)
+    {
+        if (style & TVS_HASLINES)
+        {
             SendMessageW(child, TVM_SETBKCOLOR, 0, static_cast<LPARAM>(GetSkinColor(COLOR_WINDOW)));
             SendMessageW(child, TVM_SETLINECOLOR, 0, static_cast<LPARAM>(GetSkinColor(COLOR_WINDOWTEXT)));
             SendMessageW(child, TVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(GetSkinColor(COLOR_WINDOWTEXT)));
         }
-    } else if (_wcsicmp(cls, L"SysTabControl32") == 0) {
+    }
+    else if (_wcsicmp(cls, L"SysTabControl32") == 0)
+    {
         SetWindowLongW(child, GWL_STYLE, style | TCS_OWNERDRAWFIXED);
         if (IsDarkSkin()) DropVisualStyle(child);
-    } else if (_wcsicmp(cls, L"msctls_progress32") == 0) {
+    }
+    else if (_wcsicmp(cls, L"msctls_progress32") == 0)
+    {
         if (IsDarkSkin()) DropVisualStyle(child);
         SendMessageW(child, PBM_SETBKCOLOR, 0,
                      static_cast<LPARAM>(IsDarkSkin() ? GetSkinColor(COLOR_WINDOW) : CLR_DEFAULT));
-    } else if (_wcsicmp(cls, L"Button") == 0) {
+    }
+    else if (_wcsicmp(cls, L"Button") == 0)
+    {
         const LONG type = style & BS_TYPEMASK;
         if (type == BS_OWNERDRAW) return;
         const bool pushLike = (style & BS_PUSHLIKE) != 0;
@@ -194,7 +210,8 @@ static void SkinControlByClass(HWND child)
         if (std::wcscmp(parentCls, L"CtrlNotifySink") == 0) return;
         // The skin keeps a push-like button's check state from here on; it starts from the
         // state the button already has (a panel sets its toggles before it is skinned).
-        if (pushLike && GetWindowLongPtrW(child, GWLP_USERDATA) == 0) {
+        if (pushLike && GetWindowLongPtrW(child, GWLP_USERDATA) == 0)
+        {
             const LONG_PTR checked = SendMessageW(child, BM_GETCHECK, 0, 0) & 0xF;
             SetWindowLongPtrW(child, GWLP_USERDATA, (static_cast<LONG_PTR>(type) << 4) | checked);
         }
@@ -205,13 +222,15 @@ static void SkinControlByClass(HWND child)
 void InstallSkin(HWND hWnd)
 {
     if (!hWnd || !IsWindow(hWnd)) return;
-    if (!GetPropW(hWnd, kPropWindowProc)) {
+    if (!GetPropW(hWnd, kPropWindowProc))
+    {
         // The property goes on first so that SkinWndProc always finds its predecessor.
         LONG_PTR prev = GetWindowLongPtrW(hWnd, GWLP_WNDPROC);
         SetPropW(hWnd, kPropWindowProc, reinterpret_cast<HANDLE>(prev));
         SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SkinWndProc));
     }
-    for (HWND child = GetWindow(hWnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    for (HWND child = GetWindow(hWnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    {
         if (GetPropW(child, kPropWindowProc)) continue;
         InstallSkin(child);
         SkinControlByClass(child);
@@ -224,9 +243,11 @@ bool SubclassLabel(HWND hCtrl, int flags)
 {
     // A second subclass would make the label procedure its own predecessor and recurse until the
     // stack runs out: the label keeps its one record and takes the new flags.
-    if (GetWindowLongPtrW(hCtrl, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&LabelWndProc)) {
+    if (GetWindowLongPtrW(hCtrl, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&LabelWndProc))
+    {
         LabelRecord* existing = reinterpret_cast<LabelRecord*>(GetWindowLongPtrW(hCtrl, GWLP_USERDATA));
-        if (existing && existing->hWnd == hCtrl) {
+        if (existing && existing->hWnd == hCtrl)
+        {
             existing->flags = flags;
             InvalidateRect(hCtrl, nullptr, TRUE);
             return false;
@@ -240,8 +261,8 @@ bool SubclassLabel(HWND hCtrl, int flags)
     rec->prevUserData = GetWindowLongPtrW(hCtrl, GWLP_USERDATA);
     // Record first, procedure second: LabelWndProc never sees a half-made record.
     SetWindowLongPtrW(hCtrl, GWLP_USERDATA, 0);
-    rec->pfnPrevProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(hCtrl, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LabelWndProc)));
+    rec->pfnPrevProc =
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrW(hCtrl, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LabelWndProc)));
     SetWindowLongPtrW(hCtrl, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(rec));
     return false;
 }
@@ -260,9 +281,12 @@ static LRESULT LabelWndProcImpl(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPara
 LRESULT CALLBACK LabelWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     // No exception may unwind into the system's frames.
-    try {
+    try
+    {
         return LabelWndProcImpl(hWnd, msg, wParam, lParam);
-    } catch (...) {
+    }
+    catch (...)
+    {
         if (msg == WM_PAINT) ValidateRect(hWnd, nullptr);
         return 0;
     }
@@ -272,7 +296,8 @@ static LRESULT LabelWndProcImpl(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPara
 {
     LabelRecord* rec = reinterpret_cast<LabelRecord*>(GetWindowLongPtrW(hWnd, GWLP_USERDATA));
     if (!rec || rec->hWnd != hWnd) return DefWindowProcW(hWnd, msg, wParam, lParam);
-    switch (msg) {
+    switch (msg)
+    {
     case WM_DESTROY:
         UnsubclassLabel(hWnd);
         return 0;
@@ -285,7 +310,8 @@ static LRESULT LabelWndProcImpl(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPara
         return TRUE;
     case WM_ERASEBKGND:
         return TRUE;
-    case WM_PAINT: {
+    case WM_PAINT:
+    {
         PAINTSTRUCT ps;
         HDC hdc = BeginPaint(hWnd, &ps);
         if (hdc) LabelPaint(hdc, hWnd, rec->flags, rec->pfnPrevProc);
@@ -306,14 +332,14 @@ void SkinClipOverlappingSiblings(HDC hdcTarget, HWND hCtrl, int alwaysId)
     if (!parent) return;
     RECT rcCtrl;
     GetWindowRect(hCtrl, &rcCtrl);
-    for (HWND sib = GetWindow(parent, GW_CHILD); sib; sib = GetWindow(sib, GW_HWNDNEXT)) {
+    for (HWND sib = GetWindow(parent, GW_CHILD); sib; sib = GetWindow(sib, GW_HWNDNEXT))
+    {
         if (sib == hCtrl) continue;
         if (!IsWindowVisible(sib) && (alwaysId < 0 || GetDlgCtrlID(sib) != alwaysId)) continue;
         RECT rc, tmp;
         GetWindowRect(sib, &rc);
         if (!IntersectRect(&tmp, &rc, &rcCtrl)) continue;
-        if (rc.left < rcCtrl.left && rc.right > rcCtrl.right && rc.top < rcCtrl.top &&
-            rc.bottom > rcCtrl.bottom)
+        if (rc.left < rcCtrl.left && rc.right > rcCtrl.right && rc.top < rcCtrl.top && rc.bottom > rcCtrl.bottom)
             continue;
         MapWindowPoints(nullptr, hCtrl, reinterpret_cast<POINT*>(&rc), 2);
         ExcludeClipRect(hdcTarget, rc.left, rc.top, rc.right, rc.bottom);
@@ -345,8 +371,7 @@ void LabelPaint(HDC hdcTarget, HWND hCtrl, int flags, WNDPROC pfnPrevProc)
     SetBkColor(mem.dc(), GetSkinColor(COLOR_BTNFACE));
     SetBkMode(mem.dc(), OPAQUE);
 
-    if (pfnPrevProc)
-        CallWindowProcW(pfnPrevProc, hCtrl, WM_PAINT, reinterpret_cast<WPARAM>(mem.dc()), 0);
+    if (pfnPrevProc) CallWindowProcW(pfnPrevProc, hCtrl, WM_PAINT, reinterpret_cast<WPARAM>(mem.dc()), 0);
 
     // Control 1092 (the panel's "Medium Details" label) is kept even while hidden.
     SkinClipOverlappingSiblings(hdcTarget, hCtrl, 1092);
@@ -360,7 +385,8 @@ void LabelPaint(HDC hdcTarget, HWND hCtrl, int flags, WNDPROC pfnPrevProc)
 static bool ScreenHas32Bits()
 {
     static int s_flag = -1;
-    if (s_flag < 0) {
+    if (s_flag < 0)
+    {
         HDC screen = GetDC(nullptr);
         s_flag = (screen && GetDeviceCaps(screen, BITSPIXEL) >= 32) ? 1 : 0;
         if (screen) ReleaseDC(nullptr, screen);
@@ -376,9 +402,12 @@ bool SkinReadBitmap32(HBITMAP hBitmap, std::vector<BYTE>& pixels, int& width, in
     width = bm.bmWidth;
     height = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
     bpp = bm.bmBitsPixel;
-    try {
+    try
+    {
         pixels.assign(static_cast<size_t>(width) * height * 4, 0);
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return false;
     }
     BITMAPINFO bi = {};
@@ -431,15 +460,20 @@ HBITMAP AdaptBitmapToScreenDepth(HBITMAP hBitmap, bool* converted)
     if (!dib) return hBitmap;
     const int stride = (w * 3 + 3) & ~3;
     BYTE* dst = static_cast<BYTE*>(bits);
-    for (int y = 0; y < h; ++y) {
+    for (int y = 0; y < h; ++y)
+    {
         BYTE* row = dst + static_cast<size_t>(y) * stride;
         const BYTE* s = src.data() + static_cast<size_t>(y) * w * 4;
-        for (int x = 0; x < w; ++x, s += 4) {
-            if (s[3] > 126) {
+        for (int x = 0; x < w; ++x, s += 4)
+        {
+            if (s[3] > 126)
+            {
                 row[x * 3 + 0] = s[0];
                 row[x * 3 + 1] = s[1];
                 row[x * 3 + 2] = s[2];
-            } else {
+            }
+            else
+            {
                 row[x * 3 + 0] = row[x * 3 + 1] = row[x * 3 + 2] = 192;
             }
         }
@@ -453,9 +487,8 @@ HBITMAP AdaptBitmapToScreenDepth(HBITMAP hBitmap, bool* converted)
 HBITMAP LoadPngBitmap(HMODULE hModule, LPCWSTR name, bool* converted)
 {
     if (converted) *converted = false;
-    auto fallback = [&]() -> HBITMAP {
-        return static_cast<HBITMAP>(LoadImageW(hModule, name, IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-    };
+    auto fallback = [&]() -> HBITMAP
+    { return static_cast<HBITMAP>(LoadImageW(hModule, name, IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)); };
     HRSRC res = FindResourceW(hModule, name, L"PNG");
     if (!res) return fallback();
     DWORD size = SizeofResource(hModule, res);
@@ -466,7 +499,8 @@ HBITMAP LoadPngBitmap(HMODULE hModule, LPCWSTR name, bool* converted)
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
     if (!block) return fallback();
     void* dst = GlobalLock(block);
-    if (!dst) {
+    if (!dst)
+    {
         GlobalFree(block);
         return fallback();
     }
@@ -474,7 +508,8 @@ HBITMAP LoadPngBitmap(HMODULE hModule, LPCWSTR name, bool* converted)
     GlobalUnlock(block);
 
     IStream* stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(block, FALSE, &stream)) || !stream) {
+    if (FAILED(CreateStreamOnHGlobal(block, FALSE, &stream)) || !stream)
+    {
         GlobalFree(block);
         return fallback();
     }
@@ -482,7 +517,8 @@ HBITMAP LoadPngBitmap(HMODULE hModule, LPCWSTR name, bool* converted)
     // stay alive until the HBITMAP exists.
     Gdiplus::GpBitmap* gpBitmap = nullptr;
     HBITMAP result = nullptr;
-    if (GdipCreateBitmapFromStream(stream, &gpBitmap) == Gdiplus::Ok && gpBitmap) {
+    if (GdipCreateBitmapFromStream(stream, &gpBitmap) == Gdiplus::Ok && gpBitmap)
+    {
         if (GdipCreateHBITMAPFromBitmap(gpBitmap, &result, 0xFF000000) != Gdiplus::Ok) result = nullptr;
         GdipDisposeImage(gpBitmap);
     }
@@ -511,13 +547,17 @@ static HBITMAP GreyedCopy(HBITMAP hBitmap, bool keepFace)
     if (!dib) return nullptr;
     const COLORREF face = GetSkinColor(COLOR_BTNFACE);
     BYTE* d = static_cast<BYTE*>(bits);
-    for (size_t i = 0; i < px.size(); i += 4) {
+    for (size_t i = 0; i < px.size(); i += 4)
+    {
         const BYTE b = px[i], g = px[i + 1], r = px[i + 2], a = px[i + 3];
-        if (keepFace && r == GetRValue(face) && g == GetGValue(face) && b == GetBValue(face)) {
+        if (keepFace && r == GetRValue(face) && g == GetGValue(face) && b == GetBValue(face))
+        {
             d[i] = b;
             d[i + 1] = g;
             d[i + 2] = r;
-        } else {
+        }
+        else
+        {
             d[i] = d[i + 1] = d[i + 2] = GreyOf(b, g, r);
         }
         d[i + 3] = a >= 100 ? a : static_cast<BYTE>(a / 2);

@@ -24,7 +24,8 @@ constexpr COLORREF SKIN_NO_COLOR = 0xFFFFFFFFu;
 
 // The schemes (skin modes). Any other mode fills no colour slot; the skin then still draws its
 // owner-drawn buttons, but leaves trackbars and disabled controls to the system.
-enum : int {
+enum : int
+{
     SKIN_MODE_NONE = 0,       // no scheme set yet: the skin stays out of every message
     SKIN_MODE_LIGHT = 1,      // light colours near the system's: the skin paints only trackbars
                               // and disabled statics and check boxes
@@ -78,7 +79,8 @@ bool IsSkinExcludedDialog(HWND hWnd);
 // ---- labels and group boxes -------------------------------------------------------------------
 
 // Record kept in GWL_USERDATA of a control subclassed with SubclassLabel.
-struct LabelRecord {
+struct LabelRecord
+{
     HWND hWnd;
     WNDPROC pfnPrevProc;
     LONG_PTR prevUserData;
@@ -122,7 +124,8 @@ LRESULT CALLBACK SkinWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 bool SkinPaintFilter(HWND hWnd, UINT msg, LPARAM lParam);
 
 // Button face state bits.
-enum : int {
+enum : int
+{
     SKIN_STATE_CHECKED = 0x1,
     SKIN_STATE_PRESSED = 0x2,
     SKIN_STATE_FLAT = 0x4,
@@ -149,7 +152,6 @@ void SkinDrawEdge(HDC hdc, const RECT* rc, int edge, int sides);
 void SkinDrawEdge(HDC hdc, int left, int top, int right, int bottom, int edge, int sides);
 // One-pixel 3-D rectangle: top and left in the first colour, right and bottom in the second.
 void SkinDraw3dRect(HDC hdc, int x, int y, int cx, int cy, COLORREF topLeft, COLORREF bottomRight);
-void SkinDrawSides(HDC hdc, int x, int y, int cx, int cy, COLORREF topLeft, COLORREF bottomRight,
-                   int sides);
+void SkinDrawSides(HDC hdc, int x, int y, int cx, int cy, COLORREF topLeft, COLORREF bottomRight, int sides);
 // Fills with SetBkColor + ExtTextOutW(ETO_OPAQUE); the DC's background colour stays that colour.
 void SkinFillSolid(HDC hdc, int x, int y, int cx, int cy, COLORREF colour);

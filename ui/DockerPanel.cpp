@@ -39,19 +39,26 @@ HWND CDockerPanel::Create(HWND hParent, bool bDockLeft)
 void CDockerPanel::Insert(size_t position, HWND hChild)
 {
     auto it = m_Children.begin();
-    if (position >= m_Children.size()) it = m_Children.end();
-    else std::advance(it, static_cast<std::ptrdiff_t>(position));
-    try {
+    if (position >= m_Children.size())
+        it = m_Children.end();
+    else
+        std::advance(it, static_cast<std::ptrdiff_t>(position));
+    try
+    {
         m_Children.insert(it, hChild);
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         // Out of memory: the child simply stays out of the stack; callers run in window procedures.
     }
 }
 
 void CDockerPanel::Remove(HWND hChild)
 {
-    for (auto it = m_Children.begin(); it != m_Children.end(); ++it) {
-        if (*it == hChild) {
+    for (auto it = m_Children.begin(); it != m_Children.end(); ++it)
+    {
+        if (*it == hChild)
+        {
             m_Children.erase(it);
             return;
         }
@@ -61,7 +68,8 @@ void CDockerPanel::Remove(HWND hChild)
 void CDockerPanel::Layout()
 {
     int y = 0, widest = 0;
-    for (HWND child : m_Children) {
+    for (HWND child : m_Children)
+    {
         RECT r;
         if (!GetWindowRect(child, &r)) continue;
         const int w = r.right - r.left, h = r.bottom - r.top;
@@ -82,18 +90,22 @@ void CDockerPanel::Layout()
 
 LRESULT CALLBACK DockerWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    switch (msg) {
-    case WM_PAINT: {
+    switch (msg)
+    {
+    case WM_PAINT:
+    {
         PAINTSTRUCT ps;
         BeginPaint(hWnd, &ps);
         EndPaint(hWnd, &ps);
         return 0;
     }
-    case WM_ERASEBKGND: {
+    case WM_ERASEBKGND:
+    {
         HDC dc = reinterpret_cast<HDC>(wParam);
         const CDockerPanel* self = reinterpret_cast<const CDockerPanel*>(GetWindowLongPtrW(hWnd, GWLP_USERDATA));
         const bool left = self ? self->m_bDockLeft : true;
-        for (HWND c = GetWindow(hWnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        for (HWND c = GetWindow(hWnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+        {
             if (!IsWindowVisible(c)) continue;
             RECT r;
             GetWindowRect(c, &r);

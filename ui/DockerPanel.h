@@ -5,7 +5,8 @@
 #include <windows.h>
 #include <list>
 
-class CDockerPanel {
+class CDockerPanel
+{
 public:
     CDockerPanel();
     ~CDockerPanel();

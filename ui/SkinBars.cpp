@@ -10,7 +10,8 @@
 #include <new>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // While a tab control paints into the skin's memory DC, the items it hands to its parent for
 // drawing are noted: everything else it drew (frames in system colours) is painted over.
@@ -38,13 +39,15 @@ void PaintToolbar(HWND hWnd, HDC target, const RECT& update)
     HGDIOBJ oldFont = SelectObject(dc, SkinWindowFont(hWnd));
     SetBkMode(dc, TRANSPARENT);
 
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count; ++i)
+    {
         TBBUTTON tb = {};
         RECT r = {};
         if (!SendMessageW(hWnd, TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&tb))) continue;
         if (!SendMessageW(hWnd, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r))) continue;
         const int w = r.right - r.left, h = r.bottom - r.top;
-        if (tb.fsStyle == BTNS_SEP) {
+        if (tb.fsStyle == BTNS_SEP)
+        {
             SkinDraw3dRect(dc, r.left + w / 2 - 1, r.top, 2, h, Shadow(), Highlight());
             continue;
         }
@@ -52,22 +55,29 @@ void PaintToolbar(HWND hWnd, HDC target, const RECT& update)
         const bool checked = (tb.fsState & TBSTATE_CHECKED) != 0;
         const bool enabled = (tb.fsState & TBSTATE_ENABLED) != 0;
         if (i == hot) SkinDrawGloss(dc, r, Face(), true, pressed);
-        if (checked || pressed) SkinDraw3dRect(dc, r.left, r.top, w, h, Shadow(), Highlight());
-        else if (i == hot) SkinDraw3dRect(dc, r.left, r.top, w, h, Highlight(), Shadow());
+        if (checked || pressed)
+            SkinDraw3dRect(dc, r.left, r.top, w, h, Shadow(), Highlight());
+        else if (i == hot)
+            SkinDraw3dRect(dc, r.left, r.top, w, h, Highlight(), Shadow());
 
         // A text is drawn only when iString holds a pointer (not a string-pool index).
         // The toolbar copies the whole text without a size: the buffer is made to its length.
         // Out of memory the button is drawn without its text: no exception leaves the paint.
         std::vector<wchar_t> text;
         int textWidth = 0;
-        if (tb.iString != 0 && tb.iString != -1 && !IS_INTRESOURCE(tb.iString)) {
+        if (tb.iString != 0 && tb.iString != -1 && !IS_INTRESOURCE(tb.iString))
+        {
             const LRESULT length = SendMessageW(hWnd, TB_GETBUTTONTEXTW, tb.idCommand, 0);
-            try {
+            try
+            {
                 if (length > 0) text.assign(static_cast<size_t>(length) + 1, 0);
-            } catch (const std::bad_alloc&) {
+            }
+            catch (const std::bad_alloc&)
+            {
                 text.clear();
             }
-            if (!text.empty()) {
+            if (!text.empty())
+            {
                 SendMessageW(hWnd, TB_GETBUTTONTEXTW, tb.idCommand, reinterpret_cast<LPARAM>(text.data()));
                 text.back() = 0;
                 SIZE sz = {};
@@ -77,8 +87,13 @@ void PaintToolbar(HWND hWnd, HDC target, const RECT& update)
         }
         int x = r.left + (w - textWidth - iw) / 2;
         int y = r.top + (h - ih) / 2;
-        if (checked || pressed) { ++x; ++y; }
-        if (textWidth > 0) {
+        if (checked || pressed)
+        {
+            ++x;
+            ++y;
+        }
+        if (textWidth > 0)
+        {
             SetTextColor(dc, GetSkinColor(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
             RECT tr = {x, y, x + textWidth, y + ih};
             DrawTextW(dc, text.data(), -1, &tr, DT_SINGLELINE | DT_VCENTER);
@@ -119,9 +134,12 @@ void PaintListView(HWND hWnd, HDC target, WNDPROC prev)
     const bool enabled = IsWindowEnabled(hWnd) != FALSE;
     SkinFillSolid(dc, 0, 0, rc.right, rc.bottom, GetSkinColor(enabled ? COLOR_WINDOW : COLOR_BTNFACE));
     const LONG style = GetWindowLongW(hWnd, GWL_STYLE);
-    if (enabled) {
+    if (enabled)
+    {
         SkinPassOn(prev, hWnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
-    } else {
+    }
+    else
+    {
         SendMessageW(hWnd, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(Face()));
         SendMessageW(hWnd, LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(Face()));
         SendMessageW(hWnd, LVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(GetSkinColor(COLOR_GRAYTEXT)));
@@ -136,35 +154,41 @@ void PaintListView(HWND hWnd, HDC target, WNDPROC prev)
     HWND header = reinterpret_cast<HWND>(SendMessageW(hWnd, LVM_GETHEADER, 0, 0));
     const LONG view = style & LVS_TYPEMASK;
     const DWORD ex = static_cast<DWORD>(SendMessageW(hWnd, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
-    if ((view == LVS_REPORT || view == LVS_LIST) && (ex & LVS_EX_GRIDLINES)) {
+    if ((view == LVS_REPORT || view == LVS_LIST) && (ex & LVS_EX_GRIDLINES))
+    {
         HGDIOBJ oldFont = SelectObject(dc, SkinWindowFont(hWnd));
         SIZE sz = {};
         GetTextExtentPoint32W(dc, L"Wjg", 3, &sz);
         SelectObject(dc, oldFont);
         int rowH = sz.cy + 1;
         const int lists[] = {LVSIL_NORMAL, LVSIL_SMALL, LVSIL_STATE};
-        for (int l : lists) {
+        for (int l : lists)
+        {
             HIMAGELIST il = reinterpret_cast<HIMAGELIST>(SendMessageW(hWnd, LVM_GETIMAGELIST, l, 0));
             int cx = 0, cy = 0;
             if (il && ImageList_GetIconSize(il, &cx, &cy)) rowH = std::max(rowH, cy + 1);
         }
         if (style & LVS_OWNERDRAWFIXED) rowH = std::max(rowH, 16);
         int top = 0;
-        if (header && IsWindowVisible(header)) {
+        if (header && IsWindowVisible(header))
+        {
             RECT hr;
             GetWindowRect(header, &hr);
             top = hr.bottom - hr.top;
         }
         HPEN pen = CreatePen(PS_SOLID, 1, enabled ? Shadow() : Face());
         HGDIOBJ oldPen = SelectObject(dc, pen);
-        for (int y = top + 1; y < rc.bottom; y += rowH) {
+        for (int y = top + 1; y < rc.bottom; y += rowH)
+        {
             MoveToEx(dc, 0, y, nullptr);
             LineTo(dc, rc.right, y);
         }
-        if (header) {
+        if (header)
+        {
             const int scroll = GetScrollPos(hWnd, SB_HORZ);
             const int n = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
-            for (int i = 0; i < n; ++i) {
+            for (int i = 0; i < n; ++i)
+            {
                 RECT ir = {};
                 if (!SendMessageW(header, HDM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&ir))) continue;
                 MoveToEx(dc, ir.right - scroll, top, nullptr);
@@ -174,7 +198,8 @@ void PaintListView(HWND hWnd, HDC target, WNDPROC prev)
         SelectObject(dc, oldPen);
         DeleteObject(pen);
     }
-    if (header && IsWindowVisible(header)) {
+    if (header && IsWindowVisible(header))
+    {
         RECT hr;
         GetWindowRect(header, &hr);
         MapWindowPoints(nullptr, hWnd, reinterpret_cast<POINT*>(&hr), 2);
@@ -197,8 +222,10 @@ void PaintTab(HWND hWnd, HDC target, WNDPROC prev)
     SkinPassOn(prev, hWnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
     g_tabPaintDC = nullptr;
     g_tabItemRects = nullptr;
-    if (HRGN rest = CreateRectRgn(0, 0, rc.right, rc.bottom)) {
-        for (const RECT& r : items) {
+    if (HRGN rest = CreateRectRgn(0, 0, rc.right, rc.bottom))
+    {
+        for (const RECT& r : items)
+        {
             HRGN item = CreateRectRgn(r.left, r.top, r.right, r.bottom);
             CombineRgn(rest, rest, item, RGN_DIFF);
             DeleteObject(item);
@@ -213,7 +240,8 @@ void PaintTab(HWND hWnd, HDC target, WNDPROC prev)
     const int cur = static_cast<int>(SendMessageW(hWnd, TCM_GETCURSEL, 0, 0));
     const int n = static_cast<int>(SendMessageW(hWnd, TCM_GETITEMCOUNT, 0, 0));
     int rowBottom = 0;
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < n; ++i)
+    {
         RECT r = {};
         if (!SendMessageW(hWnd, TCM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r))) continue;
         rowBottom = std::max(rowBottom, static_cast<int>(r.bottom));
@@ -221,15 +249,20 @@ void PaintTab(HWND hWnd, HDC target, WNDPROC prev)
         if (!buttons) r.bottom += 2;
         SkinDrawEdge(dc, r, EDGE_RAISED, sides);
     }
-    if (!buttons) {
+    if (!buttons)
+    {
         RECT page = {0, rowBottom, rc.right, rc.bottom};
         SkinDrawEdge(dc, page, EDGE_RAISED, BF_RECT);
     }
     RECT r = {};
-    if (cur >= 0 && SendMessageW(hWnd, TCM_GETITEMRECT, cur, reinterpret_cast<LPARAM>(&r))) {
-        if (buttons) {
+    if (cur >= 0 && SendMessageW(hWnd, TCM_GETITEMRECT, cur, reinterpret_cast<LPARAM>(&r)))
+    {
+        if (buttons)
+        {
             SkinDrawEdge(dc, r, EDGE_SUNKEN, BF_RECT);
-        } else {
+        }
+        else
+        {
             RECT g = {r.left - 2, r.top - 2, r.right + 2, r.bottom + 3};
             SkinDrawEdge(dc, g, EDGE_RAISED, sides);
             // The current tab opens into the page: no line below it.
@@ -253,7 +286,7 @@ void PaintHeader(HWND hWnd, HDC target)
     const bool enabled = IsWindowEnabled(hWnd) != FALSE;
     HWND parent = GetParent(hWnd);
     const bool buttonLike = (style & HDS_BUTTONS) && parent && SkinClassIs(parent, L"SysListView32") &&
-                            !(GetWindowLongW(parent, GWL_STYLE) & LVS_NOSORTHEADER);
+        !(GetWindowLongW(parent, GWL_STYLE) & LVS_NOSORTHEADER);
     if (buttonLike && enabled) SkinDrawGloss(dc, rc, Face(), false, false);
     SkinFillSolid(dc, 0, rc.bottom - 1, rc.right, 1, Highlight());
     SkinFillSolid(dc, 0, rc.bottom - 2, rc.right, 1, Shadow());
@@ -264,7 +297,8 @@ void PaintHeader(HWND hWnd, HDC target)
     SetTextColor(dc, GetSkinColor(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
     const int n = static_cast<int>(SendMessageW(hWnd, HDM_GETITEMCOUNT, 0, 0));
     int lastRight = 0;
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < n; ++i)
+    {
         wchar_t text[1025] = {};
         HDITEMW item = {};
         item.mask = HDI_WIDTH | HDI_TEXT | HDI_FORMAT | HDI_IMAGE;
@@ -274,34 +308,45 @@ void PaintHeader(HWND hWnd, HDC target)
         RECT r = {};
         if (!SendMessageW(hWnd, HDM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r))) continue;
         lastRight = std::max(lastRight, static_cast<int>(r.right));
-        if (buttonLike) {
+        if (buttonLike)
+        {
             SkinDrawEdge(dc, r, EDGE_RAISED, BF_RECT);
-        } else {
+        }
+        else
+        {
             SkinFillSolid(dc, r.right - 1, r.top, 1, r.bottom - r.top, Highlight());
             SkinFillSolid(dc, r.right - 2, r.top, 1, r.bottom - r.top, Shadow());
         }
         RECT content = {r.left + 6, r.top, r.right - 6, r.bottom - 2};
         const bool onRight = (item.fmt & HDF_BITMAP_ON_RIGHT) != 0;
-        if ((item.fmt & (HDF_BITMAP | HDF_BITMAP_ON_RIGHT | HDF_IMAGE)) && images && item.iImage >= 0) {
+        if ((item.fmt & (HDF_BITMAP | HDF_BITMAP_ON_RIGHT | HDF_IMAGE)) && images && item.iImage >= 0)
+        {
             int cx = 0, cy = 0;
             ImageList_GetIconSize(images, &cx, &cy);
             const int y = content.top + (content.bottom - content.top - cy) / 2;
-            if (onRight) {
+            if (onRight)
+            {
                 ImageList_Draw(images, item.iImage, dc, content.right - cx, y, ILD_TRANSPARENT);
                 content.right -= cx + 3;
-            } else {
+            }
+            else
+            {
                 ImageList_Draw(images, item.iImage, dc, content.left, y, ILD_TRANSPARENT);
                 content.left += cx + 3;
             }
         }
         UINT fmt = DT_SINGLELINE | DT_BOTTOM | DT_END_ELLIPSIS;
-        if (!onRight) {
-            if ((item.fmt & HDF_JUSTIFYMASK) == HDF_CENTER) fmt |= DT_CENTER;
-            else if ((item.fmt & HDF_JUSTIFYMASK) == HDF_RIGHT) fmt |= DT_RIGHT;
+        if (!onRight)
+        {
+            if ((item.fmt & HDF_JUSTIFYMASK) == HDF_CENTER)
+                fmt |= DT_CENTER;
+            else if ((item.fmt & HDF_JUSTIFYMASK) == HDF_RIGHT)
+                fmt |= DT_RIGHT;
         }
         DrawTextW(dc, text, -1, &content, fmt);
     }
-    if (buttonLike && lastRight < rc.right) {
+    if (buttonLike && lastRight < rc.right)
+    {
         RECT rest = {lastRight, 0, rc.right, rc.bottom};
         SkinDrawEdge(dc, rest, EDGE_RAISED, BF_RECT);
     }
@@ -318,20 +363,25 @@ void DrawBarParts(HDC dc, bool vertical, int length, int across, int arrow, bool
         return vertical ? RECT{0, a, across, b} : RECT{a, 0, b, across};
     };
     const RECT first = span(0, arrow), second = span(length - arrow, length);
-    for (const RECT& b : {first, second}) {
+    for (const RECT& b : {first, second})
+    {
         SkinFillSolid(dc, b.left, b.top, b.right - b.left, b.bottom - b.top, Face());
         SkinDrawEdge(dc, b, EDGE_RAISED, BF_RECT);
     }
     // An arrow pointing up (left) grows from its base row (column) toward its tip, so its
     // base is placed where a downward arrow's tip would be.
-    if (vertical) {
+    if (vertical)
+    {
         SkinDrawArrowVert(dc, across / 2 - 3, arrow / 2 - 2 + 3, 7, -4, !enabled);
         SkinDrawArrowVert(dc, across / 2 - 3, length - arrow + arrow / 2 - 2, 7, 4, !enabled);
-    } else {
+    }
+    else
+    {
         SkinDrawArrowHorz(dc, arrow / 2 - 2 + 3, across / 2 - 3, -4, 7, !enabled);
         SkinDrawArrowHorz(dc, length - arrow + arrow / 2 - 2, across / 2 - 3, 4, 7, !enabled);
     }
-    if (end > start) {
+    if (end > start)
+    {
         const RECT th = span(start, end);
         SkinFillSolid(dc, th.left, th.top, th.right - th.left, th.bottom - th.top, Face());
         if (!vertical) SkinDrawGloss(dc, th, Face(), true, false);
@@ -360,20 +410,25 @@ void PaintScrollBar(HWND hWnd, HDC target)
     si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_TRACKPOS;
     GetScrollInfo(hWnd, SB_CTL, &si);
 
-    if (style & (SBS_SIZEBOX | SBS_SIZEGRIP)) {
+    if (style & (SBS_SIZEBOX | SBS_SIZEGRIP))
+    {
         SkinFillSolid(dc, 0, 0, rc.right, rc.bottom, Face());
         const bool topLeft = (style & SBS_SIZEBOXTOPLEFTALIGN) != 0;
         const int n = std::min(rc.right, rc.bottom);
         const COLORREF pattern[4] = {Highlight(), Shadow(), Shadow(), Face()};
-        for (int d = 0; d < n; ++d) {
+        for (int d = 0; d < n; ++d)
+        {
             const COLORREF c = pattern[d % 4];
             if (d % 4 == 3) continue;
             HPEN pen = CreatePen(PS_SOLID, 1, c);
             HGDIOBJ old = SelectObject(dc, pen);
-            if (topLeft) {
+            if (topLeft)
+            {
                 MoveToEx(dc, n - 1 - d, 0, nullptr);
                 LineTo(dc, -1, n - d);
-            } else {
+            }
+            else
+            {
                 MoveToEx(dc, rc.right - 1, rc.bottom - n + d, nullptr);
                 LineTo(dc, rc.right - n + d - 1, rc.bottom);
             }
@@ -388,22 +443,26 @@ void PaintScrollBar(HWND hWnd, HDC target)
     const int length = vertical ? rc.bottom : rc.right;
     const int arrow = GetSystemMetrics(vertical ? SM_CYVTHUMB : SM_CXHTHUMB);
     int start = 0, end = 0;
-    if (2 * arrow <= length && enabled && si.nMax > si.nMin) {
+    if (2 * arrow <= length && enabled && si.nMax > si.nMin)
+    {
         // The system's thumb, unless the bar is being dragged and the cursor is on the thumb.
         start = sbi.xyThumbTop;
         end = sbi.xyThumbBottom;
-        if (GetCapture() == hWnd) {
+        if (GetCapture() == hWnd)
+        {
             const double range = static_cast<double>(si.nMax - si.nMin);
             const int track = length - 2 * arrow;
             double scale = track / range;
             int len = static_cast<int>(std::ceil(scale * si.nPage));
             const int minLen = si.nPage ? 10 : arrow;
-            if (len < minLen) {
+            if (len < minLen)
+            {
                 len = minLen;
                 scale = (track - minLen) / range;
             }
             int s = arrow + static_cast<int>(scale * (si.nTrackPos - si.nMin));
-            if (len < 10) {
+            if (len < 10)
+            {
                 s -= (10 - len) / 2;
                 len = 10;
             }
@@ -412,7 +471,8 @@ void PaintScrollBar(HWND hWnd, HDC target)
             GetCursorPos(&pt);
             ScreenToClient(hWnd, &pt);
             const int at = vertical ? pt.y : pt.x;
-            if (at >= s && at < s + len) {
+            if (at >= s && at < s + len)
+            {
                 start = s;
                 end = s + len;
             }
@@ -430,26 +490,38 @@ bool SkinPaintBars(HWND hWnd, HDC target, const RECT* update, WNDPROC prev)
     GetClassNameW(hWnd, cls, 20);
     RECT client;
     GetClientRect(hWnd, &client);
-    if (_wcsicmp(cls, L"ToolbarWindow32") == 0) PaintToolbar(hWnd, target, update ? *update : client);
-    else if (_wcsicmp(cls, L"msctls_statusbar32") == 0) PaintStatusBar(hWnd, target);
-    else if (_wcsicmp(cls, L"SysListView32") == 0) PaintListView(hWnd, target, prev);
-    else if (_wcsicmp(cls, L"SysTabControl32") == 0) PaintTab(hWnd, target, prev);
-    else if (_wcsicmp(cls, L"SysHeader32") == 0) PaintHeader(hWnd, target);
-    else if (_wcsicmp(cls, L"ScrollBar") == 0) PaintScrollBar(hWnd, target);
-    else return false;
+    if (_wcsicmp(cls, L"ToolbarWindow32") == 0)
+        PaintToolbar(hWnd, target, update ? *update : client);
+    else if (_wcsicmp(cls, L"msctls_statusbar32") == 0)
+        PaintStatusBar(hWnd, target);
+    else if (_wcsicmp(cls, L"SysListView32") == 0)
+        PaintListView(hWnd, target, prev);
+    else if (_wcsicmp(cls, L"SysTabControl32") == 0)
+        PaintTab(hWnd, target, prev);
+    else if (_wcsicmp(cls, L"SysHeader32") == 0)
+        PaintHeader(hWnd, target);
+    else if (_wcsicmp(cls, L"ScrollBar") == 0)
+        PaintScrollBar(hWnd, target);
+    else
+        return false;
     return true;
 }
 
 LRESULT SkinDrawTabItem(HWND hParent, WNDPROC prev, WPARAM wParam, DRAWITEMSTRUCT* dis, bool& handled)
 {
     handled = true;
-    if (g_tabItemRects && dis->hDC == g_tabPaintDC) {
-        try {
+    if (g_tabItemRects && dis->hDC == g_tabPaintDC)
+    {
+        try
+        {
             g_tabItemRects->push_back(dis->rcItem);
-        } catch (const std::bad_alloc&) {
+        }
+        catch (const std::bad_alloc&)
+        {
         }
     }
-    if (dis->itemData != 0 && prev) {
+    if (dis->itemData != 0 && prev)
+    {
         LRESULT r = CallWindowProcW(prev, hParent, WM_DRAWITEM, wParam, reinterpret_cast<LPARAM>(dis));
         if (r != 0) return r;
     }
@@ -483,12 +555,14 @@ LRESULT SkinDrawTabItem(HWND hParent, WNDPROC prev, WPARAM wParam, DRAWITEMSTRUC
 
 // ---- scroll bars in the frame of a window ----------------------------------------------------
 
-namespace {
+namespace
+{
 
 // The window's scroll bars as GetScrollBarInfo reports them (screen coordinates); a bar that is
 // hidden, or that the window does not keep in its frame although it has the style (a combo box),
 // is not shown.
-struct FrameBars {
+struct FrameBars
+{
     SCROLLBARINFO bar[2] = {};
     bool shown[2] = {false, false};
     explicit FrameBars(HWND hWnd)
@@ -497,12 +571,13 @@ struct FrameBars {
         GetClientRect(hWnd, &client);
         MapWindowPoints(hWnd, nullptr, reinterpret_cast<POINT*>(&client), 2);
         const LONG ids[2] = {OBJID_VSCROLL, OBJID_HSCROLL};
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < 2; ++i)
+        {
             bar[i].cbSize = sizeof(SCROLLBARINFO);
             RECT overlap;
             shown[i] = GetScrollBarInfo(hWnd, ids[i], &bar[i]) &&
-                       !(bar[i].rgstate[0] & (STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_OFFSCREEN)) &&
-                       !IsRectEmpty(&bar[i].rcScrollBar) && !IntersectRect(&overlap, &bar[i].rcScrollBar, &client);
+                !(bar[i].rgstate[0] & (STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_OFFSCREEN)) &&
+                !IsRectEmpty(&bar[i].rcScrollBar) && !IntersectRect(&overlap, &bar[i].rcScrollBar, &client);
         }
     }
     // A digest of everything the painting depends on.
@@ -510,7 +585,8 @@ struct FrameBars {
     {
         uint32_t h = 2166136261u;
         auto mix = [&h](int v) { h = (h ^ static_cast<uint32_t>(v)) * 16777619u; };
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < 2; ++i)
+        {
             mix(shown[i]);
             if (!shown[i]) continue;
             const SCROLLBARINFO& b = bar[i];
@@ -536,7 +612,8 @@ void SkinPaintFrameScrollBars(HWND hWnd)
     if (!wdc) return;
     RECT rw;
     GetWindowRect(hWnd, &rw);
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 2; ++i)
+    {
         if (!bars.shown[i]) continue;
         const SCROLLBARINFO& b = bars.bar[i];
         const int w = b.rcScrollBar.right - b.rcScrollBar.left, h = b.rcScrollBar.bottom - b.rcScrollBar.top;
@@ -548,13 +625,15 @@ void SkinPaintFrameScrollBars(HWND hWnd)
         const bool vertical = i == 0;
         const bool enabled = IsWindowEnabled(hWnd) && !(b.rgstate[0] & STATE_SYSTEM_UNAVAILABLE);
         const int length = vertical ? h : w;
-        const int arrow = b.dxyLineButton > 0 ? b.dxyLineButton : GetSystemMetrics(vertical ? SM_CYVSCROLL : SM_CXHSCROLL);
+        const int arrow =
+            b.dxyLineButton > 0 ? b.dxyLineButton : GetSystemMetrics(vertical ? SM_CYVSCROLL : SM_CXHSCROLL);
         const bool thumb = enabled && b.xyThumbTop >= arrow && b.xyThumbBottom <= length - arrow;
         DrawBarParts(dc, vertical, length, vertical ? w : h, arrow, enabled, thumb ? b.xyThumbTop : 0,
                      thumb ? b.xyThumbBottom : 0);
         BitBlt(wdc, b.rcScrollBar.left - rw.left, b.rcScrollBar.top - rw.top, w, h, dc, 0, 0, SRCCOPY);
     }
-    if (bars.shown[0] && bars.shown[1]) {
+    if (bars.shown[0] && bars.shown[1])
+    {
         // The corner between the two bars.
         const RECT& v = bars.bar[0].rcScrollBar;
         const RECT& hz = bars.bar[1].rcScrollBar;

@@ -8,7 +8,8 @@
 void RgbToHsi(COLORREF rgb, BYTE& hue, BYTE& saturation, BYTE& intensity)
 {
     const int r = GetRValue(rgb), g = GetGValue(rgb), b = GetBValue(rgb);
-    if (r == g && g == b) {
+    if (r == g && g == b)
+    {
         hue = 0;
         saturation = 0;
         intensity = static_cast<BYTE>(r);
@@ -37,22 +38,28 @@ COLORREF HsiToRgb(BYTE hue, BYTE saturation, BYTE intensity)
     auto k = [s, pi](double x) { return (1.0 + s * std::cos(x) / std::cos(pi / 3.0 - x)) / 3.0; };
     const double m = (1.0 - s) / 3.0;
     double r, g, b;
-    if (h <= 2.0 * pi / 3.0) {
+    if (h <= 2.0 * pi / 3.0)
+    {
         r = k(h);
         b = m;
         g = 1.0 - r - b;
-    } else if (h <= 4.0 * pi / 3.0) {
+    }
+    else if (h <= 4.0 * pi / 3.0)
+    {
         const double x = h - 2.0 * pi / 3.0;
         g = k(x);
         r = m;
         b = 1.0 - r - g;
-    } else {
+    }
+    else
+    {
         const double x = h - 4.0 * pi / 3.0;
         b = k(x);
         g = m;
         r = 1.0 - g - b;
     }
-    auto chan = [intensity](double f) {
+    auto chan = [intensity](double f)
+    {
         double v = f * 3.0 * intensity;
         if (v < 0) v = 0;
         return static_cast<BYTE>(std::min(255, static_cast<int>(v)));

@@ -6,7 +6,8 @@
 #include <algorithm>
 #include <cwchar>
 
-namespace {
+namespace
+{
 
 WNDPROC g_StaticClassProc = nullptr;
 int g_iCheckGlyphSize = 0;
@@ -21,7 +22,8 @@ int TextWidth(HDC hdc, const wchar_t* s)
 
 int CheckGlyphSize()
 {
-    if (g_iCheckGlyphSize <= 0) {
+    if (g_iCheckGlyphSize <= 0)
+    {
         HBITMAP bmp = LoadBitmapW(nullptr, MAKEINTRESOURCEW(32759));  // OBM_CHECKBOXES
         BITMAP bm = {};
         if (bmp && GetObjectW(bmp, sizeof(bm), &bm)) g_iCheckGlyphSize = bm.bmWidth / 4;
@@ -34,7 +36,8 @@ int CheckGlyphSize()
 
 WNDPROC StaticClassProc()
 {
-    if (!g_StaticClassProc) {
+    if (!g_StaticClassProc)
+    {
         WNDCLASSEXW wc = {};
         wc.cbSize = sizeof(wc);
         if (GetClassInfoExW(nullptr, L"Static", &wc)) g_StaticClassProc = wc.lpfnWndProc;
@@ -43,8 +46,7 @@ WNDPROC StaticClassProc()
 }
 
 // Text of a button / static drawn after the system look was painted underneath.
-void DrawButtonLabel(HDC dc, HWND hWnd, const RECT& rcClient, RECT textRect, UINT format, bool enabled,
-                     HBRUSH fill)
+void DrawButtonLabel(HDC dc, HWND hWnd, const RECT& rcClient, RECT textRect, UINT format, bool enabled, HBRUSH fill)
 {
     wchar_t text[1025] = {};
     GetWindowTextW(hWnd, text, 1025);
@@ -93,7 +95,8 @@ void SkinPaintCheckBox(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo
     swprintf(name, 24, L"%ls%ls%ls", IsDarkSkin() ? L"CHECKD_" : L"CHECK_",
              state == BST_UNCHECKED ? L"DES" : (state == BST_INDETERMINATE ? L"SEMI" : L"SEL"),
              enabled ? L"ON" : L"OFF");
-    if (HBITMAP img = LoadPngBitmap(SkinResourceModule(), name)) {
+    if (HBITMAP img = LoadPngBitmap(SkinResourceModule(), name))
+    {
         BITMAP bm = {};
         GetObjectW(img, sizeof(bm), &bm);
         const int bh = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
@@ -124,7 +127,8 @@ void SkinPaintRadio(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo& w
 
     const int size = CheckGlyphSize();
     const int boxTop = (rc.bottom - size - 1) / 2;
-    if (GetWindowTextLengthW(hWnd) > 0) {
+    if (GetWindowTextLengthW(hWnd) > 0)
+    {
         HGDIOBJ oldFont = SelectObject(dc, SkinWindowFont(hWnd));
         const bool multi = (wi.style & BS_MULTILINE) != 0;
         RECT textRect = {size + TextWidth(dc, L"t") - 1, multi ? 0 : boxTop, rc.right, rc.bottom};
@@ -170,7 +174,8 @@ void SkinPaintStatic(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo& 
     FillRect(dc, &all, SkinParentBrush(hWnd, dc, WM_CTLCOLORSTATIC));
 
     const LONG kind = wi.staticKind;
-    if (kind == SS_OWNERDRAW || kind == SS_ICON || kind == SS_BITMAP || kind == SS_ENHMETAFILE) {
+    if (kind == SS_OWNERDRAW || kind == SS_ICON || kind == SS_BITMAP || kind == SS_ENHMETAFILE)
+    {
         POINT old;
         SetViewportOrgEx(dc, off, off, &old);
         SkinPassOn(prev, hWnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
@@ -179,29 +184,47 @@ void SkinPaintStatic(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo& 
 
     RECT frame = {0, 0, ww, wh};
     int inset = 1;
-    if (sunken || clientEdge) {
-        if (wh < 3) SkinDrawEdge(dc, frame, EDGE_ETCHED, BF_BOTTOM);
-        else SkinDrawEdge(dc, frame, staticEdge ? BDR_SUNKENOUTER : EDGE_SUNKEN, BF_RECT);
+    if (sunken || clientEdge)
+    {
+        if (wh < 3)
+            SkinDrawEdge(dc, frame, EDGE_ETCHED, BF_BOTTOM);
+        else
+            SkinDrawEdge(dc, frame, staticEdge ? BDR_SUNKENOUTER : EDGE_SUNKEN, BF_RECT);
         inset = 2;
-    } else if (wi.StaticGrayOrEtched()) {
+    }
+    else if (wi.StaticGrayOrEtched())
+    {
         SkinDrawEdge(dc, frame, EDGE_ETCHED, wh == 2 ? BF_BOTTOM : (ww == 2 ? BF_LEFT : BF_RECT));
-    } else if (staticEdge) {
+    }
+    else if (staticEdge)
+    {
         SkinDrawEdge(dc, frame, BDR_SUNKENOUTER, BF_RECT);
     }
 
     const bool imageKind = kind == SS_OWNERDRAW || kind == SS_ICON || kind == SS_BITMAP || kind == SS_ENHMETAFILE;
-    if (hasText && !imageKind && !wi.StaticGrayOrEtched()) {
+    if (hasText && !imageKind && !wi.StaticGrayOrEtched())
+    {
         wchar_t text[1025] = {};
         GetWindowTextW(hWnd, text, 1025);
         UINT format = DT_WORDBREAK;
-        if (kind == SS_CENTER) format |= DT_CENTER;
-        else if (kind == SS_RIGHT) format |= DT_RIGHT;
+        if (kind == SS_CENTER)
+            format |= DT_CENTER;
+        else if (kind == SS_RIGHT)
+            format |= DT_RIGHT;
         if (wi.style & SS_CENTERIMAGE) format |= DT_SINGLELINE | DT_VCENTER;
-        switch (wi.style & SS_ELLIPSISMASK) {
-        case SS_ENDELLIPSIS: format |= DT_END_ELLIPSIS | DT_WORD_ELLIPSIS; break;
-        case SS_PATHELLIPSIS: format |= DT_PATH_ELLIPSIS | DT_WORD_ELLIPSIS; break;
-        case SS_WORDELLIPSIS: format |= DT_END_ELLIPSIS | DT_PATH_ELLIPSIS | DT_WORD_ELLIPSIS; break;
-        default: break;
+        switch (wi.style & SS_ELLIPSISMASK)
+        {
+        case SS_ENDELLIPSIS:
+            format |= DT_END_ELLIPSIS | DT_WORD_ELLIPSIS;
+            break;
+        case SS_PATHELLIPSIS:
+            format |= DT_PATH_ELLIPSIS | DT_WORD_ELLIPSIS;
+            break;
+        case SS_WORDELLIPSIS:
+            format |= DT_END_ELLIPSIS | DT_PATH_ELLIPSIS | DT_WORD_ELLIPSIS;
+            break;
+        default:
+            break;
         }
         if (wi.style & SS_NOPREFIX) format |= DT_NOPREFIX;
         HGDIOBJ oldFont = SelectObject(dc, SkinWindowFont(hWnd));
@@ -230,13 +253,15 @@ void SkinPaintTrackbar(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo
     ch.bottom += 1;
     SkinDrawEdge(dc, ch, EDGE_SUNKEN, BF_RECT);
 
-    if (!(wi.style & TBS_NOTHUMB)) {
+    if (!(wi.style & TBS_NOTHUMB))
+    {
         RECT th = {};
         SendMessageW(hWnd, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&th));
         const COLORREF face = GetSkinColor(COLOR_BTNFACE);
         SkinFillSolid(dc, th.left, th.top, th.right - th.left, th.bottom - th.top, face);
         SkinDrawEdge(dc, th, EDGE_RAISED, BF_RECT);
-        if (!(wi.style & TBS_VERT) && !(wi.style & TBS_NOTICKS)) {
+        if (!(wi.style & TBS_VERT) && !(wi.style & TBS_NOTICKS))
+        {
             // The end toward the ticks is cut to a point.
             const int w = th.right - th.left;
             const int h = (w + 1) / 2;
@@ -248,7 +273,8 @@ void SkinPaintTrackbar(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo
             const int y0 = up ? th.top + depth - 1 : th.bottom - depth;
             const COLORREF cl = GetSkinColor(COLOR_3DLIGHT), chl = GetSkinColor(COLOR_BTNHIGHLIGHT);
             const COLORREF cs = GetSkinColor(COLOR_BTNSHADOW), cd = GetSkinColor(COLOR_3DDKSHADOW);
-            for (int i = 0; i < h; ++i) {
+            for (int i = 0; i < h; ++i)
+            {
                 const int y = y0 + dir * i;
                 SetPixelV(dc, th.left + i, y, cl);
                 SetPixelV(dc, th.left + i + 1, y, chl);
@@ -274,14 +300,15 @@ void SkinPaintCombo(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo& w
     const LONG kind = wi.style & 3;
     const bool dropDown = kind == CBS_DROPDOWN || kind == CBS_DROPDOWNLIST;
     const bool enabled = IsWindowEnabled(hWnd) != FALSE;
-    SkinFillSolid(dc, 0, 0, rc.right, rc.bottom,
-                  GetSkinColor(dropDown && enabled ? COLOR_WINDOW : COLOR_BTNFACE));
+    SkinFillSolid(dc, 0, 0, rc.right, rc.bottom, GetSkinColor(dropDown && enabled ? COLOR_WINDOW : COLOR_BTNFACE));
     RECT btn = {rc.right - GetSystemMetrics(SM_CXHTHUMB) - 3, rc.top + 2, rc.right - 2, rc.bottom - 2};
 
     bool drawn = false;
-    if (wi.style & CBS_OWNERDRAWFIXED) {
+    if (wi.style & CBS_OWNERDRAWFIXED)
+    {
         const LRESULT sel = SendMessageW(hWnd, CB_GETCURSEL, 0, 0);
-        if (sel != CB_ERR) {
+        if (sel != CB_ERR)
+        {
             DRAWITEMSTRUCT dis = {};
             dis.CtlType = ODT_COMBOBOX;
             dis.CtlID = static_cast<UINT>(GetDlgCtrlID(hWnd));
@@ -297,16 +324,19 @@ void SkinPaintCombo(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo& w
     }
     if (!drawn) SkinPassOn(prev, hWnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
 
-    if (kind == CBS_DROPDOWN && enabled) {
+    if (kind == CBS_DROPDOWN && enabled)
+    {
         // The system frames the edit field in its own window colour; the edit child itself is
         // clipped out of the target, so the field is simply refilled in the skin's.
         SkinFillSolid(dc, rc.left + 2, rc.top + 2, btn.left - rc.left - 2, rc.bottom - rc.top - 4,
                       GetSkinColor(COLOR_WINDOW));
     }
-    if (dropDown) {
+    if (dropDown)
+    {
         SkinDrawEdge(dc, rc, EDGE_SUNKEN, BF_RECT);
         bool pressed = false;
-        if (GetKeyState(VK_LBUTTON) < 0) {
+        if (GetKeyState(VK_LBUTTON) < 0)
+        {
             POINT pt;
             GetCursorPos(&pt);
             ScreenToClient(hWnd, &pt);
@@ -323,10 +353,14 @@ void SkinPaintCombo(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo& w
         const int shift = pressed ? 1 : 0;
         SkinDrawArrowVert(dc, (btn.left + btn.right) / 2 - 4 + shift, (btn.top + btn.bottom) / 2 - 2 + shift, 8, 4,
                           !enabled);
-    } else if (kind == CBS_SIMPLE) {
+    }
+    else if (kind == CBS_SIMPLE)
+    {
         RECT upper = rc;
-        for (HWND c = GetWindow(hWnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-            if (SkinClassIs(c, L"ComboLBox")) {
+        for (HWND c = GetWindow(hWnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+        {
+            if (SkinClassIs(c, L"ComboLBox"))
+            {
                 RECT lb;
                 GetWindowRect(c, &lb);
                 MapWindowPoints(nullptr, hWnd, reinterpret_cast<POINT*>(&lb), 2);
@@ -349,7 +383,8 @@ void SkinDrawOwnerButton(DRAWITEMSTRUCT* dis)
     if (itemState & ODS_SELECTED) st |= SKIN_STATE_PRESSED;
     if (itemState & ODS_DISABLED) st |= SKIN_STATE_DISABLED;
     if (itemState & ODS_CHECKED) st |= SKIN_STATE_CHECKED;
-    if (pushLike) {
+    if (pushLike)
+    {
         st &= ~SKIN_STATE_PRESSED;
         itemState &= ~ODS_SELECTED;
         const LONG_PTR ud = GetWindowLongPtrW(btn, GWLP_USERDATA);
@@ -370,42 +405,60 @@ void SkinDrawOwnerButton(DRAWITEMSTRUCT* dis)
 
     RECT inner = {1, 1, w - 1, h - 1};
     const int iw = inner.right - inner.left, ih = inner.bottom - inner.top;
-    if (style & BS_BITMAP) {
+    if (style & BS_BITMAP)
+    {
         HBITMAP bmp = reinterpret_cast<HBITMAP>(SendMessageW(btn, BM_GETIMAGE, IMAGE_BITMAP, 0));
         BITMAP bm = {};
-        if (bmp && GetObjectW(bmp, sizeof(bm), &bm)) {
+        if (bmp && GetObjectW(bmp, sizeof(bm), &bm))
+        {
             const int bw = bm.bmWidth, bh = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
             int x = bw > iw ? inner.left : inner.left + (iw - bw) / 2;
             int y = bh > ih ? inner.top : inner.top + (ih - bh) / 2;
-            if (shifted) { ++x; ++y; }
-            if (disabled) {
-                if (HBITMAP grey = MakeGreyedBitmap(bmp)) {
+            if (shifted)
+            {
+                ++x;
+                ++y;
+            }
+            if (disabled)
+            {
+                if (HBITMAP grey = MakeGreyedBitmap(bmp))
+                {
                     DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(grey), 0, x, y, std::min(bw, iw),
                                std::min(bh, ih), DST_BITMAP);
                     DeleteObject(grey);
                 }
-            } else if (HIMAGELIST il = ImageList_Create(bw, bh, ILC_COLOR32, 0, 1)) {
+            }
+            else if (HIMAGELIST il = ImageList_Create(bw, bh, ILC_COLOR32, 0, 1))
+            {
                 ImageList_Add(il, bmp, nullptr);
                 ImageList_Draw(il, 0, dc, x, y, ILD_TRANSPARENT);
                 ImageList_Destroy(il);
             }
         }
-    } else if (style & BS_ICON) {
+    }
+    else if (style & BS_ICON)
+    {
         HICON icon = reinterpret_cast<HICON>(SendMessageW(btn, BM_GETIMAGE, IMAGE_ICON, 0));
         ICONINFO ii = {};
-        if (icon && GetIconInfo(icon, &ii)) {
+        if (icon && GetIconInfo(icon, &ii))
+        {
             BITMAP bm = {};
             int bw = 0, bh = 0;
-            if (ii.hbmColor && GetObjectW(ii.hbmColor, sizeof(bm), &bm)) {
+            if (ii.hbmColor && GetObjectW(ii.hbmColor, sizeof(bm), &bm))
+            {
                 bw = bm.bmWidth;
                 bh = bm.bmHeight;
-            } else if (ii.hbmMask && GetObjectW(ii.hbmMask, sizeof(bm), &bm)) {
+            }
+            else if (ii.hbmMask && GetObjectW(ii.hbmMask, sizeof(bm), &bm))
+            {
                 bw = bm.bmWidth;
                 bh = bm.bmHeight / 2;
             }
-            if (bw > 0 && bh > 0) {
+            if (bw > 0 && bh > 0)
+            {
                 SkinMemDC iconDc(dc, bw, bh);
-                if (iconDc.ok()) {
+                if (iconDc.ok())
+                {
                     const COLORREF face = GetSkinColor(COLOR_BTNFACE);
                     SkinFillSolid(iconDc.dc(), 0, 0, bw, bh, face);
                     DrawStateW(iconDc.dc(), nullptr, nullptr, reinterpret_cast<LPARAM>(icon), 0, 0, 0, bw, bh,
@@ -417,9 +470,12 @@ void SkinDrawOwnerButton(DRAWITEMSTRUCT* dis)
             if (ii.hbmColor) DeleteObject(ii.hbmColor);
             if (ii.hbmMask) DeleteObject(ii.hbmMask);
         }
-    } else {
+    }
+    else
+    {
         wchar_t text[257] = {};
-        if (GetWindowTextW(btn, text, 257) > 0) {
+        if (GetWindowTextW(btn, text, 257) > 0)
+        {
             SetTextColor(dc, GetSkinColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
             const bool multi = (style & BS_MULTILINE) != 0;
             RECT area = multi ? RECT{4, 2, w - 4, h - 2} : RECT{2, 2, w - 2, h - 2};
@@ -428,22 +484,41 @@ void SkinDrawOwnerButton(DRAWITEMSTRUCT* dis)
             DrawTextW(dc, text, -1, &m, fmt | DT_CALCRECT);
             const int tw = m.right - m.left, th = m.bottom - m.top;
             int x, y;
-            switch (style & BS_CENTER) {
-            case BS_LEFT: x = area.left; break;
-            case BS_RIGHT: x = area.right - tw; break;
-            default: x = area.left + (area.right - area.left - tw) / 2; break;
+            switch (style & BS_CENTER)
+            {
+            case BS_LEFT:
+                x = area.left;
+                break;
+            case BS_RIGHT:
+                x = area.right - tw;
+                break;
+            default:
+                x = area.left + (area.right - area.left - tw) / 2;
+                break;
             }
-            switch (style & BS_VCENTER) {
-            case BS_TOP: y = area.top; break;
-            case BS_BOTTOM: y = area.bottom - th; break;
-            default: y = area.top + (area.bottom - area.top - th) / 2; break;
+            switch (style & BS_VCENTER)
+            {
+            case BS_TOP:
+                y = area.top;
+                break;
+            case BS_BOTTOM:
+                y = area.bottom - th;
+                break;
+            default:
+                y = area.top + (area.bottom - area.top - th) / 2;
+                break;
             }
-            if (itemState & ODS_SELECTED) { ++x; ++y; }
+            if (itemState & ODS_SELECTED)
+            {
+                ++x;
+                ++y;
+            }
             RECT tr = {x, y, x + tw, y + th};
             DrawTextW(dc, text, -1, &tr, fmt);
         }
     }
-    if ((itemState & ODS_FOCUS) && !(itemState & ODS_DISABLED) && !pushLike) {
+    if ((itemState & ODS_FOCUS) && !(itemState & ODS_DISABLED) && !pushLike)
+    {
         RECT f = {4, 4, w - 4, h - 4};
         DrawFocusRect(dc, &f);
     }
@@ -490,7 +565,8 @@ void SkinDrawGroupBox(HDC hdcTarget, HWND hCtrl, int flags)
     DeleteObject(shPen);
 
     RECT cap = {5, 0, std::min(static_cast<int>(rc.right) - 5, static_cast<int>(sz.cx) + 9), h};
-    if (len > 0) {
+    if (len > 0)
+    {
         FillRect(dc, &cap, parentBrush);
         RECT tr = {cap.left + 2, cap.top, cap.right - 2, cap.bottom};
         SetBkMode(dc, TRANSPARENT);
@@ -500,7 +576,8 @@ void SkinDrawGroupBox(HDC hdcTarget, HWND hCtrl, int flags)
     if (bold) DeleteObject(bold);
 
     SkinClipOverlappingSiblings(hdcTarget, hCtrl, -1);
-    if (len > 0) {
+    if (len > 0)
+    {
         HRGN capRgn = CreateRectRgn(cap.left, cap.top, cap.right, cap.bottom);
         ExtSelectClipRgn(hdcTarget, capRgn, RGN_OR);
         DeleteObject(capRgn);

@@ -12,14 +12,15 @@ HBRUSH SkinParentBrush(HWND hCtrl, HDC hdc, UINT ctlColorMsg)
 {
     HWND parent = GetParent(hCtrl);
     HBRUSH br = parent ? reinterpret_cast<HBRUSH>(SendMessageW(parent, ctlColorMsg, reinterpret_cast<WPARAM>(hdc),
-                                                                reinterpret_cast<LPARAM>(hCtrl)))
+                                                               reinterpret_cast<LPARAM>(hCtrl)))
                        : nullptr;
     return br ? br : GetSkinBrush(COLOR_BTNFACE);
 }
 
 void SkinClipChildren(HDC hdc, HWND hWnd)
 {
-    for (HWND c = GetWindow(hWnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    for (HWND c = GetWindow(hWnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+    {
         if (!IsWindowVisible(c)) continue;
         RECT r;
         GetWindowRect(c, &r);
@@ -34,20 +35,22 @@ void SkinClipSiblingsInside(HDC hdc, HWND hWnd, bool strictly)
     if (!parent) return;
     RECT me;
     GetWindowRect(hWnd, &me);
-    for (HWND s = GetWindow(parent, GW_CHILD); s; s = GetWindow(s, GW_HWNDNEXT)) {
+    for (HWND s = GetWindow(parent, GW_CHILD); s; s = GetWindow(s, GW_HWNDNEXT))
+    {
         if (s == hWnd || !IsWindowVisible(s)) continue;
         RECT r;
         GetWindowRect(s, &r);
-        const bool inside = strictly ? (r.left > me.left && r.right < me.right && r.top > me.top && r.bottom < me.bottom)
-                                     : (r.left >= me.left && r.right <= me.right && r.top >= me.top &&
-                                        r.bottom <= me.bottom);
+        const bool inside = strictly
+            ? (r.left > me.left && r.right < me.right && r.top > me.top && r.bottom < me.bottom)
+            : (r.left >= me.left && r.right <= me.right && r.top >= me.top && r.bottom <= me.bottom);
         if (!inside) continue;
         MapWindowPoints(nullptr, hWnd, reinterpret_cast<POINT*>(&r), 2);
         ExcludeClipRect(hdc, r.left, r.top, r.right, r.bottom);
     }
 }
 
-namespace {
+namespace
+{
 HMODULE g_hSkinModule = nullptr;
 }
 
@@ -126,20 +129,30 @@ void SkinDrawEdge(HDC hdc, int left, int top, int right, int bottom, int edge, i
 void SkinDrawButtonFace(HDC hdc, const RECT& rc, int state, COLORREF colour)
 {
     const int x = rc.left, y = rc.top, cx = rc.right - rc.left, cy = rc.bottom - rc.top;
-    if (state & SKIN_STATE_COLORREF) {
+    if (state & SKIN_STATE_COLORREF)
+    {
         HBRUSH br = CreateSolidBrush(colour);
         FillRect(hdc, &rc, br);
         DeleteObject(br);
-    } else {
+    }
+    else
+    {
         FillRect(hdc, &rc, GetSkinBrush(colour));
     }
     const bool checked = (state & SKIN_STATE_CHECKED) != 0, pressed = (state & SKIN_STATE_PRESSED) != 0;
-    if (checked && !pressed) {
+    if (checked && !pressed)
+    {
         SkinDraw3dRect(hdc, x, y, cx, cy, GetSkinColor(COLOR_3DDKSHADOW), GetSkinColor(COLOR_3DLIGHT));
-    } else if (state & SKIN_STATE_FLAT) {
-        if (pressed) SkinDraw3dRect(hdc, x, y, cx, cy, GetSkinColor(COLOR_BTNSHADOW), GetSkinColor(COLOR_BTNHIGHLIGHT));
-        else SkinDraw3dRect(hdc, x, y, cx, cy, GetSkinColor(COLOR_BTNHIGHLIGHT), GetSkinColor(COLOR_BTNSHADOW));
-    } else {
+    }
+    else if (state & SKIN_STATE_FLAT)
+    {
+        if (pressed)
+            SkinDraw3dRect(hdc, x, y, cx, cy, GetSkinColor(COLOR_BTNSHADOW), GetSkinColor(COLOR_BTNHIGHLIGHT));
+        else
+            SkinDraw3dRect(hdc, x, y, cx, cy, GetSkinColor(COLOR_BTNHIGHLIGHT), GetSkinColor(COLOR_BTNSHADOW));
+    }
+    else
+    {
         SkinDrawEdge(hdc, rc, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
     }
 }
@@ -157,20 +170,32 @@ void SkinDrawGloss(HDC hdc, const RECT& rc, COLORREF base, bool rows, bool press
     const int light = clamp(I + d), middle = clamp(I + d / 2), dark = clamp(I - d / 2);
     const int q1 = (3 * lo + hi) / 4, q3 = (lo + 3 * hi) / 4;
 
-    auto line = [&](int pos, int intensity) {
+    auto line = [&](int pos, int intensity)
+    {
         const COLORREF c = HsiToRgb(hue, sat, static_cast<BYTE>(clamp(intensity)));
-        if (rows) SkinFillSolid(hdc, rc.left, pos, rc.right - rc.left, 1, c);
-        else SkinFillSolid(hdc, pos, rc.top, 1, rc.bottom - rc.top, c);
+        if (rows)
+            SkinFillSolid(hdc, rc.left, pos, rc.right - rc.left, 1, c);
+        else
+            SkinFillSolid(hdc, pos, rc.top, 1, rc.bottom - rc.top, c);
     };
-    for (int p = lo; p < hi; ++p) {
+    for (int p = lo; p < hi; ++p)
+    {
         int v;
-        if (p < mid) {
-            if (rows && pressed && p < q1) v = dark + (q1 > lo ? (p - lo) * (light - dark) / (q1 - lo) : 0);
-            else if (p >= q1) v = light + (mid > q1 ? (p - q1) * (middle - light) / (mid - q1) : 0);
-            else v = light;
-        } else {
-            if (p < q3) v = I + (q3 > mid ? (p - mid) * (dark - I) / (q3 - mid) : 0);
-            else v = dark;
+        if (p < mid)
+        {
+            if (rows && pressed && p < q1)
+                v = dark + (q1 > lo ? (p - lo) * (light - dark) / (q1 - lo) : 0);
+            else if (p >= q1)
+                v = light + (mid > q1 ? (p - q1) * (middle - light) / (mid - q1) : 0);
+            else
+                v = light;
+        }
+        else
+        {
+            if (p < q3)
+                v = I + (q3 > mid ? (p - mid) * (dark - I) / (q3 - mid) : 0);
+            else
+                v = dark;
         }
         line(p, v);
     }
@@ -185,7 +210,8 @@ void SkinDrawArrowVert(HDC hdc, int x, int y, int width, int height, bool disabl
     int n = width;
     if (n % 2 == 0) --n;
     const int step = height > 0 ? 1 : -1;
-    for (; n >= 1; n -= 2) {
+    for (; n >= 1; n -= 2)
+    {
         MoveToEx(hdc, x, y, nullptr);
         LineTo(hdc, x + n, y);
         y += step;
@@ -204,7 +230,8 @@ void SkinDrawArrowHorz(HDC hdc, int x, int y, int width, int height, bool disabl
     int n = height;
     if (n % 2 == 0) --n;
     const int step = width > 0 ? 1 : -1;
-    for (; n >= 1; n -= 2) {
+    for (; n >= 1; n -= 2)
+    {
         MoveToEx(hdc, x, y, nullptr);
         LineTo(hdc, x, y + n);
         x += step;

@@ -8,7 +8,8 @@
 #include <vector>
 
 // A memory DC with a compatible bitmap selected; freed on scope exit.
-class SkinMemDC {
+class SkinMemDC
+{
 public:
     SkinMemDC(HDC reference, int width, int height)
     {
@@ -57,7 +58,8 @@ LRESULT SkinPassOn(WNDPROC prev, HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPar
 HFONT SkinWindowFont(HWND hWnd);
 
 // What the filter needs to know about a window.
-struct SkinWindowInfo {
+struct SkinWindowInfo
+{
     wchar_t cls[20] = {};
     LONG style = 0;
     LONG exStyle = 0;
@@ -65,7 +67,7 @@ struct SkinWindowInfo {
     LONG btnType = -1;
     bool plainButton = false;
     bool groupBox = false;
-    bool marked = false;          // BS_OWNERDRAW with SKIN_OWNERDRAW_MARK
+    bool marked = false;           // BS_OWNERDRAW with SKIN_OWNERDRAW_MARK
     bool skinnedPushLike = false;  // marked, BS_PUSHLIKE, GWL_USERDATA < 255
     bool isStatic = false;
     LONG staticKind = -1;
@@ -76,12 +78,13 @@ struct SkinWindowInfo {
         style = GetWindowLongW(hWnd, GWL_STYLE);
         exStyle = GetWindowLongW(hWnd, GWL_EXSTYLE);
         isButton = Is(L"Button");
-        if (isButton) {
+        if (isButton)
+        {
             btnType = style & BS_TYPEMASK;
             const bool pushLike = (style & BS_PUSHLIKE) != 0;
-            plainButton = !pushLike && (btnType == BS_CHECKBOX || btnType == BS_AUTOCHECKBOX ||
-                                        btnType == BS_RADIOBUTTON || btnType == BS_AUTO3STATE ||
-                                        btnType == BS_AUTORADIOBUTTON);
+            plainButton = !pushLike &&
+                (btnType == BS_CHECKBOX || btnType == BS_AUTOCHECKBOX || btnType == BS_RADIOBUTTON ||
+                 btnType == BS_AUTO3STATE || btnType == BS_AUTORADIOBUTTON);
             groupBox = !pushLike && btnType == BS_GROUPBOX;
             marked = btnType == BS_OWNERDRAW && (style & SKIN_OWNERDRAW_MARK);
             skinnedPushLike = marked && pushLike && GetWindowLongPtrW(hWnd, GWLP_USERDATA) < 255;

@@ -3,7 +3,8 @@
 #include "ui/ControlSkin.h"
 #include "ui/SkinPaintInternal.h"
 
-namespace {
+namespace
+{
 
 const wchar_t kPropWindowProc[] = L"WindowProc";
 
@@ -11,9 +12,16 @@ WNDPROC PrevProc(HWND hWnd) { return reinterpret_cast<WNDPROC>(GetPropW(hWnd, kP
 
 bool IsRepaintTrigger(UINT msg)
 {
-    switch (msg) {
-    case WM_KILLFOCUS: case WM_ENABLE: case WM_SETTEXT: case WM_WINDOWPOSCHANGED:
-    case SBM_SETPOS: case SBM_SETSCROLLINFO: case BM_SETSTATE: case WM_UPDATEUISTATE:
+    switch (msg)
+    {
+    case WM_KILLFOCUS:
+    case WM_ENABLE:
+    case WM_SETTEXT:
+    case WM_WINDOWPOSCHANGED:
+    case SBM_SETPOS:
+    case SBM_SETSCROLLINFO:
+    case BM_SETSTATE:
+    case WM_UPDATEUISTATE:
         return true;
     default:
         return false;
@@ -22,8 +30,8 @@ bool IsRepaintTrigger(UINT msg)
 
 bool IsCtlColor(UINT msg)
 {
-    return msg == WM_CTLCOLOREDIT || msg == WM_CTLCOLORLISTBOX || msg == WM_CTLCOLORBTN ||
-           msg == WM_CTLCOLORDLG || msg == WM_CTLCOLORSCROLLBAR || msg == WM_CTLCOLORSTATIC;
+    return msg == WM_CTLCOLOREDIT || msg == WM_CTLCOLORLISTBOX || msg == WM_CTLCOLORBTN || msg == WM_CTLCOLORDLG ||
+        msg == WM_CTLCOLORSCROLLBAR || msg == WM_CTLCOLORSTATIC;
 }
 
 void Repaint(HWND hWnd)
@@ -37,12 +45,13 @@ bool IsSkinnedPushLike(HWND h)
     if (!SkinClassIs(h, L"Button")) return false;
     const LONG style = GetWindowLongW(h, GWL_STYLE);
     return (style & BS_TYPEMASK) == BS_OWNERDRAW && (style & SKIN_OWNERDRAW_MARK) && (style & BS_PUSHLIKE) &&
-           GetWindowLongPtrW(h, GWLP_USERDATA) < 255;
+        GetWindowLongPtrW(h, GWLP_USERDATA) < 255;
 }
 
 LRESULT HandleSetCheck(HWND hWnd, WNDPROC prev, WPARAM wParam, LPARAM lParam, const SkinWindowInfo& wi)
 {
-    if (!wi.skinnedPushLike) {
+    if (!wi.skinnedPushLike)
+    {
         // A plain check box or radio button: the system keeps the state, the skin repaints.
         LRESULT r = SkinPassOn(prev, hWnd, BM_SETCHECK, wParam, lParam);
         Repaint(hWnd);
@@ -52,10 +61,13 @@ LRESULT HandleSetCheck(HWND hWnd, WNDPROC prev, WPARAM wParam, LPARAM lParam, co
     const LONG_PTR t = ud & ~static_cast<LONG_PTR>(0xF);
     const LONG_PTR s = static_cast<LONG_PTR>(wParam) & 0xF;
     const LONG_PTR formerType = (ud >> 4) & 0xF;
-    if (s != 0 && (formerType == BS_RADIOBUTTON || formerType == BS_AUTORADIOBUTTON)) {
+    if (s != 0 && (formerType == BS_RADIOBUTTON || formerType == BS_AUTORADIOBUTTON))
+    {
         // Backwards through the group (this button first) up to the window with WS_GROUP ...
-        for (HWND h = hWnd; h; h = GetWindow(h, GW_HWNDPREV)) {
-            if (IsSkinnedPushLike(h)) {
+        for (HWND h = hWnd; h; h = GetWindow(h, GW_HWNDPREV))
+        {
+            if (IsSkinnedPushLike(h))
+            {
                 const LONG_PTR own = GetWindowLongPtrW(h, GWLP_USERDATA) & ~static_cast<LONG_PTR>(0xF);
                 SetWindowLongPtrW(h, GWLP_USERDATA, h == hWnd ? t + 1 : own);
                 Repaint(h);
@@ -63,14 +75,17 @@ LRESULT HandleSetCheck(HWND hWnd, WNDPROC prev, WPARAM wParam, LPARAM lParam, co
             if (GetWindowLongW(h, GWL_STYLE) & WS_GROUP) break;
         }
         // ... then forwards to the next group.
-        for (HWND h = GetWindow(hWnd, GW_HWNDNEXT); h; h = GetWindow(h, GW_HWNDNEXT)) {
+        for (HWND h = GetWindow(hWnd, GW_HWNDNEXT); h; h = GetWindow(h, GW_HWNDNEXT))
+        {
             if (GetWindowLongW(h, GWL_STYLE) & WS_GROUP) break;
             if (!IsSkinnedPushLike(h)) continue;
             const LONG_PTR own = GetWindowLongPtrW(h, GWLP_USERDATA) & ~static_cast<LONG_PTR>(0xF);
             SetWindowLongPtrW(h, GWLP_USERDATA, own);
             Repaint(h);
         }
-    } else if (ud != t + s) {
+    }
+    else if (ud != t + s)
+    {
         SetWindowLongPtrW(hWnd, GWLP_USERDATA, t + s);
         Repaint(hWnd);
     }
@@ -79,13 +94,15 @@ LRESULT HandleSetCheck(HWND hWnd, WNDPROC prev, WPARAM wParam, LPARAM lParam, co
 
 LRESULT HandleCtlColor(HWND hWnd, WNDPROC prev, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    if (prev) {
+    if (prev)
+    {
         LRESULT def = DefWindowProcW(hWnd, msg, wParam, lParam);
         LRESULT own = CallWindowProcW(prev, hWnd, msg, wParam, lParam);
         if (own != 0 && own != def) return own;
     }
     HDC dc = reinterpret_cast<HDC>(wParam);
-    if (msg == WM_CTLCOLOREDIT || msg == WM_CTLCOLORLISTBOX || msg == WM_CTLCOLORSCROLLBAR) {
+    if (msg == WM_CTLCOLOREDIT || msg == WM_CTLCOLORLISTBOX || msg == WM_CTLCOLORSCROLLBAR)
+    {
         SetTextColor(dc, GetSkinColor(COLOR_WINDOWTEXT));
         SetBkColor(dc, GetSkinColor(COLOR_WINDOW));
         if (msg == WM_CTLCOLORLISTBOX) SetBkMode(dc, TRANSPARENT);
@@ -99,7 +116,8 @@ LRESULT HandleCtlColor(HWND hWnd, WNDPROC prev, UINT msg, WPARAM wParam, LPARAM 
 LRESULT HandleEraseBkgnd(HWND hWnd, WPARAM wParam, const SkinWindowInfo& wi)
 {
     if (wi.groupBox || wi.Is(L"ToolbarWindow32") || wi.Is(L"msctls_statusbar32")) return 1;
-    if (wi.isStatic && ((wi.style & SS_SUNKEN) || wi.staticKind == SS_GRAYFRAME || wi.StaticEtched())) {
+    if (wi.isStatic && ((wi.style & SS_SUNKEN) || wi.staticKind == SS_GRAYFRAME || wi.StaticEtched()))
+    {
         InvalidateRect(hWnd, nullptr, FALSE);
         return 1;
     }
@@ -118,11 +136,11 @@ LRESULT HandleNcPaint(HWND hWnd, WNDPROC prev, WPARAM wParam, LPARAM lParam, con
 {
     const bool edged = (wi.exStyle & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE)) != 0;
     const bool take = wi.Is(L"ListBox") || wi.Is(L"ComboBox") || wi.Is(L"SysListView32") ||
-                      wi.Is(L"msctls_progress32") ||
-                      (wi.isStatic && ((wi.style & SS_SUNKEN) || edged)) ||
-                      ((wi.Is(L"Edit") || wi.Is(L"ComboLBox") || wi.Is(L"SysTreeView32")) && edged);
+        wi.Is(L"msctls_progress32") || (wi.isStatic && ((wi.style & SS_SUNKEN) || edged)) ||
+        ((wi.Is(L"Edit") || wi.Is(L"ComboLBox") || wi.Is(L"SysTreeView32")) && edged);
     const bool bars = (wi.style & (WS_VSCROLL | WS_HSCROLL)) != 0;
-    if (!take) {
+    if (!take)
+    {
         LRESULT r = SkinPassOn(prev, hWnd, WM_NCPAINT, wParam, lParam);
         if (bars) SkinPaintFrameScrollBars(hWnd);
         return r;
@@ -131,7 +149,8 @@ LRESULT HandleNcPaint(HWND hWnd, WNDPROC prev, WPARAM wParam, LPARAM lParam, con
     // then the skin draws the edge and paints over the bars.
     if (bars) SkinPassOn(prev, hWnd, WM_NCPAINT, wParam, lParam);
     HDC dc = GetWindowDC(hWnd);
-    if (dc) {
+    if (dc)
+    {
         RECT rw;
         GetWindowRect(hWnd, &rw);
         RECT r = {0, 0, rw.right - rw.left, rw.bottom - rw.top};
@@ -146,9 +165,8 @@ LRESULT HandlePaint(HWND hWnd, WNDPROC prev, UINT msg, WPARAM wParam, LPARAM lPa
 {
     // Classes the skin does not paint itself go to their own procedure untouched.
     const bool own = wi.plainButton || wi.groupBox || wi.isStatic || wi.Is(L"msctls_trackbar32") ||
-                     wi.Is(L"ComboBox") || wi.Is(L"ToolbarWindow32") || wi.Is(L"msctls_statusbar32") ||
-                     wi.Is(L"SysListView32") || wi.Is(L"SysTabControl32") || wi.Is(L"SysHeader32") ||
-                     wi.Is(L"ScrollBar");
+        wi.Is(L"ComboBox") || wi.Is(L"ToolbarWindow32") || wi.Is(L"msctls_statusbar32") || wi.Is(L"SysListView32") ||
+        wi.Is(L"SysTabControl32") || wi.Is(L"SysHeader32") || wi.Is(L"ScrollBar");
     if (!own) return SkinPassOn(prev, hWnd, msg, wParam, lParam);
     // Decided before BeginPaint: a static left to the system paints with its own BeginPaint.
     if (wi.isStatic && !SkinPaintsStatic(hWnd, prev, wi)) return SkinPassOn(prev, hWnd, msg, wParam, lParam);
@@ -156,27 +174,44 @@ LRESULT HandlePaint(HWND hWnd, WNDPROC prev, UINT msg, WPARAM wParam, LPARAM lPa
     PAINTSTRUCT ps = {};
     HDC target;
     RECT update;
-    if (msg == WM_PAINT) {
+    if (msg == WM_PAINT)
+    {
         target = BeginPaint(hWnd, &ps);
         update = ps.rcPaint;
-    } else {
+    }
+    else
+    {
         target = reinterpret_cast<HDC>(wParam);
         GetClientRect(hWnd, &update);
     }
-    if (target) {
+    if (target)
+    {
         const int saved = SaveDC(target);
-        if (wi.plainButton) {
-            if (wi.btnType == BS_RADIOBUTTON || wi.btnType == BS_AUTORADIOBUTTON) SkinPaintRadio(hWnd, target, prev, wi);
-            else SkinPaintCheckBox(hWnd, target, prev, wi);
-        } else if (wi.groupBox) {
+        if (wi.plainButton)
+        {
+            if (wi.btnType == BS_RADIOBUTTON || wi.btnType == BS_AUTORADIOBUTTON)
+                SkinPaintRadio(hWnd, target, prev, wi);
+            else
+                SkinPaintCheckBox(hWnd, target, prev, wi);
+        }
+        else if (wi.groupBox)
+        {
             SkinDrawGroupBox(target, hWnd, 0);
-        } else if (wi.isStatic) {
+        }
+        else if (wi.isStatic)
+        {
             SkinPaintStatic(hWnd, target, prev, wi);
-        } else if (wi.Is(L"msctls_trackbar32")) {
+        }
+        else if (wi.Is(L"msctls_trackbar32"))
+        {
             SkinPaintTrackbar(hWnd, target, prev, wi);
-        } else if (wi.Is(L"ComboBox")) {
+        }
+        else if (wi.Is(L"ComboBox"))
+        {
             SkinPaintCombo(hWnd, target, prev, wi);
-        } else {
+        }
+        else
+        {
             SkinPaintBars(hWnd, target, &update, prev);
         }
         RestoreDC(target, saved);
@@ -195,7 +230,8 @@ LRESULT SkinWndProcImpl(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     if (msg == WM_NCDESTROY) SkinForgetFrameScrollBars(hWnd);
     const LRESULT r = SkinWndProcBody(hWnd, msg, wParam, lParam);
     if (msg != WM_NCPAINT && msg != WM_NCDESTROY && msg != WM_DESTROY && IsDarkSkin() && IsWindow(hWnd) &&
-        (GetWindowLongW(hWnd, GWL_STYLE) & (WS_VSCROLL | WS_HSCROLL)) && !IsSkinExcludedDialog(hWnd)) {
+        (GetWindowLongW(hWnd, GWL_STYLE) & (WS_VSCROLL | WS_HSCROLL)) && !IsSkinExcludedDialog(hWnd))
+    {
         const bool hover = msg == WM_NCMOUSEMOVE || msg == WM_NCMOUSELEAVE || msg == WM_MOUSELEAVE;
         if (hover || SkinFrameScrollBarsChanged(hWnd)) SkinPaintFrameScrollBars(hWnd);
     }
@@ -205,15 +241,18 @@ LRESULT SkinWndProcImpl(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 LRESULT SkinWndProcBody(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     WNDPROC prev = PrevProc(hWnd);
-    if (msg == WM_NCDESTROY && prev) {
+    if (msg == WM_NCDESTROY && prev)
+    {
         // Someone subclassed the window after the skin, so WM_DESTROY could not unhook it.
         RemovePropW(hWnd, kPropWindowProc);
         return CallWindowProcW(prev, hWnd, msg, wParam, lParam);
     }
     if (!SkinPaintFilter(hWnd, msg, lParam)) return SkinPassOn(prev, hWnd, msg, wParam, lParam);
 
-    if (msg == WM_DESTROY) {
-        if (prev && GetWindowLongPtrW(hWnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&SkinWndProc)) {
+    if (msg == WM_DESTROY)
+    {
+        if (prev && GetWindowLongPtrW(hWnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&SkinWndProc))
+        {
             SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(prev));
             RemovePropW(hWnd, kPropWindowProc);
         }
@@ -222,17 +261,20 @@ LRESULT SkinWndProcBody(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     if (IsCtlColor(msg)) return HandleCtlColor(hWnd, prev, msg, wParam, lParam);
 
     const SkinWindowInfo wi(hWnd);
-    if (IsRepaintTrigger(msg)) {
+    if (IsRepaintTrigger(msg))
+    {
         LRESULT r = SkinPassOn(prev, hWnd, msg, wParam, lParam);
         const bool sizeBox = wi.Is(L"ScrollBar") && (wi.style & (SBS_SIZEBOX | SBS_SIZEGRIP));
-        if (!(sizeBox && msg == WM_WINDOWPOSCHANGED) && IsWindow(hWnd)) {
+        if (!(sizeBox && msg == WM_WINDOWPOSCHANGED) && IsWindow(hWnd))
+        {
             UINT flags = RDW_INVALIDATE | RDW_NOERASE | RDW_FRAME;
             if (wi.isStatic || wi.isButton || wi.Is(L"ScrollBar")) flags |= RDW_UPDATENOW;
             RedrawWindow(hWnd, nullptr, nullptr, flags);
         }
         return r;
     }
-    switch (msg) {
+    switch (msg)
+    {
     case WM_PAINT:
     case WM_PRINTCLIENT:
         return HandlePaint(hWnd, prev, msg, wParam, lParam, wi);
@@ -240,27 +282,34 @@ LRESULT SkinWndProcBody(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return HandleEraseBkgnd(hWnd, wParam, wi);
     case WM_NCPAINT:
         return HandleNcPaint(hWnd, prev, wParam, lParam, wi);
-    case WM_DRAWITEM: {
+    case WM_DRAWITEM:
+    {
         DRAWITEMSTRUCT* dis = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
-        if (dis && dis->CtlType == ODT_BUTTON && dis->hwndItem) {
+        if (dis && dis->CtlType == ODT_BUTTON && dis->hwndItem)
+        {
             const LONG bs = GetWindowLongW(dis->hwndItem, GWL_STYLE);
-            if ((bs & BS_TYPEMASK) == BS_OWNERDRAW && (bs & SKIN_OWNERDRAW_MARK)) {
+            if ((bs & BS_TYPEMASK) == BS_OWNERDRAW && (bs & SKIN_OWNERDRAW_MARK))
+            {
                 SkinDrawOwnerButton(dis);
                 return 1;
             }
-        } else if (dis && dis->CtlType == ODT_TAB) {
+        }
+        else if (dis && dis->CtlType == ODT_TAB)
+        {
             bool handled = false;
             LRESULT r = SkinDrawTabItem(hWnd, prev, wParam, dis, handled);
             if (handled) return r;
         }
         return SkinPassOn(prev, hWnd, msg, wParam, lParam);
     }
-    case WM_GETDLGCODE: {
+    case WM_GETDLGCODE:
+    {
         const MSG* m = reinterpret_cast<const MSG*>(lParam);
         if (m && m->message == WM_KEYDOWN && m->wParam == VK_TAB) return 0;
         return DLGC_WANTALLKEYS;
     }
-    case BM_GETCHECK: {
+    case BM_GETCHECK:
+    {
         const LONG_PTR ud = GetWindowLongPtrW(hWnd, GWLP_USERDATA);
         if (ud >= 255) return SkinPassOn(prev, hWnd, msg, wParam, lParam);
         return ud & 1;
@@ -291,7 +340,8 @@ bool SkinPaintFilter(HWND hWnd, UINT msg, LPARAM lParam)
 
     if (msg == WM_DRAWITEM) return true;
     const SkinWindowInfo wi(hWnd);
-    switch (msg) {
+    switch (msg)
+    {
     case WM_GETDLGCODE:
         return wi.marked;
     case BM_GETCHECK:
@@ -307,8 +357,10 @@ bool SkinPaintFilter(HWND hWnd, UINT msg, LPARAM lParam)
     if (IsCtlColor(msg)) return !IsSkinExcludedDialog(hWnd);
 
     const bool disabled = !IsWindowEnabled(hWnd);
-    if (IsRepaintTrigger(msg)) {
-        if (dark) {
+    if (IsRepaintTrigger(msg))
+    {
+        if (dark)
+        {
             if (!(wi.plainButton || wi.groupBox || wi.Is(L"ComboBox") || wi.Is(L"SysListView32") || wi.isStatic ||
                   wi.Is(L"ScrollBar") || wi.Is(L"Edit")))
                 return false;
@@ -317,39 +369,45 @@ bool SkinPaintFilter(HWND hWnd, UINT msg, LPARAM lParam)
         if (mode == SKIN_MODE_LIGHT) return disabled && (wi.isStatic || wi.plainButton) && !IsSkinExcludedDialog(hWnd);
         return false;
     }
-    if (msg == WM_PAINT || msg == WM_PRINTCLIENT) {
-        if (dark) {
-            const bool staticTaken = wi.isStatic && ((wi.style & SS_SUNKEN) || wi.StaticGrayOrEtched() ||
-                                                     (wi.exStyle & WS_EX_STATICEDGE) || disabled);
+    if (msg == WM_PAINT || msg == WM_PRINTCLIENT)
+    {
+        if (dark)
+        {
+            const bool staticTaken = wi.isStatic &&
+                ((wi.style & SS_SUNKEN) || wi.StaticGrayOrEtched() || (wi.exStyle & WS_EX_STATICEDGE) || disabled);
             if (!(wi.plainButton || wi.groupBox || staticTaken || wi.Is(L"ComboBox") || wi.Is(L"ScrollBar") ||
                   wi.Is(L"SysHeader32") || wi.Is(L"SysListView32") || wi.Is(L"SysTabControl32") ||
                   wi.Is(L"msctls_trackbar32") || wi.Is(L"msctls_statusbar32") || wi.Is(L"ToolbarWindow32")))
                 return false;
             return !IsSkinExcludedDialog(hWnd);
         }
-        if (mode == SKIN_MODE_LIGHT) {
+        if (mode == SKIN_MODE_LIGHT)
+        {
             if (!(wi.Is(L"msctls_trackbar32") || (wi.isStatic && disabled) || (wi.plainButton && disabled)))
                 return false;
             return !IsSkinExcludedDialog(hWnd);
         }
         return false;
     }
-    if (msg == WM_ERASEBKGND) {
-        if (dark) {
-            const bool staticTaken =
-                wi.isStatic && ((wi.style & SS_SUNKEN) || wi.StaticEtched() || disabled);
+    if (msg == WM_ERASEBKGND)
+    {
+        if (dark)
+        {
+            const bool staticTaken = wi.isStatic && ((wi.style & SS_SUNKEN) || wi.StaticEtched() || disabled);
             if (!(wi.groupBox || staticTaken || wi.Is(L"msctls_statusbar32") || wi.Is(L"ToolbarWindow32")))
                 return false;
             return !IsSkinExcludedDialog(hWnd);
         }
         return wi.Is(L"SysTabControl32") && !IsSkinExcludedDialog(hWnd);
     }
-    if (msg == WM_NCPAINT) {
+    if (msg == WM_NCPAINT)
+    {
         if (!dark) return false;
         const bool edged = (wi.exStyle & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE)) != 0;
         // Scroll bars in the frame of any window, too.
-        if (!((wi.style & (WS_VSCROLL | WS_HSCROLL)) || (wi.Is(L"Edit") && edged) || wi.Is(L"ListBox") || wi.Is(L"ComboBox") || wi.Is(L"ComboLBox") ||
-              wi.Is(L"SysTreeView32") || wi.Is(L"SysListView32") || wi.Is(L"msctls_progress32") ||
+        if (!((wi.style & (WS_VSCROLL | WS_HSCROLL)) || (wi.Is(L"Edit") && edged) || wi.Is(L"ListBox") ||
+              wi.Is(L"ComboBox") || wi.Is(L"ComboLBox") || wi.Is(L"SysTreeView32") || wi.Is(L"SysListView32") ||
+              wi.Is(L"msctls_progress32") ||
               // Statics with a static edge too (etched lines get one from the system): their
               // frame lies in the non-client area, which would keep the system's light colours.
               (wi.isStatic && ((wi.style & SS_SUNKEN) || edged))))
@@ -362,9 +420,12 @@ bool SkinPaintFilter(HWND hWnd, UINT msg, LPARAM lParam)
 LRESULT CALLBACK SkinWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     // No exception may unwind into the system's frames.
-    try {
+    try
+    {
         return SkinWndProcImpl(hWnd, msg, wParam, lParam);
-    } catch (...) {
+    }
+    catch (...)
+    {
         if (msg == WM_PAINT) ValidateRect(hWnd, nullptr);
         return 0;
     }

@@ -6,11 +6,11 @@
 #define IDC_STATIC (-1)
 #endif
 
-#define IDD_SAVE_QUALITY            156
-#define IDC_SAVE_QUALITY_LABEL      1075
-#define IDC_SAVE_QUALITY            1082
-#define IDC_SAVE_QUALITY_VALUE      1083
-#define IDC_SAVE_QUALITY_PERCENT    1078
+#define IDD_SAVE_QUALITY 156
+#define IDC_SAVE_QUALITY_LABEL 1075
+#define IDC_SAVE_QUALITY 1082
+#define IDC_SAVE_QUALITY_VALUE 1083
+#define IDC_SAVE_QUALITY_PERCENT 1078
 
 // The file-type combo box of the system's Explorer-style file dialogs (cmb1).
-#define IDC_FILEDLG_TYPE_COMBO      1136
+#define IDC_FILEDLG_TYPE_COMBO 1136

@@ -6,6 +6,6 @@
 #define IDS_HUSHPIX_ABOUT 16000  // About text (product, version, notice)
 
 // Controls of the About dialog.
-#define IDC_ABOUT_TEXT 3         // the About text
-#define IDC_ABOUT_WEB1 4         // buttons whose captions are web addresses without the scheme
+#define IDC_ABOUT_TEXT 3  // the About text
+#define IDC_ABOUT_WEB1 4  // buttons whose captions are web addresses without the scheme
 #define IDC_ABOUT_WEB2 5

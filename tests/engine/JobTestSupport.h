@@ -25,14 +25,14 @@
 #include <sched.h>
 #endif
 
-namespace jobtest {
+namespace jobtest
+{
 
 using Owned = ScopedImage;
 
 inline bool CopyOf(ImageBuffer* dst, const ImageBuffer* src)
 {
-    if (CopyImageLayout(dst, src) != kImageOk)
-        return false;
+    if (CopyImageLayout(dst, src) != kImageOk) return false;
     CopyImagePixels(dst, src);
     return true;
 }
@@ -40,8 +40,8 @@ inline bool CopyOf(ImageBuffer* dst, const ImageBuffer* src)
 inline bool SameBytes(const ImageBuffer* a, const ImageBuffer* b)
 {
     return a->m_iSize == b->m_iSize && a->m_iWidth == b->m_iWidth && a->m_iHeight == b->m_iHeight &&
-           a->m_iChannels == b->m_iChannels && a->m_iBits == b->m_iBits && a->m_pData != nullptr &&
-           b->m_pData != nullptr && std::memcmp(a->m_pData, b->m_pData, static_cast<size_t>(a->m_iSize)) == 0;
+        a->m_iChannels == b->m_iChannels && a->m_iBits == b->m_iBits && a->m_pData != nullptr &&
+        b->m_pData != nullptr && std::memcmp(a->m_pData, b->m_pData, static_cast<size_t>(a->m_iSize)) == 0;
 }
 
 // True when the rectangle [x0, x1) x [y0, y1) of a and b holds the same bytes.
@@ -52,8 +52,7 @@ inline bool SameRect(const ImageBuffer* a, const ImageBuffer* b, int x0, int y0,
     {
         const unsigned char* ra = static_cast<const unsigned char*>(a->m_pData) + static_cast<size_t>(y) * a->m_iStride;
         const unsigned char* rb = static_cast<const unsigned char*>(b->m_pData) + static_cast<size_t>(y) * b->m_iStride;
-        if (std::memcmp(ra + x0 * bpp, rb + x0 * bpp, static_cast<size_t>((x1 - x0) * bpp)) != 0)
-            return false;
+        if (std::memcmp(ra + x0 * bpp, rb + x0 * bpp, static_cast<size_t>((x1 - x0) * bpp)) != 0) return false;
     }
     return true;
 }
@@ -66,8 +65,7 @@ inline bool RectIsByte(const ImageBuffer* a, int x0, int y0, int x1, int y1, uns
     {
         const unsigned char* r = static_cast<const unsigned char*>(a->m_pData) + static_cast<size_t>(y) * a->m_iStride;
         for (int i = x0 * bpp; i < x1 * bpp; ++i)
-            if (r[i] != value)
-                return false;
+            if (r[i] != value) return false;
     }
     return true;
 }
@@ -86,21 +84,22 @@ struct RecordingSink
     std::atomic<int> steps{0};
     bool abortOnSetup = false;
     std::mutex mutex;
-    std::vector<std::thread::id> stepThreads;   // thread of each step, in order
+    std::vector<std::thread::id> stepThreads;  // thread of each step, in order
     void (*onStep)(RecordingSink*, int stepIndex) = nullptr;
     void* user = nullptr;
     ProgressSink sink{};
 
     RecordingSink()
     {
-        sink.pfnSetup = [](void* ctx, HpxProgressTarget, uint32_t uTotal) {
+        sink.pfnSetup = [](void* ctx, HpxProgressTarget, uint32_t uTotal)
+        {
             RecordingSink* self = static_cast<RecordingSink*>(ctx);
             self->setups++;
             self->total = uTotal;
-            if (self->abortOnSetup)
-                g_bAbort = 1;
+            if (self->abortOnSetup) g_bAbort = 1;
         };
-        sink.pfnStep = [](void* ctx, HpxProgressTarget) {
+        sink.pfnStep = [](void* ctx, HpxProgressTarget)
+        {
             RecordingSink* self = static_cast<RecordingSink*>(ctx);
             int index;
             {
@@ -108,8 +107,7 @@ struct RecordingSink
                 self->stepThreads.push_back(std::this_thread::get_id());
                 index = self->steps++;
             }
-            if (self->onStep)
-                self->onStep(self, index);
+            if (self->onStep) self->onStep(self, index);
         };
         sink.pContext = this;
         SetProgressSink(&sink);
@@ -123,8 +121,8 @@ struct FakeGpuState
     std::atomic<int> planeCalls{0};
     std::atomic<int> jointCalls{0};
     int maxTileSize = 64;
-    bool markJoint = false;                 // joint pass writes black tiles instead
-    void (*beforeJoint)() = nullptr;        // runs at the start of every joint pass
+    bool markJoint = false;           // joint pass writes black tiles instead
+    void (*beforeJoint)() = nullptr;  // runs at the start of every joint pass
 };
 
 inline FakeGpuState& FakeGpu()
@@ -145,8 +143,7 @@ inline unsigned char FakeJointGpu(ImageBuffer* dst, ImageBuffer* src, int iQuali
                                   double dLuma, double dChroma, double dDynamics)
 {
     FakeGpu().jointCalls++;
-    if (FakeGpu().beforeJoint)
-        FakeGpu().beforeJoint();
+    if (FakeGpu().beforeJoint) FakeGpu().beforeJoint();
     if (FakeGpu().markJoint)
     {
         // Y 0, Cr and Cb at their offset: black once converted back.
@@ -156,12 +153,16 @@ inline unsigned char FakeJointGpu(ImageBuffer* dst, ImageBuffer* src, int iQuali
             if (src->m_iBits == 8)
             {
                 unsigned char* p = static_cast<unsigned char*>(dst->m_pData) + 3 * i;
-                p[0] = 0; p[1] = 128; p[2] = 128;
+                p[0] = 0;
+                p[1] = 128;
+                p[2] = 128;
             }
             else
             {
                 uint16_t* p = static_cast<uint16_t*>(dst->m_pData) + 3 * i;
-                p[0] = 0; p[1] = 32768; p[2] = 32768;
+                p[0] = 0;
+                p[1] = 32768;
+                p[2] = 32768;
             }
         }
         return 0;
@@ -171,9 +172,9 @@ inline unsigned char FakeJointGpu(ImageBuffer* dst, ImageBuffer* src, int iQuali
     InitImage(&b);
     // Like the GPU's, a pass that runs out of memory fails the call.
     unsigned char result = CreateImage(&a, src->m_iWidth, src->m_iHeight, 1, src->m_iBits) == kImageOk &&
-                                   CreateImage(&b, src->m_iWidth, src->m_iHeight, 1, src->m_iBits) == kImageOk
-                               ? kImageOk
-                               : kImageNoMemory;
+            CreateImage(&b, src->m_iWidth, src->m_iHeight, 1, src->m_iBits) == kImageOk
+        ? kImageOk
+        : kImageNoMemory;
     for (int c = 0; c < 3 && result == kImageOk; ++c)
     {
         ExtractChannel(&a, c, src);
@@ -235,22 +236,18 @@ public:
     {
 #ifdef _WIN32
         DWORD_PTR process = 0, system = 0;
-        if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
-            return;
+        if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) return;
         const DWORD_PTR want = (static_cast<DWORD_PTR>(1) << count) - 1;
-        if ((process & want) != want)
-            return;
+        if ((process & want) != want) return;
         m_saved = process;
         m_ok = SetProcessAffinityMask(GetCurrentProcess(), want) != 0;
 #else
-        if (sched_getaffinity(0, sizeof(m_saved), &m_saved) != 0)
-            return;
+        if (sched_getaffinity(0, sizeof(m_saved), &m_saved) != 0) return;
         cpu_set_t want;
         CPU_ZERO(&want);
         for (unsigned i = 0; i < count; ++i)
         {
-            if (!CPU_ISSET(i, &m_saved))
-                return;
+            if (!CPU_ISSET(i, &m_saved)) return;
             CPU_SET(i, &want);
         }
         m_ok = sched_setaffinity(0, sizeof(want), &want) == 0;
@@ -258,8 +255,7 @@ public:
     }
     ~CpuLimit()
     {
-        if (!m_ok)
-            return;
+        if (!m_ok) return;
 #ifdef _WIN32
         SetProcessAffinityMask(GetCurrentProcess(), m_saved);
 #else
@@ -293,4 +289,4 @@ struct CleanJobState
     }
 };
 
-} // namespace jobtest
+}  // namespace jobtest

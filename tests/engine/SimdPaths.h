@@ -8,7 +8,8 @@
 
 #include <cstdio>
 
-namespace hpxtest {
+namespace hpxtest
+{
 
 template <typename Body> void ForEachSimdPath(Body body)
 {
@@ -27,4 +28,4 @@ template <typename Body> void ForEachSimdPath(Body body)
     ForceSimdPath(kept);
 }
 
-} // namespace hpxtest
+}  // namespace hpxtest

@@ -17,7 +17,8 @@
 using jobtest::CleanJobState;
 using jobtest::Owned;
 
-namespace {
+namespace
+{
 
 uint8_t* Bytes(ImageBuffer& img) { return static_cast<uint8_t*>(img.m_pData); }
 
@@ -25,11 +26,12 @@ int MaxAbsDiff8(const ImageBuffer& a, const ImageBuffer& b)
 {
     int worst = 0;
     for (int32_t i = 0; i < a.m_iSize; ++i)
-        worst = std::max(worst, std::abs(int(static_cast<uint8_t*>(a.m_pData)[i]) - int(static_cast<uint8_t*>(b.m_pData)[i])));
+        worst = std::max(worst,
+                         std::abs(int(static_cast<uint8_t*>(a.m_pData)[i]) - int(static_cast<uint8_t*>(b.m_pData)[i])));
     return worst;
 }
 
-} // namespace
+}  // namespace
 
 TEST(GaussianBlur, KernelAndPreBlurSigmas)
 {
@@ -60,8 +62,7 @@ TEST(GaussianBlur, ImpulseSpreadsAsKernelAndBordersRenormalise)
     Owned plane;
     ASSERT_EQ(CreateImage(&plane.img, 21, 17, 1, 32), kImageOk);
     float* f = static_cast<float*>(plane.img.m_pData);
-    for (int i = 0; i < 21 * 17; ++i)
-        f[i] = 10.0f;
+    for (int i = 0; i < 21 * 17; ++i) f[i] = 10.0f;
     f[8 * 21 + 10] = 1010.0f;
     ASSERT_EQ(GaussianBlurPlane(&plane.img, 1.0f), kImageOk);
     float taps[11];
@@ -72,7 +73,8 @@ TEST(GaussianBlur, ImpulseSpreadsAsKernelAndBordersRenormalise)
         for (int x = 0; x < 21; ++x)
         {
             const int dx = x - 10, dy = y - 8;
-            const float want = (std::abs(dx) <= 5 && std::abs(dy) <= 5) ? 10.0f + 1000.0f * taps[dx + 5] * taps[dy + 5] : 10.0f;
+            const float want =
+                (std::abs(dx) <= 5 && std::abs(dy) <= 5) ? 10.0f + 1000.0f * taps[dx + 5] * taps[dy + 5] : 10.0f;
             ASSERT_NEAR(f[y * 21 + x], want, 1e-3) << x << "," << y;
         }
 
@@ -82,8 +84,7 @@ TEST(GaussianBlur, ImpulseSpreadsAsKernelAndBordersRenormalise)
     ASSERT_EQ(CreateImage(&grey.img, 9, 30, 1, 8), kImageOk);
     FillImageBytes(&grey.img, 77);
     ASSERT_EQ(GaussianBlurPlane(&grey.img, 1.8f), kImageOk);
-    for (int i = 0; i < grey.img.m_iSize; ++i)
-        ASSERT_TRUE(Bytes(grey.img)[i] == 77 || Bytes(grey.img)[i] == 76) << i;
+    for (int i = 0; i < grey.img.m_iSize; ++i) ASSERT_TRUE(Bytes(grey.img)[i] == 77 || Bytes(grey.img)[i] == 76) << i;
     Owned colour;
     ASSERT_EQ(CreateImage(&colour.img, 4, 4, 3, 8), kImageOk);
     EXPECT_EQ(GaussianBlurPlane(&colour.img, 1.0f), kImageBadArgs);
@@ -97,8 +98,7 @@ TEST(GaussianBlur, YCbCrBlursOnlyTheRequestedParts)
     ASSERT_EQ(GaussianBlurYCbCr(&ycc.img, -1.0, PreBlurSigma(30.0)), kImageOk);
 
     Owned c0, c0b, c1, c1b;
-    for (Owned* o : {&c0, &c0b, &c1, &c1b})
-        ASSERT_EQ(CreateImage(&o->img, 40, 30, 1, 16), kImageOk);
+    for (Owned* o : {&c0, &c0b, &c1, &c1b}) ASSERT_EQ(CreateImage(&o->img, 40, 30, 1, 16), kImageOk);
     ExtractChannel(&c0.img, 0, &ycc.img);
     ExtractChannel(&c0b.img, 0, &before.img);
     EXPECT_TRUE(jobtest::SameBytes(&c0.img, &c0b.img)) << "luma must stay untouched";
@@ -133,13 +133,11 @@ TEST(ImagePyramid, LevelCountsAndSizes)
     {
         EXPECT_EQ(pyr.m_uiLevelWidth[i], w[i]);
         EXPECT_EQ(pyr.m_uiLevelHeight[i], h[i]);
-        for (int set = 0; set < kPyramidPlaneSets; ++set)
-            EXPECT_NE(pyr.m_pPlanes[set][i], nullptr);
+        for (int set = 0; set < kPyramidPlaneSets; ++set) EXPECT_NE(pyr.m_pPlanes[set][i], nullptr);
     }
     EXPECT_FLOAT_EQ(pyr.m_fKernel[2][2], 0.16f);
     // Level 3 (3 x 2) is below the REDUCE limit and stays zero.
-    for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(pyr.m_pPlanes[kPyramidSetGauss][3][i], 0.0f);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(pyr.m_pPlanes[kPyramidSetGauss][3][i], 0.0f);
     // Building again on the same record releases the first pyramid (the leak sanitizer checks).
     ASSERT_FALSE(BuildImagePyramid(&pyr, &img.img, 2, 8));
     EXPECT_EQ(pyr.m_uiLevels, 2u);
@@ -157,18 +155,15 @@ TEST(ImagePyramid, ReduceAndExpandKeepFlatPlanesFlat)
     MakePyramidKernel(kernel);
     std::vector<float> big(40 * 24, 50.0f), small(20 * 12, -1.0f), back(40 * 24, -1.0f);
     PyramidReduce(small.data(), 20, 12, big.data(), 40, 24, kernel);
-    for (float v : small)
-        ASSERT_NEAR(v, 50.0f, 1e-4);
+    for (float v : small) ASSERT_NEAR(v, 50.0f, 1e-4);
     PyramidExpand(back.data(), 40, 24, small.data(), 20, 12, kernel);
     // Interior samples get the full interpolation weight (4 x 1/4).
     for (int y = 2; y < 22; ++y)
-        for (int x = 2; x < 38; ++x)
-            ASSERT_NEAR(back[y * 40 + x], 50.0f, 1e-4) << x << "," << y;
+        for (int x = 2; x < 38; ++x) ASSERT_NEAR(back[y * 40 + x], 50.0f, 1e-4) << x << "," << y;
     // Too small an output: REDUCE leaves it alone.
     std::vector<float> tiny(4 * 4, 7.0f);
     PyramidReduce(tiny.data(), 4, 4, big.data(), 8, 8, kernel);
-    for (float v : tiny)
-        EXPECT_EQ(v, 7.0f);
+    for (float v : tiny) EXPECT_EQ(v, 7.0f);
 }
 
 TEST(ImagePyramid, DetailGains)
@@ -268,10 +263,10 @@ TEST(ImagePyramid, ChromaSpotPass)
     ASSERT_EQ(CopyImageLayout(&cleaned.img, &blotchy.img), kImageOk);
     ASSERT_FALSE(PyramidDenoise(&cleaned.img, &blotchy.img, 20, 2, 0.0, nullptr, 3, false, 3));
     EXPECT_TRUE(jobtest::SameBytes(&blotchy.img, &before.img));
-    auto deviation = [](const ImageBuffer& img) {
+    auto deviation = [](const ImageBuffer& img)
+    {
         double s = 0;
-        for (int32_t i = 0; i < img.m_iSize; ++i)
-            s += std::abs(static_cast<uint8_t*>(img.m_pData)[i] - 128.0);
+        for (int32_t i = 0; i < img.m_iSize; ++i) s += std::abs(static_cast<uint8_t*>(img.m_pData)[i] - 128.0);
         return s / img.m_iSize;
     };
     EXPECT_LT(deviation(cleaned.img), 0.7 * deviation(blotchy.img));
@@ -300,8 +295,7 @@ TEST(ImagePyramid, RunningOutOfMemoryLosesNothing)
         SimulateTileAllocationFailures(allowed);
         const bool failed = PyramidDenoise(&out.img, &plane.img, 10, 1, 0.0, nullptr, 3, false, 1);
         SimulateTileAllocationFailures(-1);
-        if (failed)
-            EXPECT_TRUE(jobtest::SameBytes(&out.img, &plane.img)) << "allowed " << allowed;
+        if (failed) EXPECT_TRUE(jobtest::SameBytes(&out.img, &plane.img)) << "allowed " << allowed;
         succeeded = !failed;
     }
     EXPECT_TRUE(succeeded);
@@ -312,7 +306,7 @@ TEST(ImagePyramid, RunningOutOfMemoryLosesNothing)
     SimulateTileAllocationFailures(13);
     EXPECT_TRUE(BuildImagePyramid(&pyr, &colour.img, 3, 8));
     SimulateTileAllocationFailures(-1);
-    ReleaseImagePyramid(&pyr);   // frees what was allocated (checked by the leak sanitizer)
+    ReleaseImagePyramid(&pyr);  // frees what was allocated (checked by the leak sanitizer)
 
     Owned blurred, original;
     ASSERT_TRUE(jobtest::CopyOf(&blurred.img, &plane.img));
@@ -322,4 +316,3 @@ TEST(ImagePyramid, RunningOutOfMemoryLosesNothing)
     SimulateTileAllocationFailures(-1);
     EXPECT_TRUE(jobtest::SameBytes(&blurred.img, &original.img));
 }
-

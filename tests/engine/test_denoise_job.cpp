@@ -16,7 +16,8 @@ using jobtest::CleanJobState;
 using jobtest::Owned;
 using jobtest::RecordingSink;
 
-namespace {
+namespace
+{
 
 unsigned char RunJob(ImageBuffer* dst, ImageBuffer* src, double luma, double chroma, double large, int quality,
                      HpxProgressTarget progress, bool colour, bool gpu, bool hybrid, int median = 0)
@@ -24,7 +25,7 @@ unsigned char RunJob(ImageBuffer* dst, ImageBuffer* src, double luma, double chr
     return DenoiseImage(dst, src, luma, chroma, large, quality, 0.25, progress, colour, gpu, hybrid, median);
 }
 
-} // namespace
+}  // namespace
 
 TEST(DenoiseJob, TileAndMarginGeometry)
 {
@@ -81,19 +82,18 @@ TEST(DenoiseJob, TileAndMarginGeometry)
 TEST(DenoiseJob, ProgressTotals)
 {
     CleanJobState clean;
-    EXPECT_EQ(TileProgressSteps(3, false, 4, true, 2.0), 275u);   // (441 div 4) x 5 div 2
+    EXPECT_EQ(TileProgressSteps(3, false, 4, true, 2.0), 275u);  // (441 div 4) x 5 div 2
     EXPECT_EQ(TileProgressSteps(3, false, 4, true, 1.0), 165u);
-    EXPECT_EQ(TileProgressSteps(1, false, 8, false, 9.0), 3u);    // 49 div 8 = 6, x 1 div 2
-    EXPECT_EQ(TileProgressSteps(2, true, 8, true, 2.0), 253u);    // 169 x 3 div 2
-    EXPECT_EQ(TileProgressSteps(7, true, 8, true, 0.0), 220u);    // any other quality counts as 3
+    EXPECT_EQ(TileProgressSteps(1, false, 8, false, 9.0), 3u);  // 49 div 8 = 6, x 1 div 2
+    EXPECT_EQ(TileProgressSteps(2, true, 8, true, 2.0), 253u);  // 169 x 3 div 2
+    EXPECT_EQ(TileProgressSteps(7, true, 8, true, 0.0), 220u);  // any other quality counts as 3
 
     // Through the job, on 4 processors: 2 x 1 colour tiles at quality 3, chroma-large 2.
     jobtest::CpuLimit four(4);
-    if (!four.ok())
-        GTEST_SKIP() << "needs 4 processors";
+    if (!four.ok()) GTEST_SKIP() << "needs 4 processors";
     {
         RecordingSink sink;
-        sink.abortOnSetup = true;   // only the set-up is wanted here
+        sink.abortOnSetup = true;  // only the set-up is wanted here
         Owned src, dst;
         ASSERT_TRUE(hpxtest::MakeNoisyImage(&src.img, 1001, 40, 3, 8, 1));
         ASSERT_EQ(CopyImageLayout(&dst.img, &src.img), kImageOk);
@@ -162,22 +162,24 @@ struct CancelFromOtherThread
     explicit CancelFromOtherThread(RecordingSink& sink, int step) : atStep(step)
     {
         sink.user = this;
-        sink.onStep = [](RecordingSink* s, int index) {
+        sink.onStep = [](RecordingSink* s, int index)
+        {
             auto* self = static_cast<CancelFromOtherThread*>(s->user);
-            if (index != self->atStep)
-                return;
+            if (index != self->atStep) return;
             std::unique_lock<std::mutex> lock(self->m);
             self->requested = true;
             self->cv.notify_all();
             self->cv.wait_for(lock, std::chrono::seconds(10), [self] { return self->done; });
         };
-        canceller = std::thread([this] {
-            std::unique_lock<std::mutex> lock(m);
-            cv.wait_for(lock, std::chrono::seconds(20), [this] { return requested; });
-            g_bAbort = 1;
-            done = true;
-            cv.notify_all();
-        });
+        canceller = std::thread(
+            [this]
+            {
+                std::unique_lock<std::mutex> lock(m);
+                cv.wait_for(lock, std::chrono::seconds(20), [this] { return requested; });
+                g_bAbort = 1;
+                done = true;
+                cv.notify_all();
+            });
     }
     ~CancelFromOtherThread()
     {
@@ -221,7 +223,7 @@ TEST(DenoiseJob, CancelledHybridPastesNeitherSide)
     jobtest::WarmWeightTables(10, 10, 0, 1, 0.25);
     RecordingSink sink;
     {
-        CancelFromOtherThread cancel(sink, 0);   // as the first tile is handed out
+        CancelFromOtherThread cancel(sink, 0);  // as the first tile is handed out
         RunJob(&dst.img, &src.img, 10, 10, 0, 1, jobtest::FakeProgressWindow(), true, true, true);
     }
     EXPECT_TRUE(jobtest::RectIsByte(&dst.img, 0, 0, 200, 150, 0xAB));
@@ -252,7 +254,7 @@ TEST(DenoiseJob, ScheduleDecisionWithInjectedTicks)
     // With 9 tiles left the GPU alone finishes at 2000, before the CPU's next tile would: stop.
     s.m_iRemaining = 9;
     EXPECT_TRUE(ShouldStopTileSideAt(&s, true, 1050.0));
-    EXPECT_FALSE(ShouldStopTileSideAt(&s, true, 999.0));   // 999 + 1000 <= 2000
+    EXPECT_FALSE(ShouldStopTileSideAt(&s, true, 999.0));  // 999 + 1000 <= 2000
     // The fast side never stops for the slow one: its own 100 ms fit before the CPU's deadline.
     EXPECT_FALSE(ShouldStopTileSideAt(&s, false, 1100.0));
     // Either side before its first finished tile: no decision yet.
@@ -264,7 +266,8 @@ TEST(DenoiseJob, ScheduleDecisionWithInjectedTicks)
     EXPECT_FALSE(ShouldStopTileSideAt(&s, true, 1e9));
 }
 
-namespace {
+namespace
+{
 
 // The hybrid result computed tile by tile on the CPU with the hybrid's own cells and margins.
 void HybridReference(ImageBuffer* dst, ImageBuffer* src, double luma, double chroma, double large, int quality,
@@ -300,21 +303,19 @@ void WaitForCpuSide()
         {
             std::lock_guard<std::mutex> lock(g_pHybridSink->mutex);
             for (const auto& id : g_pHybridSink->stepThreads)
-                if (id != g_mainThread)
-                    return;
+                if (id != g_mainThread) return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
 
-} // namespace
+}  // namespace
 
 TEST(DenoiseJob, HybridSidesPasteDisjointCellsAndMatchTheCpuResult)
 {
     CleanJobState clean;
     jobtest::CpuLimit few(3);
-    if (!few.ok())
-        GTEST_SKIP() << "needs 3 processors";
+    if (!few.ok()) GTEST_SKIP() << "needs 3 processors";
     const int tileEdge = 64;
     Owned src;
     ASSERT_TRUE(hpxtest::MakeNoisyImage(&src.img, 200, 150, 3, 8, 41));
@@ -332,7 +333,8 @@ TEST(DenoiseJob, HybridSidesPasteDisjointCellsAndMatchTheCpuResult)
         Owned dst;
         ASSERT_EQ(CopyImageLayout(&dst.img, &src.img), kImageOk);
         FillImageBytes(&dst.img, 0xAB);
-        ASSERT_EQ(RunJob(&dst.img, &src.img, 10, 14, 0.0, 1, jobtest::FakeProgressWindow(), true, true, true), kImageOk);
+        ASSERT_EQ(RunJob(&dst.img, &src.img, 10, 14, 0.0, 1, jobtest::FakeProgressWindow(), true, true, true),
+                  kImageOk);
         EXPECT_EQ(sink.total.load(), tiles + 3);
         ASSERT_EQ(sink.steps.load(), static_cast<int>(tiles)) << "every tile handed out once";
         int gpuTiles = 0, cpuTiles = 0;

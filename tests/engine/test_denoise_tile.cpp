@@ -14,7 +14,8 @@
 using jobtest::CleanJobState;
 using jobtest::Owned;
 
-namespace {
+namespace
+{
 
 struct TileSettings
 {
@@ -30,12 +31,10 @@ void ReferenceColourTile(ImageBuffer* dst, const ImageBuffer* src, const TileSet
 {
     Owned work, ycc, a, b;
     jobtest::CopyOf(&work.img, src);
-    if (s.median == 1 || s.median == 2)
-        MedianFilterImage(&work.img, src, s.median == 1 ? 1 : 3);
+    if (s.median == 1 || s.median == 2) MedianFilterImage(&work.img, src, s.median == 1 ? 1 : 3);
     jobtest::CopyOf(&ycc.img, &work.img);
     RgbToYCbCr(&ycc.img, &work.img);
-    if (preBlur)
-        GaussianBlurYCbCr(&ycc.img, PreBlurSigma(s.luma), PreBlurSigma(s.chroma));
+    if (preBlur) GaussianBlurYCbCr(&ycc.img, PreBlurSigma(s.luma), PreBlurSigma(s.chroma));
     CreateImage(&a.img, src->m_iWidth, src->m_iHeight, 1, src->m_iBits);
     CreateImage(&b.img, src->m_iWidth, src->m_iHeight, 1, src->m_iBits);
     for (int c = 0; c < 3; ++c)
@@ -57,7 +56,7 @@ unsigned char RunTile(ImageBuffer* dst, ImageBuffer* src, const TileSettings& s,
                        s.median);
 }
 
-} // namespace
+}  // namespace
 
 TEST(DenoiseTile, ColourTileFollowsTheStepsOnYCbCrPlanes)
 {
@@ -66,22 +65,30 @@ TEST(DenoiseTile, ColourTileFollowsTheStepsOnYCbCrPlanes)
     ASSERT_TRUE(hpxtest::MakeNoisyImage(&src.img, 90, 70, 3, 8, 31));
     ASSERT_TRUE(jobtest::CopyOf(&before.img, &src.img));
 
-    struct Case { const char* what; TileSettings s; bool preBlur; };
-    TileSettings plain;                      // no blur, no chroma-spot pass
-    TileSettings chromaBlur;                 // luma 10, chroma 30: only chroma is pre-blurred
+    struct Case
+    {
+        const char* what;
+        TileSettings s;
+        bool preBlur;
+    };
+    TileSettings plain;       // no blur, no chroma-spot pass
+    TileSettings chromaBlur;  // luma 10, chroma 30: only chroma is pre-blurred
     chromaBlur.chroma = 30.0;
-    TileSettings largeOne;                   // 1 runs no chroma-spot pass
+    TileSettings largeOne;  // 1 runs no chroma-spot pass
     largeOne.large = 1.0;
-    TileSettings largeTrunc;                 // 6.5 runs it with strength 6
+    TileSettings largeTrunc;  // 6.5 runs it with strength 6
     largeTrunc.large = 6.5;
-    TileSettings strong;                     // both pre-blurs, median 3x3, quality 2
+    TileSettings strong;  // both pre-blurs, median 3x3, quality 2
     strong.luma = 26.0;
     strong.chroma = 50.0;
     strong.median = 1;
     strong.quality = 2;
     strong.threads = 3;
-    const Case cases[] = {{"plain", plain, false}, {"chroma blur", chromaBlur, true}, {"large 1", largeOne, false},
-                          {"large 6.5", largeTrunc, false}, {"strong", strong, true}};
+    const Case cases[] = {{"plain", plain, false},
+                          {"chroma blur", chromaBlur, true},
+                          {"large 1", largeOne, false},
+                          {"large 6.5", largeTrunc, false},
+                          {"strong", strong, true}};
     for (const Case& c : cases)
     {
         Owned got, want;
@@ -112,8 +119,8 @@ TEST(DenoiseTile, GreyPathAndMedianModes)
     TileSettings s;
     s.luma = 12.0;
     s.chroma = 40.0;
-    s.large = 5.0;   // never used on grey planes
-    s.threads = 1;   // 16-bit sums: keep the order of additions of the reference
+    s.large = 5.0;  // never used on grey planes
+    s.threads = 1;  // 16-bit sums: keep the order of additions of the reference
     ASSERT_EQ(RunTile(&got.img, &grey.img, s, true), kImageOk);
     Owned in;
     ASSERT_TRUE(jobtest::CopyOf(&in.img, &grey.img));
@@ -134,8 +141,7 @@ TEST(DenoiseTile, GreyPathAndMedianModes)
     // Median modes other than 1 and 2 run no median; 2 runs the 7x7 one.
     Owned impulses;
     ASSERT_TRUE(hpxtest::MakeNoisyImage(&impulses.img, 40, 40, 1, 8, 9));
-    for (int i = 0; i < 40 * 40; i += 37)
-        static_cast<uint8_t*>(impulses.img.m_pData)[i] = 255;
+    for (int i = 0; i < 40 * 40; i += 37) static_cast<uint8_t*>(impulses.img.m_pData)[i] = 255;
     TileSettings m;
     Owned none, three, minus, seven;
     m.median = 0;

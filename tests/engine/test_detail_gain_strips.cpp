@@ -8,7 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 void Noise(ImageBuffer* img, int w, int h, int channels, int bits, unsigned seed)
 {
@@ -16,7 +17,8 @@ void Noise(ImageBuffer* img, int w, int h, int channels, int bits, unsigned seed
     ASSERT_EQ(CreateImage(img, w, h, channels, bits), kImageOk);
     std::srand(seed);
     const int samples = w * h * channels;
-    for (int i = 0; i < samples; ++i) {
+    for (int i = 0; i < samples; ++i)
+    {
         const int v = (i / channels % w) * 255 / w + std::rand() % 60;  // a ramp with noise
         if (bits == 8)
             static_cast<uint8_t*>(img->m_pData)[i] = static_cast<uint8_t>(v > 255 ? 255 : v);
@@ -41,9 +43,13 @@ void WholeImageGains(ImageBuffer* img, double g1, double g2, double g3)
 
 TEST(DetailGainStrips, StripsOfAnyHeightEqualTheWholeImage)
 {
-    struct Case { int w, h, channels, bits, strip; };
+    struct Case
+    {
+        int w, h, channels, bits, strip;
+    };
     const Case cases[] = {{97, 701, 3, 16, 64}, {131, 530, 1, 8, 72}, {64, 300, 3, 8, 200}, {50, 40, 3, 8, 64}};
-    for (const Case& c : cases) {
+    for (const Case& c : cases)
+    {
         ImageBuffer whole, strips;
         Noise(&whole, c.w, c.h, c.channels, c.bits, 7);
         Noise(&strips, c.w, c.h, c.channels, c.bits, 7);

@@ -15,28 +15,26 @@
 using hpxtest::DigestImage;
 using hpxtest::PrintDigest;
 
-namespace {
+namespace
+{
 
 using Owned = ScopedImage;
 
 uint64_t ConvertDigest(int32_t bits, int32_t channels, int32_t toBits, int32_t toChannels, uint32_t seed)
 {
     Owned a;
-    if (!hpxtest::MakeNoisyImage(&a.img, 67, 45, channels, bits, seed))
-        return 0;
-    if (ConvertImage(&a.img, toBits, toChannels) != kImageOk)
-        return 0;
+    if (!hpxtest::MakeNoisyImage(&a.img, 67, 45, channels, bits, seed)) return 0;
+    if (ConvertImage(&a.img, toBits, toChannels) != kImageOk) return 0;
     return DigestImage(&a.img);
 }
 
 uint64_t YccDigest(int32_t bits, bool back)
 {
     Owned src, ycc;
-    if (!hpxtest::MakeRandomImage(&src.img, 83, 59, 3, bits, 31) ||
-        CopyImageLayout(&ycc.img, &src.img) != kImageOk || RgbToYCbCr(&ycc.img, &src.img) != kImageOk)
+    if (!hpxtest::MakeRandomImage(&src.img, 83, 59, 3, bits, 31) || CopyImageLayout(&ycc.img, &src.img) != kImageOk ||
+        RgbToYCbCr(&ycc.img, &src.img) != kImageOk)
         return 0;
-    if (back && YCbCrToRgb(&src.img, &ycc.img) != kImageOk)
-        return 0;
+    if (back && YCbCrToRgb(&src.img, &ycc.img) != kImageOk) return 0;
     return DigestImage(back ? &src.img : &ycc.img);
 }
 
@@ -50,8 +48,8 @@ uint64_t MedianDigest(int32_t channels, int32_t bits, int32_t radius, WorkerPool
     return DigestImage(&dst.img);
 }
 
-uint64_t ResampleDigest(void (*fn)(ImageBuffer*, const ImageBuffer*, const SimilarityTransform*),
-                        int32_t channels, double angle, double scale)
+uint64_t ResampleDigest(void (*fn)(ImageBuffer*, const ImageBuffer*, const SimilarityTransform*), int32_t channels,
+                        double angle, double scale)
 {
     Owned src, dst;
     if (!hpxtest::MakeNoisyImage(&src.img, 97, 61, channels, 8, 23) ||
@@ -64,14 +62,14 @@ uint64_t ResampleDigest(void (*fn)(ImageBuffer*, const ImageBuffer*, const Simil
     return DigestImage(&dst.img);
 }
 
-#define EXPECT_DIGEST(expr, expected)                                                            \
-    do {                                                                                         \
-        const uint64_t d_ = (expr);                                                              \
-        PrintDigest(#expr, d_);                                                                  \
-        EXPECT_EQ(d_, static_cast<uint64_t>(expected)) << #expr;                                 \
+#define EXPECT_DIGEST(expr, expected)                            \
+    do {                                                         \
+        const uint64_t d_ = (expr);                              \
+        PrintDigest(#expr, d_);                                  \
+        EXPECT_EQ(d_, static_cast<uint64_t>(expected)) << #expr; \
     } while (0)
 
-} // namespace
+}  // namespace
 
 TEST(EngineDigest, ConvertImage)
 {
@@ -96,16 +94,18 @@ TEST(EngineDigest, YCbCr)
 
 TEST(EngineDigest, Median)
 {
-    hpxtest::ForEachSimdPath([] {
-        EXPECT_DIGEST(MedianDigest(1, 8, 1), 0x7d577b938e06040eULL);
-        EXPECT_DIGEST(MedianDigest(1, 16, 1), 0x006b1f5dd09e276cULL);
-        EXPECT_DIGEST(MedianDigest(3, 8, 3), 0x2e941b177decdf64ULL);
-        EXPECT_DIGEST(MedianDigest(3, 16, 3), 0xb2ed8722584717daULL);
-        // Rows and channel copies shared among threads give the same bytes.
-        WorkerPool pool(3);
-        EXPECT_DIGEST(MedianDigest(3, 8, 3, &pool), 0x2e941b177decdf64ULL);
-        EXPECT_DIGEST(MedianDigest(3, 16, 1, &pool), MedianDigest(3, 16, 1));
-    });
+    hpxtest::ForEachSimdPath(
+        []
+        {
+            EXPECT_DIGEST(MedianDigest(1, 8, 1), 0x7d577b938e06040eULL);
+            EXPECT_DIGEST(MedianDigest(1, 16, 1), 0x006b1f5dd09e276cULL);
+            EXPECT_DIGEST(MedianDigest(3, 8, 3), 0x2e941b177decdf64ULL);
+            EXPECT_DIGEST(MedianDigest(3, 16, 3), 0xb2ed8722584717daULL);
+            // Rows and channel copies shared among threads give the same bytes.
+            WorkerPool pool(3);
+            EXPECT_DIGEST(MedianDigest(3, 8, 3, &pool), 0x2e941b177decdf64ULL);
+            EXPECT_DIGEST(MedianDigest(3, 16, 1, &pool), MedianDigest(3, 16, 1));
+        });
 }
 
 TEST(EngineDigest, Resample)
@@ -126,6 +126,6 @@ TEST(EngineDigest, NoiseEstimate)
     const double plane = EstimateNoiseImmerkaerPlane(&grey.img);
     NoiseSigma pair;
     EstimateNoiseImmerkaer(&pair, &ycc.img);
-    const double figures[3] = { plane, pair.m_dLuma, pair.m_dChroma };
+    const double figures[3] = {plane, pair.m_dLuma, pair.m_dChroma};
     EXPECT_DIGEST(hpxtest::Fnv1a64(figures, sizeof(figures)), 0x63adc764123b99e6ULL);
 }

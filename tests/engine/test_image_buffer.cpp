@@ -7,7 +7,8 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+namespace
+{
 
 uint8_t* Bytes(ImageBuffer& img) { return static_cast<uint8_t*>(img.m_pData); }
 
@@ -24,7 +25,7 @@ void ExpectEmpty(const ImageBuffer& img)
     EXPECT_EQ(img.m_iBits, 0);
 }
 
-} // namespace
+}  // namespace
 
 TEST(ImageBuffer, InitAndReleaseOfEmptyRecord)
 {
@@ -88,7 +89,7 @@ TEST(ImageBuffer, CopyLayoutAllocatesWhenBlockIsMissingEvenIfSizesMatch)
     dst.img.m_iWidth = 5;
     ASSERT_EQ(CopyImageLayout(&dst.img, &src.img), kImageOk);
     ASSERT_NE(dst.img.m_pData, nullptr);
-    std::memset(dst.img.m_pData, 1, 45); // the whole block must be writable
+    std::memset(dst.img.m_pData, 1, 45);  // the whole block must be writable
     EXPECT_EQ(dst.img.m_iStride, 15);
 }
 
@@ -97,7 +98,8 @@ TEST(ImageBuffer, CopyLayoutOfEqualSizeKeepsBlockAndContent)
     Owned src, dst;
     ASSERT_EQ(CreateImage(&src.img, 6, 1, 1, 8), kImageOk);
     ASSERT_EQ(CreateImage(&dst.img, 2, 1, 3, 8), kImageOk);
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 6; ++i)
+    {
         Bytes(dst.img)[i] = static_cast<uint8_t>(100 + i);
         Bytes(src.img)[i] = 0;
     }
@@ -107,8 +109,7 @@ TEST(ImageBuffer, CopyLayoutOfEqualSizeKeepsBlockAndContent)
     EXPECT_EQ(dst.img.m_iWidth, 6);
     EXPECT_EQ(dst.img.m_iChannels, 1);
     EXPECT_EQ(dst.img.m_iStride, 6);
-    for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(Bytes(dst.img)[i], 100 + i);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(Bytes(dst.img)[i], 100 + i);
 }
 
 TEST(ImageBuffer, CopyLayoutOfOtherSizeReallocatesAndCopyPixelsMakesFullCopy)
@@ -116,8 +117,7 @@ TEST(ImageBuffer, CopyLayoutOfOtherSizeReallocatesAndCopyPixelsMakesFullCopy)
     Owned src, dst;
     ASSERT_EQ(CreateImage(&src.img, 7, 5, 3, 16), kImageOk);
     ASSERT_EQ(CreateImage(&dst.img, 2, 2, 1, 8), kImageOk);
-    for (int i = 0; i < src.img.m_iSize; ++i)
-        Bytes(src.img)[i] = static_cast<uint8_t>(i * 7);
+    for (int i = 0; i < src.img.m_iSize; ++i) Bytes(src.img)[i] = static_cast<uint8_t>(i * 7);
     ASSERT_EQ(CopyImageLayout(&dst.img, &src.img), kImageOk);
     EXPECT_EQ(dst.img.m_iSize, src.img.m_iSize);
     EXPECT_EQ(dst.img.m_iBits, 16);
@@ -137,9 +137,8 @@ TEST(ImageBuffer, CopyPixelsStopsAtTheSmallerBlock)
     ASSERT_EQ(CreateImage(&small.img, 3, 2, 1, 8), kImageOk);
     FillImageBytes(&big.img, 9);
     FillImageBytes(&small.img, 0);
-    CopyImagePixels(&small.img, &big.img); // ASan catches a write past the 6 bytes
-    for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(Bytes(small.img)[i], 9);
+    CopyImagePixels(&small.img, &big.img);  // ASan catches a write past the 6 bytes
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(Bytes(small.img)[i], 9);
     FillImageBytes(&big.img, 1);
     CopyImagePixels(&big.img, &small.img);
     EXPECT_EQ(Bytes(big.img)[5], 9);
@@ -153,14 +152,14 @@ TEST(ImageBuffer, CopyRectByLayout)
     ASSERT_EQ(CreateImage(&src.img, 4, 3, 3, 16), kImageOk);
     ASSERT_EQ(CreateImage(&dst.img, 5, 4, 3, 16), kImageOk);
     uint16_t* s = static_cast<uint16_t*>(src.img.m_pData);
-    for (int i = 0; i < 4 * 3 * 3; ++i)
-        s[i] = static_cast<uint16_t>(1000 + i);
+    for (int i = 0; i < 4 * 3 * 3; ++i) s[i] = static_cast<uint16_t>(1000 + i);
     FillImageBytes(&dst.img, 0);
     CopyImageRect(&dst.img, &src.img, 2, 1, 1, 1, 2, 2);
     const uint16_t* d = static_cast<const uint16_t*>(dst.img.m_pData);
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 5; ++x)
-            for (int c = 0; c < 3; ++c) {
+            for (int c = 0; c < 3; ++c)
+            {
                 const bool inside = x >= 2 && x < 4 && y >= 1 && y < 3;
                 const int expect = inside ? s[((y - 1 + 1) * 4 + (x - 2 + 1)) * 3 + c] : 0;
                 EXPECT_EQ(d[(y * 5 + x) * 3 + c], expect) << x << "," << y << "," << c;
@@ -173,16 +172,14 @@ TEST(ImageBuffer, CopyRectByLayout)
     FillImageBytes(&f3.img, 7);
     FillImageBytes(&g3.img, 0);
     CopyImageRect(&g3.img, &f3.img, 0, 0, 0, 0, 3, 3);
-    for (int i = 0; i < g3.img.m_iSize; ++i)
-        ASSERT_EQ(Bytes(g3.img)[i], 0);
+    for (int i = 0; i < g3.img.m_iSize; ++i) ASSERT_EQ(Bytes(g3.img)[i], 0);
 
     // 64-bit planes copy whole doubles; 8-bit planes single bytes.
     Owned a64, b64;
     ASSERT_EQ(CreateImage(&a64.img, 3, 2, 1, 64), kImageOk);
     ASSERT_EQ(CreateImage(&b64.img, 2, 2, 1, 64), kImageOk);
     double* ad = static_cast<double*>(a64.img.m_pData);
-    for (int i = 0; i < 6; ++i)
-        ad[i] = i + 0.25;
+    for (int i = 0; i < 6; ++i) ad[i] = i + 0.25;
     FillImageBytes(&b64.img, 0);
     CopyImageRect(&b64.img, &a64.img, 1, 0, 2, 0, 1, 2);
     const double* bd = static_cast<const double*>(b64.img.m_pData);
@@ -193,11 +190,10 @@ TEST(ImageBuffer, CopyRectByLayout)
     Owned a8, b8;
     ASSERT_EQ(CreateImage(&a8.img, 4, 4, 1, 8), kImageOk);
     ASSERT_EQ(CreateImage(&b8.img, 4, 4, 1, 8), kImageOk);
-    for (int i = 0; i < 16; ++i)
-        Bytes(a8.img)[i] = static_cast<uint8_t>(i);
+    for (int i = 0; i < 16; ++i) Bytes(a8.img)[i] = static_cast<uint8_t>(i);
     FillImageBytes(&b8.img, 0xEE);
     CopyImageRect(&b8.img, &a8.img, 0, 0, 3, 3, 1, 1);
-    CopyImageRect(&b8.img, &a8.img, 1, 1, 0, 0, 0, 3); // zero width copies nothing
+    CopyImageRect(&b8.img, &a8.img, 1, 1, 0, 0, 0, 3);  // zero width copies nothing
     EXPECT_EQ(Bytes(b8.img)[0], 15);
     EXPECT_EQ(Bytes(b8.img)[5], 0xEE);
 }
@@ -214,17 +210,15 @@ TEST(ImageBuffer, FillRectByLayout)
                 EXPECT_EQ(Bytes(rgb.img)[y * 12 + x * 3 + c], (x >= 1 && x < 3 && y >= 1) ? 200 : 0);
 
     FillImageBytes(&rgb.img, 0);
-    FillImageRect(&rgb.img, 2, 0, 2, 3, 255); // left == right
-    FillImageRect(&rgb.img, 0, 2, 4, 1, 255); // top > bottom
-    for (int i = 0; i < rgb.img.m_iSize; ++i)
-        ASSERT_EQ(Bytes(rgb.img)[i], 0);
+    FillImageRect(&rgb.img, 2, 0, 2, 3, 255);  // left == right
+    FillImageRect(&rgb.img, 0, 2, 4, 1, 255);  // top > bottom
+    for (int i = 0; i < rgb.img.m_iSize; ++i) ASSERT_EQ(Bytes(rgb.img)[i], 0);
 
     Owned w16;
     ASSERT_EQ(CreateImage(&w16.img, 4, 3, 1, 16), kImageOk);
     FillImageBytes(&w16.img, 0);
     FillImageRect(&w16.img, 0, 0, 4, 3, 255);
-    for (int i = 0; i < w16.img.m_iSize; ++i)
-        ASSERT_EQ(Bytes(w16.img)[i], 0);
+    for (int i = 0; i < w16.img.m_iSize; ++i) ASSERT_EQ(Bytes(w16.img)[i], 0);
 
     Owned d64;
     ASSERT_EQ(CreateImage(&d64.img, 3, 2, 1, 64), kImageOk);

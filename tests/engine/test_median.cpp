@@ -10,7 +10,8 @@
 #include <algorithm>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using Owned = ScopedImage;
 
@@ -26,27 +27,29 @@ uint32_t ReferenceMedian(const ImageBuffer& src, int32_t x, int32_t y, int32_t r
 {
     const int32_t w = src.m_iWidth, h = src.m_iHeight;
     std::vector<uint32_t> v;
-    if (radius == 1) {
-        if (x < 1 || y < 1 || x > w - 2 || y > h - 2)
-            return At(src, x, y);
-        if (src.m_iBits == 8) {
-            v = { At(src, x, y), At(src, x - 1, y), At(src, x + 1, y), At(src, x, y - 1), At(src, x, y + 1) };
-        } else {
-            for (int dy = -1; dy <= 1; ++dy)
-                for (int dx = -1; dx <= 1; ++dx)
-                    v.push_back(At(src, x + dx, y + dy));
+    if (radius == 1)
+    {
+        if (x < 1 || y < 1 || x > w - 2 || y > h - 2) return At(src, x, y);
+        if (src.m_iBits == 8)
+        {
+            v = {At(src, x, y), At(src, x - 1, y), At(src, x + 1, y), At(src, x, y - 1), At(src, x, y + 1)};
         }
-    } else {
+        else
+        {
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) v.push_back(At(src, x + dx, y + dy));
+        }
+    }
+    else
+    {
         for (int32_t yy = std::max(y - 3, 0); yy <= std::min(y + 3, h - 1); ++yy)
-            for (int32_t xx = std::max(x - 3, 0); xx <= std::min(x + 3, w - 1); ++xx)
-                v.push_back(At(src, xx, yy));
+            for (int32_t xx = std::max(x - 3, 0); xx <= std::min(x + 3, w - 1); ++xx) v.push_back(At(src, xx, yy));
     }
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
 }
 
-void ExpectMatchesReference(int32_t w, int32_t h, int32_t bits, int32_t radius, uint32_t seed,
-                            bool noisy)
+void ExpectMatchesReference(int32_t w, int32_t h, int32_t bits, int32_t radius, uint32_t seed, bool noisy)
 {
     Owned src, dst;
     if (noisy)
@@ -58,42 +61,40 @@ void ExpectMatchesReference(int32_t w, int32_t h, int32_t bits, int32_t radius, 
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x)
             ASSERT_EQ(At(dst.img, x, y), ReferenceMedian(src.img, x, y, radius))
-                << "w " << w << " h " << h << " bits " << bits << " radius " << radius << " at "
-                << x << "," << y;
+                << "w " << w << " h " << h << " bits " << bits << " radius " << radius << " at " << x << "," << y;
 }
 
-} // namespace
+}  // namespace
 
 TEST(ImageMedian, PlusShapeAt8BitsAndSquareAt16Bits)
 {
     // 100 with 0 on its four sides and 200 on its diagonals.
-    const uint32_t v[9] = { 200, 0, 200, 0, 100, 0, 200, 0, 200 };
-    for (int bits : { 8, 16 }) {
+    const uint32_t v[9] = {200, 0, 200, 0, 100, 0, 200, 0, 200};
+    for (int bits : {8, 16})
+    {
         Owned src, dst;
         ASSERT_EQ(CreateImage(&src.img, 3, 3, 1, bits), kImageOk);
-        for (int i = 0; i < 9; ++i)
-            hpxtest::StoreSample(&src.img, static_cast<size_t>(i), v[i]);
+        for (int i = 0; i < 9; ++i) hpxtest::StoreSample(&src.img, static_cast<size_t>(i), v[i]);
         ASSERT_EQ(CopyImageLayout(&dst.img, &src.img), kImageOk);
         MedianFilter(&dst.img, &src.img, 1);
         EXPECT_EQ(At(dst.img, 1, 1), bits == 8 ? 0u : 100u);
-        EXPECT_EQ(At(dst.img, 0, 0), 200u); // border copied
+        EXPECT_EQ(At(dst.img, 0, 0), 200u);  // border copied
     }
 }
 
 TEST(ImageMedian, SingleBrightPixelDisappears)
 {
-    for (int bits : { 8, 16 })
-        for (int radius : { 1, 3 }) {
+    for (int bits : {8, 16})
+        for (int radius : {1, 3})
+        {
             Owned src, dst;
             ASSERT_EQ(CreateImage(&src.img, 9, 9, 1, bits), kImageOk);
-            for (size_t i = 0; i < 81; ++i)
-                hpxtest::StoreSample(&src.img, i, 50);
+            for (size_t i = 0; i < 81; ++i) hpxtest::StoreSample(&src.img, i, 50);
             hpxtest::StoreSample(&src.img, 4 * 9 + 4, bits == 8 ? 255 : 65535);
             ASSERT_EQ(CopyImageLayout(&dst.img, &src.img), kImageOk);
             MedianFilter(&dst.img, &src.img, radius);
             for (int y = 0; y < 9; ++y)
-                for (int x = 0; x < 9; ++x)
-                    ASSERT_EQ(At(dst.img, x, y), 50u) << bits << " " << radius;
+                for (int x = 0; x < 9; ++x) ASSERT_EQ(At(dst.img, x, y), 50u) << bits << " " << radius;
         }
 }
 
@@ -141,11 +142,12 @@ TEST(ImageMedian, EveryRadiusOtherThanOneIsTheSevenBySevenWindow)
 // on random and on photograph-like planes, including sizes smaller than the window.
 TEST(ImageMedian, MatchesSortedWindowReference)
 {
-    const int32_t sizes[][2] = { { 1, 1 }, { 1, 9 }, { 9, 1 }, { 3, 3 }, { 5, 4 }, { 7, 7 }, { 8, 13 }, { 41, 29 } };
+    const int32_t sizes[][2] = {{1, 1}, {1, 9}, {9, 1}, {3, 3}, {5, 4}, {7, 7}, {8, 13}, {41, 29}};
     uint32_t seed = 1;
     for (const auto& s : sizes)
-        for (int bits : { 8, 16 })
-            for (int radius : { 1, 3 }) {
+        for (int bits : {8, 16})
+            for (int radius : {1, 3})
+            {
                 ExpectMatchesReference(s[0], s[1], bits, radius, seed++, false);
                 ExpectMatchesReference(s[0], s[1], bits, radius, seed++, true);
             }
@@ -157,7 +159,8 @@ TEST(ImageMedian, ColourImagesAreFilteredChannelByChannel)
     ASSERT_TRUE(hpxtest::MakeNoisyImage(&rgb.img, 19, 14, 3, 16, 8, 80));
     ASSERT_EQ(CopyImageLayout(&out.img, &rgb.img), kImageOk);
     MedianFilterImage(&out.img, &rgb.img, 3);
-    for (int c = 0; c < 3; ++c) {
+    for (int c = 0; c < 3; ++c)
+    {
         Owned plane, filtered, got;
         ASSERT_EQ(CreateImage(&plane.img, 19, 14, 1, 16), kImageOk);
         ASSERT_EQ(CreateImage(&got.img, 19, 14, 1, 16), kImageOk);

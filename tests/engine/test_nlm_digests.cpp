@@ -17,7 +17,8 @@ using hpxtest::DigestImage;
 using hpxtest::Fnv1a64;
 using hpxtest::PrintDigest;
 
-namespace {
+namespace
+{
 
 using Owned = ScopedImage;
 
@@ -33,11 +34,9 @@ uint64_t SlotDigest(double dynamics2, double strength)
     CWeightTableCache cache;
     const double h = std::pow(strength, 3.5);
     int** tables = nullptr;
-    if (cache.Build(dynamics2, h, 6) != 0 || cache.Find(&tables, dynamics2, h, 6))
-        return 0;
+    if (cache.Build(dynamics2, h, 6) != 0 || cache.Find(&tables, dynamics2, h, 6)) return 0;
     uint64_t d = 0xcbf29ce484222325ULL;
-    for (int l = 0; l < 256; ++l)
-        d = Fnv1a64(tables[l], 9216 * sizeof(int), d);
+    for (int l = 0; l < 256; ++l) d = Fnv1a64(tables[l], 9216 * sizeof(int), d);
     return d;
 }
 
@@ -91,38 +90,42 @@ TEST(NlmDigests, WeightTables)
 
 TEST(NlmDigests, DistanceKernels)
 {
-    hpxtest::ForEachSimdPath([] {
-        const uint64_t a = DistanceDigest(-3, 2);
-        const uint64_t b = DistanceDigest(0, -5);
-        const uint64_t c = DistanceDigest(-10, -10);
-        PrintDigest("distance -3,2", a);
-        PrintDigest("distance 0,-5", b);
-        PrintDigest("distance -10,-10", c);
-        EXPECT_EQ(a, 0x35a1237118b33beeULL);
-        EXPECT_EQ(b, 0x582f3863b1f7fee9ULL);
-        EXPECT_EQ(c, 0x366965e26364a872ULL);
-    });
+    hpxtest::ForEachSimdPath(
+        []
+        {
+            const uint64_t a = DistanceDigest(-3, 2);
+            const uint64_t b = DistanceDigest(0, -5);
+            const uint64_t c = DistanceDigest(-10, -10);
+            PrintDigest("distance -3,2", a);
+            PrintDigest("distance 0,-5", b);
+            PrintDigest("distance -10,-10", c);
+            EXPECT_EQ(a, 0x35a1237118b33beeULL);
+            EXPECT_EQ(b, 0x582f3863b1f7fee9ULL);
+            EXPECT_EQ(c, 0x366965e26364a872ULL);
+        });
 }
 
 TEST(NlmDigests, PlanePass)
 {
-    hpxtest::ForEachSimdPath([] {
-        const uint64_t a = PassDigest(123, 87, 8, 9.5, 1, 0.0, 1);
-        const uint64_t b = PassDigest(123, 87, 8, 13.0, 3, 1.25, 3);
-        const uint64_t c = PassDigest(64, 201, 8, 20.0, 2, -0.6, 4);
-        const uint64_t d = PassDigest(77, 58, 16, 11.9, 2, 0.4, 2);
-        const uint64_t e = PassDigest(40, 40, 16, 25.0, 3, -1.5, 1);
-        PrintDigest("pass 8-bit q1", a);
-        PrintDigest("pass 8-bit q3", b);
-        PrintDigest("pass 8-bit q2", c);
-        PrintDigest("pass 16-bit q2", d);
-        PrintDigest("pass 16-bit q3", e);
-        EXPECT_EQ(a, 0x8cd7daea24bf4e35ULL);
-        EXPECT_EQ(b, 0x03c0a3736e17cda6ULL);
-        EXPECT_EQ(c, 0x04824a5a6aca258fULL);
-        EXPECT_EQ(d, 0x5e0f2ece5fa70cf0ULL);
-        EXPECT_EQ(e, 0xddb185f325b494ccULL);
-    });
+    hpxtest::ForEachSimdPath(
+        []
+        {
+            const uint64_t a = PassDigest(123, 87, 8, 9.5, 1, 0.0, 1);
+            const uint64_t b = PassDigest(123, 87, 8, 13.0, 3, 1.25, 3);
+            const uint64_t c = PassDigest(64, 201, 8, 20.0, 2, -0.6, 4);
+            const uint64_t d = PassDigest(77, 58, 16, 11.9, 2, 0.4, 2);
+            const uint64_t e = PassDigest(40, 40, 16, 25.0, 3, -1.5, 1);
+            PrintDigest("pass 8-bit q1", a);
+            PrintDigest("pass 8-bit q3", b);
+            PrintDigest("pass 8-bit q2", c);
+            PrintDigest("pass 16-bit q2", d);
+            PrintDigest("pass 16-bit q3", e);
+            EXPECT_EQ(a, 0x8cd7daea24bf4e35ULL);
+            EXPECT_EQ(b, 0x03c0a3736e17cda6ULL);
+            EXPECT_EQ(c, 0x04824a5a6aca258fULL);
+            EXPECT_EQ(d, 0x5e0f2ece5fa70cf0ULL);
+            EXPECT_EQ(e, 0xddb185f325b494ccULL);
+        });
 }
 
-} // namespace
+}  // namespace

@@ -11,13 +11,18 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+namespace
+{
 
 struct Plane
 {
     ImageBuffer img;
     Plane() { InitImage(&img); }
-    Plane(int w, int h, int bits) { InitImage(&img); EXPECT_EQ(CreateImage(&img, w, h, 1, bits), kImageOk); }
+    Plane(int w, int h, int bits)
+    {
+        InitImage(&img);
+        EXPECT_EQ(CreateImage(&img, w, h, 1, bits), kImageOk);
+    }
     ~Plane() { ReleaseImage(&img); }
     uint8_t* P8() { return static_cast<uint8_t*>(img.m_pData); }
     uint16_t* P16() { return static_cast<uint16_t*>(img.m_pData); }
@@ -26,8 +31,7 @@ struct Plane
 void FillRandom(uint8_t* p, size_t n, uint32_t seed)
 {
     hpxtest::TestRng rng(seed);
-    for (size_t i = 0; i < n; ++i)
-        p[i] = static_cast<uint8_t>(rng.Below(256));
+    for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(rng.Below(256));
 }
 
 // ------------------------------------------------------------------------------------------
@@ -38,12 +42,10 @@ TEST(NlmMirrorPad, RowOfTenWithPadThree)
     Plane p(10, 10, 8);
     FillImageBytes(&p.img, 0);
     for (int y = 3; y < 7; ++y)
-        for (int x = 3; x < 7; ++x)
-            p.P8()[y * 10 + x] = static_cast<uint8_t>(10 + (x - 3) + 20 * (y - 3));
+        for (int x = 3; x < 7; ++x) p.P8()[y * 10 + x] = static_cast<uint8_t>(10 + (x - 3) + 20 * (y - 3));
     MirrorPadPlane8(&p.img, 3);
     const uint8_t expectRow[10] = {13, 12, 11, 10, 11, 12, 13, 12, 11, 10};
-    for (int x = 0; x < 10; ++x)
-        EXPECT_EQ(p.P8()[3 * 10 + x], expectRow[x]) << "x " << x;
+    for (int x = 0; x < 10; ++x) EXPECT_EQ(p.P8()[3 * 10 + x], expectRow[x]) << "x " << x;
     // Corners come from the mirrored inner corner: (0, 0) reads (6, 6), (9, 9) reads (3, 3).
     EXPECT_EQ(p.P8()[0], p.P8()[6 * 10 + 6]);
     EXPECT_EQ(p.P8()[99], p.P8()[3 * 10 + 3]);
@@ -57,8 +59,7 @@ TEST(NlmMirrorPad, SixteenBitMatchesEightBitAndKeepsInterior)
     const int w = 37, h = 29, pad = 9;
     Plane a(w, h, 8), b(w, h, 16);
     FillRandom(a.P8(), static_cast<size_t>(w) * h, 5);
-    for (int i = 0; i < w * h; ++i)
-        b.P16()[i] = static_cast<uint16_t>(a.P8()[i] * 257);
+    for (int i = 0; i < w * h; ++i) b.P16()[i] = static_cast<uint16_t>(a.P8()[i] * 257);
     std::vector<uint8_t> before(a.P8(), a.P8() + w * h);
     MirrorPadPlane8(&a.img, pad);
     MirrorPadPlane16(&b.img, pad);
@@ -116,7 +117,10 @@ TEST(NlmDistanceKernels, AbsDiffRowMatchesScalarOnOddWidths)
     std::vector<uint8_t> a(300), b(300), out(300 + 1, 0xEE);
     FillRandom(a.data(), a.size(), 1);
     FillRandom(b.data(), b.size(), 2);
-    a[0] = 255; b[0] = 0; a[1] = 0; b[1] = 255;  // saturation both ways
+    a[0] = 255;
+    b[0] = 0;
+    a[1] = 0;
+    b[1] = 255;  // saturation both ways
     for (int n : {1, 7, 15, 16, 17, 31, 33, 255, 299})
     {
         // Unaligned pointers as well.
@@ -124,8 +128,7 @@ TEST(NlmDistanceKernels, AbsDiffRowMatchesScalarOnOddWidths)
         {
             std::fill(out.begin(), out.end(), 0xEE);
             AbsDiffRow(out.data() + off, a.data() + off, b.data(), n);
-            for (int i = 0; i < n; ++i)
-                ASSERT_EQ(out[off + i], std::abs(a[off + i] - b[i])) << "n " << n << " i " << i;
+            for (int i = 0; i < n; ++i) ASSERT_EQ(out[off + i], std::abs(a[off + i] - b[i])) << "n " << n << " i " << i;
             EXPECT_EQ(out[off + n], 0xEE) << "wrote past the end, n " << n;
         }
     }
@@ -145,8 +148,8 @@ TEST(NlmDistanceKernels, AbsDiffShiftedWritesOnlyTheShiftedRectangle)
                 for (int x = 0; x < w; ++x)
                 {
                     const bool inside = y + dy >= 0 && y + dy < h && x + dx >= 0 && x + dx < w;
-                    const int expect = inside ? std::abs(a.P8()[(y + dy) * w + x + dx] - a.P8()[y * w + x])
-                                              : a.P8()[y * w + x];
+                    const int expect =
+                        inside ? std::abs(a.P8()[(y + dy) * w + x + dx] - a.P8()[y * w + x]) : a.P8()[y * w + x];
                     ASSERT_EQ(b.P8()[y * w + x], expect) << dy << "," << dx << " at " << y << "," << x;
                 }
         }
@@ -165,7 +168,7 @@ TEST(NlmDistanceKernels, SumBoxAndUpsample)
         for (int x = 0; x < hw; ++x)
         {
             s[y * hw + x] = in.P8()[2 * y * w + 2 * x] + in.P8()[2 * y * w + 2 * x + 1] +
-                            in.P8()[(2 * y + 1) * w + 2 * x] + in.P8()[(2 * y + 1) * w + 2 * x + 1];
+                in.P8()[(2 * y + 1) * w + 2 * x] + in.P8()[(2 * y + 1) * w + 2 * x + 1];
             ASSERT_EQ(half.P16()[y * hw + x], s[y * hw + x]);
         }
     EXPECT_EQ(half.P16()[0], 1020);
@@ -178,15 +181,13 @@ TEST(NlmDistanceKernels, SumBoxAndUpsample)
             {
                 expect = 0;
                 for (int j = -1; j <= 1; ++j)
-                    for (int i = -1; i <= 1; ++i)
-                        expect += s[(y + j) * hw + x + i];
+                    for (int i = -1; i <= 1; ++i) expect += s[(y + j) * hw + x + i];
             }
             ASSERT_EQ(half.P16()[y * hw + x], expect) << y << "," << x;
         }
     Upsample2x(&up.img, &half.img);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            ASSERT_EQ(up.P16()[y * w + x], half.P16()[(y / 2) * hw + x / 2]);
+        for (int x = 0; x < w; ++x) ASSERT_EQ(up.P16()[y * w + x], half.P16()[(y / 2) * hw + x / 2]);
 }
 
 // ------------------------------------------------------------------------------------------
@@ -199,8 +200,7 @@ TEST(NlmWeightTables, TableValues)
     EXPECT_EQ(t[0], 10000);
     EXPECT_EQ(t[10], 357);  // trunc(exp(-1000/300) x 10000 + 0.5)
     EXPECT_EQ(t[9215], 0);
-    for (int d = 1; d < 9216; ++d)
-        ASSERT_LE(t[d], t[d - 1]);
+    for (int d = 1; d < 9216; ++d) ASSERT_LE(t[d], t[d - 1]);
     // Strength 0 (h = 0): only identical patches weigh.
     FillWeightTable(t.data(), 9216, 0.0);
     EXPECT_EQ(t[0], 10000);
@@ -247,13 +247,11 @@ TEST(NlmWeightTables, CacheMatchesWithinOneThousandth)
 TEST(NlmWeightTables, CacheReplacesRoundRobin)
 {
     CWeightTableCache cache;
-    for (int i = 0; i < 9; ++i)
-        ASSERT_EQ(cache.Build(0.1 * i, 10.0 + i, 6), 0);
+    for (int i = 0; i < 9; ++i) ASSERT_EQ(cache.Build(0.1 * i, 10.0 + i, 6), 0);
     int** found = nullptr;
-    EXPECT_TRUE(cache.Find(&found, 0.0, 10.0, 6));   // the first two were overwritten
+    EXPECT_TRUE(cache.Find(&found, 0.0, 10.0, 6));  // the first two were overwritten
     EXPECT_TRUE(cache.Find(&found, 0.1, 11.0, 6));
-    for (int i = 2; i < 9; ++i)
-        EXPECT_FALSE(cache.Find(&found, 0.1 * i, 10.0 + i, 6)) << i;
+    for (int i = 2; i < 9; ++i) EXPECT_FALSE(cache.Find(&found, 0.1 * i, 10.0 + i, 6)) << i;
     EXPECT_EQ(cache.NextSlot(), 2);
     // Asking for the first again rebuilds it into the slot of the third.
     ASSERT_EQ(cache.Build(0.0, 10.0, 6), 0);
@@ -267,8 +265,7 @@ TEST(NlmWeightTables, CacheReplacesRoundRobin)
 TEST(NlmWeightTables, FailedBuildLeavesTheOverwrittenSlotInvalid)
 {
     CWeightTableCache cache;
-    for (int i = 0; i < 7; ++i)
-        ASSERT_EQ(cache.Build(0.0, 100.0 + i, 6), 0);
+    for (int i = 0; i < 7; ++i) ASSERT_EQ(cache.Build(0.0, 100.0 + i, 6), 0);
     ASSERT_EQ(cache.NextSlot(), 0);
     int** found = nullptr;
     ASSERT_FALSE(cache.Find(&found, 0.0, 100.0, 6));
@@ -303,4 +300,4 @@ TEST(NlmProcessors, AffinityBitLength)
     EXPECT_EQ(n, g_byCpuCount);
 }
 
-} // namespace
+}  // namespace

@@ -17,15 +17,16 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using Img = ScopedImage;
 
 bool SamePixels(const ImageBuffer* a, const ImageBuffer* b)
 {
     return a->m_iSize == b->m_iSize && a->m_iWidth == b->m_iWidth && a->m_iHeight == b->m_iHeight &&
-           a->m_iBits == b->m_iBits && a->m_pData != nullptr && b->m_pData != nullptr &&
-           std::memcmp(a->m_pData, b->m_pData, static_cast<size_t>(a->m_iSize)) == 0;
+        a->m_iBits == b->m_iBits && a->m_pData != nullptr && b->m_pData != nullptr &&
+        std::memcmp(a->m_pData, b->m_pData, static_cast<size_t>(a->m_iSize)) == 0;
 }
 
 void Copy(ImageBuffer* dst, const ImageBuffer* src)
@@ -118,8 +119,9 @@ void ModelPass(ImageBuffer* out, const ImageBuffer* in, double strength, int qua
             if (b16)
                 v = 0.5 + static_cast<double*>(vs.img.m_pData)[i] / static_cast<double*>(ws.img.m_pData)[i];
             else
-                v = 0.5 + static_cast<double>(static_cast<uint32_t*>(vs.img.m_pData)[i]) /
-                              static_cast<uint32_t*>(ws.img.m_pData)[i];
+                v = 0.5 +
+                    static_cast<double>(static_cast<uint32_t*>(vs.img.m_pData)[i]) /
+                        static_cast<uint32_t*>(ws.img.m_pData)[i];
             v = std::min(v, maxv);
             if (b16)
                 static_cast<uint16_t*>(out->m_pData)[y * w + x] = static_cast<uint16_t>(static_cast<int>(v));
@@ -146,10 +148,9 @@ struct ModelCase
 TEST(NlmPlanePass, MatchesTheStepByStepModel)
 {
     const ModelCase cases[] = {
-        {64, 48, 8, 1, 8.0, 0.0},    {41, 23, 8, 3, 12.5, 0.7},  {18, 18, 8, 3, 9.0, -1.0},
-        {90, 77, 8, 2, 15.0, -0.4},  {19, 40, 8, 3, 20.0, 2.0},  {47, 33, 16, 2, 10.7, 0.3},
-        {18, 21, 16, 3, 14.0, -2.0}, {80, 36, 15, 1, 7.0, 0.0},   {86, 74, 16, 1, 9.0, 0.5},
-        {20, 90, 16, 2, 12.0, 0.0},
+        {64, 48, 8, 1, 8.0, 0.0},  {41, 23, 8, 3, 12.5, 0.7},  {18, 18, 8, 3, 9.0, -1.0},   {90, 77, 8, 2, 15.0, -0.4},
+        {19, 40, 8, 3, 20.0, 2.0}, {47, 33, 16, 2, 10.7, 0.3}, {18, 21, 16, 3, 14.0, -2.0}, {80, 36, 15, 1, 7.0, 0.0},
+        {86, 74, 16, 1, 9.0, 0.5}, {20, 90, 16, 2, 12.0, 0.0},
     };
     for (const ModelCase& c : cases)
     {
@@ -195,8 +196,7 @@ TEST(NlmPlanePass, WorkersThatFailToStartChangeNothing)
     {
         int steps = 0;
     } counter;
-    ProgressSink sink = {nullptr, [](void* ctx, HpxProgressTarget) { ++static_cast<Counter*>(ctx)->steps; },
-                         &counter};
+    ProgressSink sink = {nullptr, [](void* ctx, HpxProgressTarget) { ++static_cast<Counter*>(ctx)->steps; }, &counter};
     Img src, expect, dst;
     ASSERT_TRUE(hpxtest::MakeNoisyImage(&src.img, 400, 500, 1, 8, 14, 8));  // work for 8 threads
     RunPass(&expect, &src, 10.0, 2, 0.0, 1);
@@ -226,14 +226,14 @@ TEST(NlmPlanePass, ConcurrentPassesShareTheTableCache)
     {
         ASSERT_TRUE(hpxtest::MakeNoisyImage(&jobs[j].src.img, 60, 50, 1, 8, 20 + j, 8));
         jobs[j].base = 7.0 + 0.37 * j;
-        for (int i = 0; i < 9; ++i)
-            RunPass(&jobs[j].expect, &jobs[j].src, jobs[j].base + i, 1, 0.1 * i, 2);
+        for (int i = 0; i < 9; ++i) RunPass(&jobs[j].expect, &jobs[j].src, jobs[j].base + i, 1, 0.1 * i, 2);
     }
     PlatformThread* threads[2];
     for (int j = 0; j < 2; ++j)
     {
         threads[j] = PlatformStartThread(
-            [](void* p) -> unsigned {
+            [](void* p) -> unsigned
+            {
                 Job* job = static_cast<Job*>(p);
                 // Nine parameter sets each: more than the cache keeps, so slots are replaced.
                 for (int i = 0; i < 9; ++i)
@@ -275,8 +275,7 @@ TEST(NlmPlanePass, SmallPlanesPassThroughWithoutProgress)
     {
         std::atomic<int> steps{0};
     } counter;
-    ProgressSink sink = {nullptr, [](void* ctx, HpxProgressTarget) { ++static_cast<Counter*>(ctx)->steps; },
-                         &counter};
+    ProgressSink sink = {nullptr, [](void* ctx, HpxProgressTarget) { ++static_cast<Counter*>(ctx)->steps; }, &counter};
     SetProgressSink(&sink);
     const int sizes[][2] = {{16, 200}, {200, 16}, {15, 15}, {200, 15}};
     for (const auto& s : sizes)
@@ -326,7 +325,8 @@ TEST(NlmPlanePass, ProgressStepsOfTheCallingThread)
         HpxProgressTarget last = nullptr;
     } rec;
     ProgressSink sink = {nullptr,
-                         [](void* ctx, HpxProgressTarget t) {
+                         [](void* ctx, HpxProgressTarget t)
+                         {
                              auto* r = static_cast<Recorder*>(ctx);
                              ++r->steps;
                              r->last = t;
@@ -375,11 +375,13 @@ TEST(NlmPlanePass, CancelFromAnotherThread)
         } trig;
         // The first progress step starts a thread that raises the abort flag.
         ProgressSink sink = {nullptr,
-                             [](void* ctx, HpxProgressTarget) {
+                             [](void* ctx, HpxProgressTarget)
+                             {
                                  auto* t = static_cast<Trigger*>(ctx);
                                  if (t->steps++ == 0)
                                      t->thread = PlatformStartThread(
-                                         [](void*) -> unsigned {
+                                         [](void*) -> unsigned
+                                         {
                                              g_bAbort = 1;
                                              return 0;
                                          },
@@ -431,4 +433,4 @@ TEST(NlmPlanePass, GpuWithoutHookReturnsTheInput)
     EXPECT_TRUE(SamePixels(&dst.img, &src.img));
 }
 
-} // namespace
+}  // namespace

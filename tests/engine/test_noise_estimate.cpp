@@ -8,13 +8,14 @@
 
 #include <cmath>
 
-namespace {
+namespace
+{
 
 using Owned = ScopedImage;
 
 uint8_t* Bytes(ImageBuffer& img) { return static_cast<uint8_t*>(img.m_pData); }
 
-} // namespace
+}  // namespace
 
 TEST(ImageNoise, PlanesAndRampsGiveZero)
 {
@@ -25,20 +26,20 @@ TEST(ImageNoise, PlanesAndRampsGiveZero)
 
     ASSERT_EQ(CreateImage(&ramp.img, 40, 30, 1, 8), kImageOk);
     for (int y = 0; y < 30; ++y)
-        for (int x = 0; x < 40; ++x)
-            Bytes(ramp.img)[y * 40 + x] = static_cast<uint8_t>(3 * x + 2 * y + 10);
+        for (int x = 0; x < 40; ++x) Bytes(ramp.img)[y * 40 + x] = static_cast<uint8_t>(3 * x + 2 * y + 10);
     EXPECT_EQ(EstimateNoiseImmerkaerPlane(&ramp.img), 0.0);
 
     Owned ycc;
     ASSERT_EQ(CreateImage(&ycc.img, 40, 30, 3, 8), kImageOk);
     for (int y = 0; y < 30; ++y)
-        for (int x = 0; x < 40; ++x) {
+        for (int x = 0; x < 40; ++x)
+        {
             uint8_t* p = Bytes(ycc.img) + (y * 40 + x) * 3;
             p[0] = static_cast<uint8_t>(x + 4 * y);
             p[1] = static_cast<uint8_t>(200 - 2 * x);
             p[2] = 128;
         }
-    NoiseSigma s = { -1, -1 };
+    NoiseSigma s = {-1, -1};
     const NoiseSigma r = EstimateNoiseImmerkaer(&s, &ycc.img);
     EXPECT_EQ(s.m_dLuma, 0.0);
     EXPECT_EQ(s.m_dChroma, 0.0);
@@ -60,11 +61,11 @@ TEST(ImageNoise, OpposedChromaCancelsAndDeviationScalesWithSquareRoot)
 {
     Owned ycc;
     ASSERT_TRUE(hpxtest::MakeRandomImage(&ycc.img, 64, 48, 3, 8, 77));
-    for (int i = 0; i < 64 * 48; ++i) {
+    for (int i = 0; i < 64 * 48; ++i)
+    {
         uint8_t* p = Bytes(ycc.img) + i * 3;
-        if (p[1] == 0)
-            p[1] = 1;
-        p[2] = static_cast<uint8_t>(256 - p[1]); // Cb = 256 - Cr
+        if (p[1] == 0) p[1] = 1;
+        p[2] = static_cast<uint8_t>(256 - p[1]);  // Cb = 256 - Cr
     }
     NoiseSigma s;
     EstimateNoiseImmerkaer(&s, &ycc.img);
@@ -76,7 +77,8 @@ TEST(ImageNoise, OpposedChromaCancelsAndDeviationScalesWithSquareRoot)
     ASSERT_EQ(CreateImage(&a.img, 50, 40, 1, 8), kImageOk);
     ASSERT_EQ(CreateImage(&b.img, 50, 40, 1, 8), kImageOk);
     hpxtest::TestRng rng(5);
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < 2000; ++i)
+    {
         const int dev = static_cast<int>(rng.Below(21)) - 10;
         Bytes(a.img)[i] = static_cast<uint8_t>(128 + dev);
         Bytes(b.img)[i] = static_cast<uint8_t>(128 + 2 * dev);
@@ -88,8 +90,7 @@ TEST(ImageNoise, OpposedChromaCancelsAndDeviationScalesWithSquareRoot)
     // The plane figure of the luma channel alone equals the pair's luma figure.
     Owned y;
     ASSERT_EQ(CreateImage(&y.img, 64, 48, 1, 8), kImageOk);
-    for (int i = 0; i < 64 * 48; ++i)
-        Bytes(y.img)[i] = Bytes(ycc.img)[i * 3];
+    for (int i = 0; i < 64 * 48; ++i) Bytes(y.img)[i] = Bytes(ycc.img)[i * 3];
     EXPECT_DOUBLE_EQ(EstimateNoiseImmerkaerPlane(&y.img), s.m_dLuma);
 }
 

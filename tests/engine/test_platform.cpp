@@ -7,7 +7,8 @@
 #include <atomic>
 #include <cstdint>
 
-namespace {
+namespace
+{
 
 TEST(PlatformSeam, ThreadsRunAndJoin)
 {
@@ -16,7 +17,8 @@ TEST(PlatformSeam, ThreadsRunAndJoin)
     for (auto& t : threads)
     {
         t = PlatformStartThread(
-            [](void* p) -> unsigned {
+            [](void* p) -> unsigned
+            {
                 ++*static_cast<std::atomic<int>*>(p);
                 return 7;
             },
@@ -49,7 +51,8 @@ TEST(PlatformSeam, BoundedJoinTimesOutWhileTheThreadRuns)
 {
     std::atomic<int> release{0};
     PlatformThread* t = PlatformStartThread(
-        [](void* p) -> unsigned {
+        [](void* p) -> unsigned
+        {
             while (static_cast<std::atomic<int>*>(p)->load() == 0)
             {
             }
@@ -77,7 +80,8 @@ TEST(PlatformSeam, NamedMutexIsSharedByNameAndRecursive)
     PlatformWaitMutex(a);
     PlatformWaitMutex(a);  // the owner may wait again
     PlatformThread* t = PlatformStartThread(
-        [](void* p) -> unsigned {
+        [](void* p) -> unsigned
+        {
             auto* s = static_cast<Shared*>(p);
             PlatformWaitMutex(s->m);
             s->counter += 1;
@@ -121,7 +125,8 @@ TEST(PlatformSeam, ProgressSinkSeesSetupAndSteps)
         uint32_t total = 0;
         int setups = 0, steps = 0;
     } rec;
-    ProgressSink sink = {[](void* c, HpxProgressTarget, uint32_t total) {
+    ProgressSink sink = {[](void* c, HpxProgressTarget, uint32_t total)
+                         {
                              auto* r = static_cast<Rec*>(c);
                              r->total = total;
                              ++r->setups;
@@ -139,4 +144,4 @@ TEST(PlatformSeam, ProgressSinkSeesSetupAndSteps)
     EXPECT_EQ(rec.steps, 1);
 }
 
-} // namespace
+}  // namespace

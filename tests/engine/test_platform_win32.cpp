@@ -9,7 +9,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 // A hidden parent window with a progress bar of id 1037 (IDC_PROGRESS).
 struct ProgressWindow
@@ -23,11 +24,10 @@ struct ProgressWindow
         if (hComctl != nullptr)
         {
             typedef BOOL(WINAPI * InitFn)(const INITCOMMONCONTROLSEX*);
-            InitFn pfnInit = reinterpret_cast<InitFn>(
-                reinterpret_cast<void*>(GetProcAddress(hComctl, "InitCommonControlsEx")));
+            InitFn pfnInit =
+                reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(hComctl, "InitCommonControlsEx")));
             INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
-            if (pfnInit != nullptr)
-                pfnInit(&icc);
+            if (pfnInit != nullptr) pfnInit(&icc);
         }
         hParent = CreateWindowExW(0, L"STATIC", L"progress host", WS_POPUP, 0, 0, 300, 60, nullptr, nullptr,
                                   GetModuleHandleW(nullptr), nullptr);
@@ -38,8 +38,7 @@ struct ProgressWindow
     }
     ~ProgressWindow()
     {
-        if (hParent != nullptr)
-            DestroyWindow(hParent);
+        if (hParent != nullptr) DestroyWindow(hParent);
     }
     int Pos() const { return static_cast<int>(SendMessageW(hBar, PBM_GETPOS, 0, 0)); }
     int High() const { return static_cast<int>(SendMessageW(hBar, PBM_GETRANGE, FALSE, 0)); }
@@ -60,8 +59,7 @@ TEST(PlatformWin32, DefaultSinkDrivesTheProgressBar)
     ProgressSetup(w.hParent, 70000);
     EXPECT_EQ(w.High(), 70000);
     EXPECT_EQ(w.Pos(), 1);
-    for (int i = 0; i < 100; ++i)
-        ProgressStep(w.hParent);
+    for (int i = 0; i < 100; ++i) ProgressStep(w.hParent);
     EXPECT_EQ(w.Pos(), 101);
 }
 
@@ -87,11 +85,11 @@ TEST(PlatformWin32, NamedMutexIsTheKernelObject)
         DWORD result;
     } arg = {hOther, 0};
     PlatformThread* pThread = PlatformStartThread(
-        [](void* p) -> unsigned {
+        [](void* p) -> unsigned
+        {
             Arg* a = static_cast<Arg*>(p);
             a->result = WaitForSingleObject(a->h, 50);
-            if (a->result == WAIT_OBJECT_0)
-                ReleaseMutex(a->h);
+            if (a->result == WAIT_OBJECT_0) ReleaseMutex(a->h);
             return 0;
         },
         &arg);
@@ -106,6 +104,6 @@ TEST(PlatformWin32, NamedMutexIsTheKernelObject)
     PlatformCloseMutex(pMutex);
 }
 
-} // namespace
+}  // namespace
 
-#endif // _WIN32
+#endif  // _WIN32

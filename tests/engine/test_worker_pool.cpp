@@ -18,7 +18,8 @@
 #include <thread>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using jobtest::Owned;
 
@@ -37,7 +38,7 @@ void RecordIndex(void* context, int index)
     r->threads.insert(std::this_thread::get_id());
 }
 
-} // namespace
+}  // namespace
 
 TEST(WorkerPool, RunsEveryIndexOnceAndKeepsItsThreads)
 {
@@ -45,8 +46,7 @@ TEST(WorkerPool, RunsEveryIndexOnceAndKeepsItsThreads)
     ASSERT_EQ(pool.Workers(), 3);
     RunRecord record;
     record.hits.assign(8, 0);
-    for (int run = 0; run < 200; ++run)
-        pool.Run(&RecordIndex, &record, 1 + run % 4);
+    for (int run = 0; run < 200; ++run) pool.Run(&RecordIndex, &record, 1 + run % 4);
     // 200 runs of 1..4 participants: 50 runs each, index i in the runs with more than i participants.
     EXPECT_EQ(record.hits[0], 200);
     EXPECT_EQ(record.hits[1], 150);
@@ -67,10 +67,10 @@ TEST(WorkerPool, APartThatThrowsEndsThereAndThePoolGoesOn)
     WorkerPool pool(3);
     std::atomic<int> ran{0};
     // The calling thread's part and a worker's part run out of memory.
-    auto failing = [](void* context, int index) {
+    auto failing = [](void* context, int index)
+    {
         static_cast<std::atomic<int>*>(context)->fetch_add(1);
-        if (index <= 1)
-            throw std::bad_alloc();
+        if (index <= 1) throw std::bad_alloc();
     };
     for (int run = 0; run < 20; ++run)
     {
@@ -124,10 +124,10 @@ TEST(WorkerPool, RunFromInsideATaskRunsOnTheCallingThread)
     WorkerPool pool(2);
     nest.pool = &pool;
     pool.Run(
-        [](void* c, int index) {
+        [](void* c, int index)
+        {
             Nest* n = static_cast<Nest*>(c);
-            if (index == 0)
-                n->pool->Run([](void* c2, int) { static_cast<Nest*>(c2)->inner += 1; }, n, 3);
+            if (index == 0) n->pool->Run([](void* c2, int) { static_cast<Nest*>(c2)->inner += 1; }, n, 3);
         },
         &nest, 3);
     EXPECT_EQ(nest.inner.load(), 3);
@@ -146,16 +146,18 @@ TEST(WorkerPool, ParallelRowsCoversEveryRowOnce)
             for (int grain : {1, 8, 16})
             {
                 Rows rows(count);
-                ParallelRows(p, count, 5, grain,
-                             [](void* c, int b, int e) {
-                                 for (int y = b; y < e; ++y)
-                                     static_cast<Rows*>(c)->hits[static_cast<size_t>(y)] += 1;
-                             },
-                             &rows);
+                ParallelRows(
+                    p, count, 5, grain,
+                    [](void* c, int b, int e)
+                    {
+                        for (int y = b; y < e; ++y) static_cast<Rows*>(c)->hits[static_cast<size_t>(y)] += 1;
+                    },
+                    &rows);
                 for (int y = 0; y < count; ++y)
                     ASSERT_EQ(rows.hits[static_cast<size_t>(y)].load(), 1) << count << " " << grain << " " << y;
             }
-    ParallelRows(&pool, 0, 5, 8, [](void*, int, int) { FAIL(); }, nullptr);
+    ParallelRows(
+        &pool, 0, 5, 8, [](void*, int, int) { FAIL(); }, nullptr);
 }
 
 // The pre-blur and the chroma-spot pass on a pool give the bytes of the calling thread alone.

@@ -11,7 +11,8 @@
 
 using namespace exiftest;
 
-namespace {
+namespace
+{
 
 std::wstring Slot(const ImageInfoStrings& s, int slot) { return s[slot]; }
 
@@ -25,8 +26,16 @@ ImageInfoStrings Format(const ExifInfo& info)
 
 void Patch16(Bytes& b, size_t at, uint32_t v)
 {
-    if (b[0] == 'M') { b[at] = uint8_t(v >> 8); b[at + 1] = uint8_t(v); }
-    else { b[at] = uint8_t(v); b[at + 1] = uint8_t(v >> 8); }
+    if (b[0] == 'M')
+    {
+        b[at] = uint8_t(v >> 8);
+        b[at + 1] = uint8_t(v);
+    }
+    else
+    {
+        b[at] = uint8_t(v);
+        b[at + 1] = uint8_t(v >> 8);
+    }
 }
 
 void Patch32(Bytes& b, size_t at, uint32_t v)
@@ -105,9 +114,9 @@ TEST(ExifRealBlocks, OtherMakersNotesAreIgnored)
 
 TEST(ExifRealBlocks, IsoSpeedBelow50IsScaledBy200)
 {
-    EXPECT_EQ(Parse(CorpusBlock("olympus-c2000-mm")).isoEquivalent, 200);     // 1
-    EXPECT_EQ(Parse(CorpusBlock("panasonic-long-ii")).isoEquivalent, 9800);   // 49
-    EXPECT_EQ(Parse(CorpusBlock("pentax-dates-mm")).isoEquivalent, 50);       // 50
+    EXPECT_EQ(Parse(CorpusBlock("olympus-c2000-mm")).isoEquivalent, 200);    // 1
+    EXPECT_EQ(Parse(CorpusBlock("panasonic-long-ii")).isoEquivalent, 9800);  // 49
+    EXPECT_EQ(Parse(CorpusBlock("pentax-dates-mm")).isoEquivalent, 50);      // 50
 
     // ExposureIndex stands in only while no ISO speed was found.
     Bytes sony = CorpusBlock("sony-ilce7m3-ii");
@@ -117,7 +126,7 @@ TEST(ExifRealBlocks, IsoSpeedBelow50IsScaledBy200)
     Patch16(sony, iso, 0x8828);  // no longer ISOSpeedRatings
     EXPECT_EQ(Parse(sony).isoEquivalent, 6400);
     Patch16(sony, iso, 0x8827);
-    Patch32(sony, iso + 8, 0);   // ISOSpeedRatings 0 lets ExposureIndex in
+    Patch32(sony, iso + 8, 0);  // ISOSpeedRatings 0 lets ExposureIndex in
     EXPECT_EQ(Parse(sony).isoEquivalent, 6400);
 }
 
@@ -187,20 +196,20 @@ TEST(ExifCanonMakerNote, IsoCodeRangeFormatAndSize)
     EXPECT_EQ(Parse(canon).isoEquivalent, 400);
     canon[code] = 20;
 
-    {   // camera settings that are not 16-bit values are not read
+    {  // camera settings that are not 16-bit values are not read
         Bytes b = canon;
         b[settings + 2] = kExifLong;
         b[settings + 4] = 10;  // 10 longs: the same 40 bytes
         EXPECT_EQ(Parse(b).isoEquivalent, 400);
     }
-    {   // the note must be opaque bytes
+    {  // the note must be opaque bytes
         Bytes b = canon;
         b[note + 2] = kExifAscii;
         WarningLog log;
         EXPECT_EQ(Parse(b).isoEquivalent, 400);
         EXPECT_TRUE(log.Has("makernote"));
     }
-    {   // a note whose directory is longer than the note
+    {  // a note whose directory is longer than the note
         Bytes b = canon;
         size_t start = b[note + 8] | (b[note + 9] << 8);
         b[start] = 200;
@@ -208,7 +217,7 @@ TEST(ExifCanonMakerNote, IsoCodeRangeFormatAndSize)
         EXPECT_EQ(Parse(b).isoEquivalent, 400);
         EXPECT_TRUE(log.Has("Illegally sized Exif makernote subdir (200 entries)"));
     }
-    {   // a note of one byte cannot hold its entry count
+    {  // a note of one byte cannot hold its entry count
         Bytes b = canon;
         Patch32(b, note + 4, 1);
         b[note + 8] = b[note + 9] = b[note + 10] = b[note + 11] = 0;
@@ -218,7 +227,7 @@ TEST(ExifCanonMakerNote, IsoCodeRangeFormatAndSize)
 
 TEST(ExifStructure, FirstDirectoryOffsetAndHeaderChecks)
 {
-    {   // offset 20 in a long block: a warning, then parsed
+    {  // offset 20 in a long block: a warning, then parsed
         TiffBuilder b(false, 20);
         b.Directory(20, {{0x8827, kExifShort, 1, 640}});
         b.Put32(60, 0);
@@ -226,14 +235,14 @@ TEST(ExifStructure, FirstDirectoryOffsetAndHeaderChecks)
         EXPECT_EQ(Parse(b.bytes()).isoEquivalent, 640);
         EXPECT_TRUE(log.Has("Suspicious offset of first Exif IFD value"));
     }
-    {   // offset 4 points into the header: nothing parsed
+    {  // offset 4 points into the header: nothing parsed
         TiffBuilder b(false, 4);
         b.Directory(8, {{0x8827, kExifShort, 1, 640}});
         WarningLog log;
         EXPECT_EQ(Parse(b.bytes()).isoEquivalent, 0);
         EXPECT_TRUE(log.Has("invalid offset for first Exif IFD value"));
     }
-    {   // an offset beyond the block
+    {  // an offset beyond the block
         TiffBuilder b(true, 0xFFFFFFF0u);
         b.Directory(8, {{0x8827, kExifShort, 1, 640}});
         WarningLog log;
@@ -264,7 +273,7 @@ TEST(ExifStructure, EntryCountsValuePointersAndFormatsAreChecked)
 {
     Bytes nikon = CorpusBlock("nikon-d700-ii");
     size_t ifd0 = 8;
-    {   // an entry count reaching past the block: the directory is dropped
+    {  // an entry count reaching past the block: the directory is dropped
         Bytes b = nikon;
         Patch16(b, ifd0, 0xFFFF);
         WarningLog log;
@@ -272,7 +281,7 @@ TEST(ExifStructure, EntryCountsValuePointersAndFormatsAreChecked)
         EXPECT_EQ(info.make[0], 0);
         EXPECT_TRUE(log.Has("Illegally sized Exif subdirectory (65535 entries)"));
     }
-    {   // a directory whose count lies past the block's end
+    {  // a directory whose count lies past the block's end
         TiffBuilder b(false);
         b.Directory(8, {{0x8769, kExifLong, 1, 27}});  // 27: one byte before the end
         ASSERT_EQ(b.bytes().size(), 26u);
@@ -281,7 +290,7 @@ TEST(ExifStructure, EntryCountsValuePointersAndFormatsAreChecked)
         Parse(b.bytes());
         EXPECT_FALSE(log.All().empty());
     }
-    {   // a value pointer that would wrap in 32 bits
+    {  // a value pointer that would wrap in 32 bits
         Bytes b = nikon;
         size_t model = FindEntry(b, 0x0110);
         Patch32(b, model + 8, 0xFFFFFFFFu - 5);
@@ -291,7 +300,7 @@ TEST(ExifStructure, EntryCountsValuePointersAndFormatsAreChecked)
         EXPECT_STREQ(info.make, "NIKON CORPORATION");
         EXPECT_TRUE(log.Has("Illegal value pointer for tag 0110 in Exif"));
     }
-    {   // bad format and too many components: the entry is skipped, the rest is read
+    {  // bad format and too many components: the entry is skipped, the rest is read
         Bytes b = nikon;
         size_t make = FindEntry(b, 0x010F);
         size_t model = FindEntry(b, 0x0110);
@@ -305,7 +314,7 @@ TEST(ExifStructure, EntryCountsValuePointersAndFormatsAreChecked)
         EXPECT_TRUE(log.Has("Illegal number format 13 for tag 010f in Exif"));
         EXPECT_TRUE(log.Has("Too many components 65537 for tag 0110 in Exif"));
     }
-    {   // numeric tags with no component, or of a text format
+    {  // numeric tags with no component, or of a text format
         TiffBuilder b(true);
         b.Directory(8, {{0x8827, kExifShort, 0, 0}, {0x829A, kExifAscii, 4, 0x31323334}});
         WarningLog log;

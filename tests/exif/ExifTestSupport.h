@@ -11,7 +11,8 @@
 
 #include "imagefiles/ExifReader.h"
 
-namespace exiftest {
+namespace exiftest
+{
 
 using Bytes = std::vector<unsigned char>;
 
@@ -39,13 +40,20 @@ inline Bytes ReadFile(const std::string& path)
 }
 
 // The EXIF data of a corpus block, as the host's handle holds it.
-inline Bytes CorpusBlock(const std::string& name) { return ReadFile(SourcePath("tests/exif/corpus/" + name + ".exif")); }
+inline Bytes CorpusBlock(const std::string& name)
+{
+    return ReadFile(SourcePath("tests/exif/corpus/" + name + ".exif"));
+}
 
 // Warnings of the parses run while an instance lives.
 class WarningLog
 {
 public:
-    WarningLog() { m_previous = SetExifWarningSink(&WarningLog::Collect); Messages().clear(); }
+    WarningLog()
+    {
+        m_previous = SetExifWarningSink(&WarningLog::Collect);
+        Messages().clear();
+    }
     ~WarningLog() { SetExifWarningSink(m_previous); }
     const std::vector<std::string>& All() const { return Messages(); }
     bool Has(const std::string& part) const
@@ -85,7 +93,8 @@ inline size_t FindEntry(const Bytes& b, uint16_t tag)
     auto u16 = [&](size_t at, bool m) -> uint32_t {
         return at + 2 > b.size() ? 0 : m ? (b[at] << 8) | b[at + 1] : b[at] | (b[at + 1] << 8);
     };
-    auto u32 = [&](size_t at, bool m) -> uint32_t {
+    auto u32 = [&](size_t at, bool m) -> uint32_t
+    {
         if (at + 4 > b.size()) return 0;
         return m ? (uint32_t(b[at]) << 24) | (b[at + 1] << 16) | (b[at + 2] << 8) | b[at + 3]
                  : (uint32_t(b[at + 3]) << 24) | (b[at + 2] << 16) | (b[at + 1] << 8) | b[at];
@@ -124,8 +133,16 @@ public:
     void Put16(size_t at, uint32_t v)
     {
         Grow(at + 2);
-        if (m_motorola) { m_bytes[at] = uint8_t(v >> 8); m_bytes[at + 1] = uint8_t(v); }
-        else { m_bytes[at] = uint8_t(v); m_bytes[at + 1] = uint8_t(v >> 8); }
+        if (m_motorola)
+        {
+            m_bytes[at] = uint8_t(v >> 8);
+            m_bytes[at + 1] = uint8_t(v);
+        }
+        else
+        {
+            m_bytes[at] = uint8_t(v);
+            m_bytes[at + 1] = uint8_t(v >> 8);
+        }
     }
     void Put32(size_t at, uint32_t v)
     {

@@ -6,7 +6,8 @@
 
 #include "imagefiles/ExifReader.h"
 
-namespace {
+namespace
+{
 void Quiet(const char* message)
 {
     // Every warning is a real, terminated text.

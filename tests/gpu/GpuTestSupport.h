@@ -29,9 +29,8 @@ struct TestRandom
 // and padded guide (gc = 1 or 3) on the 0..256 float scale, W x H image, pad, the offsets to
 // accumulate, variances (luma, chroma) and dynamics. Returns W x H x 3 normalised values
 // (all three equal for a one-component run), in sample order.
-std::vector<double> ReferenceNlm(const std::vector<double>& noisy, int nc,
-                                 const std::vector<double>& guide, int gc, int width, int height,
-                                 int pad, const std::vector<std::pair<int, int>>& offsets,
+std::vector<double> ReferenceNlm(const std::vector<double>& noisy, int nc, const std::vector<double>& guide, int gc,
+                                 int width, int height, int pad, const std::vector<std::pair<int, int>>& offsets,
                                  double varianceY, double varianceUV, double dynamics);
 
 // Search offsets (dy, dx) of a w x w window, the first half in raster order up to (0, 0).

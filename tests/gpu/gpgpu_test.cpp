@@ -7,13 +7,14 @@
 #include <cmath>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 // Padded test planes: values on the 0..256 scale for the model, raw samples for the upload.
 struct Padded
 {
     int width, height, pad, channels, bits;
-    std::vector<uint16_t> raw;   // 8-bit samples are kept in 16-bit slots here
+    std::vector<uint16_t> raw;  // 8-bit samples are kept in 16-bit slots here
     std::vector<double> scaled;
 
     Padded(int w, int h, int c, int ch, int b) : width(w), height(h), pad(c + 3), channels(ch), bits(b)
@@ -29,7 +30,8 @@ struct Padded
     }
     std::vector<uint8_t> Bytes() const
     {
-        if (bits == 16) {
+        if (bits == 16)
+        {
             std::vector<uint8_t> b(raw.size() * 2);
             std::memcpy(b.data(), raw.data(), b.size());
             return b;
@@ -44,7 +46,8 @@ Padded RandomPadded(int w, int h, int c, int ch, int bits, uint32_t seed, int sp
     TestRandom r(seed);
     const int maxv = bits == 8 ? 255 : 65535;
     const int base = maxv / 2;
-    for (size_t i = 0; i < p.raw.size(); ++i) {
+    for (size_t i = 0; i < p.raw.size(); ++i)
+    {
         int v = base + static_cast<int>(r.Next() % (2 * spread + 1)) - spread;
         // A smooth ramp under the noise, so that the patches differ.
         v += static_cast<int>((i / ch) % (w + 2 * p.pad)) * (maxv / 600);
@@ -55,22 +58,21 @@ Padded RandomPadded(int w, int h, int c, int ch, int bits, uint32_t seed, int sp
 
 // Runs the offsets on the GPU and reads back.
 std::vector<uint16_t> RunGpu(CGPGPU* gpu, const Padded& noisy, const Padded& guide, bool color,
-                             const std::vector<std::pair<int, int>>& offsets, float varY,
-                             float varUV, float dynamics)
+                             const std::vector<std::pair<int, int>>& offsets, float varY, float varUV, float dynamics)
 {
     const int c = noisy.pad - 3;
     auto n = noisy.Bytes(), g = guide.Bytes();
     bool ok = color ? gpu->UploadColor(noisy.height, noisy.width, n.data(), g.data(), c, noisy.bits)
-                    : gpu->UploadMono(noisy.width, noisy.bits, n.data(), g.data(), noisy.height,
-                                      noisy.channels, c);
+                    : gpu->UploadMono(noisy.width, noisy.bits, n.data(), g.data(), noisy.height, noisy.channels, c);
     EXPECT_TRUE(ok);
-    for (auto [dy, dx] : offsets) {
+    for (auto [dy, dx] : offsets)
+    {
         if (color)
-            gpu->AccumulateOffsetColor(dy, dx, std::max(dy, 0), std::max(dx, 0), std::max(-dy, 0),
-                                       std::max(-dx, 0), c, varY, varUV, dynamics);
+            gpu->AccumulateOffsetColor(dy, dx, std::max(dy, 0), std::max(dx, 0), std::max(-dy, 0), std::max(-dx, 0), c,
+                                       varY, varUV, dynamics);
         else
-            gpu->AccumulateOffsetMono(dy, dx, std::max(dy, 0), std::max(dx, 0), std::max(-dy, 0),
-                                      std::max(-dx, 0), c, varY, dynamics);
+            gpu->AccumulateOffsetMono(dy, dx, std::max(dy, 0), std::max(dx, 0), std::max(-dy, 0), std::max(-dx, 0), c,
+                                      varY, dynamics);
     }
     const int per = (color || noisy.channels == 3) ? 3 : 1;
     const size_t samples = static_cast<size_t>(noisy.width) * noisy.height * per;
@@ -84,13 +86,13 @@ std::vector<uint16_t> RunGpu(CGPGPU* gpu, const Padded& noisy, const Padded& gui
 
 // Compares a GPU read-back with the model rounded like the read-back; floats may land on the
 // other side of a .5 boundary, so one level of difference is allowed, at a few samples.
-void ExpectMatchesModel(const std::vector<uint16_t>& gpu, const std::vector<double>& model,
-                        int per, int bits)
+void ExpectMatchesModel(const std::vector<uint16_t>& gpu, const std::vector<double>& model, int per, int bits)
 {
     const double scale = bits == 8 ? 1.0 : 256.0, maxv = bits == 8 ? 255.0 : 65535.0;
     size_t off = 0;
     int worst = 0;
-    for (size_t i = 0; i < gpu.size(); ++i) {
+    for (size_t i = 0; i < gpu.size(); ++i)
+    {
         const size_t pixel = i / per;
         const int k = static_cast<int>(i % per);
         const double expect = std::min(std::floor(model[pixel * 3 + k] * scale + 0.5), maxv);
@@ -103,7 +105,7 @@ void ExpectMatchesModel(const std::vector<uint16_t>& gpu, const std::vector<doub
     EXPECT_LE(off, gpu.size() / 50 + 1);
 }
 
-} // namespace
+}  // namespace
 
 TEST(GpgpuSetup, LlvmpipeContextIsReadyWithTileEdge1000AndEveryProgramBuilt)
 {
@@ -112,7 +114,8 @@ TEST(GpgpuSetup, LlvmpipeContextIsReadyWithTileEdge1000AndEveryProgramBuilt)
     EXPECT_EQ(gpu->GetMaxTileSize(), 1000);
     EXPECT_NE(gpu->m_uFbo, 0u);
     for (int t = 0; t < GT_COUNT; ++t) EXPECT_NE(gpu->m_uTextures[t], 0u) << t;
-    for (int p = 0; p < GP_PROGRAM_COUNT; ++p) {
+    for (int p = 0; p < GP_PROGRAM_COUNT; ++p)
+    {
         EXPECT_NE(gpu->m_hPrograms[p], 0u) << p;
         EXPECT_NE(gpu->m_hShaders[p], 0u) << p;
     }
@@ -149,18 +152,20 @@ TEST(GpgpuSetup, DeletingWithoutTheContextCurrentStillFreesTheGLObjects)
     ASSERT_TRUE(gpu->MakeCurrent());
     EXPECT_FALSE(glIsTexture(texture));
     EXPECT_FALSE(glIsFramebufferEXT(fbo));
-    while (glGetError() != GL_NO_ERROR) {
+    while (glGetError() != GL_NO_ERROR)
+    {
     }
     GLint deleted = 0;
     glGetObjectParameterivARB(program, GL_OBJECT_DELETE_STATUS_ARB, &deleted);
-    EXPECT_NE(glGetError(), static_cast<GLenum>(GL_NO_ERROR));   // the handle is gone
+    EXPECT_NE(glGetError(), static_cast<GLenum>(GL_NO_ERROR));  // the handle is gone
     EXPECT_EQ(gpu->m_uFbo, 0u);
     delete gpu;
 }
 
 TEST(GpgpuSetup, ObjectsComeAndGoTwiceInOneProcess)
 {
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < 2; ++round)
+    {
         CGPGPU* gpu = new CGPGPU;
         EXPECT_TRUE(gpu->Initialize()) << round;
         g_pGpgpu = gpu;
@@ -181,9 +186,9 @@ TEST(GpgpuPasses, MonoEightBitMatchesModelForLightAndDarkDynamics)
     Padded noisy = RandomPadded(w, h, c, 1, 8, 7, 12);
     const auto offsets = HalfWindow(7);
     const double var = std::pow(4.0, 3.5);
-    for (double dyn : {1.2, -1.6}) {
-        auto got = RunGpu(gpu, noisy, noisy, false, offsets, static_cast<float>(var), 0.0f,
-                          static_cast<float>(dyn));
+    for (double dyn : {1.2, -1.6})
+    {
+        auto got = RunGpu(gpu, noisy, noisy, false, offsets, static_cast<float>(var), 0.0f, static_cast<float>(dyn));
         ASSERT_EQ(got.size(), static_cast<size_t>(w * h));
         auto model = ReferenceNlm(noisy.scaled, 1, noisy.scaled, 1, w, h, noisy.pad, offsets, var, var, dyn);
         ExpectMatchesModel(got, model, 1, 8);
@@ -199,9 +204,10 @@ TEST(GpgpuPasses, ColourSixteenBitMatchesModelWithSeparateLumaAndChromaVariances
     Padded guide = RandomPadded(w, h, c, 3, 16, 12, 2000);
     const auto offsets = HalfWindow(7);
     const double varY = std::pow(3.0, 3.5), varUV = std::pow(6.0, 3.5);
-    for (double dyn : {0.8, -0.8}) {
-        auto got = RunGpu(gpu, noisy, guide, true, offsets, static_cast<float>(varY),
-                          static_cast<float>(varUV), static_cast<float>(dyn));
+    for (double dyn : {0.8, -0.8})
+    {
+        auto got = RunGpu(gpu, noisy, guide, true, offsets, static_cast<float>(varY), static_cast<float>(varUV),
+                          static_cast<float>(dyn));
         ASSERT_EQ(got.size(), static_cast<size_t>(w * h * 3));
         auto model = ReferenceNlm(noisy.scaled, 3, guide.scaled, 3, w, h, noisy.pad, offsets, varY, varUV, dyn);
         ExpectMatchesModel(got, model, 3, 16);
@@ -214,7 +220,7 @@ TEST(GpgpuPasses, CentreOffsetAloneGivesTheImageBackIncludingTheTopSixteenBitSam
     const int w = 20, h = 30, c = 9;
     Padded noisy = RandomPadded(w, h, c, 1, 16, 3, 20000);
     const int pad = noisy.pad, wp = w + 2 * pad;
-    noisy.Set(static_cast<size_t>(pad) * wp + pad, 65535);   // 255.996 on the float scale
+    noisy.Set(static_cast<size_t>(pad) * wp + pad, 65535);  // 255.996 on the float scale
     auto got = RunGpu(gpu, noisy, noisy, false, {{0, 0}}, 1000.0f, 0.0f, 0.0f);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
@@ -228,9 +234,10 @@ TEST(GpgpuPasses, HalfwayValueRoundsUpAndOneChannelWritesOneSamplePerPixel)
     const int w = 24, h = 20, c = 9;
     Padded noisy(w, h, c, 1, 8), guide(w, h, c, 1, 8);
     const int wp = w + 2 * noisy.pad;
-    for (size_t i = 0; i < noisy.raw.size(); ++i) {
+    for (size_t i = 0; i < noisy.raw.size(); ++i)
+    {
         noisy.Set(i, ((i % wp) / 2) % 2 ? 255 : 254);
-        guide.Set(i, 77);   // equal patches everywhere: every weight is 1
+        guide.Set(i, 77);  // equal patches everywhere: every weight is 1
     }
     // The pair (0, +-1) alone: every pixel averages one 254 and one 255.
     const int pc = noisy.pad - 3;

@@ -13,7 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
+namespace
+{
 
 double Now()
 {
@@ -30,19 +31,21 @@ void Fill(ImageBuffer* image)
     for (int32_t i = 0; i < image->m_iSize; ++i) p[i] = static_cast<uint8_t>(100 + (i / 7) % 50 + r.Next() % 12);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
     const int edge = argc > 1 ? std::atoi(argv[1]) : 1000;
     CGPGPU* gpu = TestGpu();
-    if (!gpu->IsReady()) {
+    if (!gpu->IsReady())
+    {
         std::printf("GPU not ready\n");
         return 1;
     }
     std::printf("renderer: %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
     std::printf("CPU count: %u\n", static_cast<unsigned>(CountProcessors()));
-    for (int q = 1; q <= 3; ++q) {
+    for (int q = 1; q <= 3; ++q)
+    {
         ImageBuffer src, dst;
         InitImage(&src);
         InitImage(&dst);

@@ -29,7 +29,8 @@
 #include <cmath>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 // Counts progress; optionally raises the abort flag at a given step.
 struct Counter
@@ -102,7 +103,8 @@ void FillNoisy(Image& image, uint32_t seed, double noise)
     const double maxv = image.b.m_iBits == 8 ? 255.0 : 65535.0;
     for (int y = 0; y < image.b.m_iHeight; ++y)
         for (int x = 0; x < image.b.m_iWidth; ++x)
-            for (int c = 0; c < image.b.m_iChannels; ++c) {
+            for (int c = 0; c < image.b.m_iChannels; ++c)
+            {
                 double v = 0.45 + 0.3 * std::sin(x * 0.11 + c * 0.7) * std::cos(y * 0.09) + (y > 30 ? 0.1 : 0.0);
                 v += ((r.Next() % 10001) / 10000.0 - 0.5) * noise;
                 v = std::clamp(v, 0.0, 1.0) * maxv;
@@ -125,7 +127,8 @@ Difference Compare(const Image& a, const Image& b, const Image& input)
 {
     Difference d;
     double sum = 0;
-    for (size_t i = 0; i < a.Samples(); ++i) {
+    for (size_t i = 0; i < a.Samples(); ++i)
+    {
         int diff = std::abs(a.Sample(i) - b.Sample(i));
         sum += diff;
         d.max = std::max(d.max, diff);
@@ -136,8 +139,7 @@ Difference Compare(const Image& a, const Image& b, const Image& input)
 }
 
 // The same job on the GPU and on the CPU.
-Difference GpuAgainstCpu(int channels, int bits, int quality, double strength, double chroma,
-                         double dynamics)
+Difference GpuAgainstCpu(int channels, int bits, int quality, double strength, double chroma, double dynamics)
 {
     Image src(64, 56, channels, bits);
     FillNoisy(src, static_cast<uint32_t>(channels * 100 + bits + quality), 0.05);
@@ -155,11 +157,12 @@ Difference GpuAgainstCpu(int channels, int bits, int quality, double strength, d
     return d;
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(GpuEngine, GreyEightBitJobsMatchTheCpuAtEveryQuality)
 {
-    for (int q = 1; q <= 3; ++q) {
+    for (int q = 1; q <= 3; ++q)
+    {
         Difference d = GpuAgainstCpu(1, 8, q, 12.0, 12.0, 0.5);
         EXPECT_LE(d.mean, 1.5) << q;
         EXPECT_LE(d.max, 16) << q;
@@ -168,7 +171,8 @@ TEST_F(GpuEngine, GreyEightBitJobsMatchTheCpuAtEveryQuality)
 
 TEST_F(GpuEngine, GreySixteenBitJobsMatchTheCpuAtEveryQuality)
 {
-    for (int q = 1; q <= 3; ++q) {
+    for (int q = 1; q <= 3; ++q)
+    {
         Difference d = GpuAgainstCpu(1, 16, q, 12.0, 12.0, -0.5);
         EXPECT_LE(d.mean, 64) << q;
         EXPECT_LE(d.max, 512) << q;
@@ -177,7 +181,8 @@ TEST_F(GpuEngine, GreySixteenBitJobsMatchTheCpuAtEveryQuality)
 
 TEST_F(GpuEngine, ColourJobsMatchTheCpuAtEveryQuality)
 {
-    for (int q = 1; q <= 3; ++q) {
+    for (int q = 1; q <= 3; ++q)
+    {
         Difference d = GpuAgainstCpu(3, 8, q, 10.0, 14.0, 0.8);
         EXPECT_LE(d.mean, 1.5) << q;
         EXPECT_LE(d.max, 16) << q;
@@ -197,8 +202,8 @@ TEST_F(GpuEngine, ColourJobWithTheChromaSpotPassRunsItsPlanePassesOnTheGpu)
     EXPECT_EQ(DenoiseImage(&out.b, &src.b, 10.0, 14.0, 3.0, 1, 0.0, Tag(), true, true, false, 0), kImageOk);
     EXPECT_FALSE(g_bGpuPassFailed);
     EXPECT_EQ(g_counter.setups, 1);
-    EXPECT_EQ(g_counter.total, 49u * 3u / 2u);   // one joint pass plus the two chroma-spot passes
-    EXPECT_GT(g_counter.steps, 1 + 25);           // their plane passes stepped too
+    EXPECT_EQ(g_counter.total, 49u * 3u / 2u);  // one joint pass plus the two chroma-spot passes
+    EXPECT_GT(g_counter.steps, 1 + 25);         // their plane passes stepped too
     Image cpu(64, 56, 3, 8);
     EXPECT_EQ(DenoiseImage(&cpu.b, &src.b, 10.0, 14.0, 3.0, 1, 0.0, nullptr, true, false, false, 0), kImageOk);
     Difference d = Compare(out, cpu, src);
@@ -221,7 +226,8 @@ TEST_F(GpuEngine, WithTheGpuNotReadyAJobRunsOnTheCpuAlone)
 
 TEST_F(GpuEngine, PlanePassStepsOncePerOffsetAndGivesTheSourceBackBitExact)
 {
-    for (int q : {2, 3}) {
+    for (int q : {2, 3})
+    {
         Image src(40, 40, 1, 16), dst(40, 40, 1, 16), guide(40, 40, 1, 8);
         FillNoisy(src, 9, 0.05);
         const std::vector<uint8_t> before = src.Bytes();
@@ -229,7 +235,7 @@ TEST_F(GpuEngine, PlanePassStepsOncePerOffsetAndGivesTheSourceBackBitExact)
         EXPECT_EQ(NlmPlaneDenoiseGpu(&dst.b, &src.b, &guide.b, q, Tag(), 10.0, 1.0), kImageOk);
         EXPECT_EQ(g_counter.steps, q == 2 ? 85 : 221);
         EXPECT_EQ(src.Bytes(), before);
-        EXPECT_EQ(guide.b.m_pData, nullptr);   // released, not used
+        EXPECT_EQ(guide.b.m_pData, nullptr);  // released, not used
         ASSERT_NE(dst.b.m_pData, nullptr);
         EXPECT_EQ(dst.b.m_iWidth, 40);
         EXPECT_EQ(dst.b.m_iBits, 16);
@@ -271,7 +277,7 @@ TEST_F(GpuEngine, OddColourTileIsDenoisedAtEvenSizeAndCutBack)
     EXPECT_EQ(dst.b.m_iWidth, 7);
     EXPECT_EQ(dst.b.m_iHeight, 5);
     EXPECT_EQ(dst.b.m_iSize, 105);
-    EXPECT_EQ(g_counter.steps, 0);   // no progress window, no steps
+    EXPECT_EQ(g_counter.steps, 0);  // no progress window, no steps
 }
 
 TEST_F(GpuEngine, AbortDuringTheFirstOffsetLeavesTheJointResultEqualToItsSource)
@@ -284,7 +290,7 @@ TEST_F(GpuEngine, AbortDuringTheFirstOffsetLeavesTheJointResultEqualToItsSource)
     EXPECT_EQ(g_counter.steps, 1);
     EXPECT_EQ(dst.Bytes(), before);
     EXPECT_EQ(src.Bytes(), before);
-    EXPECT_FALSE(g_bGpuPassFailed);   // a cancel is no GPU failure
+    EXPECT_FALSE(g_bGpuPassFailed);  // a cancel is no GPU failure
 }
 
 TEST_F(GpuEngine, PlaneTheGpuCannotTakeIsReportedAndLeftAsItWas)
@@ -299,12 +305,13 @@ TEST_F(GpuEngine, PlaneTheGpuCannotTakeIsReportedAndLeftAsItWas)
     NlmPlaneDenoiseGpu(&dst.b, &src.b, nullptr, 1, Tag(), 10.0, 0.0);
     EXPECT_TRUE(g_bGpuPassFailed);
     EXPECT_TRUE(g_bAbort);
-    EXPECT_EQ(g_counter.steps, 0);   // nothing was drawn
+    EXPECT_EQ(g_counter.steps, 0);  // nothing was drawn
     EXPECT_EQ(src.Bytes(), before);
     EXPECT_EQ(dst.Bytes(), before);
 }
 
-namespace {
+namespace
+{
 unsigned char FailingPlane(ImageBuffer* dst, ImageBuffer* src, ImageBuffer*, int, HpxProgressTarget, double, double)
 {
     g_bGpuPassFailed = true;
@@ -316,7 +323,7 @@ bool Ready() { return true; }
 int Tile() { return 1000; }
 bool NotStopped() { return false; }
 bool Stopped() { return true; }
-} // namespace
+}  // namespace
 
 TEST_F(GpuEngine, JobWhoseGpuPassFailsIsRunAgainOnTheCpuUnlessItWasCancelled)
 {
@@ -335,12 +342,13 @@ TEST_F(GpuEngine, JobWhoseGpuPassFailsIsRunAgainOnTheCpuUnlessItWasCancelled)
 
     Image cancelled(48, 40, 1, 8);
     RunGpuJob(&cancelled.b, &src.b, job, nullptr, true, &Stopped);
-    EXPECT_TRUE(g_bAbort);   // left for the reply: cancelled
+    EXPECT_TRUE(g_bAbort);  // left for the reply: cancelled
 }
 
 TEST(GpuJobInput, ImageRecordAcceptsOnlyOneOrThreeChannelsOfEightOrSixteenBitsThatFit)
 {
-    auto record = [](int32_t w, int32_t h, int32_t ch, int32_t bits) {
+    auto record = [](int32_t w, int32_t h, int32_t ch, int32_t bits)
+    {
         std::vector<int32_t> r = {0x1000, w * h * ch * (bits / 8), w * ch * (bits / 8), w, h, ch, bits};
         return r;
     };
@@ -352,14 +360,14 @@ TEST(GpuJobInput, ImageRecordAcceptsOnlyOneOrThreeChannelsOfEightOrSixteenBitsTh
     EXPECT_EQ(shape.channels, 1);
     EXPECT_EQ(shape.bits, 16);
     EXPECT_TRUE(ParseImageRecord(record(5, 3, 3, 8).data(), 28, &shape));
-    EXPECT_FALSE(ParseImageRecord(record(5, 3, 3, 8).data(), 27, &shape));   // short payload
+    EXPECT_FALSE(ParseImageRecord(record(5, 3, 3, 8).data(), 27, &shape));  // short payload
     EXPECT_FALSE(ParseImageRecord(record(5, 3, 4, 8).data(), 28, &shape));
     EXPECT_FALSE(ParseImageRecord(record(5, 3, 2, 8).data(), 28, &shape));
     EXPECT_FALSE(ParseImageRecord(record(5, 3, 3, 15).data(), 28, &shape));
     EXPECT_FALSE(ParseImageRecord(record(5, 3, 1, 32).data(), 28, &shape));
     EXPECT_FALSE(ParseImageRecord(record(0, 3, 1, 8).data(), 28, &shape));
     EXPECT_FALSE(ParseImageRecord(record(5, -3, 1, 8).data(), 28, &shape));
-    EXPECT_FALSE(ParseImageRecord(record(60000, 60000, 3, 16).data(), 28, &shape));   // over 2 GB
+    EXPECT_FALSE(ParseImageRecord(record(60000, 60000, 3, 16).data(), 28, &shape));  // over 2 GB
     EXPECT_FALSE(ParseImageRecord(nullptr, 28, &shape));
 }
 
@@ -398,7 +406,8 @@ TEST_F(GpuEngine, JobsOnImagesOfOneOrTwoPixelsAcrossRunWithoutFault)
     const int shapes[][2] = {{1, 1}, {2, 1}, {1, 3}, {3, 2}};
     for (const auto& shape : shapes)
         for (int channels : {1, 3})
-            for (int bits : {8, 16}) {
+            for (int bits : {8, 16})
+            {
                 Image src(shape[0], shape[1], channels, bits), dst(shape[0], shape[1], channels, bits);
                 FillNoisy(src, 9, 0.1);
                 const std::vector<uint8_t> before = src.Bytes();

@@ -21,7 +21,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 std::wstring ProgramPath()
 {
@@ -51,7 +52,8 @@ TestImage MakeImage(int32_t width, int32_t height, int32_t channels, int32_t bit
     const int maxv = bits == 8 ? 255 : 65535;
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x)
-            for (int32_t c = 0; c < channels; ++c) {
+            for (int32_t c = 0; c < channels; ++c)
+            {
                 s = s * 1664525u + 1013904223u;
                 double base = 0.5 + 0.3 * std::sin(x * 0.05 + c) * std::cos(y * 0.07);
                 double noise = (static_cast<double>(s >> 8) / 16777216.0 - 0.5) * 0.04;
@@ -60,7 +62,7 @@ TestImage MakeImage(int32_t width, int32_t height, int32_t channels, int32_t bit
                 if (bits == 8)
                     image.pixels[i] = static_cast<uint8_t>(v);
                 else
-                    std::memcpy(&image.pixels[i * 2], &v, 2);   // little-endian low half
+                    std::memcpy(&image.pixels[i * 2], &v, 2);  // little-endian low half
             }
     return image;
 }
@@ -86,16 +88,16 @@ struct Script
     TestImage image;
     DenoiseJobParams params;
     bool sendImage = true, sendPixels = true, sendParams = true;
-    bool pixelsFirst = false;             // pixels before the record
-    bool paramsFirst = false;             // parameters before the record
-    int32_t recordChannels = 0;           // non-zero: this channel count in the record
-    int32_t pixelBytesDelta = 0;          // pixels payload of another size
-    bool sendCode7 = false;               // an unknown copy-data code on top
-    int cancelAtStep = -1;                // post WM_HPX_CANCEL at this progress step
-    int exitAtStep = -1;                  // WM_COMMAND 105 at this progress step
-    bool exitBySend = false;              // sent (as the plug-in's close loop does), not posted
-    int closeAtStep = -1;                 // WM_CLOSE sent at this progress step
-    bool exitOnAnnouncement = false;      // the exit command instead of the job's data
+    bool pixelsFirst = false;         // pixels before the record
+    bool paramsFirst = false;         // parameters before the record
+    int32_t recordChannels = 0;       // non-zero: this channel count in the record
+    int32_t pixelBytesDelta = 0;      // pixels payload of another size
+    bool sendCode7 = false;           // an unknown copy-data code on top
+    int cancelAtStep = -1;            // post WM_HPX_CANCEL at this progress step
+    int exitAtStep = -1;              // WM_COMMAND 105 at this progress step
+    bool exitBySend = false;          // sent (as the plug-in's close loop does), not posted
+    int closeAtStep = -1;             // WM_CLOSE sent at this progress step
+    bool exitOnAnnouncement = false;  // the exit command instead of the job's data
 };
 
 struct Outcome
@@ -140,7 +142,8 @@ void AnswerAnnouncement(HWND self, HWND gpu)
     if (s.sendImage) SendCopy(gpu, self, HPX_DATA_IMAGE, &record, 28);
     if (!s.pixelsFirst && s.sendPixels) SendCopy(gpu, self, HPX_DATA_PIXELS, pixels.data(), pixelBytes);
     if (!s.paramsFirst && s.sendParams) SendCopy(gpu, self, HPX_DATA_PARAMS, &s.params, sizeof s.params);
-    if (s.sendCode7) {
+    if (s.sendCode7)
+    {
         uint32_t junk[4] = {1, 2, 3, 4};
         g_outcome->code7Reply = SendCopy(gpu, self, 7, junk, sizeof junk);
     }
@@ -149,25 +152,33 @@ void AnswerAnnouncement(HWND self, HWND gpu)
 
 LRESULT CALLBACK PluginWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (g_outcome && g_script) {
+    if (g_outcome && g_script)
+    {
         Outcome& o = *g_outcome;
-        switch (message) {
-        case WM_COPYDATA: {
+        switch (message)
+        {
+        case WM_COPYDATA:
+        {
             const COPYDATASTRUCT* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-            if (cds->dwData == HPX_DATA_READY && cds->cbData == 4) {
+            if (cds->dwData == HPX_DATA_READY && cds->cbData == 4)
+            {
                 uint32_t handle = 0;
                 std::memcpy(&handle, cds->lpData, 4);
                 o.gpuWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(handle));
                 ++o.announcements;
                 if (g_script->exitOnAnnouncement)
-                    SendMessageW(o.gpuWindow, WM_COMMAND, IDM_EXIT, 0);   // still inside its set-up
+                    SendMessageW(o.gpuWindow, WM_COMMAND, IDM_EXIT, 0);  // still inside its set-up
                 else
                     AnswerAnnouncement(hwnd, o.gpuWindow);
-            } else if (cds->dwData == HPX_DATA_RESULT) {
+            }
+            else if (cds->dwData == HPX_DATA_RESULT)
+            {
                 ++o.results;
                 const uint8_t* p = static_cast<const uint8_t*>(cds->lpData);
                 o.result.assign(p, p + cds->cbData);
-            } else if (cds->dwData == HPX_DATA_CANCELLED) {
+            }
+            else if (cds->dwData == HPX_DATA_CANCELLED)
+            {
                 ++o.cancels;
             }
             return 0;
@@ -179,12 +190,13 @@ LRESULT CALLBACK PluginWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
         case WM_HPX_PROGRESS_STEP:
             ++o.steps;
             if (o.steps == g_script->cancelAtStep) PostMessageW(o.gpuWindow, WM_HPX_CANCEL, 0, 0);
-            if (o.steps == g_script->closeAtStep) SendMessageW(o.gpuWindow, WM_CLOSE, 0, 0);   // inside the pass
-            if (o.steps == g_script->exitAtStep) {
+            if (o.steps == g_script->closeAtStep) SendMessageW(o.gpuWindow, WM_CLOSE, 0, 0);  // inside the pass
+            if (o.steps == g_script->exitAtStep)
+            {
                 if (g_script->exitBySend)
-                    SendMessageW(o.gpuWindow, WM_COMMAND, IDM_EXIT, 0);   // arrives inside the pass
+                    SendMessageW(o.gpuWindow, WM_COMMAND, IDM_EXIT, 0);  // arrives inside the pass
                 else
-                    PostMessageW(o.gpuWindow, WM_COMMAND, IDM_EXIT, 0);   // arrives before a tile
+                    PostMessageW(o.gpuWindow, WM_COMMAND, IDM_EXIT, 0);  // arrives before a tile
             }
             return 0;
         default:
@@ -204,8 +216,8 @@ public:
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = HPX_PLUGIN_WINDOW_CLASS;
         RegisterClassW(&wc);
-        m_hwnd = CreateWindowExW(0, HPX_PLUGIN_WINDOW_CLASS, HPX_PLUGIN_WINDOW_TITLE, WS_OVERLAPPEDWINDOW, 0, 0,
-                                 200, 100, nullptr, nullptr, wc.hInstance, nullptr);
+        m_hwnd = CreateWindowExW(0, HPX_PLUGIN_WINDOW_CLASS, HPX_PLUGIN_WINDOW_TITLE, WS_OVERLAPPEDWINDOW, 0, 0, 200,
+                                 100, nullptr, nullptr, wc.hInstance, nullptr);
     }
     ~PluginWindow()
     {
@@ -219,7 +231,8 @@ public:
 int CloseRunningInstances()
 {
     int rounds = 0;
-    while (HWND old = FindWindowW(HPX_GPU_WINDOW_CLASS, HPX_GPU_WINDOW_TITLE)) {
+    while (HWND old = FindWindowW(HPX_GPU_WINDOW_CLASS, HPX_GPU_WINDOW_TITLE))
+    {
         SendMessageW(old, WM_COMMAND, IDM_EXIT, 0);
         Sleep(100);
         if (++rounds > 300) break;
@@ -251,13 +264,17 @@ int EndEveryInstance()
 {
     size_t found = 0;
     const DWORD start = GetTickCount();
-    for (;;) {
+    for (;;)
+    {
         const std::vector<DWORD> ids = ProgramProcesses();
         found = std::max(found, ids.size());
         if (ids.empty()) break;
-        if (GetTickCount() - start > 30000) {
-            for (DWORD id : ids) {
-                if (HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id)) {
+        if (GetTickCount() - start > 30000)
+        {
+            for (DWORD id : ids)
+            {
+                if (HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id))
+                {
                     TerminateProcess(process, 98);
                     WaitForSingleObject(process, 10000);
                     CloseHandle(process);
@@ -265,7 +282,8 @@ int EndEveryInstance()
             }
             break;
         }
-        if (HWND old = FindWindowW(HPX_GPU_WINDOW_CLASS, HPX_GPU_WINDOW_TITLE)) {
+        if (HWND old = FindWindowW(HPX_GPU_WINDOW_CLASS, HPX_GPU_WINDOW_TITLE))
+        {
             DWORD_PTR ignored = 0;
             SendMessageTimeoutW(old, WM_COMMAND, IDM_EXIT, 0, SMTO_NORMAL, 5000, &ignored);
         }
@@ -279,7 +297,8 @@ int EndEveryInstance()
 HWND WaitForProgramWindow()
 {
     HWND gpu = nullptr;
-    for (int i = 0; i < 1200 && !gpu; ++i) {
+    for (int i = 0; i < 1200 && !gpu; ++i)
+    {
         Sleep(50);
         gpu = FindWindowW(HPX_GPU_WINDOW_CLASS, HPX_GPU_WINDOW_TITLE);
     }
@@ -294,8 +313,8 @@ HANDLE StartProgram()
     std::memset(&si, 0, sizeof si);
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(path.c_str(), commandLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr,
-                        &si, &pi))
+    if (!CreateProcessW(path.c_str(), commandLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &si,
+                        &pi))
         return nullptr;
     CloseHandle(pi.hThread);
     return pi.hProcess;
@@ -305,9 +324,11 @@ HANDLE StartProgram()
 void PumpUntilExit(HANDLE process, Outcome& o, DWORD timeoutMs)
 {
     const DWORD start = GetTickCount();
-    for (;;) {
+    for (;;)
+    {
         MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
@@ -315,12 +336,15 @@ void PumpUntilExit(HANDLE process, Outcome& o, DWORD timeoutMs)
         if (GetTickCount() - start > timeoutMs) break;
         MsgWaitForMultipleObjects(1, &process, FALSE, 50, QS_ALLINPUT);
     }
-    if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
+    {
         o.exited = true;
         GetExitCodeProcess(process, &o.exitCode);
-    } else {
+    }
+    else
+    {
         TerminateProcess(process, 99);
-        WaitForSingleObject(process, 10000);   // gone before the next case starts
+        WaitForSingleObject(process, 10000);  // gone before the next case starts
     }
     CloseHandle(process);
 }
@@ -376,13 +400,17 @@ void ExpectCloseToCpu(const std::vector<uint8_t>& gpu, const TestImage& image, c
     double sum = 0;
     int worst = 0;
     size_t changed = 0;
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i = 0; i < n; ++i)
+    {
         int a, b, in;
-        if (image.bits == 8) {
+        if (image.bits == 8)
+        {
             a = gpu[i];
             b = cpu[i];
             in = image.pixels[i];
-        } else {
+        }
+        else
+        {
             a = gpu[2 * i] | gpu[2 * i + 1] << 8;
             b = cpu[2 * i] | cpu[2 * i + 1] << 8;
             in = image.pixels[2 * i] | image.pixels[2 * i + 1] << 8;
@@ -396,7 +424,7 @@ void ExpectCloseToCpu(const std::vector<uint8_t>& gpu, const TestImage& image, c
                 image.bits, changed, n);
     EXPECT_LE(mean, meanLimit);
     EXPECT_LE(worst, maxLimit);
-    EXPECT_GT(changed, n / 4);   // the job did denoise
+    EXPECT_GT(changed, n / 4);  // the job did denoise
 }
 
 // Every case starts and ends without an HPXProcessGPU process in the session.
@@ -413,7 +441,7 @@ protected:
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(GpuProtocol, GreyEightBitJobReturnsTheDenoisedPixelsWithOneStepPerOffset)
 {
@@ -442,7 +470,7 @@ TEST_F(GpuProtocol, ColourSixteenBitJobAtQualityTwoReturnsAResult)
     Outcome o = RunJob(s);
     EXPECT_EQ(o.results, 1);
     ASSERT_EQ(o.result.size(), s.image.pixels.size());
-    EXPECT_EQ(o.range, 84u);        // 169 x 1 / 2: one joint colour pass per tile
+    EXPECT_EQ(o.range, 84u);  // 169 x 1 / 2: one joint colour pass per tile
     EXPECT_EQ(o.steps, 1 + 85);
     EXPECT_EQ(o.exitCode, 0u);
     ExpectCloseToCpu(o.result, s.image, s.params, 64.0, 512);
@@ -450,7 +478,8 @@ TEST_F(GpuProtocol, ColourSixteenBitJobAtQualityTwoReturnsAResult)
 
 TEST_F(GpuProtocol, FusionJobsOverTwoTilesReturnAResultForGreyAndColour)
 {
-    for (int channels : {1, 3}) {
+    for (int channels : {1, 3})
+    {
         Script s;
         s.image = MakeImage(1200, 40, channels, 8, 3);
         s.params = MakeParams(1, true);
@@ -467,7 +496,8 @@ TEST_F(GpuProtocol, FusionJobsOverTwoTilesReturnAResultForGreyAndColour)
 
 TEST_F(GpuProtocol, SequentialJobsOverTwoTilesStepThroughEveryOffsetOfBoth)
 {
-    for (int channels : {1, 3}) {
+    for (int channels : {1, 3})
+    {
         Script s;
         s.image = MakeImage(1200, 40, channels, 8, 4);
         s.params = MakeParams(1, false);
@@ -483,7 +513,8 @@ TEST_F(GpuProtocol, SequentialJobsOverTwoTilesStepThroughEveryOffsetOfBoth)
 TEST_F(GpuProtocol, CancelDuringAMultiTileJobRepliesCancelledAfterTheCurrentTile)
 {
     // 1400 x 1400 grey (1.96 MB, under Wine's copy-data limit): 2 x 2 tiles.
-    for (bool fusion : {false, true}) {
+    for (bool fusion : {false, true})
+    {
         Script s;
         s.image = MakeImage(1400, 1400, 1, 8, 5);
         s.params = MakeParams(1, fusion);
@@ -491,13 +522,16 @@ TEST_F(GpuProtocol, CancelDuringAMultiTileJobRepliesCancelledAfterTheCurrentTile
         Outcome o = RunJob(s);
         EXPECT_EQ(o.cancels, 1) << fusion;
         EXPECT_EQ(o.results, 0) << fusion;
-        if (fusion) {
+        if (fusion)
+        {
             // The CPU side may take the remaining tiles before the GPU side pumps the cancel;
             // neither pastes its tile once it is seen.
             EXPECT_EQ(o.range, 4u + 3u);
-        } else {
+        }
+        else
+        {
             EXPECT_EQ(o.range, 4u * 24u);
-            EXPECT_LT(o.steps, 1 + 2 * 25);   // stopped inside the first tile, no second tile begun
+            EXPECT_LT(o.steps, 1 + 2 * 25);  // stopped inside the first tile, no second tile begun
         }
         EXPECT_TRUE(o.exited) << fusion;
         EXPECT_EQ(o.exitCode, 0u) << fusion;
@@ -518,7 +552,8 @@ TEST_F(GpuProtocol, CancelDuringASingleTileJobStillRepliesTheResult)
 
 TEST_F(GpuProtocol, ExitCommandDuringAJobStopsItRepliesCancelledAndEndsCleanly)
 {
-    for (bool bySend : {false, true}) {
+    for (bool bySend : {false, true})
+    {
         Script s;
         s.image = MakeImage(1200, 40, 1, 8, 7);
         s.params = MakeParams(1, false);
@@ -569,7 +604,7 @@ TEST_F(GpuProtocol, UnknownCopyDataCodeIsAnsweredWithZeroAndChangesNothing)
     s.image = MakeImage(40, 40, 1, 8, 8);
     s.params = MakeParams(1, false);
     s.sendCode7 = true;
-    s.paramsFirst = true;   // the parameters do not depend on the record: any order will do
+    s.paramsFirst = true;  // the parameters do not depend on the record: any order will do
     Outcome o = RunJob(s);
     EXPECT_EQ(o.code7Reply, 0);
     EXPECT_EQ(o.results, 1);
@@ -591,7 +626,8 @@ TEST_F(GpuProtocol, RunWithoutACompleteConsistentJobRepliesCancelled)
         {"pixels one row long", [](Script& s) { s.pixelBytesDelta = 32; }},
         {"four channels", [](Script& s) { s.recordChannels = 4; }},
     };
-    for (const Case& c : cases) {
+    for (const Case& c : cases)
+    {
         Script s;
         s.image = MakeImage(32, 24, 1, 8, 9);
         s.params = MakeParams(1, false);
@@ -612,8 +648,8 @@ TEST_F(GpuProtocol, WithoutAPluginWindowTheProgramIdlesUntilTheExitCommand)
     HWND gpu = WaitForProgramWindow();
     ASSERT_NE(gpu, nullptr);
     EXPECT_FALSE(IsWindowVisible(gpu));
-    EXPECT_NE(GetMenu(gpu), nullptr);   // menu 109, never seen
-    EXPECT_EQ(WaitForSingleObject(process, 1500), static_cast<DWORD>(WAIT_TIMEOUT));   // idle, not ended
+    EXPECT_NE(GetMenu(gpu), nullptr);                                                 // menu 109, never seen
+    EXPECT_EQ(WaitForSingleObject(process, 1500), static_cast<DWORD>(WAIT_TIMEOUT));  // idle, not ended
     SendMessageW(gpu, WM_COMMAND, IDM_EXIT, 0);
     EXPECT_EQ(WaitForSingleObject(process, 60000), static_cast<DWORD>(WAIT_OBJECT_0));
     DWORD code = 99;
@@ -674,7 +710,7 @@ TEST_F(GpuProtocol, SecondStartClosesTheIdleInstanceBeforeTheNewOneRuns)
     Script s;
     s.image = MakeImage(32, 32, 3, 8, 10);
     s.params = MakeParams(1, false);
-    Outcome o = RunJob(s);   // closes the running instance first
+    Outcome o = RunJob(s);  // closes the running instance first
     EXPECT_EQ(WaitForSingleObject(first, 60000), static_cast<DWORD>(WAIT_OBJECT_0));
     DWORD code = 99;
     GetExitCodeProcess(first, &code);

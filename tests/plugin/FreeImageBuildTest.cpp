@@ -11,7 +11,8 @@ TEST(FreeImageBuild, LookUpByNameOfUnknownAndLeftOutFormatsIsSafe)
     EXPECT_EQ(FreeImage_GetFIFFromFilename("archive.zip"), FIF_UNKNOWN);
     EXPECT_EQ(FreeImage_GetFIFFromFilename("photo.JPG"), FIF_JPEG);
     EXPECT_EQ(FreeImage_GetFIFFromFilename("scan.tif"), FIF_TIFF);
-    for (int i = 0; i < FreeImage_GetFIFCount(); ++i) {
+    for (int i = 0; i < FreeImage_GetFIFCount(); ++i)
+    {
         const char* ext = FreeImage_GetFIFExtensionList(static_cast<FREE_IMAGE_FORMAT>(i));
         EXPECT_NE(ext, nullptr) << "format " << i << " has no extension list";
     }

@@ -17,7 +17,8 @@
 #include "engine/ImageBuffer.h"
 #include "imagefiles/ImageFile.h"
 
-namespace {
+namespace
+{
 
 std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
@@ -58,7 +59,7 @@ protected:
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
         m_dir = std::wstring(temp) + L"hpx-imagefile-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                Widen(::testing::UnitTest::GetInstance()->current_test_info()->name());
+            Widen(::testing::UnitTest::GetInstance()->current_test_info()->name());
         CreateDirectoryW(m_dir.c_str(), nullptr);
     }
     void TearDown() override
@@ -67,9 +68,9 @@ protected:
         HANDLE h = FindFirstFileW((m_dir + L"\\*").c_str(), &fd);
         if (h != INVALID_HANDLE_VALUE)
         {
-            do
-            {
-                if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((m_dir + L"\\" + fd.cFileName).c_str());
+            do {
+                if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                    DeleteFileW((m_dir + L"\\" + fd.cFileName).c_str());
             } while (FindNextFileW(h, &fd));
             FindClose(h);
         }
@@ -121,8 +122,10 @@ struct Record
                 for (int c = 0; c < channels; ++c)
                 {
                     unsigned char* row = static_cast<unsigned char*>(img.m_pData) + size_t(y) * img.m_iStride;
-                    if (bits == 8) row[x * channels + c] = (unsigned char)f(x, y, c);
-                    else reinterpret_cast<uint16_t*>(row)[x * channels + c] = (uint16_t)f(x, y, c);
+                    if (bits == 8)
+                        row[x * channels + c] = (unsigned char)f(x, y, c);
+                    else
+                        reinterpret_cast<uint16_t*>(row)[x * channels + c] = (uint16_t)f(x, y, c);
                 }
     }
     ~Record() { ReleaseImage(&img); }
@@ -258,10 +261,20 @@ TEST(ImageFileExposure, ReductionAndFormatting)
         uint32_t n, d;
         const wchar_t* text;
     } cases[] = {
-        {10, 1250, L"1/125 sec."}, {2, 1, L"2 sec."},       {13, 1000, L"13/1000 sec."}, {11, 1001, L"1/91 sec."},
-        {1, 8000, L"1/8000 sec."}, {30, 1, L"30 sec."},     {7, 49, L"1/7 sec."},        {300, 1, L"300 sec."},
-        {0, 0, L""},               {5, 0, L""},             {0, 7, L"0 sec."},           {0, 11, L"0/11 sec."},
-        {4294967295u, 4294967295u, L"1 sec."},              {4294967291u, 3, L"4294967291/3 sec."},
+        {10, 1250, L"1/125 sec."},
+        {2, 1, L"2 sec."},
+        {13, 1000, L"13/1000 sec."},
+        {11, 1001, L"1/91 sec."},
+        {1, 8000, L"1/8000 sec."},
+        {30, 1, L"30 sec."},
+        {7, 49, L"1/7 sec."},
+        {300, 1, L"300 sec."},
+        {0, 0, L""},
+        {5, 0, L""},
+        {0, 7, L"0 sec."},
+        {0, 11, L"0/11 sec."},
+        {4294967295u, 4294967295u, L"1 sec."},
+        {4294967291u, 3, L"4294967291/3 sec."},
     };
     for (const Case& c : cases)
     {
@@ -563,8 +576,7 @@ TEST_F(ImageFileTest, MetadataAndIccProfileAreCarriedOver)
     ASSERT_FALSE(WriteImageFile(original.image, nullptr, jpg.c_str(), 90, source.c_str(), kImageFormatUnknown));
     Loaded j(jpg);
     ASSERT_FALSE(j.failed);
-    for (int slot = 0; slot < ImageInfoStrings::kCount; ++slot)
-        EXPECT_EQ(j.Info(slot), original.Info(slot)) << slot;
+    for (int slot = 0; slot < ImageInfoStrings::kCount; ++slot) EXPECT_EQ(j.Info(slot), original.Info(slot)) << slot;
     EXPECT_EQ(IccOf(jpg), rgbIcc);
 
     // TIFF and PNG keep the profile, BMP nothing.
@@ -618,7 +630,8 @@ TEST_F(ImageFileTest, MetadataAndIccProfileAreCarriedOver)
 TEST_F(ImageFileTest, JpegQualityDefaultsTo95)
 {
     Record noisy(32, 32, 3, 8, [](int x, int y, int c) { return unsigned((x * 7919 + y * 104729 + c * 31) % 251); });
-    auto size = [&](int quality) {
+    auto size = [&](int quality)
+    {
         std::wstring path = Out(L"q" + std::to_wstring(quality) + L".jpg");
         EXPECT_FALSE(WriteImageFile(&noisy.img, nullptr, path.c_str(), quality, L"", kImageFormatUnknown));
         return FileSize(path);
@@ -654,9 +667,9 @@ TEST_F(ImageFileTest, UnwritableFormatsAndBadMetadataSourcesThrowBeforeWriting)
                  UnsupportedImageFormat);
 
     const std::wstring target = Out(L"target.jpg");
-    EXPECT_THROW(WriteImageFile(&colour.img, nullptr, target.c_str(), 0, TestImage("palette.gif").c_str(),
-                                kImageFormatUnknown),
-                 UnsupportedImageFormat);
+    EXPECT_THROW(
+        WriteImageFile(&colour.img, nullptr, target.c_str(), 0, TestImage("palette.gif").c_str(), kImageFormatUnknown),
+        UnsupportedImageFormat);
     const std::wstring gone = Out(L"removed-since.jpg");
     try
     {
@@ -679,8 +692,8 @@ TEST_F(ImageFileTest, FailedWritesAreReportedAsFailures)
     Record colour(4, 4, 3, 8, Pattern8);
     Record deep(4, 4, 3, 16, Pattern16);
     // A folder that does not exist.
-    EXPECT_TRUE(WriteImageFile(&colour.img, nullptr, Out(L"no-such-folder\\x.png").c_str(), 0, L"",
-                               kImageFormatUnknown));
+    EXPECT_TRUE(
+        WriteImageFile(&colour.img, nullptr, Out(L"no-such-folder\\x.png").c_str(), 0, L"", kImageFormatUnknown));
     // 16-bit data in a format that cannot hold it: a failure, and no truncated file left behind.
     EXPECT_TRUE(WriteImageFile(&deep.img, nullptr, Out(L"deep.jpg").c_str(), 0, L"", kImageFormatUnknown));
     EXPECT_FALSE(Exists(Out(L"deep.jpg")));
@@ -750,15 +763,20 @@ TEST_F(ImageFileTest, NamesOutsideTheCodePageWork)
     EXPECT_TRUE(SamePixels(&colour.img, n.image));
 }
 
-namespace {
+namespace
+{
 
 // A BMP file written byte by byte: `headerSize` 40 (BITMAPINFOHEADER), 108 (V4) or 124 (V5), 24
 // or 32 bits, uncompressed, bottom row first, pixel (x, y) from f as blue, green, red[, fourth].
-std::vector<unsigned char> MakeBmp(int headerSize, int bpp, int w, int h, const std::function<unsigned(int, int, int)>& f)
+std::vector<unsigned char> MakeBmp(int headerSize, int bpp, int w, int h,
+                                   const std::function<unsigned(int, int, int)>& f)
 {
     const int stride = (w * bpp / 8 + 3) & ~3;
     std::vector<unsigned char> b(size_t(14 + headerSize + stride * h), 0);
-    auto put32 = [&](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) b[at + i] = (unsigned char)(v >> (8 * i)); };
+    auto put32 = [&](size_t at, uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i) b[at + i] = (unsigned char)(v >> (8 * i));
+    };
     b[0] = 'B';
     b[1] = 'M';
     put32(2, uint32_t(b.size()));
@@ -788,7 +806,11 @@ std::vector<unsigned char> MakeBmp(int headerSize, int bpp, int w, int h, const 
 struct Lcg
 {
     uint32_t state;
-    uint32_t Next(uint32_t n) { state = state * 1664525u + 1013904223u; return (state >> 8) % n; }
+    uint32_t Next(uint32_t n)
+    {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) % n;
+    }
 };
 
 }  // namespace
@@ -813,7 +835,8 @@ TEST_F(ImageFileTest, ThePaddingByteOfA32BitBmpIsNoAlphaButRealAlphaIsKept)
     for (unsigned padding : {0u, 255u})
     {
         const std::wstring path = Out(L"padded" + std::to_wstring(padding) + L".bmp");
-        WriteBytes(path, MakeBmp(40, 32, 4, 3, [&](int x, int y, int c) { return c == 3 ? padding : Pattern8(x, y, c); }));
+        WriteBytes(path,
+                   MakeBmp(40, 32, 4, 3, [&](int x, int y, int c) { return c == 3 ? padding : Pattern8(x, y, c); }));
         Loaded f(path);
         ASSERT_FALSE(f.failed) << padding;
         EXPECT_TRUE(SamePixels(&colour.img, f.image)) << padding;
@@ -821,7 +844,9 @@ TEST_F(ImageFileTest, ThePaddingByteOfA32BitBmpIsNoAlphaButRealAlphaIsKept)
     }
     auto alphaOf = [](int x, int y, int) { return unsigned(x * 60 + y); };
     const std::wstring path = Out(L"alpha.bmp");
-    WriteBytes(path, MakeBmp(40, 32, 4, 3, [&](int x, int y, int c) { return c == 3 ? alphaOf(x, y, c) : Pattern8(x, y, c); }));
+    WriteBytes(
+        path,
+        MakeBmp(40, 32, 4, 3, [&](int x, int y, int c) { return c == 3 ? alphaOf(x, y, c) : Pattern8(x, y, c); }));
     Loaded f(path);
     ASSERT_FALSE(f.failed);
     Record alpha(4, 3, 1, 8, alphaOf);
@@ -847,9 +872,9 @@ TEST_F(ImageFileTest, OtherFormatsAreRefusedWhateverTheirName)
             EXPECT_TRUE(f.failed) << fif;
             EXPECT_EQ(f.image, nullptr) << fif;
         }
-        EXPECT_THROW(WriteImageFile(&colour.img, nullptr, Out(L"target.png").c_str(), 0, native.c_str(),
-                                    kImageFormatUnknown),
-                     UnsupportedImageFormat);
+        EXPECT_THROW(
+            WriteImageFile(&colour.img, nullptr, Out(L"target.png").c_str(), 0, native.c_str(), kImageFormatUnknown),
+            UnsupportedImageFormat);
     }
     FreeImage_Unload(dib);
     EXPECT_GE(written, 3);
@@ -866,7 +891,7 @@ TEST_F(ImageFileTest, DamagedFilesOfEveryAcceptedTypeAreReadOrRefused)
         const Record* image;
         const Record* alpha;
     } seeds[] = {{L"seed.bmp", &colour, nullptr}, {L"seed.jpg", &colour, nullptr}, {L"seed.png", &colour, &alpha},
-                 {L"seed.tif", &colour, nullptr},  {L"seed16.tif", &deep, nullptr},  {L"seed16.png", &deep, nullptr}};
+                 {L"seed.tif", &colour, nullptr}, {L"seed16.tif", &deep, nullptr}, {L"seed16.png", &deep, nullptr}};
     Lcg random{12345};
     for (const Seed& seed : seeds)
     {

@@ -9,7 +9,8 @@
 
 using namespace proftest;
 
-namespace {
+namespace
+{
 
 const char kBom[] = "\xEF\xBB\xBF";
 
@@ -35,23 +36,25 @@ bool Add(CameraIsoTable& t, const wchar_t* camera, const wchar_t* iso, IsoSettin
 }
 
 // A profile file as the plug-in writes it, one camera section per name with the given ISOs.
-struct FileCamera {
+struct FileCamera
+{
     std::string name;
     std::vector<int> isos;
 };
 std::string ProfileFile(const std::vector<FileCamera>& cams, const std::string& count, int version = 2)
 {
     std::string s = kBom;
-    s += "[General]\r\nNo Of Cameras = " + count + "\r\nActual Camera = 0\r\nActual ISO = 0\r\nversion = " +
-         std::to_string(version) + "\r\n";
-    for (size_t r = 0; r < cams.size(); ++r) {
+    s += "[General]\r\nNo Of Cameras = " + count +
+        "\r\nActual Camera = 0\r\nActual ISO = 0\r\nversion = " + std::to_string(version) + "\r\n";
+    for (size_t r = 0; r < cams.size(); ++r)
+    {
         s += "\r\n[Camera_" + std::to_string(r) + "]\r\nm_wcsCameraName = " + cams[r].name +
-             "\r\nm_uiISOCount = " + std::to_string(cams[r].isos.size()) + "\r\n";
+            "\r\nm_uiISOCount = " + std::to_string(cams[r].isos.size()) + "\r\n";
         for (size_t i = 0; i < cams[r].isos.size(); ++i)
             s += "ISO" + std::to_string(i) + " = " + std::to_string(cams[r].isos[i]) + "\r\n";
         for (size_t i = 0; i < cams[r].isos.size(); ++i)
             s += "\r\n[Camera " + cams[r].name + " ISO" + std::to_string(cams[r].isos[i]) +
-                 "]\r\nm_dStrength = " + std::to_string(r * 10 + i + 1) + ".50\r\nm_dImmerkaerY = 7.25\r\n";
+                "]\r\nm_dStrength = " + std::to_string(r * 10 + i + 1) + ".50\r\nm_dImmerkaerY = 7.25\r\n";
     }
     return s;
 }
@@ -60,13 +63,15 @@ std::string ProfileFile(const std::vector<FileCamera>& cams, const std::string& 
 void ExpectSameTables(const CameraIsoTable& a, const CameraIsoTable& b)
 {
     ASSERT_EQ(a.m_uiCameraCount, b.m_uiCameraCount);
-    for (uint32_t r = 0; r < a.m_uiCameraCount; ++r) {
+    for (uint32_t r = 0; r < a.m_uiCameraCount; ++r)
+    {
         const CameraProfile& ca = a.m_pCameras[r];
         const CameraProfile& cb = b.m_pCameras[r];
         EXPECT_STREQ(ca.m_wcsCameraName, cb.m_wcsCameraName) << "row " << r;
         EXPECT_EQ(cb.m_iIndex, static_cast<int>(r));
         ASSERT_EQ(ca.m_uiISOCount, cb.m_uiISOCount) << "row " << r;
-        for (uint32_t i = 0; i < ca.m_uiISOCount; ++i) {
+        for (uint32_t i = 0; i < ca.m_uiISOCount; ++i)
+        {
             const IsoSettings& x = ca.m_pSettings[i];
             const IsoSettings& y = cb.m_pSettings[i];
             EXPECT_EQ(ca.m_piISO[i], cb.m_piISO[i]);
@@ -94,7 +99,9 @@ std::vector<std::wstring> Names(const CameraIsoTable& t)
 
 }  // namespace
 
-class ProfileStore : public TempFolders {};
+class ProfileStore : public TempFolders
+{
+};
 
 TEST_F(ProfileStore, FirstStartGivesTheDefaultProfileAndWritesTheUserCopy)
 {
@@ -183,11 +190,12 @@ TEST_F(ProfileStore, NamesWithBlanksOrBracketsComeBackWithTheirEntries)
     EXPECT_NEAR(back.m_pCameras[row].m_pSettings[0].m_dStrength, 44.0, 1e-9);
 
     // A file written by an older build kept the blanks inside its entry section names.
-    WriteBytes(UserProfile(), std::string(kBom) +
-                                  "[General]\r\nNo Of Cameras = 2\r\nversion = 2\r\n"
-                                  "[Camera_0]\r\nm_wcsCameraName = <<Unknown Camera>>\r\nm_uiISOCount = 1\r\nISO0 = 100\r\n"
-                                  "[Camera_1]\r\nm_wcsCameraName = Old / Cam   \r\nm_uiISOCount = 1\r\nISO0 = 800\r\n"
-                                  "[Camera Old / Cam    ISO800]\r\nm_dStrength = 27.00\r\n");
+    WriteBytes(UserProfile(),
+               std::string(kBom) +
+                   "[General]\r\nNo Of Cameras = 2\r\nversion = 2\r\n"
+                   "[Camera_0]\r\nm_wcsCameraName = <<Unknown Camera>>\r\nm_uiISOCount = 1\r\nISO0 = 100\r\n"
+                   "[Camera_1]\r\nm_wcsCameraName = Old / Cam   \r\nm_uiISOCount = 1\r\nISO0 = 800\r\n"
+                   "[Camera Old / Cam    ISO800]\r\nm_dStrength = 27.00\r\n");
     CameraIsoTable old;
     ASSERT_FALSE(old.Load());
     ASSERT_EQ(old.m_uiCameraCount, 2u);
@@ -256,12 +264,14 @@ TEST_F(ProfileStore, CamerasWhoseSectionNamesCollideKeepTheirOwnEntries)
 
 TEST_F(ProfileStore, RunningOutOfMemoryLeavesTheTableAndTheFileAsTheyWere)
 {
-    WriteBytes(UserProfile(), ProfileFile({{"<<Unknown Camera>>", {100}}, {"A / 1", {200, 400}}, {"B / 2", {800}}}, "3"));
+    WriteBytes(UserProfile(),
+               ProfileFile({{"<<Unknown Camera>>", {100}}, {"A / 1", {200, 400}}, {"B / 2", {800}}}, "3"));
     const std::string stored = ReadBytes(UserProfile());
     CameraIsoTable fromFile;
     ASSERT_FALSE(fromFile.Load());
     // An edited table, unlike the file.
-    auto makeEdited = [](CameraIsoTable& t) {
+    auto makeEdited = [](CameraIsoTable& t)
+    {
         ASSERT_FALSE(t.Load());
         IsoSettings s = Settings(17, 2, 1);
         s.m_iISO = 1600;
@@ -270,8 +280,10 @@ TEST_F(ProfileStore, RunningOutOfMemoryLeavesTheTableAndTheFileAsTheyWere)
     CameraIsoTable edited;
     makeEdited(edited);
     bool loadDone = false, saveDone = false;
-    for (long n = 1; n < 20000 && !(loadDone && saveDone); ++n) {
-        if (!loadDone) {
+    for (long n = 1; n < 20000 && !(loadDone && saveDone); ++n)
+    {
+        if (!loadDone)
+        {
             CameraIsoTable t;
             makeEdited(t);
             FailAllocation(n);
@@ -280,7 +292,8 @@ TEST_F(ProfileStore, RunningOutOfMemoryLeavesTheTableAndTheFileAsTheyWere)
             ExpectSameTables(failed ? edited : fromFile, t);
             ASSERT_FALSE(failed && loadDone) << "allocation " << n;
         }
-        if (!saveDone) {
+        if (!saveDone)
+        {
             FailAllocation(n);
             const bool failed = edited.Save();
             saveDone = !StopFailingAllocation();
@@ -295,14 +308,15 @@ TEST_F(ProfileStore, RunningOutOfMemoryLeavesTheTableAndTheFileAsTheyWere)
 
 TEST_F(ProfileStore, ValuesReadFromTheFileAreClamped)
 {
-    WriteBytes(UserProfile(), std::string(kBom) +
-                                  "[General]\r\nNo Of Cameras = 1\r\nversion = 2\r\n"
-                                  "[Camera_0]\r\nm_wcsCameraName = <<Unknown Camera>>\r\nm_uiISOCount = 3\r\n"
-                                  "ISO0 = 2000000\r\nISO1 = -5\r\nISO2 = abc\r\n"
-                                  "[Camera <<Unknown Camera>> ISO1000000]\r\nm_iUseMedian = 7\r\nm_dDynamics = 5\r\n"
-                                  "m_dStrength = 99\r\nm_dSharp1 = -1\r\nm_dImmerkaerY = 20000\r\n"
-                                  "[Camera <<Unknown Camera>> ISO0]\r\nm_iUseMedian = -1\r\nm_dDynamics = -2.5\r\n"
-                                  "m_dStrength = nonsense\r\n");
+    WriteBytes(UserProfile(),
+               std::string(kBom) +
+                   "[General]\r\nNo Of Cameras = 1\r\nversion = 2\r\n"
+                   "[Camera_0]\r\nm_wcsCameraName = <<Unknown Camera>>\r\nm_uiISOCount = 3\r\n"
+                   "ISO0 = 2000000\r\nISO1 = -5\r\nISO2 = abc\r\n"
+                   "[Camera <<Unknown Camera>> ISO1000000]\r\nm_iUseMedian = 7\r\nm_dDynamics = 5\r\n"
+                   "m_dStrength = 99\r\nm_dSharp1 = -1\r\nm_dImmerkaerY = 20000\r\n"
+                   "[Camera <<Unknown Camera>> ISO0]\r\nm_iUseMedian = -1\r\nm_dDynamics = -2.5\r\n"
+                   "m_dStrength = nonsense\r\n");
     CameraIsoTable t;
     ASSERT_FALSE(t.Load());
     ASSERT_EQ(t.m_pCameras[0].m_uiISOCount, 3u);
@@ -435,7 +449,8 @@ TEST_F(ProfileStore, DeletionsKeepTheUnknownCameraAndTheRowIndexes)
 
 TEST(CameraNames, NormalisationPairsAndBlanks)
 {
-    const struct {
+    const struct
+    {
         const wchar_t* in;
         const wchar_t* out;
     } cases[] = {
@@ -460,7 +475,8 @@ TEST(CameraNames, NormalisationPairsAndBlanks)
         {L"\tFUJIFILM / X100 \r\n", L"FUJIFILM / X100"},
         {L"Leica / M9", L"Leica / M9"},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
+    {
         wchar_t out[128];
         NormalizeCameraName(out, c.in);
         EXPECT_STREQ(out, c.out) << Narrow(c.in);
@@ -514,7 +530,8 @@ protected:
 TEST_F(DamagedProfile, AnOutOfRangeCameraCountKeepsTheCamerasThatAreThere)
 {
     const std::vector<FileCamera> cams = {{"<<Unknown Camera>>", {100}}, {"A / 1", {200, 400}}, {"B / 2", {800}}};
-    for (const char* count : {"1000000000", "0", "-3", "4294967297"}) {
+    for (const char* count : {"1000000000", "0", "-3", "4294967297"})
+    {
         const std::string original = ProfileFile(cams, count);
         WriteBytes(UserProfile(), original);
         DeleteFileW(Backup().c_str());
@@ -539,7 +556,8 @@ TEST_F(DamagedProfile, AHugeCountWithoutCameraSectionsFallsBackToTheDefaultProfi
 TEST_F(DamagedProfile, ATruncatedFileKeepsWhatItHoldsAndTheOriginalIsKept)
 {
     const std::string full = ProfileFile({{"<<Unknown Camera>>", {100}}, {"A / 1", {200}}, {"B / 2", {400, 800}}}, "3");
-    for (size_t cut : {full.size() / 2, full.size() - 40, size_t{10}, size_t{2}}) {
+    for (size_t cut : {full.size() / 2, full.size() - 40, size_t{10}, size_t{2}})
+    {
         const std::string truncated = full.substr(0, cut);
         WriteBytes(UserProfile(), truncated);
         DeleteFileW(Backup().c_str());
@@ -549,7 +567,8 @@ TEST_F(DamagedProfile, ATruncatedFileKeepsWhatItHoldsAndTheOriginalIsKept)
         for (const auto& n : names) EXPECT_FALSE(n.empty());
         // No camera appears twice (no nameless rows standing in for missing sections).
         for (size_t i = 1; i < names.size(); ++i) EXPECT_NE(names[i], HPX_UNKNOWN_CAMERA);
-        if (cut == full.size() - 40) {
+        if (cut == full.size() - 40)
+        {
             ASSERT_EQ(names, (std::vector<std::wstring>{HPX_UNKNOWN_CAMERA, L"A / 1", L"B / 2"}));
             EXPECT_NEAR(t.m_pCameras[1].m_pSettings[0].m_dStrength, 11.5, 1e-9);
         }
@@ -589,16 +608,17 @@ TEST_F(DamagedProfile, AnEntryCountBeyondTheKeysOfItsSectionReadsOnlyWhatTheFile
     // A small file whose every camera claims the largest entry count but names one ISO: reading
     // must stay in proportion to the file (not millions of entries and their memory).
     const int cameras = 400;
-    std::string original = std::string(kBom) + "[General]\r\nNo Of Cameras = " + std::to_string(cameras) +
-                           "\r\nversion = 2\r\n";
+    std::string original =
+        std::string(kBom) + "[General]\r\nNo Of Cameras = " + std::to_string(cameras) + "\r\nversion = 2\r\n";
     for (int r = 0; r < cameras; ++r)
         original += "[Camera_" + std::to_string(r) + "]\r\nm_wcsCameraName = Cam " + std::to_string(r) +
-                    "\r\nm_uiISOCount = 10000\r\nISO0 = 200\r\n";
+            "\r\nm_uiISOCount = 10000\r\nISO0 = 200\r\n";
     WriteBytes(UserProfile(), original);
     CameraIsoTable t;
     ASSERT_FALSE(t.Load());
     ASSERT_EQ(t.m_uiCameraCount, static_cast<uint32_t>(cameras));
-    for (int r = 0; r < cameras; ++r) {
+    for (int r = 0; r < cameras; ++r)
+    {
         const CameraProfile& cam = t.m_pCameras[r];
         ASSERT_GE(cam.m_uiISOCount, 1u) << r;
         ASSERT_LE(cam.m_uiISOCount, 3u) << r;  // no more than the keys its section holds
@@ -609,7 +629,8 @@ TEST_F(DamagedProfile, AnEntryCountBeyondTheKeysOfItsSectionReadsOnlyWhatTheFile
 
 TEST_F(DamagedProfile, ARowZeroWithoutEntriesGetsTheDefaultEntryAndOtherEmptyCamerasAreNeverRead)
 {
-    WriteBytes(UserProfile(), ProfileFile({{"<<Unknown Camera>>", {}}, {"Empty / Cam", {}}, {"Full / Cam", {400}}}, "3"));
+    WriteBytes(UserProfile(),
+               ProfileFile({{"<<Unknown Camera>>", {}}, {"Empty / Cam", {}}, {"Full / Cam", {400}}}, "3"));
     CameraIsoTable t;
     ASSERT_FALSE(t.Load());
     ASSERT_EQ(t.m_uiCameraCount, 3u);
@@ -629,7 +650,8 @@ TEST_F(DamagedProfile, AMissingOrUncreatableUserFolder)
 {
     // Missing: created on load, the default profile written into it; the same when even the
     // application-data folder is gone.
-    for (const std::wstring& gone : {UserFolder(), m_appData}) {
+    for (const std::wstring& gone : {UserFolder(), m_appData})
+    {
         RemoveTree(gone);
         CameraIsoTable t;
         ASSERT_FALSE(t.Load());

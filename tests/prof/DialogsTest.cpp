@@ -14,7 +14,8 @@
 
 using namespace proftest;
 
-namespace {
+namespace
+{
 
 std::wstring Key(const std::wstring& file, const wchar_t* key)
 {
@@ -29,7 +30,8 @@ void Click(HWND dlg, int id) { SendDlgItemMessageW(dlg, id, BM_CLICK, 0, 0); }
 
 // What shows that the control skin is on: the procedure kept under "WindowProc", owner-drawn OK
 // button, and the dark face colour on the dialog's background.
-struct SkinSeen {
+struct SkinSeen
+{
     bool dialogSkinned = false;
     bool okOwnerDrawn = false;
     COLORREF background = CLR_INVALID;
@@ -96,17 +98,19 @@ protected:
 
 TEST_F(Dialogs, OptionsChangesLanguageAndGpuModeAndAnnouncesTheRestartInTheNewLanguage)
 {
-    WriteBytes(LocFile(), "[General]\r\nLanguages No=2\r\n"
-                          "[0]\r\nLanguage=English\r\nAcronym=EN\r\nstring57=Options\r\nstring61=Use the GPU\r\n"
-                          "[1]\r\nLanguage=Deutsch\r\nAcronym=DE\r\nstring57=Optionen\r\nstring63=Hinweis\r\n"
-                          "string64=Starten Sie neu, damit die Sprache wechselt!\r\n");
+    WriteBytes(LocFile(),
+               "[General]\r\nLanguages No=2\r\n"
+               "[0]\r\nLanguage=English\r\nAcronym=EN\r\nstring57=Options\r\nstring61=Use the GPU\r\n"
+               "[1]\r\nLanguage=Deutsch\r\nAcronym=DE\r\nstring57=Optionen\r\nstring63=Hinweis\r\n"
+               "string64=Starten Sie neu, damit die Sprache wechselt!\r\n");
     WriteSettingInt(L"HW Accel", 0);
     WriteSettingInt(L"GPUCPUFusion", 1);
     WriteSettingInt(L"Language Current", 0);
     LoadSettings();
     LoadLocalizedStrings();
 
-    struct {
+    struct
+    {
         std::wstring title, label, check, fusion, pure, ok, cancel;
         LRESULT languages = 0, selected = -2;
         bool hw = true, fusionChecked = false, fusionEnabled = true, pureEnabled = true;
@@ -116,41 +120,43 @@ TEST_F(Dialogs, OptionsChangesLanguageAndGpuModeAndAnnouncesTheRestartInTheNewLa
         std::wstring shot, boxCaption, boxText, boxShot;
     } seen;
     bool timedOut = false;
-    const INT_PTR result = DriveDialog(
-        [&] { return ShowOptionsDialog(m_owner); },
-        [&](HWND dlg) {
-            seen.title = WindowText(dlg);
-            seen.label = ItemText(dlg, IDC_OPT_LANGUAGE_LABEL);
-            seen.check = ItemText(dlg, IDC_OPT_HWACCEL);
-            seen.fusion = ItemText(dlg, IDC_OPT_FUSION);
-            seen.pure = ItemText(dlg, IDC_OPT_PUREGPU);
-            seen.ok = ItemText(dlg, IDOK);
-            seen.cancel = ItemText(dlg, IDCANCEL);
-            seen.languages = SendDlgItemMessageW(dlg, IDC_OPT_LANGUAGE, CB_GETCOUNT, 0, 0);
-            seen.selected = SendDlgItemMessageW(dlg, IDC_OPT_LANGUAGE, CB_GETCURSEL, 0, 0);
-            seen.hw = Checked(dlg, IDC_OPT_HWACCEL);
-            seen.fusionChecked = Checked(dlg, IDC_OPT_FUSION);
-            seen.fusionEnabled = Enabled(dlg, IDC_OPT_FUSION);
-            seen.pureEnabled = Enabled(dlg, IDC_OPT_PUREGPU);
-            seen.skin = LookAtSkin(dlg);
-            seen.centre = Centre(dlg);
-            seen.ownerCentre = Centre(m_owner);
-            Click(dlg, IDC_OPT_HWACCEL);
-            seen.enabledAfterClick = Enabled(dlg, IDC_OPT_FUSION) && Enabled(dlg, IDC_OPT_PUREGPU);
-            Click(dlg, IDC_OPT_PUREGPU);
-            seen.pureAfterClick = Checked(dlg, IDC_OPT_PUREGPU) && !Checked(dlg, IDC_OPT_FUSION);
-            SendDlgItemMessageW(dlg, IDC_OPT_LANGUAGE, CB_SETCURSEL, 1, 0);
-            seen.shot = SaveScreenshot(dlg, L"options_157");
-            PostMessageW(dlg, WM_COMMAND, IDOK, 0);
-            HWND box = WaitForDialog(GetWindowThreadProcessId(dlg, nullptr), dlg, 5000);
-            if (box) {
-                seen.boxCaption = WindowText(box);
-                EnumChildWindows(box, CollectStatic, reinterpret_cast<LPARAM>(&seen.boxText));
-                seen.boxShot = SaveScreenshot(box, L"options_157_restart_notice");
-                PostMessageW(box, WM_COMMAND, IDOK, 0);
-            }
-        },
-        &timedOut);
+    const INT_PTR result =
+        DriveDialog([&] { return ShowOptionsDialog(m_owner); },
+                    [&](HWND dlg)
+                    {
+                        seen.title = WindowText(dlg);
+                        seen.label = ItemText(dlg, IDC_OPT_LANGUAGE_LABEL);
+                        seen.check = ItemText(dlg, IDC_OPT_HWACCEL);
+                        seen.fusion = ItemText(dlg, IDC_OPT_FUSION);
+                        seen.pure = ItemText(dlg, IDC_OPT_PUREGPU);
+                        seen.ok = ItemText(dlg, IDOK);
+                        seen.cancel = ItemText(dlg, IDCANCEL);
+                        seen.languages = SendDlgItemMessageW(dlg, IDC_OPT_LANGUAGE, CB_GETCOUNT, 0, 0);
+                        seen.selected = SendDlgItemMessageW(dlg, IDC_OPT_LANGUAGE, CB_GETCURSEL, 0, 0);
+                        seen.hw = Checked(dlg, IDC_OPT_HWACCEL);
+                        seen.fusionChecked = Checked(dlg, IDC_OPT_FUSION);
+                        seen.fusionEnabled = Enabled(dlg, IDC_OPT_FUSION);
+                        seen.pureEnabled = Enabled(dlg, IDC_OPT_PUREGPU);
+                        seen.skin = LookAtSkin(dlg);
+                        seen.centre = Centre(dlg);
+                        seen.ownerCentre = Centre(m_owner);
+                        Click(dlg, IDC_OPT_HWACCEL);
+                        seen.enabledAfterClick = Enabled(dlg, IDC_OPT_FUSION) && Enabled(dlg, IDC_OPT_PUREGPU);
+                        Click(dlg, IDC_OPT_PUREGPU);
+                        seen.pureAfterClick = Checked(dlg, IDC_OPT_PUREGPU) && !Checked(dlg, IDC_OPT_FUSION);
+                        SendDlgItemMessageW(dlg, IDC_OPT_LANGUAGE, CB_SETCURSEL, 1, 0);
+                        seen.shot = SaveScreenshot(dlg, L"options_157");
+                        PostMessageW(dlg, WM_COMMAND, IDOK, 0);
+                        HWND box = WaitForDialog(GetWindowThreadProcessId(dlg, nullptr), dlg, 5000);
+                        if (box)
+                        {
+                            seen.boxCaption = WindowText(box);
+                            EnumChildWindows(box, CollectStatic, reinterpret_cast<LPARAM>(&seen.boxText));
+                            seen.boxShot = SaveScreenshot(box, L"options_157_restart_notice");
+                            PostMessageW(box, WM_COMMAND, IDOK, 0);
+                        }
+                    },
+                    &timedOut);
 
     EXPECT_FALSE(timedOut);
     EXPECT_EQ(result, IDOK);
@@ -198,16 +204,16 @@ TEST_F(Dialogs, OptionsCancelStoresNothingAndUncheckingTheGpuGreysItsModes)
 
     bool modesEnabled = false, modesGreyed = false, pureChecked = false;
     bool timedOut = false;
-    INT_PTR result = DriveDialog(
-        [&] { return ShowOptionsDialog(m_owner); },
-        [&](HWND dlg) {
-            modesEnabled = Enabled(dlg, IDC_OPT_FUSION) && Enabled(dlg, IDC_OPT_PUREGPU);
-            pureChecked = Checked(dlg, IDC_OPT_PUREGPU);
-            Click(dlg, IDC_OPT_HWACCEL);
-            modesGreyed = !Enabled(dlg, IDC_OPT_FUSION) && !Enabled(dlg, IDC_OPT_PUREGPU);
-            PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
-        },
-        &timedOut);
+    INT_PTR result = DriveDialog([&] { return ShowOptionsDialog(m_owner); },
+                                 [&](HWND dlg)
+                                 {
+                                     modesEnabled = Enabled(dlg, IDC_OPT_FUSION) && Enabled(dlg, IDC_OPT_PUREGPU);
+                                     pureChecked = Checked(dlg, IDC_OPT_PUREGPU);
+                                     Click(dlg, IDC_OPT_HWACCEL);
+                                     modesGreyed = !Enabled(dlg, IDC_OPT_FUSION) && !Enabled(dlg, IDC_OPT_PUREGPU);
+                                     PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
+                                 },
+                                 &timedOut);
     EXPECT_FALSE(timedOut);
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_TRUE(modesEnabled);
@@ -220,15 +226,15 @@ TEST_F(Dialogs, OptionsCancelStoresNothingAndUncheckingTheGpuGreysItsModes)
     // No language file: an empty list; OK with the GPU unticked keeps the mode choice and shows
     // no notice, since the language was not changed.
     HWND notice = reinterpret_cast<HWND>(1);
-    result = DriveDialog(
-        [&] { return ShowOptionsDialog(m_owner); },
-        [&](HWND dlg) {
-            Click(dlg, IDC_OPT_HWACCEL);
-            PostMessageW(dlg, WM_COMMAND, IDOK, 0);
-            notice = WaitForDialog(GetWindowThreadProcessId(dlg, nullptr), dlg, 700);
-            if (notice) PostMessageW(notice, WM_COMMAND, IDOK, 0);
-        },
-        &timedOut);
+    result = DriveDialog([&] { return ShowOptionsDialog(m_owner); },
+                         [&](HWND dlg)
+                         {
+                             Click(dlg, IDC_OPT_HWACCEL);
+                             PostMessageW(dlg, WM_COMMAND, IDOK, 0);
+                             notice = WaitForDialog(GetWindowThreadProcessId(dlg, nullptr), dlg, 700);
+                             if (notice) PostMessageW(notice, WM_COMMAND, IDOK, 0);
+                         },
+                         &timedOut);
     EXPECT_FALSE(timedOut);
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(notice, nullptr);
@@ -257,29 +263,30 @@ TEST_F(Dialogs, CameraIsoNameTakesMakeModelAndIsoFromExif)
     wcscpy(data.m_wszIso, L"200");
     data.m_pInfo = &info;
 
-    struct {
+    struct
+    {
         std::wstring title, label, cancel, camera, iso, cameraAfter, isoAfter, shot;
         bool exifEnabled = false;
         SkinSeen skin;
     } seen;
     bool timedOut = false;
-    INT_PTR result = DriveDialog(
-        [&] { return ShowAddConfigurationDialog(m_owner, &data); },
-        [&](HWND dlg) {
-            seen.title = WindowText(dlg);
-            seen.label = ItemText(dlg, IDC_ADDCFG_CAMERA_LABEL);
-            seen.cancel = ItemText(dlg, IDCANCEL);
-            seen.camera = ItemText(dlg, IDC_ADDCFG_CAMERA);
-            seen.iso = ItemText(dlg, IDC_ADDCFG_ISO);
-            seen.exifEnabled = Enabled(dlg, IDC_ADDCFG_EXIF);
-            seen.skin = LookAtSkin(dlg);
-            Click(dlg, IDC_ADDCFG_EXIF);
-            seen.cameraAfter = ItemText(dlg, IDC_ADDCFG_CAMERA);
-            seen.isoAfter = ItemText(dlg, IDC_ADDCFG_ISO);
-            seen.shot = SaveScreenshot(dlg, L"camera_iso_name_179");
-            PostMessageW(dlg, WM_COMMAND, IDOK, 0);
-        },
-        &timedOut);
+    INT_PTR result = DriveDialog([&] { return ShowAddConfigurationDialog(m_owner, &data); },
+                                 [&](HWND dlg)
+                                 {
+                                     seen.title = WindowText(dlg);
+                                     seen.label = ItemText(dlg, IDC_ADDCFG_CAMERA_LABEL);
+                                     seen.cancel = ItemText(dlg, IDCANCEL);
+                                     seen.camera = ItemText(dlg, IDC_ADDCFG_CAMERA);
+                                     seen.iso = ItemText(dlg, IDC_ADDCFG_ISO);
+                                     seen.exifEnabled = Enabled(dlg, IDC_ADDCFG_EXIF);
+                                     seen.skin = LookAtSkin(dlg);
+                                     Click(dlg, IDC_ADDCFG_EXIF);
+                                     seen.cameraAfter = ItemText(dlg, IDC_ADDCFG_CAMERA);
+                                     seen.isoAfter = ItemText(dlg, IDC_ADDCFG_ISO);
+                                     seen.shot = SaveScreenshot(dlg, L"camera_iso_name_179");
+                                     PostMessageW(dlg, WM_COMMAND, IDOK, 0);
+                                 },
+                                 &timedOut);
     EXPECT_FALSE(timedOut);
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(seen.title, L"Neue Konfiguration");
@@ -302,14 +309,14 @@ TEST_F(Dialogs, CameraIsoNameTakesMakeModelAndIsoFromExif)
     wcscpy(data.m_wszCamera, L"Keep / Me");
     wcscpy(data.m_wszIso, L"100");
     bool enabled = false;
-    result = DriveDialog(
-        [&] { return ShowAddConfigurationDialog(m_owner, &data); },
-        [&](HWND dlg) {
-            enabled = Enabled(dlg, IDC_ADDCFG_EXIF);
-            Click(dlg, IDC_ADDCFG_EXIF);
-            PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
-        },
-        &timedOut);
+    result = DriveDialog([&] { return ShowAddConfigurationDialog(m_owner, &data); },
+                         [&](HWND dlg)
+                         {
+                             enabled = Enabled(dlg, IDC_ADDCFG_EXIF);
+                             Click(dlg, IDC_ADDCFG_EXIF);
+                             PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
+                         },
+                         &timedOut);
     EXPECT_FALSE(timedOut);
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_TRUE(enabled);
@@ -317,20 +324,21 @@ TEST_F(Dialogs, CameraIsoNameTakesMakeModelAndIsoFromExif)
     EXPECT_STREQ(data.m_wszIso, L"1600");
 
     // No image information, or a make without model and no ISO: the button is disabled.
-    for (bool makeOnly : {false, true}) {
+    for (bool makeOnly : {false, true})
+    {
         info.Clear();
         if (makeOnly) wcscpy(info[ImageInfoStrings::kMake], L"Canon");
         data.m_pInfo = makeOnly ? &info : nullptr;
         enabled = true;
-        result = DriveDialog(
-            [&] { return ShowAddConfigurationDialog(m_owner, &data); },
-            [&](HWND dlg) {
-                enabled = Enabled(dlg, IDC_ADDCFG_EXIF);
-                // Typed text longer than a name can hold is cut to 127 characters.
-                SetWindowTextW(GetDlgItem(dlg, IDC_ADDCFG_CAMERA), std::wstring(300, L'n').c_str());
-                PostMessageW(dlg, WM_COMMAND, IDOK, 0);
-            },
-            &timedOut);
+        result = DriveDialog([&] { return ShowAddConfigurationDialog(m_owner, &data); },
+                             [&](HWND dlg)
+                             {
+                                 enabled = Enabled(dlg, IDC_ADDCFG_EXIF);
+                                 // Typed text longer than a name can hold is cut to 127 characters.
+                                 SetWindowTextW(GetDlgItem(dlg, IDC_ADDCFG_CAMERA), std::wstring(300, L'n').c_str());
+                                 PostMessageW(dlg, WM_COMMAND, IDOK, 0);
+                             },
+                             &timedOut);
         EXPECT_FALSE(timedOut);
         EXPECT_FALSE(enabled) << makeOnly;
         EXPECT_EQ(wcslen(data.m_wszCamera), 127u);
@@ -341,37 +349,39 @@ TEST_F(Dialogs, BatchOptionsShowsAndStoresTheJpegQualityWithinItsRange)
 {
     WriteSettingInt(L"jpeg", 5);
     wcscpy(g_LocStrings.m_wcsText[72], L"Stapel-Optionen");
-    struct {
+    struct
+    {
         std::wstring title, value, info, shot;
         LRESULT pos = 0;
         bool focusOnOk = false, inFront = false;
         SkinSeen skin;
     } seen;
     bool timedOut = false;
-    INT_PTR result = DriveDialog(
-        [&] { return ShowBatchOptionsDialog(m_owner, 0); },
-        [&](HWND dlg) {
-            seen.title = WindowText(dlg);
-            seen.value = ItemText(dlg, IDC_BATCHOPT_JPEG_VALUE);
-            seen.info = ItemText(dlg, IDC_BATCHOPT_INFO);
-            seen.pos = SendDlgItemMessageW(dlg, IDC_BATCHOPT_JPEG, TBM_GETPOS, 0, 0);
-            // A person sees the dialog in front; tests running in parallel may hold the
-            // foreground, so it is brought to the front first (a window that is not in front
-            // has no focus to look at). The focus must then be on OK.
-            GUITHREADINFO gti{};
-            gti.cbSize = sizeof gti;
-            for (int attempt = 0; attempt < 100 && gti.hwndActive != dlg; ++attempt) {
-                SetForegroundWindow(dlg);
-                Sleep(20);
-                GetGUIThreadInfo(GetWindowThreadProcessId(dlg, nullptr), &gti);
-            }
-            seen.inFront = gti.hwndActive == dlg;
-            seen.focusOnOk = gti.hwndFocus == GetDlgItem(dlg, IDOK);
-            seen.skin = LookAtSkin(dlg);
-            seen.shot = SaveScreenshot(dlg, L"batch_options_152");
-            PostMessageW(dlg, WM_COMMAND, IDOK, 0);
-        },
-        &timedOut);
+    INT_PTR result = DriveDialog([&] { return ShowBatchOptionsDialog(m_owner, 0); },
+                                 [&](HWND dlg)
+                                 {
+                                     seen.title = WindowText(dlg);
+                                     seen.value = ItemText(dlg, IDC_BATCHOPT_JPEG_VALUE);
+                                     seen.info = ItemText(dlg, IDC_BATCHOPT_INFO);
+                                     seen.pos = SendDlgItemMessageW(dlg, IDC_BATCHOPT_JPEG, TBM_GETPOS, 0, 0);
+                                     // A person sees the dialog in front; tests running in parallel may hold the
+                                     // foreground, so it is brought to the front first (a window that is not in front
+                                     // has no focus to look at). The focus must then be on OK.
+                                     GUITHREADINFO gti{};
+                                     gti.cbSize = sizeof gti;
+                                     for (int attempt = 0; attempt < 100 && gti.hwndActive != dlg; ++attempt)
+                                     {
+                                         SetForegroundWindow(dlg);
+                                         Sleep(20);
+                                         GetGUIThreadInfo(GetWindowThreadProcessId(dlg, nullptr), &gti);
+                                     }
+                                     seen.inFront = gti.hwndActive == dlg;
+                                     seen.focusOnOk = gti.hwndFocus == GetDlgItem(dlg, IDOK);
+                                     seen.skin = LookAtSkin(dlg);
+                                     seen.shot = SaveScreenshot(dlg, L"batch_options_152");
+                                     PostMessageW(dlg, WM_COMMAND, IDOK, 0);
+                                 },
+                                 &timedOut);
     EXPECT_FALSE(timedOut);
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(seen.title, L"Stapel-Optionen");
@@ -387,17 +397,18 @@ TEST_F(Dialogs, BatchOptionsShowsAndStoresTheJpegQualityWithinItsRange)
 
     // To the right end and one step further: 100, stored by OK.
     std::wstring atEnd, afterStep;
-    result = DriveDialog(
-        [&] { return ShowBatchOptionsDialog(m_owner, 0); },
-        [&](HWND dlg) {
-            HWND bar = GetDlgItem(dlg, IDC_BATCHOPT_JPEG);
-            SendMessageW(dlg, WM_HSCROLL, MAKEWPARAM(SB_THUMBTRACK, 100), reinterpret_cast<LPARAM>(bar));
-            atEnd = ItemText(dlg, IDC_BATCHOPT_JPEG_VALUE);
-            SendMessageW(dlg, WM_HSCROLL, MAKEWPARAM(SB_LINERIGHT, 0), reinterpret_cast<LPARAM>(bar));
-            afterStep = ItemText(dlg, IDC_BATCHOPT_JPEG_VALUE);
-            PostMessageW(dlg, WM_COMMAND, IDOK, 0);
-        },
-        &timedOut);
+    result =
+        DriveDialog([&] { return ShowBatchOptionsDialog(m_owner, 0); },
+                    [&](HWND dlg)
+                    {
+                        HWND bar = GetDlgItem(dlg, IDC_BATCHOPT_JPEG);
+                        SendMessageW(dlg, WM_HSCROLL, MAKEWPARAM(SB_THUMBTRACK, 100), reinterpret_cast<LPARAM>(bar));
+                        atEnd = ItemText(dlg, IDC_BATCHOPT_JPEG_VALUE);
+                        SendMessageW(dlg, WM_HSCROLL, MAKEWPARAM(SB_LINERIGHT, 0), reinterpret_cast<LPARAM>(bar));
+                        afterStep = ItemText(dlg, IDC_BATCHOPT_JPEG_VALUE);
+                        PostMessageW(dlg, WM_COMMAND, IDOK, 0);
+                    },
+                    &timedOut);
     EXPECT_FALSE(timedOut);
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(atEnd, L"100");
@@ -408,16 +419,16 @@ TEST_F(Dialogs, BatchOptionsShowsAndStoresTheJpegQualityWithinItsRange)
     // shows and is used as 100.
     WriteSettingInt(L"jpeg", 150);
     std::wstring shown;
-    result = DriveDialog(
-        [&] { return ShowBatchOptionsDialog(m_owner, 0); },
-        [&](HWND dlg) {
-            HWND bar = GetDlgItem(dlg, IDC_BATCHOPT_JPEG);
-            shown = ItemText(dlg, IDC_BATCHOPT_JPEG_VALUE);
-            SendMessageW(bar, TBM_SETPOS, TRUE, 50);
-            SendMessageW(dlg, WM_HSCROLL, MAKEWPARAM(SB_LINELEFT, 0), reinterpret_cast<LPARAM>(bar));
-            PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
-        },
-        &timedOut);
+    result = DriveDialog([&] { return ShowBatchOptionsDialog(m_owner, 0); },
+                         [&](HWND dlg)
+                         {
+                             HWND bar = GetDlgItem(dlg, IDC_BATCHOPT_JPEG);
+                             shown = ItemText(dlg, IDC_BATCHOPT_JPEG_VALUE);
+                             SendMessageW(bar, TBM_SETPOS, TRUE, 50);
+                             SendMessageW(dlg, WM_HSCROLL, MAKEWPARAM(SB_LINELEFT, 0), reinterpret_cast<LPARAM>(bar));
+                             PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
+                         },
+                         &timedOut);
     EXPECT_FALSE(timedOut);
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(shown, L"100");

@@ -9,7 +9,8 @@
 #include <new>
 #include <vector>
 
-namespace {
+namespace
+{
 // The failing allocator: counts down on one thread only, so gtest's and Wine's other threads
 // allocate as usual.
 std::atomic<DWORD> g_failThread{0};
@@ -20,7 +21,8 @@ bool g_failReached = false;
 void* operator new(size_t size)
 {
     if (g_failThread.load(std::memory_order_relaxed) == GetCurrentThreadId() && g_failCountdown > 0 &&
-        --g_failCountdown == 0) {
+        --g_failCountdown == 0)
+    {
         g_failReached = true;
         throw std::bad_alloc();
     }
@@ -33,7 +35,8 @@ void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
 void operator delete[](void* p, size_t) noexcept { std::free(p); }
 
-namespace proftest {
+namespace proftest
+{
 
 void FailAllocation(long n)
 {
@@ -80,8 +83,8 @@ void WriteBytes(const std::wstring& path, const std::string& bytes)
 
 std::string ReadBytes(const std::wstring& path)
 {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return {};
     std::string data;
     char buf[65536];
@@ -91,23 +94,24 @@ std::string ReadBytes(const std::wstring& path)
     return data;
 }
 
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void RemoveTree(const std::wstring& path)
 {
     WIN32_FIND_DATAW fd;
     HANDLE f = FindFirstFileW((path + L"\\*").c_str(), &fd);
-    if (f != INVALID_HANDLE_VALUE) {
+    if (f != INVALID_HANDLE_VALUE)
+    {
         do {
             std::wstring name = fd.cFileName;
             if (name == L"." || name == L"..") continue;
             std::wstring full = path + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            {
                 RemoveTree(full);
-            } else {
+            }
+            else
+            {
                 SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
                 DeleteFileW(full.c_str());
             }
@@ -117,7 +121,8 @@ void RemoveTree(const std::wstring& path)
     RemoveDirectoryW(path.c_str());
 }
 
-namespace {
+namespace
+{
 // Until a test points them elsewhere, the per-user and plug-in folders of the whole program lie in
 // a private temporary folder too, so that no test can reach the files of a real user.
 std::wstring g_defaultRoot;
@@ -177,8 +182,10 @@ void TempFolders::TearDown()
     if (!m_root.empty()) RemoveTree(m_root);
 }
 
-namespace {
-struct FindCtx {
+namespace
+{
+struct FindCtx
+{
     HWND except;
     HWND found;
 };
@@ -187,7 +194,8 @@ BOOL CALLBACK FindDialogProc(HWND hWnd, LPARAM lParam)
     auto* ctx = reinterpret_cast<FindCtx*>(lParam);
     wchar_t cls[32];
     GetClassNameW(hWnd, cls, 32);
-    if (hWnd != ctx->except && wcscmp(cls, L"#32770") == 0 && IsWindowVisible(hWnd)) {
+    if (hWnd != ctx->except && wcscmp(cls, L"#32770") == 0 && IsWindowVisible(hWnd))
+    {
         ctx->found = hWnd;
         return FALSE;
     }
@@ -198,10 +206,12 @@ BOOL CALLBACK FindDialogProc(HWND hWnd, LPARAM lParam)
 HWND WaitForDialog(DWORD threadId, HWND except, DWORD timeoutMs)
 {
     const DWORD start = GetTickCount();
-    while (GetTickCount() - start < timeoutMs) {
+    while (GetTickCount() - start < timeoutMs)
+    {
         FindCtx ctx{except, nullptr};
         EnumThreadWindows(threadId, FindDialogProc, reinterpret_cast<LPARAM>(&ctx));
-        if (ctx.found) {
+        if (ctx.found)
+        {
             Sleep(150);  // let it finish its first paint
             return ctx.found;
         }
@@ -210,28 +220,31 @@ HWND WaitForDialog(DWORD threadId, HWND except, DWORD timeoutMs)
     return nullptr;
 }
 
-INT_PTR DriveDialog(const std::function<INT_PTR()>& show, const std::function<void(HWND)>& answer,
-                    bool* timedOut)
+INT_PTR DriveDialog(const std::function<INT_PTR()>& show, const std::function<void(HWND)>& answer, bool* timedOut)
 {
     const DWORD tid = GetCurrentThreadId();
     std::atomic<bool> done{false};
     *timedOut = false;
-    std::thread helper([&] {
-        HWND dlg = WaitForDialog(tid, nullptr, 20000);
-        if (!dlg) {
-            *timedOut = true;
-            return;
-        }
-        answer(dlg);
-        // Whatever the answer did, the dialog must end: close what is still open.
-        for (int i = 0; i < 200 && !done; ++i) Sleep(25);
-        if (!done) {
-            *timedOut = true;
-            HWND still;
-            while (!done && (still = WaitForDialog(tid, nullptr, 100)) != nullptr)
-                PostMessageW(still, WM_COMMAND, IDCANCEL, 0);
-        }
-    });
+    std::thread helper(
+        [&]
+        {
+            HWND dlg = WaitForDialog(tid, nullptr, 20000);
+            if (!dlg)
+            {
+                *timedOut = true;
+                return;
+            }
+            answer(dlg);
+            // Whatever the answer did, the dialog must end: close what is still open.
+            for (int i = 0; i < 200 && !done; ++i) Sleep(25);
+            if (!done)
+            {
+                *timedOut = true;
+                HWND still;
+                while (!done && (still = WaitForDialog(tid, nullptr, 100)) != nullptr)
+                    PostMessageW(still, WM_COMMAND, IDCANCEL, 0);
+            }
+        });
     INT_PTR result = show();
     done = true;
     helper.join();
@@ -247,10 +260,7 @@ std::wstring WindowText(HWND hWnd)
     return buf;
 }
 
-std::wstring ItemText(HWND hDlg, int id)
-{
-    return WindowText(GetDlgItem(hDlg, id));
-}
+std::wstring ItemText(HWND hDlg, int id) { return WindowText(GetDlgItem(hDlg, id)); }
 
 std::wstring SaveScreenshot(HWND hWnd, const wchar_t* name)
 {
@@ -282,12 +292,15 @@ std::wstring SaveScreenshot(HWND hWnd, const wchar_t* name)
     FreeImage_Initialise(FALSE);
     FIBITMAP* fib = FreeImage_Allocate(w, h, 24);
     bool ok = false;
-    if (fib) {
+    if (fib)
+    {
         const auto* p = static_cast<const BYTE*>(bits);
-        for (int y = 0; y < h; ++y) {
+        for (int y = 0; y < h; ++y)
+        {
             BYTE* line = FreeImage_GetScanLine(fib, y);
             const BYTE* s = p + static_cast<size_t>(y) * w * 4;
-            for (int x = 0; x < w; ++x) {
+            for (int x = 0; x < w; ++x)
+            {
                 line[x * 3 + FI_RGBA_BLUE] = s[x * 4 + 0];
                 line[x * 3 + FI_RGBA_GREEN] = s[x * 4 + 1];
                 line[x * 3 + FI_RGBA_RED] = s[x * 4 + 2];
@@ -304,7 +317,8 @@ std::wstring SaveScreenshot(HWND hWnd, const wchar_t* name)
 HWND CreateOwnerWindow()
 {
     static bool registered = false;
-    if (!registered) {
+    if (!registered)
+    {
         WNDCLASSW wc{};
         wc.lpfnWndProc = DefWindowProcW;
         wc.hInstance = GetModuleHandleW(nullptr);
@@ -313,8 +327,8 @@ HWND CreateOwnerWindow()
         RegisterClassW(&wc);
         registered = true;
     }
-    HWND h = CreateWindowExW(0, L"HpxProfTestOwner", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100,
-                             800, 600, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND h = CreateWindowExW(0, L"HpxProfTestOwner", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 800, 600,
+                             nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     UpdateWindow(h);
     return h;
 }

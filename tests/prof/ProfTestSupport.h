@@ -12,7 +12,8 @@
 
 #include "profiles/Settings.h"
 
-namespace proftest {
+namespace proftest
+{
 
 std::wstring Widen(const std::string& s);
 std::string Narrow(const std::wstring& s);
@@ -34,9 +35,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    std::wstring m_root;       // the test's private folder
-    std::wstring m_appData;    // stands for the user's application-data folder
-    std::wstring m_plugin;     // stands for the folder of the plug-in
+    std::wstring m_root;     // the test's private folder
+    std::wstring m_appData;  // stands for the user's application-data folder
+    std::wstring m_plugin;   // stands for the folder of the plug-in
     std::wstring UserFolder() const { return m_appData + L"\\HPXPhotoshopPlugIn"; }
     std::wstring UserProfile() const { return UserFolder() + L"\\CameraISOSettingX.ini"; }
     std::wstring ShippedProfile() const { return m_plugin + L"\\CameraISOSettingX.ini"; }
@@ -47,8 +48,7 @@ protected:
 // Runs show() (which opens a modal dialog on this thread) while a second thread waits for the
 // dialog to appear and calls answer(dialog). Returns show()'s result. When no dialog appears in
 // time, or the answer leaves it open, the dialog is closed with IDCANCEL and *timedOut is set.
-INT_PTR DriveDialog(const std::function<INT_PTR()>& show, const std::function<void(HWND)>& answer,
-                    bool* timedOut);
+INT_PTR DriveDialog(const std::function<INT_PTR()>& show, const std::function<void(HWND)>& answer, bool* timedOut);
 // Waits up to the timeout for a visible dialog (#32770) of the thread other than `except`.
 HWND WaitForDialog(DWORD threadId, HWND except, DWORD timeoutMs);
 std::wstring WindowText(HWND hWnd);

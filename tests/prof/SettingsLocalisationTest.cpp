@@ -16,7 +16,8 @@
 
 using namespace proftest;
 
-namespace {
+namespace
+{
 
 std::wstring Key(const std::wstring& file, const wchar_t* section, const wchar_t* key)
 {
@@ -60,8 +61,9 @@ TEST_F(SettingsStore, FirstStartReadsDefaultsEnglishAndSetsTheCrashFlag)
     EXPECT_EQ(g_iLanguageCount, 0);
     EXPECT_EQ(Key(SettingsFile(), L"General", L"Crashed Last Time"), L"1");
     for (int n = 1; n <= HPX_LOC_STRING_COUNT; ++n) EXPECT_STREQ(g_LocStrings[n], GetDefaultLocString(n)) << n;
-    EXPECT_STREQ(g_LocStrings[85], L"The application crashed last time. It's probably caused by low memory or by big "
-                                   L"size of photo you tried to denoise. Please crop the image and denoise the image again.");
+    EXPECT_STREQ(g_LocStrings[85],
+                 L"The application crashed last time. It's probably caused by low memory or by big "
+                 L"size of photo you tried to denoise. Please crop the image and denoise the image again.");
     EXPECT_STREQ(g_LocStrings[0], L"");
     EXPECT_STREQ(g_LocStrings[154], L"");
     EXPECT_EQ(ReadSettingInt(L"jpeg", 85), 85);
@@ -110,7 +112,7 @@ TEST_F(SettingsStore, LanguageListIsCappedAndAcronymsCut)
     std::string loc = "[General]\r\nLanguages No=150\r\n";
     for (int i = 0; i < 120; ++i)
         loc += "[" + std::to_string(i) + "]\r\nLanguage=Lang " + std::to_string(i) +
-               "\r\nAcronym=ABCDEFGHIJKLMNOPQRST\r\n";
+            "\r\nAcronym=ABCDEFGHIJKLMNOPQRST\r\n";
     WriteBytes(LocFile(), loc);
     LoadSettings();
     EXPECT_EQ(g_iLanguageCount, 100);
@@ -131,22 +133,27 @@ TEST_F(SettingsStore, MissingTextsEmptySectionsAndUnknownLanguagesFallBackToEngl
                "string143=Line one\\nLine two\r\nstring153=Last\r\n"
                "[1]\r\n"
                "[2]\r\nLanguage=Other\r\nstring1=Other first\r\n");
-    const struct {
+    const struct
+    {
         int language;
         const wchar_t* text1;
     } cases[] = {{0, L"First text"}, {1, nullptr}, {2, L"Other first"}, {7, nullptr}, {-1, nullptr}};
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
+    {
         ResetLocalizedStrings();
         g_iLanguageCurrent = c.language;
         LoadLocalizedStrings();
         EXPECT_STREQ(g_LocStrings[1], c.text1 ? c.text1 : GetDefaultLocString(1)) << c.language;
-        EXPECT_STREQ(g_LocStrings[2], GetDefaultLocString(2)) << c.language;   // missing key
-        EXPECT_STREQ(g_LocStrings[7], GetDefaultLocString(7)) << c.language;   // empty value
+        EXPECT_STREQ(g_LocStrings[2], GetDefaultLocString(2)) << c.language;  // missing key
+        EXPECT_STREQ(g_LocStrings[7], GetDefaultLocString(7)) << c.language;  // empty value
         EXPECT_STREQ(g_LocStrings[64], GetDefaultLocString(64)) << c.language;
-        if (c.language == 0) {
+        if (c.language == 0)
+        {
             EXPECT_STREQ(g_LocStrings[143], L"Line one\nLine two");
             EXPECT_STREQ(g_LocStrings[153], L"Last");
-        } else {
+        }
+        else
+        {
             EXPECT_STREQ(g_LocStrings[143], GetDefaultLocString(143));
         }
     }
@@ -169,7 +176,8 @@ TEST(ShippedFiles, TheLocalisationFileHoldsTheBuiltInEnglishTextsAndTheProfileTh
     CreateDirectoryW(appData.c_str(), nullptr);
     SetAppDataFolderOverride(appData.c_str());
     wchar_t text[HPX_LOC_STRING_CHARS];
-    for (int n = 1; n <= HPX_LOC_STRING_COUNT; ++n) {
+    for (int n = 1; n <= HPX_LOC_STRING_COUNT; ++n)
+    {
         // Read straight from the file (no English default behind it) and through the loader.
         wchar_t key[16], raw[HPX_LOC_STRING_CHARS];
         swprintf(key, 16, L"string%d", n);
@@ -191,10 +199,12 @@ TEST(ShippedFiles, TheLocalisationFileHoldsTheBuiltInEnglishTextsAndTheProfileTh
     LoadSettings();
     ASSERT_GE(g_iLanguageCount, 2);
     EXPECT_STREQ(g_Languages[1].m_wcsLanguage, L"Deutsch");
-    for (int language = 1; language < g_iLanguageCount; ++language) {
+    for (int language = 1; language < g_iLanguageCount; ++language)
+    {
         wchar_t section[10];
         swprintf(section, 10, L"%d", language);
-        for (int n = 1; n <= HPX_LOC_STRING_COUNT; ++n) {
+        for (int n = 1; n <= HPX_LOC_STRING_COUNT; ++n)
+        {
             wchar_t key[16], raw[HPX_LOC_STRING_CHARS];
             swprintf(key, 16, L"string%d", n);
             GetPrivateProfileStringW(section, key, L"", raw, HPX_LOC_STRING_CHARS, path);
@@ -269,14 +279,16 @@ TEST(PanelHelpers, RectanglesAndBoundedFormatting)
 
 // ---- the transfer of a profile entry onto the panel's controls ----------------------------------
 
-namespace {
+namespace
+{
 
 int g_iButtonUps = 0;
 WPARAM g_lastButtonUpFlags = 0;
 
 LRESULT CALLBACK FakePanelProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    if (msg == WM_LBUTTONUP) {
+    if (msg == WM_LBUTTONUP)
+    {
         ++g_iButtonUps;
         g_lastButtonUpFlags = wParam;
         return 0;
@@ -300,7 +312,8 @@ HWND CreateFakePanel()
     const int labels[7] = {1028, 1041, 1045, 1089, 1094, 1095, 1096};
     const SliderValueMap maps[7] = {{20, 1000, 1, 50}, {20, 1000, 1, 50}, {0, 1000, 0, 50}, {0, 200, -2, 2},
                                     {0, 20, 0, 4},     {0, 20, 0, 4},     {0, 20, 0, 4}};
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < 7; ++i)
+    {
         HWND bar = CreateWindowExW(0, TRACKBAR_CLASSW, L"", WS_CHILD | WS_VISIBLE | TBS_NOTICKS, 10, 10 + 40 * i, 200,
                                    20, panel, reinterpret_cast<HMENU>(static_cast<INT_PTR>(bars[i])), nullptr, nullptr);
         SendMessageW(bar, TBM_SETRANGE, TRUE, MAKELPARAM(maps[i].m_uiPosMin, maps[i].m_uiPosMax));
@@ -338,7 +351,8 @@ TEST(PanelTransfer, AnEntrySetsTrackbarsLabelsAndMedianButtonsThenAsksForAPrevie
     const wchar_t* texts[7] = {L"12.5", L"70.0", L"0.0", L"-0.75", L"0.0", L"2.2", L"4.0"};
     const int bars[7] = {1025, 1039, 1043, 1042, 1047, 1050, 1051};
     const int labels[7] = {1028, 1041, 1045, 1089, 1094, 1095, 1096};
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < 7; ++i)
+    {
         EXPECT_EQ(SendDlgItemMessageW(panel, bars[i], TBM_GETPOS, 0, 0), expected[i]) << bars[i];
         EXPECT_EQ(ItemText(panel, labels[i]), texts[i]) << labels[i];
     }

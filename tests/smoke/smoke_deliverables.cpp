@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <string>
 
-namespace {
+namespace
+{
 
 std::wstring DistPath(const wchar_t* name)
 {
@@ -19,7 +20,11 @@ int SmokePlugin()
 {
     std::wstring path = DistPath(L"Hushpix.8bf");
     HMODULE h = LoadLibraryW(path.c_str());
-    if (!h) { std::printf("LoadLibraryW failed: %lu\n", GetLastError()); return 1; }
+    if (!h)
+    {
+        std::printf("LoadLibraryW failed: %lu\n", GetLastError());
+        return 1;
+    }
     FARPROC entry = GetProcAddress(h, "PluginMain");
     std::printf("PluginMain at %p\n", reinterpret_cast<void*>(entry));
     // The property list is how a host finds the filter at all.
@@ -36,28 +41,32 @@ int SmokeGpu()
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
     std::wstring cmd = L"\"" + path + L"\"";
-    if (!CreateProcessW(path.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    if (!CreateProcessW(path.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    {
         std::printf("CreateProcessW failed: %lu\n", GetLastError());
         return 1;
     }
     // With no plug-in window to talk to, the program either ends by itself or waits for the
     // exit command (105) that the plug-in sends before it starts a new instance.
     DWORD waited = 0;
-    while (WaitForSingleObject(pi.hProcess, 200) == WAIT_TIMEOUT && waited < 60000) {
+    while (WaitForSingleObject(pi.hProcess, 200) == WAIT_TIMEOUT && waited < 60000)
+    {
         waited += 200;
         if (HWND w = FindWindowW(L"HPXPROCESSGPU", L"HPXProcessGPU")) PostMessageW(w, WM_COMMAND, 105, 0);
     }
     DWORD code = 1;
     bool ended = WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
-    if (ended) GetExitCodeProcess(pi.hProcess, &code);
-    else TerminateProcess(pi.hProcess, 99);
+    if (ended)
+        GetExitCodeProcess(pi.hProcess, &code);
+    else
+        TerminateProcess(pi.hProcess, 99);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     std::printf("HPXProcessGPU %s, exit code %lu\n", ended ? "ended" : "did not end", code);
     return (ended && code == 0) ? 0 : 1;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

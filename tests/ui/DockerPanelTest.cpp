@@ -5,9 +5,11 @@
 
 #include <vector>
 
-namespace {
+namespace
+{
 
-class DockerPanel : public ::testing::Test {
+class DockerPanel : public ::testing::Test
+{
 protected:
     void SetUp() override
     {

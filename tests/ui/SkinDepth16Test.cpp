@@ -3,7 +3,8 @@
 #include "UiTestSupport.h"
 #include "ui/ControlSkin.h"
 
-namespace {
+namespace
+{
 
 TEST(SkinDepth16, PngImagesAreAdaptedToTheScreenDepth)
 {
@@ -27,7 +28,8 @@ TEST(SkinDepth16, PngImagesAreAdaptedToTheScreenDepth)
     // The check boxes are opaque: their rounded corners keep the colour blended onto the face,
     // none turns into the 192 grey of transparent pixels.
     for (int y : {0, 12})
-        for (int x : {0, 12}) {
+        for (int x : {0, 12})
+        {
             const BYTE* p = bits + y * 40 + x * 3;
             EXPECT_EQ(p[0], bits[0]);
             EXPECT_NE(p[0], 192);
@@ -64,7 +66,8 @@ TEST(SkinDepth16, PngImagesAreAdaptedToTheScreenDepth)
     EXPECT_EQ(is.dsBm.bmBitsPixel, 24);
     EXPECT_EQ(is.dsBm.bmWidthBytes, 96);
     const BYTE* ib = static_cast<const BYTE*>(is.dsBm.bmBits);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
+    {
         EXPECT_EQ(ib[i], 192);                      // corner (0, 0)
         EXPECT_EQ(ib[31 * 96 + 0 * 3 + i], 192);    // corner (0, 31)
         EXPECT_EQ(ib[13 * 96 + 13 * 3 + i], 0xE6);  // the plus sign keeps its colour

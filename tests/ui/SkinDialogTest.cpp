@@ -12,7 +12,8 @@ using uitest::Dib;
 using uitest::Hex;
 using uitest::HexColor;
 
-namespace {
+namespace
+{
 
 const COLORREF kChannel = RGB(101, 135, 168);
 
@@ -22,23 +23,28 @@ LRESULT TrackbarCustomDraw(NMCUSTOMDRAW* cd)
     if (cd->dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
     if (cd->dwDrawStage != CDDS_ITEMPREPAINT) return CDRF_DODEFAULT;
     RECT r = cd->rc;
-    if (cd->dwItemSpec == TBCD_CHANNEL) {
+    if (cd->dwItemSpec == TBCD_CHANNEL)
+    {
         r.bottom += 1;
         SkinDrawEdge(cd->hdc, r, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
         InflateRect(&r, -1, -1);
         RECT thumb = {};
         SendMessageW(cd->hdr.hwndFrom, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
         r.right = thumb.left;
-        if (IsWindowEnabled(cd->hdr.hwndFrom)) {
+        if (IsWindowEnabled(cd->hdr.hwndFrom))
+        {
             HBRUSH br = CreateSolidBrush(kChannel);
             FillRect(cd->hdc, &r, br);
             DeleteObject(br);
-        } else {
+        }
+        else
+        {
             FillRect(cd->hdc, &r, GetSkinBrush(COLOR_3DDKSHADOW));
         }
         return CDRF_SKIPDEFAULT;
     }
-    if (cd->dwItemSpec == TBCD_THUMB) {
+    if (cd->dwItemSpec == TBCD_THUMB)
+    {
         SkinDrawEdge(cd->hdc, r, EDGE_RAISED, BF_RECT | BF_ADJUST);
         InflateRect(&r, -1, -1);
         FillRect(cd->hdc, &r, GetSysColorBrush(COLOR_BTNFACE));
@@ -66,8 +72,9 @@ void BuildToolbar(HWND dlg)
     SendMessageW(tb, TB_SETBUTTONSIZE, 0, MAKELONG(bm.bmWidth + 9, bm.bmWidth + 9));
     g_toolbarImages = ImageList_Create(bm.bmWidth, bm.bmWidth, ILC_COLOR32, 0, 1);
     g_toolbarGrey = ImageList_Create(bm.bmWidth, bm.bmWidth, ILC_COLOR32, 0, 1);
-    for (const wchar_t* name : {L"IDP_DENOISEBATCH", L"IDP_ZOOMIN", L"IDP_ZOOMOUT", L"IDP_ZOOM100", L"IDP_ZOOMFIT",
-                                L"IDP_PICKER"}) {
+    for (const wchar_t* name :
+         {L"IDP_DENOISEBATCH", L"IDP_ZOOMIN", L"IDP_ZOOMOUT", L"IDP_ZOOM100", L"IDP_ZOOMFIT", L"IDP_PICKER"})
+    {
         HBITMAP b = LoadPngBitmap(self, name);
         ImageList_Add(g_toolbarImages, b, nullptr);
         AddGreyedBitmap(g_toolbarGrey, b);
@@ -93,8 +100,8 @@ void FillControls(HWND dlg)
 {
     HINSTANCE self = GetModuleHandleW(nullptr);
     BuildToolbar(dlg);
-    HWND sb = CreateWindowExW(0, STATUSCLASSNAMEW, L"Press Ctrl+O to open an image", WS_CHILD | WS_VISIBLE, 0, 0, 0,
-                              0, dlg, reinterpret_cast<HMENU>(IDC_STATUSBAR), self, nullptr);
+    HWND sb = CreateWindowExW(0, STATUSCLASSNAMEW, L"Press Ctrl+O to open an image", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
+                              dlg, reinterpret_cast<HMENU>(IDC_STATUSBAR), self, nullptr);
     (void)sb;
 
     g_bitmaps[0] = LoadPngBitmap(self, L"SETTINGS_SAVE");
@@ -109,14 +116,16 @@ void FillControls(HWND dlg)
     CheckDlgButton(dlg, IDC_CHECK_3STATE, BST_INDETERMINATE);
     CheckDlgButton(dlg, IDC_RADIO1, BST_CHECKED);
 
-    for (int id : {IDC_TRACK, IDC_TRACK_TICKS, IDC_TRACK_DISABLED}) {
+    for (int id : {IDC_TRACK, IDC_TRACK_TICKS, IDC_TRACK_DISABLED})
+    {
         SendDlgItemMessageW(dlg, id, TBM_SETRANGE, TRUE, MAKELONG(0, 100));
         SendDlgItemMessageW(dlg, id, TBM_SETTICFREQ, 10, 0);
         SendDlgItemMessageW(dlg, id, TBM_SETPOS, TRUE, 70);
     }
     SendDlgItemMessageW(dlg, IDC_PROGRESS, PBM_SETRANGE32, 0, 100);
     SendDlgItemMessageW(dlg, IDC_PROGRESS, PBM_SETPOS, 40, 0);
-    for (int id : {IDC_COMBO_LIST, IDC_COMBO_EDIT}) {
+    for (int id : {IDC_COMBO_LIST, IDC_COMBO_EDIT})
+    {
         for (const wchar_t* s : {L"100.0 %", L"50.0 %", L"25.0 %"})
             SendDlgItemMessageW(dlg, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
         SendDlgItemMessageW(dlg, id, CB_SETCURSEL, 0, 0);
@@ -128,7 +137,8 @@ void FillControls(HWND dlg)
     HWND lv = GetDlgItem(dlg, IDC_LISTVIEW);
     SendMessageW(lv, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES, LVS_EX_GRIDLINES);
     const wchar_t* cols[] = {L"Camera", L"ISO"};
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 2; ++i)
+    {
         LVCOLUMNW c = {};
         c.mask = LVCF_TEXT | LVCF_WIDTH;
         c.pszText = const_cast<wchar_t*>(cols[i]);
@@ -136,7 +146,8 @@ void FillControls(HWND dlg)
         SendMessageW(lv, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&c));
     }
     const wchar_t* rows[][2] = {{L"Canon EOS 5D", L"800"}, {L"Nikon D850", L"1600"}, {L"Sony A7", L"3200"}};
-    for (int r = 0; r < 3; ++r) {
+    for (int r = 0; r < 3; ++r)
+    {
         LVITEMW it = {};
         it.mask = LVIF_TEXT;
         it.iItem = r;
@@ -147,13 +158,15 @@ void FillControls(HWND dlg)
         SendMessageW(lv, LVM_SETITEMTEXTW, r, reinterpret_cast<LPARAM>(&it));
     }
     HWND tab = GetDlgItem(dlg, IDC_TAB);
-    for (const wchar_t* s : {L"Basic", L"Advanced"}) {
+    for (const wchar_t* s : {L"Basic", L"Advanced"})
+    {
         TCITEMW ti = {};
         ti.mask = TCIF_TEXT;
         ti.pszText = const_cast<wchar_t*>(s);
         SendMessageW(tab, TCM_INSERTITEMW, SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0), reinterpret_cast<LPARAM>(&ti));
     }
-    for (int id : {IDC_HSCROLL, IDC_VSCROLL}) {
+    for (int id : {IDC_HSCROLL, IDC_VSCROLL})
+    {
         SCROLLINFO si = {sizeof(si), SIF_RANGE | SIF_PAGE | SIF_POS, 0, 100, 20, 30, 0};
         SetScrollInfo(GetDlgItem(dlg, id), SB_CTL, &si, TRUE);
     }
@@ -162,7 +175,8 @@ void FillControls(HWND dlg)
     ins.hInsertAfter = TVI_LAST;
     ins.item.mask = TVIF_TEXT;
     ins.item.pszText = const_cast<wchar_t*>(L"Folder");
-    HTREEITEM root = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+    HTREEITEM root =
+        reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
     ins.hParent = root;
     ins.item.pszText = const_cast<wchar_t*>(L"Image");
     SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins));
@@ -176,16 +190,20 @@ void FillControls(HWND dlg)
 
 INT_PTR CALLBACK SkinTestDlgProc(HWND dlg, UINT msg, WPARAM, LPARAM lParam)
 {
-    switch (msg) {
+    switch (msg)
+    {
     case WM_INITDIALOG:
         FillControls(dlg);
         return FALSE;
-    case WM_NOTIFY: {
+    case WM_NOTIFY:
+    {
         auto* hdr = reinterpret_cast<NMHDR*>(lParam);
-        if (hdr->code == static_cast<UINT>(NM_CUSTOMDRAW)) {
+        if (hdr->code == static_cast<UINT>(NM_CUSTOMDRAW))
+        {
             wchar_t cls[32] = {};
             GetClassNameW(hdr->hwndFrom, cls, 32);
-            if (_wcsicmp(cls, TRACKBAR_CLASSW) == 0) {
+            if (_wcsicmp(cls, TRACKBAR_CLASSW) == 0)
+            {
                 SetWindowLongPtrW(dlg, DWLP_MSGRESULT, TrackbarCustomDraw(reinterpret_cast<NMCUSTOMDRAW*>(lParam)));
                 return TRUE;
             }
@@ -215,7 +233,8 @@ int Luma(COLORREF c) { return (299 * GetRValue(c) + 587 * GetGValue(c) + 114 * G
 bool Contains(const Dib& shot, const RECT& r, COLORREF want, int tolerance = 0)
 {
     for (int y = std::max(0L, r.top); y < std::min<long>(shot.height(), r.bottom); ++y)
-        for (int x = std::max(0L, r.left); x < std::min<long>(shot.width(), r.right); ++x) {
+        for (int x = std::max(0L, r.left); x < std::min<long>(shot.width(), r.right); ++x)
+        {
             const COLORREF c = shot.At(x, y);
             if (std::abs(GetRValue(c) - GetRValue(want)) <= tolerance &&
                 std::abs(GetGValue(c) - GetGValue(want)) <= tolerance &&
@@ -244,7 +263,8 @@ std::wstring ArtifactPath(const char* name)
     return w;
 }
 
-class SkinDialog : public ::testing::Test {
+class SkinDialog : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -253,8 +273,8 @@ protected:
     }
     void Open()
     {
-        m_dlg = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SKIN_ALL), nullptr,
-                                   SkinTestDlgProc, 0);
+        m_dlg =
+            CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SKIN_ALL), nullptr, SkinTestDlgProc, 0);
         ASSERT_NE(m_dlg, nullptr);
         SetWindowPos(m_dlg, HWND_TOPMOST, 20, 20, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
         SendMessageW(m_dlg, WM_SIZE, 0, 0);
@@ -267,7 +287,8 @@ protected:
     {
         if (m_dlg) DestroyWindow(m_dlg);
         m_dlg = nullptr;
-        for (HBITMAP& b : g_bitmaps) {
+        for (HBITMAP& b : g_bitmaps)
+        {
             if (b) DeleteObject(b);
             b = nullptr;
         }
@@ -301,7 +322,8 @@ TEST_F(SkinDialog, EveryControlIsDrawnInTheDarkScheme)
     EXPECT_EQ(Hex(shot.At((g2.right + label.left) / 2, (g2.top + g2.bottom) / 2)), Hex(face));
 
     // Trackbar channels: the panel's fill left of the thumb, dark shadow when disabled.
-    for (int id : {IDC_TRACK, IDC_TRACK_TICKS, IDC_TRACK_DISABLED}) {
+    for (int id : {IDC_TRACK, IDC_TRACK_TICKS, IDC_TRACK_DISABLED})
+    {
         HWND tb = Item(id);
         RECT ch = {}, th = {};
         SendMessageW(tb, TBM_GETCHANNELRECT, 0, reinterpret_cast<LPARAM>(&ch));
@@ -333,9 +355,9 @@ TEST_F(SkinDialog, EveryControlIsDrawnInTheDarkScheme)
     // Owner-drawn push button: face inside a raised edge, text in button text.
     const RECT push = ClientRectOf(m_dlg, Item(IDC_PUSH));
     EXPECT_EQ(Hex(shot.At(push.left + 3, push.top + 3)), Hex(face));
-    EXPECT_EQ(Hex(shot.At(push.left, push.top)), Hex(HexColor(0x000000)));           // 3-D light
+    EXPECT_EQ(Hex(shot.At(push.left, push.top)), Hex(HexColor(0x000000)));              // 3-D light
     EXPECT_EQ(Hex(shot.At(push.right - 1, push.bottom - 1)), Hex(HexColor(0x323232)));  // dark shadow
-    EXPECT_EQ(Hex(shot.At(push.left + 1, push.top + 1)), Hex(HexColor(0x646464)));    // highlight
+    EXPECT_EQ(Hex(shot.At(push.left + 1, push.top + 1)), Hex(HexColor(0x646464)));      // highlight
     EXPECT_EQ(Hex(Brightest(shot, push)), Hex(HexColor(0xE6E6E6)));
     const RECT disabledPush = ClientRectOf(m_dlg, Item(IDC_PUSH_DISABLED));
     EXPECT_EQ(Hex(Brightest(shot, disabledPush)), Hex(HexColor(0xB4B4B4)));
@@ -377,7 +399,8 @@ TEST_F(SkinDialog, EveryControlIsDrawnInTheDarkScheme)
     EXPECT_EQ(Hex(shot.At(lv.right - 6, lv.bottom - 6)), Hex(HexColor(0x414141)));
 
     // Every control is dark: no control keeps a light system background.
-    for (HWND c = GetWindow(m_dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    for (HWND c = GetWindow(m_dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+    {
         if (!IsWindowVisible(c)) continue;
         RECT r = ClientRectOf(m_dlg, c);
         r.left = std::max(0L, r.left);
@@ -386,7 +409,8 @@ TEST_F(SkinDialog, EveryControlIsDrawnInTheDarkScheme)
         r.bottom = std::min<long>(shot.height(), r.bottom);
         long sum = 0, n = 0, bright = 0;
         for (int y = r.top; y < r.bottom; ++y)
-            for (int x = r.left; x < r.right; ++x) {
+            for (int x = r.left; x < r.right; ++x)
+            {
                 const int l = Luma(shot.At(x, y));
                 sum += l;
                 bright += l > 200;
@@ -401,11 +425,11 @@ TEST_F(SkinDialog, EveryControlIsDrawnInTheDarkScheme)
         // except where the system's own parts stay: radio glyphs, images, the list box's
         // the tree view's expand boxes (and the group boxes around some of them).
         const int id = GetDlgCtrlID(c);
-        const bool systemParts = id == IDC_RADIO1 || id == IDC_RADIO2 || id == IDC_RADIO3 ||
-                                 id == IDC_BITMAP_BUTTON || id == IDC_BITMAP_DISABLED || id == IDC_TOGGLE ||
-                                 id == IDC_TOOLBAR || id == IDC_TREE || id == IDC_GROUP1 ||
-                                 id == IDC_GROUP2;
-        if (!systemParts) {
+        const bool systemParts = id == IDC_RADIO1 || id == IDC_RADIO2 || id == IDC_RADIO3 || id == IDC_BITMAP_BUTTON ||
+            id == IDC_BITMAP_DISABLED || id == IDC_TOGGLE || id == IDC_TOOLBAR || id == IDC_TREE || id == IDC_GROUP1 ||
+            id == IDC_GROUP2;
+        if (!systemParts)
+        {
             EXPECT_LE(Luma(Brightest(shot, r)), Luma(HexColor(0xE6E6E6)))
                 << "control " << id << " brightest " << Hex(Brightest(shot, r));
         }
@@ -415,7 +439,8 @@ TEST_F(SkinDialog, EveryControlIsDrawnInTheDarkScheme)
 TEST_F(SkinDialog, AListBoxScrollBarFollowsTheDarkSchemeAlsoAfterScrolling)
 {
     HWND list = Item(IDC_LISTBOX);
-    auto look = [&](const char* when) {
+    auto look = [&](const char* when)
+    {
         SCROLLBARINFO sbi = {};
         sbi.cbSize = sizeof sbi;
         ASSERT_TRUE(GetScrollBarInfo(list, OBJID_VSCROLL, &sbi));
@@ -472,7 +497,8 @@ TEST_F(SkinDialog, ComboBoxArrowMovesWhilePressed)
     if (cur.x != pt.x || cur.y != pt.y) GTEST_SKIP() << "the cursor cannot be placed on this display";
     int firstReleased = -1, firstPressed = -1;
     for (int y = btn.top; y < btn.bottom && (firstReleased < 0 || firstPressed < 0); ++y)
-        for (int x = btn.left; x < btn.right; ++x) {
+        for (int x = btn.left; x < btn.right; ++x)
+        {
             if (firstReleased < 0 && released.At(x, y) == HexColor(0xE6E6E6)) firstReleased = y * 1000 + x;
             if (firstPressed < 0 && pressed.At(x, y) == HexColor(0xE6E6E6)) firstPressed = y * 1000 + x;
         }
@@ -483,7 +509,8 @@ TEST_F(SkinDialog, ComboBoxArrowMovesWhilePressed)
 
 }  // namespace
 
-namespace {
+namespace
+{
 
 bool Neutral(COLORREF c) { return GetRValue(c) == GetGValue(c) && GetGValue(c) == GetBValue(c); }
 
@@ -502,7 +529,8 @@ TEST_F(SkinDialog, ToolbarTabsAndEtchedLinesFollowTheBarPainting)
     GetClientRect(tb, &tbClient);
     POINT origin = {0, 0};
     MapWindowPoints(tb, m_dlg, &origin, 1);
-    auto item = [&](int i) {
+    auto item = [&](int i)
+    {
         RECT r = {};
         SendMessageW(tb, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r));
         OffsetRect(&r, origin.x, origin.y);
@@ -533,7 +561,8 @@ TEST_F(SkinDialog, ToolbarTabsAndEtchedLinesFollowTheBarPainting)
         for (int x = off.left + 2; x < off.right - 2; ++x) allGrey = allGrey && Neutral(shot.At(x, y));
     const RECT fit = item(5);
     for (int y = fit.top + 2; y < fit.bottom - 2; ++y)
-        for (int x = fit.left + 2; x < fit.right - 2; ++x) enabledHasColour = enabledHasColour || !Neutral(shot.At(x, y));
+        for (int x = fit.left + 2; x < fit.right - 2; ++x)
+            enabledHasColour = enabledHasColour || !Neutral(shot.At(x, y));
     EXPECT_TRUE(allGrey);
     EXPECT_TRUE(enabledHasColour);
     // "Menu" text in button text on the last button.

@@ -4,7 +4,8 @@
 #include "skin_test_ids.h"
 #include "ui/ControlSkin.h"
 
-namespace {
+namespace
+{
 
 INT_PTR CALLBACK PlainDlgProc(HWND, UINT msg, WPARAM, LPARAM) { return msg == WM_INITDIALOG; }
 
@@ -18,7 +19,8 @@ WNDPROC ProcOf(HWND h) { return reinterpret_cast<WNDPROC>(GetWindowLongPtrW(h, G
 HANDLE PropOf(HWND h) { return GetPropW(h, L"WindowProc"); }
 
 // A control class that records, at its own WM_DESTROY, what procedure and property it still has.
-struct DestroyRecord {
+struct DestroyRecord
+{
     bool seen = false;
     WNDPROC procAtDestroy = nullptr;
     HANDLE propAtDestroy = nullptr;
@@ -28,7 +30,8 @@ DestroyRecord g_destroyed;
 
 LRESULT CALLBACK RecorderProc(HWND h, UINT msg, WPARAM w, LPARAM l)
 {
-    if (msg == WM_DESTROY) {
+    if (msg == WM_DESTROY)
+    {
         g_destroyed.seen = true;
         g_destroyed.procAtDestroy = ProcOf(h);
         g_destroyed.propAtDestroy = PropOf(h);
@@ -47,7 +50,8 @@ void RegisterClassOnce(const wchar_t* name, WNDPROC proc)
     RegisterClassW(&wc);
 }
 
-class SkinInstall : public ::testing::Test {
+class SkinInstall : public ::testing::Test
+{
 protected:
     void SetUp() override { SetSkinScheme(2); }
     void TearDown() override
@@ -82,7 +86,8 @@ TEST_F(SkinInstall, WholeTreeGetsTheProcedureAndTheClassTreatment)
     EXPECT_EQ(reinterpret_cast<WNDPROC>(PropOf(dlg)), dlgProcBefore);
     EXPECT_EQ(reinterpret_cast<WNDPROC>(PropOf(ok)), okBefore);
     EXPECT_EQ(reinterpret_cast<WNDPROC>(PropOf(check)), checkBefore);
-    for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+    {
         EXPECT_EQ(ProcOf(c), &SkinWndProc) << GetDlgCtrlID(c);
         EXPECT_NE(PropOf(c), nullptr) << GetDlgCtrlID(c);
     }
@@ -172,7 +177,8 @@ TEST_F(SkinInstall, SkippedSubtreesExcludedDialogsAndNotifySinks)
     ASSERT_NE(fg, nullptr);
     HWND fgOk = GetDlgItem(fg, IDOK), fgCheck = GetDlgItem(fg, IDC_CHECK_ON);
     InstallSkin(fg);
-    if (vi.dwMajorVersion >= 6) {
+    if (vi.dwMajorVersion >= 6)
+    {
         EXPECT_TRUE(IsSkinExcludedDialog(fgOk));
         EXPECT_EQ(GetWindowLongW(fgOk, GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
         EXPECT_FALSE(SkinPaintFilter(fgCheck, WM_PAINT, 0));
@@ -330,7 +336,8 @@ TEST_F(SkinInstall, PushLikeButtonsKeepTheirEmulatedCheckState)
 
 }  // namespace
 
-namespace {
+namespace
+{
 
 TEST_F(SkinInstall, ShortScrollBarShowsOnlyItsBackgroundAndThreeStateBoxesStaySystem)
 {
@@ -346,7 +353,8 @@ TEST_F(SkinInstall, ShortScrollBarShowsOnlyItsBackgroundAndThreeStateBoxesStaySy
     EXPECT_FALSE(SkinPaintFilter(three, WM_PAINT, 0));
     EXPECT_FALSE(SkinPaintFilter(three, BM_SETCHECK, 0));
 
-    for (HWND h : {bar, tall}) {
+    for (HWND h : {bar, tall})
+    {
         RECT rc;
         GetClientRect(h, &rc);
         uitest::Dib dib(rc.right, rc.bottom);

@@ -4,7 +4,8 @@
 
 using uitest::HexColor;
 
-namespace {
+namespace
+{
 
 COLORREF BrushColour(HBRUSH br)
 {
@@ -20,7 +21,8 @@ int FilledSlots()
     return n;
 }
 
-class SkinScheme : public ::testing::Test {
+class SkinScheme : public ::testing::Test
+{
 protected:
     void TearDown() override
     {
@@ -77,7 +79,8 @@ TEST_F(SkinScheme, LightAndBlackSchemesAndUnknownModes)
     EXPECT_EQ(GetSkinMode(), 4);
     EXPECT_FALSE(IsDarkSkin());
     EXPECT_EQ(FilledSlots(), 0);
-    for (unsigned i = 0; i < SKIN_COLOR_COUNT; ++i) {
+    for (unsigned i = 0; i < SKIN_COLOR_COUNT; ++i)
+    {
         EXPECT_EQ(GetSkinColor(i), GetSysColor(static_cast<int>(i))) << "slot " << i;
         EXPECT_EQ(GetSkinBrush(i), GetSysColorBrush(static_cast<int>(i))) << "slot " << i;
     }
@@ -94,10 +97,14 @@ TEST_F(SkinScheme, BrushesAreMadeOncePerSchemeAndFreedAtFinish)
     // Every lookup hands out the same brush: none is made per call.
     for (int i = 0; i < 50; ++i) ASSERT_EQ(GetSkinBrush(COLOR_BTNFACE), face);
     int brushes = 0;
-    for (unsigned i = 0; i < SKIN_COLOR_COUNT; ++i) {
-        if (g_SkinColors[i] == SKIN_NO_COLOR) {
+    for (unsigned i = 0; i < SKIN_COLOR_COUNT; ++i)
+    {
+        if (g_SkinColors[i] == SKIN_NO_COLOR)
+        {
             EXPECT_EQ(g_SkinBrushes[i], nullptr);
-        } else {
+        }
+        else
+        {
             ASSERT_NE(g_SkinBrushes[i], nullptr);
             EXPECT_EQ(BrushColour(g_SkinBrushes[i]), g_SkinColors[i]);
             ++brushes;

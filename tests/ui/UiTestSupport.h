@@ -13,16 +13,18 @@
 #include <string>
 #include <vector>
 
-namespace uitest {
+namespace uitest
+{
 
 // The plug-in relies on the host process having started GDI+; the tests do it the same way.
-class GdiplusEnvironment : public ::testing::Environment {
+class GdiplusEnvironment : public ::testing::Environment
+{
 public:
     void SetUp() override
     {
-        INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES |
-                                                     ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES |
-                                                     ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+        INITCOMMONCONTROLSEX icc = {sizeof(icc),
+                                    ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES |
+                                        ICC_TREEVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
         InitCommonControlsEx(&icc);
         Gdiplus::GdiplusStartupInput in;
         ASSERT_EQ(Gdiplus::GdiplusStartup(&m_token, &in, nullptr), Gdiplus::Ok);
@@ -35,9 +37,11 @@ private:
 
 inline void Pump(int rounds = 5)
 {
-    for (int i = 0; i < rounds; ++i) {
+    for (int i = 0; i < rounds; ++i)
+    {
         MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
@@ -46,7 +50,8 @@ inline void Pump(int rounds = 5)
 }
 
 // A 32-bit top-down DIB section selected into a memory DC.
-class Dib {
+class Dib
+{
 public:
     Dib(int w, int h) : m_w(w), m_h(h)
     {

@@ -27,14 +27,20 @@
 #include <pthread.h>
 #endif
 
-namespace {
+namespace
+{
 
-enum class Where { Any, JobThread, OtherThreads };
+enum class Where
+{
+    Any,
+    JobThread,
+    OtherThreads
+};
 
 std::atomic<bool> g_armed{false};
 std::atomic<int> g_where{0};
-std::atomic<long> g_seen{0};     // allocations counted since the run was armed
-std::atomic<long> g_failAt{0};   // the one that fails (1-based; 0: none)
+std::atomic<long> g_seen{0};    // allocations counted since the run was armed
+std::atomic<long> g_failAt{0};  // the one that fails (1-based; 0: none)
 std::atomic<uint64_t> g_jobThread{0};
 // Threads other than the job's that allocated in this run. No thread_local: on Windows that
 // storage is itself allocated on first use, from inside these functions.
@@ -55,63 +61,70 @@ void NoteOtherThread(uint64_t id)
     for (std::atomic<uint64_t>& slot : g_otherThreadIds)
     {
         uint64_t seen = slot.load();
-        if (seen == id)
-            return;
-        if (seen == 0 && slot.compare_exchange_strong(seen, id))
-            return;
-        if (seen == id)
-            return;
+        if (seen == id) return;
+        if (seen == 0 && slot.compare_exchange_strong(seen, id)) return;
+        if (seen == id) return;
     }
 }
 
 int OtherThreads()
 {
     int n = 0;
-    for (const std::atomic<uint64_t>& slot : g_otherThreadIds)
-        n += slot.load() != 0;
+    for (const std::atomic<uint64_t>& slot : g_otherThreadIds) n += slot.load() != 0;
     return n;
 }
 
 bool FailThisAllocation()
 {
-    if (!g_armed.load(std::memory_order_acquire))
-        return false;
+    if (!g_armed.load(std::memory_order_acquire)) return false;
     const uint64_t self = CurrentThread();
     const bool jobThread = self == g_jobThread.load(std::memory_order_relaxed);
-    if (!jobThread)
-        NoteOtherThread(self);
+    if (!jobThread) NoteOtherThread(self);
     const Where where = static_cast<Where>(g_where.load(std::memory_order_relaxed));
-    if ((where == Where::JobThread && !jobThread) || (where == Where::OtherThreads && jobThread))
-        return false;
+    if ((where == Where::JobThread && !jobThread) || (where == Where::OtherThreads && jobThread)) return false;
     return g_seen.fetch_add(1) + 1 == g_failAt.load(std::memory_order_relaxed);
 }
 
-} // namespace
+}  // namespace
 
-extern "C" {
-void* __real_malloc(size_t);
-void* __real_calloc(size_t, size_t);
-void* __real_realloc(void*, size_t);
-void* __wrap_malloc(size_t n) { return FailThisAllocation() ? nullptr : __real_malloc(n); }
-void* __wrap_calloc(size_t n, size_t size) { return FailThisAllocation() ? nullptr : __real_calloc(n, size); }
-void* __wrap_realloc(void* p, size_t n) { return FailThisAllocation() ? nullptr : __real_realloc(p, n); }
+extern "C"
+{
+    void* __real_malloc(size_t);
+    void* __real_calloc(size_t, size_t);
+    void* __real_realloc(void*, size_t);
+    void* __wrap_malloc(size_t n) { return FailThisAllocation() ? nullptr : __real_malloc(n); }
+    void* __wrap_calloc(size_t n, size_t size) { return FailThisAllocation() ? nullptr : __real_calloc(n, size); }
+    void* __wrap_realloc(void* p, size_t n) { return FailThisAllocation() ? nullptr : __real_realloc(p, n); }
 }
 
 void* operator new(size_t n)
 {
     void* p = FailThisAllocation() ? nullptr : __real_malloc(n != 0 ? n : 1);
-    if (p == nullptr)
-        throw std::bad_alloc();
+    if (p == nullptr) throw std::bad_alloc();
     return p;
 }
 void* operator new[](size_t n) { return ::operator new(n); }
 void* operator new(size_t n, const std::nothrow_t&) noexcept
 {
-    try { return ::operator new(n); } catch (...) { return nullptr; }
+    try
+    {
+        return ::operator new(n);
+    }
+    catch (...)
+    {
+        return nullptr;
+    }
 }
 void* operator new[](size_t n, const std::nothrow_t&) noexcept
 {
-    try { return ::operator new(n); } catch (...) { return nullptr; }
+    try
+    {
+        return ::operator new(n);
+    }
+    catch (...)
+    {
+        return nullptr;
+    }
 }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
@@ -120,7 +133,8 @@ void operator delete[](void* p, size_t) noexcept { std::free(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
-namespace {
+namespace
+{
 
 using jobtest::Owned;
 
@@ -139,8 +153,7 @@ bool RunJob(const Job& job, ImageBuffer* dst, ImageBuffer* src, Where where, lon
     g_where = static_cast<int>(where);
     g_seen = 0;
     g_failAt = failAt;
-    for (std::atomic<uint64_t>& slot : g_otherThreadIds)
-        slot = 0;
+    for (std::atomic<uint64_t>& slot : g_otherThreadIds) slot = 0;
     g_jobThread = CurrentThread();
     g_armed.store(true, std::memory_order_release);
     bool ok = true;
@@ -164,8 +177,7 @@ std::vector<TileRect> Cells(const Job& job)
     const int edge = job.gpuTile != 0 ? job.gpuTile : kTileEdge;
     const int across = (job.width + edge - 1) / edge;
     const int down = (job.height + edge - 1) / edge;
-    if (across == 1 && down == 1)
-        return {TileRect{0, 0, job.width, job.height}};
+    if (across == 1 && down == 1) return {TileRect{0, 0, job.width, job.height}};
     for (int k = 0; k < across * down; ++k)
     {
         TileRect cell;
@@ -196,8 +208,7 @@ void Sweep(const Job& job, Where where, long stride = 1)
     // cut as the sequential loop cuts them: also a whole result.
     Owned sequential;
     ASSERT_TRUE(jobtest::CopyOf(&sequential.img, &want.img));
-    if (job.gpuTile != 0)
-        ASSERT_TRUE(RunJob(job, &sequential.img, &src.img, where, 0, &result, false));
+    if (job.gpuTile != 0) ASSERT_TRUE(RunJob(job, &sequential.img, &src.img, where, 0, &result, false));
     const std::vector<TileRect> cells = Cells(job);
     int failedRuns = 0;
     // Worker threads make a few more or fewer allocations from run to run.
@@ -226,12 +237,10 @@ void Sweep(const Job& job, Where where, long stride = 1)
         }
         ASSERT_EQ(sourceCells, 1) << "allocation " << n;
     }
-    if (count > 0)
-        EXPECT_GT(failedRuns, 0) << "no failure reached the job";
+    if (count > 0) EXPECT_GT(failedRuns, 0) << "no failure reached the job";
 }
 
-
-} // namespace
+}  // namespace
 
 TEST(AllocationFailures, SmallColourJobWithTheLargeMedian)
 {
@@ -256,8 +265,7 @@ TEST(AllocationFailures, CpuAndGpuTilesAfterAFailure)
 {
     jobtest::CleanJobState clean;
     CountProcessors();
-    if (g_byCpuCount < 2)
-        GTEST_SKIP() << "a CPU+GPU job needs 2 processors";
+    if (g_byCpuCount < 2) GTEST_SKIP() << "a CPU+GPU job needs 2 processors";
     jobtest::WarmWeightTables(10, 14, 3, 1, 0.25);
     jobtest::FakeGpuInstalled gpu(64);
     const Job job{150, 100, 3, 8, 10, 14, 3, 1, 2, 64};
@@ -295,8 +303,7 @@ TEST(AllocationFailures, CpuTileThreadBesideTheGpuUsesOneProcessorFewer)
 #endif
     jobtest::CleanJobState clean;
     jobtest::CpuLimit two(2);
-    if (!two.ok())
-        GTEST_SKIP() << "needs 2 processors";
+    if (!two.ok()) GTEST_SKIP() << "needs 2 processors";
     // The stand-in GPU is fast (black tiles), so it stays in the schedule until the tiles run out
     // and the CPU side always has one thread: its own. The 7x7 median takes its working memory
     // on every thread that runs rows.
@@ -308,14 +315,14 @@ TEST(AllocationFailures, CpuTileThreadBesideTheGpuUsesOneProcessorFewer)
     jobtest::RecordingSink sink;
     s_sink = &sink;
     s_jobThread = std::this_thread::get_id();
-    jobtest::FakeGpu().beforeJoint = [] {
+    jobtest::FakeGpu().beforeJoint = []
+    {
         for (int i = 0; i < 2000; ++i)
         {
             {
                 std::lock_guard<std::mutex> lock(s_sink->mutex);
                 for (const std::thread::id& id : s_sink->stepThreads)
-                    if (id != s_jobThread)
-                        return;
+                    if (id != s_jobThread) return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
