@@ -3,7 +3,8 @@
 # test host under Wine, the way an image editor would:
 #   scripts/demo.sh [input-image] [output-image]
 # Without an input it makes a noisy sample photograph-like picture. The host's output
-# (what the plug-in handed back) is written to the output image (default: build/demo/out.png).
+# (what the plug-in handed back) is written to the output image (default: build/demo/out.png);
+# the plug-in's window, as it showed the image, is written beside it as <output>-window.png.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 cd "$HPX_ROOT"
@@ -26,6 +27,9 @@ if [[ ! -f $host ]]; then
   exit 1
 fi
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | tr / '\\')"; }
-scripts/wine-run.sh "$host" "$(winpath dist/Hushpix.8bf)" "$(winpath "$in")" "$(winpath "$out")"
+shot=${out%.*}-window.png
+scripts/wine-run.sh "$host" "$(winpath dist/Hushpix.8bf)" "$(winpath "$in")" "$(winpath "$out")" \
+  --screenshot "$(winpath "$shot")"
 echo "input:  $in"
 echo "output: $out"
+echo "window: $shot"

@@ -17,6 +17,8 @@
 //   --no-repeat       skip the repeat run
 //   --exif <file>     serve the file's bytes as the document's EXIF property (by default the
 //                     input file's own EXIF block is served)
+//   --screenshot <png> the plug-in's window is left open for a moment, its client area written
+//                     to the PNG file, then closed (by default it is closed as soon as it shows)
 //
 // Exit code 0 only when every selector succeeded and the host saw no misuse of its procedures.
 #include <windows.h>
@@ -27,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/host/ScriptedUser.h"
 #include "tests/host/TestHost.h"
 
 namespace {
@@ -60,7 +63,7 @@ int Usage()
     std::fprintf(stderr,
                  "usage: hpx_testhost.exe <plugin.8bf> <in-image | gen:WxHxPLANESxDEPTH> <out-image>\n"
                  "       [--small-coords] [--mask] [--refuse-suites] [--no-basic-suite] [--no-about]\n"
-                 "       [--no-repeat] [--exif <file>]\n");
+                 "       [--no-repeat] [--exif <file>] [--screenshot <png>]\n");
     return 2;
 }
 
@@ -72,6 +75,8 @@ int Run(int argc, wchar_t** argv)
     const std::wstring outPath = HostArg(argv[3]);
 
     hpxhost::TestHost host;
+    hpxhost::ScriptedUser user;
+    std::wstring screenshot;
     bool about = true, repeat = true;
     for (int i = 4; i < argc; ++i) {
         const std::wstring a = argv[i];
@@ -81,6 +86,7 @@ int Run(int argc, wchar_t** argv)
         else if (a == L"--no-basic-suite") host.options.basicSuite = false;
         else if (a == L"--no-about") about = false;
         else if (a == L"--no-repeat") repeat = false;
+        else if (a == L"--screenshot" && i + 1 < argc) screenshot = HostArg(argv[++i]);
         else if (a == L"--exif" && i + 1 < argc) {
             FILE* f = _wfopen(HostArg(argv[++i]).c_str(), L"rb");
             if (!f) return Usage();
@@ -111,6 +117,11 @@ int Run(int argc, wchar_t** argv)
     }
     std::printf("plug-in loaded, property list and entry point found\n");
 
+    if (!screenshot.empty()) {
+        user.Pause(500).Shot(nullptr, Narrow(screenshot)).Close();
+        host.user = &user;
+    }
+
     bool ok = true;
     if (about) {
         const OSErr r = host.About();
@@ -120,6 +131,12 @@ int Run(int argc, wchar_t** argv)
 
     hpxhost::RunReport run = host.RunFilter(true);
     std::printf("run: %s\n", run.Describe().c_str());
+    if (host.user) {
+        host.user = nullptr;  // the repeat run shows no window
+        for (const std::string& e : user.errors) std::printf("user: %s\n", e.c_str());
+        if (user.sawWindow && user.errors.empty()) std::printf("window shown, screenshot written to %s\n", Narrow(screenshot).c_str());
+        ok = ok && user.sawWindow && user.errors.empty();
+    }
     ok = ok && run.ok;
     const hpxhost::HostDocument first = host.Output();
     std::printf("output %s the input\n", first == doc ? "equals" : "differs from");
