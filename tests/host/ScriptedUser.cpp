@@ -35,8 +35,11 @@ BOOL CALLBACK FindOwnMainWindow(HWND h, LPARAM out)
     if (pid != GetCurrentProcessId()) return TRUE;
     wchar_t cls[32] = {}, title[64] = {};
     GetClassNameW(h, cls, 32);
+    // The title is asked only of the plug-in's window: asking another window of this process
+    // would wait for a thread that may not be pumping messages.
+    if (std::wcscmp(cls, L"Hushpix")) return TRUE;
     GetWindowTextW(h, title, 64);
-    if (std::wcscmp(cls, L"Hushpix") || std::wcscmp(title, L"ORV Tools - Hushpix plug-in")) return TRUE;
+    if (std::wcscmp(title, L"ORV Tools - Hushpix plug-in")) return TRUE;
     *reinterpret_cast<HWND*>(out) = h;
     return FALSE;
 }
@@ -265,6 +268,8 @@ ScriptedUser& ScriptedUser::Resize(int width, int height)
 ScriptedUser& ScriptedUser::Shot(Screenshot* out, const std::string& pngPath)
 {
     return Add("screenshot", [out, pngPath](UserView& v) {
+        // Paints still pending (a changed zoom text) are done first, as a person would see them.
+        RedrawWindow(v.main, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
         Screenshot s;
         if (!v.Capture(&s)) return false;
         if (!pngPath.empty()) {
