@@ -49,16 +49,18 @@ int DockerWidth()
     return r.right - r.left;
 }
 
-// The docker's left edge in client coordinates (the client's right edge without a docker).
-int DockerLeft(const RECT& client)
+// The docker's rectangle in client coordinates (without a docker: a zero-width strip at the
+// client's right edge).
+RECT DockerClientRect(const RECT& client)
 {
-    if (!g_hDockerWnd) return client.right;
-    RECT r;
+    RECT r = {client.right, client.top, client.right, client.bottom};
+    if (!g_hDockerWnd) return r;
     GetWindowRect(g_hDockerWnd, &r);
-    POINT p = {r.left, r.top};
-    ScreenToClient(g_hMainWnd, &p);
-    return p.x;
+    MapWindowPoints(nullptr, g_hMainWnd, reinterpret_cast<POINT*>(&r), 2);
+    return r;
 }
+
+int DockerLeft(const RECT& client) { return DockerClientRect(client).left; }
 
 // Free area of the commands, keys and double-click: left of the docker, under the toolbar, a
 // fixed allowance above the bottom.
@@ -83,10 +85,12 @@ void Redraw()
     RedrawView(kViewDenoised, true);
 }
 
-// The mouse position of a message as signed client coordinates.
-POINT MousePoint(LPARAM lParam)
+// The mouse position of a message (signed client coordinates), kept as the last one seen.
+POINT TakeMousePoint(LPARAM lParam)
 {
     POINT p = {short(LOWORD(lParam)), short(HIWORD(lParam))};
+    g_iMouseX = p.x;
+    g_iMouseY = p.y;
     return p;
 }
 
@@ -242,7 +246,7 @@ void PanBy(double dx, double dy)
 LRESULT OnMouseWheel(HWND hWnd, WPARAM wParam, LPARAM lParam)
 {
     if (g_bBatchRunning || !HaveSource() || g_bPanning || g_hJobThread) return 0;
-    POINT p = MousePoint(lParam);
+    POINT p = {short(LOWORD(lParam)), short(HIWORD(lParam))};  // screen coordinates
     ScreenToClient(hWnd, &p);
     const SimilarityTransform xf = ViewTransform();
     int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
@@ -274,9 +278,7 @@ LRESULT OnMouseWheel(HWND hWnd, WPARAM wParam, LPARAM lParam)
 LRESULT OnLButtonDown(HWND hWnd, WPARAM wParam, LPARAM lParam)
 {
     if (g_bBatchRunning) return 0;
-    const POINT p = MousePoint(lParam);
-    g_iMouseX = p.x;
-    g_iMouseY = p.y;
+    const POINT p = TakeMousePoint(lParam);
     RECT c;
     GetClientRect(hWnd, &c);
     const int t = ToolbarClientHeight();
@@ -300,22 +302,12 @@ LRESULT OnMouseMove(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
         SendMessageW(g_hPanelDlg, msg, wParam, lParam);
         if (g_bOverPreviewRect) return 0;
     }
-    const POINT p = MousePoint(lParam);
-    g_iMouseX = p.x;
-    g_iMouseY = p.y;
+    const POINT p = TakeMousePoint(lParam);
     RECT c;
     GetClientRect(hWnd, &c);
-    int dockTop = c.top, dockBottom = c.bottom;
-    if (g_hDockerWnd) {
-        RECT d;
-        GetWindowRect(g_hDockerWnd, &d);
-        POINT a = {d.left, d.top}, b = {d.right, d.bottom};
-        ScreenToClient(hWnd, &a);
-        ScreenToClient(hWnd, &b);
-        dockTop = a.y;
-        dockBottom = b.y;
-    }
-    if (p.x >= 0 && p.y >= dockTop && p.y <= dockBottom && p.x <= DockerLeft(c) && (wParam & MK_LBUTTON) &&
+    const RECT dock = DockerClientRect(c);
+    const int dockTop = g_hDockerWnd ? dock.top : c.top, dockBottom = dock.bottom;
+    if (p.x >= 0 && p.y >= dockTop && p.y <= dockBottom && p.x <= dock.left && (wParam & MK_LBUTTON) &&
         g_bPanning && g_dZoom > 0.0) {
         g_dImageX += (g_iDragX - p.x) / g_dZoom;
         g_dImageY += (g_iDragY - p.y) / g_dZoom;
