@@ -3,7 +3,10 @@
 #include "host/PluginMain.h"
 
 #include <cstring>
+#include <new>
+#include <vector>
 
+#include "app/window/MainWindow.h"
 #include "engine/ImageBuffer.h"
 #include "host/HostBridge.h"
 #include "ui/ControlSkin.h"
@@ -43,14 +46,51 @@ void InitDataBlock()
     g_pDataBlock->m_bQueryForParameters = 1;
 }
 
-// The place of the plug-in's main window in the start selector: it runs its modal loop on the
-// host's thread between the fetch and the write-back, copies the host image buffers into its
-// document and the finished result back, and returns false only when it could not be
-// created. Until the window exists, the fetched pixels go straight back to the host.
+// The document's EXIF block, read through the host's property procedures ('8BIM' 'EXIF'); empty
+// when the host offers none. The handle is the host's and is disposed of here.
+std::vector<uint8_t> ReadHostExif()
+{
+    std::vector<uint8_t> exif;
+    FilterRecord* fr = g_pFilterRecord;
+    if (!fr || !fr->propertyProcs || !fr->propertyProcs->getPropertyProc) return exif;
+    Handle h = nullptr;
+    intptr_t simple = 0;
+    if (fr->propertyProcs->getPropertyProc(kPhotoshopSignature, propEXIFData, 0, &simple, &h) != noErr || !h) return exif;
+    HandleProcs* hp = Handles();
+    if (hp && hp->getSizeProc && hp->lockProc && hp->unlockProc) {
+        const int32_t size = hp->getSizeProc(h);
+        if (size > 0) {
+            if (Ptr p = hp->lockProc(h, false)) {
+                try {
+                    exif.assign(reinterpret_cast<const uint8_t*>(p), reinterpret_cast<const uint8_t*>(p) + size);
+                } catch (const std::bad_alloc&) {
+                    exif.clear();  // no information strings; the image still opens
+                }
+                hp->unlockProc(h);
+            }
+        }
+    }
+    if (hp && hp->disposeProc) hp->disposeProc(h);
+    return exif;
+}
+
+// The plug-in's main window runs its modal loop on the host's thread between the fetch and the
+// write-back: it copies the host image buffers into its document and a finished result back,
+// and returns false only when it could not be created (the run then counts as cancelled).
 bool RunFilterWindow()
 {
+    const std::vector<uint8_t> exif = ReadHostExif();
+    MainWindowHost host = {};
+    host.hModule = GetPluginInstance();
+    const PlatformData* platform = static_cast<const PlatformData*>(g_pFilterRecord->platformData);
+    host.hHostWindow = platform ? reinterpret_cast<HWND>(platform->hwnd) : nullptr;
+    host.pImage = &g_HostImage;
+    host.pAlpha = &g_HostAlpha;
+    host.pExif = exif.empty() ? nullptr : exif.data();
+    host.cbExif = uint32_t(exif.size());
+    const bool ran = RunMainWindow(host);
     SetResult(noErr);
-    return true;
+    return ran;
 }
 
 }  // namespace

@@ -66,6 +66,8 @@ if ((native)); then
   log "native run"
   build/native$suffix/bench/hpx_bench --clean8 "$data/clean8.ppm" --clean16 "$data/clean16.ppm" \
     "${quick[@]}" "${extra[@]}" --out "$data/results-native.txt"
+  cmake --build build/native$suffix -j8 --target hpx_view_bench >/dev/null
+  build/native$suffix/bench/hpx_view_bench | tee "$data/results-view-native.txt"
 fi
 if ((wine)); then
   log "win32 build"
@@ -74,6 +76,8 @@ if ((wine)); then
   log "i686 run under Wine"
   scripts/wine-run.sh build/win32$suffix/bench/hpx_bench.exe --clean8 "$data/clean8.ppm" \
     --clean16 "$data/clean16.ppm" --no-opencv "${quick[@]}" "${extra[@]}" --out "$data/results-i686.txt"
+  cmake --build build/win32$suffix -j8 --target hpx_view_bench >/dev/null
+  scripts/wine-run.sh build/win32$suffix/bench/hpx_view_bench.exe | tee "$data/results-view-i686.txt"
 fi
 if ((native && wine)); then
   # The deliverable against the reference of the same run: the i686 rows as ratios to the native

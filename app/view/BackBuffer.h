@@ -48,8 +48,8 @@ public:
     ImageInfoStrings m_Info;
 
     // Sets the owner and sizes, creates the surface (filled with kBackground when it exists)
-    // and empties the three images (releasing whatever a previous run left in them) and the
-    // information strings. Returns false when the surface could not be made; the document
+    // and empties the three images (releasing whatever a previous run left in them); the
+    // information strings are the window's to clear and fill. Returns false when the surface could not be made; the document
     // still works, nothing is drawn.
     bool Create(HWND hOwner);
     bool CreateSurface();

@@ -29,6 +29,7 @@ public:
     ImageBuffer m_Denoised;   // 8-bit 3-channel display copy of the result
     ImageBuffer m_Mask;       // 8-bit 1-channel display copy of the transparency
     const int32_t* m_pPreviewRect;  // left, top, right, bottom in image pixels; null: no outline
+    bool m_bCopyFailed;       // the last Draw could not make a display copy (memory ran short)
 
     // Stores both and empties the display copies (releasing what they held).
     void Init(HWND hWnd, ImageBuffer* pSurface);
@@ -49,6 +50,9 @@ public:
     // The part of the surface that Draw writes: the client area limited to the surface.
     // False when there is nothing to draw into.
     bool DrawTarget(ImageBuffer* target) const;
+
+private:
+    void Resample(ImageBuffer* target, const ImageBuffer* source, const SimilarityTransform& xf) const;
 };
 
 extern CPreviewView g_PreviewView;

@@ -52,3 +52,7 @@ LRESULT OnMouseMove(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT OnLButtonUp(HWND hWnd, WPARAM wParam, LPARAM lParam);
 LRESULT OnLButtonDblClk(HWND hWnd);
 LRESULT OnRButton(HWND hWnd, bool down);
+
+// The typed zoom's reading of a text (at most 9 characters): false for an invalid text, else
+// the percentage limited to 10 .. 800.
+bool ParseZoomText(const wchar_t* text, double* percent);

@@ -17,8 +17,8 @@
 //   --no-repeat       skip the repeat run
 //   --exif <file>     serve the file's bytes as the document's EXIF property (by default the
 //                     input file's own EXIF block is served)
-//   --demo-user <bmp> a scripted user sets the luma and chroma strengths (--strengths L,C as
-//                     trackbar positions, default 400,400), denoises, saves a screenshot, closes
+//   --screenshot <png> the plug-in's window is left open for a moment, its client area written
+//                     to the PNG file, then closed (by default it is closed as soon as it shows)
 //
 // Exit code 0 only when every selector succeeded and the host saw no misuse of its procedures.
 #include <windows.h>
@@ -29,10 +29,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/host/DemoUser.h"
+#include "tests/host/ScriptedUser.h"
 #include "tests/host/TestHost.h"
-
-using hpxhost::DemoUserPlan;
 
 namespace {
 
@@ -65,7 +63,7 @@ int Usage()
     std::fprintf(stderr,
                  "usage: hpx_testhost.exe <plugin.8bf> <in-image | gen:WxHxPLANESxDEPTH> <out-image>\n"
                  "       [--small-coords] [--mask] [--refuse-suites] [--no-basic-suite] [--no-about]\n"
-                 "       [--no-repeat] [--exif <file>] [--demo-user <shot.bmp> [--strengths L,C]]\n");
+                 "       [--no-repeat] [--exif <file>] [--screenshot <png>]\n");
     return 2;
 }
 
@@ -77,8 +75,9 @@ int Run(int argc, wchar_t** argv)
     const std::wstring outPath = HostArg(argv[3]);
 
     hpxhost::TestHost host;
-    bool about = true, repeat = true, demo = false;
-    DemoUserPlan plan;
+    hpxhost::ScriptedUser user;
+    std::wstring screenshot;
+    bool about = true, repeat = true;
     for (int i = 4; i < argc; ++i) {
         const std::wstring a = argv[i];
         if (a == L"--small-coords") host.options.bigDocument = false;
@@ -87,12 +86,8 @@ int Run(int argc, wchar_t** argv)
         else if (a == L"--no-basic-suite") host.options.basicSuite = false;
         else if (a == L"--no-about") about = false;
         else if (a == L"--no-repeat") repeat = false;
-        else if (a == L"--demo-user" && i + 1 < argc) {
-            demo = true;
-            plan.screenshot = HostArg(argv[++i]);
-        } else if (a == L"--strengths" && i + 1 < argc) {
-            if (std::swscanf(argv[++i], L"%d,%d", &plan.strengthPos, &plan.chromaPos) != 2) return Usage();
-        } else if (a == L"--exif" && i + 1 < argc) {
+        else if (a == L"--screenshot" && i + 1 < argc) screenshot = HostArg(argv[++i]);
+        else if (a == L"--exif" && i + 1 < argc) {
             FILE* f = _wfopen(HostArg(argv[++i]).c_str(), L"rb");
             if (!f) return Usage();
             unsigned char buf[4096];
@@ -122,6 +117,11 @@ int Run(int argc, wchar_t** argv)
     }
     std::printf("plug-in loaded, property list and entry point found\n");
 
+    if (!screenshot.empty()) {
+        user.Pause(500).Shot(nullptr, Narrow(screenshot)).Close();
+        host.user = &user;
+    }
+
     bool ok = true;
     if (about) {
         const OSErr r = host.About();
@@ -129,18 +129,15 @@ int Run(int argc, wchar_t** argv)
         ok = ok && r == noErr && host.aboutSeen;
     }
 
-    hpxhost::DemoUserResult user;
-    std::atomic<bool> filterReturned{false};
-    plan.filterReturned = &filterReturned;
-    std::thread userThread;
-    if (demo) userThread = hpxhost::StartDemoUser(plan, &user);
     hpxhost::RunReport run = host.RunFilter(true);
-    filterReturned = true;
-    if (userThread.joinable()) userThread.join();
-    std::printf("run: %s\n%s", run.Describe().c_str(), user.report.c_str());
-    // A plug-in without its own window hands the image back at once; one that opened it must
-    // have let the user finish.
-    ok = ok && run.ok && (!demo || !user.windowSeen || user.done);
+    std::printf("run: %s\n", run.Describe().c_str());
+    if (host.user) {
+        host.user = nullptr;  // the repeat run shows no window
+        for (const std::string& e : user.errors) std::printf("user: %s\n", e.c_str());
+        if (user.sawWindow && user.errors.empty()) std::printf("window shown, screenshot written to %s\n", Narrow(screenshot).c_str());
+        ok = ok && user.sawWindow && user.errors.empty();
+    }
+    ok = ok && run.ok;
     const hpxhost::HostDocument first = host.Output();
     std::printf("output %s the input\n", first == doc ? "equals" : "differs from");
 

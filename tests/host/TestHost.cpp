@@ -1,5 +1,6 @@
 // The test host's procedures and its run of the selectors.
 #include "tests/host/TestHost.h"
+#include "tests/host/ScriptedUser.h"
 
 #include <gdiplus.h>
 
@@ -531,6 +532,10 @@ PropertyProcs g_PropertyProcs = {1, 2, HostGetProperty, nullptr};
 
 LRESULT CALLBACK HostWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    if (msg == kHostSettleMessage) {
+        SetEvent(reinterpret_cast<HANDLE>(lParam));
+        return 0;
+    }
     return DefWindowProcW(hWnd, msg, wParam, lParam);
 }
 
@@ -1288,7 +1293,17 @@ OSErr TestHost::Call(int16_t selector)
         m_descParams.readDescriptorProcs = options.readDescriptorProcs ? &g_ReadProcs : nullptr;
         m_descParams.writeDescriptorProcs = options.writeDescriptorProcs ? &g_WriteProcs : nullptr;
     }
-    m_pEntry(selector, &m_record, &m_dataSlot, &result);
+    if (selector == filterSelectorStart) {
+        // The start selector may run the plug-in's window and its modal loop on this thread.
+        ScriptedUser stand_in;
+        ScriptedUser* u = user ? user : &stand_in;
+        ClearPluginCrashFlag();
+        u->Start(m_hWnd);
+        m_pEntry(selector, &m_record, &m_dataSlot, &result);
+        u->Finish();
+    } else {
+        m_pEntry(selector, &m_record, &m_dataSlot, &result);
+    }
     CommitOutput();
     return result;
 }

@@ -18,6 +18,8 @@
 
 namespace hpxhost {
 
+class ScriptedUser;
+
 // ---- documents ----------------------------------------------------------------------------------
 
 // A document as the host holds it: interleaved planes (R, G, B [, A] or grey [, A]), rows top to
@@ -150,6 +152,9 @@ public:
     HMODULE Module() const { return m_hModule; }
 
     HostOptions options;
+    // Who uses the plug-in's window while the start selector runs it. Without one, a user that
+    // closes the window as soon as it appears stands in.
+    ScriptedUser* user = nullptr;
     // The document the filter reads; the output starts as its copy and takes what the plug-in
     // writes. SetDocument resets the output.
     void SetDocument(const HostDocument& doc);

@@ -1,0 +1,94 @@
+// The off-screen surface of the main window and the document it holds.
+#include "app/view/BackBuffer.h"
+
+CBackBuffer g_BackBuffer;
+
+bool CBackBuffer::Create(HWND hOwner)
+{
+    m_hWnd = hOwner;
+    m_iWidth = kSurfaceWidth;
+    m_iHeight = kSurfaceHeight;
+    // The record lives across runs: whatever an earlier window left behind is freed, not
+    // forgotten.
+    ReleaseImage(&m_Source);
+    ReleaseImage(&m_Result);
+    ReleaseImage(&m_Alpha);
+    if (!CreateSurface()) return false;
+    FillImageBytes(&m_Surface, kBackground);
+    return true;
+}
+
+bool CBackBuffer::CreateSurface()
+{
+    ReleaseSurface();
+    InitImage(&m_Surface);
+    HDC hScreen = GetDC(nullptr);
+    m_hDC = CreateCompatibleDC(hScreen);
+    if (hScreen) ReleaseDC(nullptr, hScreen);
+    if (!m_hDC) return false;
+
+    BITMAPINFO bmi = {};
+    bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bmi.bmiHeader.biWidth = m_iWidth;
+    bmi.bmiHeader.biHeight = -m_iHeight;  // rows top first
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 24;
+    bmi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    m_hBitmap = CreateDIBSection(m_hDC, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!m_hBitmap || !bits) {
+        if (m_hBitmap) DeleteObject(m_hBitmap);
+        m_hBitmap = nullptr;
+        DeleteDC(m_hDC);
+        m_hDC = nullptr;
+        return false;
+    }
+    m_hOldBitmap = static_cast<HBITMAP>(SelectObject(m_hDC, m_hBitmap));
+    HRGN clip = CreateRectRgn(0, 0, m_iWidth, m_iHeight);
+    if (clip) {
+        SelectClipRgn(m_hDC, clip);
+        DeleteObject(clip);
+    }
+    // 3000 x 3 bytes per row is a multiple of 4: the DIB's rows are packed like an image's.
+    m_Surface.m_pData = bits;
+    m_Surface.m_iWidth = m_iWidth;
+    m_Surface.m_iHeight = m_iHeight;
+    m_Surface.m_iChannels = 3;
+    m_Surface.m_iBits = 8;
+    m_Surface.m_iStride = m_iWidth * 3;
+    m_Surface.m_iSize = m_Surface.m_iStride * m_iHeight;
+    return true;
+}
+
+void CBackBuffer::ReleaseSurface()
+{
+    if (m_hDC) {
+        SelectObject(m_hDC, m_hOldBitmap);
+        if (m_hBitmap) DeleteObject(m_hBitmap);
+        DeleteDC(m_hDC);
+    }
+    m_hDC = nullptr;
+    m_hBitmap = nullptr;
+    m_hOldBitmap = nullptr;
+    // The pixels belonged to the DIB section: forget them, never free them.
+    InitImage(&m_Surface);
+}
+
+void CBackBuffer::Destroy()
+{
+    ReleaseImage(&m_Source);
+    ReleaseImage(&m_Result);
+    ReleaseImage(&m_Alpha);
+    ReleaseSurface();
+}
+
+int CBackBuffer::Blit(const PAINTSTRUCT& ps) const
+{
+    if (!m_hDC) return kBlitNoSurface;
+    const RECT& r = ps.rcPaint;
+    if (r.right > m_Surface.m_iWidth || r.bottom > m_Surface.m_iHeight) return kBlitOutside;
+    if (!BitBlt(ps.hdc, r.left, r.top, r.right - r.left, r.bottom - r.top, m_hDC, r.left, r.top,
+                SRCCOPY))
+        return kBlitFailed;
+    return kBlitOk;
+}

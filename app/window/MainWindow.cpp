@@ -1,0 +1,785 @@
+// The plug-in's main window: creation, layout, painting, commands, private messages and the
+// hand-back of the document when it is destroyed. View navigation is in ViewNavigation.cpp.
+#include "app/window/MainWindow.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <new>
+
+#include "app/dialogs/OptionsDialog.h"
+#include "app/view/BackBuffer.h"
+#include "app/view/PreviewView.h"
+#include "app/window/ViewNavigation.h"
+#include "app/window/WindowMessages.h"
+#include "imagefiles/ExifReader.h"
+#include "profiles/Localisation.h"
+#include "profiles/Settings.h"
+#include "plugin/skin_ids.h"
+#include "ui/ControlSkin.h"
+#include "ui/DockerPanel.h"
+
+MainWindowHost g_WindowHost = {};
+HINSTANCE g_hInstance = nullptr;
+HWND g_hMainWnd = nullptr;
+HWND g_hToolbar = nullptr;
+HWND g_hStatusBar = nullptr;
+HWND g_hZoomBox = nullptr;
+WNDPROC g_pfnZoomBoxProc = nullptr;
+HWND g_hDockerWnd = nullptr;
+HWND g_hPanelDlg = nullptr;
+HANDLE g_hBatchThread = nullptr;
+HWND g_hBatchProgressDlg = nullptr;
+HANDLE g_hJobThread = nullptr;
+uint8_t g_bUiNotReady = 0;
+volatile uint8_t g_bBatchRunning = 0;
+int g_iQualityMode = 3;
+wchar_t g_wszImagePath[1024] = {};
+int g_iPanelState = 0;
+uint8_t g_bOverPreviewRect = 0;
+bool g_bDocumentIsHostImage = false;
+
+namespace {
+
+const wchar_t kMakerWebAddress[] = L"http://www.orvtools.com/hushpix";
+
+// What the window made and must free after it is gone (the toolbar keeps using the bitmaps
+// and the grey list, the zoom box its font, until they are destroyed).
+struct WindowResources {
+    HBITMAP bitmaps[6];
+    HIMAGELIST greyList;
+    HFONT zoomFont;
+    bool comInitialised;
+    bool memoryNoticeShown;
+} g_Res = {};
+
+void FreeWindowResources()
+{
+    for (HBITMAP& b : g_Res.bitmaps) {
+        if (b) DeleteObject(b);
+        b = nullptr;
+    }
+    if (g_Res.greyList) ImageList_Destroy(g_Res.greyList);
+    g_Res.greyList = nullptr;
+    if (g_Res.zoomFont) DeleteObject(g_Res.zoomFont);
+    g_Res.zoomFont = nullptr;
+}
+
+// ---- toolbar and zoom box ------------------------------------------------------------------
+
+constexpr int kImageNone = 88;  // no such image: the button shows nothing
+
+void SetButtonWidth(int command, int width)
+{
+    TBBUTTONINFOW bi = {};
+    bi.cbSize = sizeof bi;
+    bi.dwMask = TBIF_SIZE;
+    bi.cx = WORD(width);
+    SendMessageW(g_hToolbar, TB_SETBUTTONINFOW, command, LPARAM(&bi));
+}
+
+// The spacer takes what is left, so the "Menu" button sits at the right end; 1 pixel at least.
+void LayoutSpacer(HWND hWnd)
+{
+    TBBUTTONINFOW bi = {};
+    bi.cbSize = sizeof bi;
+    bi.dwMask = TBIF_SIZE;
+    SendMessageW(g_hToolbar, TB_GETBUTTONINFOW, ID_TOOLBAR_SPACER, LPARAM(&bi));
+    RECT menu = {0, 0, 0, 0};
+    SendMessageW(g_hToolbar, TB_GETITEMRECT, 7, LPARAM(&menu));
+    RECT c;
+    GetClientRect(hWnd, &c);
+    int width = int(bi.cx) + c.right - menu.right - c.left;
+    if (width < 1) width = 1;
+    if (width > 0xFFFF) width = 0xFFFF;
+    SetButtonWidth(ID_TOOLBAR_SPACER, width);
+}
+
+void CreateToolbar(HWND hWnd)
+{
+    g_hToolbar = CreateWindowExW(0, TOOLBARCLASSNAMEW, nullptr,
+                                 WS_CHILD | WS_VISIBLE | WS_BORDER | TBSTYLE_LIST | TBSTYLE_TOOLTIPS, 0, 0, 0, 0,
+                                 hWnd, HMENU(INT_PTR(IDC_MAIN_TOOLBAR)), g_hInstance, nullptr);
+    if (!g_hToolbar) return;
+    SendMessageW(g_hToolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    SendMessageW(g_hToolbar, TB_SETINDENT, 7, 0);
+
+    int w = 32, h = 32;
+    if (HBITMAP folder = LoadPngBitmap(g_hInstance, HPX_PNG_IDP_FOLDER)) {
+        BITMAP bm = {};
+        if (GetObjectW(folder, sizeof bm, &bm)) {
+            w = bm.bmWidth;
+            h = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
+        }
+        DeleteObject(folder);  // only its size is used
+    }
+    SendMessageW(g_hToolbar, TB_SETBITMAPSIZE, 0, MAKELONG(w, h));
+    SendMessageW(g_hToolbar, TB_SETBUTTONSIZE, 0, MAKELONG(w + 9, h + 9));
+    g_Res.greyList = ImageList_Create(w, h, ILC_COLOR32, 0, 1);
+
+    static const wchar_t* const kImages[6] = {HPX_PNG_IDP_DENOISEBATCH, HPX_PNG_IDP_ZOOMIN, HPX_PNG_IDP_ZOOMOUT,
+                                              HPX_PNG_IDP_ZOOM100, HPX_PNG_IDP_ZOOMFIT, HPX_PNG_IDP_PICKER};
+    int index[6];
+    for (int i = 0; i < 6; ++i) {
+        index[i] = kImageNone;
+        g_Res.bitmaps[i] = LoadPngBitmap(g_hInstance, kImages[i]);
+        if (!g_Res.bitmaps[i]) continue;
+        TBADDBITMAP ab = {nullptr, UINT_PTR(g_Res.bitmaps[i])};
+        const LRESULT at = SendMessageW(g_hToolbar, TB_ADDBITMAP, 1, LPARAM(&ab));
+        if (at >= 0) index[i] = int(at);
+        if (g_Res.greyList) AddGreyedBitmap(g_Res.greyList, g_Res.bitmaps[i]);
+    }
+
+    TBBUTTON b[8] = {};
+    const struct { int image, command; BYTE state; } kButtons[8] = {
+        {index[0], ID_BATCH_DENOISE, TBSTATE_ENABLED}, {kImageNone, ID_TOOLBAR_SPACER, 0},
+        {index[1], ID_ZOOM_IN, TBSTATE_ENABLED},       {index[2], ID_ZOOM_OUT, TBSTATE_ENABLED},
+        {index[3], ID_ZOOM_100, TBSTATE_ENABLED},      {index[4], ID_ZOOM_FIT, TBSTATE_ENABLED},
+        {kImageNone, ID_ZOOM_BOX, 0},                  {index[5], ID_MENU_BUTTON, TBSTATE_ENABLED}};
+    for (int i = 0; i < 8; ++i) {
+        b[i].iBitmap = kButtons[i].image;
+        b[i].idCommand = kButtons[i].command;
+        b[i].fsState = kButtons[i].state;
+        b[i].fsStyle = BTNS_BUTTON;
+        b[i].iString = -1;
+    }
+    SendMessageW(g_hToolbar, TB_ADDBUTTONSW, 8, LPARAM(b));
+    SetButtonWidth(ID_ZOOM_BOX, 95);
+    TBBUTTONINFOW mi = {};
+    mi.cbSize = sizeof mi;
+    mi.dwMask = TBIF_TEXT | TBIF_STYLE;
+    mi.fsStyle = BTNS_AUTOSIZE;
+    mi.pszText = const_cast<wchar_t*>(L"Menu");
+    SendMessageW(g_hToolbar, TB_SETBUTTONINFOW, ID_MENU_BUTTON, LPARAM(&mi));
+    SendMessageW(g_hToolbar, TB_AUTOSIZE, 0, 0);
+    if (g_Res.greyList) SendMessageW(g_hToolbar, TB_SETDISABLEDIMAGELIST, 0, LPARAM(g_Res.greyList));
+    LayoutSpacer(hWnd);
+}
+
+void PlaceZoomBox()
+{
+    RECT r = {0, 0, 0, 0};
+    SendMessageW(g_hToolbar, TB_GETITEMRECT, 6, LPARAM(&r));
+    SetWindowPos(g_hZoomBox, nullptr, r.left + 5, r.top + 8, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+}
+
+void CreateZoomBox()
+{
+    if (!g_hToolbar) return;
+    RECT r = {0, 0, 0, 0};
+    SendMessageW(g_hToolbar, TB_GETITEMRECT, 6, LPARAM(&r));
+    g_hZoomBox = CreateWindowExW(0, L"ComboBox", nullptr,
+                                 WS_CHILD | WS_VISIBLE | CBS_DROPDOWN | CBS_AUTOHSCROLL | CBS_HASSTRINGS, r.left + 5,
+                                 r.top + 8, r.right - r.left - 10, r.bottom - r.top + 192, g_hToolbar,
+                                 HMENU(INT_PTR(ID_ZOOM_BOX)), g_hInstance, nullptr);
+    if (!g_hZoomBox) return;
+    g_Res.zoomFont = CreateFontW(16, 0, 0, 0, 600, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, FF_SWISS, L"Tahoma");
+    if (g_Res.zoomFont) SendMessageW(g_hZoomBox, WM_SETFONT, WPARAM(g_Res.zoomFont), TRUE);
+    ShowWindow(g_hZoomBox, SW_SHOW);
+    SendMessageW(g_hZoomBox, CB_RESETCONTENT, 0, 0);
+    static const wchar_t* const kPresets[8] = {L"10.0 %",  L"25.0 %",  L"50.0 %",  L"100.0 %",
+                                               L"150.0 %", L"200.0 %", L"400.0 %", L"800.0 %"};
+    for (const wchar_t* p : kPresets) SendMessageW(g_hZoomBox, CB_ADDSTRING, 0, LPARAM(p));
+    SendMessageW(g_hZoomBox, CB_SETCURSEL, 3, 0);
+    EnableWindow(g_hZoomBox, FALSE);
+}
+
+// ---- layout and painting -------------------------------------------------------------------
+
+int ClientHeightOf(HWND h)
+{
+    RECT r = {0, 0, 0, 0};
+    if (h) GetClientRect(h, &r);
+    return r.bottom - r.top;
+}
+
+void OnSize(HWND hWnd)
+{
+    if (g_hStatusBar) SendMessageW(g_hStatusBar, WM_SIZE, 0, 0);
+    if (g_hToolbar) {
+        LayoutSpacer(hWnd);
+        SendMessageW(g_hToolbar, TB_AUTOSIZE, 0, 0);
+        if (g_hZoomBox) PlaceZoomBox();
+    }
+    if (g_hDockerWnd) {
+        RECT c, d, t = {0, 0, 0, 0};
+        GetClientRect(hWnd, &c);
+        GetWindowRect(g_hDockerWnd, &d);
+        if (g_hToolbar) GetWindowRect(g_hToolbar, &t);
+        const int dockWidth = d.right - d.left;
+        const int toolbarHeight = t.bottom - t.top;
+        SetWindowPos(g_hDockerWnd, nullptr, c.right - dockWidth, toolbarHeight - 1, dockWidth,
+                     c.bottom - toolbarHeight - ClientHeightOf(g_hStatusBar) + 1, SWP_NOZORDER);
+    }
+    RedrawView(kViewDenoised, true);
+}
+
+// The image area: below the toolbar, above the status bar.
+RECT ViewArea(HWND hWnd)
+{
+    RECT v;
+    GetClientRect(hWnd, &v);
+    v.top = ClientHeightOf(g_hToolbar) + 3;
+    v.bottom -= ClientHeightOf(g_hStatusBar);
+    return v;
+}
+
+void OnPaint(HWND hWnd)
+{
+    const RECT view = ViewArea(hWnd);
+    InvalidateRect(hWnd, &view, FALSE);
+    PAINTSTRUCT ps;
+    HDC hdc = BeginPaint(hWnd, &ps);
+    if (!hdc) return;
+    if (ps.rcPaint.bottom != 0) {
+        ps.rcPaint.top = view.top;
+        ps.rcPaint.bottom = view.bottom;
+    }
+    if (g_hDockerWnd && IsWindowVisible(g_hDockerWnd)) {
+        RECT d;
+        GetWindowRect(g_hDockerWnd, &d);
+        ps.rcPaint.right -= d.right - d.left;
+    }
+    if (!g_BackBuffer.HasSurface()) {
+        // Without a surface nothing is drawn into it; the window says why the image is missing.
+        if (ps.rcPaint.right > ps.rcPaint.left && ps.rcPaint.bottom > ps.rcPaint.top) {
+            FillRect(hdc, &ps.rcPaint, GetSkinBrush(COLOR_APPWORKSPACE));
+            SetBkMode(hdc, TRANSPARENT);
+            SetTextColor(hdc, GetSkinColor(COLOR_WINDOWTEXT));
+            RECT r = ps.rcPaint;
+            DrawTextW(hdc, L"The image cannot be shown: there is not enough memory for the view.", -1, &r,
+                      DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        }
+        EndPaint(hWnd, &ps);
+        return;
+    }
+    // A client area larger than the surface: the part beyond it is background, never read from
+    // outside the surface.
+    RECT inside = ps.rcPaint;
+    if (inside.right > g_BackBuffer.m_Surface.m_iWidth) inside.right = g_BackBuffer.m_Surface.m_iWidth;
+    if (inside.bottom > g_BackBuffer.m_Surface.m_iHeight) inside.bottom = g_BackBuffer.m_Surface.m_iHeight;
+    HBRUSH grey = CreateSolidBrush(RGB(CBackBuffer::kBackground, CBackBuffer::kBackground, CBackBuffer::kBackground));
+    if (grey) {
+        RECT rest = ps.rcPaint;
+        if (ps.rcPaint.right > inside.right) {
+            rest.left = inside.right > rest.left ? inside.right : rest.left;
+            FillRect(hdc, &rest, grey);
+        }
+        rest = ps.rcPaint;
+        if (ps.rcPaint.bottom > inside.bottom) {
+            rest.top = inside.bottom > rest.top ? inside.bottom : rest.top;
+            FillRect(hdc, &rest, grey);
+        }
+        DeleteObject(grey);
+    }
+    if (inside.right > inside.left && inside.bottom > inside.top) {
+        PAINTSTRUCT clipped = ps;
+        clipped.rcPaint = inside;
+        g_BackBuffer.Blit(clipped);
+    }
+    EndPaint(hWnd, &ps);
+}
+
+void SetCursorOfClass(HWND hWnd, LPCWSTR cursor)
+{
+    HCURSOR c = LoadCursorW(nullptr, cursor);
+    SetClassLongPtrW(hWnd, GCLP_HCURSOR, LONG_PTR(c));
+    SetCursor(c);
+}
+
+void TellMemoryRanShort()
+{
+    if (g_Res.memoryNoticeShown) return;
+    g_Res.memoryNoticeShown = true;
+    ShowLocalizedMessage(93, 81, MB_OK | MB_ICONWARNING);
+}
+
+// ---- creation --------------------------------------------------------------------------------
+
+void ReadDocumentExif()
+{
+    // The strings belong to this document: a host without EXIF leaves them empty, never those
+    // of the previous run.
+    g_BackBuffer.m_Info.Clear();
+    if (!g_WindowHost.pExif || g_WindowHost.cbExif == 0 || g_WindowHost.cbExif > 0x7FFFFFF0u) return;
+    const uint32_t length = g_WindowHost.cbExif + 8;
+    unsigned char* buffer = new (std::nothrow) unsigned char[length];
+    if (!buffer) return;
+    std::memset(buffer, 0, 8);
+    std::memcpy(buffer + 8, g_WindowHost.pExif, g_WindowHost.cbExif);
+    ExifInfo info = {};
+    ReadExifBlock(&info, buffer, int32_t(length));
+    FormatExifInfoStrings(&g_BackBuffer.m_Info, info);
+    delete[] buffer;
+}
+
+LRESULT OnCreate(HWND hWnd)
+{
+    ReadDocumentExif();
+    g_bUiNotReady = 1;
+    g_bBatchRunning = 0;
+    g_Res.memoryNoticeShown = false;
+    LoadSettings();
+    LoadLocalizedStrings();
+    g_hMainWnd = hWnd;
+    if (g_bCrashedLastTime) MessageBoxW(hWnd, g_LocStrings[85], g_LocStrings[81], MB_ICONINFORMATION);
+
+    g_hStatusBar = CreateWindowExW(0, STATUSCLASSNAMEW, g_LocStrings[1], WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, hWnd,
+                                   HMENU(INT_PTR(IDC_MAIN_STATUSBAR)), g_hInstance, nullptr);
+    g_hJobThread = nullptr;
+    g_wszImagePath[0] = 0;
+    g_iPanelState = 0;
+    g_bOverPreviewRect = 0;
+    g_hPanelDlg = nullptr;
+    g_bDocumentIsHostImage = false;
+
+    const HRESULT co = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    g_Res.comInitialised = SUCCEEDED(co);
+
+    g_BackBuffer.Create(hWnd);  // without a surface the window says so where the image would be
+    g_PreviewView.Init(hWnd, &g_BackBuffer.m_Surface);
+
+    CreateToolbar(hWnd);
+    CreateZoomBox();
+    g_PreviewView.SetQuality(0);
+    g_dZoom = 1.0;
+    ClearMouseState();
+    g_hBatchProgressDlg = nullptr;
+    g_hBatchThread = nullptr;
+
+    g_hDockerWnd = g_Docker.Create(hWnd, false);
+    if (g_hZoomBox) {
+        g_pfnZoomBoxProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(g_hZoomBox, GWLP_WNDPROC, LONG_PTR(ZoomBoxSubclassProc)));
+    }
+    InstallSkin(hWnd);
+    return 1;
+}
+
+// ---- the document's arrival and departure ------------------------------------------------------
+
+// The host's image (and transparency) into the document. False when memory ran short: the
+// document is then empty and the host keeps its pixels.
+bool CopyHostImageIn()
+{
+    CBackBuffer& doc = g_BackBuffer;
+    const ImageBuffer* image = g_WindowHost.pImage;
+    const ImageBuffer* alpha = g_WindowHost.pAlpha;
+    bool ok = image && image->m_pData;
+    if (ok) {
+        ok = CopyImageLayout(&doc.m_Source, image) == kImageOk && CopyImageLayout(&doc.m_Result, image) == kImageOk;
+        if (ok) {
+            CopyImagePixels(&doc.m_Source, image);
+            CopyImagePixels(&doc.m_Result, image);
+        }
+    }
+    if (ok && alpha && alpha->m_pData) {
+        ok = CopyImageLayout(&doc.m_Alpha, alpha) == kImageOk;
+        if (ok) CopyImagePixels(&doc.m_Alpha, alpha);
+    } else {
+        ReleaseImage(&doc.m_Alpha);
+    }
+    if (!ok) {
+        ReleaseImage(&doc.m_Source);
+        ReleaseImage(&doc.m_Result);
+        ReleaseImage(&doc.m_Alpha);
+    }
+    return ok;
+}
+
+LRESULT OnImageArrived(HWND hWnd)
+{
+    const bool copied = CopyHostImageIn();
+    g_bDocumentIsHostImage = copied;
+
+    // The parameter panel (app/panel) is created here, inside the docker, with the document:
+    // OpenDockedPanel -> g_hPanelDlg, g_Docker.Insert(0, ...), then the docker is laid out.
+    g_Docker.Layout();
+    if (g_hDockerWnd) ShowWindow(g_hDockerWnd, SW_SHOW);
+    OnSize(hWnd);
+    InvalidateRect(hWnd, nullptr, FALSE);
+    UpdateWindow(hWnd);
+
+    SetStatusText(g_LocStrings[12]);
+    ClearMouseState();
+    FitViewOnArrival();
+    SetFocus(hWnd);
+
+    g_bUiNotReady = 0;
+    if (!copied) {
+        TellMemoryRanShort();
+        RedrawView(0, false);
+        return 1;
+    }
+    RedrawView(kViewDenoised, false);
+    if (g_PreviewView.RefreshCopy(kViewOriginal, &g_BackBuffer.m_Source) != kImageOk) TellMemoryRanShort();
+    SendMessageW(hWnd, WM_PAINT, 0, 0);
+
+    if (g_hZoomBox) EnableWindow(g_hZoomBox, TRUE);
+    if (g_hPanelDlg) {
+        RECT d = {0, 0, 0, 0};
+        if (g_hDockerWnd) GetWindowRect(g_hDockerWnd, &d);
+        SendMessageW(g_hPanelDlg, WM_HPX_IMAGE_LOADED, WPARAM(d.left), 0);
+    }
+    SetFocus(hWnd);
+    return 1;
+}
+
+bool SameShape(const ImageBuffer& a, const ImageBuffer& b)
+{
+    return a.m_iWidth == b.m_iWidth && a.m_iHeight == b.m_iHeight && a.m_iChannels == b.m_iChannels &&
+           a.m_iBits == b.m_iBits && a.m_iSize == b.m_iSize;
+}
+
+void OnDestroy()
+{
+    // A job or batch thread still running writes into the document: it ends first.
+    WaitForWorkerThreads();
+
+    // A finished run goes back only into the image it was made from: a different file (opened,
+    // stepped to, or left by a batch), or a different shape, leaves the host its own pixels.
+    ImageBuffer* host = g_WindowHost.pImage;
+    if (g_iPanelState == kPanelStateFinished && g_bDocumentIsHostImage && host && host->m_pData &&
+        g_BackBuffer.m_Result.m_pData && SameShape(*host, g_BackBuffer.m_Result))
+        CopyImagePixels(host, &g_BackBuffer.m_Result);
+
+    ReleaseImage(&g_BackBuffer.m_Alpha);
+    ReleaseImage(&g_BackBuffer.m_Source);
+    ReleaseImage(&g_BackBuffer.m_Result);
+    g_PreviewView.ReleaseCopies();
+    g_PreviewView.m_pPreviewRect = nullptr;
+
+    if (g_hPanelDlg) {
+        g_Docker.Remove(g_hPanelDlg);
+        SendMessageW(g_hPanelDlg, WM_COMMAND, IDOK, 0);  // the panel saves its profiles and ends
+        g_hPanelDlg = nullptr;
+    }
+    ClearCrashFlag();
+    if (g_Res.comInitialised) CoUninitialize();
+    g_Res.comInitialised = false;
+    g_BackBuffer.Destroy();
+    g_PreviewView.m_pSurface = nullptr;
+    PostQuitMessage(0);
+}
+
+// ---- commands ----------------------------------------------------------------------------------
+
+void ShowAbout(HWND hWnd)
+{
+    wchar_t text[512];
+    std::swprintf(text, 512, L"Hushpix v3.21 Fusion\n\nOrvanta\n%ls", kMakerWebAddress);
+    MessageBoxW(hWnd, text, g_LocStrings[31], MB_ICONINFORMATION);
+}
+
+void ShowPopupMenu(HWND hWnd)
+{
+    RECT r = {0, 0, 0, 0};
+    SendMessageW(g_hToolbar, TB_GETITEMRECT, 7, LPARAM(&r));
+    MapWindowPoints(g_hToolbar, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    HMENU bar = LoadMenuW(g_hInstance, MAKEINTRESOURCEW(IDR_MAIN_POPUP_MENU));
+    if (!bar) return;
+    HMENU menu = GetSubMenu(bar, 0);
+    if (menu) {
+        const int titles[3] = {2, 3, 4};
+        for (int i = 0; i < 3; ++i)
+            ModifyMenuW(menu, i, MF_BYPOSITION | MF_STRING | MF_POPUP, UINT_PTR(GetSubMenu(menu, i)),
+                        g_LocStrings[titles[i]]);
+        const struct { UINT id; int text; } items[5] = {
+            {ID_OPTIONS, 8}, {IDM_EXIT, 9}, {ID_BATCH_DENOISE, 11}, {ID_HELP_WEBSITE, 13}, {IDM_ABOUT, 16}};
+        for (const auto& it : items) ModifyMenuW(menu, it.id, MF_BYCOMMAND | MF_STRING, it.id, g_LocStrings[it.text]);
+        TrackPopupMenu(menu, TPM_LEFTBUTTON, r.left, r.bottom, 0, hWnd, nullptr);
+    }
+    DestroyMenu(bar);
+}
+
+bool DenoisableImage(const ImageBuffer& image)
+{
+    return (image.m_iBits == 8 || image.m_iBits == 16) && (image.m_iChannels == 1 || image.m_iChannels == 3);
+}
+
+LRESULT OnCommand(HWND hWnd, WPARAM wParam, LPARAM lParam)
+{
+    switch (LOWORD(wParam)) {
+    case IDM_ABOUT: ShowAbout(hWnd); return 0;
+    case IDM_EXIT: DestroyWindow(hWnd); return 0;
+    case ID_HELP_WEBSITE: ShellExecuteW(hWnd, L"open", kMakerWebAddress, nullptr, L".", SW_SHOW); return 0;
+    case ID_ZOOM_IN: ZoomBy(kZoomStep); return 0;
+    case ID_ZOOM_OUT: ZoomBy(1.0 / kZoomStep); return 0;
+    case ID_ZOOM_FIT: FitView(true); return 0;
+    case ID_ZOOM_100: ZoomTo100(); return 0;
+    case ID_PAN_LEFT: PanBy(-50, 0); return 0;
+    case ID_PAN_RIGHT: PanBy(50, 0); return 0;
+    case ID_PAN_UP: PanBy(0, -50); return 0;
+    case ID_PAN_DOWN: PanBy(0, 50); return 0;
+    case ID_OPTIONS:
+        ShowOptionsDialog(hWnd);
+        RedrawView(kViewDenoised, false);
+        return 0;
+    case ID_DENOISE_IMAGE:
+    case ID_DENOISE_IMAGE_FAST:
+        g_iQualityMode = LOWORD(wParam) == ID_DENOISE_IMAGE ? 3 : 2;
+        if (!DenoisableImage(g_BackBuffer.m_Source)) {
+            MessageBoxW(hWnd, g_LocStrings[30], nullptr, MB_OK);
+            return 0;
+        }
+        // OpenParameterPanel(&g_BackBuffer) (app/panel) opens a panel of its own here.
+        return 0;
+    case ID_ZOOM_BOX:
+        if (HIWORD(wParam) == CBN_SELCHANGE)
+            ZoomPreset(int(SendMessageW(g_hZoomBox, CB_GETCURSEL, 0, 0)));
+        else if (HIWORD(wParam) == CBN_KILLFOCUS)
+            SetFocus(hWnd);
+        return 0;
+    case ID_MENU_BUTTON: ShowPopupMenu(hWnd); return 0;
+    // ID_FILE_OPEN, ID_FILE_SAVE, ID_FILE_CLOSE, ID_PREV_IMAGE, ID_NEXT_IMAGE: open/save
+    // (app/files) handles them here. ID_BATCH_DENOISE: the batch start (app/batch).
+    default: break;
+    }
+    return DefWindowProcW(hWnd, WM_COMMAND, wParam, lParam);
+}
+
+LRESULT OnToolTip(LPARAM lParam)
+{
+    NMHDR* h = reinterpret_cast<NMHDR*>(lParam);
+    if (!h || h->code != TTN_GETDISPINFOW) return 0;
+    NMTTDISPINFOW* info = reinterpret_cast<NMTTDISPINFOW*>(lParam);
+    static const struct { UINT_PTR id; int text; } kTips[10] = {
+        {ID_FILE_OPEN, 19},     {ID_FILE_SAVE, 20},     {ID_ZOOM_IN, 22},   {ID_ZOOM_OUT, 23},
+        {ID_ZOOM_FIT, 24},      {ID_DENOISE_IMAGE, 21}, {ID_BATCH_DENOISE, 11}, {ID_ZOOM_100, 83},
+        {ID_DENOISE_IMAGE_FAST, 110}, {ID_ZOOM_BOX, 84}};
+    info->hinst = g_hInstance;
+    for (const auto& t : kTips)
+        if (t.id == h->idFrom) info->lpszText = const_cast<wchar_t*>(g_LocStrings[t.text]);
+    return 0;
+}
+
+// While a panel exists (and no in-process job runs) the mouse messages that reach the window
+// through its cursor query are handled as the window's own.
+LRESULT OnSetCursor(HWND hWnd, WPARAM wParam, LPARAM lParam)
+{
+    if (!g_hPanelDlg || g_hJobThread) return DefWindowProcW(hWnd, WM_SETCURSOR, wParam, lParam);
+    POINT p;
+    GetCursorPos(&p);
+    ScreenToClient(hWnd, &p);
+    const LPARAM at = MAKELPARAM(p.x, p.y);
+    const UINT mouse = HIWORD(lParam);
+    switch (mouse) {
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+    case WM_LBUTTONUP:
+    case WM_MOUSEWHEEL:
+        SendMessageW(hWnd, mouse, 0, at);
+        return 0;
+    case WM_LBUTTONDOWN:
+        SendMessageW(hWnd, mouse, 0, at);
+        SetFocus(g_hPanelDlg);
+        return 0;
+    case WM_MOUSEMOVE:
+        if (SendMessageW(hWnd, mouse, MK_LBUTTON, at)) return 0;
+        return DefWindowProcW(hWnd, WM_SETCURSOR, wParam, lParam);
+    default: return 0;
+    }
+}
+
+LRESULT HandleMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_CREATE: return OnCreate(hWnd);
+    case WM_SIZE:
+        OnSize(hWnd);
+        return 0;
+    case WM_PAINT:
+        OnPaint(hWnd);
+        return 0;
+    case WM_ERASEBKGND:
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:  // so Alt+F4 does not close the window
+        return 0;
+    case WM_COMMAND: return OnCommand(hWnd, wParam, lParam);
+    case WM_NOTIFY: return OnToolTip(lParam);
+    case WM_SETCURSOR: return OnSetCursor(hWnd, wParam, lParam);
+    case WM_MOUSEWHEEL: return OnMouseWheel(hWnd, wParam, lParam);
+    case WM_LBUTTONDOWN: return OnLButtonDown(hWnd, wParam, lParam);
+    case WM_MOUSEMOVE:
+    case WM_NCMOUSELEAVE: return OnMouseMove(hWnd, msg, wParam, lParam);
+    case WM_LBUTTONUP: return OnLButtonUp(hWnd, wParam, lParam);
+    case WM_MOUSELEAVE:
+        g_bPanning = 0;
+        return 0;
+    case WM_LBUTTONDBLCLK: return OnLButtonDblClk(hWnd);
+    case WM_RBUTTONDOWN: return OnRButton(hWnd, true);
+    case WM_RBUTTONUP: return OnRButton(hWnd, false);
+    case WM_HPX_IMAGE_ARRIVED: return OnImageArrived(hWnd);
+    case WM_HPX_ZOOM_TYPED:
+        ZoomTyped();
+        return 0;
+    case WM_HPX_REFRESH_RESULT:
+        RedrawView(kViewDenoised, false);
+        return 0;
+    case WM_HPX_SHOW_RESULT:
+        RedrawView(kViewDenoised, true);
+        return 0;
+    case WM_HPX_CURSOR_WAIT: SetCursorOfClass(hWnd, IDC_WAIT); return 0;
+    case WM_HPX_CURSOR_ARROW: SetCursorOfClass(hWnd, IDC_ARROW); return 0;
+    case WM_HPX_CURSOR_MOVE: SetCursorOfClass(hWnd, IDC_SIZEALL); return 0;
+    case WM_HPX_FREE_VIEW_COPIES:
+        ReleaseImage(&g_PreviewView.m_Original);
+        ReleaseImage(&g_PreviewView.m_Denoised);
+        return 0;
+    case WM_HPX_MAKE_VIEW_COPIES:
+        if (g_PreviewView.RefreshCopy(kViewOriginal, &g_BackBuffer.m_Source) != kImageOk ||
+            g_PreviewView.RefreshCopy(kViewDenoised, &g_BackBuffer.m_Result) != kImageOk)
+            if (g_BackBuffer.HasDocument()) TellMemoryRanShort();
+        return 0;
+    // WM_HPX_START_JOB, WM_HPX_JOB_FINISHED, WM_HPX_GPU_READY, the GPU program's progress and
+    // WM_COPYDATA: the job dispatch (app/job). WM_HPX_BATCH_DONE: the batch (app/batch).
+    case WM_DESTROY:
+        OnDestroy();
+        return 0;
+    case WM_NCDESTROY:
+        g_hMainWnd = nullptr;
+        g_hToolbar = g_hStatusBar = g_hZoomBox = g_hDockerWnd = nullptr;
+        break;
+    default: break;
+    }
+    return DefWindowProcW(hWnd, msg, wParam, lParam);
+}
+
+}  // namespace
+
+// ---- shared helpers ------------------------------------------------------------------------------
+
+void RedrawView(int which, bool useCachedCopy)
+{
+    const ImageBuffer* image = which == kViewOriginal ? &g_BackBuffer.m_Source : &g_BackBuffer.m_Result;
+    g_PreviewView.Draw(g_dViewX, g_dViewY, g_dImageX, g_dImageY, g_dZoom, useCachedCopy, image, which, true,
+                       &g_BackBuffer.m_Alpha);
+    if (g_PreviewView.m_bCopyFailed) TellMemoryRanShort();
+    if (g_hMainWnd) SendMessageW(g_hMainWnd, WM_PAINT, 0, 0);
+}
+
+void SetStatusText(const wchar_t* text)
+{
+    if (g_hStatusBar) SendMessageW(g_hStatusBar, SB_SETTEXTW, 0, LPARAM(text));
+}
+
+int ShowLocalizedMessage(int textId, int captionId, UINT type)
+{
+    return MessageBoxW(g_hMainWnd, g_LocStrings[textId], captionId ? g_LocStrings[captionId] : nullptr, type);
+}
+
+void WaitForWorkerThreads()
+{
+    // The job thread (app/job) is told to stop through g_bAbort before this wait, the batch
+    // thread (app/batch) through its own abort flag. Messages the threads send to this window
+    // are served while waiting, so a thread blocked in SendMessageW can finish.
+    HANDLE* threads[2] = {&g_hJobThread, &g_hBatchThread};
+    for (HANDLE* h : threads) {
+        if (!*h) continue;
+        for (;;) {
+            const DWORD r = MsgWaitForMultipleObjects(1, h, FALSE, INFINITE, QS_SENDMESSAGE);
+            if (r != WAIT_OBJECT_0 + 1) break;
+            MSG m;
+            PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);  // serves the sent messages
+        }
+        CloseHandle(*h);
+        *h = nullptr;
+    }
+}
+
+LRESULT CALLBACK MainWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    // Nothing may unwind into user32 or the host.
+    try {
+        return HandleMessage(hWnd, msg, wParam, lParam);
+    } catch (const std::bad_alloc&) {
+        TellMemoryRanShort();
+    } catch (...) {
+    }
+    return msg == WM_CREATE ? -1 : 0;
+}
+
+LRESULT CALLBACK ZoomBoxSubclassProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    try {
+        if (msg == CB_GETDROPPEDSTATE) {
+            // The box's edit field asks this when Enter is pressed in it.
+            if (g_hMainWnd) SendMessageW(g_hMainWnd, WM_HPX_ZOOM_TYPED, 0, 0);
+        } else if (msg == WM_MOUSEWHEEL) {
+            // The wheel never changes the box.
+            if (g_hMainWnd) SetFocus(g_hMainWnd);
+            return 1;
+        }
+    } catch (...) {
+        return 0;
+    }
+    return g_pfnZoomBoxProc ? CallWindowProcW(g_pfnZoomBoxProc, hWnd, msg, wParam, lParam)
+                            : DefWindowProcW(hWnd, msg, wParam, lParam);
+}
+
+void RegisterMainWindowClass(HINSTANCE hModule, const wchar_t* className)
+{
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
+    wc.lpfnWndProc = MainWndProc;
+    wc.hInstance = hModule;
+    wc.hIcon = LoadIconW(hModule, MAKEINTRESOURCEW(IDI_HUSHPIX));
+    wc.hIconSm = wc.hIcon;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = HBRUSH(COLOR_WINDOW + 1);
+    wc.lpszClassName = className;
+    RegisterClassExW(&wc);  // an earlier run's registration stays valid
+}
+
+bool RunMainWindow(const MainWindowHost& host)
+{
+    g_WindowHost = host;
+    g_hInstance = host.hModule;
+    HWND hostWnd = host.hHostWindow;
+
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_BAR_CLASSES | ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&icc);
+
+    wchar_t windowName[100], className[100];
+    std::swprintf(windowName, 100, L"%ls", HPX_MAIN_WINDOW_NAME);
+    std::swprintf(className, 100, L"%ls", HPX_MAIN_WINDOW_CLASS);
+    RegisterMainWindowClass(g_hInstance, className);
+
+    if (hostWnd) EnableWindow(hostWnd, FALSE);
+    HWND hWnd = CreateWindowExW(WS_EX_OVERLAPPEDWINDOW, className, windowName, WS_OVERLAPPEDWINDOW | WS_MAXIMIZE,
+                                CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, hostWnd, nullptr, g_hInstance, nullptr);
+    if (!hWnd) {
+        FreeWindowResources();
+        if (hostWnd) EnableWindow(hostWnd, TRUE);
+        g_WindowHost = MainWindowHost{};
+        return false;
+    }
+    SetWindowTextW(hWnd, HPX_MAIN_WINDOW_TITLE);
+    ShowWindow(hWnd, SW_SHOW);
+    UpdateWindow(hWnd);
+    SendMessageW(hWnd, WM_HPX_IMAGE_ARRIVED, 0, 0);
+
+    HACCEL accel = LoadAcceleratorsW(g_hInstance, MAKEINTRESOURCEW(IDR_MAIN_ACCELERATORS));
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (accel && TranslateAcceleratorW(msg.hwnd, accel, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    // The table came from the module's resources: nothing to destroy.
+    FreeWindowResources();
+    g_WindowHost = MainWindowHost{};
+    if (hostWnd) {
+        EnableWindow(hostWnd, TRUE);
+        SetForegroundWindow(hostWnd);
+        SetFocus(hostWnd);
+    }
+    return true;
+}
+
+// CountImageFiles lives with the batch walker (app/batch), which skips the same folders.
