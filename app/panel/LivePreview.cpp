@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <cmath>
 
+#include "app/job/JobDispatch.h"
 #include "app/view/PreviewView.h"
 #include "app/window/MainWindow.h"
 #include "app/window/ViewNavigation.h"
@@ -27,9 +28,6 @@ double g_PreviewRect[4] = {0, 0, 0, 0};
 int32_t g_rcPreviewPixels[4] = {0, 0, 0, 0};
 int32_t g_rcLastPadded[4] = {0, 0, 0, 0};
 int g_iPreviewRuns = 0;
-// The block of the next whole-image run; the panel writes the median mode, the main window the
-// rest when it takes the request.
-DenoiseJobParams g_DenoiseJobParams = {};
 
 namespace {
 

@@ -1,0 +1,56 @@
+// The main window's side of a whole-image denoise run: the panel asks for it with
+// WM_HPX_START_JOB; the run goes to HPXProcessGPU ("HW Accel" on) through the copy-data protocol of
+// gpu/GpuProtocol.h, or to an in-process thread; either way it ends with one WM_HPX_JOB_FINISHED
+// that rebuilds the view's display copies and posts WM_HPX_JOB_DONE or WM_HPX_JOB_FAILED to the
+// panel. Everything here runs on the host's thread except DenoiseJobThreadProc.
+//
+// Wiring into MainWndProc (one line each; every function works without a panel):
+//   case WM_HPX_START_JOB:      JobOnStart(hWnd, wParam, lParam); return 0;
+//   case WM_COPYDATA:           return JobOnCopyData(hWnd, wParam, lParam);
+//   case WM_HPX_GPU_READY:      return JobOnGpuReady(hWnd, wParam, lParam);
+//   case WM_HPX_PROGRESS_RANGE: return JobOnProgressRange(hWnd, wParam, lParam);
+//   case WM_HPX_PROGRESS_STEP:  return JobOnProgressStep(hWnd, wParam, lParam);
+//   case WM_HPX_JOB_FINISHED:   return JobOnFinished(hWnd, wParam, lParam);
+//   WM_CLOSE and the Exit command, before DestroyWindow:   JobAbortAndWait(hWnd);
+//   commands that replace, free or write the document (open, folder stepping, save, close,
+//   batch, Options) and the mouse wheel / mouse re-routing:  if (JobIsRunning()) refuse.
+// The window must handle WM_HPX_FREE_VIEW_COPIES and WM_HPX_MAKE_VIEW_COPIES, which are sent to
+// it at the start and at the end of a run.
+#pragma once
+
+#include <windows.h>
+
+#include "gpu/GpuProtocol.h"
+
+// The block of the next run: the panel writes iUseMedian before it posts the request, the rest
+// is written at WM_HPX_START_JOB.
+extern DenoiseJobParams g_DenoiseJobParams;
+
+// WM_HPX_START_JOB: wParam = MAKELONG(strength position, chroma position), lParam =
+// MAKELONG(large-chroma position, dynamics position). False when refused (a run is already
+// going, or there is no document; the panel is then told the run failed).
+bool JobOnStart(HWND hMainWnd, WPARAM wParam, LPARAM lParam);
+// WM_COPYDATA: the program's announcement, result or cancel. Accepted only while that run waits
+// for it, from the started program's window and (for the result) of exactly the result's size;
+// TRUE when accepted.
+LRESULT JobOnCopyData(HWND hMainWnd, WPARAM wParam, LPARAM lParam);
+// WM_HPX_GPU_READY (sent by JobOnCopyData): hands the image, pixels and parameters over.
+LRESULT JobOnGpuReady(HWND hMainWnd, WPARAM wParam, LPARAM lParam);
+// WM_HPX_PROGRESS_RANGE / WM_HPX_PROGRESS_STEP from the program: the panel's progress bar.
+LRESULT JobOnProgressRange(HWND hMainWnd, WPARAM wParam, LPARAM lParam);
+LRESULT JobOnProgressStep(HWND hMainWnd, WPARAM wParam, LPARAM lParam);
+// WM_HPX_JOB_FINISHED: ends the run and tells the panel.
+LRESULT JobOnFinished(HWND hMainWnd, WPARAM wParam, LPARAM lParam);
+
+// True from the start request until the run's end has been handled.
+bool JobIsRunning();
+// Aborts a run and waits for its end (thread or program) while dispatching messages, so that the
+// window can be destroyed and the document freed afterwards. Nothing happens without a run.
+void JobAbortAndWait(HWND hMainWnd);
+
+// The in-process run (thread routine, 100 MiB stack): the block's images and positions; sends
+// WM_HPX_JOB_FINISHED to g_hMainWnd and returns 1.
+DWORD WINAPI DenoiseJobThreadProc(LPVOID params);
+
+// How long a started program may take to announce itself before the run goes to the CPU (ms).
+extern DWORD g_dwGpuAnnounceTimeoutMs;
