@@ -10,7 +10,13 @@
 #include <cwchar>
 #include <new>
 
+#include "app/batch/BatchCommand.h"
+#include "app/batch/BatchThread.h"
 #include "app/dialogs/OptionsDialog.h"
+#include "app/files/FileCommands.h"
+#include "app/job/JobDispatch.h"
+#include "app/panel/ParameterPanel.h"
+#include "plugin/panel_ids.h"
 #include "app/view/BackBuffer.h"
 #include "app/view/PreviewView.h"
 #include "app/window/ViewNavigation.h"
@@ -390,13 +396,32 @@ bool CopyHostImageIn()
     return ok;
 }
 
+// The working panel lives in the docker. After a batch the image arrives again: the earlier
+// panel saves its profiles and goes, so that one panel is forwarded to, removed and closed.
+void OpenDockedPanel()
+{
+    if (!g_hDockerWnd) return;
+    if (g_hPanelDlg) {
+        HWND old = g_hPanelDlg;
+        g_Docker.Remove(old);
+        g_hPanelDlg = nullptr;
+        SendMessageW(old, WM_COMMAND, IDOK, 0);
+        DestroyWindow(old);
+    }
+    HWND panel = CreateDialogParamW(g_hInstance, MAKEINTRESOURCEW(IDD_PARAMETER_PANEL), g_hDockerWnd,
+                                    ParameterPanelDlgProc, LPARAM(&g_BackBuffer));
+    if (!panel) return;  // the window still shows the image; nothing can be denoised
+    g_hPanelDlg = panel;
+    g_Docker.Insert(0, panel);
+    ShowWindow(panel, SW_SHOW);
+}
+
 LRESULT OnImageArrived(HWND hWnd)
 {
     const bool copied = CopyHostImageIn();
     g_bDocumentIsHostImage = copied;
 
-    // The parameter panel (app/panel) is created here, inside the docker, with the document:
-    // OpenDockedPanel -> g_hPanelDlg, g_Docker.Insert(0, ...), then the docker is laid out.
+    OpenDockedPanel();
     g_Docker.Layout();
     if (g_hDockerWnd) ShowWindow(g_hDockerWnd, SW_SHOW);
     OnSize(hWnd);
@@ -437,6 +462,7 @@ bool SameShape(const ImageBuffer& a, const ImageBuffer& b)
 void OnDestroy()
 {
     // A job or batch thread still running writes into the document: it ends first.
+    CancelBatchAndWait();
     WaitForWorkerThreads();
 
     // A finished run goes back only into the image it was made from: a different file (opened,
@@ -504,7 +530,10 @@ LRESULT OnCommand(HWND hWnd, WPARAM wParam, LPARAM lParam)
 {
     switch (LOWORD(wParam)) {
     case IDM_ABOUT: ShowAbout(hWnd); return 0;
-    case IDM_EXIT: DestroyWindow(hWnd); return 0;
+    case IDM_EXIT:
+        JobAbortAndWait(hWnd);  // a run in progress ends first: it writes into the document
+        DestroyWindow(hWnd);
+        return 0;
     case ID_HELP_WEBSITE: ShellExecuteW(hWnd, L"open", kMakerWebAddress, nullptr, L".", SW_SHOW); return 0;
     case ID_ZOOM_IN: ZoomBy(kZoomStep); return 0;
     case ID_ZOOM_OUT: ZoomBy(1.0 / kZoomStep); return 0;
@@ -515,11 +544,13 @@ LRESULT OnCommand(HWND hWnd, WPARAM wParam, LPARAM lParam)
     case ID_PAN_UP: PanBy(0, -50); return 0;
     case ID_PAN_DOWN: PanBy(0, 50); return 0;
     case ID_OPTIONS:
+        if (IsBatchActive() || JobIsRunning()) return 0;
         ShowOptionsDialog(hWnd);
         RedrawView(kViewDenoised, false);
         return 0;
     case ID_DENOISE_IMAGE:
     case ID_DENOISE_IMAGE_FAST:
+        if (IsBatchActive() || JobIsRunning()) return 0;
         g_iQualityMode = LOWORD(wParam) == ID_DENOISE_IMAGE ? 3 : 2;
         if (!DenoisableImage(g_BackBuffer.m_Source)) {
             MessageBoxW(hWnd, g_LocStrings[30], nullptr, MB_OK);
@@ -534,8 +565,24 @@ LRESULT OnCommand(HWND hWnd, WPARAM wParam, LPARAM lParam)
             SetFocus(hWnd);
         return 0;
     case ID_MENU_BUTTON: ShowPopupMenu(hWnd); return 0;
-    // ID_FILE_OPEN, ID_FILE_SAVE, ID_FILE_CLOSE, ID_PREV_IMAGE, ID_NEXT_IMAGE: open/save
-    // (app/files) handles them here. ID_BATCH_DENOISE: the batch start (app/batch).
+    case ID_FILE_OPEN:
+    case ID_FILE_SAVE:
+    case ID_FILE_CLOSE:
+    case ID_PREV_IMAGE:
+    case ID_NEXT_IMAGE:
+    case ID_BATCH_DENOISE:
+        // While a whole-image run is in progress the document is the run's.
+        if (JobIsRunning()) return 0;
+        break;
+    default: break;
+    }
+    switch (LOWORD(wParam)) {
+    case ID_FILE_OPEN: OnFileOpenCommand(hWnd); return 0;
+    case ID_FILE_SAVE: OnFileSaveCommand(hWnd); return 0;
+    case ID_FILE_CLOSE: OnFileCloseCommand(hWnd); return 0;
+    case ID_PREV_IMAGE: OnStepImageCommand(hWnd, false); return 0;
+    case ID_NEXT_IMAGE: OnStepImageCommand(hWnd, true); return 0;
+    case ID_BATCH_DENOISE: OnBatchDenoiseCommand(hWnd); return 0;
     default: break;
     }
     return DefWindowProcW(hWnd, WM_COMMAND, wParam, lParam);
@@ -635,8 +682,23 @@ LRESULT HandleMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
             g_PreviewView.RefreshCopy(kViewDenoised, &g_BackBuffer.m_Result) != kImageOk)
             if (g_BackBuffer.HasDocument()) TellMemoryRanShort();
         return 0;
-    // WM_HPX_START_JOB, WM_HPX_JOB_FINISHED, WM_HPX_GPU_READY, the GPU program's progress and
-    // WM_COPYDATA: the job dispatch (app/job). WM_HPX_BATCH_DONE: the batch (app/batch).
+    case WM_HPX_START_JOB:
+        JobOnStart(hWnd, wParam, lParam);
+        return 0;
+    case WM_COPYDATA: return JobOnCopyData(hWnd, wParam, lParam);
+    case WM_HPX_GPU_READY: return JobOnGpuReady(hWnd, wParam, lParam);
+    case WM_HPX_PROGRESS_RANGE: return JobOnProgressRange(hWnd, wParam, lParam);
+    case WM_HPX_PROGRESS_STEP: return JobOnProgressStep(hWnd, wParam, lParam);
+    case WM_HPX_JOB_FINISHED: return JobOnFinished(hWnd, wParam, lParam);
+    case WM_CLOSE:
+        JobAbortAndWait(hWnd);
+        break;
+    case WM_HPX_BATCH_DONE:
+        OnBatchDone(hWnd);
+        return 0;
+    case WM_HPX_BATCH_THREAD_ENDED:
+        OnBatchThreadEnded();
+        return 0;
     case WM_DESTROY:
         OnDestroy();
         return 0;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <cstdlib>
 #include <commctrl.h>
 #include <psapi.h>
 
@@ -198,7 +200,8 @@ TEST_F(MainWindowTest, ScreenshotShowsTheHostImageThroughTheFit)
     const double zoom = (right - left + 1) / 1000.0;
     const double centreX = (left + right + 1) / 2.0;
     EXPECT_NEAR(centreX, dock.left / 2.0, 2.0);  // centred in the free area
-    // Every block centre maps to its block's colour.
+    // Every block centre maps to its block's colour. The panel's first preview has denoised a
+    // rectangle of the result, which moves a flat block by a level or two at most.
     int top = midY;
     const int midX = (left + right) / 2;
     while (top > 0 && !isBackground(midX, top - 1)) --top;
@@ -209,7 +212,7 @@ TEST_F(MainWindowTest, ScreenshotShowsTheHostImageThroughTheFit)
             const int ix = bx * 25 + 12, iy = by * 25 + 12;
             const int sx = int(left + (ix + 0.5) * zoom), sy = int(top + (iy + 0.5) * zoom);
             for (int c = 0; c < 3; ++c)
-                if (shot.Get(sx, sy, c) != doc.Get(ix, iy, c)) {
+                if (std::abs(int(shot.Get(sx, sy, c)) - int(doc.Get(ix, iy, c))) > 2) {
                     if (mismatches++ < 3)
                         ADD_FAILURE() << "block " << bx << "," << by << " plane " << c << ": " << shot.Get(sx, sy, c)
                                       << " instead of " << doc.Get(ix, iy, c);

@@ -17,17 +17,6 @@
 #include "profiles/Localisation.h"
 #include "ui/ControlSkin.h"
 
-// ---- the main window's globals that the panel reads and writes, as the stand-in's -------------
-HWND g_hMainWnd = nullptr;
-HWND g_hPanelDlg = nullptr;
-HWND g_hDockerWnd = nullptr;
-int g_iPanelState = 0;
-uint8_t g_bOverPreviewRect = 0;
-int g_iQualityMode = 1;
-double g_dViewX = 0, g_dViewY = 0, g_dImageX = 0, g_dImageY = 0, g_dZoom = 1.0;
-CPreviewView g_PreviewView{};
-void SetStatusText(const wchar_t*) {}
-
 namespace paneltest {
 
 MainWindowLog g_Log;
@@ -45,6 +34,7 @@ public:
         Gdiplus::GdiplusStartup(&m_token, &in, nullptr);
         ResetLocalizedStrings();
         SetSkinScheme(2);  // the dark scheme the filter applies before its window opens
+        g_iQualityMode = 1;  // the fastest previews: the tests look at where and when they run
     }
     void TearDown() override { Gdiplus::GdiplusShutdown(m_token); }
 
