@@ -2,9 +2,13 @@
 # Builds everything for 32-bit Windows and runs the plug-in on an image in the project's
 # test host under Wine, the way an image editor would:
 #   scripts/demo.sh [input-image] [output-image]
-# Without an input it makes a noisy sample photograph-like picture. The host's output
-# (what the plug-in handed back) is written to the output image (default: build/demo/out.png);
-# the plug-in's window, as it showed the image, is written beside it as <output>-window.png.
+# Without an input it makes a clean photograph-like picture and a noisy sample of it. A scripted
+# user in the host sets the luma and chroma strengths on the panel's trackbars (DEMO_STRENGTHS,
+# trackbar positions = strength x 20, default 400,400), presses Denoise, waits for "Redefine",
+# writes a screenshot of the window beside the output (<output>-window.png) and closes the
+# window; the host writes what the plug-in handed back to the output image (default:
+# build/demo/out.png). With the generated sample the PSNR of the noisy input and of the output
+# against the clean picture are printed.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 cd "$HPX_ROOT"
@@ -14,10 +18,13 @@ hpx_build win32
 mkdir -p build/demo
 in=${1:-}
 out=${2:-build/demo/out.png}
+clean=
 if [[ -z $in ]]; then
   in=build/demo/sample.png
-  # A smooth, detailed picture with added noise: something worth denoising.
-  convert -seed 7 -size 800x600 plasma:fractal -blur 0x2 -attenuate 0.6 +noise Gaussian -depth 8 "$in"
+  clean=build/demo/clean.png
+  # A smooth, detailed picture, and the same with added noise: something worth denoising.
+  convert -seed 7 -size 640x480 plasma:fractal -blur 0x2 -depth 8 "$clean"
+  convert "$clean" -seed 11 -attenuate 0.6 +noise Gaussian -depth 8 "$in"
 fi
 
 hpx_display
@@ -29,7 +36,11 @@ fi
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | tr / '\\')"; }
 shot=${out%.*}-window.png
 scripts/wine-run.sh "$host" "$(winpath dist/Hushpix.8bf)" "$(winpath "$in")" "$(winpath "$out")" \
-  --screenshot "$(winpath "$shot")"
+  --no-about --no-repeat --demo-user "${DEMO_STRENGTHS:-400,400}" --screenshot "$(winpath "$shot")"
 echo "input:  $in"
 echo "output: $out"
 echo "window: $shot"
+if [[ -n $clean ]]; then
+  psnr() { compare -metric PSNR "$clean" "$1" null: 2>&1 | awk '{print $1}'; }
+  echo "PSNR against the clean picture: input $(psnr "$in") dB, output $(psnr "$out") dB"
+fi

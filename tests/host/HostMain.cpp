@@ -17,6 +17,8 @@
 //   --no-repeat       skip the repeat run
 //   --exif <file>     serve the file's bytes as the document's EXIF property (by default the
 //                     input file's own EXIF block is served)
+//   --demo-user L,C   with --screenshot: a user sets the luma and chroma strengths (trackbar
+//                     positions, strength x 20), presses Denoise and waits for the result first
 //   --screenshot <png> the plug-in's window is left open for a moment, its client area written
 //                     to the PNG file, then closed (by default it is closed as soon as it shows)
 //
@@ -29,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/host/DemoScript.h"
 #include "tests/host/ScriptedUser.h"
 #include "tests/host/TestHost.h"
 
@@ -63,7 +66,7 @@ int Usage()
     std::fprintf(stderr,
                  "usage: hpx_testhost.exe <plugin.8bf> <in-image | gen:WxHxPLANESxDEPTH> <out-image>\n"
                  "       [--small-coords] [--mask] [--refuse-suites] [--no-basic-suite] [--no-about]\n"
-                 "       [--no-repeat] [--exif <file>] [--screenshot <png>]\n");
+                 "       [--no-repeat] [--exif <file>] [--screenshot <png> [--demo-user L,C]]\n");
     return 2;
 }
 
@@ -77,6 +80,7 @@ int Run(int argc, wchar_t** argv)
     hpxhost::TestHost host;
     hpxhost::ScriptedUser user;
     std::wstring screenshot;
+    int demoLuma = -1, demoChroma = -1;
     bool about = true, repeat = true;
     for (int i = 4; i < argc; ++i) {
         const std::wstring a = argv[i];
@@ -87,6 +91,9 @@ int Run(int argc, wchar_t** argv)
         else if (a == L"--no-about") about = false;
         else if (a == L"--no-repeat") repeat = false;
         else if (a == L"--screenshot" && i + 1 < argc) screenshot = HostArg(argv[++i]);
+        else if (a == L"--demo-user" && i + 1 < argc) {
+            if (std::swscanf(argv[++i], L"%d,%d", &demoLuma, &demoChroma) != 2) return Usage();
+        }
         else if (a == L"--exif" && i + 1 < argc) {
             FILE* f = _wfopen(HostArg(argv[++i]).c_str(), L"rb");
             if (!f) return Usage();
@@ -118,6 +125,7 @@ int Run(int argc, wchar_t** argv)
     std::printf("plug-in loaded, property list and entry point found\n");
 
     if (!screenshot.empty()) {
+        if (demoLuma >= 0) hpxhost::AddDemoSteps(user, demoLuma, demoChroma);
         user.Pause(500).Shot(nullptr, Narrow(screenshot)).Close();
         host.user = &user;
     }
