@@ -14,6 +14,11 @@ source "$(dirname "$0")/env.sh"
 cd "$HPX_ROOT"
 hpx_prepare
 hpx_build win32
+if hpx_kernel_refuses_i386; then
+  echo "This machine's kernel refuses 32-bit x86 programs: Wine, and so the test host, cannot run" >&2
+  echo "here. The deliverables are built in dist/." >&2
+  exit 1
+fi
 
 mkdir -p build/demo
 in=${1:-}

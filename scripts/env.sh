@@ -9,6 +9,15 @@ hpx_prepare() {
   "$HPX_ROOT/scripts/build-deps.sh"
 }
 
+# True when the kernel refuses 32-bit x86 programs. Some virtual machines have no 32-bit user
+# mode: every i386 executable fails with ENOEXEC, Wine's 32-bit loader among them, so no Windows
+# program of this project can run there.
+hpx_kernel_refuses_i386() {
+  local out rc=0
+  out=$(LC_ALL=C wine --version 2>&1) || rc=$?
+  [[ $rc -ne 0 && $out == *"Exec format error"* ]]
+}
+
 # Starts a private Xvfb when no display is given, and stops it (by its pid) on exit.
 hpx_display() {
   if [[ -z ${DISPLAY:-} ]]; then

@@ -2,16 +2,36 @@
 # Runs every test: the engine natively (plain and under AddressSanitizer +
 # UndefinedBehaviorSanitizer), the EXIF fuzzer for a short while, then the 32-bit Windows
 # build of everything under Wine. Works on a fresh Debian machine: it installs what it needs.
+#
+# On a machine whose kernel refuses 32-bit x86 programs Wine cannot start at all: there the
+# Windows deliverables and test programs are built (so they still compile), the Windows tests
+# are reported as not run, and the native tests run last.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 cd "$HPX_ROOT"
 hpx_prepare
+
+run_win32=1
+if hpx_kernel_refuses_i386; then
+  run_win32=0
+  echo "!! This machine's kernel refuses 32-bit x86 programs (exec format error): Wine cannot run,"
+  echo "!! so the Windows tests are NOT RUN here. The Windows build is still made."
+  echo "== win32: build only"
+  hpx_build win32
+fi
+
+if [[ -x scripts/fuzz-exif.sh && $run_win32 == 0 ]]; then
+  echo "== EXIF fuzzer"
+  scripts/fuzz-exif.sh "${HPX_FUZZ_SECONDS:-60}"
+fi
 
 for preset in native-asan native; do
   echo "== $preset: build and test"
   hpx_build "$preset"
   ctest --preset "$preset" --progress
 done
+
+((run_win32)) || exit 0
 
 if [[ -x scripts/fuzz-exif.sh ]]; then
   echo "== EXIF fuzzer"
