@@ -22,7 +22,8 @@
 #include "app/window/MainWindow.h"
 #endif
 
-namespace {
+namespace
+{
 
 constexpr int kImageW = 6000, kImageH = 4000;  // 24 megapixels
 constexpr int kViewW = 1600, kViewH = 1000;
@@ -31,7 +32,8 @@ void Fill(ImageBuffer* image)
 {
     unsigned char* p = static_cast<unsigned char*>(image->m_pData);
     uint32_t s = 12345;
-    for (int32_t i = 0; i < image->m_iSize; ++i) {
+    for (int32_t i = 0; i < image->m_iSize; ++i)
+    {
         s = s * 1664525u + 1013904223u;
         p[i] = static_cast<unsigned char>(s >> 24);
     }
@@ -46,7 +48,8 @@ double Arrival(const ImageBuffer& host, ImageBuffer* source, ImageBuffer* result
     CopyImagePixels(source, &host);
     CopyImageLayout(result, &host);
     CopyImagePixels(result, &host);
-    for (ImageBuffer* copy : {shownDenoised, shownOriginal}) {
+    for (ImageBuffer* copy : {shownDenoised, shownOriginal})
+    {
         CopyImageLayout(copy, result);
         CopyImagePixels(copy, result);
         ConvertImage(copy, 8, 3);
@@ -57,13 +60,14 @@ double Arrival(const ImageBuffer& host, ImageBuffer* source, ImageBuffer* result
 void Report(const char* what, std::vector<double> ms)
 {
     double sum = 0, best = 1e30, worst = 0;
-    for (double v : ms) {
+    for (double v : ms)
+    {
         sum += v;
         if (v < best) best = v;
         if (v > worst) worst = v;
     }
-    std::printf("%-44s mean %8.2f ms  best %8.2f ms  worst %8.2f ms  (%zu runs)\n", what, sum / ms.size(), best,
-                worst, ms.size());
+    std::printf("%-44s mean %8.2f ms  best %8.2f ms  worst %8.2f ms  (%zu runs)\n", what, sum / ms.size(), best, worst,
+                ms.size());
 }
 
 }  // namespace
@@ -76,13 +80,14 @@ int main(int argc, char** argv)
     if (frames < 1) frames = 1;
 
     ImageBuffer host{}, source{}, result{}, original{}, denoised{};
-    if (CreateImage(&host, kImageW, kImageH, 3, 8) != kImageOk) {
+    if (CreateImage(&host, kImageW, kImageH, 3, 8) != kImageOk)
+    {
         std::printf("cannot allocate the %d x %d host image\n", kImageW, kImageH);
         return 1;
     }
     Fill(&host);
-    std::printf("view benchmark: %d x %d 8-bit RGB image, %d x %d view, nearest neighbour\n", kImageW, kImageH,
-                kViewW, kViewH);
+    std::printf("view benchmark: %d x %d 8-bit RGB image, %d x %d view, nearest neighbour\n", kImageW, kImageH, kViewW,
+                kViewH);
 
     std::vector<double> arrival;
     for (int i = 0; i < 5; ++i) arrival.push_back(Arrival(host, &source, &result, &original, &denoised) * 1000.0);
@@ -91,9 +96,11 @@ int main(int argc, char** argv)
     // Redraws as a drag produces them: the anchor moves a few pixels per frame, zoom 50 %.
     std::vector<double> draw;
 #ifdef _WIN32
-    HWND wnd = CreateWindowExW(0, L"STATIC", nullptr, WS_POPUP, 0, 0, kViewW, kViewH, nullptr, nullptr, nullptr, nullptr);
+    HWND wnd =
+        CreateWindowExW(0, L"STATIC", nullptr, WS_POPUP, 0, 0, kViewW, kViewH, nullptr, nullptr, nullptr, nullptr);
     CBackBuffer& bb = g_BackBuffer;
-    if (!wnd || !bb.Create(wnd)) {
+    if (!wnd || !bb.Create(wnd))
+    {
         std::printf("no window or surface for the view\n");
         return 1;
     }
@@ -103,7 +110,8 @@ int main(int argc, char** argv)
     g_PreviewView.Init(wnd, &bb.m_Surface);
     g_PreviewView.SetQuality(0);
     g_PreviewView.RefreshCopy(kViewDenoised, &result);
-    for (int f = 0; f < frames; ++f) {
+    for (int f = 0; f < frames; ++f)
+    {
         const double t0 = BenchSeconds();
         g_PreviewView.Draw(800, 500, 3000 + f * 7, 2000 + f * 3, 0.5, true, &result, kViewDenoised, true, nullptr);
         draw.push_back((BenchSeconds() - t0) * 1000.0);
@@ -117,7 +125,8 @@ int main(int argc, char** argv)
 #else
     ImageBuffer target{};
     CreateImage(&target, kViewW, kViewH, 3, 8);
-    for (int f = 0; f < frames; ++f) {
+    for (int f = 0; f < frames; ++f)
+    {
         const double t0 = BenchSeconds();
         FillImageRect(&target, 0, 0, kViewW, kViewH, 48);
         SimilarityTransform xf;

@@ -16,7 +16,8 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 constexpr int kCrop = 200 + 2 * 41;
 
@@ -26,7 +27,8 @@ void MakePattern(ImageBuffer* img, int w, int h, int bits)
     CreateImage(img, w, h, 3, bits);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c) {
+            for (int c = 0; c < 3; ++c)
+            {
                 int v = 30 + (x * 150) / w + c * 25 + (((x / 23) + (y / 31)) % 2) * 40;
                 v = v > 255 ? 255 : v;
                 const size_t i = (static_cast<size_t>(y) * w + x) * 3 + c;
@@ -56,14 +58,16 @@ void PreviewOnce(const ImageBuffer* crop, int quality)
 void PreviewLatency()
 {
     std::printf("preview run (%d x %d padded crop, RGB, strengths 15):\n", kCrop, kCrop);
-    for (int bits : {8, 16}) {
+    for (int bits : {8, 16})
+    {
         ImageBuffer clean, noisy;
         InitImage(&clean);
         InitImage(&noisy);
         MakePattern(&clean, kCrop, kCrop, bits);
         CopyImageLayout(&noisy, &clean);
         AddGaussianNoise(&noisy, &clean, 10.0, 7);
-        for (int quality = 1; quality <= 3; ++quality) {
+        for (int quality = 1; quality <= 3; ++quality)
+        {
             PreviewOnce(&noisy, quality);  // warm the weight tables and the pool
             const int runs = 5;
             const double t0 = BenchSeconds();
@@ -86,10 +90,11 @@ bool GainsFit(int megapixels)
     InitImage(&result);
     InitImage(&host);
     bool ok = CreateImage(&host, w, h, 3, 16) == kImageOk && CreateImage(&source, w, h, 3, 16) == kImageOk &&
-              CreateImage(&result, w, h, 3, 16) == kImageOk;
+        CreateImage(&result, w, h, 3, 16) == kImageOk;
     double seconds = 0;
     int left = 0;
-    if (ok) {
+    if (ok)
+    {
         std::memset(result.m_pData, 0x40, static_cast<size_t>(result.m_iSize));
         const double t0 = BenchSeconds();
         ok = ApplyDetailGainsInStrips(&result, 1.5, 1.2, 0.8, 3, 8, 0, &left) == kImageOk;
@@ -114,7 +119,8 @@ int main(int argc, char** argv)
     std::printf("detail gains of a finished run, with source, result and host copy in memory:\n");
     GainsFit(24);
     if (largest)
-        for (int mp = 32; mp <= 128 && GainsFit(mp); mp += 8) {
+        for (int mp = 32; mp <= 128 && GainsFit(mp); mp += 8)
+        {
         }
     return 0;
 }

@@ -3,7 +3,8 @@
 #include "engine/ImageConvert.h"
 #include "engine/ImagePyramid.h"
 
-namespace {
+namespace
+{
 
 bool NearOne(double g) { return g > 1.0 - 0.00001 && g < 1.0 + 0.00001; }
 
@@ -12,8 +13,8 @@ int RoundUp8(int v) { return (v + 7) & ~7; }
 // Gains of rows [top, bottom) of the image written into `out` (created here with that many rows,
 // the image's channels and depth), computed from rows [top - margin, bottom + margin) clipped to
 // the image. Returns kImageOk or kImageNoMemory (out then empty).
-unsigned char GainStrip(ImageBuffer* out, const ImageBuffer* image, int top, int bottom, double g1,
-                        double g2, double g3, int maxLevels, int levelCap)
+unsigned char GainStrip(ImageBuffer* out, const ImageBuffer* image, int top, int bottom, double g1, double g2,
+                        double g3, int maxLevels, int levelCap)
 {
     const int readTop = top - kDetailStripMargin > 0 ? top - kDetailStripMargin : 0;
     const int readBottom =
@@ -21,9 +22,9 @@ unsigned char GainStrip(ImageBuffer* out, const ImageBuffer* image, int top, int
     ImageBuffer strip;
     InitImage(&strip);
     ImagePyramid pyramid{};
-    unsigned char rc = CreateImage(&strip, image->m_iWidth, readBottom - readTop, image->m_iChannels,
-                                   image->m_iBits);
-    if (rc == kImageOk) {
+    unsigned char rc = CreateImage(&strip, image->m_iWidth, readBottom - readTop, image->m_iChannels, image->m_iBits);
+    if (rc == kImageOk)
+    {
         CopyImageRect(&strip, image, 0, 0, 0, readTop, image->m_iWidth, readBottom - readTop);
         rc = ConvertImage(&strip, image->m_iBits, 3);
     }
@@ -43,8 +44,8 @@ unsigned char GainStrip(ImageBuffer* out, const ImageBuffer* image, int top, int
 
 }  // namespace
 
-unsigned char ApplyDetailGainsInStrips(ImageBuffer* image, double gain1, double gain2, double gain3,
-                                       int maxLevels, int levelCap, int stripRows, int* rowsLeft)
+unsigned char ApplyDetailGainsInStrips(ImageBuffer* image, double gain1, double gain2, double gain3, int maxLevels,
+                                       int levelCap, int stripRows, int* rowsLeft)
 {
     if (rowsLeft) *rowsLeft = 0;
     if (!image || !image->m_pData || image->m_iWidth <= 0 || image->m_iHeight <= 0 ||
@@ -64,31 +65,33 @@ unsigned char ApplyDetailGainsInStrips(ImageBuffer* image, double gain1, double 
     InitImage(&pending);
     int pendingTop = 0;
     int top = 0;
-    while (top < height) {
+    while (top < height)
+    {
         const int bottom = top + rows < height ? top + rows : height;
         ImageBuffer done;
         InitImage(&done);
-        if (GainStrip(&done, image, top, bottom, gain1, gain2, gain3, maxLevels, levelCap) != kImageOk) {
-            if (rows > 64) {
+        if (GainStrip(&done, image, top, bottom, gain1, gain2, gain3, maxLevels, levelCap) != kImageOk)
+        {
+            if (rows > 64)
+            {
                 rows = RoundUp8(rows / 2);
                 continue;
             }
-            if (pending.m_pData) {
+            if (pending.m_pData)
+            {
                 CopyImageRect(image, &pending, 0, pendingTop, 0, 0, pending.m_iWidth, pending.m_iHeight);
                 ReleaseImage(&pending);
             }
             if (rowsLeft) *rowsLeft = height - top;
             return kImageNoMemory;
         }
-        if (pending.m_pData)
-            CopyImageRect(image, &pending, 0, pendingTop, 0, 0, pending.m_iWidth, pending.m_iHeight);
+        if (pending.m_pData) CopyImageRect(image, &pending, 0, pendingTop, 0, 0, pending.m_iWidth, pending.m_iHeight);
         ReleaseImage(&pending);
         pending = done;
         pendingTop = top;
         top = bottom;
     }
-    if (pending.m_pData)
-        CopyImageRect(image, &pending, 0, pendingTop, 0, 0, pending.m_iWidth, pending.m_iHeight);
+    if (pending.m_pData) CopyImageRect(image, &pending, 0, pendingTop, 0, 0, pending.m_iWidth, pending.m_iHeight);
     ReleaseImage(&pending);
     return kImageOk;
 }

@@ -17,6 +17,5 @@ constexpr int kDetailStripMargin = 128;
 // Returns kImageOk (also when the gains are all 1), kImageBadArgs for an unusable image (untouched)
 // or kImageNoMemory when even the smallest strip could not get its memory; strips finished before
 // that keep their gains, *rowsLeft (when given) then counts the rows left without them.
-unsigned char ApplyDetailGainsInStrips(ImageBuffer* image, double gain1, double gain2, double gain3,
-                                       int maxLevels, int levelCap, int stripRows = 0,
-                                       int* rowsLeft = nullptr);
+unsigned char ApplyDetailGainsInStrips(ImageBuffer* image, double gain1, double gain2, double gain3, int maxLevels,
+                                       int levelCap, int stripRows = 0, int* rowsLeft = nullptr);

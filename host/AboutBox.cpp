@@ -5,11 +5,13 @@
 #include "host/PluginMain.h"
 #include "plugin/host_ids.h"
 
-namespace {
+namespace
+{
 
 // Runs the dialog inside the module's own activation context (its manifest, when it has
 // one), so its controls look the same in every host.
-class ModuleActivationContext {
+class ModuleActivationContext
+{
 public:
     explicit ModuleActivationContext(HINSTANCE hModule)
     {
@@ -19,14 +21,16 @@ public:
         ctx.hModule = hModule;
         ctx.lpResourceName = MAKEINTRESOURCEW(2);  // the manifest resource of a DLL
         m_hCtx = CreateActCtxW(&ctx);
-        if (m_hCtx != INVALID_HANDLE_VALUE && !ActivateActCtx(m_hCtx, &m_ulCookie)) {
+        if (m_hCtx != INVALID_HANDLE_VALUE && !ActivateActCtx(m_hCtx, &m_ulCookie))
+        {
             ReleaseActCtx(m_hCtx);
             m_hCtx = INVALID_HANDLE_VALUE;
         }
     }
     ~ModuleActivationContext()
     {
-        if (m_hCtx != INVALID_HANDLE_VALUE) {
+        if (m_hCtx != INVALID_HANDLE_VALUE)
+        {
             DeactivateActCtx(0, m_ulCookie);
             ReleaseActCtx(m_hCtx);
         }
@@ -45,10 +49,13 @@ void OpenWebAddress(HWND hDlg, int control)
     GetDlgItemTextA(hDlg, control, caption, 255);
     char address[300] = {};
     std::snprintf(address, sizeof address, "http://%s", caption);
-    try {
+    try
+    {
         auto* suite = static_cast<const PSGetFileListSuite4*>(g_HostSuites[kHostSuiteGetFileList].Acquire());
         if (suite && suite->BrowseUrl) suite->BrowseUrl(address);
-    } catch (const HostSuiteError&) {
+    }
+    catch (const HostSuiteError&)
+    {
         // The host does not browse addresses for plug-ins: the button does nothing.
     }
 }
@@ -59,10 +66,13 @@ void CenterDialog(HWND hDlg)
 {
     HWND hParent = GetParent(hDlg);
     RECT parent;
-    if (hParent) {
+    if (hParent)
+    {
         GetClientRect(hParent, &parent);
         MapWindowPoints(hParent, nullptr, reinterpret_cast<POINT*>(&parent), 2);
-    } else {
+    }
+    else
+    {
         GetClientRect(GetDesktopWindow(), &parent);
     }
     RECT dlg;
@@ -87,9 +97,12 @@ void CenterDialog(HWND hDlg)
 INT_PTR CALLBACK AboutDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     (void)lParam;
-    try {
-        switch (msg) {
-        case WM_INITDIALOG: {
+    try
+    {
+        switch (msg)
+        {
+        case WM_INITDIALOG:
+        {
             CenterDialog(hDlg);
             char text[255] = {};
             LoadStringA(GetPluginInstance(0), IDS_HUSHPIX_ABOUT, text, 254);
@@ -97,7 +110,8 @@ INT_PTR CALLBACK AboutDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
             return TRUE;
         }
         case WM_COMMAND:
-            switch (LOWORD(wParam)) {
+            switch (LOWORD(wParam))
+            {
             case IDOK:
             case IDCANCEL:
                 EndDialog(hDlg, LOWORD(wParam));
@@ -111,7 +125,8 @@ INT_PTR CALLBACK AboutDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
             }
             break;
         case WM_CHAR:
-            if (wParam == VK_ESCAPE || wParam == VK_RETURN) {
+            if (wParam == VK_ESCAPE || wParam == VK_RETURN)
+            {
                 EndDialog(hDlg, IDOK);
                 return TRUE;
             }
@@ -122,7 +137,9 @@ INT_PTR CALLBACK AboutDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
         default:
             break;
         }
-    } catch (...) {
+    }
+    catch (...)
+    {
         // Nothing may unwind through the dialog manager.
     }
     return FALSE;

@@ -8,11 +8,16 @@ const char kHushpixRegistryKey[] = "67debd70-8f84-11df-a4ee-0800200c9a66";
 
 DescriptorEnumID DispositionToEnum(int16_t disposition)
 {
-    switch (disposition) {
-    case 0: return enumMood0;
-    case 2: return enumMood2;
-    case 3: return enumMood3;
-    default: return enumMood1;
+    switch (disposition)
+    {
+    case 0:
+        return enumMood0;
+    case 2:
+        return enumMood2;
+    case 3:
+        return enumMood3;
+    default:
+        return enumMood1;
     }
 }
 
@@ -24,7 +29,8 @@ int16_t EnumToDisposition(DescriptorEnumID value)
     return 1;
 }
 
-namespace {
+namespace
+{
 
 // A suite error in the host's 16-bit result: never let a 32-bit code shrink to success.
 int16_t ToOSErr(SPErr err)
@@ -42,7 +48,8 @@ int16_t TruncateAmount(double value)
 }
 
 // The two suites of the registry routines, acquired together and released together.
-struct RegistrySuites {
+struct RegistrySuites
+{
     PSDescriptorRegistryProcs* registry = nullptr;
     PSActionDescriptorProcs* descriptor = nullptr;
 
@@ -81,25 +88,34 @@ int16_t ReadScriptParameters(uint8_t* showDialog)
     OSErr err = noErr;
     DescriptorKeyID keys[] = {keyAmount, keyDisposition, 0};
     PIReadDescriptor token = rp->openReadDescriptorProc(dp->descriptor, keys);
-    if (token) {
+    if (token)
+    {
         DescriptorKeyID key = 0;
         DescType type = 0;
         int32_t flags = 0;
-        while (err == noErr && rp->getKeyProc(token, &key, &type, &flags)) {
-            if (key == keyAmount) {
+        while (err == noErr && rp->getKeyProc(token, &key, &type, &flags))
+        {
+            if (key == keyAmount)
+            {
                 DescriptorUnitID unit = unitPercent;
                 double value = 0.0;
                 err = rp->getUnitFloatProc(token, &unit, &value);
                 if (err == noErr && g_pParameters) g_pParameters->amount = TruncateAmount(value);
-            } else if (key == keyDisposition) {
+            }
+            else if (key == keyDisposition)
+            {
                 DescriptorEnumID value = 0;
                 err = rp->getEnumeratedProc(token, &value);
                 if (err == noErr && g_pParameters) g_pParameters->disposition = EnumToDisposition(value);
-            } else if (key == keyIgnoreSelection) {
+            }
+            else if (key == keyIgnoreSelection)
+            {
                 Boolean value = 0;
                 err = rp->getBooleanProc(token, &value);
                 if (err == noErr && g_pParameters) g_pParameters->ignoreSelection = value;
-            } else {
+            }
+            else
+            {
                 err = readErr;
             }
         }
@@ -142,18 +158,21 @@ int16_t ReadRegistryParameters()
 
     PIActionDescriptor descriptor = nullptr;
     err = suites.registry->Get(kHushpixRegistryKey, &descriptor);
-    if (err == 0 && descriptor && g_pParameters) {
+    if (err == 0 && descriptor && g_pParameters)
+    {
         DescriptorUnitID unit = unitPercent;
         double amount = 0.0;
         err = suites.descriptor->GetUnitFloat(descriptor, keyAmount, &unit, &amount);
         if (err == 0) g_pParameters->amount = TruncateAmount(amount);
-        if (err == 0) {
+        if (err == 0)
+        {
             DescriptorEnumTypeID type = 0;
             DescriptorEnumID value = 0;
             err = suites.descriptor->GetEnumerated(descriptor, keyDisposition, &type, &value);
             if (err == 0) g_pParameters->disposition = EnumToDisposition(value);
         }
-        if (err == 0) {
+        if (err == 0)
+        {
             Boolean value = 0;
             err = suites.descriptor->GetBoolean(descriptor, keyIgnoreSelection, &value);
             if (err == 0) g_pParameters->ignoreSelection = value;
@@ -173,7 +192,8 @@ int16_t WriteRegistryParameters()
 
     PIActionDescriptor descriptor = nullptr;
     err = suites.descriptor->Make(&descriptor);
-    if (err == 0 && descriptor) {
+    if (err == 0 && descriptor)
+    {
         err = suites.descriptor->PutUnitFloat(descriptor, keyAmount, unitPercent, g_pParameters->amount);
         if (err == 0)
             err = suites.descriptor->PutEnumerated(descriptor, keyDisposition, typeMood,

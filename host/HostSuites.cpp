@@ -29,7 +29,8 @@ const void* HostSuiteHolder::Acquire()
     const void* suite = nullptr;
     m_iError = g_pSPBasic->AcquireSuite(m_pszName, m_iVersion, &suite);
     if (m_iError != 0) throw HostSuiteError(m_iError);
-    if (!suite) {
+    if (!suite)
+    {
         m_iError = errPlugInHostInsufficient;
         throw HostSuiteError(m_iError);
     }
@@ -39,15 +40,18 @@ const void* HostSuiteHolder::Acquire()
 
 void HostSuiteHolder::Release()
 {
-    if (m_pSuite && g_pSPBasic && g_pSPBasic->ReleaseSuite) {
+    if (m_pSuite && g_pSPBasic && g_pSPBasic->ReleaseSuite)
+    {
         g_pSPBasic->ReleaseSuite(m_pszName, m_iVersion);
         m_pSuite = nullptr;
     }
 }
 
-namespace {
+namespace
+{
 // Releases every held suite at unload, with the basic suite of the last call.
-struct HostSuiteReleaser {
+struct HostSuiteReleaser
+{
     ~HostSuiteReleaser()
     {
         for (HostSuiteHolder& holder : g_HostSuites) holder.Release();

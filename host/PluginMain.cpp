@@ -19,7 +19,8 @@ SPBasicSuite* g_pSPBasic = nullptr;
 FilterParameters* g_pParameters = nullptr;
 DataBlock* g_pDataBlock = nullptr;
 
-namespace {
+namespace
+{
 
 HINSTANCE g_hPluginInstance = nullptr;
 bool g_bFirstCall = true;
@@ -29,15 +30,9 @@ void SetResult(int16_t err)
     if (g_pResult) *g_pResult = err;
 }
 
-int16_t Result()
-{
-    return g_pResult ? *g_pResult : int16_t(noErr);
-}
+int16_t Result() { return g_pResult ? *g_pResult : int16_t(noErr); }
 
-HandleProcs* Handles()
-{
-    return g_pFilterRecord ? g_pFilterRecord->handleProcs : nullptr;
-}
+HandleProcs* Handles() { return g_pFilterRecord ? g_pFilterRecord->handleProcs : nullptr; }
 
 void InitDataBlock()
 {
@@ -55,15 +50,22 @@ std::vector<uint8_t> ReadHostExif()
     if (!fr || !fr->propertyProcs || !fr->propertyProcs->getPropertyProc) return exif;
     Handle h = nullptr;
     intptr_t simple = 0;
-    if (fr->propertyProcs->getPropertyProc(kPhotoshopSignature, propEXIFData, 0, &simple, &h) != noErr || !h) return exif;
+    if (fr->propertyProcs->getPropertyProc(kPhotoshopSignature, propEXIFData, 0, &simple, &h) != noErr || !h)
+        return exif;
     HandleProcs* hp = Handles();
-    if (hp && hp->getSizeProc && hp->lockProc && hp->unlockProc) {
+    if (hp && hp->getSizeProc && hp->lockProc && hp->unlockProc)
+    {
         const int32_t size = hp->getSizeProc(h);
-        if (size > 0) {
-            if (Ptr p = hp->lockProc(h, false)) {
-                try {
+        if (size > 0)
+        {
+            if (Ptr p = hp->lockProc(h, false))
+            {
+                try
+                {
                     exif.assign(reinterpret_cast<const uint8_t*>(p), reinterpret_cast<const uint8_t*>(p) + size);
-                } catch (const std::bad_alloc&) {
+                }
+                catch (const std::bad_alloc&)
+                {
                     exif.clear();  // no information strings; the image still opens
                 }
                 hp->unlockProc(h);
@@ -95,10 +97,7 @@ bool RunFilterWindow()
 
 }  // namespace
 
-HINSTANCE GetPluginInstance(HINSTANCE hInstance)
-{
-    return hInstance ? hInstance : g_hPluginInstance;
-}
+HINSTANCE GetPluginInstance(HINSTANCE hInstance) { return hInstance ? hInstance : g_hPluginInstance; }
 
 BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD reason, LPVOID reserved)
 {
@@ -108,12 +107,14 @@ BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD reason, LPVOID reserved)
     return TRUE;
 }
 
-namespace {
+namespace
+{
 // After an exception: the handles go back to the host, and a failed start keeps nothing of the
 // host's image for the next call.
 void EndFailedCall(int16_t selector)
 {
-    if (selector == filterSelectorStart) {
+    if (selector == filterSelectorStart)
+    {
         ReleaseImage(&g_HostImage);
         ReleaseImage(&g_HostAlpha);
     }
@@ -121,12 +122,14 @@ void EndFailedCall(int16_t selector)
 }
 }  // namespace
 
-extern "C" __declspec(dllexport) void PluginMain(int16_t selector, FilterRecord* filterRecord,
-                                                 intptr_t* data, int16_t* result)
+extern "C" __declspec(dllexport) void PluginMain(int16_t selector, FilterRecord* filterRecord, intptr_t* data,
+                                                 int16_t* result)
 {
     // Nothing may unwind into the host's frames.
-    try {
-        if (g_bFirstCall) {
+    try
+    {
+        if (g_bFirstCall)
+        {
             g_bFirstCall = false;
             InitImage(&g_HostImage);
             InitImage(&g_HostAlpha);
@@ -136,28 +139,48 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, FilterRecord*
         g_pResult = result;
         if (!filterRecord) return;
 
-        if (selector == filterSelectorAbout) {
+        if (selector == filterSelectorAbout)
+        {
             g_pSPBasic = reinterpret_cast<AboutRecord*>(filterRecord)->sSPBasic;
-        } else {
+        }
+        else
+        {
             g_pSPBasic = filterRecord->sSPBasic;
-            if (filterRecord->bigDocumentData)
-                filterRecord->bigDocumentData->PluginUsing32BitCoordinates = 1;
+            if (filterRecord->bigDocumentData) filterRecord->bigDocumentData->PluginUsing32BitCoordinates = 1;
         }
 
-        switch (selector) {
-        case filterSelectorAbout: DoAbout(); break;
-        case filterSelectorParameters: DoParameters(); break;
-        case filterSelectorPrepare: DoPrepare(); break;
-        case filterSelectorStart: DoStart(); break;
-        case filterSelectorContinue: DoContinue(); break;
-        case filterSelectorFinish: DoFinish(); break;
-        default: break;
+        switch (selector)
+        {
+        case filterSelectorAbout:
+            DoAbout();
+            break;
+        case filterSelectorParameters:
+            DoParameters();
+            break;
+        case filterSelectorPrepare:
+            DoPrepare();
+            break;
+        case filterSelectorStart:
+            DoStart();
+            break;
+        case filterSelectorContinue:
+            DoContinue();
+            break;
+        case filterSelectorFinish:
+            DoFinish();
+            break;
+        default:
+            break;
         }
         if (selector != filterSelectorAbout) UnlockHandles();
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         SetResult(memFullErr);
         EndFailedCall(selector);
-    } catch (...) {
+    }
+    catch (...)
+    {
         SetResult(filterBadParameters);
         EndFailedCall(selector);
     }
@@ -168,7 +191,7 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, FilterRecord*
 bool UsingBigDocument()
 {
     return g_pFilterRecord && g_pFilterRecord->bigDocumentData &&
-           g_pFilterRecord->bigDocumentData->PluginUsing32BitCoordinates != 0;
+        g_pFilterRecord->bigDocumentData->PluginUsing32BitCoordinates != 0;
 }
 
 VRect GetFilterRect()
@@ -184,15 +207,19 @@ VRect GetFilterRect()
     return r;
 }
 
-namespace {
+namespace
+{
 void StoreRect(VRect* big, Rect* small, int32_t top, int32_t left, int32_t bottom, int32_t right)
 {
-    if (UsingBigDocument()) {
+    if (UsingBigDocument())
+    {
         big->top = top;
         big->left = left;
         big->bottom = bottom;
         big->right = right;
-    } else {
+    }
+    else
+    {
         small->top = int16_t(top);
         small->left = int16_t(left);
         small->bottom = int16_t(bottom);
@@ -228,14 +255,17 @@ int16_t NewParameterHandle()
 {
     HandleProcs* hp = Handles();
     Handle h = (hp && hp->newProc) ? hp->newProc(int32_t(sizeof(FilterParameters))) : nullptr;
-    if (!h) {
+    if (!h)
+    {
         SetResult(memFullErr);
         return memFullErr;
     }
     g_pFilterRecord->parameters = h;
     // A new record starts from zero rather than from whatever the host's block held.
-    if (hp->lockProc && hp->unlockProc) {
-        if (Ptr p = hp->lockProc(h, false)) {
+    if (hp->lockProc && hp->unlockProc)
+    {
+        if (Ptr p = hp->lockProc(h, false))
+        {
             std::memset(p, 0, sizeof(FilterParameters));
             hp->unlockProc(h);
         }
@@ -247,7 +277,8 @@ int16_t NewDataHandle()
 {
     HandleProcs* hp = Handles();
     Handle h = (hp && hp->newProc && g_pData) ? hp->newProc(int32_t(sizeof(DataBlock))) : nullptr;
-    if (!h) {
+    if (!h)
+    {
         SetResult(memFullErr);
         return memFullErr;
     }
@@ -258,15 +289,16 @@ int16_t NewDataHandle()
 int16_t LockHandles()
 {
     HandleProcs* hp = Handles();
-    if (!g_pFilterRecord || !g_pFilterRecord->parameters || !g_pData || !*g_pData || !hp ||
-        !hp->lockProc) {
+    if (!g_pFilterRecord || !g_pFilterRecord->parameters || !g_pData || !*g_pData || !hp || !hp->lockProc)
+    {
         SetResult(filterBadParameters);
         return filterBadParameters;
     }
     UnlockHandles();
     g_pParameters = reinterpret_cast<FilterParameters*>(hp->lockProc(g_pFilterRecord->parameters, true));
     g_pDataBlock = reinterpret_cast<DataBlock*>(hp->lockProc(reinterpret_cast<Handle>(*g_pData), true));
-    if (!g_pParameters || !g_pDataBlock) {
+    if (!g_pParameters || !g_pDataBlock)
+    {
         UnlockHandles();
         SetResult(memFullErr);
         return memFullErr;
@@ -278,7 +310,8 @@ void UnlockHandles()
 {
     // Only what this plug-in locked is unlocked, and a pointer never outlives its lock.
     HandleProcs* hp = Handles();
-    if (hp && hp->unlockProc) {
+    if (hp && hp->unlockProc)
+    {
         if (g_pDataBlock && g_pData && *g_pData) hp->unlockProc(reinterpret_cast<Handle>(*g_pData));
         if (g_pParameters && g_pFilterRecord->parameters) hp->unlockProc(g_pFilterRecord->parameters);
     }
@@ -298,9 +331,12 @@ void DoParameters()
 void DoPrepare()
 {
     FilterRecord* fr = g_pFilterRecord;
-    if (fr->parameters && g_pData && *g_pData) {
+    if (fr->parameters && g_pData && *g_pData)
+    {
         LockHandles();
-    } else {
+    }
+    else
+    {
         if (!fr->parameters) NewParameterHandle();
         if (!g_pData || !*g_pData) NewDataHandle();
         if (Result() == noErr && LockHandles() == noErr) InitDataBlock();
@@ -319,7 +355,8 @@ void DoPrepare()
 void DoStart()
 {
     // Without both records nothing below can be read or recorded: report the host's error.
-    if (LockHandles() != noErr) {
+    if (LockHandles() != noErr)
+    {
         ReleaseImage(&g_HostImage);
         ReleaseImage(&g_HostAlpha);
         return;
@@ -330,7 +367,8 @@ void DoStart()
     bool ran = true;
     bool fetched = true;
     uint8_t show = 0;
-    if (ReadScriptParameters(&show) == noErr && show) {
+    if (ReadScriptParameters(&show) == noErr && show)
+    {
         SetSkinResourceModule(GetPluginInstance());
         ApplyDefaultSkin();
         FetchHostImage();
@@ -340,12 +378,16 @@ void DoStart()
             ran = RunFilterWindow();
     }
 
-    if (fetched) {
+    if (fetched)
+    {
         if (g_pDataBlock) g_pDataBlock->m_bQueryForParameters = 0;
-        if (ran) {
+        if (ran)
+        {
             SetResult(noErr);
             WriteHostImage();
-        } else {
+        }
+        else
+        {
             if (g_pParameters) *g_pParameters = kept;
             SetResult(userCanceledErr);
         }
@@ -367,7 +409,8 @@ void DoFinish()
 {
     UnregisterDockerWindowClass();
     FreeSkinBrushes();
-    if (LockHandles() == noErr) {
+    if (LockHandles() == noErr)
+    {
         WriteScriptParameters();
         WriteRegistryParameters();
     }

@@ -16,14 +16,16 @@
 
 // The filter's scripting parameters, kept in FilterRecord.parameters. Read and written through
 // scripting and the descriptor registry only; the denoising never consults them.
-struct FilterParameters {
-    int16_t amount;          // 'Amnt', a percentage
-    int16_t disposition;     // 'disP', 0..3
-    uint8_t ignoreSelection; // 'ignS'
+struct FilterParameters
+{
+    int16_t amount;           // 'Amnt', a percentage
+    int16_t disposition;      // 'disP', 0..3
+    uint8_t ignoreSelection;  // 'ignS'
 };
 
 // The plug-in's own block, kept in the handle that the host stores in the data slot.
-struct DataBlock {
+struct DataBlock
+{
     uint8_t m_bQueryForParameters;  // 1: the start selector shows the main window
     uint8_t m_reserved[15];
 };
@@ -32,9 +34,9 @@ struct DataBlock {
 
 // The host's record of the current call (for the about selector it points at the AboutRecord).
 extern FilterRecord* g_pFilterRecord;
-extern intptr_t* g_pData;          // the host's data slot (holds the DataBlock handle)
-extern int16_t* g_pResult;         // the host's result word; 0 = success
-extern SPBasicSuite* g_pSPBasic;   // the host's basic suite (may be null)
+extern intptr_t* g_pData;                // the host's data slot (holds the DataBlock handle)
+extern int16_t* g_pResult;               // the host's result word; 0 = success
+extern SPBasicSuite* g_pSPBasic;         // the host's basic suite (may be null)
 extern FilterParameters* g_pParameters;  // locked by LockHandles, null otherwise
 extern DataBlock* g_pDataBlock;          // locked by LockHandles, null otherwise
 
@@ -44,8 +46,8 @@ HINSTANCE GetPluginInstance(HINSTANCE hInstance = 0);
 
 // ---- the entry point ----------------------------------------------------------------------------
 
-extern "C" __declspec(dllexport) void PluginMain(int16_t selector, FilterRecord* filterRecord,
-                                                 intptr_t* data, int16_t* result);
+extern "C" __declspec(dllexport) void PluginMain(int16_t selector, FilterRecord* filterRecord, intptr_t* data,
+                                                 int16_t* result);
 
 void DoAbout();
 void DoParameters();
@@ -89,7 +91,8 @@ extern const char kHushpixRegistryKey[];
 // ---- host suites acquired on demand -------------------------------------------------------------
 
 // Raised by HostSuiteHolder::Acquire; carries the host's error (or 'Parm' without a basic suite).
-class HostSuiteError : public std::exception {
+class HostSuiteError : public std::exception
+{
 public:
     explicit HostSuiteError(int32_t code) : m_iCode(code) {}
     const char* what() const noexcept override { return "host suite not available"; }
@@ -97,11 +100,12 @@ public:
 };
 
 // One lazily acquired host suite, released when the module unloads.
-struct HostSuiteHolder {
-    const void* m_pSuite;   // null until acquired
+struct HostSuiteHolder
+{
+    const void* m_pSuite;  // null until acquired
     int32_t m_iVersion;
     const char* m_pszName;
-    int32_t m_iError;       // error of the last acquisition
+    int32_t m_iError;  // error of the last acquisition
 
     // Acquires the suite through g_pSPBasic when it is not held yet. Throws HostSuiteError.
     const void* Acquire();

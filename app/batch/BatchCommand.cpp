@@ -17,7 +17,8 @@
 #include "profiles/Localisation.h"
 #include "profiles/Settings.h"
 
-namespace {
+namespace
+{
 
 const int kPathChars = 1024;
 const DWORD kBatchStackBytes = 0x6400000;  // 100 MiB: the engine's recursion on large images
@@ -58,10 +59,11 @@ void OnBatchDenoiseCommand(HWND hWnd)
     std::memset(&job, 0, sizeof job);
     wchar_t pattern[kPathChars];
     const bool fits = _snwprintf(pattern, kPathChars, L"%ls/*.*", folder) >= 0 &&
-                      _snwprintf(job.wszOutputDir, kPathChars, L"%ls\\denoised", folder) >= 0;
+        _snwprintf(job.wszOutputDir, kPathChars, L"%ls\\denoised", folder) >= 0;
     pattern[kPathChars - 1] = job.wszOutputDir[kPathChars - 1] = 0;
     job.hFind = fits ? FindFirstFileW(pattern, &job.fd) : INVALID_HANDLE_VALUE;
-    if (job.hFind == INVALID_HANDLE_VALUE) {
+    if (job.hFind == INVALID_HANDLE_VALUE)
+    {
         // A folder that cannot be listed: nothing to walk, and the document stays.
         ShowLocalizedMessage(98, 27, MB_ICONINFORMATION);
         return;
@@ -79,9 +81,10 @@ void OnBatchDenoiseCommand(HWND hWnd)
     EnableViewButtons(FALSE);
     // Marked before the thread exists, so that nothing can start a second run over this one.
     g_bBatchRunning = 1;
-    g_hBatchThread = CreateThread(nullptr, kBatchStackBytes, BatchThreadProc, &job,
-                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (!g_hBatchThread) {
+    g_hBatchThread =
+        CreateThread(nullptr, kBatchStackBytes, BatchThreadProc, &job, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (!g_hBatchThread)
+    {
         // Undo the start: the search, the dialog, the buttons; the host image comes back.
         FindClose(job.hFind);
         job.hFind = INVALID_HANDLE_VALUE;
@@ -131,12 +134,15 @@ void CancelBatchAndWait()
     int quitCode = 0;
     // The thread sends to this thread's windows (progress, the end of the run): keep them
     // answered until it has ended.
-    for (;;) {
+    for (;;)
+    {
         const DWORD wait = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT);
         if (wait != WAIT_OBJECT_0 + 1) break;  // ended (or nothing left to wait for)
         MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        {
+            if (msg.message == WM_QUIT)
+            {
                 quit = true;
                 quitCode = int(msg.wParam);
                 continue;

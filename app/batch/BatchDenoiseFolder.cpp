@@ -18,7 +18,8 @@
 std::atomic<unsigned char> g_bBatchAbort{0};
 std::atomic<unsigned char> g_bBatchClosing{0};
 
-namespace {
+namespace
+{
 
 const size_t kPathChars = 1024;
 // How long a cancelled batch still waits for a running HPXCmd before it leaves it alone.
@@ -33,17 +34,15 @@ bool FormatFits(wchar_t* out, const wchar_t* format, ...)
     va_start(args, format);
     const int n = vswprintf(out, kPathChars, format, args);
     va_end(args);
-    if (n < 0 || size_t(n) >= kPathChars) {
+    if (n < 0 || size_t(n) >= kPathChars)
+    {
         out[0] = 0;
         return false;
     }
     return true;
 }
 
-bool IsDotEntry(const wchar_t* name)
-{
-    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
-}
+bool IsDotEntry(const wchar_t* name) { return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0; }
 
 void ReportFileDone(const BatchJob* job)
 {
@@ -64,8 +63,7 @@ void ApplyBatchDetailGains(ImageBuffer* result, const IsoSettings& values)
     ApplyDetailGainsInStrips(result, values.m_dSharp1, values.m_dSharp2, values.m_dSharp3, 3, 8);
 }
 
-bool DenoiseOnCpu(BatchJob* job, wchar_t* input, wchar_t* output,
-                  const IsoSettings& values)
+bool DenoiseOnCpu(BatchJob* job, wchar_t* input, wchar_t* output, const IsoSettings& values)
 {
     CBackBuffer* doc = job->pDocument;
     DenoiseImage(&doc->m_Result, &doc->m_Source, values.m_dStrength, values.m_dStrengthChroma,
@@ -107,8 +105,10 @@ bool DenoiseWithHpxCmd(const wchar_t* input, const wchar_t* output, const IsoSet
     // In slices, so that a cancel (or the main window closing) is seen; a cancelled run still
     // lets the file finish for a while, then leaves a hung program alone.
     DWORD waitedAfterCancel = 0;
-    while (WaitForSingleObject(sei.hProcess, kWaitSliceMs) == WAIT_TIMEOUT) {
-        if (g_bBatchAbort) {
+    while (WaitForSingleObject(sei.hProcess, kWaitSliceMs) == WAIT_TIMEOUT)
+    {
+        if (g_bBatchAbort)
+        {
             waitedAfterCancel += kWaitSliceMs;
             if (waitedAfterCancel >= g_dwHpxCmdGraceAfterCancelMs) break;
         }
@@ -122,7 +122,8 @@ void ProcessFile(BatchJob* job)
     CBackBuffer* doc = job->pDocument;
     wchar_t input[kPathChars], output[kPathChars];
     if (!FormatFits(input, L"%ls\\%ls", job->wszInputDir, job->fd.cFileName) ||
-        !FormatFits(output, L"%ls\\%ls", job->wszOutputDir, job->fd.cFileName)) {
+        !FormatFits(output, L"%ls\\%ls", job->wszOutputDir, job->fd.cFileName))
+    {
         ReportFileDone(job);
         return;
     }
@@ -132,10 +133,12 @@ void ProcessFile(BatchJob* job)
     if (usable) CopyImagePixels(&doc->m_Result, &doc->m_Source);
     const ImageBuffer& src = doc->m_Source;
     usable = usable && src.m_pData && doc->m_Result.m_pData && src.m_iWidth >= 16 && src.m_iHeight >= 16 &&
-             src.m_iBits >= 8 && src.m_iBits <= 16;
-    if (usable) {
+        src.m_iBits >= 8 && src.m_iBits <= 16;
+    if (usable)
+    {
         if (GetFileAttributesW(job->wszOutputDir) == INVALID_FILE_ATTRIBUTES &&
-            !CreateDirectoryW(job->wszOutputDir, nullptr)) {
+            !CreateDirectoryW(job->wszOutputDir, nullptr))
+        {
             // Nowhere to write this level's results: the rest of the level is left.
             CloseSearch(job);
             return;
@@ -172,7 +175,8 @@ IsoSettings ChooseBatchProfile(const CameraIsoTable& profiles, const ImageInfoSt
     uint32_t row = 0, index = 0;
     const wchar_t* make = info[ImageInfoStrings::kMake];
     const wchar_t* isoText = info[ImageInfoStrings::kIso];
-    if (make[0]) {
+    if (make[0])
+    {
         wchar_t camera[HPX_CAMERA_NAME_CHARS];
         if (swprintf(camera, HPX_CAMERA_NAME_CHARS, L"%ls / %ls", make, info[ImageInfoStrings::kModel]) < 0)
             camera[HPX_CAMERA_NAME_CHARS - 1] = 0;
@@ -182,8 +186,7 @@ IsoSettings ChooseBatchProfile(const CameraIsoTable& profiles, const ImageInfoSt
         if (row < profiles.m_uiCameraCount && profiles.m_pCameras[row].m_uiISOCount == 0) row = 0;
         profiles.FindIsoIndex(&index, isoText, row);
         const bool found = row < profiles.m_uiCameraCount && index < profiles.m_pCameras[row].m_uiISOCount &&
-                           profiles.m_pCameras[row].m_piISO &&
-                           profiles.m_pCameras[row].m_piISO[index] == ParseIntText(isoText);
+            profiles.m_pCameras[row].m_piISO && profiles.m_pCameras[row].m_piISO[index] == ParseIntText(isoText);
         if (!found) row = index = 0;
     }
     IsoSettings values;
@@ -193,13 +196,13 @@ IsoSettings ChooseBatchProfile(const CameraIsoTable& profiles, const ImageInfoSt
     return values;
 }
 
-bool FormatHpxCmdParameters(wchar_t out[1024], const wchar_t* input, const wchar_t* output,
-                            const wchar_t* settingsPath, const IsoSettings& v)
+bool FormatHpxCmdParameters(wchar_t out[1024], const wchar_t* input, const wchar_t* output, const wchar_t* settingsPath,
+                            const IsoSettings& v)
 {
-    const wchar_t* format =
-        g_iGpuCpuFusion
-            ? L" /C HPXCmd.exe -gpu -fusion -i \"%ls\" -o \"%ls\" -l \"%ls\" -si %.2f -sc %.2f -scs %.2f -dyn %.2f -c %i -sl1 %.2f -sl2 %.2f -sl3 %.2f -pa %i"
-            : L" /C HPXCmd.exe -gpu -i \"%ls\" -o \"%ls\" -l \"%ls\" -si %.2f -sc %.2f -scs %.2f -dyn %.2f -c %i -sl1 %.2f -sl2 %.2f -sl3 %.2f -pa %i";
+    const wchar_t* format = g_iGpuCpuFusion ? L" /C HPXCmd.exe -gpu -fusion -i \"%ls\" -o \"%ls\" -l \"%ls\" -si %.2f "
+                                              L"-sc %.2f -scs %.2f -dyn %.2f -c %i -sl1 %.2f -sl2 %.2f -sl3 %.2f -pa %i"
+                                            : L" /C HPXCmd.exe -gpu -i \"%ls\" -o \"%ls\" -l \"%ls\" -si %.2f -sc %.2f "
+                                              L"-scs %.2f -dyn %.2f -c %i -sl1 %.2f -sl2 %.2f -sl3 %.2f -pa %i";
     return FormatFits(out, format, input, output, settingsPath, v.m_dStrength, v.m_dStrengthChroma,
                       v.m_dStrengthChromaLarge, v.m_dDynamics, g_iBatchJpegQuality, v.m_dSharp1, v.m_dSharp2,
                       v.m_dSharp3, int(v.m_iUseMedian));
@@ -209,16 +212,21 @@ void BatchDenoiseFolder(BatchJob* job)
 {
     if (!job) return;
     if (job->hFind == INVALID_HANDLE_VALUE || job->hFind == nullptr) return;
-    for (;;) {
+    for (;;)
+    {
         if (g_bBatchAbort) break;
         const wchar_t* name = job->fd.cFileName;
-        if (!IsDotEntry(name) && !IsDenoisedFolderName(name)) {
-            try {
+        if (!IsDotEntry(name) && !IsDenoisedFolderName(name))
+        {
+            try
+            {
                 if (job->fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY)
                     WalkSubFolder(job);
                 else
                     ProcessFile(job);
-            } catch (...) {
+            }
+            catch (...)
+            {
                 // A file whose reading, denoising or saving throws is passed over like any
                 // other that fails; the walk goes on.
             }
@@ -240,11 +248,13 @@ int CountImageFiles(const wchar_t* folder)
     int count = 0;
     do {
         if (IsDotEntry(fd.cFileName) || IsDenoisedFolderName(fd.cFileName)) continue;
-        if (fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY) {
+        if (fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY)
+        {
             wchar_t sub[kPathChars];
             if (FormatFits(sub, L"%ls/%ls", folder, fd.cFileName)) count += CountImageFiles(sub);
         }
-        if (const wchar_t* dot = std::wcsrchr(fd.cFileName, L'.')) {
+        if (const wchar_t* dot = std::wcsrchr(fd.cFileName, L'.'))
+        {
             for (const wchar_t* ext : {L".bmp", L".gif", L".jpg", L".tif", L".png"})
                 if (_wcsicmp(dot, ext) == 0) ++count;
         }

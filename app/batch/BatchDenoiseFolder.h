@@ -23,8 +23,8 @@ IsoSettings ChooseBatchProfile(const CameraIsoTable& profiles, const ImageInfoSt
 
 // The parameters of "cmd" that run HPXCmd on one file (fusion from g_iGpuCpuFusion, quality
 // from g_iBatchJpegQuality); every path quoted. False when they would not fit in 1024 characters.
-bool FormatHpxCmdParameters(wchar_t out[1024], const wchar_t* input, const wchar_t* output,
-                            const wchar_t* settingsPath, const IsoSettings& values);
+bool FormatHpxCmdParameters(wchar_t out[1024], const wchar_t* input, const wchar_t* output, const wchar_t* settingsPath,
+                            const IsoSettings& values);
 
 // How long a cancelled batch still waits for a running HPXCmd (30 s; tests shorten it).
 void SetHpxCmdCancelGrace(DWORD ms);

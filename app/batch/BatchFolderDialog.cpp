@@ -4,7 +4,8 @@
 
 #include "profiles/Localisation.h"
 
-namespace {
+namespace
+{
 
 int CALLBACK BrowseCallback(HWND hWnd, UINT msg, LPARAM, LPARAM data)
 {

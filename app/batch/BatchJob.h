@@ -13,14 +13,14 @@ class CameraIsoTable;
 // sub-folder on its stack.
 struct BatchJob
 {
-    wchar_t wszInputDir[1024];    // the folder of this level
-    wchar_t wszOutputDir[1024];   // "<folder>\denoised"
-    WIN32_FIND_DATAW fd;          // the current entry of the folder search
-    HANDLE hFind;                 // the folder search (INVALID_HANDLE_VALUE when none)
-    CBackBuffer* pDocument;       // the main window's document: the walker's work area
-    CameraIsoTable* pProfiles;    // the batch thread's own profile table
-    HWND hMainWnd;                // the main window
-    HWND hProgressDlg;            // the batch progress dialog
+    wchar_t wszInputDir[1024];   // the folder of this level
+    wchar_t wszOutputDir[1024];  // "<folder>\denoised"
+    WIN32_FIND_DATAW fd;         // the current entry of the folder search
+    HANDLE hFind;                // the folder search (INVALID_HANDLE_VALUE when none)
+    CBackBuffer* pDocument;      // the main window's document: the walker's work area
+    CameraIsoTable* pProfiles;   // the batch thread's own profile table
+    HWND hMainWnd;               // the main window
+    HWND hProgressDlg;           // the batch progress dialog
 };
 
 // Set by the progress dialog's Cancel (and by closing the main window), read before every entry.

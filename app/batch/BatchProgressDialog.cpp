@@ -10,7 +10,8 @@
 #include "profiles/Settings.h"
 #include "ui/ControlSkin.h"
 
-namespace {
+namespace
+{
 
 const UINT_PTR kSecondTimer = 1;
 
@@ -73,13 +74,16 @@ void FormatBatchTime(wchar_t out[16], uint32_t seconds)
 
 INT_PTR CALLBACK BatchProgressDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    try {
-        switch (msg) {
+    try
+    {
+        switch (msg)
+        {
         case WM_INITDIALOG:
             InitProgress(hDlg, lParam);
             return TRUE;
         case WM_TIMER:
-            if (wParam == kSecondTimer) {
+            if (wParam == kSecondTimer)
+            {
                 ++g_uiElapsedSeconds;
                 ShowTime(hDlg, IDC_BATCH_ELAPSED, g_uiElapsedSeconds);
                 return TRUE;
@@ -89,7 +93,8 @@ INT_PTR CALLBACK BatchProgressDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM
             OnFileDone(hDlg);
             return TRUE;
         case WM_COMMAND:
-            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)
+            {
                 KillTimer(hDlg, kSecondTimer);
                 g_bBatchAbort = 1;
                 // A modeless dialog is only hidden here; the main window destroys it when the
@@ -102,7 +107,9 @@ INT_PTR CALLBACK BatchProgressDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM
             KillTimer(hDlg, kSecondTimer);
             break;
         }
-    } catch (...) {
+    }
+    catch (...)
+    {
         // Nothing may unwind through the dialog manager.
     }
     return FALSE;
@@ -112,8 +119,8 @@ HWND CreateBatchProgressDialog(HWND owner, const int* total)
 {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
-    HWND dlg = CreateDialogParamW(GetPluginModule(), MAKEINTRESOURCEW(IDD_BATCH_PROGRESS), owner,
-                                  BatchProgressDlgProc, reinterpret_cast<LPARAM>(total));
+    HWND dlg = CreateDialogParamW(GetPluginModule(), MAKEINTRESOURCEW(IDD_BATCH_PROGRESS), owner, BatchProgressDlgProc,
+                                  reinterpret_cast<LPARAM>(total));
     if (dlg) ShowWindow(dlg, SW_SHOW);
     return dlg;
 }

@@ -11,7 +11,8 @@ DWORD WINAPI BatchThreadProc(LPVOID param)
     if (!job) return 1;
     HWND mainWnd = job->hMainWnd;
     bool reported = false;
-    try {
+    try
+    {
         // The thread's own table: the panel's is never shared.
         CameraIsoTable profiles;
         profiles.Load();
@@ -27,7 +28,9 @@ DWORD WINAPI BatchThreadProc(LPVOID param)
         // Said after a cancel as well; not while the window is going away.
         if (!g_bBatchClosing) MessageBoxW(mainWnd, g_LocStrings[88], g_LocStrings[27], MB_ICONINFORMATION);
         profiles.Release();
-    } catch (...) {
+    }
+    catch (...)
+    {
         // Nothing leaves the thread; the main window is given back whatever happened.
         job->pProfiles = nullptr;
         EnableWindow(mainWnd, TRUE);

@@ -9,7 +9,8 @@
 
 int g_iBatchJpegQuality = 85;
 
-namespace {
+namespace
+{
 
 const int kMinQuality = 10;
 const int kMaxQuality = 100;
@@ -46,7 +47,8 @@ void OnScroll(HWND hDlg, WPARAM wParam)
 {
     HWND bar = GetDlgItem(hDlg, IDC_BATCHOPT_JPEG);
     int pos = static_cast<int>(SendMessageW(bar, TBM_GETPOS, 0, 0));
-    switch (LOWORD(wParam)) {
+    switch (LOWORD(wParam))
+    {
     case SB_LINELEFT:
     case SB_PAGELEFT:
         pos -= 1;
@@ -72,19 +74,23 @@ void OnScroll(HWND hDlg, WPARAM wParam)
 
 INT_PTR CALLBACK BatchOptionsDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    try {
-        switch (msg) {
+    try
+    {
+        switch (msg)
+        {
         case WM_INITDIALOG:
             InitBatchOptions(hDlg);
             return FALSE;  // the focus is set on OK
         case WM_HSCROLL:
-            if (reinterpret_cast<HWND>(lParam) == GetDlgItem(hDlg, IDC_BATCHOPT_JPEG)) {
+            if (reinterpret_cast<HWND>(lParam) == GetDlgItem(hDlg, IDC_BATCHOPT_JPEG))
+            {
                 OnScroll(hDlg, wParam);
                 return TRUE;
             }
             break;
         case WM_COMMAND:
-            switch (LOWORD(wParam)) {
+            switch (LOWORD(wParam))
+            {
             case IDOK:
                 WriteSettingInt(L"jpeg", g_iBatchJpegQuality);
                 EndDialog(hDlg, IDOK);
@@ -95,7 +101,9 @@ INT_PTR CALLBACK BatchOptionsDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM 
             }
             break;
         }
-    } catch (...) {
+    }
+    catch (...)
+    {
         // Nothing may unwind through the dialog manager.
     }
     return FALSE;
@@ -105,6 +113,5 @@ INT_PTR ShowBatchOptionsDialog(HWND owner, LPARAM param)
 {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_BAR_CLASSES};
     InitCommonControlsEx(&icc);
-    return DialogBoxParamW(GetPluginModule(), MAKEINTRESOURCEW(IDD_BATCH_OPTIONS), owner,
-                           BatchOptionsDlgProc, param);
+    return DialogBoxParamW(GetPluginModule(), MAKEINTRESOURCEW(IDD_BATCH_OPTIONS), owner, BatchOptionsDlgProc, param);
 }

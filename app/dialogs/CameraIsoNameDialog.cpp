@@ -8,7 +8,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 const wchar_t* InfoText(const AddConfigurationData* data, int slot)
 {
@@ -24,7 +25,8 @@ void InitAddConfiguration(HWND hDlg, AddConfigurationData* data)
     SetDlgItemTextW(hDlg, IDCANCEL, g_LocStrings[60]);
     SendDlgItemMessageW(hDlg, IDC_ADDCFG_CAMERA, EM_LIMITTEXT, 127, 0);
     SendDlgItemMessageW(hDlg, IDC_ADDCFG_ISO, EM_LIMITTEXT, 127, 0);
-    if (data) {
+    if (data)
+    {
         data->m_wszCamera[127] = 0;
         data->m_wszIso[127] = 0;
         SetDlgItemTextW(hDlg, IDC_ADDCFG_CAMERA, data->m_wszCamera);
@@ -42,7 +44,8 @@ void TakeFromExif(HWND hDlg, const AddConfigurationData* data)
     const wchar_t* make = InfoText(data, ImageInfoStrings::kMake);
     const wchar_t* model = InfoText(data, ImageInfoStrings::kModel);
     const wchar_t* iso = InfoText(data, ImageInfoStrings::kIso);
-    if (make[0] && model[0]) {
+    if (make[0] && model[0])
+    {
         wchar_t camera[128];
         _snwprintf(camera, 127, L"%ls / %ls", make, model);
         camera[127] = 0;
@@ -55,7 +58,8 @@ void TakeFromExif(HWND hDlg, const AddConfigurationData* data)
 void Finish(HWND hDlg, int id)
 {
     auto* data = reinterpret_cast<AddConfigurationData*>(GetWindowLongPtrW(hDlg, DWLP_USER));
-    if (data) {
+    if (data)
+    {
         GetDlgItemTextW(hDlg, IDC_ADDCFG_CAMERA, data->m_wszCamera, 128);
         GetDlgItemTextW(hDlg, IDC_ADDCFG_ISO, data->m_wszIso, 128);
     }
@@ -66,13 +70,16 @@ void Finish(HWND hDlg, int id)
 
 INT_PTR CALLBACK AddConfigurationDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    try {
-        switch (msg) {
+    try
+    {
+        switch (msg)
+        {
         case WM_INITDIALOG:
             InitAddConfiguration(hDlg, reinterpret_cast<AddConfigurationData*>(lParam));
             return TRUE;
         case WM_COMMAND:
-            switch (LOWORD(wParam)) {
+            switch (LOWORD(wParam))
+            {
             case IDC_ADDCFG_EXIF:
                 TakeFromExif(hDlg, reinterpret_cast<AddConfigurationData*>(GetWindowLongPtrW(hDlg, DWLP_USER)));
                 return TRUE;
@@ -83,7 +90,9 @@ INT_PTR CALLBACK AddConfigurationDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPA
             }
             break;
         }
-    } catch (...) {
+    }
+    catch (...)
+    {
         // Nothing may unwind through the dialog manager.
     }
     return FALSE;
@@ -91,6 +100,6 @@ INT_PTR CALLBACK AddConfigurationDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPA
 
 INT_PTR ShowAddConfigurationDialog(HWND owner, AddConfigurationData* data)
 {
-    return DialogBoxParamW(GetPluginModule(), MAKEINTRESOURCEW(IDD_ADD_CONFIGURATION), owner,
-                           AddConfigurationDlgProc, reinterpret_cast<LPARAM>(data));
+    return DialogBoxParamW(GetPluginModule(), MAKEINTRESOURCEW(IDD_ADD_CONFIGURATION), owner, AddConfigurationDlgProc,
+                           reinterpret_cast<LPARAM>(data));
 }

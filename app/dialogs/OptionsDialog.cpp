@@ -4,7 +4,8 @@
 #include "plugin/prof_ids.h"
 #include "ui/ControlSkin.h"
 
-namespace {
+namespace
+{
 
 // The language selected when the dialog opened; a change shows the restart notice.
 int g_iOptionsInitialLanguage = 0;
@@ -61,7 +62,8 @@ void StoreOptions(HWND hDlg)
     g_iGpuCpuFusion = fusion;
     g_iAdvancedDenoise = 0;
 
-    if (language != g_iOptionsInitialLanguage) {
+    if (language != g_iOptionsInitialLanguage)
+    {
         // The other texts change at the next start; the notice is in the new language already.
         ReadLocalizedString(language, 63, g_LocStrings.m_wcsText[63]);
         ReadLocalizedString(language, 64, g_LocStrings.m_wcsText[64]);
@@ -78,7 +80,8 @@ void CenterDialogOverOwner(HWND hDlg)
     if (!owner) owner = GetParent(hDlg);
     RECT rcOwner{}, rcDlg{};
     GetWindowRect(hDlg, &rcDlg);
-    if (!owner || !IsWindowVisible(owner) || IsIconic(owner) || !GetWindowRect(owner, &rcOwner)) {
+    if (!owner || !IsWindowVisible(owner) || IsIconic(owner) || !GetWindowRect(owner, &rcOwner))
+    {
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcOwner, 0);
     }
     const int w = rcDlg.right - rcDlg.left, h = rcDlg.bottom - rcDlg.top;
@@ -86,7 +89,8 @@ void CenterDialogOverOwner(HWND hDlg)
     int y = rcOwner.top + ((rcOwner.bottom - rcOwner.top) - h) / 2;
     MONITORINFO mi{};
     mi.cbSize = sizeof mi;
-    if (GetMonitorInfoW(MonitorFromRect(&rcOwner, MONITOR_DEFAULTTONEAREST), &mi)) {
+    if (GetMonitorInfoW(MonitorFromRect(&rcOwner, MONITOR_DEFAULTTONEAREST), &mi))
+    {
         const RECT& wa = mi.rcWork;
         if (x + w > wa.right) x = wa.right - w;
         if (y + h > wa.bottom) y = wa.bottom - h;
@@ -99,13 +103,16 @@ void CenterDialogOverOwner(HWND hDlg)
 INT_PTR CALLBACK OptionsDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     (void)lParam;
-    try {
-        switch (msg) {
+    try
+    {
+        switch (msg)
+        {
         case WM_INITDIALOG:
             InitOptions(hDlg);
             return TRUE;
         case WM_COMMAND:
-            switch (LOWORD(wParam)) {
+            switch (LOWORD(wParam))
+            {
             case IDC_OPT_HWACCEL:
                 if (HIWORD(wParam) == BN_CLICKED)
                     EnableGpuModes(hDlg, IsDlgButtonChecked(hDlg, IDC_OPT_HWACCEL) == BST_CHECKED);
@@ -120,7 +127,9 @@ INT_PTR CALLBACK OptionsDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lPara
             }
             break;
         }
-    } catch (...) {
+    }
+    catch (...)
+    {
         // Nothing may unwind through the dialog manager.
     }
     return FALSE;

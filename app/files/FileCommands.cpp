@@ -13,7 +13,8 @@
 #include "profiles/CameraIsoHelpers.h"
 #include "profiles/Localisation.h"
 
-namespace {
+namespace
+{
 
 const int kPathChars = 1024;
 // The panel's Denoise button.
@@ -57,8 +58,7 @@ void SetDocumentTitle(HWND hWnd, const wchar_t* path)
     SetWindowTextW(hWnd, title);
 }
 
-int ListFolderImages(const wchar_t* folder, const wchar_t* currentName, std::vector<std::wstring>* names,
-                     int* current)
+int ListFolderImages(const wchar_t* folder, const wchar_t* currentName, std::vector<std::wstring>* names, int* current)
 {
     if (current) *current = 0;
     wchar_t pattern[kPathChars];
@@ -104,7 +104,8 @@ void OnStepImageCommand(HWND hWnd, bool forward)
     if (n == 0) return;
     // Cyclic; an entry that does not open (a colour GIF between two photos) is passed over, so
     // stepping never sticks at it. The last try is the current file itself.
-    for (int i = 1; i <= n; ++i) {
+    for (int i = 1; i <= n; ++i)
+    {
         const int t = forward ? (k + i) % n : ((k - i) % n + n) % n;
         wchar_t path[kPathChars];
         if (_snwprintf(path, kPathChars, L"%ls%ls", folder, names[size_t(t)].c_str()) < 0) continue;
@@ -113,7 +114,8 @@ void OnStepImageCommand(HWND hWnd, bool forward)
         if (!ShowOpenedFile(hWnd, path)) return;
         // A finished run's state belonged to the previous photo: back to editing, keeping the
         // profile (the panel otherwise keeps its state and rectangle when stepping).
-        if (g_iPanelState == kPanelStateFinished) {
+        if (g_iPanelState == kPanelStateFinished)
+        {
             if (g_hPanelDlg)
                 SendMessageW(g_hPanelDlg, WM_HPX_IMAGE_LOADED, WPARAM(DockerLeftEdge()), 1);
             else

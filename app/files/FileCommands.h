@@ -21,5 +21,4 @@ void SetDocumentTitle(HWND hWnd, const wchar_t* path);
 // names (without the folder) of entries HasImageFileExtension accepts. *current is 0 when the
 // file is not among them. Returns the count; names may be null to count only. The folder ends
 // in a backslash.
-int ListFolderImages(const wchar_t* folder, const wchar_t* currentName, std::vector<std::wstring>* names,
-                     int* current);
+int ListFolderImages(const wchar_t* folder, const wchar_t* currentName, std::vector<std::wstring>* names, int* current);

@@ -6,7 +6,8 @@
 
 #include "imagefiles/ImageFile.h"
 
-namespace {
+namespace
+{
 
 bool EndsWithNoCase(const wchar_t* name, const wchar_t* ending)
 {
@@ -39,21 +40,32 @@ SaveType SaveTypeOfName(const wchar_t* name, int bits, bool longFormsToo)
 
 const wchar_t* SaveTypeExtension(SaveType type)
 {
-    switch (type) {
-    case kSaveBmp: return L".bmp";
-    case kSaveTiff: return L".tif";
-    case kSavePng: return L".png";
-    case kSaveJpeg: return L".jpg";
-    default: return L"";
+    switch (type)
+    {
+    case kSaveBmp:
+        return L".bmp";
+    case kSaveTiff:
+        return L".tif";
+    case kSavePng:
+        return L".png";
+    case kSaveJpeg:
+        return L".jpg";
+    default:
+        return L"";
     }
 }
 
 int SaveTypeFormat(SaveType type)
 {
-    switch (type) {
-    case kSaveTiff: return kImageFormatTiff;
-    case kSavePng: return kImageFormatPng;
-    case kSaveJpeg: return kImageFormatJpeg;
-    default: return kImageFormatBmp;
+    switch (type)
+    {
+    case kSaveTiff:
+        return kImageFormatTiff;
+    case kSavePng:
+        return kImageFormatPng;
+    case kSaveJpeg:
+        return kImageFormatJpeg;
+    default:
+        return kImageFormatBmp;
     }
 }

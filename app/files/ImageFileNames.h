@@ -9,7 +9,14 @@
 bool HasImageFileExtension(const wchar_t* name);
 
 // Save types: 1 BMP, 2 TIFF, 3 PNG, 4 JPEG; 0 none.
-enum SaveType : int { kSaveNone = 0, kSaveBmp = 1, kSaveTiff = 2, kSavePng = 3, kSaveJpeg = 4 };
+enum SaveType : int
+{
+    kSaveNone = 0,
+    kSaveBmp = 1,
+    kSaveTiff = 2,
+    kSavePng = 3,
+    kSaveJpeg = 4
+};
 
 // The type the name ends in, among those an image of the depth can be saved as (8 bits: all
 // four, 16 bits: TIFF and PNG): its last four characters compared with ".bmp", ".tif", ".png",

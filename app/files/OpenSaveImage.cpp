@@ -17,7 +17,8 @@
 
 wchar_t g_wcsCurrentFile[1024] = L"";
 
-namespace {
+namespace
+{
 
 const int kPathChars = 1024;
 const int kMinQuality = 10;
@@ -28,7 +29,8 @@ const int kMaxQuality = 100;
 void TakeImage(ImageBuffer* target, ImageBuffer* loaded)
 {
     ReleaseImage(target);
-    if (loaded) {
+    if (loaded)
+    {
         *target = *loaded;
         delete loaded;
     }
@@ -77,7 +79,8 @@ void ProposeSaveName(const ImageBuffer& result, wchar_t* file, DWORD* filterInde
     CopyText(name, kPathChars, slash + 1);
     wchar_t* dot = std::wcsrchr(name, L'.');
     const SaveType type = SaveTypeOfName(dot, result.m_iBits, false);
-    if (type != kSaveNone && _wcsicmp(dot, SaveTypeExtension(type)) == 0) {
+    if (type != kSaveNone && _wcsicmp(dot, SaveTypeExtension(type)) == 0)
+    {
         *filterIndex = result.m_iBits <= 8 ? DWORD(type) : DWORD(type) - 1;
         *defExt = SaveTypeExtension(type) + 1;
     }
@@ -98,15 +101,15 @@ bool ShowSaveDialog(HWND owner, const ImageBuffer& result, wchar_t* file, SaveTy
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = owner;
     ofn.hInstance = GetPluginModule();
-    ofn.lpstrFilter = eightBit ? L"*.bmp\0*.bmp\0*.tif\0*.tif\0*.png\0*.png\0*.jpg\0*.jpg\0"
-                               : L"*.tif\0*.tif\0*.png\0*.png\0";
+    ofn.lpstrFilter =
+        eightBit ? L"*.bmp\0*.bmp\0*.tif\0*.tif\0*.png\0*.png\0*.jpg\0*.jpg\0" : L"*.tif\0*.tif\0*.png\0*.png\0";
     ofn.nFilterIndex = filterIndex;
     ofn.lpstrFile = file;
     ofn.nMaxFile = kPathChars;
     ofn.lpstrTitle = g_LocStrings[56];
     ofn.lpstrDefExt = defExt;
     ofn.Flags = OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_ENABLETEMPLATE | OFN_ENABLEHOOK |
-                OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+        OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
     ofn.lpTemplateName = MAKEINTRESOURCEW(IDD_SAVE_QUALITY);
     ofn.lpfnHook = SaveDialogHookProc;
     ofn.lCustData = reinterpret_cast<LPARAM>(quality);
@@ -132,10 +135,10 @@ bool CBackBuffer::OpenImageFile(wchar_t path[1024], bool quiet)
     ImageBuffer* image = nullptr;
     ImageBuffer* alpha = nullptr;
     const bool failed = ReadImageFile(&info, &image, &alpha, path);
-    const bool accepted = !failed && image && image->m_pData &&
-                          (image->m_iChannels == 1 || image->m_iChannels == 3) &&
-                          (image->m_iBits == 8 || image->m_iBits == 16);
-    if (!accepted) {
+    const bool accepted = !failed && image && image->m_pData && (image->m_iChannels == 1 || image->m_iChannels == 3) &&
+        (image->m_iBits == 8 || image->m_iBits == 16);
+    if (!accepted)
+    {
         DeleteImageRecord(image);
         DeleteImageRecord(alpha);
         if (!quiet) MessageBoxW(g_hMainWnd, g_LocStrings[30], nullptr, MB_OK);
@@ -158,16 +161,20 @@ bool CBackBuffer::SaveImageFile(wchar_t outPath[1024], const wchar_t* metadataSo
     int quality = ReadSettingInt(L"jpeg", 85);
     SaveType chosen = m_Result.m_iBits <= 8 ? kSaveBmp : kSaveTiff;
     SaveType type;
-    if (quiet) {
+    if (quiet)
+    {
         CopyText(file, kPathChars, outPath);
         // The batch keeps its source's name: "a.jpeg" stays a JPEG file of that name.
         type = SaveTypeOfName(file, m_Result.m_iBits, true);
-    } else {
+    }
+    else
+    {
         if (!ShowSaveDialog(m_hWnd, m_Result, file, &chosen, &quality)) return true;
         type = SaveTypeOfName(file, m_Result.m_iBits, false);
     }
     bool failed = false;
-    if (type == kSaveNone) {
+    if (type == kSaveNone)
+    {
         type = chosen;
         const size_t n = std::wcslen(file);
         if (n + 4 >= size_t(kPathChars))
@@ -175,24 +182,30 @@ bool CBackBuffer::SaveImageFile(wchar_t outPath[1024], const wchar_t* metadataSo
         else
             std::wcscat(file, SaveTypeExtension(type));
     }
-    if (!failed) {
-        try {
+    if (!failed)
+    {
+        try
+        {
             // JPEG holds no transparency (and FreeImage's writer refuses a 32-bit bitmap).
             const ImageBuffer* alpha = type == kSaveJpeg ? nullptr : &m_Alpha;
             failed = WriteImageFile(&m_Result, alpha, file, quality, metadataSource ? metadataSource : L"",
                                     SaveTypeFormat(type));
-        } catch (...) {
+        }
+        catch (...)
+        {
             // An unusable metadata source (a GIF, a file removed since) or a format that cannot
             // be written: nothing was written.
             failed = true;
         }
     }
-    if (failed) {
+    if (failed)
+    {
         if (!quiet) MessageBoxW(g_hMainWnd, g_LocStrings[92], g_LocStrings[81], MB_OK | MB_ICONWARNING);
         return true;
     }
     if (outPath) CopyText(outPath, kPathChars, file);
-    if (!quiet) {
+    if (!quiet)
+    {
         wchar_t text[16];
         _snwprintf(text, 15, L"%u", unsigned(quality));
         text[15] = 0;
@@ -203,13 +216,17 @@ bool CBackBuffer::SaveImageFile(wchar_t outPath[1024], const wchar_t* metadataSo
 
 UINT_PTR CALLBACK SaveDialogHookProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    try {
-        switch (msg) {
-        case WM_INITDIALOG: {
+    try
+    {
+        switch (msg)
+        {
+        case WM_INITDIALOG:
+        {
             const OPENFILENAMEW* ofn = reinterpret_cast<const OPENFILENAMEW*>(lParam);
             int* quality = ofn ? reinterpret_cast<int*>(ofn->lCustData) : nullptr;
             SetWindowLongPtrW(hDlg, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(quality));
-            if (quality) {
+            if (quality)
+            {
                 if (*quality <= kMinQuality) *quality = kMinQuality;
                 if (*quality > kMaxQuality) *quality = kMaxQuality;
             }
@@ -223,16 +240,25 @@ UINT_PTR CALLBACK SaveDialogHookProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM 
             EnableQualityPart(hDlg);
             break;
         case WM_HSCROLL:
-            if (reinterpret_cast<HWND>(lParam) == GetDlgItem(hDlg, IDC_SAVE_QUALITY)) {
+            if (reinterpret_cast<HWND>(lParam) == GetDlgItem(hDlg, IDC_SAVE_QUALITY))
+            {
                 int pos = int(SendDlgItemMessageW(hDlg, IDC_SAVE_QUALITY, TBM_GETPOS, 0, 0));
-                switch (LOWORD(wParam)) {
+                switch (LOWORD(wParam))
+                {
                 case SB_LINELEFT:
-                case SB_PAGELEFT: pos -= 1; break;
+                case SB_PAGELEFT:
+                    pos -= 1;
+                    break;
                 case SB_LINERIGHT:
-                case SB_PAGERIGHT: pos += 1; break;
+                case SB_PAGERIGHT:
+                    pos += 1;
+                    break;
                 case SB_THUMBPOSITION:
-                case SB_THUMBTRACK: pos = HIWORD(wParam); break;
-                default: break;
+                case SB_THUMBTRACK:
+                    pos = HIWORD(wParam);
+                    break;
+                default:
+                    break;
                 }
                 if (pos < kMinQuality) pos = kMinQuality;
                 if (pos > kMaxQuality) pos = kMaxQuality;
@@ -241,7 +267,9 @@ UINT_PTR CALLBACK SaveDialogHookProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM 
             }
             break;
         }
-    } catch (...) {
+    }
+    catch (...)
+    {
         // Nothing may unwind through the common dialog.
     }
     return 0;

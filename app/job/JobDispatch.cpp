@@ -19,14 +19,15 @@
 DenoiseJobParams g_DenoiseJobParams = {};
 DWORD g_dwGpuAnnounceTimeoutMs = 30000;
 
-namespace {
+namespace
+{
 
 enum class JobState
 {
     Idle,
-    GpuStarting,   // program started, announcement awaited
-    GpuRunning,    // data handed over, reply awaited
-    Cpu            // in-process thread running
+    GpuStarting,  // program started, announcement awaited
+    GpuRunning,   // data handed over, reply awaited
+    Cpu           // in-process thread running
 };
 
 constexpr UINT_PTR kGpuWatchTimer = 0x4A0B;  // watches the program while a GPU run is pending
@@ -40,9 +41,9 @@ DWORD s_dwProcessId = 0;
 HWND s_hGpuWnd = nullptr;
 DWORD s_dwStartTick = 0;
 uint8_t s_ReadySlot[4] = {};
-bool s_bFailed = false;          // the program's reply was unusable
-bool s_bClosing = false;         // the window is going: no message boxes
-HANDLE s_hEndedThread = nullptr; // a finished job thread, still returning from its last send
+bool s_bFailed = false;           // the program's reply was unusable
+bool s_bClosing = false;          // the window is going: no message boxes
+HANDLE s_hEndedThread = nullptr;  // a finished job thread, still returning from its last send
 std::atomic<unsigned char> s_EngineResult{kImageOk};
 wchar_t s_wszSavedTitle[512] = {};
 bool s_bTitleChanged = false;
@@ -62,7 +63,8 @@ void ReapEndedThread()
 void UseProtocolTitle(HWND hWnd)
 {
     s_bTitleChanged = false;
-    if (GetWindowTextW(hWnd, s_wszSavedTitle, 512) >= 0 && wcscmp(s_wszSavedTitle, HPX_PLUGIN_WINDOW_TITLE) != 0) {
+    if (GetWindowTextW(hWnd, s_wszSavedTitle, 512) >= 0 && wcscmp(s_wszSavedTitle, HPX_PLUGIN_WINDOW_TITLE) != 0)
+    {
         SetWindowTextW(hWnd, HPX_PLUGIN_WINDOW_TITLE);
         s_bTitleChanged = true;
     }
@@ -78,8 +80,10 @@ void ReleaseProgram(HWND hWnd, bool kill)
 {
     KillTimer(hWnd, kGpuWatchTimer);
     RestoreTitle(hWnd);
-    if (s_hProcess) {
-        if (kill && WaitForSingleObject(s_hProcess, 0) == WAIT_TIMEOUT) {
+    if (s_hProcess)
+    {
+        if (kill && WaitForSingleObject(s_hProcess, 0) == WAIT_TIMEOUT)
+        {
             TerminateProcess(s_hProcess, 1);
             WaitForSingleObject(s_hProcess, 2000);
         }
@@ -122,7 +126,8 @@ void StartCpuRun(HWND hWnd)
 
 void CloseOldPrograms()
 {
-    for (int round = 0; round < kOldProgramRounds; ++round) {
+    for (int round = 0; round < kOldProgramRounds; ++round)
+    {
         HWND old = FindWindowW(HPX_GPU_WINDOW_CLASS, HPX_GPU_WINDOW_TITLE);
         if (!old) return;
         DWORD_PTR ignored = 0;
@@ -137,9 +142,12 @@ void WatchProgram(HWND hWnd);
 // box's, the closing wait) and needs nothing from the window procedure.
 void CALLBACK WatchTimerProc(HWND hWnd, UINT, UINT_PTR, DWORD)
 {
-    try {
+    try
+    {
         WatchProgram(hWnd);
-    } catch (...) {
+    }
+    catch (...)
+    {
     }
 }
 
@@ -156,7 +164,8 @@ bool StartProgram(HWND hWnd)
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     UseProtocolTitle(hWnd);
-    if (!CreateProcessW(path, commandLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &si, &pi)) {
+    if (!CreateProcessW(path, commandLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &si, &pi))
+    {
         RestoreTitle(hWnd);
         return false;
     }
@@ -188,21 +197,30 @@ void EndProgramAndFail(HWND hWnd)
 void WatchProgram(HWND hWnd)
 {
     const bool ended = !s_hProcess || WaitForSingleObject(s_hProcess, 0) != WAIT_TIMEOUT;
-    if (s_State == JobState::GpuStarting) {
-        if (g_bAbort) {
+    if (s_State == JobState::GpuStarting)
+    {
+        if (g_bAbort)
+        {
             EndProgramAndFail(hWnd);
-        } else if (ended || GetTickCount() - s_dwStartTick > g_dwGpuAnnounceTimeoutMs) {
+        }
+        else if (ended || GetTickCount() - s_dwStartTick > g_dwGpuAnnounceTimeoutMs)
+        {
             ReleaseProgram(hWnd, true);
             StartCpuRun(hWnd);
         }
-    } else if (s_State == JobState::GpuRunning) {
-        if (ended) {
+    }
+    else if (s_State == JobState::GpuRunning)
+    {
+        if (ended)
+        {
             ReleaseProgram(hWnd, false);
             if (g_bAbort)
                 FinishFailed(hWnd);
             else
                 StartCpuRun(hWnd);
-        } else if (g_bAbort && s_hGpuWnd) {
+        }
+        else if (g_bAbort && s_hGpuWnd)
+        {
             // A cancel posted before the program took the run is cleared by the run's start.
             PostMessageW(s_hGpuWnd, WM_HPX_CANCEL, 0, 0);
         }
@@ -213,14 +231,17 @@ void WatchProgram(HWND hWnd)
 
 DWORD WINAPI DenoiseJobThreadProc(LPVOID params)
 {
-    try {
+    try
+    {
         auto* p = static_cast<DenoiseJobParams*>(params);
         ImageBuffer* src = BlockImage(p->pSource);
         s_EngineResult = DenoiseImage(BlockImage(p->pResult), src, p->iStrength / 20.0, p->iStrengthChroma / 20.0,
                                       p->iStrengthChromaLarge / 20.0, g_iQualityMode, p->dDynamics,
                                       reinterpret_cast<HpxProgressTarget>(static_cast<uintptr_t>(p->hProgressWnd)),
                                       src->m_iChannels == 3, false, p->bGpuCpuFusion != 0, p->iUseMedian);
-    } catch (...) {
+    }
+    catch (...)
+    {
         s_EngineResult = kImageNoMemory;
     }
     SendMessageW(g_hMainWnd, WM_HPX_JOB_FINISHED, 0, 0);
@@ -244,12 +265,14 @@ bool JobOnStart(HWND hWnd, WPARAM wParam, LPARAM lParam)
     p.bHwAccel = g_iHwAccel != 0;
     p.hProgressWnd = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(g_hPanelDlg));
     const ImageBuffer& src = g_BackBuffer.m_Source;
-    if (!g_BackBuffer.HasDocument() || g_BackBuffer.m_Result.m_iSize != src.m_iSize) {
+    if (!g_BackBuffer.HasDocument() || g_BackBuffer.m_Result.m_iSize != src.m_iSize)
+    {
         FailStart(hWnd, false);
         return false;
     }
     SendMessageW(hWnd, WM_HPX_FREE_VIEW_COPIES, 0, 0);
-    if (g_iHwAccel == 0) {
+    if (g_iHwAccel == 0)
+    {
         StartCpuRun(hWnd);
         return true;
     }
@@ -264,7 +287,8 @@ LRESULT JobOnCopyData(HWND hWnd, WPARAM wParam, LPARAM lParam)
     const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
     const HWND sender = reinterpret_cast<HWND>(wParam);
     if (!cds) return FALSE;
-    if (cds->dwData == HPX_DATA_READY) {
+    if (cds->dwData == HPX_DATA_READY)
+    {
         if (s_State != JobState::GpuStarting || !FromOurProgram(sender)) return FALSE;
         std::memset(s_ReadySlot, 0, sizeof s_ReadySlot);
         if (cds->lpData) std::memcpy(s_ReadySlot, cds->lpData, cds->cbData < 4 ? cds->cbData : 4);
@@ -274,9 +298,12 @@ LRESULT JobOnCopyData(HWND hWnd, WPARAM wParam, LPARAM lParam)
     }
     if (cds->dwData != HPX_DATA_RESULT && cds->dwData != HPX_DATA_CANCELLED) return FALSE;
     if (s_State != JobState::GpuRunning || sender != s_hGpuWnd) return FALSE;
-    if (cds->dwData == HPX_DATA_CANCELLED) {
+    if (cds->dwData == HPX_DATA_CANCELLED)
+    {
         g_bAbort = 1;
-    } else {
+    }
+    else
+    {
         ImageBuffer& result = g_BackBuffer.m_Result;
         if (cds->lpData && result.m_pData && cds->cbData == static_cast<DWORD>(result.m_iSize))
             std::memcpy(result.m_pData, cds->lpData, cds->cbData);
@@ -291,12 +318,14 @@ LRESULT JobOnGpuReady(HWND hWnd, WPARAM, LPARAM)
 {
     if (s_State != JobState::GpuStarting) return 0;
     RestoreTitle(hWnd);
-    if (g_bAbort) {
+    if (g_bAbort)
+    {
         EndProgramAndFail(hWnd);
         return 0;
     }
     const HWND gpu = s_hGpuWnd;
-    if (!IsWindow(gpu) || !FromOurProgram(gpu)) {
+    if (!IsWindow(gpu) || !FromOurProgram(gpu))
+    {
         // The program's window is gone: the GPU is not usable here, and stays off.
         g_iHwAccel = 0;
         WriteSettingInt(L"HW Accel", 0);
@@ -332,7 +361,8 @@ LRESULT JobOnFinished(HWND hWnd, WPARAM, LPARAM)
 {
     if (s_State == JobState::Idle) return 0;
     const bool cpu = s_State == JobState::Cpu;
-    if (g_hJobThread) {
+    if (g_hJobThread)
+    {
         // The thread is still inside its send; it is waited for at the next start or at closing.
         s_hEndedThread = g_hJobThread;
         g_hJobThread = nullptr;
@@ -353,27 +383,35 @@ bool JobIsRunning() { return s_State != JobState::Idle; }
 
 void JobAbortAndWait(HWND hWnd)
 {
-    if (s_State != JobState::Idle) {
+    if (s_State != JobState::Idle)
+    {
         s_bClosing = true;
         g_bAbort = 1;
-        if (s_State == JobState::GpuStarting) {
+        if (s_State == JobState::GpuStarting)
+        {
             EndProgramAndFail(hWnd);
-        } else if (s_State == JobState::GpuRunning && s_hGpuWnd) {
+        }
+        else if (s_State == JobState::GpuRunning && s_hGpuWnd)
+        {
             PostMessageW(s_hGpuWnd, WM_HPX_CANCEL, 0, 0);
         }
         // The thread and the program end by messages to this window, so the wait dispatches.
         const DWORD start = GetTickCount();
         bool quit = false;
         WPARAM quitCode = 0;
-        while (s_State != JobState::Idle) {
-            if (s_State != JobState::Cpu && GetTickCount() - start > g_dwGpuAnnounceTimeoutMs) {
+        while (s_State != JobState::Idle)
+        {
+            if (s_State != JobState::Cpu && GetTickCount() - start > g_dwGpuAnnounceTimeoutMs)
+            {
                 EndProgramAndFail(hWnd);
                 break;
             }
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
             MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                if (msg.message == WM_QUIT) {
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            {
+                if (msg.message == WM_QUIT)
+                {
                     quit = true;
                     quitCode = msg.wParam;
                     continue;
@@ -387,4 +425,3 @@ void JobAbortAndWait(HWND hWnd)
     }
     ReapEndedThread();
 }
-

@@ -29,17 +29,18 @@ int32_t g_rcPreviewPixels[4] = {0, 0, 0, 0};
 int32_t g_rcLastPadded[4] = {0, 0, 0, 0};
 int g_iPreviewRuns = 0;
 
-namespace {
+namespace
+{
 
 constexpr int kPreviewMargin = 41;  // context around the visible rectangle for the filter
 constexpr int kPreviewHalf = 100;   // half the edge of the preview rectangle
 
-ImageBuffer g_PreviewCrop;       // the denoised, sharpened crop pasted into the result
-ImageBuffer g_PreviewDenoised;   // the denoised padded crop of the last run
-ImageBuffer g_NoiseWork;         // 8-bit copy of the source for the noise estimate
+ImageBuffer g_PreviewCrop;      // the denoised, sharpened crop pasted into the result
+ImageBuffer g_PreviewDenoised;  // the denoised padded crop of the last run
+ImageBuffer g_NoiseWork;        // 8-bit copy of the source for the noise estimate
 uint8_t g_bDraggingRect = 0;
-POINT g_ptLast = {0, 0};         // last pointer position (main window client coordinates)
-POINT g_ptAnchor = {0, 0};       // drag anchor
+POINT g_ptLast = {0, 0};    // last pointer position (main window client coordinates)
+POINT g_ptAnchor = {0, 0};  // drag anchor
 
 const ImageBuffer* Source() { return g_pPanelDoc ? &g_pPanelDoc->m_Source : nullptr; }
 ImageBuffer* Result() { return g_pPanelDoc ? &g_pPanelDoc->m_Result : nullptr; }
@@ -104,9 +105,11 @@ void SharpenedCrop(ImageBuffer* out, const ImageBuffer* denoised, const ImageBuf
 {
     ImageBuffer c;
     InitImage(&c);
-    if (CopyOf(&c, denoised) && ConvertImage(&c, c.m_iBits, 3) == kImageOk) {
+    if (CopyOf(&c, denoised) && ConvertImage(&c, c.m_iBits, 3) == kImageOk)
+    {
         ImagePyramid pyramid{};
-        if (!BuildImagePyramid(&pyramid, &c, 3, 8) && CopyOf(out, &c)) {
+        if (!BuildImagePyramid(&pyramid, &c, 3, 8) && CopyOf(out, &c))
+        {
             if (ApplyDetailGains(out, &pyramid, g_CurrentIsoSettings.m_dSharp1, g_CurrentIsoSettings.m_dSharp2,
                                  g_CurrentIsoSettings.m_dSharp3) != kImageOk)
                 CopyImagePixels(out, &c);
@@ -125,11 +128,17 @@ void ShowImageSummary(HWND hDlg)
 {
     HWND summary = GetDlgItem(hDlg, IDC_PANEL_SUMMARY);
     const ImageInfoStrings* info = g_pPanelDoc ? &g_pPanelDoc->m_Info : nullptr;
-    if (!info || info->IsEmpty()) {
+    if (!info || info->IsEmpty())
+    {
         ShowWindow(summary, SW_HIDE);
         return;
     }
-    struct Group { const wchar_t* label; const wchar_t* value; const wchar_t* sep; };
+    struct Group
+    {
+        const wchar_t* label;
+        const wchar_t* value;
+        const wchar_t* sep;
+    };
     const ImageInfoStrings& s = *info;
     const Group groups[] = {
         {g_LocStrings[132], s[ImageInfoStrings::kMake], L"\n"},
@@ -140,7 +149,8 @@ void ShowImageSummary(HWND hDlg)
         {g_LocStrings[135], s[ImageInfoStrings::kExposure], L"\n"},
     };
     const wchar_t* a[20];
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 6; ++i)
+    {
         const bool present = groups[i].value[0] != 0;
         a[3 * i] = present ? groups[i].label : L"";
         a[3 * i + 1] = present ? groups[i].value : L"";
@@ -150,8 +160,8 @@ void ShowImageSummary(HWND hDlg)
     a[18] = date ? g_LocStrings[136] : L"";
     a[19] = date ? s[ImageInfoStrings::kDate] : L"";
     wchar_t text[1024];
-    FormatText(text, L"%s  %s%s%s  %s%s%s  %s%s%s  %s%s%s  %s%s%s  %s%s%s  %s", a[0], a[1], a[2], a[3], a[4],
-               a[5], a[6], a[7], a[8], a[9], a[10], a[11], a[12], a[13], a[14], a[15], a[16], a[17], a[18], a[19]);
+    FormatText(text, L"%s  %s%s%s  %s%s%s  %s%s%s  %s%s%s  %s%s%s  %s%s%s  %s", a[0], a[1], a[2], a[3], a[4], a[5],
+               a[6], a[7], a[8], a[9], a[10], a[11], a[12], a[13], a[14], a[15], a[16], a[17], a[18], a[19]);
     SetWindowTextW(summary, text);
     ShowWindow(summary, SW_SHOW);
 }
@@ -179,7 +189,8 @@ void StartRun(HWND hDlg)
     const WORD chroma = pos(IDC_PANEL_CHROMA), dynamics = pos(IDC_PANEL_DYNAMICS);
     g_DenoiseJobParams.iUseMedian = g_CurrentIsoSettings.m_iUseMedian;
     g_iPanelState = kPanelRunning;
-    if (!g_hMainWnd || !PostMessageW(g_hMainWnd, WM_HPX_START_JOB, MAKELONG(strength, chroma), MAKELONG(large, dynamics)))
+    if (!g_hMainWnd ||
+        !PostMessageW(g_hMainWnd, WM_HPX_START_JOB, MAKELONG(strength, chroma), MAKELONG(large, dynamics)))
         OnJobFailed(hDlg);
 }
 
@@ -193,7 +204,8 @@ void AbortRun()
 
 void ResetPreviewState()
 {
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 4; ++i)
+    {
         g_rcLastPadded[i] = 0;
         g_rcPreviewPixels[i] = 0;
         g_PreviewRect[i] = 0;
@@ -217,20 +229,24 @@ bool EstimatePanelNoise(HWND hDlg, bool atImageLoad)
     // Each step checks its memory: a large 16-bit image in a 32-bit host may not get a copy.
     bool ok = CopyOf(&g_NoiseWork, src) && ConvertImage(&g_NoiseWork, 8, 1) == kImageOk;
     if (ok) g_dGreyNoiseSigma = EstimateNoiseImmerkaerPlane(&g_NoiseWork);
-    if (ok && src->m_iChannels == 3) {
+    if (ok && src->m_iChannels == 3)
+    {
         ImageBuffer ycc;
         InitImage(&ycc);
         ok = CopyOf(&g_NoiseWork, src) && ConvertImage(&g_NoiseWork, 8, 3) == kImageOk &&
-             CopyImageLayout(&ycc, &g_NoiseWork) == kImageOk && RgbToYCbCr(&ycc, &g_NoiseWork) == kImageOk;
+            CopyImageLayout(&ycc, &g_NoiseWork) == kImageOk && RgbToYCbCr(&ycc, &g_NoiseWork) == kImageOk;
         if (ok) EstimateNoiseImmerkaer(&g_NoiseSigma, &ycc);
         ReleaseImage(&ycc);
-    } else if (ok) {
+    }
+    else if (ok)
+    {
         g_NoiseSigma.m_dLuma = g_dGreyNoiseSigma;
         if (atImageLoad) g_NoiseSigma.m_dChroma = 0.0;
     }
     // The work copy is needed only for the estimate.
     ReleaseImage(&g_NoiseWork);
-    if (!ok) {
+    if (!ok)
+    {
         SetPanelCursor(hDlg, IDC_ARROW, WM_HPX_CURSOR_ARROW);
         PanelMessage(hDlg, 93, 81, MB_OK | MB_ICONWARNING);
     }
@@ -248,7 +264,8 @@ void RunPreview(HWND hDlg, WPARAM wParam)
     const int32_t left = g_rcPreviewPixels[0], top = g_rcPreviewPixels[1];
     const int32_t right = g_rcPreviewPixels[2], bottom = g_rcPreviewPixels[3];
     ReleaseImage(&g_PreviewCrop);
-    if (right > left && bottom > top) CreateImage(&g_PreviewCrop, right - left, bottom - top, src->m_iChannels, src->m_iBits);
+    if (right > left && bottom > top)
+        CreateImage(&g_PreviewCrop, right - left, bottom - top, src->m_iChannels, src->m_iBits);
 
     const double grown[4] = {double(left - kPreviewMargin), double(top - kPreviewMargin),
                              double(right + kPreviewMargin), double(bottom + kPreviewMargin)};
@@ -256,8 +273,9 @@ void RunPreview(HWND hDlg, WPARAM wParam)
     RectToPixels(P, grown, W, H);
     for (int i = 0; i < 4; ++i) P[i] = RoundClamp(P[i], i % 2 ? H : W);
     const bool same = P[0] == g_rcLastPadded[0] && P[1] == g_rcLastPadded[1] && P[2] == g_rcLastPadded[2] &&
-                      P[3] == g_rcLastPadded[3];
-    if (same && wParam != 1) {
+        P[3] == g_rcLastPadded[3];
+    if (same && wParam != 1)
+    {
         SetPanelCursor(hDlg, IDC_ARROW, WM_HPX_CURSOR_ARROW);
         g_bDraggingRect = 0;
         return;
@@ -268,9 +286,10 @@ void RunPreview(HWND hDlg, WPARAM wParam)
     InitImage(&b);
     InitImage(&d);
     bool ok = P[2] > P[0] && P[3] > P[1] &&
-              CreateImage(&a, P[2] - P[0], P[3] - P[1], src->m_iChannels, src->m_iBits) == kImageOk &&
-              CopyImageLayout(&b, &a) == kImageOk;
-    if (ok) {
+        CreateImage(&a, P[2] - P[0], P[3] - P[1], src->m_iChannels, src->m_iBits) == kImageOk &&
+        CopyImageLayout(&b, &a) == kImageOk;
+    if (ok)
+    {
         CopyImageRect(&a, src, 0, 0, P[0], P[1], a.m_iWidth, a.m_iHeight);
         ++g_iPreviewRuns;
         ok = DenoiseImage(&b, &a, g_CurrentIsoSettings.m_dStrength, g_CurrentIsoSettings.m_dStrengthChroma,
@@ -279,7 +298,8 @@ void RunPreview(HWND hDlg, WPARAM wParam)
     }
     ReleaseImage(&a);
     ReleaseImage(&g_PreviewDenoised);
-    if (ok) {
+    if (ok)
+    {
         g_PreviewDenoised = b;  // the record takes over B's block
         InitImage(&b);
         SharpenedCrop(&d, &g_PreviewDenoised, result);
@@ -288,7 +308,9 @@ void RunPreview(HWND hDlg, WPARAM wParam)
                           g_PreviewCrop.m_iHeight);
         else
             ReleaseImage(&g_PreviewCrop);
-    } else {
+    }
+    else
+    {
         ReleaseImage(&g_PreviewCrop);
     }
     ReleaseImage(&b);
@@ -318,7 +340,8 @@ void OnPanelImageLoaded(HWND hDlg, WPARAM wParam, LPARAM lParam)
     g_iPanelState = kPanelEditing;
     g_bDraggingRect = 0;
     g_bOverPreviewRect = 0;
-    if (g_hMainWnd) SetClassLongPtrW(g_hMainWnd, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(LoadCursorW(nullptr, IDC_WAIT)));
+    if (g_hMainWnd)
+        SetClassLongPtrW(g_hMainWnd, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(LoadCursorW(nullptr, IDC_WAIT)));
     SetPanelCursor(hDlg, IDC_WAIT, 0);
 
     EstimatePanelNoise(hDlg, true);
@@ -353,14 +376,16 @@ void OnPanelMouseMove(HWND hDlg, WPARAM wParam, LPARAM lParam)
     GetCursorPos(&cursor);
     RECT panel{};
     GetWindowRect(hDlg, &panel);
-    if (PtInRect(&panel, cursor)) {
+    if (PtInRect(&panel, cursor))
+    {
         g_bOverPreviewRect = 0;
         SetCursor(LoadCursorW(nullptr, IDC_ARROW));
         return;
     }
     g_bOverPreviewRect = (PointInRect(g_ptLast, rc) || g_bDraggingRect) ? 1 : 0;
     SetCursor(LoadCursorW(nullptr, g_bOverPreviewRect ? IDC_SIZEALL : IDC_ARROW));
-    if (wParam == MK_LBUTTON && g_bOverPreviewRect && g_bDraggingRect && g_dZoom > 0) {
+    if (wParam == MK_LBUTTON && g_bOverPreviewRect && g_bDraggingRect && g_dZoom > 0)
+    {
         const double dx = g_ptLast.x - g_ptAnchor.x, dy = g_ptLast.y - g_ptAnchor.y;
         g_ptAnchor = g_ptLast;
         g_PreviewRect[0] += dx / g_dZoom;
@@ -406,10 +431,10 @@ void OnJobDone(HWND hDlg)
     // fit a 32-bit process at today's camera sizes.
     ImageBuffer* result = Result();
     int rowsLeft = 0;
-    const unsigned char rc =
-        result ? ApplyDetailGainsInStrips(result, g_CurrentIsoSettings.m_dSharp1, g_CurrentIsoSettings.m_dSharp2,
-                                          g_CurrentIsoSettings.m_dSharp3, 3, 8, 0, &rowsLeft)
-               : kImageBadArgs;
+    const unsigned char rc = result
+        ? ApplyDetailGainsInStrips(result, g_CurrentIsoSettings.m_dSharp1, g_CurrentIsoSettings.m_dSharp2,
+                                   g_CurrentIsoSettings.m_dSharp3, 3, 8, 0, &rowsLeft)
+        : kImageBadArgs;
     SendMain(WM_HPX_REFRESH_RESULT);
     SetPanelCursor(hDlg, IDC_ARROW, WM_HPX_CURSOR_ARROW);
     ShowWindow(GetDlgItem(hDlg, IDC_PROGRESS), SW_HIDE);

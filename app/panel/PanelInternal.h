@@ -9,7 +9,7 @@
 #include "engine/ImageBuffer.h"
 #include "profiles/SliderValueMap.h"
 
-extern CBackBuffer* g_pPanelDoc;                      // the document given at creation
+extern CBackBuffer* g_pPanelDoc;  // the document given at creation
 extern SliderValueMap g_PanelMaps[HPX_PANEL_SLIDER_COUNT];
 
 // Wait, arrow or size-all cursor as the panel's class cursor and the current one, and the

@@ -27,7 +27,8 @@ IsoSettings g_CurrentIsoSettings = DefaultIsoSettings();
 CBackBuffer* g_pPanelDoc = nullptr;
 SliderValueMap g_PanelMaps[HPX_PANEL_SLIDER_COUNT];
 
-namespace {
+namespace
+{
 
 // Whether the user's profile file was read; a table that could not be read is never written
 // over the user's file.
@@ -41,7 +42,8 @@ HWND g_hTooltip;
 
 // The trackbars in the order of ApplyIsoSettingsToPanel's maps, with their value labels, formats
 // and Set Default positions.
-struct Slider {
+struct Slider
+{
     int id;
     int label;
     const wchar_t* format;
@@ -61,45 +63,56 @@ const Slider kSliders[HPX_PANEL_SLIDER_COUNT] = {
 double* SliderField(int i)
 {
     double* fields[HPX_PANEL_SLIDER_COUNT] = {
-        &g_CurrentIsoSettings.m_dStrength, &g_CurrentIsoSettings.m_dStrengthChroma,
-        &g_CurrentIsoSettings.m_dStrengthChromaLarge, &g_CurrentIsoSettings.m_dDynamics,
-        &g_CurrentIsoSettings.m_dSharp1, &g_CurrentIsoSettings.m_dSharp2, &g_CurrentIsoSettings.m_dSharp3,
+        &g_CurrentIsoSettings.m_dStrength,
+        &g_CurrentIsoSettings.m_dStrengthChroma,
+        &g_CurrentIsoSettings.m_dStrengthChromaLarge,
+        &g_CurrentIsoSettings.m_dDynamics,
+        &g_CurrentIsoSettings.m_dSharp1,
+        &g_CurrentIsoSettings.m_dSharp2,
+        &g_CurrentIsoSettings.m_dSharp3,
     };
     return fields[i];
 }
 
 const int kManualTuningControls[] = {
-    IDC_PANEL_BASIC_GROUP, IDC_PANEL_STRENGTH, IDC_PANEL_STRENGTH_LABEL, IDC_PANEL_STRENGTH_VALUE,
-    IDC_PANEL_CHROMA, IDC_PANEL_CHROMA_LABEL, IDC_PANEL_CHROMA_VALUE, IDC_PANEL_ADVANCED_GROUP,
-    IDC_PANEL_DYNAMICS, IDC_PANEL_LARGE_VALUE, IDC_PANEL_LARGE_LABEL, IDC_PANEL_LARGE,
-    IDC_PANEL_DYNAMICS_LABEL, IDC_PANEL_DYNAMICS_VALUE, IDC_PANEL_SHARP_GROUP, IDC_PANEL_SHARP1,
-    IDC_PANEL_SHARP2, IDC_PANEL_SHARP3, IDC_PANEL_SHARP1_LABEL, IDC_PANEL_SHARP2_LABEL,
-    IDC_PANEL_SHARP3_LABEL, IDC_PANEL_SHARP1_VALUE, IDC_PANEL_SHARP2_VALUE, IDC_PANEL_SHARP3_VALUE,
-    IDC_PANEL_SET_DEFAULT, IDC_PANEL_SEPARATOR, IDC_PANEL_MEDIAN_LABEL, IDC_PANEL_MEDIAN_NONE,
-    IDC_PANEL_MEDIAN_COMMON, IDC_PANEL_MEDIAN_STRONG,
+    IDC_PANEL_BASIC_GROUP,    IDC_PANEL_STRENGTH,       IDC_PANEL_STRENGTH_LABEL, IDC_PANEL_STRENGTH_VALUE,
+    IDC_PANEL_CHROMA,         IDC_PANEL_CHROMA_LABEL,   IDC_PANEL_CHROMA_VALUE,   IDC_PANEL_ADVANCED_GROUP,
+    IDC_PANEL_DYNAMICS,       IDC_PANEL_LARGE_VALUE,    IDC_PANEL_LARGE_LABEL,    IDC_PANEL_LARGE,
+    IDC_PANEL_DYNAMICS_LABEL, IDC_PANEL_DYNAMICS_VALUE, IDC_PANEL_SHARP_GROUP,    IDC_PANEL_SHARP1,
+    IDC_PANEL_SHARP2,         IDC_PANEL_SHARP3,         IDC_PANEL_SHARP1_LABEL,   IDC_PANEL_SHARP2_LABEL,
+    IDC_PANEL_SHARP3_LABEL,   IDC_PANEL_SHARP1_VALUE,   IDC_PANEL_SHARP2_VALUE,   IDC_PANEL_SHARP3_VALUE,
+    IDC_PANEL_SET_DEFAULT,    IDC_PANEL_SEPARATOR,      IDC_PANEL_MEDIAN_LABEL,   IDC_PANEL_MEDIAN_NONE,
+    IDC_PANEL_MEDIAN_COMMON,  IDC_PANEL_MEDIAN_STRONG,
 };
 
 const int kInputControls[] = {
-    IDC_PANEL_STRENGTH, IDC_PANEL_CHROMA, IDC_PANEL_LARGE, IDC_PANEL_DYNAMICS, IDC_PANEL_SHARP1,
-    IDC_PANEL_SHARP2, IDC_PANEL_SHARP3, IDC_PANEL_STRENGTH_LABEL, IDC_PANEL_STRENGTH_VALUE,
-    IDC_PANEL_CHROMA_LABEL, IDC_PANEL_CHROMA_VALUE, IDC_PANEL_LARGE_VALUE, IDC_PANEL_LARGE_LABEL,
-    IDC_PANEL_DYNAMICS_LABEL, IDC_PANEL_DYNAMICS_VALUE, IDC_PANEL_SHARP1_LABEL, IDC_PANEL_SHARP2_LABEL,
-    IDC_PANEL_SHARP3_LABEL, IDC_PANEL_SHARP1_VALUE, IDC_PANEL_SHARP2_VALUE, IDC_PANEL_SHARP3_VALUE,
-    IDC_PANEL_TUNING_LABEL, IDC_PANEL_TUNING, IDC_PANEL_CAMERA, IDC_PANEL_ISO, IDC_PANEL_SAVE,
-    IDC_PANEL_DELETE, IDC_PANEL_SET_DEFAULT, IDC_PANEL_SEPARATOR, IDC_PANEL_MEDIAN_LABEL,
-    IDC_PANEL_MEDIAN_NONE, IDC_PANEL_MEDIAN_COMMON, IDC_PANEL_MEDIAN_STRONG,
+    IDC_PANEL_STRENGTH,     IDC_PANEL_CHROMA,         IDC_PANEL_LARGE,
+    IDC_PANEL_DYNAMICS,     IDC_PANEL_SHARP1,         IDC_PANEL_SHARP2,
+    IDC_PANEL_SHARP3,       IDC_PANEL_STRENGTH_LABEL, IDC_PANEL_STRENGTH_VALUE,
+    IDC_PANEL_CHROMA_LABEL, IDC_PANEL_CHROMA_VALUE,   IDC_PANEL_LARGE_VALUE,
+    IDC_PANEL_LARGE_LABEL,  IDC_PANEL_DYNAMICS_LABEL, IDC_PANEL_DYNAMICS_VALUE,
+    IDC_PANEL_SHARP1_LABEL, IDC_PANEL_SHARP2_LABEL,   IDC_PANEL_SHARP3_LABEL,
+    IDC_PANEL_SHARP1_VALUE, IDC_PANEL_SHARP2_VALUE,   IDC_PANEL_SHARP3_VALUE,
+    IDC_PANEL_TUNING_LABEL, IDC_PANEL_TUNING,         IDC_PANEL_CAMERA,
+    IDC_PANEL_ISO,          IDC_PANEL_SAVE,           IDC_PANEL_DELETE,
+    IDC_PANEL_SET_DEFAULT,  IDC_PANEL_SEPARATOR,      IDC_PANEL_MEDIAN_LABEL,
+    IDC_PANEL_MEDIAN_NONE,  IDC_PANEL_MEDIAN_COMMON,  IDC_PANEL_MEDIAN_STRONG,
 };
 
 const int kGroupBoxes[] = {IDC_PANEL_BASIC_GROUP, IDC_PANEL_ADVANCED_GROUP, IDC_PANEL_SHARP_GROUP};
 
 // Texts set at creation: control id and localised string number.
-const struct { int id; int text; } kTexts[] = {
-    {IDC_PANEL_DENOISE, 38},        {IDC_PANEL_CAMERA_LABEL, 130},   {IDC_PANEL_SAVE, 123},
-    {IDC_PANEL_DELETE, 124},        {IDC_PANEL_BASIC_GROUP, 122},    {IDC_PANEL_STRENGTH_LABEL, 116},
-    {IDC_PANEL_CHROMA_LABEL, 117},  {IDC_PANEL_ADVANCED_GROUP, 125}, {IDC_PANEL_LARGE_LABEL, 118},
-    {IDC_PANEL_DYNAMICS_LABEL, 119}, {IDC_PANEL_MEDIAN_LABEL, 150},  {IDC_PANEL_MEDIAN_NONE, 151},
-    {IDC_PANEL_MEDIAN_COMMON, 152}, {IDC_PANEL_MEDIAN_STRONG, 153},  {IDC_PANEL_SHARP_GROUP, 126},
-    {IDC_PANEL_SHARP1_LABEL, 127},  {IDC_PANEL_SHARP2_LABEL, 128},   {IDC_PANEL_SHARP3_LABEL, 129},
+const struct
+{
+    int id;
+    int text;
+} kTexts[] = {
+    {IDC_PANEL_DENOISE, 38},         {IDC_PANEL_CAMERA_LABEL, 130},   {IDC_PANEL_SAVE, 123},
+    {IDC_PANEL_DELETE, 124},         {IDC_PANEL_BASIC_GROUP, 122},    {IDC_PANEL_STRENGTH_LABEL, 116},
+    {IDC_PANEL_CHROMA_LABEL, 117},   {IDC_PANEL_ADVANCED_GROUP, 125}, {IDC_PANEL_LARGE_LABEL, 118},
+    {IDC_PANEL_DYNAMICS_LABEL, 119}, {IDC_PANEL_MEDIAN_LABEL, 150},   {IDC_PANEL_MEDIAN_NONE, 151},
+    {IDC_PANEL_MEDIAN_COMMON, 152},  {IDC_PANEL_MEDIAN_STRONG, 153},  {IDC_PANEL_SHARP_GROUP, 126},
+    {IDC_PANEL_SHARP1_LABEL, 127},   {IDC_PANEL_SHARP2_LABEL, 128},   {IDC_PANEL_SHARP3_LABEL, 129},
     {IDC_PANEL_SET_DEFAULT, 66},
 };
 
@@ -140,7 +153,8 @@ void FillIsoList(HWND hDlg)
     HWND list = Item(hDlg, IDC_PANEL_ISO);
     SendMessageW(list, CB_RESETCONTENT, 0, 0);
     const uint32_t count = EntryCount(g_iCameraRow);
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < count; ++i)
+    {
         wchar_t text[128];
         FormatText(text, L"%i", g_PanelProfiles.m_pCameras[g_iCameraRow].m_piISO[i]);
         SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
@@ -213,12 +227,17 @@ void LoadProfiles()
 
 void CreateTooltips(HWND hDlg)
 {
-    g_hTooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
-                                 10, 10, 10, 10, hDlg, nullptr, GetPluginModule(), nullptr);
+    g_hTooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, 10,
+                                 10, 10, 10, hDlg, nullptr, GetPluginModule(), nullptr);
     if (!g_hTooltip) return;
     SetWindowPos(g_hTooltip, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    const struct { int id; int text; } tools[] = {{IDC_PANEL_SAVE, 145}, {IDC_PANEL_DELETE, 146}};
-    for (const auto& t : tools) {
+    const struct
+    {
+        int id;
+        int text;
+    } tools[] = {{IDC_PANEL_SAVE, 145}, {IDC_PANEL_DELETE, 146}};
+    for (const auto& t : tools)
+    {
         TOOLINFOW ti{};
         ti.cbSize = sizeof(ti);
         ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -262,7 +281,8 @@ void OnInitDialog(HWND hDlg, CBackBuffer* doc)
     FillIsoList(hDlg);
     g_CurrentIsoSettings = EntryOrDefault(0, 0);
 
-    for (int i = 0; i < HPX_PANEL_SLIDER_COUNT; ++i) {
+    for (int i = 0; i < HPX_PANEL_SLIDER_COUNT; ++i)
+    {
         g_PanelMaps[i] = kSliders[i].map;
         SendDlgItemMessageW(hDlg, kSliders[i].id, TBM_SETRANGE, TRUE,
                             MAKELPARAM(kSliders[i].map.m_uiPosMin, kSliders[i].map.m_uiPosMax));
@@ -290,7 +310,8 @@ void OnInitDialog(HWND hDlg, CBackBuffer* doc)
 
     HFONT font = reinterpret_cast<HFONT>(SendDlgItemMessageW(hDlg, IDC_PANEL_DENOISE, WM_GETFONT, 0, 0));
     LOGFONTW lf{};
-    if (font && font != g_hBoldFont && GetObjectW(font, sizeof(lf), &lf)) {
+    if (font && font != g_hBoldFont && GetObjectW(font, sizeof(lf), &lf))
+    {
         lf.lfWeight = FW_BOLD;
         if (!g_hBoldFont) g_hBoldFont = CreateFontIndirectW(&lf);
         if (g_hBoldFont)
@@ -330,14 +351,17 @@ void OnHScroll(HWND hDlg, WPARAM wParam, LPARAM lParam)
 
 void OnSetDefault(HWND hDlg)
 {
-    if (g_iPanelState == kPanelEditing) {
-        for (int i = 0; i < HPX_PANEL_SLIDER_COUNT; ++i) {
+    if (g_iPanelState == kPanelEditing)
+    {
+        for (int i = 0; i < HPX_PANEL_SLIDER_COUNT; ++i)
+        {
             HWND bar = Item(hDlg, kSliders[i].id);
             SendMessageW(bar, TBM_SETPOS, TRUE, kSliders[i].defaultPos);
             RedrawNow(bar);
         }
         const double values[HPX_PANEL_SLIDER_COUNT] = {10.0, 10.0, 10.0, 0.0, 1.0, 1.0, 1.0};
-        for (int i = 0; i < HPX_PANEL_SLIDER_COUNT; ++i) {
+        for (int i = 0; i < HPX_PANEL_SLIDER_COUNT; ++i)
+        {
             *SliderField(i) = values[i];
             wchar_t text[128];
             FormatText(text, kSliders[i].format, values[i]);
@@ -345,7 +369,8 @@ void OnSetDefault(HWND hDlg)
         }
         SendMessageW(hDlg, WM_LBUTTONUP, 1, 0);
     }
-    if (g_hMainWnd) {
+    if (g_hMainWnd)
+    {
         SetFocus(g_hMainWnd);
         UpdateWindow(g_hMainWnd);
         SetWindowPos(g_hMainWnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
@@ -354,10 +379,10 @@ void OnSetDefault(HWND hDlg)
 
 void OnMedian(HWND hDlg)
 {
-    g_CurrentIsoSettings.m_iUseMedian = IsDlgButtonChecked(hDlg, IDC_PANEL_MEDIAN_NONE)     ? 0
-                                        : IsDlgButtonChecked(hDlg, IDC_PANEL_MEDIAN_COMMON) ? 1
-                                        : IsDlgButtonChecked(hDlg, IDC_PANEL_MEDIAN_STRONG) ? 2
-                                                                                            : 0;
+    g_CurrentIsoSettings.m_iUseMedian = IsDlgButtonChecked(hDlg, IDC_PANEL_MEDIAN_NONE) ? 0
+        : IsDlgButtonChecked(hDlg, IDC_PANEL_MEDIAN_COMMON)                             ? 1
+        : IsDlgButtonChecked(hDlg, IDC_PANEL_MEDIAN_STRONG)                             ? 2
+                                                                                        : 0;
     ApplyIsoSettingsToPanel(hDlg, &g_CurrentIsoSettings, g_PanelMaps);
     FocusMainWindow();
 }
@@ -393,7 +418,8 @@ void OnSave(HWND hDlg)
     if (ShowAddConfigurationDialog(hDlg, &data) == IDCANCEL) return;
     g_CurrentIsoSettings.m_dImmerkaerY = g_NoiseSigma.m_dLuma;
     g_CurrentIsoSettings.m_dImmerkaerUV = g_NoiseSigma.m_dChroma;
-    if (g_PanelProfiles.AddOrUpdate(data.m_wszCamera, data.m_wszIso, &g_CurrentIsoSettings)) {
+    if (g_PanelProfiles.AddOrUpdate(data.m_wszCamera, data.m_wszIso, &g_CurrentIsoSettings))
+    {
         PanelMessage(hDlg, 93, 81, MB_OK | MB_ICONWARNING);
         return;
     }
@@ -417,8 +443,10 @@ void OnDelete(HWND hDlg)
     wchar_t text[1024];
     FormatText(text, L"%s\n\n%s\n%s\n%s", g_LocStrings[137], g_LocStrings[138], g_LocStrings[139], g_LocStrings[140]);
     const int answer = MessageBoxW(hDlg, text, g_LocStrings[81], MB_YESNOCANCEL);
-    if (answer == IDYES) {
-        if (g_iCameraRow == 0) {
+    if (answer == IDYES)
+    {
+        if (g_iCameraRow == 0)
+        {
             PanelMessage(hDlg, 141, 81, MB_OK);
             return;
         }
@@ -426,15 +454,20 @@ void OnDelete(HWND hDlg)
         StoreProfiles();
         FillCameraList(hDlg);
         SelectProfileForImage(hDlg);
-    } else if (answer == IDNO) {
+    }
+    else if (answer == IDNO)
+    {
         const uint32_t cameras = g_PanelProfiles.m_uiCameraCount;
         if (g_PanelProfiles.DeleteIso(g_iCameraRow, g_iIsoRow)) return;
         StoreProfiles();
-        if (g_PanelProfiles.m_uiCameraCount != cameras) {
+        if (g_PanelProfiles.m_uiCameraCount != cameras)
+        {
             // The camera's last entry took the camera with it.
             FillCameraList(hDlg);
             SelectProfileForImage(hDlg);
-        } else {
+        }
+        else
+        {
             SelectIsoForImage();
             ShowSelectedEntry(hDlg);
         }
@@ -451,10 +484,12 @@ void OnPaint(HWND hDlg, HDC given)
     GetClientRect(hDlg, &cr);
     HDC mem = CreateCompatibleDC(target);
     HBITMAP bmp = mem ? CreateCompatibleBitmap(target, wr.right - wr.left, wr.bottom - wr.top) : nullptr;
-    if (bmp) {
+    if (bmp)
+    {
         HGDIOBJ old = SelectObject(mem, bmp);
         FillRect(mem, &cr, GetSkinBrush(COLOR_BTNFACE));
-        for (HWND child = GetWindow(hDlg, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        for (HWND child = GetWindow(hDlg, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        {
             if (!IsWindowVisible(child)) continue;
             RECT rc;
             GetWindowRect(child, &rc);
@@ -476,25 +511,31 @@ LRESULT OnCustomDraw(NMCUSTOMDRAW* cd)
     if (cd->dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
     if (cd->dwDrawStage != CDDS_ITEMPREPAINT) return CDRF_DODEFAULT;
     RECT rc = cd->rc;
-    if (cd->dwItemSpec == TBCD_CHANNEL) {
+    if (cd->dwItemSpec == TBCD_CHANNEL)
+    {
         rc.bottom += 1;
         SkinDrawEdge(cd->hdc, &rc, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
         InflateRect(&rc, -1, -1);
         RECT thumb{};
         SendMessageW(cd->hdr.hwndFrom, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
         rc.right = thumb.left;
-        if (rc.right > rc.left) {
-            if (IsWindowEnabled(cd->hdr.hwndFrom)) {
+        if (rc.right > rc.left)
+        {
+            if (IsWindowEnabled(cd->hdr.hwndFrom))
+            {
                 HBRUSH fill = CreateSolidBrush(RGB(101, 135, 168));
                 FillRect(cd->hdc, &rc, fill);
                 DeleteObject(fill);
-            } else {
+            }
+            else
+            {
                 FillRect(cd->hdc, &rc, GetSkinBrush(COLOR_3DDKSHADOW));
             }
         }
         return CDRF_SKIPDEFAULT;
     }
-    if (cd->dwItemSpec == TBCD_THUMB) {
+    if (cd->dwItemSpec == TBCD_THUMB)
+    {
         SkinDrawEdge(cd->hdc, &rc, EDGE_RAISED, BF_RECT | BF_ADJUST);
         InflateRect(&rc, -1, -1);
         FillRect(cd->hdc, &rc, GetSysColorBrush(COLOR_BTNFACE));
@@ -505,7 +546,8 @@ LRESULT OnCustomDraw(NMCUSTOMDRAW* cd)
 
 void OnClose(HWND hDlg)
 {
-    if (hDlg != g_hPanelDlg) {
+    if (hDlg != g_hPanelDlg)
+    {
         // An earlier panel that a newer one replaced: the shared state is the newer one's.
         EndDialog(hDlg, IDOK);
         return;
@@ -518,7 +560,8 @@ void OnClose(HWND hDlg)
     ReleasePanelImages();
     g_hPanelDlg = nullptr;
     g_PreviewView.m_pPreviewRect = nullptr;
-    if (g_hMainWnd) {
+    if (g_hMainWnd)
+    {
         SendMessageW(g_hMainWnd, WM_HPX_REFRESH_RESULT, 0, 0);
         SetFocus(g_hMainWnd);
     }
@@ -528,7 +571,8 @@ void OnDestroy(HWND hDlg)
 {
     if (hDlg != g_hResourceOwner) return;
     g_hResourceOwner = nullptr;
-    for (HBITMAP* b : {&g_hbmSave, &g_hbmDelete, &g_hbmHide, &g_hbmShow}) {
+    for (HBITMAP* b : {&g_hbmSave, &g_hbmDelete, &g_hbmHide, &g_hbmShow})
+    {
         if (*b) DeleteObject(*b);
         *b = nullptr;
     }
@@ -539,14 +583,17 @@ void OnDestroy(HWND hDlg)
 
 INT_PTR HandleMessage(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    switch (msg) {
+    switch (msg)
+    {
     case WM_INITDIALOG:
         OnInitDialog(hDlg, reinterpret_cast<CBackBuffer*>(lParam));
         return TRUE;
-    case WM_COMMAND: {
+    case WM_COMMAND:
+    {
         const int id = LOWORD(wParam);
         const int code = HIWORD(wParam);
-        switch (id) {
+        switch (id)
+        {
         case IDC_PANEL_CAMERA:
             if (code == CBN_SELCHANGE) OnCameraChoice(hDlg);
             return TRUE;
@@ -589,10 +636,12 @@ INT_PTR HandleMessage(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_ERASEBKGND:
         SetWindowLongPtrW(hDlg, DWLP_MSGRESULT, 1);
         return TRUE;
-    case WM_NOTIFY: {
+    case WM_NOTIFY:
+    {
         auto* hdr = reinterpret_cast<NMHDR*>(lParam);
         LRESULT result = 0;
-        if (hdr && hdr->code == NM_CUSTOMDRAW) {
+        if (hdr && hdr->code == NM_CUSTOMDRAW)
+        {
             wchar_t cls[32] = {};
             GetClassNameW(hdr->hwndFrom, cls, 32);
             if (lstrcmpiW(cls, TRACKBAR_CLASSW) == 0) result = OnCustomDraw(reinterpret_cast<NMCUSTOMDRAW*>(lParam));
@@ -651,7 +700,8 @@ void EnablePanelInputs(HWND hDlg, bool enable)
 {
     for (int id : kInputControls) EnableWindow(Item(hDlg, id), enable);
     for (int id : kGroupBoxes) EnableWindow(Item(hDlg, id), TRUE);
-    if (enable) {
+    if (enable)
+    {
         UpdateDeleteButton(hDlg);
         ShowWindow(Item(hDlg, IDC_PANEL_SET_DEFAULT), ManualTuningShown(hDlg) ? SW_SHOW : SW_HIDE);
     }
@@ -690,9 +740,12 @@ void SelectProfileForImage(HWND hDlg)
 INT_PTR CALLBACK ParameterPanelDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     // No exception may leave a dialog procedure into the system's dispatch.
-    try {
+    try
+    {
         return HandleMessage(hDlg, msg, wParam, lParam);
-    } catch (...) {
+    }
+    catch (...)
+    {
         return FALSE;
     }
 }

@@ -17,9 +17,9 @@
 // Panel states (g_iPanelState).
 enum : int
 {
-    kPanelEditing = 0,    // previews run
-    kPanelRunning = 10,   // a whole-image run is in progress
-    kPanelDone = 20       // the run has finished, the result is shown whole
+    kPanelEditing = 0,   // previews run
+    kPanelRunning = 10,  // a whole-image run is in progress
+    kPanelDone = 20      // the run has finished, the result is shown whole
 };
 
 // Dialog procedure of template 102; lParam of WM_INITDIALOG is the document (CBackBuffer*).
@@ -38,7 +38,7 @@ extern uint32_t g_iIsoRow;
 extern IsoSettings g_CurrentIsoSettings;
 extern NoiseSigma g_NoiseSigma;
 extern double g_dGreyNoiseSigma;
-extern double g_PreviewRect[4];          // left, top, right, bottom in image pixels
-extern int32_t g_rcPreviewPixels[4];     // the same rounded and clamped to the image
-extern int32_t g_rcLastPadded[4];        // padded rectangle of the last preview run
-extern int g_iPreviewRuns;               // preview denoise calls since the panel was made
+extern double g_PreviewRect[4];       // left, top, right, bottom in image pixels
+extern int32_t g_rcPreviewPixels[4];  // the same rounded and clamped to the image
+extern int32_t g_rcLastPadded[4];     // padded rectangle of the last preview run
+extern int g_iPreviewRuns;            // preview denoise calls since the panel was made

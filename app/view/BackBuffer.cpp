@@ -36,7 +36,8 @@ bool CBackBuffer::CreateSurface()
     bmi.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     m_hBitmap = CreateDIBSection(m_hDC, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!m_hBitmap || !bits) {
+    if (!m_hBitmap || !bits)
+    {
         if (m_hBitmap) DeleteObject(m_hBitmap);
         m_hBitmap = nullptr;
         DeleteDC(m_hDC);
@@ -45,7 +46,8 @@ bool CBackBuffer::CreateSurface()
     }
     m_hOldBitmap = static_cast<HBITMAP>(SelectObject(m_hDC, m_hBitmap));
     HRGN clip = CreateRectRgn(0, 0, m_iWidth, m_iHeight);
-    if (clip) {
+    if (clip)
+    {
         SelectClipRgn(m_hDC, clip);
         DeleteObject(clip);
     }
@@ -62,7 +64,8 @@ bool CBackBuffer::CreateSurface()
 
 void CBackBuffer::ReleaseSurface()
 {
-    if (m_hDC) {
+    if (m_hDC)
+    {
         SelectObject(m_hDC, m_hOldBitmap);
         if (m_hBitmap) DeleteObject(m_hBitmap);
         DeleteDC(m_hDC);
@@ -87,8 +90,7 @@ int CBackBuffer::Blit(const PAINTSTRUCT& ps) const
     if (!m_hDC) return kBlitNoSurface;
     const RECT& r = ps.rcPaint;
     if (r.right > m_Surface.m_iWidth || r.bottom > m_Surface.m_iHeight) return kBlitOutside;
-    if (!BitBlt(ps.hdc, r.left, r.top, r.right - r.left, r.bottom - r.top, m_hDC, r.left, r.top,
-                SRCCOPY))
+    if (!BitBlt(ps.hdc, r.left, r.top, r.right - r.left, r.bottom - r.top, m_hDC, r.left, r.top, SRCCOPY))
         return kBlitFailed;
     return kBlitOk;
 }

@@ -21,9 +21,9 @@
 enum : int
 {
     kBlitOk = 0,
-    kBlitOutside = 1,   // the paint rectangle reaches beyond the surface: nothing copied
-    kBlitNoSurface = 3, // there is no DC
-    kBlitFailed = 4     // BitBlt failed
+    kBlitOutside = 1,    // the paint rectangle reaches beyond the surface: nothing copied
+    kBlitNoSurface = 3,  // there is no DC
+    kBlitFailed = 4      // BitBlt failed
 };
 
 class CBackBuffer
@@ -35,16 +35,16 @@ public:
     // Grey of the background behind the image.
     static constexpr unsigned char kBackground = 48;
 
-    HDC m_hDC;             // memory DC, null when there is no surface
-    HWND m_hWnd;           // the owner window
-    HBITMAP m_hBitmap;     // the DIB section selected into m_hDC
-    HBITMAP m_hOldBitmap;  // what the DC held before
-    int m_iWidth;          // 3000
-    int m_iHeight;         // 2000
-    ImageBuffer m_Surface; // the DIB's pixels (empty when there is no surface)
-    ImageBuffer m_Source;  // the image as loaded: 8 or 16 bits, 1 or 3 channels
-    ImageBuffer m_Result;  // the denoised result, same shape as m_Source
-    ImageBuffer m_Alpha;   // transparency, 1 channel; may be empty
+    HDC m_hDC;              // memory DC, null when there is no surface
+    HWND m_hWnd;            // the owner window
+    HBITMAP m_hBitmap;      // the DIB section selected into m_hDC
+    HBITMAP m_hOldBitmap;   // what the DC held before
+    int m_iWidth;           // 3000
+    int m_iHeight;          // 2000
+    ImageBuffer m_Surface;  // the DIB's pixels (empty when there is no surface)
+    ImageBuffer m_Source;   // the image as loaded: 8 or 16 bits, 1 or 3 channels
+    ImageBuffer m_Result;   // the denoised result, same shape as m_Source
+    ImageBuffer m_Alpha;    // transparency, 1 channel; may be empty
     ImageInfoStrings m_Info;
 
     // Sets the owner and sizes, creates the surface (filled with kBackground when it exists)

@@ -9,7 +9,8 @@
 
 CPreviewView g_PreviewView;
 
-namespace {
+namespace
+{
 
 constexpr unsigned char kBackground = CBackBuffer::kBackground;
 
@@ -17,12 +18,14 @@ constexpr unsigned char kBackground = CBackBuffer::kBackground;
 // left empty (never half made).
 unsigned char MakeDisplayCopy(ImageBuffer* copy, const ImageBuffer* image, int32_t channels)
 {
-    if (!image || !image->m_pData) {
+    if (!image || !image->m_pData)
+    {
         ReleaseImage(copy);
         return kImageBadArgs;
     }
     unsigned char rc = CopyImageLayout(copy, image);
-    if (rc == kImageOk) {
+    if (rc == kImageOk)
+    {
         CopyImagePixels(copy, image);
         rc = ConvertImage(copy, 8, channels);
     }
@@ -30,10 +33,7 @@ unsigned char MakeDisplayCopy(ImageBuffer* copy, const ImageBuffer* image, int32
     return rc;
 }
 
-void FillTarget(ImageBuffer* target)
-{
-    FillImageRect(target, 0, 0, target->m_iWidth, target->m_iHeight, kBackground);
-}
+void FillTarget(ImageBuffer* target) { FillImageRect(target, 0, 0, target->m_iWidth, target->m_iHeight, kBackground); }
 
 }  // namespace
 
@@ -75,9 +75,8 @@ bool CPreviewView::DrawTarget(ImageBuffer* target) const
     return true;
 }
 
-bool CPreviewView::Draw(double viewX, double viewY, double imageX, double imageY, double zoom,
-                        bool useCachedCopy, const ImageBuffer* image, int which, bool drawImage,
-                        const ImageBuffer* mask)
+bool CPreviewView::Draw(double viewX, double viewY, double imageX, double imageY, double zoom, bool useCachedCopy,
+                        const ImageBuffer* image, int which, bool drawImage, const ImageBuffer* mask)
 {
     m_bCopyFailed = false;
     if (g_bBatchRunning || g_bUiNotReady) return false;
@@ -90,27 +89,37 @@ bool CPreviewView::Draw(double viewX, double viewY, double imageX, double imageY
 
     bool backgroundOnly = false;
     const ImageBuffer* copy = nullptr;
-    if (which != kViewOriginal && which != kViewDenoised) {
+    if (which != kViewOriginal && which != kViewDenoised)
+    {
         FillTarget(&target);
         backgroundOnly = true;
-    } else {
+    }
+    else
+    {
         ImageBuffer* own = which == kViewOriginal ? &m_Original : &m_Denoised;
         const bool imageHasPixels = image && image->m_pData;
-        if (!own->m_pData && !imageHasPixels) {
+        if (!own->m_pData && !imageHasPixels)
+        {
             FillTarget(&target);
             return true;
         }
-        if (useCachedCopy) {
-            if (!own->m_pData) {
+        if (useCachedCopy)
+        {
+            if (!own->m_pData)
+            {
                 FillTarget(&target);
                 return true;
             }
-        } else {
-            if (!imageHasPixels) {
+        }
+        else
+        {
+            if (!imageHasPixels)
+            {
                 FillTarget(&target);
                 return true;
             }
-            if (RefreshCopy(which, image) != kImageOk) {
+            if (RefreshCopy(which, image) != kImageOk)
+            {
                 m_bCopyFailed = true;
                 FillTarget(&target);
                 return true;
@@ -119,21 +128,25 @@ bool CPreviewView::Draw(double viewX, double viewY, double imageX, double imageY
         copy = own;
     }
 
-    if (copy && drawImage) {
+    if (copy && drawImage)
+    {
         FillTarget(&target);
         Resample(&target, copy, xf);
     }
 
     // Transparency over a checkerboard.
-    if (drawImage && mask && mask->m_pData) {
+    if (drawImage && mask && mask->m_pData)
+    {
         bool haveMask = m_Mask.m_pData != nullptr;
-        if (!useCachedCopy) {
+        if (!useCachedCopy)
+        {
             haveMask = MakeDisplayCopy(&m_Mask, mask, 1) == kImageOk;
             if (!haveMask) m_bCopyFailed = true;
         }
         ImageBuffer m;
         InitImage(&m);
-        if (haveMask && CreateImage(&m, target.m_iWidth, target.m_iHeight, 1, 8) == kImageOk) {
+        if (haveMask && CreateImage(&m, target.m_iWidth, target.m_iHeight, 1, 8) == kImageOk)
+        {
             FillImageBytes(&m, 255);
             Resample(&m, &m_Mask, xf);
             BlendCheckerboard(&target, &m, 190, 220);
@@ -147,29 +160,35 @@ bool CPreviewView::Draw(double viewX, double viewY, double imageX, double imageY
     return false;
 }
 
-void CPreviewView::Resample(ImageBuffer* target, const ImageBuffer* source,
-                            const SimilarityTransform& xf) const
+void CPreviewView::Resample(ImageBuffer* target, const ImageBuffer* source, const SimilarityTransform& xf) const
 {
-    switch (m_iQuality) {
-    case 1: ResampleBilinear(target, source, &xf); break;
-    case 2: ResampleBicubic(target, source, &xf); break;
-    default: ResampleNearest(target, source, &xf); break;
+    switch (m_iQuality)
+    {
+    case 1:
+        ResampleBilinear(target, source, &xf);
+        break;
+    case 2:
+        ResampleBicubic(target, source, &xf);
+        break;
+    default:
+        ResampleNearest(target, source, &xf);
+        break;
     }
 }
 
 void BlendCheckerboard(ImageBuffer* target, const ImageBuffer* mask, int colourA, int colourB)
 {
     if (!target || !mask || !target->m_pData || !mask->m_pData) return;
-    if (target->m_iBits != 8 || target->m_iChannels != 3 || mask->m_iBits != 8 ||
-        mask->m_iChannels != 1)
-        return;
+    if (target->m_iBits != 8 || target->m_iChannels != 3 || mask->m_iBits != 8 || mask->m_iChannels != 1) return;
     // Only the pixels both images have.
     const int32_t w = target->m_iWidth < mask->m_iWidth ? target->m_iWidth : mask->m_iWidth;
     const int32_t h = target->m_iHeight < mask->m_iHeight ? target->m_iHeight : mask->m_iHeight;
-    for (int32_t i = 0; i < h; ++i) {
+    for (int32_t i = 0; i < h; ++i)
+    {
         uint8_t* t = static_cast<uint8_t*>(target->m_pData) + ptrdiff_t(i) * target->m_iStride;
         const uint8_t* m = static_cast<const uint8_t*>(mask->m_pData) + ptrdiff_t(i) * mask->m_iStride;
-        for (int32_t j = 0; j < w; ++j, t += 3) {
+        for (int32_t j = 0; j < w; ++j, t += 3)
+        {
             const int a = m[j];
             if (a == 255) continue;
             const int c = ((i / 15) & 1) != ((j / 15) & 1) ? colourB : colourA;
@@ -185,7 +204,8 @@ void InvertOutline(ImageBuffer* target, const SimilarityTransform& xf, const int
     xf.MapInverse(&l, &t, rect[0], rect[1]);
     xf.MapInverse(&r, &b, rect[2], rect[3]);
     const int32_t w = target->m_iWidth, h = target->m_iHeight;
-    auto invert = [&](int32_t x, int32_t y) {
+    auto invert = [&](int32_t x, int32_t y)
+    {
         if (x < 0 || y < 0 || x >= w || y >= h) return;
         uint8_t* p = static_cast<uint8_t*>(target->m_pData) + ptrdiff_t(y) * target->m_iStride + ptrdiff_t(x) * 3;
         p[0] = uint8_t(~p[0]);
@@ -194,14 +214,16 @@ void InvertOutline(ImageBuffer* target, const SimilarityTransform& xf, const int
     };
     // Loops run in 64 bits and are clipped to the target first: a rectangle mapped far outside
     // (a deep zoom) costs nothing.
-    auto hline = [&](int64_t y) {
+    auto hline = [&](int64_t y)
+    {
         if (y < 0 || y >= h) return;
         int64_t x0 = int64_t(l) + 2, x1 = int64_t(r) - 2;
         if (x0 < 0) x0 = 0;
         if (x1 > w - 1) x1 = w - 1;
         for (int64_t x = x0; x <= x1; ++x) invert(int32_t(x), int32_t(y));
     };
-    auto vline = [&](int64_t x) {
+    auto vline = [&](int64_t x)
+    {
         if (x < 0 || x >= w) return;
         int64_t y0 = t, y1 = b;
         if (y0 < 0) y0 = 0;

@@ -22,14 +22,14 @@ enum : int
 class CPreviewView
 {
 public:
-    HWND m_hWnd;              // the window whose client size bounds the drawing
-    ImageBuffer* m_pSurface;  // the back buffer's m_Surface
-    int m_iQuality;           // 0 nearest, 1 bilinear, 2 bicubic
-    ImageBuffer m_Original;   // 8-bit 3-channel display copy of the source
-    ImageBuffer m_Denoised;   // 8-bit 3-channel display copy of the result
-    ImageBuffer m_Mask;       // 8-bit 1-channel display copy of the transparency
+    HWND m_hWnd;                    // the window whose client size bounds the drawing
+    ImageBuffer* m_pSurface;        // the back buffer's m_Surface
+    int m_iQuality;                 // 0 nearest, 1 bilinear, 2 bicubic
+    ImageBuffer m_Original;         // 8-bit 3-channel display copy of the source
+    ImageBuffer m_Denoised;         // 8-bit 3-channel display copy of the result
+    ImageBuffer m_Mask;             // 8-bit 1-channel display copy of the transparency
     const int32_t* m_pPreviewRect;  // left, top, right, bottom in image pixels; null: no outline
-    bool m_bCopyFailed;       // the last Draw could not make a display copy (memory ran short)
+    bool m_bCopyFailed;             // the last Draw could not make a display copy (memory ran short)
 
     // Stores both and empties the display copies (releasing what they held).
     void Init(HWND hWnd, ImageBuffer* pSurface);
@@ -43,9 +43,8 @@ public:
     // Draws a frame; true when only the background (and mask) was drawn. See the algorithm
     // in PreviewView.cpp. Nothing is drawn while a batch runs, before the first image has
     // arrived, or when there is no surface.
-    bool Draw(double viewX, double viewY, double imageX, double imageY, double zoom,
-              bool useCachedCopy, const ImageBuffer* image, int which, bool drawImage,
-              const ImageBuffer* mask);
+    bool Draw(double viewX, double viewY, double imageX, double imageY, double zoom, bool useCachedCopy,
+              const ImageBuffer* image, int which, bool drawImage, const ImageBuffer* mask);
 
     // The part of the surface that Draw writes: the client area limited to the surface.
     // False when there is nothing to draw into.

@@ -50,13 +50,15 @@ int g_iPanelState = 0;
 uint8_t g_bOverPreviewRect = 0;
 bool g_bDocumentIsHostImage = false;
 
-namespace {
+namespace
+{
 
 const wchar_t kMakerWebAddress[] = L"http://www.orvtools.com/hushpix";
 
 // What the window must release when it goes (the toolbar's images and the zoom box's font are
 // the toolbar's own, see MainToolbar.cpp).
-struct WindowResources {
+struct WindowResources
+{
     bool comInitialised;
     bool memoryNoticeShown;
 } g_Res = {};
@@ -73,12 +75,14 @@ int ClientHeightOf(HWND h)
 void OnSize(HWND hWnd)
 {
     if (g_hStatusBar) SendMessageW(g_hStatusBar, WM_SIZE, 0, 0);
-    if (g_hToolbar) {
+    if (g_hToolbar)
+    {
         LayoutSpacer(hWnd);
         SendMessageW(g_hToolbar, TB_AUTOSIZE, 0, 0);
         if (g_hZoomBox) PlaceZoomBox();
     }
-    if (g_hDockerWnd) {
+    if (g_hDockerWnd)
+    {
         RECT c, d, t = {0, 0, 0, 0};
         GetClientRect(hWnd, &c);
         GetWindowRect(g_hDockerWnd, &d);
@@ -108,18 +112,22 @@ void OnPaint(HWND hWnd)
     PAINTSTRUCT ps;
     HDC hdc = BeginPaint(hWnd, &ps);
     if (!hdc) return;
-    if (ps.rcPaint.bottom != 0) {
+    if (ps.rcPaint.bottom != 0)
+    {
         ps.rcPaint.top = view.top;
         ps.rcPaint.bottom = view.bottom;
     }
-    if (g_hDockerWnd && IsWindowVisible(g_hDockerWnd)) {
+    if (g_hDockerWnd && IsWindowVisible(g_hDockerWnd))
+    {
         RECT d;
         GetWindowRect(g_hDockerWnd, &d);
         ps.rcPaint.right -= d.right - d.left;
     }
-    if (!g_BackBuffer.HasSurface()) {
+    if (!g_BackBuffer.HasSurface())
+    {
         // Without a surface nothing is drawn into it; the window says why the image is missing.
-        if (ps.rcPaint.right > ps.rcPaint.left && ps.rcPaint.bottom > ps.rcPaint.top) {
+        if (ps.rcPaint.right > ps.rcPaint.left && ps.rcPaint.bottom > ps.rcPaint.top)
+        {
             FillRect(hdc, &ps.rcPaint, GetSkinBrush(COLOR_APPWORKSPACE));
             SetBkMode(hdc, TRANSPARENT);
             SetTextColor(hdc, GetSkinColor(COLOR_WINDOWTEXT));
@@ -136,20 +144,24 @@ void OnPaint(HWND hWnd)
     if (inside.right > g_BackBuffer.m_Surface.m_iWidth) inside.right = g_BackBuffer.m_Surface.m_iWidth;
     if (inside.bottom > g_BackBuffer.m_Surface.m_iHeight) inside.bottom = g_BackBuffer.m_Surface.m_iHeight;
     HBRUSH grey = CreateSolidBrush(RGB(CBackBuffer::kBackground, CBackBuffer::kBackground, CBackBuffer::kBackground));
-    if (grey) {
+    if (grey)
+    {
         RECT rest = ps.rcPaint;
-        if (ps.rcPaint.right > inside.right) {
+        if (ps.rcPaint.right > inside.right)
+        {
             rest.left = inside.right > rest.left ? inside.right : rest.left;
             FillRect(hdc, &rest, grey);
         }
         rest = ps.rcPaint;
-        if (ps.rcPaint.bottom > inside.bottom) {
+        if (ps.rcPaint.bottom > inside.bottom)
+        {
             rest.top = inside.bottom > rest.top ? inside.bottom : rest.top;
             FillRect(hdc, &rest, grey);
         }
         DeleteObject(grey);
     }
-    if (inside.right > inside.left && inside.bottom > inside.top) {
+    if (inside.right > inside.left && inside.bottom > inside.top)
+    {
         PAINTSTRUCT clipped = ps;
         clipped.rcPaint = inside;
         g_BackBuffer.Blit(clipped);
@@ -225,9 +237,10 @@ LRESULT OnCreate(HWND hWnd)
     g_hBatchThread = nullptr;
 
     g_hDockerWnd = g_Docker.Create(hWnd, false);
-    if (g_hZoomBox) {
-        g_pfnZoomBoxProc = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrW(g_hZoomBox, GWLP_WNDPROC, LONG_PTR(ZoomBoxSubclassProc)));
+    if (g_hZoomBox)
+    {
+        g_pfnZoomBoxProc =
+            reinterpret_cast<WNDPROC>(SetWindowLongPtrW(g_hZoomBox, GWLP_WNDPROC, LONG_PTR(ZoomBoxSubclassProc)));
     }
     InstallSkin(hWnd);
     return 1;
@@ -243,20 +256,26 @@ bool CopyHostImageIn()
     const ImageBuffer* image = g_WindowHost.pImage;
     const ImageBuffer* alpha = g_WindowHost.pAlpha;
     bool ok = image && image->m_pData;
-    if (ok) {
+    if (ok)
+    {
         ok = CopyImageLayout(&doc.m_Source, image) == kImageOk && CopyImageLayout(&doc.m_Result, image) == kImageOk;
-        if (ok) {
+        if (ok)
+        {
             CopyImagePixels(&doc.m_Source, image);
             CopyImagePixels(&doc.m_Result, image);
         }
     }
-    if (ok && alpha && alpha->m_pData) {
+    if (ok && alpha && alpha->m_pData)
+    {
         ok = CopyImageLayout(&doc.m_Alpha, alpha) == kImageOk;
         if (ok) CopyImagePixels(&doc.m_Alpha, alpha);
-    } else {
+    }
+    else
+    {
         ReleaseImage(&doc.m_Alpha);
     }
-    if (!ok) {
+    if (!ok)
+    {
         ReleaseImage(&doc.m_Source);
         ReleaseImage(&doc.m_Result);
         ReleaseImage(&doc.m_Alpha);
@@ -269,7 +288,8 @@ bool CopyHostImageIn()
 void OpenDockedPanel()
 {
     if (!g_hDockerWnd) return;
-    if (g_hPanelDlg) {
+    if (g_hPanelDlg)
+    {
         HWND old = g_hPanelDlg;
         g_Docker.Remove(old);
         g_hPanelDlg = nullptr;
@@ -302,7 +322,8 @@ LRESULT OnImageArrived(HWND hWnd)
     SetFocus(hWnd);
 
     g_bUiNotReady = 0;
-    if (!copied) {
+    if (!copied)
+    {
         TellMemoryRanShort();
         RedrawView(0, false);
         return 1;
@@ -312,7 +333,8 @@ LRESULT OnImageArrived(HWND hWnd)
     SendMessageW(hWnd, WM_PAINT, 0, 0);
 
     if (g_hZoomBox) EnableWindow(g_hZoomBox, TRUE);
-    if (g_hPanelDlg) {
+    if (g_hPanelDlg)
+    {
         RECT d = {0, 0, 0, 0};
         if (g_hDockerWnd) GetWindowRect(g_hDockerWnd, &d);
         SendMessageW(g_hPanelDlg, WM_HPX_IMAGE_LOADED, WPARAM(d.left), 0);
@@ -324,7 +346,7 @@ LRESULT OnImageArrived(HWND hWnd)
 bool SameShape(const ImageBuffer& a, const ImageBuffer& b)
 {
     return a.m_iWidth == b.m_iWidth && a.m_iHeight == b.m_iHeight && a.m_iChannels == b.m_iChannels &&
-           a.m_iBits == b.m_iBits && a.m_iSize == b.m_iSize;
+        a.m_iBits == b.m_iBits && a.m_iSize == b.m_iSize;
 }
 
 void OnDestroy()
@@ -346,7 +368,8 @@ void OnDestroy()
     g_PreviewView.ReleaseCopies();
     g_PreviewView.m_pPreviewRect = nullptr;
 
-    if (g_hPanelDlg) {
+    if (g_hPanelDlg)
+    {
         g_Docker.Remove(g_hPanelDlg);
         SendMessageW(g_hPanelDlg, WM_COMMAND, IDOK, 0);  // the panel saves its profiles and ends
         g_hPanelDlg = nullptr;
@@ -376,13 +399,17 @@ void ShowPopupMenu(HWND hWnd)
     HMENU bar = LoadMenuW(g_hInstance, MAKEINTRESOURCEW(IDR_MAIN_POPUP_MENU));
     if (!bar) return;
     HMENU menu = GetSubMenu(bar, 0);
-    if (menu) {
+    if (menu)
+    {
         const int titles[3] = {2, 3, 4};
         for (int i = 0; i < 3; ++i)
             ModifyMenuW(menu, i, MF_BYPOSITION | MF_STRING | MF_POPUP, UINT_PTR(GetSubMenu(menu, i)),
                         g_LocStrings[titles[i]]);
-        const struct { UINT id; int text; } items[5] = {
-            {ID_OPTIONS, 8}, {IDM_EXIT, 9}, {ID_BATCH_DENOISE, 11}, {ID_HELP_WEBSITE, 13}, {IDM_ABOUT, 16}};
+        const struct
+        {
+            UINT id;
+            int text;
+        } items[5] = {{ID_OPTIONS, 8}, {IDM_EXIT, 9}, {ID_BATCH_DENOISE, 11}, {ID_HELP_WEBSITE, 13}, {IDM_ABOUT, 16}};
         for (const auto& it : items) ModifyMenuW(menu, it.id, MF_BYCOMMAND | MF_STRING, it.id, g_LocStrings[it.text]);
         TrackPopupMenu(menu, TPM_LEFTBUTTON, r.left, r.bottom, 0, hWnd, nullptr);
     }
@@ -396,21 +423,42 @@ bool DenoisableImage(const ImageBuffer& image)
 
 LRESULT OnCommand(HWND hWnd, WPARAM wParam, LPARAM lParam)
 {
-    switch (LOWORD(wParam)) {
-    case IDM_ABOUT: ShowAbout(hWnd); return 0;
+    switch (LOWORD(wParam))
+    {
+    case IDM_ABOUT:
+        ShowAbout(hWnd);
+        return 0;
     case IDM_EXIT:
         JobAbortAndWait(hWnd);  // a run in progress ends first: it writes into the document
         DestroyWindow(hWnd);
         return 0;
-    case ID_HELP_WEBSITE: ShellExecuteW(hWnd, L"open", kMakerWebAddress, nullptr, L".", SW_SHOW); return 0;
-    case ID_ZOOM_IN: ZoomBy(kZoomStep); return 0;
-    case ID_ZOOM_OUT: ZoomBy(1.0 / kZoomStep); return 0;
-    case ID_ZOOM_FIT: FitView(true); return 0;
-    case ID_ZOOM_100: ZoomTo100(); return 0;
-    case ID_PAN_LEFT: PanBy(-50, 0); return 0;
-    case ID_PAN_RIGHT: PanBy(50, 0); return 0;
-    case ID_PAN_UP: PanBy(0, -50); return 0;
-    case ID_PAN_DOWN: PanBy(0, 50); return 0;
+    case ID_HELP_WEBSITE:
+        ShellExecuteW(hWnd, L"open", kMakerWebAddress, nullptr, L".", SW_SHOW);
+        return 0;
+    case ID_ZOOM_IN:
+        ZoomBy(kZoomStep);
+        return 0;
+    case ID_ZOOM_OUT:
+        ZoomBy(1.0 / kZoomStep);
+        return 0;
+    case ID_ZOOM_FIT:
+        FitView(true);
+        return 0;
+    case ID_ZOOM_100:
+        ZoomTo100();
+        return 0;
+    case ID_PAN_LEFT:
+        PanBy(-50, 0);
+        return 0;
+    case ID_PAN_RIGHT:
+        PanBy(50, 0);
+        return 0;
+    case ID_PAN_UP:
+        PanBy(0, -50);
+        return 0;
+    case ID_PAN_DOWN:
+        PanBy(0, 50);
+        return 0;
     case ID_OPTIONS:
         if (IsBatchActive() || JobIsRunning()) return 0;
         ShowOptionsDialog(hWnd);
@@ -420,7 +468,8 @@ LRESULT OnCommand(HWND hWnd, WPARAM wParam, LPARAM lParam)
     case ID_DENOISE_IMAGE_FAST:
         if (IsBatchActive() || JobIsRunning()) return 0;
         g_iQualityMode = LOWORD(wParam) == ID_DENOISE_IMAGE ? 3 : 2;
-        if (!DenoisableImage(g_BackBuffer.m_Source)) {
+        if (!DenoisableImage(g_BackBuffer.m_Source))
+        {
             MessageBoxW(hWnd, g_LocStrings[30], nullptr, MB_OK);
             return 0;
         }
@@ -432,7 +481,9 @@ LRESULT OnCommand(HWND hWnd, WPARAM wParam, LPARAM lParam)
         else if (HIWORD(wParam) == CBN_KILLFOCUS)
             SetFocus(hWnd);
         return 0;
-    case ID_MENU_BUTTON: ShowPopupMenu(hWnd); return 0;
+    case ID_MENU_BUTTON:
+        ShowPopupMenu(hWnd);
+        return 0;
     case ID_FILE_OPEN:
     case ID_FILE_SAVE:
     case ID_FILE_CLOSE:
@@ -442,16 +493,31 @@ LRESULT OnCommand(HWND hWnd, WPARAM wParam, LPARAM lParam)
         // While a whole-image run is in progress the document is the run's.
         if (JobIsRunning()) return 0;
         break;
-    default: break;
+    default:
+        break;
     }
-    switch (LOWORD(wParam)) {
-    case ID_FILE_OPEN: OnFileOpenCommand(hWnd); return 0;
-    case ID_FILE_SAVE: OnFileSaveCommand(hWnd); return 0;
-    case ID_FILE_CLOSE: OnFileCloseCommand(hWnd); return 0;
-    case ID_PREV_IMAGE: OnStepImageCommand(hWnd, false); return 0;
-    case ID_NEXT_IMAGE: OnStepImageCommand(hWnd, true); return 0;
-    case ID_BATCH_DENOISE: OnBatchDenoiseCommand(hWnd); return 0;
-    default: break;
+    switch (LOWORD(wParam))
+    {
+    case ID_FILE_OPEN:
+        OnFileOpenCommand(hWnd);
+        return 0;
+    case ID_FILE_SAVE:
+        OnFileSaveCommand(hWnd);
+        return 0;
+    case ID_FILE_CLOSE:
+        OnFileCloseCommand(hWnd);
+        return 0;
+    case ID_PREV_IMAGE:
+        OnStepImageCommand(hWnd, false);
+        return 0;
+    case ID_NEXT_IMAGE:
+        OnStepImageCommand(hWnd, true);
+        return 0;
+    case ID_BATCH_DENOISE:
+        OnBatchDenoiseCommand(hWnd);
+        return 0;
+    default:
+        break;
     }
     return DefWindowProcW(hWnd, WM_COMMAND, wParam, lParam);
 }
@@ -461,10 +527,14 @@ LRESULT OnToolTip(LPARAM lParam)
     NMHDR* h = reinterpret_cast<NMHDR*>(lParam);
     if (!h || h->code != TTN_GETDISPINFOW) return 0;
     NMTTDISPINFOW* info = reinterpret_cast<NMTTDISPINFOW*>(lParam);
-    static const struct { UINT_PTR id; int text; } kTips[10] = {
-        {ID_FILE_OPEN, 19},     {ID_FILE_SAVE, 20},     {ID_ZOOM_IN, 22},   {ID_ZOOM_OUT, 23},
-        {ID_ZOOM_FIT, 24},      {ID_DENOISE_IMAGE, 21}, {ID_BATCH_DENOISE, 11}, {ID_ZOOM_100, 83},
-        {ID_DENOISE_IMAGE_FAST, 110}, {ID_ZOOM_BOX, 84}};
+    static const struct
+    {
+        UINT_PTR id;
+        int text;
+    } kTips[10] = {{ID_FILE_OPEN, 19},     {ID_FILE_SAVE, 20}, {ID_ZOOM_IN, 22},
+                   {ID_ZOOM_OUT, 23},      {ID_ZOOM_FIT, 24},  {ID_DENOISE_IMAGE, 21},
+                   {ID_BATCH_DENOISE, 11}, {ID_ZOOM_100, 83},  {ID_DENOISE_IMAGE_FAST, 110},
+                   {ID_ZOOM_BOX, 84}};
     info->hinst = g_hInstance;
     for (const auto& t : kTips)
         if (t.id == h->idFrom) info->lpszText = const_cast<wchar_t*>(g_LocStrings[t.text]);
@@ -481,7 +551,8 @@ LRESULT OnSetCursor(HWND hWnd, WPARAM wParam, LPARAM lParam)
     ScreenToClient(hWnd, &p);
     const LPARAM at = MAKELPARAM(p.x, p.y);
     const UINT mouse = HIWORD(lParam);
-    switch (mouse) {
+    switch (mouse)
+    {
     case WM_RBUTTONDOWN:
     case WM_RBUTTONUP:
     case WM_LBUTTONDBLCLK:
@@ -496,14 +567,17 @@ LRESULT OnSetCursor(HWND hWnd, WPARAM wParam, LPARAM lParam)
     case WM_MOUSEMOVE:
         if (SendMessageW(hWnd, mouse, MK_LBUTTON, at)) return 0;
         return DefWindowProcW(hWnd, WM_SETCURSOR, wParam, lParam);
-    default: return 0;
+    default:
+        return 0;
     }
 }
 
 LRESULT HandleMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    switch (msg) {
-    case WM_CREATE: return OnCreate(hWnd);
+    switch (msg)
+    {
+    case WM_CREATE:
+        return OnCreate(hWnd);
     case WM_SIZE:
         OnSize(hWnd);
         return 0;
@@ -514,21 +588,32 @@ LRESULT HandleMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:  // so Alt+F4 does not close the window
         return 0;
-    case WM_COMMAND: return OnCommand(hWnd, wParam, lParam);
-    case WM_NOTIFY: return OnToolTip(lParam);
-    case WM_SETCURSOR: return OnSetCursor(hWnd, wParam, lParam);
-    case WM_MOUSEWHEEL: return OnMouseWheel(hWnd, wParam, lParam);
-    case WM_LBUTTONDOWN: return OnLButtonDown(hWnd, wParam, lParam);
+    case WM_COMMAND:
+        return OnCommand(hWnd, wParam, lParam);
+    case WM_NOTIFY:
+        return OnToolTip(lParam);
+    case WM_SETCURSOR:
+        return OnSetCursor(hWnd, wParam, lParam);
+    case WM_MOUSEWHEEL:
+        return OnMouseWheel(hWnd, wParam, lParam);
+    case WM_LBUTTONDOWN:
+        return OnLButtonDown(hWnd, wParam, lParam);
     case WM_MOUSEMOVE:
-    case WM_NCMOUSELEAVE: return OnMouseMove(hWnd, msg, wParam, lParam);
-    case WM_LBUTTONUP: return OnLButtonUp(hWnd, wParam, lParam);
+    case WM_NCMOUSELEAVE:
+        return OnMouseMove(hWnd, msg, wParam, lParam);
+    case WM_LBUTTONUP:
+        return OnLButtonUp(hWnd, wParam, lParam);
     case WM_MOUSELEAVE:
         g_bPanning = 0;
         return 0;
-    case WM_LBUTTONDBLCLK: return OnLButtonDblClk(hWnd);
-    case WM_RBUTTONDOWN: return OnRButton(hWnd, true);
-    case WM_RBUTTONUP: return OnRButton(hWnd, false);
-    case WM_HPX_IMAGE_ARRIVED: return OnImageArrived(hWnd);
+    case WM_LBUTTONDBLCLK:
+        return OnLButtonDblClk(hWnd);
+    case WM_RBUTTONDOWN:
+        return OnRButton(hWnd, true);
+    case WM_RBUTTONUP:
+        return OnRButton(hWnd, false);
+    case WM_HPX_IMAGE_ARRIVED:
+        return OnImageArrived(hWnd);
     case WM_HPX_ZOOM_TYPED:
         ZoomTyped();
         return 0;
@@ -538,9 +623,15 @@ LRESULT HandleMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_HPX_SHOW_RESULT:
         RedrawView(kViewDenoised, true);
         return 0;
-    case WM_HPX_CURSOR_WAIT: SetCursorOfClass(hWnd, IDC_WAIT); return 0;
-    case WM_HPX_CURSOR_ARROW: SetCursorOfClass(hWnd, IDC_ARROW); return 0;
-    case WM_HPX_CURSOR_MOVE: SetCursorOfClass(hWnd, IDC_SIZEALL); return 0;
+    case WM_HPX_CURSOR_WAIT:
+        SetCursorOfClass(hWnd, IDC_WAIT);
+        return 0;
+    case WM_HPX_CURSOR_ARROW:
+        SetCursorOfClass(hWnd, IDC_ARROW);
+        return 0;
+    case WM_HPX_CURSOR_MOVE:
+        SetCursorOfClass(hWnd, IDC_SIZEALL);
+        return 0;
     case WM_HPX_FREE_VIEW_COPIES:
         ReleaseImage(&g_PreviewView.m_Original);
         ReleaseImage(&g_PreviewView.m_Denoised);
@@ -553,11 +644,16 @@ LRESULT HandleMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_HPX_START_JOB:
         JobOnStart(hWnd, wParam, lParam);
         return 0;
-    case WM_COPYDATA: return JobOnCopyData(hWnd, wParam, lParam);
-    case WM_HPX_GPU_READY: return JobOnGpuReady(hWnd, wParam, lParam);
-    case WM_HPX_PROGRESS_RANGE: return JobOnProgressRange(hWnd, wParam, lParam);
-    case WM_HPX_PROGRESS_STEP: return JobOnProgressStep(hWnd, wParam, lParam);
-    case WM_HPX_JOB_FINISHED: return JobOnFinished(hWnd, wParam, lParam);
+    case WM_COPYDATA:
+        return JobOnCopyData(hWnd, wParam, lParam);
+    case WM_HPX_GPU_READY:
+        return JobOnGpuReady(hWnd, wParam, lParam);
+    case WM_HPX_PROGRESS_RANGE:
+        return JobOnProgressRange(hWnd, wParam, lParam);
+    case WM_HPX_PROGRESS_STEP:
+        return JobOnProgressStep(hWnd, wParam, lParam);
+    case WM_HPX_JOB_FINISHED:
+        return JobOnFinished(hWnd, wParam, lParam);
     case WM_CLOSE:
         JobAbortAndWait(hWnd);
         break;
@@ -574,7 +670,8 @@ LRESULT HandleMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
         g_hMainWnd = nullptr;
         g_hToolbar = g_hStatusBar = g_hZoomBox = g_hDockerWnd = nullptr;
         break;
-    default: break;
+    default:
+        break;
     }
     return DefWindowProcW(hWnd, msg, wParam, lParam);
 }
@@ -608,9 +705,11 @@ void WaitForWorkerThreads()
     // thread (app/batch) through its own abort flag. Messages the threads send to this window
     // are served while waiting, so a thread blocked in SendMessageW can finish.
     HANDLE* threads[2] = {&g_hJobThread, &g_hBatchThread};
-    for (HANDLE* h : threads) {
+    for (HANDLE* h : threads)
+    {
         if (!*h) continue;
-        for (;;) {
+        for (;;)
+        {
             const DWORD r = MsgWaitForMultipleObjects(1, h, FALSE, INFINITE, QS_SENDMESSAGE);
             if (r != WAIT_OBJECT_0 + 1) break;
             MSG m;
@@ -624,11 +723,16 @@ void WaitForWorkerThreads()
 LRESULT CALLBACK MainWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     // Nothing may unwind into user32 or the host.
-    try {
+    try
+    {
         return HandleMessage(hWnd, msg, wParam, lParam);
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         TellMemoryRanShort();
-    } catch (...) {
+    }
+    catch (...)
+    {
     }
     return msg == WM_CREATE ? -1 : 0;
 }

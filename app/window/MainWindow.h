@@ -25,12 +25,12 @@
 // What the host adapter hands the window.
 struct MainWindowHost
 {
-    HINSTANCE hModule;      // the plug-in's module: resources, window class, its folder
-    HWND hHostWindow;       // the host's window from the filter record; may be null
-    ImageBuffer* pImage;    // the host image buffer: enters the document; a finished result
-                            // goes back into it
-    ImageBuffer* pAlpha;    // the host's transparency (may hold no pixels)
-    const uint8_t* pExif;   // the document's EXIF property as the host gave it (null when none)
+    HINSTANCE hModule;     // the plug-in's module: resources, window class, its folder
+    HWND hHostWindow;      // the host's window from the filter record; may be null
+    ImageBuffer* pImage;   // the host image buffer: enters the document; a finished result
+                           // goes back into it
+    ImageBuffer* pAlpha;   // the host's transparency (may hold no pixels)
+    const uint8_t* pExif;  // the document's EXIF property as the host gave it (null when none)
     uint32_t cbExif;
 };
 
@@ -59,16 +59,16 @@ extern HWND g_hStatusBar;
 extern HWND g_hZoomBox;
 extern WNDPROC g_pfnZoomBoxProc;
 extern HWND g_hDockerWnd;
-extern HWND g_hPanelDlg;           // parameter panel; null when none
-extern HANDLE g_hBatchThread;      // null when none
+extern HWND g_hPanelDlg;       // parameter panel; null when none
+extern HANDLE g_hBatchThread;  // null when none
 extern HWND g_hBatchProgressDlg;
-extern HANDLE g_hJobThread;        // in-process job thread; null when none
-extern uint8_t g_bUiNotReady;      // set until the first image has arrived
+extern HANDLE g_hJobThread;               // in-process job thread; null when none
+extern uint8_t g_bUiNotReady;             // set until the first image has arrived
 extern volatile uint8_t g_bBatchRunning;  // set by the batch thread while it runs
-extern int g_iQualityMode;         // 3 full quality, 2 fast
+extern int g_iQualityMode;                // 3 full quality, 2 fast
 extern wchar_t g_wszImagePath[1024];
-extern int g_iPanelState;          // panel's state; 20 = a whole-image run has finished
-extern uint8_t g_bOverPreviewRect; // the mouse is over the panel's preview rectangle
+extern int g_iPanelState;           // panel's state; 20 = a whole-image run has finished
+extern uint8_t g_bOverPreviewRect;  // the mouse is over the panel's preview rectangle
 // True while the document holds the host's own image (set at image arrival; open, stepping and
 // batch runs clear it). Only then does a finished result go back to the host.
 extern bool g_bDocumentIsHostImage;

@@ -42,7 +42,8 @@ bool RunMainWindow(const MainWindowHost& host)
     if (hostWnd) EnableWindow(hostWnd, FALSE);
     HWND hWnd = CreateWindowExW(WS_EX_OVERLAPPEDWINDOW, className, windowName, WS_OVERLAPPEDWINDOW | WS_MAXIMIZE,
                                 CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, hostWnd, nullptr, g_hInstance, nullptr);
-    if (!hWnd) {
+    if (!hWnd)
+    {
         FreeToolbarResources();
         if (hostWnd) EnableWindow(hostWnd, TRUE);
         g_WindowHost = MainWindowHost{};
@@ -55,7 +56,8 @@ bool RunMainWindow(const MainWindowHost& host)
 
     HACCEL accel = LoadAcceleratorsW(g_hInstance, MAKEINTRESOURCEW(IDR_MAIN_ACCELERATORS));
     MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+    {
         if (accel && TranslateAcceleratorW(msg.hwnd, accel, &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
@@ -63,7 +65,8 @@ bool RunMainWindow(const MainWindowHost& host)
     // The table came from the module's resources: nothing to destroy.
     FreeToolbarResources();
     g_WindowHost = MainWindowHost{};
-    if (hostWnd) {
+    if (hostWnd)
+    {
         EnableWindow(hostWnd, TRUE);
         SetForegroundWindow(hostWnd);
         SetFocus(hostWnd);

@@ -18,7 +18,8 @@ int g_iMouseX = 0, g_iMouseY = 0;
 int g_iDragX = 0, g_iDragY = 0;
 uint8_t g_bPanning = 0;
 
-namespace {
+namespace
+{
 
 const ImageBuffer& Source() { return g_BackBuffer.m_Source; }
 
@@ -64,7 +65,8 @@ int DockerLeft(const RECT& client) { return DockerClientRect(client).left; }
 
 // Free area of the commands, keys and double-click: left of the docker, under the toolbar, a
 // fixed allowance above the bottom.
-struct FreeArea {
+struct FreeArea
+{
     double width, height, top;
 };
 
@@ -80,10 +82,7 @@ FreeArea AreaA()
     return a;
 }
 
-void Redraw()
-{
-    RedrawView(kViewDenoised, true);
-}
+void Redraw() { RedrawView(kViewDenoised, true); }
 
 // The mouse position of a message (signed client coordinates), kept as the last one seen.
 POINT TakeMousePoint(LPARAM lParam)
@@ -200,15 +199,21 @@ bool ParseZoomText(const wchar_t* text, double* percent)
     double v = 0.0;
     int decimals = 0;
     bool separator = false, valid = true;
-    for (int i = 0; i < 9; ++i) {
+    for (int i = 0; i < 9; ++i)
+    {
         const wchar_t c = text[i];
         if (c == 0 || c == L' ' || c == L'%') break;
-        if (c == L',' || c == L'.') {
+        if (c == L',' || c == L'.')
+        {
             separator = true;
-        } else if (c >= L'0' && c <= L'9') {
+        }
+        else if (c >= L'0' && c <= L'9')
+        {
             v = v * 10.0 + (c - L'0');
             if (separator) ++decimals;
-        } else {
+        }
+        else
+        {
             valid = false;
         }
     }
@@ -226,7 +231,8 @@ void ZoomTyped()
     wchar_t text[10] = {};
     if (g_hZoomBox) GetWindowTextW(g_hZoomBox, text, 10);
     double p = 0.0;
-    if (!ParseZoomText(text, &p)) {
+    if (!ParseZoomText(text, &p))
+    {
         SetZoomBoxText();  // the previous zoom shown again, the view unchanged
         return;
     }
@@ -282,10 +288,14 @@ LRESULT OnLButtonDown(HWND hWnd, WPARAM wParam, LPARAM lParam)
     RECT c;
     GetClientRect(hWnd, &c);
     const int t = ToolbarClientHeight();
-    if (p.y >= t + 2 && p.y <= c.bottom - StatusClientHeight() && p.x >= c.left && p.x <= DockerLeft(c)) {
-        if (g_hPanelDlg && g_bOverPreviewRect) {
+    if (p.y >= t + 2 && p.y <= c.bottom - StatusClientHeight() && p.x >= c.left && p.x <= DockerLeft(c))
+    {
+        if (g_hPanelDlg && g_bOverPreviewRect)
+        {
             SendMessageW(g_hPanelDlg, WM_LBUTTONDOWN, wParam, lParam);
-        } else {
+        }
+        else
+        {
             SetCapture(hWnd);
             g_iDragX = p.x;
             g_iDragY = p.y;
@@ -298,7 +308,8 @@ LRESULT OnLButtonDown(HWND hWnd, WPARAM wParam, LPARAM lParam)
 LRESULT OnMouseMove(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (g_bBatchRunning) return 0;
-    if (g_hPanelDlg) {
+    if (g_hPanelDlg)
+    {
         SendMessageW(g_hPanelDlg, msg, wParam, lParam);
         if (g_bOverPreviewRect) return 0;
     }
@@ -307,8 +318,9 @@ LRESULT OnMouseMove(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     GetClientRect(hWnd, &c);
     const RECT dock = DockerClientRect(c);
     const int dockTop = g_hDockerWnd ? dock.top : c.top, dockBottom = dock.bottom;
-    if (p.x >= 0 && p.y >= dockTop && p.y <= dockBottom && p.x <= dock.left && (wParam & MK_LBUTTON) &&
-        g_bPanning && g_dZoom > 0.0) {
+    if (p.x >= 0 && p.y >= dockTop && p.y <= dockBottom && p.x <= dock.left && (wParam & MK_LBUTTON) && g_bPanning &&
+        g_dZoom > 0.0)
+    {
         g_dImageX += (g_iDragX - p.x) / g_dZoom;
         g_dImageY += (g_iDragY - p.y) / g_dZoom;
         Redraw();
@@ -337,9 +349,12 @@ LRESULT OnLButtonDblClk(HWND hWnd)
 LRESULT OnRButton(HWND hWnd, bool down)
 {
     (void)hWnd;
-    if (down) {
+    if (down)
+    {
         if (g_BackBuffer.m_Source.m_pData) RedrawView(kViewOriginal, true);
-    } else {
+    }
+    else
+    {
         if (g_BackBuffer.m_Result.m_pData) RedrawView(kViewDenoised, true);
     }
     return 0;

@@ -40,10 +40,10 @@ void FitView(bool capAt800);
 // The arrival variant (slightly different free area); no redraw.
 void FitViewOnArrival();
 void ZoomTo100();
-void ZoomBy(double factor);           // buttons and keys
-void ZoomPreset(int selection);       // zoom box selection 0..7, -1 none
-void ZoomTyped();                     // Enter in the zoom box
-void PanBy(double dx, double dy);     // arrow keys
+void ZoomBy(double factor);        // buttons and keys
+void ZoomPreset(int selection);    // zoom box selection 0..7, -1 none
+void ZoomTyped();                  // Enter in the zoom box
+void PanBy(double dx, double dy);  // arrow keys
 
 // Mouse handlers; each returns the window procedure's result.
 LRESULT OnMouseWheel(HWND hWnd, WPARAM wParam, LPARAM lParam);

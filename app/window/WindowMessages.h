@@ -27,15 +27,15 @@ enum : UINT
     WM_HPX_IMAGE_ARRIVED = 0x13A0,     // the host image enters the document
 
     // ---- received by the batch progress dialog -----------------------------------------------
-    WM_HPX_BATCH_FILE_DONE = 0x1099,   // walker (sent): one file finished or passed over
+    WM_HPX_BATCH_FILE_DONE = 0x1099,  // walker (sent): one file finished or passed over
 
     // ---- received by the parameter panel ------------------------------------------------------
     WM_HPX_PREVIEW_RECT_MOVED = 0x109B,
-    WM_HPX_SET_STATE = 0x109E,         // lParam = new g_iPanelState
-    WM_HPX_JOB_DONE = 0x109F,          // main window (posted): the run finished without abort
-    WM_HPX_JOB_FAILED = 0x10A0,        // main window (posted): the run was aborted or failed
-    WM_HPX_IMAGE_LOADED = 0x10A9       // main window: an image is in the document; wParam = the
-                                       // docker's left edge in screen coordinates
+    WM_HPX_SET_STATE = 0x109E,    // lParam = new g_iPanelState
+    WM_HPX_JOB_DONE = 0x109F,     // main window (posted): the run finished without abort
+    WM_HPX_JOB_FAILED = 0x10A0,   // main window (posted): the run was aborted or failed
+    WM_HPX_IMAGE_LOADED = 0x10A9  // main window: an image is in the document; wParam = the
+                                  // docker's left edge in screen coordinates
 };
 
 // Panel state in which a whole-image run has finished: the result goes back to the host when

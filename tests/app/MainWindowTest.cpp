@@ -14,13 +14,16 @@
 #include "tests/host/HostTestSupport.h"
 #include "tests/host/ScriptedUser.h"
 
-namespace hpxhost {
-namespace {
+namespace hpxhost
+{
+namespace
+{
 
 // Command ids of the window (as its toolbar and keys send them).
 constexpr int kZoomIn = 32793, kZoomOut = 32794, kZoomFit = 32795, kZoom100 = 32806;
 
-class MainWindowTest : public PluginTest {
+class MainWindowTest : public PluginTest
+{
 protected:
     void Run(ScriptedUser& user)
     {
@@ -45,22 +48,23 @@ TEST_F(MainWindowTest, TypedZoomIsReadLikeThePersonMeantIt)
     ScriptedUser user;
     std::vector<std::wstring> z;
     Zoom(user, &z);
-    for (const wchar_t* t : {L"abc", L"12,5", L"1.2.3", L"5", L"250", L"1000", L"", L"33x"}) {
+    for (const wchar_t* t : {L"abc", L"12,5", L"1.2.3", L"5", L"250", L"1000", L"", L"33x"})
+    {
         user.TypeZoom(t);
         Zoom(user, &z);
     }
     Run(user);
     ASSERT_EQ(z.size(), 9u);
-    EXPECT_NE(z[0], L"100.0 %");                  // the arrival fit
-    EXPECT_EQ(z[1], z[0]);                        // letters restore the previous text
+    EXPECT_NE(z[0], L"100.0 %");  // the arrival fit
+    EXPECT_EQ(z[1], z[0]);        // letters restore the previous text
     EXPECT_EQ(z[2], L"12.5 %");
-    EXPECT_EQ(z[3], L"10.0 %");                   // 1.2.3 is 1.23 %, raised to 10 %
+    EXPECT_EQ(z[3], L"10.0 %");  // 1.2.3 is 1.23 %, raised to 10 %
     EXPECT_EQ(z[4], L"10.0 %");
     EXPECT_EQ(z[5], L"250.0 %");
     EXPECT_EQ(z[6], L"800.0 %");
-    EXPECT_EQ(z[7], L"10.0 %");                   // empty
-    EXPECT_EQ(z[8], L"10.0 %");                   // invalid: the previous zoom again
-    EXPECT_EQ(host.Output(), host.Document());    // closed before any run: pixels unchanged
+    EXPECT_EQ(z[7], L"10.0 %");                 // empty
+    EXPECT_EQ(z[8], L"10.0 %");                 // invalid: the previous zoom again
+    EXPECT_EQ(host.Output(), host.Document());  // closed before any run: pixels unchanged
 }
 
 TEST_F(MainWindowTest, WheelAndButtonsStayWithinTheirLimits)
@@ -88,8 +92,8 @@ TEST_F(MainWindowTest, WheelAndButtonsStayWithinTheirLimits)
     Run(user);
     ASSERT_EQ(z.size(), 7u);
     EXPECT_EQ(z[0], L"800.0 %");
-    EXPECT_EQ(z[1], L"25.0 %");   // 100 / max(400, 300)
-    EXPECT_EQ(z[2], L"25.0 %");   // the wheel over the zoom box changes nothing
+    EXPECT_EQ(z[1], L"25.0 %");  // 100 / max(400, 300)
+    EXPECT_EQ(z[2], L"25.0 %");  // the wheel over the zoom box changes nothing
     EXPECT_EQ(selection, 0);
     EXPECT_EQ(z[3], L"800.0 %");
     EXPECT_EQ(z[4], L"10.0 %");
@@ -119,7 +123,8 @@ TEST_F(MainWindowTest, MenuButtonKeepsToTheRightEnd)
 {
     ScriptedUser user;
     std::vector<int> gaps, spacers;
-    auto measure = [&](UserView& v) {
+    auto measure = [&](UserView& v)
+    {
         RECT c = v.Client(), menu = v.ToolbarButton(7), spacer = v.ToolbarButton(1);
         gaps.push_back(int(c.right - menu.right));
         spacers.push_back(int(spacer.right - spacer.left));
@@ -130,7 +135,8 @@ TEST_F(MainWindowTest, MenuButtonKeepsToTheRightEnd)
     user.Resize(250, 400).Read(measure);  // too narrow for the buttons
     Run(user);
     ASSERT_EQ(gaps.size(), 4u);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
+    {
         EXPECT_GE(gaps[i], 0) << i;
         EXPECT_LE(gaps[i], 4) << i;
     }
@@ -144,11 +150,14 @@ TEST_F(MainWindowTest, AltF4IsIgnoredTheCloseBoxClosesAndTheHostComesBack)
     std::wstring title;
     bool hostDisabled = false;
     HWND hostWnd = host.Window();
-    user.Key(VK_F4, true).Read([&](UserView& v) {
-        aliveAfterAltF4 = v.Exists();
-        title = v.Title();
-        hostDisabled = !IsWindowEnabled(hostWnd);
-    });
+    user.Key(VK_F4, true)
+        .Read(
+            [&](UserView& v)
+            {
+                aliveAfterAltF4 = v.Exists();
+                title = v.Title();
+                hostDisabled = !IsWindowEnabled(hostWnd);
+            });
     user.Close();
     Run(user);
     EXPECT_TRUE(aliveAfterAltF4);
@@ -163,7 +172,8 @@ HostDocument BlockDocument(int w, int h)
 {
     HostDocument d = MakeDocument(w, h, 3, 8);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
+        for (int x = 0; x < w; ++x)
+        {
             const int bx = x / 25, by = y / 25;
             d.Set(x, y, 0, uint32_t((bx * 53 + by * 11) & 255));
             d.Set(x, y, 1, uint32_t((by * 71 + 30) & 255));
@@ -186,13 +196,13 @@ TEST_F(MainWindowTest, ScreenshotShowsTheHostImageThroughTheFit)
     ASSERT_GT(shot.width, 0);
     // The image's bounding box on the screen: everything that is not the grey-48 background
     // inside the view area (below the toolbar, above the status bar, left of the docker).
-    auto isBackground = [&](int x, int y) {
-        return shot.Get(x, y, 0) == 48 && shot.Get(x, y, 1) == 48 && shot.Get(x, y, 2) == 48;
-    };
+    auto isBackground = [&](int x, int y)
+    { return shot.Get(x, y, 0) == 48 && shot.Get(x, y, 1) == 48 && shot.Get(x, y, 2) == 48; };
     const int midY = shot.height / 2;
     int left = -1, right = -1;
     for (int x = 0; x < dock.left; ++x)
-        if (!isBackground(x, midY)) {
+        if (!isBackground(x, midY))
+        {
             if (left < 0) left = x;
             right = x;
         }
@@ -208,11 +218,13 @@ TEST_F(MainWindowTest, ScreenshotShowsTheHostImageThroughTheFit)
     ASSERT_GT(top, 0);
     int mismatches = 0;
     for (int by = 0; by < 12; ++by)
-        for (int bx = 0; bx < 40; ++bx) {
+        for (int bx = 0; bx < 40; ++bx)
+        {
             const int ix = bx * 25 + 12, iy = by * 25 + 12;
             const int sx = int(left + (ix + 0.5) * zoom), sy = int(top + (iy + 0.5) * zoom);
             for (int c = 0; c < 3; ++c)
-                if (std::abs(int(shot.Get(sx, sy, c)) - int(doc.Get(ix, iy, c))) > 2) {
+                if (std::abs(int(shot.Get(sx, sy, c)) - int(doc.Get(ix, iy, c))) > 2)
+                {
                     if (mismatches++ < 3)
                         ADD_FAILURE() << "block " << bx << "," << by << " plane " << c << ": " << shot.Get(sx, sy, c)
                                       << " instead of " << doc.Get(ix, iy, c);
@@ -234,7 +246,8 @@ TEST_F(MainWindowTest, RepeatedRunsGiveTheirMemoryBack)
     // 12 megapixels: document, result and display copies are about 144 MB per run.
     host.SetDocument(MakeDocument(4000, 3000, 3, 8));
     size_t afterFirst = 0;
-    for (int run = 0; run < 3; ++run) {
+    for (int run = 0; run < 3; ++run)
+    {
         ScriptedUser user;
         Run(user);
         if (run == 0) afterFirst = PrivateBytes();

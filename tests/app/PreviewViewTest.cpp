@@ -11,9 +11,11 @@
 #include "app/view/PreviewView.h"
 #include "app/window/MainWindow.h"
 
-namespace {
+namespace
+{
 
-struct Image {
+struct Image
+{
     ImageBuffer b{};
     Image(int w, int h, int c, unsigned char fill)
     {
@@ -21,7 +23,10 @@ struct Image {
         FillImageBytes(&b, fill);
     }
     ~Image() { ReleaseImage(&b); }
-    unsigned char* At(int x, int y) { return static_cast<unsigned char*>(b.m_pData) + y * b.m_iStride + x * b.m_iChannels; }
+    unsigned char* At(int x, int y)
+    {
+        return static_cast<unsigned char*>(b.m_pData) + y * b.m_iStride + x * b.m_iChannels;
+    }
 };
 
 TEST(BlendCheckerboard, MaskDecidesBetweenImageAndSquares)
@@ -32,14 +37,15 @@ TEST(BlendCheckerboard, MaskDecidesBetweenImageAndSquares)
     *m.At(15, 15) = 0;
     *m.At(1, 20) = 128;
     BlendCheckerboard(&t.b, &m.b, 190, 220);
-    EXPECT_EQ(t.At(0, 0)[0], 190);   // colour A at the top-left square
+    EXPECT_EQ(t.At(0, 0)[0], 190);  // colour A at the top-left square
     EXPECT_EQ(t.At(15, 0)[1], 220);
     EXPECT_EQ(t.At(15, 15)[2], 190);
     EXPECT_EQ(t.At(1, 20)[0], (100 * 128 + 127 * 220) / 255);
-    EXPECT_EQ(t.At(5, 5)[0], 100);   // mask 255 keeps the pixel
+    EXPECT_EQ(t.At(5, 5)[0], 100);  // mask 255 keeps the pixel
 }
 
-class Outline : public ::testing::Test {
+class Outline : public ::testing::Test
+{
 protected:
     Outline() : t(60, 40, 3, 10) { xf.Assign(0, 0, 0, 0, 0, 1.0); }
     int Inverted() const
@@ -110,7 +116,8 @@ TEST(BackBuffer, BlitResults)
 }
 
 // A window of a given client size for the view to draw for.
-class ViewDraw : public ::testing::Test {
+class ViewDraw : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -213,9 +220,10 @@ TEST(CountImageFiles, CountsImagesOfPlainFoldersOnly)
     CreateDirectoryW((root + L"\\sub").c_str(), nullptr);
     CreateDirectoryW((root + L"\\hidden").c_str(), nullptr);
     SetFileAttributesW((root + L"\\hidden").c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
-    const wchar_t* files[] = {L"\\a.jpg", L"\\b.PNG", L"\\c.txt", L"\\noext", L"\\sub\\d.tif", L"\\sub\\e.gif.bak",
-                              L"\\hidden\\f.bmp"};
-    for (const wchar_t* f : files) {
+    const wchar_t* files[] = {L"\\a.jpg",      L"\\b.PNG",          L"\\c.txt",        L"\\noext",
+                              L"\\sub\\d.tif", L"\\sub\\e.gif.bak", L"\\hidden\\f.bmp"};
+    for (const wchar_t* f : files)
+    {
         HANDLE h = CreateFileW((root + f).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         CloseHandle(h);

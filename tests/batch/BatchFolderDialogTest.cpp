@@ -11,7 +11,8 @@
 using namespace batchtest;
 using proftest::DriveDialog;
 
-namespace {
+namespace
+{
 
 HWND FindTree(HWND dlg) { return FindWindowExW(dlg, nullptr, WC_TREEVIEWW, nullptr); }
 
@@ -57,20 +58,23 @@ TEST_F(BatchFolderDialog, OkTakesTheLastFolderAndAFolderWithoutAPathGivesNone)
     wchar_t folder[1024] = L"x";
     std::wstring title, shot;
     bool timedOut = false;
-    const INT_PTR chosen = DriveDialog([&] { return INT_PTR(BrowseForBatchFolder(m_owner, chosenBefore.c_str(), folder)); },
-                                       [&](HWND dlg) {
-                                           title = proftest::WindowText(dlg);
-                                           // The person waits until the tree shows the folder.
-                                           HWND tree = FindTree(dlg);
-                                           for (int i = 0; i < 200; ++i) {
-                                               HTREEITEM sel = HTREEITEM(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-                                               if (sel && ItemText(tree, sel) == L"browse-me") break;
-                                               Sleep(50);
-                                           }
-                                           shot = proftest::SaveScreenshot(dlg, L"batch_folder_dialog");
-                                           PostMessageW(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0);
-                                       },
-                                       &timedOut);
+    const INT_PTR chosen =
+        DriveDialog([&] { return INT_PTR(BrowseForBatchFolder(m_owner, chosenBefore.c_str(), folder)); },
+                    [&](HWND dlg)
+                    {
+                        title = proftest::WindowText(dlg);
+                        // The person waits until the tree shows the folder.
+                        HWND tree = FindTree(dlg);
+                        for (int i = 0; i < 200; ++i)
+                        {
+                            HTREEITEM sel = HTREEITEM(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+                            if (sel && ItemText(tree, sel) == L"browse-me") break;
+                            Sleep(50);
+                        }
+                        shot = proftest::SaveScreenshot(dlg, L"batch_folder_dialog");
+                        PostMessageW(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0);
+                    },
+                    &timedOut);
     EXPECT_FALSE(timedOut);
     EXPECT_TRUE(chosen);
     EXPECT_EQ(std::wstring(folder), chosenBefore);
@@ -81,14 +85,17 @@ TEST_F(BatchFolderDialog, OkTakesTheLastFolderAndAFolderWithoutAPathGivesNone)
     std::wstring picked;
     const INT_PTR virtualChosen =
         DriveDialog([&] { return INT_PTR(BrowseForBatchFolder(m_owner, L"", folder)); },
-                    [&](HWND dlg) {
+                    [&](HWND dlg)
+                    {
                         HWND tree = FindTree(dlg);
                         HTREEITEM root = HTREEITEM(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
                         SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, LPARAM(root));
                         for (HTREEITEM item = HTREEITEM(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, LPARAM(root)));
-                             item; item = HTREEITEM(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, LPARAM(item)))) {
+                             item; item = HTREEITEM(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, LPARAM(item))))
+                        {
                             const std::wstring text = ItemText(tree, item);
-                            if (text == L"My Computer" || text == L"This PC") {
+                            if (text == L"My Computer" || text == L"This PC")
+                            {
                                 picked = text;
                                 SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, LPARAM(item));
                                 break;

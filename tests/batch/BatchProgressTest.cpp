@@ -19,14 +19,16 @@ using namespace batchtest;
 using proftest::ItemText;
 using proftest::WindowText;
 
-namespace {
+namespace
+{
 
 HWND g_progress = nullptr;
 
 // Plays the main window's part at the end of a run.
 LRESULT CALLBACK OwnerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    if (msg == WM_HPX_BATCH_DONE) {
+    if (msg == WM_HPX_BATCH_DONE)
+    {
         DestroyWindow(g_progress);
         return 0;
     }
@@ -102,7 +104,8 @@ TEST_F(BatchProgress, CancelDuringTheThirdOfTenFilesFinishesItAndStopsThere)
     g_bBatchAbort = 0;
 
     // The user: Cancel while the bar shows two files done, then OK on the closing message.
-    struct {
+    struct
+    {
         LRESULT barAtCancel = -1;
         bool hiddenAfterCancel = false, ownerDisabledMeanwhile = false;
         std::wstring boxText;
@@ -110,23 +113,27 @@ TEST_F(BatchProgress, CancelDuringTheThirdOfTenFilesFinishesItAndStopsThere)
     HANDLE thread = CreateThread(nullptr, 0x6400000, BatchThreadProc, &job, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     ASSERT_NE(thread, nullptr);
     const DWORD batchThreadId = GetThreadId(thread);
-    std::thread user([&] {
-        HWND dlg = g_progress;
-        for (int i = 0; i < 6000 && BarPos(dlg) < 2; ++i) Sleep(5);
-        seen.ownerDisabledMeanwhile = !IsWindowEnabled(m_owner);
-        seen.barAtCancel = BarPos(dlg);
-        PostMessageW(GetDlgItem(dlg, IDCANCEL), BM_CLICK, 0, 0);
-        Sleep(100);
-        seen.hiddenAfterCancel = !IsWindowVisible(dlg);
-        HWND box = proftest::WaitForDialog(batchThreadId, nullptr, 60000);
-        if (box) {
-            wchar_t text[512] = L"";
-            GetDlgItemTextW(box, 0xFFFF, text, 512);
-            seen.boxText = text;
-            PostMessageW(box, WM_COMMAND, IDOK, 0);
-        }
-    });
-    while (MsgWaitForMultipleObjects(1, &thread, FALSE, 120000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    std::thread user(
+        [&]
+        {
+            HWND dlg = g_progress;
+            for (int i = 0; i < 6000 && BarPos(dlg) < 2; ++i) Sleep(5);
+            seen.ownerDisabledMeanwhile = !IsWindowEnabled(m_owner);
+            seen.barAtCancel = BarPos(dlg);
+            PostMessageW(GetDlgItem(dlg, IDCANCEL), BM_CLICK, 0, 0);
+            Sleep(100);
+            seen.hiddenAfterCancel = !IsWindowVisible(dlg);
+            HWND box = proftest::WaitForDialog(batchThreadId, nullptr, 60000);
+            if (box)
+            {
+                wchar_t text[512] = L"";
+                GetDlgItemTextW(box, 0xFFFF, text, 512);
+                seen.boxText = text;
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+            }
+        });
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, 120000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
+    {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     }

@@ -9,15 +9,18 @@
 #include "profiles/CameraIsoTable.h"
 #include "profiles/Settings.h"
 
-namespace batchtest {
+namespace batchtest
+{
 
-namespace {
+namespace
+{
 
 int g_filesDone = 0;
 
 LRESULT CALLBACK CountingProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    if (msg == WM_HPX_BATCH_FILE_DONE) {
+    if (msg == WM_HPX_BATCH_FILE_DONE)
+    {
         ++g_filesDone;
         return 0;
     }
@@ -43,14 +46,18 @@ bool WriteTestImage(const std::wstring& path, int width, int height, int channel
     if (CreateImage(&image, width, height, channels, bits) != kImageOk) return false;
     unsigned seed = 12345u + unsigned(width * 31 + height);
     unsigned char* p = static_cast<unsigned char*>(image.m_pData);
-    for (int32_t i = 0; i < image.m_iSize; ++i) {
+    for (int32_t i = 0; i < image.m_iSize; ++i)
+    {
         seed = seed * 1103515245u + 12345u;
         p[i] = static_cast<unsigned char>(96 + ((seed >> 16) & 63));
     }
     bool failed = true;
-    try {
+    try
+    {
         failed = WriteImageFile(&image, nullptr, path.c_str(), 90, L"", kImageFormatUnknown);
-    } catch (...) {
+    }
+    catch (...)
+    {
     }
     ReleaseImage(&image);
     return !failed;

@@ -8,12 +8,14 @@
 
 #include "app/batch/BatchJob.h"
 
-namespace batchtest {
+namespace batchtest
+{
 
 // Writes a noisy test image (format by the name's extension); false when it cannot be written.
 bool WriteTestImage(const std::wstring& path, int width, int height, int channels = 3, int bits = 8);
 // What an image file holds; all zero when it cannot be read.
-struct ImageFacts {
+struct ImageFacts
+{
     int width = 0, height = 0, bits = 0;
     bool alpha = false;
 };

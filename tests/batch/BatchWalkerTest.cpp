@@ -16,7 +16,8 @@ using proftest::Exists;
 using proftest::ReadBytes;
 using proftest::WriteBytes;
 
-namespace {
+namespace
+{
 
 std::wstring StandInPath()
 {
@@ -44,7 +45,9 @@ IsoSettings Entry(double strength)
 
 }  // namespace
 
-class BatchWalker : public BatchFolders {};
+class BatchWalker : public BatchFolders
+{
+};
 
 TEST_F(BatchWalker, TreeGoesIntoDenoisedFoldersAndASecondRunSkipsThem)
 {
@@ -154,14 +157,16 @@ TEST_F(BatchWalker, HpxCmdGetsQuotedPathsAndTheFusionSwitchAndWritesTheOutput)
     const std::string input = proftest::Narrow(Tree()) + "/R&D\\a.jpg";
     EXPECT_NE(first.find("HPXCmd.exe -gpu -fusion -i \"" + input + "\" -o \""), std::string::npos) << first;
     EXPECT_NE(first.find("-si 10.00 -sc 10.00 -scs 0.00 -dyn 0.00 -c 77 -sl1 1.00 -sl2 1.00 -sl3 1.00 -pa 0"),
-              std::string::npos) << first;
+              std::string::npos)
+        << first;
     EXPECT_NE(second.find("HPXCmd.exe -gpu -i \"" + input), std::string::npos) << second;
     EXPECT_EQ(second.find("-fusion"), std::string::npos);
 
     wchar_t out[1024];
     EXPECT_TRUE(FormatHpxCmdParameters(out, L"C:\\in.jpg", L"C:\\denoised\\in.jpg", L"C:\\s.txt", Entry(12.5)));
-    EXPECT_STREQ(out, L" /C HPXCmd.exe -gpu -i \"C:\\in.jpg\" -o \"C:\\denoised\\in.jpg\" -l \"C:\\s.txt\" -si 12.50 "
-                      L"-sc 10.00 -scs 0.00 -dyn 0.00 -c 77 -sl1 1.00 -sl2 1.00 -sl3 1.00 -pa 0");
+    EXPECT_STREQ(out,
+                 L" /C HPXCmd.exe -gpu -i \"C:\\in.jpg\" -o \"C:\\denoised\\in.jpg\" -l \"C:\\s.txt\" -si 12.50 "
+                 L"-sc 10.00 -scs 0.00 -dyn 0.00 -c 77 -sl1 1.00 -sl2 1.00 -sl3 1.00 -pa 0");
     const std::wstring longPath(1000, L'a');
     EXPECT_FALSE(FormatHpxCmdParameters(out, longPath.c_str(), L"o", L"s", Entry(1)));
 }
@@ -180,10 +185,12 @@ TEST_F(BatchWalker, CancelIsSeenWhileHpxCmdHangs)
     ASSERT_TRUE(WriteTestImage(Path(L"hang.jpg"), 32, 32));
     g_iHwAccel = 1;
     SetHpxCmdCancelGrace(500);
-    std::thread user([] {
-        Sleep(1500);
-        g_bBatchAbort = 1;
-    });
+    std::thread user(
+        []
+        {
+            Sleep(1500);
+            g_bBatchAbort = 1;
+        });
     const DWORD start = GetTickCount();
     EXPECT_EQ(RunWalker(), 1);
     const DWORD took = GetTickCount() - start;

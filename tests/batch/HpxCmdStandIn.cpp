@@ -22,7 +22,8 @@ int wmain()
     text += "\n";
     HANDLE log = CreateFileW((folder + L"hpxcmd-calls.txt").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (log != INVALID_HANDLE_VALUE) {
+    if (log != INVALID_HANDLE_VALUE)
+    {
         DWORD written = 0;
         WriteFile(log, text.data(), DWORD(text.size()), &written, nullptr);
         CloseHandle(log);
@@ -32,7 +33,8 @@ int wmain()
     wchar_t** argv = CommandLineToArgvW(line, &argc);
     const wchar_t* input = nullptr;
     const wchar_t* output = nullptr;
-    for (int i = 1; argv && i + 1 < argc; ++i) {
+    for (int i = 1; argv && i + 1 < argc; ++i)
+    {
         if (std::wstring(argv[i]) == L"-i") input = argv[i + 1];
         if (std::wstring(argv[i]) == L"-o") output = argv[i + 1];
     }

@@ -18,7 +18,8 @@
 #include "profiles/CameraIsoTable.h"
 #include "profiles/Settings.h"
 
-namespace {
+namespace
+{
 
 double Seconds()
 {
@@ -34,9 +35,11 @@ void MakePhoto(ImageBuffer* image, int width, int height, unsigned seed)
     CreateImage(image, width, height, 3, 8);
     unsigned char* p = static_cast<unsigned char*>(image->m_pData);
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x, p += 3) {
+        for (int x = 0; x < width; ++x, p += 3)
+        {
             const double base = 120 + 60 * std::sin(x * 0.004 + seed) * std::cos(y * 0.003);
-            for (int c = 0; c < 3; ++c) {
+            for (int c = 0; c < 3; ++c)
+            {
                 seed = seed * 1103515245u + 12345u;
                 const int v = int(base + 20 * c + int((seed >> 16) % 41) - 20);
                 p[c] = static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v);
@@ -52,7 +55,8 @@ int main(int argc, char** argv)
 {
     int count = 8;
     double megapixels = 12.0;
-    for (int i = 1; i + 1 < argc; ++i) {
+    for (int i = 1; i + 1 < argc; ++i)
+    {
         if (!std::strcmp(argv[i], "--count")) count = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--mp")) megapixels = std::atof(argv[i + 1]);
     }
@@ -79,9 +83,11 @@ int main(int argc, char** argv)
 
     // The engine alone, on the decoded pixels; once before and once after the batch, since the
     // machine's load changes meanwhile.
-    auto engineJobs = [&](bool writeFiles) {
+    auto engineJobs = [&](bool writeFiles)
+    {
         double seconds = 0;
-        for (int i = 0; i < count; ++i) {
+        for (int i = 0; i < count; ++i)
+        {
             ImageBuffer src, dst;
             InitImage(&src);
             InitImage(&dst);
@@ -91,8 +97,8 @@ int main(int argc, char** argv)
                                kImageFormatJpeg);
             CopyImageLayout(&dst, &src);
             const double t0 = Seconds();
-            DenoiseImage(&dst, &src, values.m_dStrength, values.m_dStrengthChroma, values.m_dStrengthChromaLarge,
-                         3, values.m_dDynamics, nullptr, true, false, false, values.m_iUseMedian);
+            DenoiseImage(&dst, &src, values.m_dStrength, values.m_dStrengthChroma, values.m_dStrengthChromaLarge, 3,
+                         values.m_dDynamics, nullptr, true, false, false, values.m_iUseMedian);
             seconds += Seconds() - t0;
             ReleaseImage(&src);
             ReleaseImage(&dst);
@@ -114,7 +120,8 @@ int main(int argc, char** argv)
     job.hFind = FindFirstFileW((tree + L"/*.*").c_str(), &job.fd);
     job.pDocument = &doc;
     job.pProfiles = &profiles;
-    job.hProgressDlg = CreateWindowW(L"HpxBatchBench", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    job.hProgressDlg =
+        CreateWindowW(L"HpxBatchBench", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
     const double t0 = Seconds();
     BatchDenoiseFolder(&job);
     const double batch = Seconds() - t0;
@@ -131,7 +138,8 @@ int main(int argc, char** argv)
     ReleaseImage(&doc.m_Source);
     ReleaseImage(&doc.m_Result);
     ReleaseImage(&doc.m_Alpha);
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count; ++i)
+    {
         DeleteFileW((tree + L"\\photo" + std::to_wstring(i) + L".jpg").c_str());
         DeleteFileW((tree + L"\\denoised\\photo" + std::to_wstring(i) + L".jpg").c_str());
     }

@@ -19,7 +19,8 @@ using proftest::WaitForDialog;
 using proftest::WindowText;
 using proftest::WriteBytes;
 
-namespace {
+namespace
+{
 
 // The edit inside a control, however deep (the file-name box nests it in two combo boxes).
 HWND InnerEdit(HWND control)
@@ -53,7 +54,7 @@ bool QualityEnabled(HWND dlg)
 {
     HWND part = QualityPart(dlg);
     return part && IsWindowEnabled(GetDlgItem(part, IDC_SAVE_QUALITY)) &&
-           IsWindowEnabled(GetDlgItem(part, IDC_SAVE_QUALITY_VALUE));
+        IsWindowEnabled(GetDlgItem(part, IDC_SAVE_QUALITY_VALUE));
 }
 
 void ChooseType(HWND dlg, int index)
@@ -125,7 +126,8 @@ TEST_F(OpenSave, OpenThroughTheDialogAndAnUnsupportedFileLeavesTheDocument)
     std::wstring title;
     bool timedOut = false;
     DriveDialog([&] { return INT_PTR(m_doc.OpenImageFile(path, false)); },
-                [&](HWND dlg) {
+                [&](HWND dlg)
+                {
                     title = WindowText(dlg);
                     TypeNameAndPress(dlg, Path(L"photo.jpg"));
                 },
@@ -140,9 +142,9 @@ TEST_F(OpenSave, OpenThroughTheDialogAndAnUnsupportedFileLeavesTheDocument)
     // The refused file: the message, and nothing of the document changes.
     std::wstring box;
     path[0] = 0;
-    const INT_PTR failed = DriveDialog([&] { return INT_PTR(m_doc.OpenImageFile(path, false)); },
-                                       [&](HWND dlg) { box = TypeNameAndReadMessage(dlg, Path(L"fake.png")); },
-                                       &timedOut);
+    const INT_PTR failed =
+        DriveDialog([&] { return INT_PTR(m_doc.OpenImageFile(path, false)); },
+                    [&](HWND dlg) { box = TypeNameAndReadMessage(dlg, Path(L"fake.png")); }, &timedOut);
     EXPECT_TRUE(failed);
     EXPECT_EQ(box, L"Image format not supported!");
     EXPECT_EQ(m_doc.m_Source.m_iWidth, 48);
@@ -155,7 +157,8 @@ TEST_F(OpenSave, SaveProposesTheDenoisedNameAndTypeAndStoresTheQualityChosen)
     ASSERT_TRUE(WriteTestImage(Path(L"photo.jpg"), 48, 32));
     OpenAsDocument(Path(L"photo.jpg"));
     WriteSettingInt(L"jpeg", 85);
-    struct {
+    struct
+    {
         std::wstring title, name, shot;
         LRESULT type = -1, types = 0;
         bool jpegEnabled = false, pngEnabled = true;
@@ -164,7 +167,8 @@ TEST_F(OpenSave, SaveProposesTheDenoisedNameAndTypeAndStoresTheQualityChosen)
     wchar_t out[1024] = L"";
     bool timedOut = false;
     DriveDialog([&] { return INT_PTR(m_doc.SaveImageFile(out, L"")); },
-                [&](HWND dlg) {
+                [&](HWND dlg)
+                {
                     seen.title = WindowText(dlg);
                     seen.name = WindowText(FileNameEdit(dlg));
                     seen.type = SendDlgItemMessageW(dlg, IDC_FILEDLG_TYPE_COMBO, CB_GETCURSEL, 0, 0);
@@ -206,7 +210,8 @@ TEST_F(OpenSave, SixteenBitResultSavedAsTiffGetsItsExtensionAndFailedSavesAreTol
     bool qualityEnabled = true, timedOut = false;
     wchar_t out[1024] = L"";
     DriveDialog([&] { return INT_PTR(m_doc.SaveImageFile(out, L"")); },
-                [&](HWND dlg) {
+                [&](HWND dlg)
+                {
                     types = SendDlgItemMessageW(dlg, IDC_FILEDLG_TYPE_COMBO, CB_GETCOUNT, 0, 0);
                     ChooseType(dlg, 0);
                     qualityEnabled = QualityEnabled(dlg);
@@ -222,9 +227,9 @@ TEST_F(OpenSave, SixteenBitResultSavedAsTiffGetsItsExtensionAndFailedSavesAreTol
     WriteBytes(Path(L"old.gif"), "GIF89a");
     std::wstring box;
     out[0] = 0;
-    const INT_PTR failed = DriveDialog([&] { return INT_PTR(m_doc.SaveImageFile(out, Path(L"old.gif").c_str())); },
-                                       [&](HWND dlg) { box = TypeNameAndReadMessage(dlg, Path(L"new.png")); },
-                                       &timedOut);
+    const INT_PTR failed =
+        DriveDialog([&] { return INT_PTR(m_doc.SaveImageFile(out, Path(L"old.gif").c_str())); },
+                    [&](HWND dlg) { box = TypeNameAndReadMessage(dlg, Path(L"new.png")); }, &timedOut);
     EXPECT_TRUE(failed);
     EXPECT_EQ(box, L"Cannot save the image file.");
     EXPECT_FALSE(Exists(Path(L"new.png")));

@@ -5,16 +5,18 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace hpxhost {
-namespace {
+namespace hpxhost
+{
+namespace
+{
 
 // The panel's controls as a person finds them: the Denoise button and the two strength bars.
 constexpr int kDenoise = 1021, kStrength = 1025, kChroma = 1039;
 
-template <typename Ready>
-bool WaitFor(DWORD timeoutMs, const Ready& ready)
+template <typename Ready> bool WaitFor(DWORD timeoutMs, const Ready& ready)
 {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+    for (DWORD waited = 0; waited < timeoutMs; waited += 50)
+    {
         if (ready()) return true;
         Sleep(50);
     }
@@ -46,7 +48,8 @@ HWND FindPanel(HWND main)
 // the control under the pointer; the release re-runs the preview on the host's thread.
 void DragThumb(HWND bar, int target)
 {
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    for (int attempt = 0; attempt < 3; ++attempt)
+    {
         RECT thumb{}, channel{};
         SendMessageW(bar, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
         SendMessageW(bar, TBM_GETCHANNELRECT, 0, reinterpret_cast<LPARAM>(&channel));
@@ -59,7 +62,8 @@ void DragThumb(HWND bar, int target)
         const int span = (channel.right - channel.left) - 2 * half;
         const int x1 = x0 + (target - pos) * span / (hi - lo);
         PostMessageW(bar, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x0, y));
-        for (int i = 1; i <= 8; ++i) {
+        for (int i = 1; i <= 8; ++i)
+        {
             Sleep(20);
             PostMessageW(bar, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x0 + (x1 - x0) * i / 8, y));
         }
@@ -74,32 +78,41 @@ void DragThumb(HWND bar, int target)
 
 void AddDemoSteps(ScriptedUser& user, int strengthPos, int chromaPos)
 {
-    user.Add("the panel's first preview", [](UserView& v) {
-        // The first preview has run when the panel enables its Denoise button.
-        return WaitFor(120000, [&] {
-            HWND panel = FindPanel(v.main);
-            return panel && IsWindowEnabled(GetDlgItem(panel, kDenoise));
-        });
-    });
-    user.Add("the strengths", [strengthPos, chromaPos](UserView& v) {
-        HWND panel = FindPanel(v.main);
-        DragThumb(GetDlgItem(panel, kStrength), strengthPos);
-        DragThumb(GetDlgItem(panel, kChroma), chromaPos);
-        const int luma = int(SendMessageW(GetDlgItem(panel, kStrength), TBM_GETPOS, 0, 0));
-        const int chroma = int(SendMessageW(GetDlgItem(panel, kChroma), TBM_GETPOS, 0, 0));
-        std::printf("user: strength trackbars at %d and %d (asked %d and %d)\n", luma, chroma, strengthPos, chromaPos);
-        // A drag lands within a pixel's worth of positions of where it was aimed.
-        return std::abs(luma - strengthPos) <= 10 && std::abs(chroma - chromaPos) <= 10;
-    });
-    user.Add("Denoise until \"Redefine\"", [](UserView& v) {
-        HWND panel = FindPanel(v.main);
-        PostMessageW(GetDlgItem(panel, kDenoise), BM_CLICK, 0, 0);
-        const DWORD t0 = GetTickCount();
-        const bool done = WaitFor(600000, [&] { return Text(GetDlgItem(panel, kDenoise)) == L"Redefine"; });
-        std::printf("user: Denoise pressed, %s after %.1f s\n", done ? "\"Redefine\" shown" : "no end seen",
-                    (GetTickCount() - t0) / 1000.0);
-        return done;
-    });
+    user.Add("the panel's first preview",
+             [](UserView& v)
+             {
+                 // The first preview has run when the panel enables its Denoise button.
+                 return WaitFor(120000,
+                                [&]
+                                {
+                                    HWND panel = FindPanel(v.main);
+                                    return panel && IsWindowEnabled(GetDlgItem(panel, kDenoise));
+                                });
+             });
+    user.Add("the strengths",
+             [strengthPos, chromaPos](UserView& v)
+             {
+                 HWND panel = FindPanel(v.main);
+                 DragThumb(GetDlgItem(panel, kStrength), strengthPos);
+                 DragThumb(GetDlgItem(panel, kChroma), chromaPos);
+                 const int luma = int(SendMessageW(GetDlgItem(panel, kStrength), TBM_GETPOS, 0, 0));
+                 const int chroma = int(SendMessageW(GetDlgItem(panel, kChroma), TBM_GETPOS, 0, 0));
+                 std::printf("user: strength trackbars at %d and %d (asked %d and %d)\n", luma, chroma, strengthPos,
+                             chromaPos);
+                 // A drag lands within a pixel's worth of positions of where it was aimed.
+                 return std::abs(luma - strengthPos) <= 10 && std::abs(chroma - chromaPos) <= 10;
+             });
+    user.Add("Denoise until \"Redefine\"",
+             [](UserView& v)
+             {
+                 HWND panel = FindPanel(v.main);
+                 PostMessageW(GetDlgItem(panel, kDenoise), BM_CLICK, 0, 0);
+                 const DWORD t0 = GetTickCount();
+                 const bool done = WaitFor(600000, [&] { return Text(GetDlgItem(panel, kDenoise)) == L"Redefine"; });
+                 std::printf("user: Denoise pressed, %s after %.1f s\n", done ? "\"Redefine\" shown" : "no end seen",
+                             (GetTickCount() - t0) / 1000.0);
+                 return done;
+             });
     user.Pause(500);
 }
 

@@ -4,7 +4,8 @@
 
 #include "tests/host/ScriptedUser.h"
 
-namespace hpxhost {
+namespace hpxhost
+{
 
 void AddDemoSteps(ScriptedUser& user, int strengthPos, int chromaPos);
 

@@ -35,7 +35,8 @@
 #include "tests/host/ScriptedUser.h"
 #include "tests/host/TestHost.h"
 
-namespace {
+namespace
+{
 
 std::string Narrow(const std::wstring& w)
 {
@@ -82,26 +83,39 @@ int Run(int argc, wchar_t** argv)
     std::wstring screenshot;
     int demoLuma = -1, demoChroma = -1;
     bool about = true, repeat = true;
-    for (int i = 4; i < argc; ++i) {
+    for (int i = 4; i < argc; ++i)
+    {
         const std::wstring a = argv[i];
-        if (a == L"--small-coords") host.options.bigDocument = false;
-        else if (a == L"--mask") host.options.mask = true;
-        else if (a == L"--refuse-suites") host.options.serveSuites = false;
-        else if (a == L"--no-basic-suite") host.options.basicSuite = false;
-        else if (a == L"--no-about") about = false;
-        else if (a == L"--no-repeat") repeat = false;
-        else if (a == L"--screenshot" && i + 1 < argc) screenshot = HostArg(argv[++i]);
-        else if (a == L"--demo-user" && i + 1 < argc) {
+        if (a == L"--small-coords")
+            host.options.bigDocument = false;
+        else if (a == L"--mask")
+            host.options.mask = true;
+        else if (a == L"--refuse-suites")
+            host.options.serveSuites = false;
+        else if (a == L"--no-basic-suite")
+            host.options.basicSuite = false;
+        else if (a == L"--no-about")
+            about = false;
+        else if (a == L"--no-repeat")
+            repeat = false;
+        else if (a == L"--screenshot" && i + 1 < argc)
+            screenshot = HostArg(argv[++i]);
+        else if (a == L"--demo-user" && i + 1 < argc)
+        {
             if (std::swscanf(argv[++i], L"%d,%d", &demoLuma, &demoChroma) != 2) return Usage();
         }
-        else if (a == L"--exif" && i + 1 < argc) {
+        else if (a == L"--exif" && i + 1 < argc)
+        {
             FILE* f = _wfopen(HostArg(argv[++i]).c_str(), L"rb");
             if (!f) return Usage();
             unsigned char buf[4096];
             size_t n;
-            while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) host.options.exif.insert(host.options.exif.end(), buf, buf + n);
+            while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+                host.options.exif.insert(host.options.exif.end(), buf, buf + n);
             std::fclose(f);
-        } else {
+        }
+        else
+        {
             return Usage();
         }
     }
@@ -109,29 +123,33 @@ int Run(int argc, wchar_t** argv)
     hpxhost::HostDocument doc;
     std::string error;
     std::vector<uint8_t> fileExif;
-    if (!ParseGenerated(inPath, &doc) && !hpxhost::LoadDocumentFromFile(inPath, &doc, &error, &fileExif)) {
+    if (!ParseGenerated(inPath, &doc) && !hpxhost::LoadDocumentFromFile(inPath, &doc, &error, &fileExif))
+    {
         std::printf("cannot read %s: %s\n", Narrow(inPath).c_str(), error.c_str());
         return 1;
     }
     if (host.options.exif.empty()) host.options.exif = fileExif;
-    std::printf("document: %dx%d, %d planes, %d bits, %u bytes of EXIF\n", doc.width, doc.height, doc.planes,
-                doc.depth, unsigned(host.options.exif.size()));
+    std::printf("document: %dx%d, %d planes, %d bits, %u bytes of EXIF\n", doc.width, doc.height, doc.planes, doc.depth,
+                unsigned(host.options.exif.size()));
     host.SetDocument(doc);
 
-    if (!host.Load(pluginPath, &error)) {
+    if (!host.Load(pluginPath, &error))
+    {
         std::printf("cannot load %s: %s\n", Narrow(pluginPath).c_str(), error.c_str());
         return 1;
     }
     std::printf("plug-in loaded, property list and entry point found\n");
 
-    if (!screenshot.empty()) {
+    if (!screenshot.empty())
+    {
         if (demoLuma >= 0) hpxhost::AddDemoSteps(user, demoLuma, demoChroma);
         user.Pause(500).Shot(nullptr, Narrow(screenshot)).Close();
         host.user = &user;
     }
 
     bool ok = true;
-    if (about) {
+    if (about)
+    {
         const OSErr r = host.About();
         std::printf("about: %d (About box %s)\n", r, host.aboutSeen ? "shown and closed" : "not seen");
         ok = ok && r == noErr && host.aboutSeen;
@@ -139,17 +157,20 @@ int Run(int argc, wchar_t** argv)
 
     hpxhost::RunReport run = host.RunFilter(true);
     std::printf("run: %s\n", run.Describe().c_str());
-    if (host.user) {
+    if (host.user)
+    {
         host.user = nullptr;  // the repeat run shows no window
         for (const std::string& e : user.errors) std::printf("user: %s\n", e.c_str());
-        if (user.sawWindow && user.errors.empty()) std::printf("window shown, screenshot written to %s\n", Narrow(screenshot).c_str());
+        if (user.sawWindow && user.errors.empty())
+            std::printf("window shown, screenshot written to %s\n", Narrow(screenshot).c_str());
         ok = ok && user.sawWindow && user.errors.empty();
     }
     ok = ok && run.ok;
     const hpxhost::HostDocument first = host.Output();
     std::printf("output %s the input\n", first == doc ? "equals" : "differs from");
 
-    if (run.ok && repeat) {
+    if (run.ok && repeat)
+    {
         host.AcceptOutput();
         host.options.playInfo = plugInDialogDontDisplay;
         hpxhost::RunReport again = host.RunFilter(false);
@@ -165,7 +186,8 @@ int Run(int argc, wchar_t** argv)
         if (s.second != 0) std::printf("host: suite %s still held %d time(s)\n", s.first.c_str(), s.second);
     ok = ok && host.protocolErrors.empty() && host.LockedHandles() == 0;
 
-    if (!hpxhost::SaveDocumentToFile(outPath, first, &error)) {
+    if (!hpxhost::SaveDocumentToFile(outPath, first, &error))
+    {
         std::printf("cannot write %s: %s\n", Narrow(outPath).c_str(), error.c_str());
         return 1;
     }

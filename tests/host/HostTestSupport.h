@@ -9,13 +9,15 @@
 
 #include "tests/host/TestHost.h"
 
-namespace hpxhost {
+namespace hpxhost
+{
 
 // The key of the plug-in's descriptor registry entry (its property list's unique string).
 constexpr char kHushpixKey[] = "67debd70-8f84-11df-a4ee-0800200c9a66";
 
 // The plug-in's parameter record as the host keeps it: amount, disposition, ignoreSelection.
-struct ParameterView {
+struct ParameterView
+{
     int16_t amount;
     int16_t disposition;
     uint8_t ignoreSelection;
@@ -25,7 +27,8 @@ inline ParameterView ReadParameters(const TestHost& host)
 {
     ParameterView v = {};
     const std::vector<uint8_t> b = host.ParameterBytes();
-    if (b.size() >= 5) {
+    if (b.size() >= 5)
+    {
         std::memcpy(&v.amount, &b[0], 2);
         std::memcpy(&v.disposition, &b[2], 2);
         v.ignoreSelection = b[4];
@@ -50,7 +53,8 @@ inline int ShowFlag(const TestHost& host)
     return b.empty() ? -1 : b[0];
 }
 
-class PluginTest : public ::testing::Test {
+class PluginTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {

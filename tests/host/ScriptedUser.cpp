@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cwchar>
 
-namespace hpxhost {
+namespace hpxhost
+{
 
-namespace {
+namespace
+{
 
 HWND FocusOf(HWND main)
 {
@@ -137,16 +139,19 @@ bool UserView::Capture(Screenshot* shot) const
     void* bits = nullptr;
     HBITMAP bmp = CreateDIBSection(win, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     bool ok = false;
-    if (mem && bmp) {
+    if (mem && bmp)
+    {
         HGDIOBJ old = SelectObject(mem, bmp);
         ok = BitBlt(mem, 0, 0, w, h, win, 0, 0, SRCCOPY) != 0;
         GdiFlush();
         SelectObject(mem, old);
-        if (ok) {
+        if (ok)
+        {
             *shot = MakeDocument(w, h, 3, 8);
             const uint8_t* p = static_cast<const uint8_t*>(bits);
             for (int y = 0; y < h; ++y)
-                for (int x = 0; x < w; ++x, p += 4) {
+                for (int x = 0; x < w; ++x, p += 4)
+                {
                     shot->Set(x, y, 0, p[2]);
                     shot->Set(x, y, 1, p[1]);
                     shot->Set(x, y, 2, p[0]);
@@ -169,148 +174,170 @@ ScriptedUser& ScriptedUser::Add(const std::string& what, std::function<bool(User
 
 ScriptedUser& ScriptedUser::Command(int id)
 {
-    return Add("command " + std::to_string(id), [id](UserView& v) {
-        SendMessageW(v.main, WM_COMMAND, MAKEWPARAM(id, 0), 0);
-        return true;
-    });
+    return Add("command " + std::to_string(id),
+               [id](UserView& v)
+               {
+                   SendMessageW(v.main, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+                   return true;
+               });
 }
 
 ScriptedUser& ScriptedUser::Key(UINT vk, bool alt)
 {
-    return Add("key " + std::to_string(vk), [vk, alt](UserView& v) {
-        HWND f = FocusOf(v.main);
-        const UINT scan = MapVirtualKeyW(vk, 0);
-        LPARAM down = 1 | (LPARAM(scan) << 16), up = down | (LPARAM(3) << 30);
-        if (alt) {
-            down |= LPARAM(1) << 29;
-            up |= LPARAM(1) << 29;
-        }
-        PostMessageW(f, alt ? WM_SYSKEYDOWN : WM_KEYDOWN, vk, down);
-        PostMessageW(f, alt ? WM_SYSKEYUP : WM_KEYUP, vk, up);
-        return true;
-    });
+    return Add("key " + std::to_string(vk),
+               [vk, alt](UserView& v)
+               {
+                   HWND f = FocusOf(v.main);
+                   const UINT scan = MapVirtualKeyW(vk, 0);
+                   LPARAM down = 1 | (LPARAM(scan) << 16), up = down | (LPARAM(3) << 30);
+                   if (alt)
+                   {
+                       down |= LPARAM(1) << 29;
+                       up |= LPARAM(1) << 29;
+                   }
+                   PostMessageW(f, alt ? WM_SYSKEYDOWN : WM_KEYDOWN, vk, down);
+                   PostMessageW(f, alt ? WM_SYSKEYUP : WM_KEYUP, vk, up);
+                   return true;
+               });
 }
 
 ScriptedUser& ScriptedUser::Chars(const std::wstring& text)
 {
-    return Add("characters", [text](UserView& v) {
-        HWND f = FocusOf(v.main);
-        for (wchar_t c : text) PostMessageW(f, WM_CHAR, c, 1);
-        return true;
-    });
+    return Add("characters",
+               [text](UserView& v)
+               {
+                   HWND f = FocusOf(v.main);
+                   for (wchar_t c : text) PostMessageW(f, WM_CHAR, c, 1);
+                   return true;
+               });
 }
 
 ScriptedUser& ScriptedUser::Mouse(UINT msg, int x, int y, WPARAM keys)
 {
-    return Add("mouse " + std::to_string(msg), [msg, x, y, keys](UserView& v) {
-        PostMessageW(v.main, msg, keys, MAKELPARAM(x, y));
-        return true;
-    });
+    return Add("mouse " + std::to_string(msg),
+               [msg, x, y, keys](UserView& v)
+               {
+                   PostMessageW(v.main, msg, keys, MAKELPARAM(x, y));
+                   return true;
+               });
 }
 
 ScriptedUser& ScriptedUser::Drag(int x0, int y0, int x1, int y1)
 {
     Mouse(WM_LBUTTONDOWN, x0, y0, MK_LBUTTON);
-    for (int i = 1; i <= 4; ++i)
-        Mouse(WM_MOUSEMOVE, x0 + (x1 - x0) * i / 4, y0 + (y1 - y0) * i / 4, MK_LBUTTON);
+    for (int i = 1; i <= 4; ++i) Mouse(WM_MOUSEMOVE, x0 + (x1 - x0) * i / 4, y0 + (y1 - y0) * i / 4, MK_LBUTTON);
     return Mouse(WM_LBUTTONUP, x1, y1, 0);
 }
 
 ScriptedUser& ScriptedUser::Wheel(int x, int y, int delta)
 {
-    return Add("wheel", [x, y, delta](UserView& v) {
-        POINT p = {x, y};
-        ClientToScreen(v.main, &p);
-        PostMessageW(v.main, WM_MOUSEWHEEL, MAKEWPARAM(0, short(delta)), MAKELPARAM(p.x, p.y));
-        return true;
-    });
+    return Add("wheel",
+               [x, y, delta](UserView& v)
+               {
+                   POINT p = {x, y};
+                   ClientToScreen(v.main, &p);
+                   PostMessageW(v.main, WM_MOUSEWHEEL, MAKEWPARAM(0, short(delta)), MAKELPARAM(p.x, p.y));
+                   return true;
+               });
 }
 
 ScriptedUser& ScriptedUser::WheelOverZoomBox(int delta)
 {
-    return Add("wheel over the zoom box", [delta](UserView& v) {
-        RECT r;
-        GetWindowRect(v.zoomBox, &r);
-        PostMessageW(v.zoomBox, WM_MOUSEWHEEL, MAKEWPARAM(0, short(delta)),
-                     MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
-        return true;
-    });
+    return Add("wheel over the zoom box",
+               [delta](UserView& v)
+               {
+                   RECT r;
+                   GetWindowRect(v.zoomBox, &r);
+                   PostMessageW(v.zoomBox, WM_MOUSEWHEEL, MAKEWPARAM(0, short(delta)),
+                                MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+                   return true;
+               });
 }
 
 ScriptedUser& ScriptedUser::TypeZoom(const std::wstring& text)
 {
-    return Add("type into the zoom box", [text](UserView& v) {
-        if (!v.zoomBox || !IsWindowEnabled(v.zoomBox)) return false;
-        HWND edit = ZoomEdit(v.zoomBox);
-        // Click into the field, select what is there (the text is replaced), type, Enter.
-        PostMessageW(edit, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
-        PostMessageW(edit, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
-        PostMessageW(edit, EM_SETSEL, 0, -1);
-        PostMessageW(edit, WM_KEYDOWN, VK_DELETE, 1);
-        PostMessageW(edit, WM_KEYUP, VK_DELETE, 1 | (LPARAM(3) << 30));
-        for (wchar_t c : text) PostMessageW(edit, WM_CHAR, c, 1);
-        PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 1);
-        PostMessageW(edit, WM_CHAR, L'\r', 1);
-        PostMessageW(edit, WM_KEYUP, VK_RETURN, 1 | (LPARAM(3) << 30));
-        return true;
-    });
+    return Add("type into the zoom box",
+               [text](UserView& v)
+               {
+                   if (!v.zoomBox || !IsWindowEnabled(v.zoomBox)) return false;
+                   HWND edit = ZoomEdit(v.zoomBox);
+                   // Click into the field, select what is there (the text is replaced), type, Enter.
+                   PostMessageW(edit, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+                   PostMessageW(edit, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+                   PostMessageW(edit, EM_SETSEL, 0, -1);
+                   PostMessageW(edit, WM_KEYDOWN, VK_DELETE, 1);
+                   PostMessageW(edit, WM_KEYUP, VK_DELETE, 1 | (LPARAM(3) << 30));
+                   for (wchar_t c : text) PostMessageW(edit, WM_CHAR, c, 1);
+                   PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 1);
+                   PostMessageW(edit, WM_CHAR, L'\r', 1);
+                   PostMessageW(edit, WM_KEYUP, VK_RETURN, 1 | (LPARAM(3) << 30));
+                   return true;
+               });
 }
 
 ScriptedUser& ScriptedUser::Resize(int width, int height)
 {
-    return Add("resize", [width, height](UserView& v) {
-        if (IsZoomed(v.main)) SendMessageW(v.main, WM_SYSCOMMAND, SC_RESTORE, 0);
-        SetWindowPos(v.main, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOMOVE);
-        return true;
-    });
+    return Add("resize",
+               [width, height](UserView& v)
+               {
+                   if (IsZoomed(v.main)) SendMessageW(v.main, WM_SYSCOMMAND, SC_RESTORE, 0);
+                   SetWindowPos(v.main, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOMOVE);
+                   return true;
+               });
 }
 
 ScriptedUser& ScriptedUser::Shot(Screenshot* out, const std::string& pngPath)
 {
-    return Add("screenshot", [out, pngPath](UserView& v) {
-        // Paints still pending (a changed zoom text) are done first, as a person would see them.
-        RedrawWindow(v.main, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-        Screenshot s;
-        if (!v.Capture(&s)) return false;
-        if (!pngPath.empty()) {
-            std::string error;
-            if (!SaveDocumentToFile(HostPath(pngPath), s, &error)) return false;
-        }
-        if (out) *out = std::move(s);
-        return true;
-    });
+    return Add("screenshot",
+               [out, pngPath](UserView& v)
+               {
+                   // Paints still pending (a changed zoom text) are done first, as a person would see them.
+                   RedrawWindow(v.main, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+                   Screenshot s;
+                   if (!v.Capture(&s)) return false;
+                   if (!pngPath.empty())
+                   {
+                       std::string error;
+                       if (!SaveDocumentToFile(HostPath(pngPath), s, &error)) return false;
+                   }
+                   if (out) *out = std::move(s);
+                   return true;
+               });
 }
 
 ScriptedUser& ScriptedUser::Read(std::function<void(UserView&)> read)
 {
-    return Add("read", [read](UserView& v) {
-        read(v);
-        return true;
-    });
+    return Add("read",
+               [read](UserView& v)
+               {
+                   read(v);
+                   return true;
+               });
 }
 
 ScriptedUser& ScriptedUser::Pause(DWORD ms)
 {
-    return Add("pause", [ms](UserView&) {
-        Sleep(ms);
-        return true;
-    });
+    return Add("pause",
+               [ms](UserView&)
+               {
+                   Sleep(ms);
+                   return true;
+               });
 }
 
 ScriptedUser& ScriptedUser::Close()
 {
-    return Add("close box", [](UserView& v) {
-        PostMessageW(v.main, WM_SYSCOMMAND, SC_CLOSE, 0);
-        return true;
-    });
+    return Add("close box",
+               [](UserView& v)
+               {
+                   PostMessageW(v.main, WM_SYSCOMMAND, SC_CLOSE, 0);
+                   return true;
+               });
 }
 
 // ---- running -------------------------------------------------------------------------------------
 
-ScriptedUser::~ScriptedUser()
-{
-    Finish();
-}
+ScriptedUser::~ScriptedUser() { Finish(); }
 
 void ScriptedUser::Start(HWND hostWindow)
 {
@@ -327,12 +354,14 @@ void ScriptedUser::Start(HWND hostWindow)
 void ScriptedUser::Finish()
 {
     m_bStop = true;
-    if (m_hThread) {
+    if (m_hThread)
+    {
         WaitForSingleObject(m_hThread, INFINITE);
         CloseHandle(m_hThread);
         m_hThread = nullptr;
     }
-    if (m_hSettled) {
+    if (m_hSettled)
+    {
         CloseHandle(m_hSettled);
         m_hSettled = nullptr;
     }
@@ -340,9 +369,12 @@ void ScriptedUser::Finish()
 
 DWORD WINAPI ScriptedUser::ThreadProc(void* self)
 {
-    try {
+    try
+    {
         static_cast<ScriptedUser*>(self)->Run();
-    } catch (...) {
+    }
+    catch (...)
+    {
         static_cast<ScriptedUser*>(self)->errors.push_back("a step threw");
     }
     return 0;
@@ -352,14 +384,17 @@ bool ScriptedUser::Settle()
 {
     // Posted messages are handled in order: when the host window has answered this one,
     // everything the steps posted before it has been handled too.
-    if (!m_hHostWnd || !m_hSettled) {
+    if (!m_hHostWnd || !m_hSettled)
+    {
         Sleep(200);
         return true;
     }
-    for (int round = 0; round < 2; ++round) {  // twice: handlers may post follow-ups
+    for (int round = 0; round < 2; ++round)
+    {  // twice: handlers may post follow-ups
         ResetEvent(m_hSettled);
         if (!PostMessageW(m_hHostWnd, kHostSettleMessage, 0, LPARAM(m_hSettled))) return false;
-        while (WaitForSingleObject(m_hSettled, 100) == WAIT_TIMEOUT) {
+        while (WaitForSingleObject(m_hSettled, 100) == WAIT_TIMEOUT)
+        {
             if (m_bStop) return false;
         }
     }
@@ -370,8 +405,10 @@ void ScriptedUser::Run()
 {
     const DWORD start = GetTickCount();
     HWND main = nullptr;
-    while (!m_bStop && !(main = FindMainWindow())) {
-        if (GetTickCount() - start > windowTimeoutMs) {
+    while (!m_bStop && !(main = FindMainWindow()))
+    {
+        if (GetTickCount() - start > windowTimeoutMs)
+        {
             errors.push_back("the main window did not appear");
             return;
         }
@@ -386,9 +423,11 @@ void ScriptedUser::Run()
     Settle();  // the image has arrived and the loop runs
 
     const bool trace = GetEnvironmentVariableA("HPX_USER_TRACE", nullptr, 0) > 0;
-    for (Step& s : steps) {
+    for (Step& s : steps)
+    {
         if (trace) std::fprintf(stderr, "[user] %s\n", s.what.c_str());
-        if (m_bStop || !IsWindow(main)) {
+        if (m_bStop || !IsWindow(main))
+        {
             errors.push_back("the window was gone before step \"" + s.what + "\"");
             break;
         }
@@ -396,7 +435,8 @@ void ScriptedUser::Run()
         Settle();
     }
     // Whatever the script did, the window goes at its end.
-    for (int i = 0; i < 500 && !m_bStop && IsWindow(main); ++i) {
+    for (int i = 0; i < 500 && !m_bStop && IsWindow(main); ++i)
+    {
         if (i % 50 == 0) PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
         Sleep(20);
     }

@@ -20,13 +20,15 @@
 
 #include "tests/host/TestHost.h"
 
-namespace hpxhost {
+namespace hpxhost
+{
 
 // A screenshot of the main window's client area (RGB, 8 bits, rows top first).
 using Screenshot = HostDocument;
 
 // What a step that reads sees.
-class UserView {
+class UserView
+{
 public:
     HWND main = nullptr;
     HWND zoomBox = nullptr;
@@ -44,27 +46,29 @@ public:
     bool Capture(Screenshot* shot) const;
 };
 
-class ScriptedUser {
+class ScriptedUser
+{
 public:
-    struct Step {
-        std::string what;                      // for error messages
-        std::function<bool(UserView&)> act;    // false: the step failed
+    struct Step
+    {
+        std::string what;                    // for error messages
+        std::function<bool(UserView&)> act;  // false: the step failed
     };
 
     // Builders; each appends one step.
-    ScriptedUser& Command(int id);                        // WM_COMMAND as a button sends it
-    ScriptedUser& Key(UINT vk, bool alt = false);         // key down and up to the focus
-    ScriptedUser& Chars(const std::wstring& text);        // WM_CHAR to the focus
+    ScriptedUser& Command(int id);                                 // WM_COMMAND as a button sends it
+    ScriptedUser& Key(UINT vk, bool alt = false);                  // key down and up to the focus
+    ScriptedUser& Chars(const std::wstring& text);                 // WM_CHAR to the focus
     ScriptedUser& Mouse(UINT msg, int x, int y, WPARAM keys = 0);  // at a client point
-    ScriptedUser& Drag(int x0, int y0, int x1, int y1);   // left button down, moves, up
-    ScriptedUser& Wheel(int x, int y, int delta);         // over a client point
+    ScriptedUser& Drag(int x0, int y0, int x1, int y1);            // left button down, moves, up
+    ScriptedUser& Wheel(int x, int y, int delta);                  // over a client point
     ScriptedUser& WheelOverZoomBox(int delta);
-    ScriptedUser& TypeZoom(const std::wstring& text);     // click the box, replace, Enter
-    ScriptedUser& Resize(int width, int height);          // restored window of this outer size
+    ScriptedUser& TypeZoom(const std::wstring& text);  // click the box, replace, Enter
+    ScriptedUser& Resize(int width, int height);       // restored window of this outer size
     ScriptedUser& Shot(Screenshot* out, const std::string& pngPath = std::string());
     ScriptedUser& Read(std::function<void(UserView&)> read);
     ScriptedUser& Pause(DWORD ms);
-    ScriptedUser& Close();                                // the close box (SC_CLOSE)
+    ScriptedUser& Close();  // the close box (SC_CLOSE)
     ScriptedUser& Add(const std::string& what, std::function<bool(UserView&)> act);
 
     // Run by TestHost around the start selector.
@@ -74,7 +78,7 @@ public:
     std::vector<Step> steps;
     std::vector<std::string> errors;
     bool sawWindow = false;
-    bool closed = false;        // the window was gone when the script ended
+    bool closed = false;  // the window was gone when the script ended
     DWORD windowTimeoutMs = 60000;
 
     ScriptedUser() = default;

@@ -12,9 +12,11 @@
 #include <cstring>
 #include <set>
 
-namespace hpxhost {
+namespace hpxhost
+{
 
-namespace {
+namespace
+{
 
 TestHost* g_pCurrent = nullptr;
 
@@ -27,7 +29,8 @@ constexpr DescType typeInteger = HPX_FOURCC("long");
 // ---- handles ------------------------------------------------------------------------------------
 
 // A handle is a pointer to the block pointer, which is the first member of this record.
-struct HostHandle {
+struct HostHandle
+{
     char* data;
     int32_t size;
     int32_t locks;
@@ -52,9 +55,12 @@ Handle HostNewHandle(int32_t size)
 {
     TestHost* host = TestHost::Current();
     if (host && host->options.failNewHandle) return nullptr;
-    try {
+    try
+    {
         return host ? host->NewHandle(size) : nullptr;
-    } catch (...) {
+    }
+    catch (...)
+    {
         return nullptr;
     }
 }
@@ -88,7 +94,8 @@ Ptr HostLockHandle(Handle h, Boolean)
     TestHost* host = TestHost::Current();
     if (host && host->options.failLock) return nullptr;
     HostHandle* hh = FromHandle(h);
-    if (!hh) {
+    if (!hh)
+    {
         ProtocolError("lock of an unknown handle");
         return nullptr;
     }
@@ -99,11 +106,13 @@ Ptr HostLockHandle(Handle h, Boolean)
 void HostUnlockHandle(Handle h)
 {
     HostHandle* hh = FromHandle(h);
-    if (!hh) {
+    if (!hh)
+    {
         ProtocolError("unlock of an unknown handle");
         return;
     }
-    if (hh->locks <= 0) {
+    if (hh->locks <= 0)
+    {
         ProtocolError("unlock of a handle that is not locked");
         return;
     }
@@ -112,8 +121,16 @@ void HostUnlockHandle(Handle h)
 
 void HostRecoverSpace(int32_t) {}
 
-HandleProcs g_HandleProcs = {2, 8, HostNewHandle, HostDisposeHandle, HostGetHandleSize, HostSetHandleSize,
-                             HostLockHandle, HostUnlockHandle, HostRecoverSpace, HostDisposeHandle};
+HandleProcs g_HandleProcs = {2,
+                             8,
+                             HostNewHandle,
+                             HostDisposeHandle,
+                             HostGetHandleSize,
+                             HostSetHandleSize,
+                             HostLockHandle,
+                             HostUnlockHandle,
+                             HostRecoverSpace,
+                             HostDisposeHandle};
 
 // ---- descriptors in handles ---------------------------------------------------------------------
 
@@ -137,7 +154,8 @@ Handle EncodeDescriptor(const Descriptor& d)
     return h;
 }
 
-struct ReadToken {
+struct ReadToken
+{
     Descriptor items;
     size_t next = 0;
     const DescriptorItem* current = nullptr;
@@ -145,13 +163,15 @@ struct ReadToken {
     std::set<DescriptorKeyID> read;
 };
 
-struct WriteToken {
+struct WriteToken
+{
     Descriptor items;
 };
 
 PIReadDescriptor OpenRead(PIDescriptorHandle h, DescriptorKeyIDArray keys)
 {
-    if (!FromHandle(h)) {
+    if (!FromHandle(h))
+    {
         ProtocolError("read descriptor opened on an unknown handle");
         return nullptr;
     }
@@ -301,7 +321,8 @@ void InitDescriptorProcs()
 
 // ---- the action descriptor and registry suites --------------------------------------------------
 
-struct ActionDescriptor {
+struct ActionDescriptor
+{
     uint32_t magic = 0x48505844;  // "HPXD"
     Descriptor items;
 };
@@ -332,7 +353,8 @@ SPErr AdMake(PIActionDescriptor* d)
 SPErr AdFree(PIActionDescriptor d)
 {
     ActionDescriptor* a = FromAction(d);
-    if (!a) {
+    if (!a)
+    {
         ProtocolError("free of an unknown action descriptor");
         return kSPBadParameterError;
     }
@@ -345,7 +367,8 @@ SPErr AdFree(PIActionDescriptor d)
 void PutItem(ActionDescriptor* a, const DescriptorItem& item)
 {
     for (DescriptorItem& i : a->items)
-        if (i.key == item.key) {
+        if (i.key == item.key)
+        {
             i = item;
             return;
         }
@@ -441,10 +464,7 @@ SPErr BrowseUrl(const char* url)
     return 0;
 }
 
-SPErr BrowseUrlWithIndex(uint32_t, const char* url)
-{
-    return BrowseUrl(url);
-}
+SPErr BrowseUrlWithIndex(uint32_t, const char* url) { return BrowseUrl(url); }
 
 PSGetFileListSuite4 g_FileListSuite = {nullptr, nullptr, BrowseUrlWithIndex, BrowseUrl};
 
@@ -476,10 +496,7 @@ SPErr BasicRelease(const char* name, int32_t version)
     return host->ReleaseSuite(name, version);
 }
 
-SPBoolean BasicIsEqual(const char* a, const char* b)
-{
-    return (a && b && std::strcmp(a, b) == 0) ? 1 : 0;
-}
+SPBoolean BasicIsEqual(const char* a, const char* b) { return (a && b && std::strcmp(a, b) == 0) ? 1 : 0; }
 
 SPErr BasicAllocate(size_t size, void** block)
 {
@@ -501,13 +518,10 @@ SPErr BasicReallocate(void* block, size_t size, void** newBlock)
     return *newBlock ? 0 : SPErr(HPX_FOURCC("!MEM"));
 }
 
-SPErr BasicUndefined()
-{
-    return kSPBadParameterError;
-}
+SPErr BasicUndefined() { return kSPBadParameterError; }
 
-SPBasicSuite g_BasicSuite = {BasicAcquire, BasicRelease, BasicIsEqual, BasicAllocate, BasicFree,
-                             BasicReallocate, BasicUndefined};
+SPBasicSuite g_BasicSuite = {BasicAcquire, BasicRelease,    BasicIsEqual,  BasicAllocate,
+                             BasicFree,    BasicReallocate, BasicUndefined};
 
 // ---- other procedures ---------------------------------------------------------------------------
 
@@ -515,9 +529,12 @@ SPBasicSuite g_BasicSuite = {BasicAcquire, BasicRelease, BasicIsEqual, BasicAllo
 OSErr HostAdvanceState()
 {
     TestHost* host = TestHost::Current();
-    try {
+    try
+    {
         return host ? host->AdvanceState() : OSErr(errPlugInHostInsufficient);
-    } catch (...) {
+    }
+    catch (...)
+    {
         return memFullErr;
     }
 }
@@ -532,7 +549,8 @@ PropertyProcs g_PropertyProcs = {1, 2, HostGetProperty, nullptr};
 
 LRESULT CALLBACK HostWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    if (msg == kHostSettleMessage) {
+    if (msg == kHostSettleMessage)
+    {
         SetEvent(reinterpret_cast<HANDLE>(lParam));
         return 0;
     }
@@ -563,16 +581,9 @@ void CALLBACK AboutTimer(HWND hWnd, UINT, UINT_PTR id, DWORD)
     if (host->aboutSeen) KillTimer(hWnd, id);
 }
 
-bool RectEmpty(const VRect& r)
-{
-    return r.right <= r.left || r.bottom <= r.top;
-}
+bool RectEmpty(const VRect& r) { return r.right <= r.left || r.bottom <= r.top; }
 
-VRect ToV(const Rect& r)
-{
-    return VRect{r.top, r.left, r.bottom, r.right};
-}
-
+VRect ToV(const Rect& r) { return VRect{r.top, r.left, r.bottom, r.right}; }
 
 }  // namespace
 
@@ -590,9 +601,12 @@ uint32_t HostDocument::Get(int32_t x, int32_t y, int32_t plane) const
 void HostDocument::Set(int32_t x, int32_t y, int32_t plane, uint32_t value)
 {
     const size_t i = size_t(y) * RowBytes() + (size_t(x) * planes + plane) * BytesPerSample();
-    if (depth == 8) {
+    if (depth == 8)
+    {
         pixels[i] = uint8_t(value);
-    } else {
+    }
+    else
+    {
         const uint16_t v = uint16_t(value);
         std::memcpy(&pixels[i], &v, 2);
     }
@@ -616,41 +630,48 @@ HostDocument MakeGeneratedDocument(int32_t width, int32_t height, int32_t planes
     uint32_t state = seed * 2654435761u + 12345u;
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x)
-            for (int32_t p = 0; p < planes; ++p) {
+            for (int32_t p = 0; p < planes; ++p)
+            {
                 state = state * 1664525u + 1013904223u;
                 const uint32_t noise = (state >> 16) % (maxValue / 8 + 1);
-                const uint32_t ramp = uint32_t((uint64_t(x + y * (p + 1)) * maxValue) / uint64_t(width + height * (p + 1)));
+                const uint32_t ramp =
+                    uint32_t((uint64_t(x + y * (p + 1)) * maxValue) / uint64_t(width + height * (p + 1)));
                 d.Set(x, y, p, std::min<uint32_t>(maxValue, (ramp + noise * (p + 1)) % (maxValue + 1)));
             }
     // Both ends of the range in every plane.
-    for (int32_t p = 0; p < planes && width * height >= 2; ++p) {
+    for (int32_t p = 0; p < planes && width * height >= 2; ++p)
+    {
         d.Set(0, 0, p, 0);
         d.Set(width - 1, height - 1, p, maxValue);
     }
     return d;
 }
 
-bool LoadDocumentFromFile(const std::wstring& path, HostDocument* doc, std::string* error,
-                          std::vector<uint8_t>* exif)
+bool LoadDocumentFromFile(const std::wstring& path, HostDocument* doc, std::string* error, std::vector<uint8_t>* exif)
 {
     FREE_IMAGE_FORMAT fif = FreeImage_GetFileTypeU(path.c_str(), 0);
     if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilenameU(path.c_str());
-    if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) {
+    if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif))
+    {
         if (error) *error = "unknown or unreadable image format";
         return false;
     }
     FIBITMAP* bmp = FreeImage_LoadU(fif, path.c_str(), 0);
-    if (!bmp) {
+    if (!bmp)
+    {
         if (error) *error = "the image file cannot be read";
         return false;
     }
-    if (exif) {
+    if (exif)
+    {
         exif->clear();
         FITAG* tag = nullptr;
-        if (FreeImage_GetMetadata(FIMD_EXIF_RAW, bmp, "ExifRaw", &tag) && tag && FreeImage_GetTagValue(tag)) {
+        if (FreeImage_GetMetadata(FIMD_EXIF_RAW, bmp, "ExifRaw", &tag) && tag && FreeImage_GetTagValue(tag))
+        {
             const auto* p = static_cast<const uint8_t*>(FreeImage_GetTagValue(tag));
             size_t n = FreeImage_GetTagLength(tag);
-            if (n >= 6 && std::memcmp(p, "Exif\0\0", 6) == 0) {
+            if (n >= 6 && std::memcmp(p, "Exif\0\0", 6) == 0)
+            {
                 p += 6;
                 n -= 6;
             }
@@ -659,51 +680,73 @@ bool LoadDocumentFromFile(const std::wstring& path, HostDocument* doc, std::stri
     }
     FREE_IMAGE_TYPE type = FreeImage_GetImageType(bmp);
     int planes = 0, depth = 8;
-    if (type == FIT_UINT16) {
+    if (type == FIT_UINT16)
+    {
         planes = 1;
         depth = 16;
-    } else if (type == FIT_RGB16) {
+    }
+    else if (type == FIT_RGB16)
+    {
         planes = 3;
         depth = 16;
-    } else if (type == FIT_RGBA16) {
+    }
+    else if (type == FIT_RGBA16)
+    {
         planes = 4;
         depth = 16;
-    } else {
+    }
+    else
+    {
         FIBITMAP* conv = nullptr;
-        if (type == FIT_BITMAP && FreeImage_GetBPP(bmp) == 8 && FreeImage_GetColorType(bmp) == FIC_MINISBLACK) {
+        if (type == FIT_BITMAP && FreeImage_GetBPP(bmp) == 8 && FreeImage_GetColorType(bmp) == FIC_MINISBLACK)
+        {
             planes = 1;
-        } else if (type == FIT_BITMAP && FreeImage_GetBPP(bmp) == 32) {
+        }
+        else if (type == FIT_BITMAP && FreeImage_GetBPP(bmp) == 32)
+        {
             planes = 4;
-        } else {
+        }
+        else
+        {
             conv = FreeImage_ConvertTo24Bits(bmp);
             planes = 3;
         }
-        if (conv) {
+        if (conv)
+        {
             FreeImage_Unload(bmp);
             bmp = conv;
         }
     }
-    if (!bmp) {
+    if (!bmp)
+    {
         if (error) *error = "the image cannot be converted";
         return false;
     }
     const int32_t w = int32_t(FreeImage_GetWidth(bmp));
     const int32_t h = int32_t(FreeImage_GetHeight(bmp));
     *doc = MakeDocument(w, h, planes, depth);
-    for (int32_t y = 0; y < h; ++y) {
+    for (int32_t y = 0; y < h; ++y)
+    {
         const BYTE* line = FreeImage_GetScanLine(bmp, h - 1 - y);
-        for (int32_t x = 0; x < w; ++x) {
-            if (depth == 8) {
+        for (int32_t x = 0; x < w; ++x)
+        {
+            if (depth == 8)
+            {
                 const BYTE* px = line + size_t(x) * planes;
-                if (planes == 1) {
+                if (planes == 1)
+                {
                     doc->Set(x, y, 0, px[0]);
-                } else {
+                }
+                else
+                {
                     doc->Set(x, y, 0, px[FI_RGBA_RED]);
                     doc->Set(x, y, 1, px[FI_RGBA_GREEN]);
                     doc->Set(x, y, 2, px[FI_RGBA_BLUE]);
                     if (planes == 4) doc->Set(x, y, 3, px[FI_RGBA_ALPHA]);
                 }
-            } else {
+            }
+            else
+            {
                 const uint16_t* px = reinterpret_cast<const uint16_t*>(line) + size_t(x) * planes;
                 for (int p = 0; p < planes; ++p)  // RGB16/RGBA16 store red, green, blue [, alpha]
                     doc->Set(x, y, p, (uint32_t(px[p]) * 32768u + 32767u) / 65535u);
@@ -717,43 +760,56 @@ bool LoadDocumentFromFile(const std::wstring& path, HostDocument* doc, std::stri
 bool SaveDocumentToFile(const std::wstring& path, const HostDocument& doc, std::string* error)
 {
     FREE_IMAGE_FORMAT fif = FreeImage_GetFIFFromFilenameU(path.c_str());
-    if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsWriting(fif)) {
+    if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsWriting(fif))
+    {
         if (error) *error = "unknown or unwritable output format";
         return false;
     }
     FREE_IMAGE_TYPE type = FIT_BITMAP;
     int bpp = doc.planes * 8;
-    if (doc.depth == 16) {
+    if (doc.depth == 16)
+    {
         type = doc.planes == 1 ? FIT_UINT16 : doc.planes == 3 ? FIT_RGB16 : FIT_RGBA16;
         bpp = doc.planes * 16;
     }
-    if (doc.planes == 2) {
+    if (doc.planes == 2)
+    {
         if (error) *error = "grey documents with transparency cannot be saved";
         return false;
     }
     FIBITMAP* bmp = FreeImage_AllocateT(type, doc.width, doc.height, bpp);
-    if (!bmp) {
+    if (!bmp)
+    {
         if (error) *error = "out of memory";
         return false;
     }
-    if (type == FIT_BITMAP && doc.planes == 1) {
+    if (type == FIT_BITMAP && doc.planes == 1)
+    {
         RGBQUAD* pal = FreeImage_GetPalette(bmp);
         for (int i = 0; i < 256; ++i) pal[i].rgbRed = pal[i].rgbGreen = pal[i].rgbBlue = BYTE(i);
     }
-    for (int32_t y = 0; y < doc.height; ++y) {
+    for (int32_t y = 0; y < doc.height; ++y)
+    {
         BYTE* line = FreeImage_GetScanLine(bmp, doc.height - 1 - y);
-        for (int32_t x = 0; x < doc.width; ++x) {
-            if (doc.depth == 8) {
+        for (int32_t x = 0; x < doc.width; ++x)
+        {
+            if (doc.depth == 8)
+            {
                 BYTE* px = line + size_t(x) * doc.planes;
-                if (doc.planes == 1) {
+                if (doc.planes == 1)
+                {
                     px[0] = BYTE(doc.Get(x, y, 0));
-                } else {
+                }
+                else
+                {
                     px[FI_RGBA_RED] = BYTE(doc.Get(x, y, 0));
                     px[FI_RGBA_GREEN] = BYTE(doc.Get(x, y, 1));
                     px[FI_RGBA_BLUE] = BYTE(doc.Get(x, y, 2));
                     if (doc.planes == 4) px[FI_RGBA_ALPHA] = BYTE(doc.Get(x, y, 3));
                 }
-            } else {
+            }
+            else
+            {
                 uint16_t* px = reinterpret_cast<uint16_t*>(line) + size_t(x) * doc.planes;
                 for (int p = 0; p < doc.planes; ++p) px[p] = uint16_t((doc.Get(x, y, p) * 65535u + 16384u) / 32768u);
             }
@@ -823,7 +879,8 @@ const PiplProperty* Pipl::Find(uint32_t key) const
 
 bool ReadPipl(HMODULE module, Pipl* pipl, std::string* error)
 {
-    auto fail = [error](const char* why) {
+    auto fail = [error](const char* why)
+    {
         if (error) *error = why;
         return false;
     };
@@ -834,7 +891,8 @@ bool ReadPipl(HMODULE module, Pipl* pipl, std::string* error)
     const auto* p = g ? static_cast<const uint8_t*>(LockResource(g)) : nullptr;
     if (!p || size < 10) return fail("PIPL resource unreadable");
     pipl->bytes.assign(p, p + size);
-    auto u32 = [&](size_t at) {
+    auto u32 = [&](size_t at)
+    {
         uint32_t v;
         std::memcpy(&v, p + at, 4);
         return v;
@@ -845,7 +903,8 @@ bool ReadPipl(HMODULE module, Pipl* pipl, std::string* error)
     const uint32_t count = u32(6);
     size_t at = 10;
     pipl->properties.clear();
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < count; ++i)
+    {
         if (at + 16 > size) return fail("PIPL property header beyond the resource");
         PiplProperty prop;
         prop.vendor = u32(at);
@@ -867,7 +926,8 @@ std::string RunReport::Describe() const
 {
     static const char* names[] = {"about", "parameters", "prepare", "start", "continue", "finish"};
     std::string s;
-    for (const auto& c : calls) {
+    for (const auto& c : calls)
+    {
         char line[64];
         std::snprintf(line, sizeof line, "%s=%d ", (c.first >= 0 && c.first <= 5) ? names[c.first] : "?", c.second);
         s += line;
@@ -875,15 +935,13 @@ std::string RunReport::Describe() const
     return s;
 }
 
-TestHost* TestHost::Current()
-{
-    return g_pCurrent;
-}
+TestHost* TestHost::Current() { return g_pCurrent; }
 
 TestHost::TestHost()
 {
     static bool once = false;
-    if (!once) {
+    if (!once)
+    {
         once = true;
         InitDescriptorProcs();
         InitSuites();
@@ -897,8 +955,8 @@ TestHost::TestHost()
         wc.lpszClassName = L"HpxTestHostWindow";
         RegisterClassW(&wc);
     }
-    m_hWnd = CreateWindowExW(0, L"HpxTestHostWindow", L"Hushpix test host", WS_OVERLAPPEDWINDOW, 40, 40, 1024,
-                             768, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    m_hWnd = CreateWindowExW(0, L"HpxTestHostWindow", L"Hushpix test host", WS_OVERLAPPEDWINDOW, 40, 40, 1024, 768,
+                             nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (m_hWnd) ShowWindow(m_hWnd, SW_SHOWNOACTIVATE);
     m_platform.hwnd = reinterpret_cast<intptr_t>(m_hWnd);
     g_pCurrent = this;
@@ -920,13 +978,15 @@ bool TestHost::Load(const std::wstring& pluginPath, std::string* error)
     Unload();
     g_pCurrent = this;
     m_hModule = LoadLibraryW(pluginPath.c_str());
-    if (!m_hModule) {
+    if (!m_hModule)
+    {
         if (error) *error = "LoadLibrary failed: " + std::to_string(GetLastError());
         return false;
     }
     Pipl pipl;
     std::string why;
-    if (!ReadPipl(m_hModule, &pipl, &why)) {
+    if (!ReadPipl(m_hModule, &pipl, &why))
+    {
         if (error) *error = why;
         Unload();
         return false;
@@ -935,7 +995,8 @@ bool TestHost::Load(const std::wstring& pluginPath, std::string* error)
     const PiplProperty* entry = pipl.Find(HPX_FOURCC("wx86"));
     uint32_t kindValue = 0;
     if (kind && kind->data.size() >= 4) std::memcpy(&kindValue, kind->data.data(), 4);
-    if (kindValue != HPX_FOURCC("8BFM") || !entry) {
+    if (kindValue != HPX_FOURCC("8BFM") || !entry)
+    {
         if (error) *error = "the PIPL does not describe a filter with a 32-bit entry point";
         Unload();
         return false;
@@ -944,7 +1005,8 @@ bool TestHost::Load(const std::wstring& pluginPath, std::string* error)
                                 strnlen(reinterpret_cast<const char*>(entry->data.data()), entry->data.size()));
     m_pEntry = reinterpret_cast<void (*)(int16_t, void*, intptr_t*, int16_t*)>(
         reinterpret_cast<void*>(GetProcAddress(m_hModule, entryName.c_str())));
-    if (!m_pEntry) {
+    if (!m_pEntry)
+    {
         if (error) *error = "the entry point " + entryName + " is not exported";
         Unload();
         return false;
@@ -960,7 +1022,8 @@ void TestHost::UseEntry(PluginEntry entry)
 
 void TestHost::Unload()
 {
-    if (m_hModule) {
+    if (m_hModule)
+    {
         g_pCurrent = this;
         FreeLibrary(m_hModule);
     }
@@ -991,7 +1054,8 @@ Handle TestHost::NewHandle(int32_t size)
 void TestHost::DisposeHandle(Handle h)
 {
     HostHandle* hh = FromHandle(h);
-    if (!hh) {
+    if (!hh)
+    {
         if (h) protocolErrors.push_back("dispose of an unknown handle");
         return;
     }
@@ -1001,10 +1065,7 @@ void TestHost::DisposeHandle(Handle h)
     delete hh;
 }
 
-int TestHost::LiveHandles() const
-{
-    return int(g_Handles.size());
-}
+int TestHost::LiveHandles() const { return int(g_Handles.size()); }
 
 int TestHost::LockedHandles() const
 {
@@ -1013,10 +1074,7 @@ int TestHost::LockedHandles() const
     return n;
 }
 
-Descriptor TestHost::RecordedDescriptor() const
-{
-    return DecodeDescriptor(m_descParams.descriptor);
-}
+Descriptor TestHost::RecordedDescriptor() const { return DecodeDescriptor(m_descParams.descriptor); }
 
 void TestHost::SetRecordedDescriptor(const Descriptor& d)
 {
@@ -1072,7 +1130,8 @@ void TestHost::FillRecord()
     r.isFloating = 0;
     r.haveMask = options.mask ? 1 : 0;
     r.autoMask = 0;
-    if (options.mask) {
+    if (options.mask)
+    {
         m_maskBuffer.assign(size_t(m_input.width) * size_t(m_input.height), 255);
         r.maskData = m_maskBuffer.data();
         r.maskRowBytes = m_input.width;
@@ -1094,7 +1153,8 @@ void TestHost::FillRecord()
     m_descParams.writeDescriptorProcs = options.writeDescriptorProcs ? &g_WriteProcs : nullptr;
     r.descriptorParameters = options.descriptorParameters ? &m_descParams : nullptr;
     r.sSPBasic = options.basicSuite ? &g_BasicSuite : nullptr;
-    if (options.bigDocument) {
+    if (options.bigDocument)
+    {
         m_bigDoc = BigDocumentStruct{};
         m_bigDoc.imageSize32 = VPoint{m_input.height, m_input.width};
         m_bigDoc.filterRect32 = sel;
@@ -1106,10 +1166,13 @@ void TestHost::FillRecord()
 bool TestHost::CurrentRects(VRect* in, VRect* out) const
 {
     const bool big = options.bigDocument && m_bigDoc.PluginUsing32BitCoordinates != 0;
-    if (big) {
+    if (big)
+    {
         *in = m_bigDoc.inRect32;
         *out = m_bigDoc.outRect32;
-    } else {
+    }
+    else
+    {
         *in = ToV(m_record.inRect);
         *out = ToV(m_record.outRect);
     }
@@ -1126,10 +1189,12 @@ void TestHost::CommitOutput()
     const int32_t rowBytes = (q.outRect.right - q.outRect.left) * n * bps + options.rowPadding;
     for (int32_t y = q.outRect.top; y < q.outRect.bottom; ++y)
         for (int32_t x = q.outRect.left; x < q.outRect.right; ++x)
-            for (int32_t p = 0; p < n; ++p) {
+            for (int32_t p = 0; p < n; ++p)
+            {
                 const size_t at = size_t(y - q.outRect.top) * rowBytes + (size_t(x - q.outRect.left) * n + p) * bps;
                 uint32_t v = m_outBuffer[at];
-                if (bps == 2) {
+                if (bps == 2)
+                {
                     uint16_t w;
                     std::memcpy(&w, &m_outBuffer[at], 2);
                     v = w;
@@ -1154,19 +1219,20 @@ OSErr TestHost::AdvanceState()
     // What the plug-in wrote since the last request goes into the document first.
     CommitOutput();
 
-    if (index == options.failAdvanceStateCall) {
+    if (index == options.failAdvanceStateCall)
+    {
         q.result = options.advanceStateError;
         advanceRequests.push_back(q);
         return q.result;
     }
 
     auto validPlanes = [&](int16_t lo, int16_t hi) { return lo >= 0 && hi >= lo && hi < m_input.planes; };
-    auto validRect = [&](const VRect& r) {
-        return r.left >= 0 && r.top >= 0 && r.right <= m_input.width && r.bottom <= m_input.height;
-    };
+    auto validRect = [&](const VRect& r)
+    { return r.left >= 0 && r.top >= 0 && r.right <= m_input.width && r.bottom <= m_input.height; };
     if (!validRect(q.inRect) || !validRect(q.outRect) ||
         (!RectEmpty(q.inRect) && !validPlanes(q.inLoPlane, q.inHiPlane)) ||
-        (!RectEmpty(q.outRect) && !validPlanes(q.outLoPlane, q.outHiPlane)) || q.inputRate != kFixedOne) {
+        (!RectEmpty(q.outRect) && !validPlanes(q.outLoPlane, q.outHiPlane)) || q.inputRate != kFixedOne)
+    {
         q.result = filterBadParameters;
         advanceRequests.push_back(q);
         return q.result;
@@ -1175,18 +1241,23 @@ OSErr TestHost::AdvanceState()
     const int32_t bps = m_input.BytesPerSample();
     m_record.inData = nullptr;
     m_record.inRowBytes = 0;
-    if (!RectEmpty(q.inRect)) {
+    if (!RectEmpty(q.inRect))
+    {
         const int32_t n = q.inHiPlane - q.inLoPlane + 1;
         const int32_t rowBytes = (q.inRect.right - q.inRect.left) * n * bps + options.rowPadding;
         m_inBuffer.assign(size_t(rowBytes) * size_t(q.inRect.bottom - q.inRect.top) + 1, 0xA5);
         for (int32_t y = q.inRect.top; y < q.inRect.bottom; ++y)
             for (int32_t x = q.inRect.left; x < q.inRect.right; ++x)
-                for (int32_t p = 0; p < n; ++p) {
+                for (int32_t p = 0; p < n; ++p)
+                {
                     const size_t at = size_t(y - q.inRect.top) * rowBytes + (size_t(x - q.inRect.left) * n + p) * bps;
                     const uint32_t v = m_input.Get(x, y, q.inLoPlane + p);
-                    if (bps == 1) {
+                    if (bps == 1)
+                    {
                         m_inBuffer[at] = uint8_t(v);
-                    } else {
+                    }
+                    else
+                    {
                         const uint16_t w = uint16_t(v);
                         std::memcpy(&m_inBuffer[at], &w, 2);
                     }
@@ -1196,19 +1267,24 @@ OSErr TestHost::AdvanceState()
     }
     m_record.outData = nullptr;
     m_record.outRowBytes = 0;
-    if (!RectEmpty(q.outRect)) {
+    if (!RectEmpty(q.outRect))
+    {
         // The output buffer starts with the document's present pixels, as a host's does.
         const int32_t n = q.outHiPlane - q.outLoPlane + 1;
         const int32_t rowBytes = (q.outRect.right - q.outRect.left) * n * bps + options.rowPadding;
         m_outBuffer.assign(size_t(rowBytes) * size_t(q.outRect.bottom - q.outRect.top) + 1, 0x5A);
         for (int32_t y = q.outRect.top; y < q.outRect.bottom; ++y)
             for (int32_t x = q.outRect.left; x < q.outRect.right; ++x)
-                for (int32_t p = 0; p < n; ++p) {
+                for (int32_t p = 0; p < n; ++p)
+                {
                     const size_t at = size_t(y - q.outRect.top) * rowBytes + (size_t(x - q.outRect.left) * n + p) * bps;
                     const uint32_t v = m_output.Get(x, y, q.outLoPlane + p);
-                    if (bps == 1) {
+                    if (bps == 1)
+                    {
                         m_outBuffer[at] = uint8_t(v);
-                    } else {
+                    }
+                    else
+                    {
                         const uint16_t w = uint16_t(v);
                         std::memcpy(&m_outBuffer[at], &w, 2);
                     }
@@ -1226,7 +1302,8 @@ OSErr TestHost::AdvanceState()
 OSErr TestHost::GetProperty(OSType signature, OSType key, int32_t index, intptr_t* simple, Handle* complex)
 {
     if (signature != kPhotoshopSignature) return errPlugInPropertyUndefined;
-    if (key == propEXIFData && index == 0) {
+    if (key == propEXIFData && index == 0)
+    {
         if (options.exif.empty() || !complex) return errPlugInPropertyUndefined;
         Handle h = NewHandle(int32_t(options.exif.size()));
         std::memcpy(*h, options.exif.data(), options.exif.size());
@@ -1248,7 +1325,8 @@ SPErr TestHost::AcquireSuite(const char* name, int32_t version, const void** sui
         *suite = &g_RegistryProcs;
     else if (options.serveFileList && n == kPSGetFileListSuite && version >= 1 && version <= 4)
         *suite = &g_FileListSuite;
-    if (!*suite) {
+    if (!*suite)
+    {
         ++acquireRefusals;
         return kSPSuiteNotFoundError;
     }
@@ -1260,7 +1338,8 @@ SPErr TestHost::ReleaseSuite(const char* name, int32_t)
 {
     if (!name) return kSPBadParameterError;
     auto it = suitesHeld.find(name);
-    if (it == suitesHeld.end() || it->second <= 0) {
+    if (it == suitesHeld.end() || it->second <= 0)
+    {
         protocolErrors.push_back(std::string("release of a suite not held: ") + name);
         return kSPBadParameterError;
     }
@@ -1275,16 +1354,20 @@ OSErr TestHost::Call(int16_t selector)
     advanceRequests.clear();
     m_advanceCalls = 0;
     int16_t result = 0;
-    if (selector == filterSelectorAbout) {
+    if (selector == filterSelectorAbout)
+    {
         m_about = AboutRecord{};
         m_about.platformData = &m_platform;
         m_about.sSPBasic = options.basicSuite ? &g_BasicSuite : nullptr;
         m_pEntry(selector, &m_about, &m_dataSlot, &result);
         return result;
     }
-    if (selector == filterSelectorParameters || selector == filterSelectorPrepare || !m_record.handleProcs) {
+    if (selector == filterSelectorParameters || selector == filterSelectorPrepare || !m_record.handleProcs)
+    {
         FillRecord();
-    } else {
+    }
+    else
+    {
         // Between prepare and finish the host keeps the record; the procedures and options may
         // have changed for a test.
         m_descParams.playInfo = options.playInfo;
@@ -1293,7 +1376,8 @@ OSErr TestHost::Call(int16_t selector)
         m_descParams.readDescriptorProcs = options.readDescriptorProcs ? &g_ReadProcs : nullptr;
         m_descParams.writeDescriptorProcs = options.writeDescriptorProcs ? &g_WriteProcs : nullptr;
     }
-    if (selector == filterSelectorStart) {
+    if (selector == filterSelectorStart)
+    {
         // The start selector may run the plug-in's window and its modal loop on this thread.
         ScriptedUser stand_in;
         ScriptedUser* u = user ? user : &stand_in;
@@ -1301,7 +1385,9 @@ OSErr TestHost::Call(int16_t selector)
         u->Start(m_hWnd);
         m_pEntry(selector, &m_record, &m_dataSlot, &result);
         u->Finish();
-    } else {
+    }
+    else
+    {
         m_pEntry(selector, &m_record, &m_dataSlot, &result);
     }
     CommitOutput();
@@ -1322,7 +1408,8 @@ OSErr TestHost::About()
 RunReport TestHost::RunFilter(bool withParameters)
 {
     RunReport report;
-    auto step = [&](int16_t selector) {
+    auto step = [&](int16_t selector)
+    {
         const OSErr r = Call(selector);
         report.calls.emplace_back(selector, r);
         return r == noErr;
@@ -1330,11 +1417,12 @@ RunReport TestHost::RunFilter(bool withParameters)
     if (withParameters && !step(filterSelectorParameters)) return report;
     if (!step(filterSelectorPrepare)) return report;
     if (!step(filterSelectorStart)) return report;
-    for (int guard = 0; guard < 100000; ++guard) {
+    for (int guard = 0; guard < 100000; ++guard)
+    {
         VRect in, out;
         CurrentRects(&in, &out);
         VRect mask = (options.bigDocument && m_bigDoc.PluginUsing32BitCoordinates) ? m_bigDoc.maskRect32
-                                                                                    : ToV(m_record.maskRect);
+                                                                                   : ToV(m_record.maskRect);
         if (RectEmpty(in) && RectEmpty(out) && RectEmpty(mask)) break;
         if (!step(filterSelectorContinue)) return report;
     }

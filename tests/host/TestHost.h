@@ -16,7 +16,8 @@
 
 #include "host/HostInterface.h"
 
-namespace hpxhost {
+namespace hpxhost
+{
 
 class ScriptedUser;
 
@@ -24,7 +25,8 @@ class ScriptedUser;
 
 // A document as the host holds it: interleaved planes (R, G, B [, A] or grey [, A]), rows top to
 // bottom; 8-bit samples, or 16-bit samples from 0 to 32768.
-struct HostDocument {
+struct HostDocument
+{
     int32_t width = 0;
     int32_t height = 0;
     int32_t planes = 0;
@@ -37,8 +39,7 @@ struct HostDocument {
     void Set(int32_t x, int32_t y, int32_t plane, uint32_t value);
     bool operator==(const HostDocument& o) const
     {
-        return width == o.width && height == o.height && planes == o.planes && depth == o.depth &&
-               pixels == o.pixels;
+        return width == o.width && height == o.height && planes == o.planes && depth == o.depth && pixels == o.pixels;
     }
     bool operator!=(const HostDocument& o) const { return !(*this == o); }
 };
@@ -46,8 +47,7 @@ struct HostDocument {
 HostDocument MakeDocument(int32_t width, int32_t height, int32_t planes, int32_t depth);
 // A deterministic picture with gradients and noise; 16-bit samples cover 0..32768 (both ends
 // included somewhere in every plane).
-HostDocument MakeGeneratedDocument(int32_t width, int32_t height, int32_t planes, int32_t depth,
-                                   uint32_t seed);
+HostDocument MakeGeneratedDocument(int32_t width, int32_t height, int32_t planes, int32_t depth, uint32_t seed);
 // Image files through FreeImage: grey, RGB and RGBA at 8 or 16 bits (other files are converted
 // to 8-bit RGB). 16-bit file samples are scaled to the host's 0..32768 and back.
 // The file's EXIF block (TIFF layout, as a host keeps it for its 'EXIF' property) goes to *exif
@@ -58,14 +58,15 @@ bool SaveDocumentToFile(const std::wstring& path, const HostDocument& doc, std::
 
 // ---- descriptors --------------------------------------------------------------------------------
 
-struct DescriptorItem {
+struct DescriptorItem
+{
     DescriptorKeyID key;
-    DescType type;           // typeUnitFloat, typeEnumerated, typeBoolean, or 'long'
-    DescriptorUnitID unit;   // unit of a unit float
-    double number;           // unit float or integer value
+    DescType type;          // typeUnitFloat, typeEnumerated, typeBoolean, or 'long'
+    DescriptorUnitID unit;  // unit of a unit float
+    double number;          // unit float or integer value
     DescriptorEnumTypeID enumType;
     DescriptorEnumID enumValue;
-    uint8_t flag;            // boolean
+    uint8_t flag;  // boolean
 };
 using Descriptor = std::vector<DescriptorItem>;
 
@@ -78,14 +79,16 @@ const DescriptorItem* FindItem(const Descriptor& d, DescriptorKeyID key);
 
 // ---- the plug-in's property list ----------------------------------------------------------------
 
-struct PiplProperty {
+struct PiplProperty
+{
     uint32_t vendor = 0;
     uint32_t key = 0;
     int32_t id = 0;
     std::vector<uint8_t> data;  // as stored, with its padding
 };
 
-struct Pipl {
+struct Pipl
+{
     std::vector<uint8_t> bytes;
     std::vector<PiplProperty> properties;
     const PiplProperty* Find(uint32_t key) const;
@@ -96,33 +99,35 @@ bool ReadPipl(HMODULE module, Pipl* pipl, std::string* error);
 
 // ---- the host -----------------------------------------------------------------------------------
 
-struct HostOptions {
+struct HostOptions
+{
     bool bigDocument = true;         // offer bigDocumentData (32-bit coordinates)
     bool mask = false;               // the document has a selection mask (maskData)
     VRect selection = {0, 0, 0, 0};  // filterRect; empty = whole image
     int32_t maxSpace = 0x40000000;
-    int32_t rowPadding = 0;          // extra bytes at the end of every inData/outData row
+    int32_t rowPadding = 0;  // extra bytes at the end of every inData/outData row
 
-    bool basicSuite = true;          // sSPBasic present
-    bool serveSuites = true;         // the basic suite serves the registry and descriptor suites
-    bool serveFileList = true;       // ... and the file-list suite (URL browsing)
+    bool basicSuite = true;     // sSPBasic present
+    bool serveSuites = true;    // the basic suite serves the registry and descriptor suites
+    bool serveFileList = true;  // ... and the file-list suite (URL browsing)
     bool descriptorParameters = true;
     bool readDescriptorProcs = true;
     bool writeDescriptorProcs = true;
-    bool refuseWriteToken = false;   // openWriteDescriptorProc returns null
+    bool refuseWriteToken = false;  // openWriteDescriptorProc returns null
     int16_t playInfo = plugInDialogDisplay;
 
-    bool failNewHandle = false;      // newProc returns null
-    bool failLock = false;           // lockProc returns null
-    int failAdvanceStateCall = -1;   // index (0-based, per run of a selector) of a failing call
+    bool failNewHandle = false;                     // newProc returns null
+    bool failLock = false;                          // lockProc returns null
+    int failAdvanceStateCall = -1;                  // index (0-based, per run of a selector) of a failing call
     OSErr advanceStateError = filterBadParameters;  // the error it returns
 
-    std::vector<uint8_t> exif;       // served for '8BIM' 'EXIF' when not empty
+    std::vector<uint8_t> exif;         // served for '8BIM' 'EXIF' when not empty
     bool aboutPressWebButton = false;  // the About box: press button 4 before closing
 };
 
 // One advanceState request as the plug-in made it.
-struct AdvanceRequest {
+struct AdvanceRequest
+{
     bool used32 = false;
     VRect inRect = {0, 0, 0, 0};
     VRect outRect = {0, 0, 0, 0};
@@ -131,13 +136,15 @@ struct AdvanceRequest {
     OSErr result = 0;
 };
 
-struct RunReport {
+struct RunReport
+{
     std::vector<std::pair<int16_t, OSErr>> calls;  // selector, result
     bool ok = false;
     std::string Describe() const;
 };
 
-class TestHost {
+class TestHost
+{
 public:
     TestHost();
     ~TestHost();
@@ -183,12 +190,12 @@ public:
     std::map<std::string, int> suitesHeld;        // acquired minus released, per suite name
     int acquireRefusals = 0;
     std::vector<std::string> browsedUrls;
-    std::string aboutText;                        // text of the About box's control 3
+    std::string aboutText;  // text of the About box's control 3
     bool aboutSeen = false;
     int liveActionDescriptors = 0;
     int openReadTokens = 0;
     int openWriteTokens = 0;
-    std::vector<std::string> protocolErrors;      // misuse of the host's procedures
+    std::vector<std::string> protocolErrors;  // misuse of the host's procedures
 
     // The recorded descriptor (descriptorParameters.descriptor) decoded; empty when none.
     Descriptor RecordedDescriptor() const;

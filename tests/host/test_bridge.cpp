@@ -4,8 +4,10 @@
 
 #include <windows.h>
 
-namespace hpxhost {
-namespace {
+namespace hpxhost
+{
+namespace
+{
 
 using Bridge = PluginTest;
 
@@ -19,7 +21,8 @@ TEST_F(Bridge, RoundTripsAreExactInEveryLayout)
 {
     for (int depth : {8, 16})
         for (int planes : {1, 2, 3, 4})
-            for (int padding : {0, 6}) {
+            for (int padding : {0, 6})
+            {
                 SCOPED_TRACE(testing::Message() << depth << " bits, " << planes << " planes, padding " << padding);
                 HostDocument doc = MakeGeneratedDocument(53, 31, planes, depth, uint32_t(planes * depth));
                 // The largest 15-bit value comes back one lower (next test).
@@ -51,7 +54,8 @@ TEST_F(Bridge, FullWhiteSixteenBitComesBackOneLower)
 
 TEST_F(Bridge, HostsFourthPlaneIsNeverWritten)
 {
-    for (int depth : {8, 16}) {
+    for (int depth : {8, 16})
+    {
         HostDocument doc = MakeGeneratedDocument(29, 17, 4, depth, 9);
         host.SetDocument(doc);
         // The host's output buffer holds a transparency plane of its own.
@@ -61,7 +65,8 @@ TEST_F(Bridge, HostsFourthPlaneIsNeverWritten)
         const HostDocument before = out;
         ASSERT_TRUE(RunOnce(host).ok);
         for (int32_t y = 0; y < doc.height; ++y)
-            for (int32_t x = 0; x < doc.width; ++x) {
+            for (int32_t x = 0; x < doc.width; ++x)
+            {
                 for (int p = 0; p < 3; ++p)
                     if (doc.Get(x, y, p) != 32768) ASSERT_EQ(host.Output().Get(x, y, p), doc.Get(x, y, p));
                 ASSERT_EQ(host.Output().Get(x, y, 3), before.Get(x, y, 3)) << x << "," << y;
@@ -77,7 +82,8 @@ TEST_F(Bridge, WholeImageIsRequestedWhateverTheSelection)
     ASSERT_EQ(host.Call(filterSelectorPrepare), noErr);
     ASSERT_EQ(host.Call(filterSelectorStart), noErr);
     ASSERT_EQ(host.advanceRequests.size(), 2u);
-    for (const AdvanceRequest& q : host.advanceRequests) {
+    for (const AdvanceRequest& q : host.advanceRequests)
+    {
         EXPECT_EQ(q.inRect.top, 0);
         EXPECT_EQ(q.inRect.left, 0);
         EXPECT_EQ(q.inRect.bottom, 44);
@@ -117,7 +123,8 @@ TEST_F(Bridge, FailedRequestKeepsTheHostsErrorAndMovesNothing)
 
 // Reserves all the address space that can still be had in blocks of 1 MiB or more, so that
 // no larger block can be allocated until Release.
-class AddressSpaceSqueeze {
+class AddressSpaceSqueeze
+{
 public:
     AddressSpaceSqueeze()
     {

@@ -9,10 +9,13 @@
 #include "host/PluginMain.h"
 #include "tests/host/TestHost.h"
 
-namespace hpxhost {
-namespace {
+namespace hpxhost
+{
+namespace
+{
 
-class BridgeInternal : public ::testing::Test {
+class BridgeInternal : public ::testing::Test
+{
 protected:
     void SetUp() override { host.UseEntry(PluginMain); }
     void TearDown() override
@@ -32,8 +35,7 @@ protected:
         g_pResult = &result;
     }
 
-    template <typename T>
-    static T Sample(const ImageBuffer& image, int x, int y, int c)
+    template <typename T> static T Sample(const ImageBuffer& image, int x, int y, int c)
     {
         const auto* row = static_cast<const uint8_t*>(image.m_pData) + size_t(y) * image.m_iStride;
         return reinterpret_cast<const T*>(row)[x * image.m_iChannels + c];
@@ -65,7 +67,8 @@ TEST_F(BridgeInternal, ColourArrivesBlueGreenRed)
     host.CommitOutput();
     ASSERT_EQ(result, noErr);
     for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 9; ++x) {
+        for (int x = 0; x < 9; ++x)
+        {
             ASSERT_EQ(host.Output().Get(x, y, 2), 200u);
             ASSERT_EQ(host.Output().Get(x, y, 0), doc.Get(x, y, 0));
         }
@@ -75,7 +78,8 @@ TEST_F(BridgeInternal, SixteenBitDataIsWidenedAndNarrowed)
 {
     HostDocument doc = MakeDocument(4, 2, 1, 16);
     const uint32_t host15[] = {0, 1, 16384, 32768};
-    for (int x = 0; x < 4; ++x) {
+    for (int x = 0; x < 4; ++x)
+    {
         doc.Set(x, 0, 0, host15[x]);
         doc.Set(x, 1, 0, 32767 - x);
     }
@@ -101,7 +105,8 @@ TEST_F(BridgeInternal, SixteenBitDataIsWidenedAndNarrowed)
 
 TEST_F(BridgeInternal, FourthPlaneIsSplitOffAndNotWrittenBack)
 {
-    for (int depth : {8, 16}) {
+    for (int depth : {8, 16})
+    {
         const HostDocument doc = MakeGeneratedDocument(7, 6, 4, depth, 3);
         Begin(doc);
         FetchHostImage();
@@ -111,11 +116,15 @@ TEST_F(BridgeInternal, FourthPlaneIsSplitOffAndNotWrittenBack)
         ASSERT_EQ(g_HostAlpha.m_iBits, g_HostImage.m_iBits);
         ASSERT_EQ(g_HostAlpha.m_iWidth, 7);
         for (int y = 0; y < 6; ++y)
-            for (int x = 0; x < 7; ++x) {
-                if (depth == 8) {
+            for (int x = 0; x < 7; ++x)
+            {
+                if (depth == 8)
+                {
                     ASSERT_EQ(Sample<uint8_t>(g_HostAlpha, x, y, 0), doc.Get(x, y, 3));
                     ASSERT_EQ(Sample<uint8_t>(g_HostImage, x, y, 0), doc.Get(x, y, 2));
-                } else {
+                }
+                else
+                {
                     ASSERT_EQ(Sample<uint16_t>(g_HostAlpha, x, y, 0), std::min(65535u, 2 * doc.Get(x, y, 3)));
                     ASSERT_EQ(Sample<uint16_t>(g_HostImage, x, y, 0), std::min(65535u, 2 * doc.Get(x, y, 2)));
                 }
@@ -127,7 +136,8 @@ TEST_F(BridgeInternal, FourthPlaneIsSplitOffAndNotWrittenBack)
         host.CommitOutput();
         ASSERT_EQ(result, noErr);
         for (int y = 0; y < 6; ++y)
-            for (int x = 0; x < 7; ++x) {
+            for (int x = 0; x < 7; ++x)
+            {
                 ASSERT_EQ(host.Output().Get(x, y, 0), 0u);
                 ASSERT_EQ(host.Output().Get(x, y, 3), doc.Get(x, y, 3));
             }

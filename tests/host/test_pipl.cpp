@@ -9,7 +9,8 @@
 
 #include "tests/host/TestHost.h"
 
-namespace {
+namespace
+{
 
 using hpxhost::Pipl;
 using hpxhost::PiplProperty;
@@ -22,7 +23,8 @@ std::string PascalText(const PiplProperty* p)
     return std::string(reinterpret_cast<const char*>(&p->data[1]), p->data[0]);
 }
 
-class PiplTest : public ::testing::Test {
+class PiplTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {

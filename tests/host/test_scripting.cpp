@@ -2,8 +2,10 @@
 // disposition enumeration and the descriptor registry.
 #include "tests/host/HostTestSupport.h"
 
-namespace hpxhost {
-namespace {
+namespace hpxhost
+{
+namespace
+{
 
 using Scripting = PluginTest;
 
@@ -19,7 +21,8 @@ TEST_F(Scripting, RecordedDescriptorAndPlayInfo)
     const Descriptor recorded = {UnitFloatItem(keyAmount, unitPercent, 50.9),
                                  EnumItem(keyDisposition, typeMood, enumMood2), BoolItem(keyIgnoreSelection, true)};
     // playInfo 0 (don't display) and 2 (silent): the values are taken, no window, no fetch.
-    for (int16_t play : {plugInDialogDontDisplay, plugInDialogSilent}) {
+    for (int16_t play : {plugInDialogDontDisplay, plugInDialogSilent})
+    {
         Prepare(host);
         host.options.playInfo = play;
         host.SetRecordedDescriptor(recorded);
@@ -82,11 +85,13 @@ TEST_F(Scripting, FinishRecordsTheParameters)
 TEST_F(Scripting, DispositionMapsToAndFromTheEnumeration)
 {
     Prepare(host);
-    const struct {
+    const struct
+    {
         int16_t disposition;
         DescriptorEnumID written;
     } cases[] = {{0, enumMood0}, {1, enumMood1}, {2, enumMood2}, {3, enumMood3}, {4, enumMood1}, {-1, enumMood1}};
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
+    {
         WriteParameters(host, 0, c.disposition, 0);
         ASSERT_EQ(host.Call(filterSelectorFinish), noErr);
         const DescriptorItem* item = FindItem(host.RecordedDescriptor(), keyDisposition);
@@ -95,14 +100,17 @@ TEST_F(Scripting, DispositionMapsToAndFromTheEnumeration)
         EXPECT_EQ(FindItem(host.registry[kHushpixKey], keyDisposition)->enumValue, c.written) << c.disposition;
     }
     // Reading: the four enumerations and anything else, which reads as 1.
-    const struct {
+    const struct
+    {
         DescriptorEnumID value;
         int16_t disposition;
     } reads[] = {{enumMood0, 0}, {enumMood1, 1}, {enumMood2, 2}, {enumMood3, 3}, {HPX_FOURCC("moD9"), 1}};
     host.options.playInfo = plugInDialogDontDisplay;
-    for (const auto& r : reads) {
+    for (const auto& r : reads)
+    {
         ASSERT_EQ(host.Call(filterSelectorPrepare), noErr);
-        host.SetRecordedDescriptor({EnumItem(keyDisposition, typeMood, r.value), UnitFloatItem(keyAmount, unitPercent, 1)});
+        host.SetRecordedDescriptor(
+            {EnumItem(keyDisposition, typeMood, r.value), UnitFloatItem(keyAmount, unitPercent, 1)});
         ASSERT_EQ(host.Call(filterSelectorStart), noErr);
         EXPECT_EQ(ReadParameters(host).disposition, r.disposition);
     }

@@ -1,8 +1,10 @@
 // The selectors in a host's order, the result word of every failure, rectangles and memory.
 #include "tests/host/HostTestSupport.h"
 
-namespace hpxhost {
-namespace {
+namespace hpxhost
+{
+namespace
+{
 
 using Selectors = PluginTest;
 
@@ -111,7 +113,8 @@ TEST_F(Selectors, RectanglesFollowTheHostsCoordinates)
     ASSERT_EQ(host.Call(filterSelectorPrepare), noErr);
     ASSERT_EQ(host.Call(filterSelectorStart), noErr);
     ASSERT_EQ(host.advanceRequests.size(), 2u);
-    for (const AdvanceRequest& q : host.advanceRequests) {
+    for (const AdvanceRequest& q : host.advanceRequests)
+    {
         EXPECT_TRUE(q.used32);
         EXPECT_EQ(q.inRect.bottom, 29);
         EXPECT_EQ(q.inRect.right, 41);

@@ -7,18 +7,21 @@
 
 #include "gpu/GpuProtocol.h"
 
-namespace {
+namespace
+{
 
 char g_Mode[16] = {};
 
 LRESULT CALLBACK Proc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    switch (msg) {
+    switch (msg)
+    {
     case WM_COPYDATA:
         return TRUE;
     case WM_HPX_RUN:
         if (std::strncmp(g_Mode, "die", 3) == 0) ExitProcess(3);
-        if (HWND plugin = FindWindowW(HPX_PLUGIN_WINDOW_CLASS, HPX_PLUGIN_WINDOW_TITLE)) {
+        if (HWND plugin = FindWindowW(HPX_PLUGIN_WINDOW_CLASS, HPX_PLUGIN_WINDOW_TITLE))
+        {
             char bytes[10] = {};
             COPYDATASTRUCT c{HPX_DATA_RESULT, sizeof bytes, bytes};
             SendMessageW(plugin, WM_COPYDATA, reinterpret_cast<WPARAM>(hWnd), reinterpret_cast<LPARAM>(&c));
@@ -45,7 +48,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     wcscat(path, L"standin-mode.txt");
     HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD got = 0;
-    if (f != INVALID_HANDLE_VALUE) {
+    if (f != INVALID_HANDLE_VALUE)
+    {
         ReadFile(f, g_Mode, sizeof g_Mode - 1, &got, nullptr);
         CloseHandle(f);
     }
@@ -54,11 +58,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     wc.hInstance = instance;
     wc.lpszClassName = HPX_GPU_WINDOW_CLASS;
     RegisterClassW(&wc);
-    HWND hWnd = CreateWindowW(HPX_GPU_WINDOW_CLASS, HPX_GPU_WINDOW_TITLE, WS_OVERLAPPEDWINDOW, 0, 0, 10, 10,
-                              nullptr, nullptr, instance, nullptr);
+    HWND hWnd = CreateWindowW(HPX_GPU_WINDOW_CLASS, HPX_GPU_WINDOW_TITLE, WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
+                              nullptr, instance, nullptr);
     if (!hWnd) return 1;
-    if (std::strncmp(g_Mode, "silent", 6) != 0) {
-        if (HWND plugin = FindWindowW(HPX_PLUGIN_WINDOW_CLASS, HPX_PLUGIN_WINDOW_TITLE)) {
+    if (std::strncmp(g_Mode, "silent", 6) != 0)
+    {
+        if (HWND plugin = FindWindowW(HPX_PLUGIN_WINDOW_CLASS, HPX_PLUGIN_WINDOW_TITLE))
+        {
             COPYDATASTRUCT c{HPX_DATA_READY, sizeof hWnd, &hWnd};
             SendMessageW(plugin, WM_COPYDATA, reinterpret_cast<WPARAM>(hWnd), reinterpret_cast<LPARAM>(&c));
         }

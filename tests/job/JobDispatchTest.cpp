@@ -30,7 +30,8 @@ HANDLE g_hJobThread = nullptr;
 int g_iQualityMode = 3;
 CBackBuffer g_BackBuffer;
 
-namespace {
+namespace
+{
 
 struct Record
 {
@@ -39,15 +40,28 @@ struct Record
 
 LRESULT CALLBACK MainProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    switch (msg) {
-    case WM_HPX_START_JOB: JobOnStart(hWnd, wParam, lParam); return 0;
-    case WM_COPYDATA: return JobOnCopyData(hWnd, wParam, lParam);
-    case WM_HPX_GPU_READY: ++g_Rec.gpuReady; return JobOnGpuReady(hWnd, wParam, lParam);
-    case WM_HPX_PROGRESS_RANGE: return JobOnProgressRange(hWnd, wParam, lParam);
-    case WM_HPX_PROGRESS_STEP: return JobOnProgressStep(hWnd, wParam, lParam);
-    case WM_HPX_JOB_FINISHED: return JobOnFinished(hWnd, wParam, lParam);
-    case WM_HPX_FREE_VIEW_COPIES: ++g_Rec.freeCopies; return 0;
-    case WM_HPX_MAKE_VIEW_COPIES: ++g_Rec.makeCopies; return 0;
+    switch (msg)
+    {
+    case WM_HPX_START_JOB:
+        JobOnStart(hWnd, wParam, lParam);
+        return 0;
+    case WM_COPYDATA:
+        return JobOnCopyData(hWnd, wParam, lParam);
+    case WM_HPX_GPU_READY:
+        ++g_Rec.gpuReady;
+        return JobOnGpuReady(hWnd, wParam, lParam);
+    case WM_HPX_PROGRESS_RANGE:
+        return JobOnProgressRange(hWnd, wParam, lParam);
+    case WM_HPX_PROGRESS_STEP:
+        return JobOnProgressStep(hWnd, wParam, lParam);
+    case WM_HPX_JOB_FINISHED:
+        return JobOnFinished(hWnd, wParam, lParam);
+    case WM_HPX_FREE_VIEW_COPIES:
+        ++g_Rec.freeCopies;
+        return 0;
+    case WM_HPX_MAKE_VIEW_COPIES:
+        ++g_Rec.makeCopies;
+        return 0;
     }
     return DefWindowProcW(hWnd, msg, wParam, lParam);
 }
@@ -69,7 +83,8 @@ std::wstring WinPath(const std::string& unixPath)
 bool Pump(const std::function<bool()>& until, DWORD ms)
 {
     const DWORD start = GetTickCount();
-    while (!until()) {
+    while (!until())
+    {
         if (GetTickCount() - start > ms) return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
         MSG m;
@@ -103,8 +118,8 @@ protected:
         RegisterClassW(&wc);
         g_hMainWnd = CreateWindowW(HPX_MAIN_WINDOW_CLASS, HPX_MAIN_WINDOW_TITLE, WS_OVERLAPPEDWINDOW, 0, 0, 400, 300,
                                    nullptr, nullptr, inst, nullptr);
-        g_hPanelDlg = CreateWindowW(L"HpxTestPanel", L"", WS_CHILD | WS_VISIBLE, 0, 0, 200, 100, g_hMainWnd,
-                                    nullptr, inst, nullptr);
+        g_hPanelDlg = CreateWindowW(L"HpxTestPanel", L"", WS_CHILD | WS_VISIBLE, 0, 0, 200, 100, g_hMainWnd, nullptr,
+                                    inst, nullptr);
         CreateWindowW(PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 180, 20, g_hPanelDlg,
                       reinterpret_cast<HMENU>(IDC_PROGRESS), inst, nullptr);
         wchar_t tmp[MAX_PATH];
@@ -138,7 +153,8 @@ protected:
         ASSERT_EQ(CreateImage(&s, w, h, 3, 8), kImageOk);
         auto* p = static_cast<uint8_t*>(s.m_pData);
         uint32_t r = 12345;
-        for (int i = 0; i < s.m_iSize; ++i) {
+        for (int i = 0; i < s.m_iSize; ++i)
+        {
             r = r * 1664525u + 1013904223u;
             const int x = (i / 3) % w, y = (i / 3) / w;
             const double v = 128 + 60 * std::sin(x * 0.05 + i % 3) * std::cos(y * 0.07) + ((r >> 24) % 41) - 20;
@@ -154,7 +170,10 @@ protected:
         auto* p = static_cast<const uint8_t*>(g_BackBuffer.m_Result.m_pData);
         return std::vector<uint8_t>(p, p + g_BackBuffer.m_Result.m_iSize);
     }
-    bool SourceIntact() const { return std::memcmp(g_BackBuffer.m_Source.m_pData, m_SourceCopy.data(), m_SourceCopy.size()) == 0; }
+    bool SourceIntact() const
+    {
+        return std::memcmp(g_BackBuffer.m_Source.m_pData, m_SourceCopy.data(), m_SourceCopy.size()) == 0;
+    }
 
     // The panel's Denoise: strength 15, chroma 15, no large-chroma, dynamics 0.
     void Denoise()
@@ -172,15 +191,18 @@ protected:
     {
         return Pump([] { return g_Rec.done + g_Rec.failed > 0; }, ms) && !JobIsRunning();
     }
-    static int ProgressPos() { return static_cast<int>(SendDlgItemMessageW(g_hPanelDlg, IDC_PROGRESS, PBM_GETPOS, 0, 0)); }
+    static int ProgressPos()
+    {
+        return static_cast<int>(SendDlgItemMessageW(g_hPanelDlg, IDC_PROGRESS, PBM_GETPOS, 0, 0));
+    }
 
     void UseStandIn(const char* mode)
     {
         const std::wstring folder = m_Temp + L"\\standin";
         CreateDirectoryW(folder.c_str(), nullptr);
         ASSERT_TRUE(CopyFileW(WinPath(HPX_GPU_STANDIN).c_str(), (folder + L"\\" HPX_GPU_EXECUTABLE).c_str(), FALSE));
-        HANDLE f = CreateFileW((folder + L"\\standin-mode.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                               nullptr);
+        HANDLE f =
+            CreateFileW((folder + L"\\standin-mode.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD put = 0;
         WriteFile(f, mode, static_cast<DWORD>(strlen(mode)), &put, nullptr);
         CloseHandle(f);
@@ -244,7 +266,8 @@ TEST_F(JobDispatch, GpuRunThroughTheRealProgramMatchesTheCpuRunWhateverTheTitle)
     ASSERT_EQ(gpu.size(), cpu.size());
     double sum = 0;
     int worst = 0;
-    for (size_t i = 0; i < gpu.size(); ++i) {
+    for (size_t i = 0; i < gpu.size(); ++i)
+    {
         const int d = std::abs(gpu[i] - cpu[i]);
         sum += d;
         worst = std::max(worst, d);
@@ -281,10 +304,12 @@ TEST_F(JobDispatch, SilentProgramIsEndedAfterABoundedWaitAndForeignCopyDataIsRef
     // Another window announcing itself or replying is not the started program.
     HWND other = CreateWindowW(L"HpxTestPanel", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     COPYDATASTRUCT ready{HPX_DATA_READY, sizeof other, &other};
-    EXPECT_EQ(SendMessageW(g_hMainWnd, WM_COPYDATA, reinterpret_cast<WPARAM>(other), reinterpret_cast<LPARAM>(&ready)), FALSE);
+    EXPECT_EQ(SendMessageW(g_hMainWnd, WM_COPYDATA, reinterpret_cast<WPARAM>(other), reinterpret_cast<LPARAM>(&ready)),
+              FALSE);
     const std::vector<uint8_t> junk(g_BackBuffer.m_Result.m_iSize, 7);
     COPYDATASTRUCT result{HPX_DATA_RESULT, static_cast<DWORD>(junk.size()), const_cast<uint8_t*>(junk.data())};
-    EXPECT_EQ(SendMessageW(g_hMainWnd, WM_COPYDATA, reinterpret_cast<WPARAM>(other), reinterpret_cast<LPARAM>(&result)), FALSE);
+    EXPECT_EQ(SendMessageW(g_hMainWnd, WM_COPYDATA, reinterpret_cast<WPARAM>(other), reinterpret_cast<LPARAM>(&result)),
+              FALSE);
     DestroyWindow(other);
     EXPECT_TRUE(JobIsRunning());
     ASSERT_TRUE(WaitEnd());

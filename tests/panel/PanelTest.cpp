@@ -21,7 +21,8 @@ using proftest::DriveDialog;
 
 extern DenoiseJobParams g_DenoiseJobParams;
 
-namespace {
+namespace
+{
 
 int Pos(HWND panel, int id) { return static_cast<int>(SendDlgItemMessageW(panel, id, TBM_GETPOS, 0, 0)); }
 
@@ -48,8 +49,10 @@ RECT ChildRect(HWND panel, int id)
 TEST_F(PanelTest, TheProfileFollowsTheImagesCameraAndIsoOrTheNearestNoiseOfTheSelectedCamera)
 {
     // Canon's nearest entry by noise is its second; Nikon's its first.
-    StoreProfiles({{L"Canon / EOS 5D", L"100", 5, 1000}, {L"Canon / EOS 5D", L"800", 20, 0.01},
-                   {L"Nikon / D1", L"200", 7, 0.01}, {L"Nikon / D1", L"400", 9, 1000}});
+    StoreProfiles({{L"Canon / EOS 5D", L"100", 5, 1000},
+                   {L"Canon / EOS 5D", L"800", 20, 0.01},
+                   {L"Nikon / D1", L"200", 7, 0.01},
+                   {L"Nikon / D1", L"400", 9, 1000}});
     OpenPanel(320, 240, 3, L"Canon", L"EOS 5D", L"100");
     EXPECT_EQ(Text(IDC_PANEL_CAMERA), L"Canon / EOS 5D");
     EXPECT_EQ(Text(IDC_PANEL_ISO), L"100");
@@ -140,13 +143,19 @@ TEST_F(PanelTest, SaveUnderANewCameraStoresItAtOnceAfterRowZeroAndDeleteKeepsRow
 {
     OpenPanel(320, 240, 3, L"", L"", L"");
     bool timedOut = false;
-    DriveDialog([&] { Click(IDC_PANEL_SAVE); return INT_PTR(0); },
-                [](HWND dlg) {
-                    SetDlgItemTextW(dlg, IDC_ADDCFG_CAMERA, L"Zeta / Z1");
-                    SetDlgItemTextW(dlg, IDC_ADDCFG_ISO, L"12");
-                    PostMessageW(dlg, WM_COMMAND, IDOK, 0);
-                },
-                &timedOut);
+    DriveDialog(
+        [&]
+        {
+            Click(IDC_PANEL_SAVE);
+            return INT_PTR(0);
+        },
+        [](HWND dlg)
+        {
+            SetDlgItemTextW(dlg, IDC_ADDCFG_CAMERA, L"Zeta / Z1");
+            SetDlgItemTextW(dlg, IDC_ADDCFG_ISO, L"12");
+            PostMessageW(dlg, WM_COMMAND, IDOK, 0);
+        },
+        &timedOut);
     ASSERT_FALSE(timedOut);
     EXPECT_EQ(SendDlgItemMessageW(m_panel, IDC_PANEL_CAMERA, CB_GETCURSEL, 0, 0), 1);
     EXPECT_EQ(Text(IDC_PANEL_CAMERA), L"Zeta / Z1");
@@ -162,8 +171,13 @@ TEST_F(PanelTest, SaveUnderANewCameraStoresItAtOnceAfterRowZeroAndDeleteKeepsRow
     }
 
     // "No": only this entry; it was the camera's last, so the camera goes and row 0 is chosen.
-    DriveDialog([&] { Click(IDC_PANEL_DELETE); return INT_PTR(0); },
-                [](HWND dlg) { PostMessageW(dlg, WM_COMMAND, IDNO, 0); }, &timedOut);
+    DriveDialog(
+        [&]
+        {
+            Click(IDC_PANEL_DELETE);
+            return INT_PTR(0);
+        },
+        [](HWND dlg) { PostMessageW(dlg, WM_COMMAND, IDNO, 0); }, &timedOut);
     ASSERT_FALSE(timedOut);
     EXPECT_EQ(Text(IDC_PANEL_CAMERA), L"<<Unknown Camera>>");
     EXPECT_EQ(SendDlgItemMessageW(m_panel, IDC_PANEL_CAMERA, CB_GETCOUNT, 0, 0), 1);
@@ -209,8 +223,10 @@ TEST_F(PanelTest, DenoiseAbortDoneAndRedefineMoveThroughTheJobStates)
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     EXPECT_EQ(g_iPanelState, kPanelRunning);
     EXPECT_EQ(g_Log.startJobs, 1);
-    EXPECT_EQ(g_Log.jobWParam, static_cast<WPARAM>(MAKELONG(Pos(m_panel, IDC_PANEL_STRENGTH), Pos(m_panel, IDC_PANEL_CHROMA))));
-    EXPECT_EQ(g_Log.jobLParam, static_cast<LPARAM>(MAKELONG(Pos(m_panel, IDC_PANEL_LARGE), Pos(m_panel, IDC_PANEL_DYNAMICS))));
+    EXPECT_EQ(g_Log.jobWParam,
+              static_cast<WPARAM>(MAKELONG(Pos(m_panel, IDC_PANEL_STRENGTH), Pos(m_panel, IDC_PANEL_CHROMA))));
+    EXPECT_EQ(g_Log.jobLParam,
+              static_cast<LPARAM>(MAKELONG(Pos(m_panel, IDC_PANEL_LARGE), Pos(m_panel, IDC_PANEL_DYNAMICS))));
     EXPECT_EQ(g_DenoiseJobParams.iUseMedian, 2);
     EXPECT_EQ(Text(IDC_PANEL_DENOISE), L"Abort");
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(m_panel, IDC_PANEL_STRENGTH)));
@@ -275,8 +291,8 @@ TEST_F(PanelTest, AProfileFileThatCannotBeReadIsNeitherReadPastNorLost)
     EXPECT_GT(g_iPreviewRuns, 0);
     ClosePanel();
     // What the user had is still there, in the file or kept beside it.
-    const bool kept = proftest::ReadBytes(UserProfile()) == utf16 ||
-                      proftest::ReadBytes(UserProfile() + L".bak") == utf16;
+    const bool kept =
+        proftest::ReadBytes(UserProfile()) == utf16 || proftest::ReadBytes(UserProfile() + L".bak") == utf16;
     EXPECT_TRUE(kept);
 }
 
@@ -289,7 +305,8 @@ TEST_F(PanelTest, APanelMadeAgainWhileTheFirstStillExistsKeepsWorkingWhenTheFirs
     SendMessageW(first, WM_COMMAND, IDOK, 0);
     DestroyWindow(first);
     EXPECT_EQ(g_hPanelDlg, m_panel);
-    const auto image = reinterpret_cast<HGDIOBJ>(SendDlgItemMessageW(m_panel, IDC_PANEL_SAVE, BM_GETIMAGE, IMAGE_BITMAP, 0));
+    const auto image =
+        reinterpret_cast<HGDIOBJ>(SendDlgItemMessageW(m_panel, IDC_PANEL_SAVE, BM_GETIMAGE, IMAGE_BITMAP, 0));
     EXPECT_EQ(GetObjectType(image), static_cast<DWORD>(OBJ_BITMAP));
     const int runs = g_iPreviewRuns;
     Drag(WindowPoint(160, 120), WindowPoint(170, 130));

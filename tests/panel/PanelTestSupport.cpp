@@ -17,23 +17,26 @@
 #include "profiles/Localisation.h"
 #include "ui/ControlSkin.h"
 
-namespace paneltest {
+namespace paneltest
+{
 
 MainWindowLog g_Log;
 
-namespace {
+namespace
+{
 
-class GdiplusEnvironment : public ::testing::Environment {
+class GdiplusEnvironment : public ::testing::Environment
+{
 public:
     void SetUp() override
     {
-        INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_PROGRESS_CLASS |
-                                                     ICC_STANDARD_CLASSES};
+        INITCOMMONCONTROLSEX icc = {sizeof(icc),
+                                    ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
         InitCommonControlsEx(&icc);
         Gdiplus::GdiplusStartupInput in;
         Gdiplus::GdiplusStartup(&m_token, &in, nullptr);
         ResetLocalizedStrings();
-        SetSkinScheme(2);  // the dark scheme the filter applies before its window opens
+        SetSkinScheme(2);    // the dark scheme the filter applies before its window opens
         g_iQualityMode = 1;  // the fastest previews: the tests look at where and when they run
     }
     void TearDown() override { Gdiplus::GdiplusShutdown(m_token); }
@@ -45,9 +48,14 @@ const auto* const g_gdiplus = ::testing::AddGlobalTestEnvironment(new GdiplusEnv
 
 LRESULT CALLBACK StandInProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    switch (msg) {
-    case WM_HPX_REFRESH_RESULT: ++g_Log.refreshes; return 0;
-    case WM_HPX_SHOW_RESULT: ++g_Log.shows; return 0;
+    switch (msg)
+    {
+    case WM_HPX_REFRESH_RESULT:
+        ++g_Log.refreshes;
+        return 0;
+    case WM_HPX_SHOW_RESULT:
+        ++g_Log.shows;
+        return 0;
     case WM_HPX_START_JOB:
         ++g_Log.startJobs;
         g_Log.jobWParam = wParam;
@@ -67,7 +75,8 @@ void MakeNoisyImage(ImageBuffer* img, int w, int h, int channels, int spread, un
     auto* p = static_cast<uint8_t*>(img->m_pData);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            for (int c = 0; c < channels; ++c) {
+            for (int c = 0; c < channels; ++c)
+            {
                 int v = 40 + x * 160 / w + c * 20 + std::rand() % (spread + 1) - spread / 2;
                 p[(y * w + x) * channels + c] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
             }
@@ -83,8 +92,8 @@ void PanelTest::SetUp()
     wc.lpszClassName = L"HpxPanelTestMain";
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     RegisterClassW(&wc);
-    m_main = CreateWindowExW(0, wc.lpszClassName, L"panel test", WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN,
-                             0, 0, 1000, 760, nullptr, nullptr, wc.hInstance, nullptr);
+    m_main = CreateWindowExW(0, wc.lpszClassName, L"panel test", WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN, 0,
+                             0, 1000, 760, nullptr, nullptr, wc.hInstance, nullptr);
     ASSERT_NE(m_main, nullptr);
     g_hMainWnd = m_main;
     g_iQualityMode = 1;
@@ -161,7 +170,8 @@ void PanelTest::StoreProfiles(std::initializer_list<Entry> entries)
 {
     CameraIsoTable table;
     table.Load();
-    for (const Entry& e : entries) {
+    for (const Entry& e : entries)
+    {
         IsoSettings s = DefaultIsoSettings();
         s.m_dStrength = e.strength;
         s.m_dImmerkaerY = e.noise;

@@ -12,13 +12,15 @@
 #include "ProfTestSupport.h"
 #include "app/view/BackBuffer.h"
 
-namespace paneltest {
+namespace paneltest
+{
 
 // What the stand-in main window received from the panel.
-struct MainWindowLog {
-    int refreshes = 0;        // WM_HPX_REFRESH_RESULT
-    int shows = 0;            // WM_HPX_SHOW_RESULT
-    int startJobs = 0;        // WM_HPX_START_JOB
+struct MainWindowLog
+{
+    int refreshes = 0;  // WM_HPX_REFRESH_RESULT
+    int shows = 0;      // WM_HPX_SHOW_RESULT
+    int startJobs = 0;  // WM_HPX_START_JOB
     WPARAM jobWParam = 0;
     LPARAM jobLParam = 0;
 };
@@ -27,15 +29,16 @@ extern MainWindowLog g_Log;
 // A noisy 3-channel 8-bit (or 1-channel) picture: a ramp with uniform noise of the given spread.
 void MakeNoisyImage(ImageBuffer* img, int w, int h, int channels, int spread, unsigned seed);
 
-class PanelTest : public proftest::TempFolders {
+class PanelTest : public proftest::TempFolders
+{
 protected:
     void SetUp() override;
     void TearDown() override;
 
     // Creates the main window, a document of the given image and information strings, and the
     // panel, then announces the image as the main window does (wParam = the docker's left edge).
-    void OpenPanel(int w = 320, int h = 240, int channels = 3, const wchar_t* make = L"",
-                   const wchar_t* model = L"", const wchar_t* iso = L"");
+    void OpenPanel(int w = 320, int h = 240, int channels = 3, const wchar_t* make = L"", const wchar_t* model = L"",
+                   const wchar_t* iso = L"");
     // Closes the panel as the main window does when it goes (IDOK) and destroys it.
     void ClosePanel();
 
@@ -48,7 +51,13 @@ protected:
     POINT WindowPoint(double x, double y) const;
     // Stores entries in the user's profile file (the default profile first): camera, ISO text,
     // luma strength and the stored luma noise estimate.
-    struct Entry { const wchar_t* camera; const wchar_t* iso; double strength; double noise; };
+    struct Entry
+    {
+        const wchar_t* camera;
+        const wchar_t* iso;
+        double strength;
+        double noise;
+    };
     void StoreProfiles(std::initializer_list<Entry> entries);
 
     HWND m_main = nullptr;
