@@ -10,6 +10,8 @@ pkgs=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev nasm
   # build tools
   cmake make ninja-build dpkg-dev xz-utils pkg-config g++ clang
+  # the house format's check (scripts/check-format.sh)
+  clang-format
   # libFuzzer and the sanitizer runtimes for clang (only recommended by clang, not pulled in)
   libclang-rt-14-dev
   # header-only and test dependencies
