@@ -379,6 +379,34 @@ LRESULT JobOnFinished(HWND hWnd, WPARAM, LPARAM)
     return 0;
 }
 
+bool JobDispatchMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
+    switch (msg)
+    {
+    case WM_HPX_START_JOB:
+        JobOnStart(hWnd, wParam, lParam);
+        *result = 0;
+        return true;
+    case WM_COPYDATA:
+        *result = JobOnCopyData(hWnd, wParam, lParam);
+        return true;
+    case WM_HPX_GPU_READY:
+        *result = JobOnGpuReady(hWnd, wParam, lParam);
+        return true;
+    case WM_HPX_PROGRESS_RANGE:
+        *result = JobOnProgressRange(hWnd, wParam, lParam);
+        return true;
+    case WM_HPX_PROGRESS_STEP:
+        *result = JobOnProgressStep(hWnd, wParam, lParam);
+        return true;
+    case WM_HPX_JOB_FINISHED:
+        *result = JobOnFinished(hWnd, wParam, lParam);
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool JobIsRunning() { return s_State != JobState::Idle; }
 
 void JobAbortAndWait(HWND hWnd)

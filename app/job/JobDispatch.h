@@ -4,13 +4,8 @@
 // that rebuilds the view's display copies and posts WM_HPX_JOB_DONE or WM_HPX_JOB_FAILED to the
 // panel. Everything here runs on the host's thread except DenoiseJobThreadProc.
 //
-// Wiring into MainWndProc (one line each; every function works without a panel):
-//   case WM_HPX_START_JOB:      JobOnStart(hWnd, wParam, lParam); return 0;
-//   case WM_COPYDATA:           return JobOnCopyData(hWnd, wParam, lParam);
-//   case WM_HPX_GPU_READY:      return JobOnGpuReady(hWnd, wParam, lParam);
-//   case WM_HPX_PROGRESS_RANGE: return JobOnProgressRange(hWnd, wParam, lParam);
-//   case WM_HPX_PROGRESS_STEP:  return JobOnProgressStep(hWnd, wParam, lParam);
-//   case WM_HPX_JOB_FINISHED:   return JobOnFinished(hWnd, wParam, lParam);
+// Wiring into MainWndProc (every function works without a panel):
+//   the run's messages:          if (JobDispatchMessage(hWnd, msg, wParam, lParam, &r)) return r;
 //   WM_CLOSE and the Exit command, before DestroyWindow:   JobAbortAndWait(hWnd);
 //   commands that replace, free or write the document (open, folder stepping, save, close,
 //   batch, Options) and the mouse wheel / mouse re-routing:  if (JobIsRunning()) refuse.
@@ -41,6 +36,11 @@ LRESULT JobOnProgressRange(HWND hMainWnd, WPARAM wParam, LPARAM lParam);
 LRESULT JobOnProgressStep(HWND hMainWnd, WPARAM wParam, LPARAM lParam);
 // WM_HPX_JOB_FINISHED: ends the run and tells the panel.
 LRESULT JobOnFinished(HWND hMainWnd, WPARAM wParam, LPARAM lParam);
+
+// Routes a message of the run (WM_HPX_START_JOB, WM_COPYDATA, WM_HPX_GPU_READY, the two progress
+// messages, WM_HPX_JOB_FINISHED) to its handler above and stores what the handler returns;
+// false for any other message.
+bool JobDispatchMessage(HWND hMainWnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result);
 
 // True from the start request until the run's end has been handled.
 bool JobIsRunning();

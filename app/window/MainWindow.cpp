@@ -574,6 +574,8 @@ LRESULT OnSetCursor(HWND hWnd, WPARAM wParam, LPARAM lParam)
 
 LRESULT HandleMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    LRESULT handled = 0;
+    if (JobDispatchMessage(hWnd, msg, wParam, lParam, &handled)) return handled;
     switch (msg)
     {
     case WM_CREATE:
@@ -641,19 +643,6 @@ LRESULT HandleMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
             g_PreviewView.RefreshCopy(kViewDenoised, &g_BackBuffer.m_Result) != kImageOk)
             if (g_BackBuffer.HasDocument()) TellMemoryRanShort();
         return 0;
-    case WM_HPX_START_JOB:
-        JobOnStart(hWnd, wParam, lParam);
-        return 0;
-    case WM_COPYDATA:
-        return JobOnCopyData(hWnd, wParam, lParam);
-    case WM_HPX_GPU_READY:
-        return JobOnGpuReady(hWnd, wParam, lParam);
-    case WM_HPX_PROGRESS_RANGE:
-        return JobOnProgressRange(hWnd, wParam, lParam);
-    case WM_HPX_PROGRESS_STEP:
-        return JobOnProgressStep(hWnd, wParam, lParam);
-    case WM_HPX_JOB_FINISHED:
-        return JobOnFinished(hWnd, wParam, lParam);
     case WM_CLOSE:
         JobAbortAndWait(hWnd);
         break;

@@ -40,22 +40,11 @@ struct Record
 
 LRESULT CALLBACK MainProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    if (msg == WM_HPX_GPU_READY) ++g_Rec.gpuReady;
+    LRESULT r = 0;
+    if (JobDispatchMessage(hWnd, msg, wParam, lParam, &r)) return r;
     switch (msg)
     {
-    case WM_HPX_START_JOB:
-        JobOnStart(hWnd, wParam, lParam);
-        return 0;
-    case WM_COPYDATA:
-        return JobOnCopyData(hWnd, wParam, lParam);
-    case WM_HPX_GPU_READY:
-        ++g_Rec.gpuReady;
-        return JobOnGpuReady(hWnd, wParam, lParam);
-    case WM_HPX_PROGRESS_RANGE:
-        return JobOnProgressRange(hWnd, wParam, lParam);
-    case WM_HPX_PROGRESS_STEP:
-        return JobOnProgressStep(hWnd, wParam, lParam);
-    case WM_HPX_JOB_FINISHED:
-        return JobOnFinished(hWnd, wParam, lParam);
     case WM_HPX_FREE_VIEW_COPIES:
         ++g_Rec.freeCopies;
         return 0;
