@@ -306,6 +306,9 @@ void OpenDockedPanel()
 
 LRESULT OnImageArrived(HWND hWnd)
 {
+    // After a batch the information strings are the last batch file's: the host image gets its
+    // own again, so the panel picks the profile of the host image's camera and ISO.
+    ReadDocumentExif();
     const bool copied = CopyHostImageIn();
     g_bDocumentIsHostImage = copied;
 
@@ -351,7 +354,9 @@ bool SameShape(const ImageBuffer& a, const ImageBuffer& b)
 
 void OnDestroy()
 {
-    // A job or batch thread still running writes into the document: it ends first.
+    // A job or batch thread still running writes into the document: it ends first. The close box
+    // and Exit have aborted a run already; a window destroyed otherwise (with its owner) has not.
+    JobAbortAndWait(g_hMainWnd);
     CancelBatchAndWait();
     WaitForWorkerThreads();
 
@@ -545,7 +550,9 @@ LRESULT OnToolTip(LPARAM lParam)
 // through its cursor query are handled as the window's own.
 LRESULT OnSetCursor(HWND hWnd, WPARAM wParam, LPARAM lParam)
 {
-    if (!g_hPanelDlg || g_hJobThread) return DefWindowProcW(hWnd, WM_SETCURSOR, wParam, lParam);
+    // During a batch the window is disabled and the batch thread owns the document: a click must
+    // not reach the panel, whose preview would write into the images the batch is using.
+    if (!g_hPanelDlg || g_hJobThread || g_bBatchRunning) return DefWindowProcW(hWnd, WM_SETCURSOR, wParam, lParam);
     POINT p;
     GetCursorPos(&p);
     ScreenToClient(hWnd, &p);

@@ -334,7 +334,8 @@ LRESULT OnLButtonUp(HWND hWnd, WPARAM wParam, LPARAM lParam)
 {
     (void)hWnd;
     if (GetCapture()) ReleaseCapture();
-    if (g_hPanelDlg) SendMessageW(g_hPanelDlg, WM_LBUTTONUP, wParam, lParam);
+    // The release runs the panel's preview, which never runs on the images a batch is using.
+    if (g_hPanelDlg && !g_bBatchRunning) SendMessageW(g_hPanelDlg, WM_LBUTTONUP, wParam, lParam);
     g_bPanning = 0;
     return 0;
 }
