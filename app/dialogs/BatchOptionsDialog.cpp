@@ -1,5 +1,6 @@
 #include "app/dialogs/BatchOptionsDialog.h"
 #include "profiles/Localisation.h"
+#include "app/dialogs/JpegQuality.h"
 #include "app/dialogs/OptionsDialog.h"
 #include "profiles/Settings.h"
 #include "plugin/prof_ids.h"
@@ -12,9 +13,6 @@ int g_iBatchJpegQuality = 85;
 namespace
 {
 
-const int kMinQuality = 10;
-const int kMaxQuality = 100;
-
 void ShowQuality(HWND hDlg, int quality)
 {
     HWND bar = GetDlgItem(hDlg, IDC_BATCHOPT_JPEG);
@@ -26,12 +24,10 @@ void ShowQuality(HWND hDlg, int quality)
 void InitBatchOptions(HWND hDlg)
 {
     SetDlgItemTextW(hDlg, IDC_BATCHOPT_INFO, g_LocStrings[143]);
-    g_iBatchJpegQuality = ReadSettingInt(L"jpeg", 85);
-    if (g_iBatchJpegQuality <= kMinQuality) g_iBatchJpegQuality = kMinQuality;
     // A damaged file may hold more than the trackbar shows; what it shows is what is used.
-    if (g_iBatchJpegQuality > kMaxQuality) g_iBatchJpegQuality = kMaxQuality;
+    g_iBatchJpegQuality = ClampJpegQuality(ReadSettingInt(L"jpeg", 85));
     HWND bar = GetDlgItem(hDlg, IDC_BATCHOPT_JPEG);
-    SendMessageW(bar, TBM_SETRANGE, TRUE, MAKELPARAM(kMinQuality, kMaxQuality));
+    SendMessageW(bar, TBM_SETRANGE, TRUE, MAKELPARAM(kMinJpegQuality, kMaxJpegQuality));
     SendMessageW(bar, TBM_SETPAGESIZE, 0, 0);
     ShowQuality(hDlg, g_iBatchJpegQuality);
 
@@ -45,27 +41,7 @@ void InitBatchOptions(HWND hDlg)
 
 void OnScroll(HWND hDlg, WPARAM wParam)
 {
-    HWND bar = GetDlgItem(hDlg, IDC_BATCHOPT_JPEG);
-    int pos = static_cast<int>(SendMessageW(bar, TBM_GETPOS, 0, 0));
-    switch (LOWORD(wParam))
-    {
-    case SB_LINELEFT:
-    case SB_PAGELEFT:
-        pos -= 1;
-        break;
-    case SB_LINERIGHT:
-    case SB_PAGERIGHT:
-        pos += 1;
-        break;
-    case SB_THUMBPOSITION:
-    case SB_THUMBTRACK:
-        pos = HIWORD(wParam);
-        break;
-    default:
-        break;
-    }
-    if (pos < kMinQuality) pos = kMinQuality;
-    if (pos > kMaxQuality) pos = kMaxQuality;
+    const int pos = JpegQualityAfterScroll(GetDlgItem(hDlg, IDC_BATCHOPT_JPEG), wParam);
     ShowQuality(hDlg, pos);
     g_iBatchJpegQuality = pos;
 }

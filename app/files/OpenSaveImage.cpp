@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <exception>
 
+#include "app/dialogs/JpegQuality.h"
 #include "app/files/ImageFileNames.h"
 #include "app/view/BackBuffer.h"
 #include "app/window/MainWindow.h"
@@ -21,8 +22,6 @@ namespace
 {
 
 const int kPathChars = 1024;
-const int kMinQuality = 10;
-const int kMaxQuality = 100;
 
 // Takes over the pixels of a record made by ReadImageFile (no copy of a 12 MP image) and frees
 // the record itself.
@@ -225,12 +224,9 @@ UINT_PTR CALLBACK SaveDialogHookProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM 
             const OPENFILENAMEW* ofn = reinterpret_cast<const OPENFILENAMEW*>(lParam);
             int* quality = ofn ? reinterpret_cast<int*>(ofn->lCustData) : nullptr;
             SetWindowLongPtrW(hDlg, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(quality));
-            if (quality)
-            {
-                if (*quality <= kMinQuality) *quality = kMinQuality;
-                if (*quality > kMaxQuality) *quality = kMaxQuality;
-            }
-            SendDlgItemMessageW(hDlg, IDC_SAVE_QUALITY, TBM_SETRANGE, TRUE, MAKELPARAM(kMinQuality, kMaxQuality));
+            if (quality) *quality = ClampJpegQuality(*quality);
+            SendDlgItemMessageW(hDlg, IDC_SAVE_QUALITY, TBM_SETRANGE, TRUE,
+                                MAKELPARAM(kMinJpegQuality, kMaxJpegQuality));
             SendDlgItemMessageW(hDlg, IDC_SAVE_QUALITY, TBM_SETPAGESIZE, 0, 0);
             ShowQuality(hDlg, quality ? *quality : 85);
             SetDlgItemTextW(hDlg, IDC_SAVE_QUALITY_LABEL, g_LocStrings[50]);
@@ -242,26 +238,7 @@ UINT_PTR CALLBACK SaveDialogHookProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM 
         case WM_HSCROLL:
             if (reinterpret_cast<HWND>(lParam) == GetDlgItem(hDlg, IDC_SAVE_QUALITY))
             {
-                int pos = int(SendDlgItemMessageW(hDlg, IDC_SAVE_QUALITY, TBM_GETPOS, 0, 0));
-                switch (LOWORD(wParam))
-                {
-                case SB_LINELEFT:
-                case SB_PAGELEFT:
-                    pos -= 1;
-                    break;
-                case SB_LINERIGHT:
-                case SB_PAGERIGHT:
-                    pos += 1;
-                    break;
-                case SB_THUMBPOSITION:
-                case SB_THUMBTRACK:
-                    pos = HIWORD(wParam);
-                    break;
-                default:
-                    break;
-                }
-                if (pos < kMinQuality) pos = kMinQuality;
-                if (pos > kMaxQuality) pos = kMaxQuality;
+                const int pos = JpegQualityAfterScroll(GetDlgItem(hDlg, IDC_SAVE_QUALITY), wParam);
                 ShowQuality(hDlg, pos);
                 if (int* quality = reinterpret_cast<int*>(GetWindowLongPtrW(hDlg, GWLP_USERDATA))) *quality = pos;
             }
