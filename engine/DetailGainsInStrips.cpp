@@ -2,6 +2,11 @@
 
 #include "engine/ImageConvert.h"
 #include "engine/ImagePyramid.h"
+#include "engine/Platform.h"
+#include "engine/WorkerPool.h"
+
+#include <memory>
+#include <new>
 
 namespace
 {
@@ -14,7 +19,7 @@ int RoundUp8(int v) { return (v + 7) & ~7; }
 // the image's channels and depth), computed from rows [top - margin, bottom + margin) clipped to
 // the image. Returns kImageOk or kImageNoMemory (out then empty).
 unsigned char GainStrip(ImageBuffer* out, const ImageBuffer* image, int top, int bottom, double g1, double g2,
-                        double g3, int maxLevels, int levelCap)
+                        double g3, int maxLevels, int levelCap, WorkerPool* pool)
 {
     const int readTop = top - kDetailStripMargin > 0 ? top - kDetailStripMargin : 0;
     const int readBottom =
@@ -28,9 +33,9 @@ unsigned char GainStrip(ImageBuffer* out, const ImageBuffer* image, int top, int
         CopyImageRect(&strip, image, 0, 0, 0, readTop, image->m_iWidth, readBottom - readTop);
         rc = ConvertImage(&strip, image->m_iBits, 3);
     }
-    if (rc == kImageOk && BuildImagePyramid(&pyramid, &strip, maxLevels, levelCap)) rc = kImageNoMemory;
+    if (rc == kImageOk && BuildImagePyramid(&pyramid, &strip, maxLevels, levelCap, pool)) rc = kImageNoMemory;
     // The collapse writes every sample of the strip; its own pixels are not read again.
-    if (rc == kImageOk) rc = ApplyDetailGains(&strip, &pyramid, g1, g2, g3);
+    if (rc == kImageOk) rc = ApplyDetailGains(&strip, &pyramid, g1, g2, g3, pool);
     ReleaseImagePyramid(&pyramid);
     if (rc == kImageOk) rc = ConvertImage(&strip, image->m_iBits, image->m_iChannels);
     if (rc == kImageOk) rc = CreateImage(out, image->m_iWidth, bottom - top, image->m_iChannels, image->m_iBits);
@@ -59,6 +64,13 @@ unsigned char ApplyDetailGainsInStrips(ImageBuffer* image, double gain1, double 
     // from the whole image's; 64 rows (plus margins) always give the full three halvings.
     const int height = image->m_iHeight;
 
+    // One set of threads for every strip: the strips run one after the other (each strip's planes
+    // are large, a 32-bit process has room for one at a time), the rows of their steps in parallel.
+    // Without the threads the strips run on this thread alone, with the same result.
+    const unsigned cpus = CountProcessors() != 0 ? g_byCpuCount : 1u;
+    std::unique_ptr<WorkerPool> pool;
+    if (cpus > 1) pool.reset(new (std::nothrow) WorkerPool(static_cast<int>(cpus) - 1));
+
     // The finished centre of a strip is written back only after the next strip has read its
     // upper margin from the untouched rows.
     ImageBuffer pending;
@@ -70,7 +82,7 @@ unsigned char ApplyDetailGainsInStrips(ImageBuffer* image, double gain1, double 
         const int bottom = top + rows < height ? top + rows : height;
         ImageBuffer done;
         InitImage(&done);
-        if (GainStrip(&done, image, top, bottom, gain1, gain2, gain3, maxLevels, levelCap) != kImageOk)
+        if (GainStrip(&done, image, top, bottom, gain1, gain2, gain3, maxLevels, levelCap, pool.get()) != kImageOk)
         {
             if (rows > 64)
             {

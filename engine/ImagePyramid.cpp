@@ -2,6 +2,7 @@
 
 #include "engine/ImageConvert.h"
 #include "engine/NlmPlaneDenoise.h"
+#include "engine/ParallelPixelSteps.h"
 #include "engine/ScopedImage.h"
 #include "engine/TileAlloc.h"
 #include "engine/WorkerPool.h"
@@ -342,7 +343,9 @@ struct PlaneRowsPass
 {
     float* plane;
     ImageBuffer* image;
-    bool toFloat;  // image -> plane (channel 0), else plane -> image with rounding
+    bool toFloat;  // image -> plane, else plane -> image (one channel)
+    int channel;   // the image's channel read into the plane
+    bool round;    // plane -> image: add 0.5 before truncating
 };
 
 void PlaneRows(void* context, int begin, int end)
@@ -353,24 +356,62 @@ void PlaneRows(void* context, int begin, int end)
     rows.m_iHeight = end - begin;
     float* plane = p->plane + static_cast<size_t>(begin) * p->image->m_iWidth;
     if (p->toFloat)
-        ChannelToFloat(plane, &rows, 0);
+        ChannelToFloat(plane, &rows, p->channel);
     else
-        FloatToPlane(&rows, plane, true);
+        FloatToPlane(&rows, plane, p->round);
 }
 
 // ChannelToFloat (channel 0) and FloatToPlane (rounded) of a whole plane, by rows on the pool.
-void PlaneToFloatRows(float* out, const ImageBuffer* image, WorkerPool* pool)
+void PlaneToFloatRows(float* out, const ImageBuffer* image, WorkerPool* pool, int channel = 0)
 {
-    PlaneRowsPass pass{out, const_cast<ImageBuffer*>(image), true};
+    PlaneRowsPass pass{out, const_cast<ImageBuffer*>(image), true, channel, false};
     ParallelRows(pool, image->m_iHeight, ThreadsFor(image->m_iWidth, image->m_iHeight, pool), kRowGrain, &PlaneRows,
                  &pass);
 }
 
-void FloatToPlaneRows(ImageBuffer* image, float* in, WorkerPool* pool)
+void FloatToPlaneRows(ImageBuffer* image, float* in, WorkerPool* pool, bool round = true)
 {
-    PlaneRowsPass pass{in, image, false};
+    PlaneRowsPass pass{in, image, false, 0, round};
     ParallelRows(pool, image->m_iHeight, ThreadsFor(image->m_iWidth, image->m_iHeight, pool), kRowGrain, &PlaneRows,
                  &pass);
+}
+
+// The per-sample steps of one level, row by row of planes of width w: building, the Laplacian
+// level from the level and its expansion in the work plane (which is cleared again); collapsing,
+// the gained Laplacian level kept in the work plane and added to the expanded coarser level.
+struct LevelPass
+{
+    float* g;
+    float* l;
+    float* wk;
+    int w;
+    float gain;
+    bool collapse;
+};
+
+void LevelRows(void* context, int begin, int end)
+{
+    const LevelPass* p = static_cast<const LevelPass*>(context);
+    const size_t k0 = static_cast<size_t>(begin) * p->w;
+    const size_t k1 = static_cast<size_t>(end) * p->w;
+    if (p->collapse)
+        for (size_t k = k0; k < k1; ++k)
+        {
+            p->wk[k] = p->gain * p->l[k];
+            p->g[k] += p->wk[k];
+        }
+    else
+        for (size_t k = k0; k < k1; ++k)
+        {
+            p->l[k] = p->g[k] - p->wk[k];
+            p->wk[k] = 0.0f;
+        }
+}
+
+void LevelSteps(float* g, float* l, float* wk, int w, int h, float gain, bool collapse, WorkerPool* pool)
+{
+    LevelPass pass{g, l, wk, w, gain, collapse};
+    ParallelRows(pool, h, ThreadsFor(w, h, pool), kRowGrain, &LevelRows, &pass);
 }
 
 }  // namespace
@@ -460,7 +501,7 @@ int PyramidLevelCount(int width, int height, int maxLevels, int levelCap)
     return n < 0 ? 0 : n;
 }
 
-bool BuildImagePyramid(ImagePyramid* pyramid, const ImageBuffer* source, int maxLevels, int levelCap)
+bool BuildImagePyramid(ImagePyramid* pyramid, const ImageBuffer* source, int maxLevels, int levelCap, WorkerPool* pool)
 {
     if (pyramid == nullptr) return true;
     ReleaseImagePyramid(pyramid);
@@ -489,28 +530,24 @@ bool BuildImagePyramid(ImagePyramid* pyramid, const ImageBuffer* source, int max
         float** G = pyramid->m_pPlanes[kPyramidSetGauss + c];
         float** L = pyramid->m_pPlanes[kPyramidSetLaplace + c];
         float** Wk = pyramid->m_pPlanes[kPyramidSetWork + c];
-        ChannelToFloat(G[0], source, c);
+        PlaneToFloatRows(G[0], source, pool, c);
         for (int i = 0; i < n; ++i)
         {
             const int w = static_cast<int>(pyramid->m_uiLevelWidth[i]);
             const int h = static_cast<int>(pyramid->m_uiLevelHeight[i]);
             const int w1 = static_cast<int>(pyramid->m_uiLevelWidth[i + 1]);
             const int h1 = static_cast<int>(pyramid->m_uiLevelHeight[i + 1]);
-            PyramidReduce(G[i + 1], w1, h1, G[i], w, h, pyramid->m_fKernel);
+            PyramidReduce(G[i + 1], w1, h1, G[i], w, h, pyramid->m_fKernel, pool);
             // The work plane serves as scratch for the expanded level; it is cleared again.
-            PyramidExpand(Wk[i], w, h, G[i + 1], w1, h1, pyramid->m_fKernel);
-            const size_t count = PlaneSamples(w, h);
-            for (size_t k = 0; k < count; ++k)
-            {
-                L[i][k] = G[i][k] - Wk[i][k];
-                Wk[i][k] = 0.0f;
-            }
+            PyramidExpand(Wk[i], w, h, G[i + 1], w1, h1, pyramid->m_fKernel, pool);
+            LevelSteps(G[i], L[i], Wk[i], w, h, 0.0f, false, pool);
         }
     }
     return false;
 }
 
-void CollapseWithGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2, double gain3, int channel)
+void CollapseWithGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2, double gain3, int channel,
+                       WorkerPool* pool)
 {
     if (dst == nullptr || dst->m_pData == nullptr || pyramid == nullptr || channel < 0 || channel > 2 ||
         static_cast<uint32_t>(channel) >= pyramid->m_uiChannels)
@@ -528,18 +565,14 @@ void CollapseWithGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, do
         const int h = static_cast<int>(pyramid->m_uiLevelHeight[i]);
         const float g = i < 3 ? gains[i] : 0.0f;
         PyramidExpand(G[i], w, h, G[i + 1], static_cast<int>(pyramid->m_uiLevelWidth[i + 1]),
-                      static_cast<int>(pyramid->m_uiLevelHeight[i + 1]), pyramid->m_fKernel);
-        const size_t count = PlaneSamples(w, h);
-        for (size_t k = 0; k < count; ++k)
-        {
-            Wk[i][k] = g * L[i][k];
-            G[i][k] += Wk[i][k];
-        }
+                      static_cast<int>(pyramid->m_uiLevelHeight[i + 1]), pyramid->m_fKernel, pool);
+        LevelSteps(G[i], L[i], Wk[i], w, h, g, true, pool);
     }
-    FloatToPlane(dst, G[0], false);
+    FloatToPlaneRows(dst, G[0], pool, false);
 }
 
-unsigned char ApplyDetailGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2, double gain3)
+unsigned char ApplyDetailGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2, double gain3,
+                               WorkerPool* pool)
 {
     if (dst == nullptr || pyramid == nullptr) return kImageBadArgs;
     if (static_cast<uint32_t>(dst->m_iChannels) != pyramid->m_uiChannels ||
@@ -553,7 +586,7 @@ unsigned char ApplyDetailGains(ImageBuffer* dst, ImagePyramid* pyramid, double g
 
     if (dst->m_iChannels == 1)
     {
-        CollapseWithGains(dst, pyramid, gain1, gain2, gain3, 0);
+        CollapseWithGains(dst, pyramid, gain1, gain2, gain3, 0, pool);
         return kImageOk;
     }
     ScopedImage holder;
@@ -561,8 +594,8 @@ unsigned char ApplyDetailGains(ImageBuffer* dst, ImagePyramid* pyramid, double g
     if (TileCreateImage(&plane, dst->m_iWidth, dst->m_iHeight, 1, dst->m_iBits) != kImageOk) return kImageNoMemory;
     for (int c = 0; c < dst->m_iChannels; ++c)
     {
-        CollapseWithGains(&plane, pyramid, gain1, gain2, gain3, c);
-        InsertChannel(dst, c, &plane);
+        CollapseWithGains(&plane, pyramid, gain1, gain2, gain3, c, pool);
+        ParallelPixelStep(pool, PoolThreads(pool), kStepInsert, dst, &plane, c);
     }
     return kImageOk;
 }

@@ -57,18 +57,23 @@ int PyramidLevelCount(int width, int height, int maxLevels, int levelCap);
 // Builds the pyramid of a 1- or 3-channel 8- or 16-bit image. Returns false on success, true when
 // the source is missing or unsupported or a plane could not be allocated; the planes allocated so
 // far are recorded, so ReleaseImagePyramid frees them in every case. A record that already holds
-// a pyramid is released first.
-bool BuildImagePyramid(ImagePyramid* pyramid, const ImageBuffer* source, int maxLevels, int levelCap);
+// a pyramid is released first. With a pool the rows of each step are shared among its threads
+// (the same planes as without).
+bool BuildImagePyramid(ImagePyramid* pyramid, const ImageBuffer* source, int maxLevels, int levelCap,
+                       WorkerPool* pool = nullptr);
 
 // Rebuilds channel c into a one-channel plane of the pyramid's size and depth, with the finest
 // Laplacian level scaled by gain1, the next by gain2 and the coarsest by gain3. Samples are
 // clamped to the depth's range and truncated. Repeated calls with the same gains agree.
-void CollapseWithGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2, double gain3, int channel);
+void CollapseWithGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2, double gain3, int channel,
+                       WorkerPool* pool = nullptr);
 
 // Applies the three detail gains to dst, which must have the pyramid's channels, bits, width and
 // height (otherwise 1, dst untouched). Gains all within 0.00001 of 1 leave dst untouched.
-// Returns 0 on success, 6 when a work plane could not be allocated (dst untouched).
-unsigned char ApplyDetailGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2, double gain3);
+// Returns 0 on success, 6 when a work plane could not be allocated (dst untouched). A pool shares
+// the rows of each step among its threads (the same bytes as without).
+unsigned char ApplyDetailGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2, double gain3,
+                               WorkerPool* pool = nullptr);
 
 // Frees every plane of the pyramid and leaves the record empty.
 void ReleaseImagePyramid(ImagePyramid* pyramid);

@@ -47,7 +47,10 @@ TEST(DetailGainStrips, StripsOfAnyHeightEqualTheWholeImage)
     {
         int w, h, channels, bits, strip;
     };
-    const Case cases[] = {{97, 701, 3, 16, 64}, {131, 530, 1, 8, 72}, {64, 300, 3, 8, 200}, {50, 40, 3, 8, 64}};
+    // The last two are large enough for the strips' steps to share their rows among threads, and
+    // still equal the whole image's gains made on one thread.
+    const Case cases[] = {{97, 701, 3, 16, 64}, {131, 530, 1, 8, 72}, {64, 300, 3, 8, 200},
+                          {50, 40, 3, 8, 64},   {700, 900, 3, 8, 0},  {601, 1500, 1, 16, 512}};
     for (const Case& c : cases)
     {
         ImageBuffer whole, strips;
