@@ -6,7 +6,6 @@
 #include "engine/WorkerPool.h"
 
 #include <memory>
-#include <new>
 
 namespace
 {
@@ -122,8 +121,7 @@ void RunHybridSide(TileSchedule* s, bool bCpuSide)
     // The CPU side keeps its threads for all of its tiles (it may take every processor once the
     // GPU side has left, and until then its steps use one fewer); the GPU side runs its passes on
     // the GPU and needs none.
-    std::unique_ptr<WorkerPool> pool;
-    if (bCpuSide && g_byCpuCount > 1) pool.reset(new (std::nothrow) WorkerPool(static_cast<int>(g_byCpuCount) - 1));
+    const std::unique_ptr<WorkerPool> pool = bCpuSide ? MakeWorkerPool(g_byCpuCount) : nullptr;
     const int32_t width = s->m_pSource->m_iWidth;
     const int32_t height = s->m_pSource->m_iHeight;
     for (;;)
@@ -355,8 +353,7 @@ unsigned char RunJob(ImageBuffer* dst, ImageBuffer* src, double dStrength, doubl
     if (g_bAbort) return result;
     // One set of threads for every tile of the job, ended before the job returns. GPU tiles run
     // their passes on the GPU and need none.
-    std::unique_ptr<WorkerPool> pool;
-    if (!bGpu && cpuCount > 1) pool.reset(new (std::nothrow) WorkerPool(static_cast<int>(cpuCount) - 1));
+    const std::unique_ptr<WorkerPool> pool = bGpu ? nullptr : MakeWorkerPool(static_cast<int>(cpuCount));
     for (int32_t j = 0; j < down; ++j)
         for (uint32_t i = 0; i < across; ++i)
         {

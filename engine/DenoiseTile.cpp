@@ -14,7 +14,6 @@
 #include <cmath>
 #include <cstddef>
 #include <memory>
-#include <new>
 
 namespace
 {
@@ -210,9 +209,9 @@ unsigned char DenoiseTile(ImageBuffer* dst, ImageBuffer* src, double dStrength, 
 
     // A tile run on its own keeps its threads for all of its steps.
     std::unique_ptr<WorkerPool> ownPool;
-    if (pPool == nullptr && iThreads > 1 && !bGpu)
+    if (pPool == nullptr && !bGpu)
     {
-        ownPool.reset(new (std::nothrow) WorkerPool(iThreads - 1));
+        ownPool = MakeWorkerPool(iThreads);
         pPool = ownPool.get();
     }
 

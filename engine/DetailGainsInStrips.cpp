@@ -6,7 +6,6 @@
 #include "engine/WorkerPool.h"
 
 #include <memory>
-#include <new>
 
 namespace
 {
@@ -67,9 +66,7 @@ unsigned char ApplyDetailGainsInStrips(ImageBuffer* image, double gain1, double 
     // One set of threads for every strip: the strips run one after the other (each strip's planes
     // are large, a 32-bit process has room for one at a time), the rows of their steps in parallel.
     // Without the threads the strips run on this thread alone, with the same result.
-    const unsigned cpus = CountProcessors() != 0 ? g_byCpuCount : 1u;
-    std::unique_ptr<WorkerPool> pool;
-    if (cpus > 1) pool.reset(new (std::nothrow) WorkerPool(static_cast<int>(cpus) - 1));
+    const std::unique_ptr<WorkerPool> pool = MakeWorkerPool(CountProcessors() != 0 ? g_byCpuCount : 1);
 
     // The finished centre of a strip is written back only after the next strip has read its
     // upper margin from the untouched rows.

@@ -39,7 +39,8 @@ template <typename T> inline T Median5(T a, T b, T c, T d, T e)
     return std::max(b3, c4);
 }
 
-// Median of nine by the classic 19-exchange network.
+// Median of nine by the classic 19-exchange network; for eight 16-bit lanes at once through the
+// lanes' own Sort2 below (found when the network is instantiated for them).
 template <typename T> inline void Sort2(T& a, T& b)
 {
     const T lo = std::min(a, b);
@@ -91,29 +92,6 @@ inline void Sort2(U16x8& a, U16x8& b)
     const U16x8 lo = VMin(a, b);
     b = VMax(a, b);
     a = lo;
-}
-inline U16x8 Median9(U16x8 p0, U16x8 p1, U16x8 p2, U16x8 p3, U16x8 p4, U16x8 p5, U16x8 p6, U16x8 p7, U16x8 p8)
-{
-    Sort2(p1, p2);
-    Sort2(p4, p5);
-    Sort2(p7, p8);
-    Sort2(p0, p1);
-    Sort2(p3, p4);
-    Sort2(p6, p7);
-    Sort2(p1, p2);
-    Sort2(p4, p5);
-    Sort2(p7, p8);
-    Sort2(p0, p3);
-    Sort2(p5, p8);
-    Sort2(p4, p7);
-    Sort2(p3, p6);
-    Sort2(p1, p4);
-    Sort2(p2, p5);
-    Sort2(p4, p7);
-    Sort2(p4, p2);
-    Sort2(p6, p4);
-    Sort2(p4, p2);
-    return p4;
 }
 inline __m128i Median5x16(__m128i a, __m128i b, __m128i c, __m128i d, __m128i e)
 {

@@ -6,6 +6,7 @@
 #include <cassert>
 #include <chrono>
 #include <cstdlib>
+#include <new>
 #include <thread>
 
 #if defined(__SSE2__) || defined(_M_X64) || defined(_M_IX86)
@@ -282,4 +283,10 @@ void ParallelRows(WorkerPool* pPool, int iCount, int iThreads, int iGrain,
     const int iChunks = iUnits < 4 * iSlices ? iUnits : 4 * iSlices;
     RowSlices slices{pfn, pContext, iCount, iUnits, iGrain, iChunks, {0}};
     pPool->Run(&RunRowSlice, &slices, iSlices);
+}
+
+std::unique_ptr<WorkerPool> MakeWorkerPool(int iThreads)
+{
+    if (iThreads <= 1) return nullptr;
+    return std::unique_ptr<WorkerPool>(new (std::nothrow) WorkerPool(iThreads - 1));
 }

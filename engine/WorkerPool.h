@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 struct PlatformThread;
@@ -118,4 +119,8 @@ void ParallelRows(WorkerPool* pPool, int iCount, int iThreads, int iGrain,
 
 // The threads a pool can bring to a step: its workers plus the calling thread, within the
 // pool's limit (1 without a pool).
+// A pool whose workers with the calling thread make iThreads threads: null for one thread or
+// fewer, and when the pool itself cannot be had (the steps then run on the calling thread alone).
+std::unique_ptr<WorkerPool> MakeWorkerPool(int iThreads);
+
 inline int PoolThreads(const WorkerPool* pPool) { return pPool != nullptr ? pPool->Threads() : 1; }

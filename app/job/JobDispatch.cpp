@@ -248,6 +248,10 @@ DWORD WINAPI DenoiseJobThreadProc(LPVOID params)
     return 1;
 }
 
+namespace
+{
+
+// The run's messages, routed by JobDispatchMessage (their meaning is in JobDispatch.h).
 bool JobOnStart(HWND hWnd, WPARAM wParam, LPARAM lParam)
 {
     if (s_State != JobState::Idle) return false;
@@ -378,6 +382,8 @@ LRESULT JobOnFinished(HWND hWnd, WPARAM, LPARAM)
     if (!g_bAbort && engine == kImageNoMemory) TellMemoryShort(hWnd);
     return 0;
 }
+
+}  // namespace
 
 bool JobDispatchMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result)
 {

@@ -21,25 +21,15 @@
 // is written at WM_HPX_START_JOB.
 extern DenoiseJobParams g_DenoiseJobParams;
 
-// WM_HPX_START_JOB: wParam = MAKELONG(strength position, chroma position), lParam =
-// MAKELONG(large-chroma position, dynamics position). False when refused (a run is already
-// going, or there is no document; the panel is then told the run failed).
-bool JobOnStart(HWND hMainWnd, WPARAM wParam, LPARAM lParam);
-// WM_COPYDATA: the program's announcement, result or cancel. Accepted only while that run waits
-// for it, from the started program's window and (for the result) of exactly the result's size;
-// TRUE when accepted.
-LRESULT JobOnCopyData(HWND hMainWnd, WPARAM wParam, LPARAM lParam);
-// WM_HPX_GPU_READY (sent by JobOnCopyData): hands the image, pixels and parameters over.
-LRESULT JobOnGpuReady(HWND hMainWnd, WPARAM wParam, LPARAM lParam);
-// WM_HPX_PROGRESS_RANGE / WM_HPX_PROGRESS_STEP from the program: the panel's progress bar.
-LRESULT JobOnProgressRange(HWND hMainWnd, WPARAM wParam, LPARAM lParam);
-LRESULT JobOnProgressStep(HWND hMainWnd, WPARAM wParam, LPARAM lParam);
-// WM_HPX_JOB_FINISHED: ends the run and tells the panel.
-LRESULT JobOnFinished(HWND hMainWnd, WPARAM wParam, LPARAM lParam);
-
-// Routes a message of the run (WM_HPX_START_JOB, WM_COPYDATA, WM_HPX_GPU_READY, the two progress
-// messages, WM_HPX_JOB_FINISHED) to its handler above and stores what the handler returns;
-// false for any other message.
+// Answers a message of the run and stores the answer; false for any other message:
+//   WM_HPX_START_JOB: wParam = MAKELONG(strength position, chroma position), lParam =
+//     MAKELONG(large-chroma position, dynamics position); refused while a run is going, and
+//     failed at once (the panel told) without a document;
+//   WM_COPYDATA: the program's announcement, result or cancel, accepted (TRUE) only while that run
+//     waits for it, from the started program's window and, for the result, of exactly its size;
+//   WM_HPX_GPU_READY (sent on the announcement): the image, pixels and parameters handed over;
+//   WM_HPX_PROGRESS_RANGE / WM_HPX_PROGRESS_STEP from the program: the panel's progress bar;
+//   WM_HPX_JOB_FINISHED: ends the run and tells the panel.
 bool JobDispatchMessage(HWND hMainWnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result);
 
 // True from the start request until the run's end has been handled.

@@ -185,26 +185,8 @@ void TellMemoryRanShort()
 
 // ---- creation --------------------------------------------------------------------------------
 
-void ReadDocumentExif()
-{
-    // The strings belong to this document: a host without EXIF leaves them empty, never those
-    // of the previous run.
-    g_BackBuffer.m_Info.Clear();
-    if (!g_WindowHost.pExif || g_WindowHost.cbExif == 0 || g_WindowHost.cbExif > 0x7FFFFFF0u) return;
-    const uint32_t length = g_WindowHost.cbExif + 8;
-    unsigned char* buffer = new (std::nothrow) unsigned char[length];
-    if (!buffer) return;
-    std::memset(buffer, 0, 8);
-    std::memcpy(buffer + 8, g_WindowHost.pExif, g_WindowHost.cbExif);
-    ExifInfo info = {};
-    ReadExifBlock(&info, buffer, int32_t(length));
-    FormatExifInfoStrings(&g_BackBuffer.m_Info, info);
-    delete[] buffer;
-}
-
 LRESULT OnCreate(HWND hWnd)
 {
-    ReadDocumentExif();
     g_bUiNotReady = 1;
     g_bBatchRunning = 0;
     g_Res.memoryNoticeShown = false;
@@ -247,6 +229,23 @@ LRESULT OnCreate(HWND hWnd)
 }
 
 // ---- the document's arrival and departure ------------------------------------------------------
+
+void ReadDocumentExif()
+{
+    // The strings belong to this document: a host without EXIF leaves them empty, never those
+    // of the previous run.
+    g_BackBuffer.m_Info.Clear();
+    if (!g_WindowHost.pExif || g_WindowHost.cbExif == 0 || g_WindowHost.cbExif > 0x7FFFFFF0u) return;
+    const uint32_t length = g_WindowHost.cbExif + 8;
+    unsigned char* buffer = new (std::nothrow) unsigned char[length];
+    if (!buffer) return;
+    std::memset(buffer, 0, 8);
+    std::memcpy(buffer + 8, g_WindowHost.pExif, g_WindowHost.cbExif);
+    ExifInfo info = {};
+    ReadExifBlock(&info, buffer, int32_t(length));
+    FormatExifInfoStrings(&g_BackBuffer.m_Info, info);
+    delete[] buffer;
+}
 
 // The host's image (and transparency) into the document. False when memory ran short: the
 // document is then empty and the host keeps its pixels.
@@ -306,8 +305,8 @@ void OpenDockedPanel()
 
 LRESULT OnImageArrived(HWND hWnd)
 {
-    // After a batch the information strings are the last batch file's: the host image gets its
-    // own again, so the panel picks the profile of the host image's camera and ISO.
+    // The host image's information strings come with it: at its first arrival, and again after a
+    // batch, whose last file's strings must not pick the host image's profile.
     ReadDocumentExif();
     const bool copied = CopyHostImageIn();
     g_bDocumentIsHostImage = copied;
