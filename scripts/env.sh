@@ -7,19 +7,31 @@ export HPX_ROOT
 hpx_prepare() {
   "$HPX_ROOT/scripts/install-packages.sh"
   "$HPX_ROOT/scripts/build-deps.sh"
+  # Where the kernel refuses 32-bit programs, an emulator runs them; without root it cannot be
+  # registered, and the scripts then say the Windows tests did not run.
+  "$HPX_ROOT/scripts/enable-i386-emulation.sh" || true
 }
 
 # True when the kernel refuses 32-bit x86 programs. Some virtual machines have no 32-bit user
 # mode: every i386 executable fails with ENOEXEC, Wine's 32-bit loader among them, so no Windows
-# program of this project can run there.
+# program of this project can run there until scripts/enable-i386-emulation.sh has registered an
+# emulator for them.
 hpx_kernel_refuses_i386() {
   local out rc=0
   out=$(LC_ALL=C wine --version 2>&1) || rc=$?
   [[ $rc -ne 0 && $out == *"Exec format error"* ]]
 }
 
-# Starts a private Xvfb when no display is given, and stops it (by its pid) on exit.
+# Starts a private Xvfb when no display is given (or the given local one has no server: Wine
+# then makes no windows, and what it leaves running stalls later runs for minutes), and stops it
+# (by its pid) on exit.
 hpx_display() {
+  local d=${DISPLAY:-}
+  d=${d#:}
+  if [[ ${DISPLAY:-} == :* && ! -e /tmp/.X11-unix/X${d%%.*} ]]; then
+    echo "no X server on $DISPLAY: starting one of our own" >&2
+    unset DISPLAY
+  fi
   if [[ -z ${DISPLAY:-} ]]; then
     local n
     for n in $(seq 91 120); do
