@@ -1,10 +1,11 @@
 // Batch throughput: a folder of JPEG photos with a camera's EXIF (8 of about 12 MP unless told
-// otherwise) is denoised by the batch walker on the CPU, file to file, and the same photos' engine
-// jobs are timed alone, on the decoded pixels with the profile entry the batch picks. The goal is
-// a batch at 90 % or more of the engine's throughput: reading, EXIF, profile lookup, detail gains
-// and saving together under a tenth of the engine's time. The batch's steps are then run one by
-// one on the same files for a breakdown. Prints figures only; nothing is asserted. The i686 build
-// runs under Wine (slow under an emulator: pick a small size there).
+// otherwise) is denoised by the batch walker on the CPU, file to file, and set against the engine's
+// own jobs on the same decoded photos with the profile entry the batch picks. The goal is a batch
+// at 90 % or more of the engine's throughput: reading, EXIF, profile lookup, detail gains and
+// saving together under a tenth of the engine's time. The engine's time comes from passes that run
+// the batch's steps one by one on the same files, each step timed, which also gives the breakdown.
+// Prints figures only; nothing is asserted. The i686 build runs under Wine (slow under an
+// emulator: pick a small size there).
 //
 //   hpx_batch_bench [--count N] [--mp MEGAPIXELS] [--rounds N] [--threads N] [--keep]
 // --rounds: batch runs (2), each between passes of the steps; --threads: the processors the
