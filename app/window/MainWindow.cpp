@@ -310,6 +310,9 @@ LRESULT OnImageArrived(HWND hWnd)
     ReadDocumentExif();
     const bool copied = CopyHostImageIn();
     g_bDocumentIsHostImage = copied;
+    // After a batch the host image is shown again: the window drops the empty document's title
+    // that the batch's close gave it.
+    SetWindowTextW(hWnd, HPX_MAIN_WINDOW_TITLE);
 
     OpenDockedPanel();
     g_Docker.Layout();

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <commctrl.h>
 #include <psapi.h>
@@ -11,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "profiles/Settings.h"
+#include "tests/host/DemoScript.h"
 #include "tests/host/HostTestSupport.h"
 #include "tests/host/ScriptedUser.h"
 
@@ -20,7 +24,106 @@ namespace
 {
 
 // Command ids of the window (as its toolbar and keys send them).
-constexpr int kZoomIn = 32793, kZoomOut = 32794, kZoomFit = 32795, kZoom100 = 32806;
+constexpr int kZoomIn = 32793, kZoomOut = 32794, kZoomFit = 32795, kZoom100 = 32806, kFileOpen = 32771;
+
+template <typename Ready> bool WaitFor(DWORD timeoutMs, const Ready& ready)
+{
+    for (DWORD waited = 0; waited < timeoutMs; waited += 50)
+    {
+        if (ready()) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+// A shown dialog of this process owned by the window (file and folder dialogs, option dialogs,
+// message boxes, whichever thread shows them), with the caption given (any when empty).
+struct DialogSearch
+{
+    HWND owner;
+    std::wstring caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchDialog(HWND h, LPARAM p)
+{
+    DialogSearch& s = *reinterpret_cast<DialogSearch*>(p);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    wchar_t cls[16] = {}, text[256] = {};
+    GetClassNameW(h, cls, 16);
+    InternalGetWindowText(h, text, 256);  // sends nothing to a thread that may be busy
+    if (pid != GetCurrentProcessId() || std::wstring(cls) != L"#32770" || GetWindow(h, GW_OWNER) != s.owner ||
+        !IsWindowVisible(h) || (!s.caption.empty() && s.caption != text))
+        return TRUE;
+    s.found = h;
+    return FALSE;
+}
+
+HWND WaitForDialog(HWND owner, const std::wstring& caption, DWORD timeoutMs = 120000)
+{
+    DialogSearch search{owner, caption, nullptr};
+    if (!WaitFor(timeoutMs, [&] { return EnumWindows(MatchDialog, LPARAM(&search)), search.found != nullptr; }))
+        return nullptr;
+    Sleep(300);  // its first paint
+    return search.found;
+}
+
+// Ctrl+O (the command its accelerator gives), the file's path typed into the open dialog, Open.
+void OpenThroughTheDialog(ScriptedUser& user, const std::wstring& path)
+{
+    user.Add("Ctrl+O", [](UserView& v) { return PostMessageW(v.main, WM_COMMAND, kFileOpen, 0) != 0; });
+    user.Add("the open dialog",
+             [path](UserView& v)
+             {
+                 HWND dlg = WaitForDialog(v.main, L"Open...");
+                 if (!dlg) return false;
+                 SetDlgItemTextW(dlg, 1148, path.c_str());  // the file-name box
+                 PostMessageW(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0);
+                 return WaitFor(60000, [&] { return !IsWindow(dlg); });
+             });
+}
+
+std::wstring SelectedItem(HWND tree)
+{
+    wchar_t text[260] = L"";
+    TVITEMW item{TVIF_TEXT};
+    item.hItem = HTREEITEM(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    item.pszText = text;
+    item.cchTextMax = 260;
+    SendMessageW(tree, TVM_GETITEMW, 0, LPARAM(&item));
+    return text;
+}
+
+// A private folder for a test's files, removed with what the test put there.
+struct TempFolder
+{
+    std::wstring path;
+    std::vector<std::wstring> made;  // files and folders, removed in reverse order
+    wchar_t startDir[MAX_PATH] = L"";
+    explicit TempFolder(const std::wstring& where) : path(where + std::to_wstring(GetCurrentProcessId()))
+    {
+        CreateDirectoryW(path.c_str(), nullptr);
+        GetCurrentDirectoryW(MAX_PATH, startDir);
+    }
+    ~TempFolder()
+    {
+        SetCurrentDirectoryW(startDir);  // the open dialog moved into the folder
+        for (auto it = made.rbegin(); it != made.rend(); ++it)
+            if (!DeleteFileW(it->c_str())) RemoveDirectoryW(it->c_str());
+        RemoveDirectoryW(path.c_str());
+    }
+    std::wstring Add(const std::wstring& relative)
+    {
+        made.push_back(path + L"\\" + relative);
+        return made.back();
+    }
+    bool Image(const std::wstring& relative, uint32_t seed)
+    {
+        std::string error;
+        return SaveDocumentToFile(Add(relative), MakeGeneratedDocument(64, 48, 3, 8, seed), &error);
+    }
+};
 
 class MainWindowTest : public PluginTest
 {
@@ -231,6 +334,160 @@ TEST_F(MainWindowTest, ScreenshotShowsTheHostImageThroughTheFit)
                 }
         }
     EXPECT_EQ(mismatches, 0) << "zoom " << zoom << " left " << left << " top " << top;
+}
+
+double MeanDifference(const HostDocument& a, const HostDocument& b)
+{
+    double sum = 0;
+    for (size_t i = 0; i < a.pixels.size(); ++i) sum += std::abs(int(a.pixels[i]) - int(b.pixels[i]));
+    return sum / double(a.pixels.size());
+}
+
+TEST_F(MainWindowTest, DenoiseDoneAndCloseHandsTheHostASmootherPicture)
+{
+    HostDocument clean = MakeDocument(240, 180, 3, 8);
+    for (int y = 0; y < 180; ++y)
+        for (int x = 0; x < 240; ++x)
+            for (int c = 0; c < 3; ++c)
+                clean.Set(x, y, c, uint32_t(128 + 70 * std::sin(x / 17.0 + c) * std::cos(y / 23.0)));
+    HostDocument noisy = clean;
+    uint32_t seed = 7;
+    for (uint8_t& p : noisy.pixels)
+    {
+        seed = seed * 1664525u + 1013904223u;
+        p = uint8_t(std::min(255, std::max(0, int(p) + int(seed >> 24) % 41 - 20)));
+    }
+    host.SetDocument(noisy);
+    ScriptedUser user;
+    AddDemoSteps(user, 400, 400);
+    user.Close();
+    Run(user);
+    EXPECT_NE(host.Output(), noisy);
+    const double before = MeanDifference(noisy, clean), after = MeanDifference(host.Output(), clean);
+    EXPECT_LT(after, before * 0.5) << "mean difference from the clean picture " << before << " -> " << after;
+}
+
+TEST_F(MainWindowTest, PageDownAndUpStepThroughTheFolderInCircles)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    TempFolder folder(std::wstring(temp) + L"hpx-steps-");
+    for (const wchar_t* name : {L"a.png", L"b.bmp", L"c.tif", L"d.jpeg"})
+        ASSERT_TRUE(folder.Image(name, uint32_t(name[0])));
+    // The folder's images as it lists them (the four-letter ".jpeg" is none).
+    std::vector<std::wstring> listing;
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW((folder.path + L"\\*.*").c_str(), &fd);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    do {
+        if (fd.cFileName[0] != L'.' && std::wstring(fd.cFileName) != L"d.jpeg") listing.push_back(fd.cFileName);
+    } while (FindNextFileW(find, &fd));
+    FindClose(find);
+    ASSERT_EQ(listing.size(), 3u);
+
+    ScriptedUser user;
+    std::vector<std::wstring> titles;
+    auto title = [&titles](UserView& v) { titles.push_back(v.Title()); };
+    OpenThroughTheDialog(user, folder.path + L"\\" + listing[2]);
+    user.Read(title);
+    for (int i = 0; i < 3; ++i) user.Key(VK_NEXT).Read(title);
+    user.Key(VK_PRIOR).Read(title);
+    OpenThroughTheDialog(user, folder.path + L"\\d.jpeg");
+    user.Key(VK_NEXT).Read(title);
+    OpenThroughTheDialog(user, folder.path + L"\\d.jpeg");
+    user.Key(VK_PRIOR).Read(title);
+    Run(user);
+    auto shown = [&](const std::wstring& name) { return L"Hushpix - " + folder.path + L"\\" + name; };
+    // Page Down on the last image opens the first; from the unknown extension Page Down opens
+    // image 1 and Page Up the last.
+    const std::vector<std::wstring> expected = {shown(listing[2]), shown(listing[0]), shown(listing[1]),
+                                                shown(listing[2]), shown(listing[1]), shown(listing[1]),
+                                                shown(listing[2])};
+    EXPECT_EQ(titles, expected);
+    EXPECT_EQ(host.Output(), host.Document());  // other files were shown: the host keeps its pixels
+}
+
+TEST_F(MainWindowTest, BatchFromTheToolbarDenoisesTheFolderAndBringsTheHostImageBack)
+{
+    HostDocument red = MakeDocument(120, 90, 3, 8);
+    for (size_t i = 0; i < red.pixels.size(); i += 3) red.pixels[i] = 200;
+    host.SetDocument(red);
+    // Near the top of the folder tree, where Wine's folder dialog gets in the time a person waits.
+    TempFolder folder(L"C:\\hpx-batch-");
+    const std::wstring leaf = folder.path.substr(3);
+    ASSERT_TRUE(folder.Image(L"one.png", 1));
+    CreateDirectoryW(folder.Add(L"sub").c_str(), nullptr);
+    ASSERT_TRUE(folder.Image(L"sub\\two.jpg", 2));
+    folder.Add(L"denoised");
+    const std::wstring out1 = folder.Add(L"denoised\\one.png");
+    folder.Add(L"sub\\denoised");
+    const std::wstring out2 = folder.Add(L"sub\\denoised\\two.jpg");
+    ASSERT_TRUE(WriteSettingString(L"Latest Folder", folder.path.c_str()));
+
+    ScriptedUser user;
+    std::wstring folderShown, report, title, status;
+    Screenshot shot;
+    user.Add("the batch button",
+             [](UserView& v)
+             {
+                 RECT r{};
+                 SendMessageW(v.toolbar, TB_GETITEMRECT, 0, LPARAM(&r));
+                 const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+                 PostMessageW(v.toolbar, WM_LBUTTONDOWN, MK_LBUTTON, at);
+                 return PostMessageW(v.toolbar, WM_LBUTTONUP, 0, at) != 0;
+             });
+    user.Add("the folder dialog",
+             [&](UserView& v)
+             {
+                 HWND dlg = WaitForDialog(v.main, L"");
+                 HWND tree = dlg ? FindWindowExW(dlg, nullptr, WC_TREEVIEWW, nullptr) : nullptr;
+                 if (!tree) return false;
+                 // The person waits until the tree shows the folder chosen last time (never OK
+                 // on another folder: the batch would write into it).
+                 const bool shown = WaitFor(20000, [&] { return (folderShown = SelectedItem(tree)) == leaf; });
+                 PostMessageW(GetDlgItem(dlg, shown ? IDOK : IDCANCEL), BM_CLICK, 0, 0);
+                 return shown;
+             });
+    user.Add("OK in the batch options",
+             [](UserView& v)
+             {
+                 HWND dlg = WaitForDialog(v.main, L"Batch denoising options");
+                 return dlg && PostMessageW(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0);
+             });
+    user.Add("the closing message",
+             [&](UserView& v)
+             {
+                 HWND box = WaitForDialog(v.main, L"Report", 600000);
+                 if (!box) return false;
+                 wchar_t text[512] = L"";
+                 GetDlgItemTextW(box, 0xFFFF, text, 512);
+                 report = text;
+                 return PostMessageW(box, WM_COMMAND, IDOK, 0) != 0;
+             });
+    user.Read(
+        [&](UserView& v)
+        {
+            title = v.Title();
+            status = v.StatusText();
+        });
+    user.Shot(&shot, std::string(HPX_ARTIFACT_DIR) + "/main-window-after-batch.png");
+    Run(user);
+    EXPECT_EQ(folderShown, leaf);
+    EXPECT_NE(report.find(L"successfully finished"), std::wstring::npos) << report.c_str();
+    HostDocument written;
+    std::string error;
+    EXPECT_TRUE(LoadDocumentFromFile(out1, &written, &error)) << error;
+    EXPECT_EQ(written.width, 64);
+    EXPECT_TRUE(LoadDocumentFromFile(out2, &written, &error)) << error;
+    EXPECT_EQ(written.width, 64);
+    EXPECT_EQ(title, L"ORV Tools - Hushpix plug-in");
+    EXPECT_EQ(status, L"Help Contents F1");
+    // The host's red picture fills the middle of the view again.
+    ASSERT_GT(shot.width, 0);
+    const int x = shot.width / 3, y = shot.height / 2;
+    EXPECT_NEAR(int(shot.Get(x, y, 0)), 200, 3);
+    EXPECT_NEAR(int(shot.Get(x, y, 1)), 0, 3);
+    EXPECT_EQ(host.Output(), host.Document());  // no run of its own: the host keeps its pixels
 }
 
 size_t PrivateBytes()
