@@ -164,3 +164,21 @@ bool WidenTo16(ImageBuffer* dst, const ImageBuffer* src)
     for (size_t i = 0; i < n; ++i) d[i] = static_cast<uint16_t>(s[i] * 257);
     return true;
 }
+
+bool MakeBarsPicture(ImageBuffer* img, int w, int h, int bits)
+{
+    if (CreateImage(img, w, h, 3, bits) != kImageOk) return false;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c)
+            {
+                int v = 30 + (x * 150) / w + c * 25 + (((x / 23) + (y / 31)) % 2) * 40;
+                v = v > 255 ? 255 : v;
+                const size_t i = (static_cast<size_t>(y) * w + x) * 3 + c;
+                if (bits == 8)
+                    static_cast<uint8_t*>(img->m_pData)[i] = static_cast<uint8_t>(v);
+                else
+                    static_cast<uint16_t*>(img->m_pData)[i] = static_cast<uint16_t>(v * 257);
+            }
+    return true;
+}

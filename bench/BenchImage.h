@@ -17,5 +17,8 @@ bool CropImage(ImageBuffer* dst, const ImageBuffer* src, int32_t x, int32_t y, i
 // the generator is seeded with `seed`, so every run gets the same noisy image.
 bool AddGaussianNoise(ImageBuffer* dst, const ImageBuffer* src, double sigma8, uint64_t seed);
 
+// A picture with smooth areas and edges, 3 channels of 8 or 16 bits: gradients crossed by bars.
+bool MakeBarsPicture(ImageBuffer* img, int w, int h, int bits);
+
 // A 16-bit image with the 8-bit image's content (v x 257).
 bool WidenTo16(ImageBuffer* dst, const ImageBuffer* src);

@@ -39,26 +39,14 @@ const wchar_t kMake[] = L"Canon";
 const wchar_t kModel[] = L"Canon EOS 5D Mark II";
 const uint16_t kIso = 3200;
 
-// A photo-like picture: smooth colour gradients crossed by soft bars, with Gaussian noise of
-// sigma 10 (a high-ISO photo; the noise also makes its JPEG file as large as such a photo's).
+// A photo-like picture with Gaussian noise of sigma 10 (a high-ISO photo; the noise also makes
+// its JPEG file as large as such a photo's).
 bool MakePhoto(ImageBuffer* photo, int w, int h, int seed)
 {
     ImageBuffer clean;
     InitImage(&clean);
-    if (CreateImage(&clean, w, h, 3, 8) != kImageOk) return false;
-    uint8_t* p = static_cast<uint8_t*>(clean.m_pData);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x, p += 3)
-        {
-            const double base =
-                110 + 50 * std::sin(x * 0.004 + seed) * std::cos(y * 0.003) + (((x / 97) + (y / 61)) % 2) * 25;
-            for (int c = 0; c < 3; ++c)
-            {
-                const int v = int(base) + 15 * c;
-                p[c] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
-            }
-        }
-    const bool ok = CopyImageLayout(photo, &clean) == kImageOk && AddGaussianNoise(photo, &clean, 10.0, seed);
+    const bool ok = MakeBarsPicture(&clean, w, h, 8) && CopyImageLayout(photo, &clean) == kImageOk &&
+        AddGaussianNoise(photo, &clean, 10.0, seed);
     ReleaseImage(&clean);
     return ok;
 }

@@ -21,24 +21,6 @@ namespace
 
 constexpr int kCrop = 200 + 2 * 41;
 
-// A picture with smooth areas and edges: gradients crossed by bars.
-void MakePattern(ImageBuffer* img, int w, int h, int bits)
-{
-    CreateImage(img, w, h, 3, bits);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c)
-            {
-                int v = 30 + (x * 150) / w + c * 25 + (((x / 23) + (y / 31)) % 2) * 40;
-                v = v > 255 ? 255 : v;
-                const size_t i = (static_cast<size_t>(y) * w + x) * 3 + c;
-                if (bits == 8)
-                    static_cast<uint8_t*>(img->m_pData)[i] = static_cast<uint8_t>(v);
-                else
-                    static_cast<uint16_t*>(img->m_pData)[i] = static_cast<uint16_t>(v * 257);
-            }
-}
-
 // A whole-image run as the window makes it, against the engine's own job: after DenoiseImage the
 // panel applies the detail gains to the whole result, strip by strip, before it shows "Redefine".
 // (The window's message hops and the view's display copies are not in this figure; the view
@@ -50,7 +32,7 @@ void WholeRunOverhead()
     InitImage(&clean);
     InitImage(&noisy);
     InitImage(&result);
-    MakePattern(&clean, w, h, 8);
+    MakeBarsPicture(&clean, w, h, 8);
     CopyImageLayout(&noisy, &clean);
     AddGaussianNoise(&noisy, &clean, 10.0, 7);
     CopyImageLayout(&result, &noisy);
@@ -91,7 +73,7 @@ void PreviewLatency()
         ImageBuffer clean, noisy;
         InitImage(&clean);
         InitImage(&noisy);
-        MakePattern(&clean, kCrop, kCrop, bits);
+        MakeBarsPicture(&clean, kCrop, kCrop, bits);
         CopyImageLayout(&noisy, &clean);
         AddGaussianNoise(&noisy, &clean, 10.0, 7);
         for (int quality = 1; quality <= 3; ++quality)

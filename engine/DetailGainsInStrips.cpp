@@ -10,8 +10,6 @@
 namespace
 {
 
-bool NearOne(double g) { return g > 1.0 - 0.00001 && g < 1.0 + 0.00001; }
-
 int RoundUp8(int v) { return (v + 7) & ~7; }
 
 // Gains of rows [top, bottom) of the image written into `out` (created here with that many rows,
@@ -55,7 +53,7 @@ unsigned char ApplyDetailGainsInStrips(ImageBuffer* image, double gain1, double 
     if (!image || !image->m_pData || image->m_iWidth <= 0 || image->m_iHeight <= 0 ||
         (image->m_iChannels != 1 && image->m_iChannels != 3) || (image->m_iBits != 8 && image->m_iBits != 16))
         return kImageBadArgs;
-    if (NearOne(gain1) && NearOne(gain2) && NearOne(gain3)) return kImageOk;
+    if (DetailGainsAreNeutral(gain1, gain2, gain3)) return kImageOk;
 
     int rows = stripRows > 0 ? RoundUp8(stripRows) : RoundUp8(4000000 / image->m_iWidth + 1);
     if (rows < 64) rows = 64;

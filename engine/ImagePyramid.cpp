@@ -361,7 +361,8 @@ void PlaneRows(void* context, int begin, int end)
         FloatToPlane(&rows, plane, p->round);
 }
 
-// ChannelToFloat (channel 0) and FloatToPlane (rounded) of a whole plane, by rows on the pool.
+// ChannelToFloat of one channel and FloatToPlane (rounded or truncated) of a whole plane, by rows
+// on the pool.
 void PlaneToFloatRows(float* out, const ImageBuffer* image, WorkerPool* pool, int channel = 0)
 {
     PlaneRowsPass pass{out, const_cast<ImageBuffer*>(image), true, channel, false};
@@ -376,9 +377,7 @@ void FloatToPlaneRows(ImageBuffer* image, float* in, WorkerPool* pool, bool roun
                  &pass);
 }
 
-// The per-sample steps of one level, row by row of planes of width w: building, the Laplacian
-// level from the level and its expansion in the work plane (which is cleared again); collapsing,
-// the gained Laplacian level kept in the work plane and added to the expanded coarser level.
+// The per-sample steps of one level, row by row of planes of width w.
 struct LevelPass
 {
     float* g;
@@ -386,32 +385,39 @@ struct LevelPass
     float* wk;
     int w;
     float gain;
-    bool collapse;
 };
 
-void LevelRows(void* context, int begin, int end)
+// Building: the Laplacian level from the level and its expansion in the work plane, which is
+// cleared again.
+void LaplaceRows(void* context, int begin, int end)
 {
     const LevelPass* p = static_cast<const LevelPass*>(context);
-    const size_t k0 = static_cast<size_t>(begin) * p->w;
     const size_t k1 = static_cast<size_t>(end) * p->w;
-    if (p->collapse)
-        for (size_t k = k0; k < k1; ++k)
-        {
-            p->wk[k] = p->gain * p->l[k];
-            p->g[k] += p->wk[k];
-        }
-    else
-        for (size_t k = k0; k < k1; ++k)
-        {
-            p->l[k] = p->g[k] - p->wk[k];
-            p->wk[k] = 0.0f;
-        }
+    for (size_t k = static_cast<size_t>(begin) * p->w; k < k1; ++k)
+    {
+        p->l[k] = p->g[k] - p->wk[k];
+        p->wk[k] = 0.0f;
+    }
 }
 
-void LevelSteps(float* g, float* l, float* wk, int w, int h, float gain, bool collapse, WorkerPool* pool)
+// Collapsing: the gained Laplacian level, kept in the work plane, added to the expanded coarser
+// level.
+void CollapseRows(void* context, int begin, int end)
 {
-    LevelPass pass{g, l, wk, w, gain, collapse};
-    ParallelRows(pool, h, ThreadsFor(w, h, pool), kRowGrain, &LevelRows, &pass);
+    const LevelPass* p = static_cast<const LevelPass*>(context);
+    const size_t k1 = static_cast<size_t>(end) * p->w;
+    for (size_t k = static_cast<size_t>(begin) * p->w; k < k1; ++k)
+    {
+        p->wk[k] = p->gain * p->l[k];
+        p->g[k] += p->wk[k];
+    }
+}
+
+void LevelSteps(void (*rows)(void*, int, int), float* g, float* l, float* wk, int w, int h, float gain,
+                WorkerPool* pool)
+{
+    LevelPass pass{g, l, wk, w, gain};
+    ParallelRows(pool, h, ThreadsFor(w, h, pool), kRowGrain, rows, &pass);
 }
 
 }  // namespace
@@ -540,7 +546,7 @@ bool BuildImagePyramid(ImagePyramid* pyramid, const ImageBuffer* source, int max
             PyramidReduce(G[i + 1], w1, h1, G[i], w, h, pyramid->m_fKernel, pool);
             // The work plane serves as scratch for the expanded level; it is cleared again.
             PyramidExpand(Wk[i], w, h, G[i + 1], w1, h1, pyramid->m_fKernel, pool);
-            LevelSteps(G[i], L[i], Wk[i], w, h, 0.0f, false, pool);
+            LevelSteps(&LaplaceRows, G[i], L[i], Wk[i], w, h, 0.0f, pool);
         }
     }
     return false;
@@ -566,7 +572,7 @@ void CollapseWithGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, do
         const float g = i < 3 ? gains[i] : 0.0f;
         PyramidExpand(G[i], w, h, G[i + 1], static_cast<int>(pyramid->m_uiLevelWidth[i + 1]),
                       static_cast<int>(pyramid->m_uiLevelHeight[i + 1]), pyramid->m_fKernel, pool);
-        LevelSteps(G[i], L[i], Wk[i], w, h, g, true, pool);
+        LevelSteps(&CollapseRows, G[i], L[i], Wk[i], w, h, g, pool);
     }
     FloatToPlaneRows(dst, G[0], pool, false);
 }
@@ -580,8 +586,7 @@ unsigned char ApplyDetailGains(ImageBuffer* dst, ImagePyramid* pyramid, double g
         static_cast<uint32_t>(dst->m_iWidth) != pyramid->m_uiWidth ||
         static_cast<uint32_t>(dst->m_iHeight) != pyramid->m_uiHeight)
         return kImageBadArgs;
-    auto nearOne = [](double g) { return g > 1.0 - 0.00001 && g < 1.0 + 0.00001; };
-    if (nearOne(gain1) && nearOne(gain2) && nearOne(gain3)) return kImageOk;
+    if (DetailGainsAreNeutral(gain1, gain2, gain3)) return kImageOk;
     if (dst->m_pData == nullptr || pyramid->m_pPlanes[kPyramidSetGauss][0] == nullptr) return kImageBadArgs;
 
     if (dst->m_iChannels == 1)

@@ -68,6 +68,14 @@ bool BuildImagePyramid(ImagePyramid* pyramid, const ImageBuffer* source, int max
 void CollapseWithGains(ImageBuffer* dst, ImagePyramid* pyramid, double gain1, double gain2, double gain3, int channel,
                        WorkerPool* pool = nullptr);
 
+// Gains all within 0.00001 of 1 change nothing: the pyramid collapses to the picture it was made
+// from, so callers skip building it.
+inline bool DetailGainsAreNeutral(double gain1, double gain2, double gain3)
+{
+    auto nearOne = [](double g) { return g > 1.0 - 0.00001 && g < 1.0 + 0.00001; };
+    return nearOne(gain1) && nearOne(gain2) && nearOne(gain3);
+}
+
 // Applies the three detail gains to dst, which must have the pyramid's channels, bits, width and
 // height (otherwise 1, dst untouched). Gains all within 0.00001 of 1 leave dst untouched.
 // Returns 0 on success, 6 when a work plane could not be allocated (dst untouched). A pool shares

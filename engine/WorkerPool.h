@@ -117,10 +117,10 @@ private:
 void ParallelRows(WorkerPool* pPool, int iCount, int iThreads, int iGrain,
                   void (*pfn)(void* pContext, int iBegin, int iEnd), void* pContext);
 
-// The threads a pool can bring to a step: its workers plus the calling thread, within the
-// pool's limit (1 without a pool).
 // A pool whose workers with the calling thread make iThreads threads: null for one thread or
 // fewer, and when the pool itself cannot be had (the steps then run on the calling thread alone).
 std::unique_ptr<WorkerPool> MakeWorkerPool(int iThreads);
 
+// The threads a pool can bring to a step: its workers plus the calling thread, within the
+// pool's limit (1 without a pool).
 inline int PoolThreads(const WorkerPool* pPool) { return pPool != nullptr ? pPool->Threads() : 1; }

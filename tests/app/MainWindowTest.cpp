@@ -26,16 +26,6 @@ namespace
 // Command ids of the window (as its toolbar and keys send them).
 constexpr int kZoomIn = 32793, kZoomOut = 32794, kZoomFit = 32795, kZoom100 = 32806, kFileOpen = 32771;
 
-template <typename Ready> bool WaitFor(DWORD timeoutMs, const Ready& ready)
-{
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50)
-    {
-        if (ready()) return true;
-        Sleep(50);
-    }
-    return false;
-}
-
 // A shown dialog of this process owned by the window (file and folder dialogs, option dialogs,
 // message boxes, whichever thread shows them), with the caption given (any when empty).
 struct DialogSearch

@@ -13,16 +13,6 @@ namespace
 // The panel's controls as a person finds them: the Denoise button and the two strength bars.
 constexpr int kDenoise = 1021, kStrength = 1025, kChroma = 1039;
 
-template <typename Ready> bool WaitFor(DWORD timeoutMs, const Ready& ready)
-{
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50)
-    {
-        if (ready()) return true;
-        Sleep(50);
-    }
-    return false;
-}
-
 std::wstring Text(HWND hWnd)
 {
     wchar_t buf[256] = {};

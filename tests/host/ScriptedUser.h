@@ -106,4 +106,16 @@ constexpr UINT kHostSettleMessage = WM_APP + 0x48;
 // killed earlier test does not open the crash notice.
 void ClearPluginCrashFlag();
 
+// What a person does while waiting for the window to get somewhere: looks again every 50 ms until
+// `ready` holds (true) or the time is up (false).
+template <typename Ready> bool WaitFor(DWORD timeoutMs, const Ready& ready)
+{
+    for (DWORD waited = 0; waited < timeoutMs; waited += 50)
+    {
+        if (ready()) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
 }  // namespace hpxhost
