@@ -52,8 +52,27 @@ fi
 missing=(); for p in "${pkgs[@]}"; do installed "$p" || missing+=("$p"); done
 if ((${#missing[@]} || need_update)); then
   if ((${#missing[@]})); then log "installing: ${missing[*]}"; fi
-  apt-get update -qq
+  # A mirror in the middle of a sync can fail one index ("File has unexpected size"): try the
+  # update a few times, then go on with what did arrive.
+  for try in 1 2 3; do
+    if apt-get update -qq; then break; fi
+    if ((try == 3)); then
+      log "apt-get update failed for some indexes three times: going on with the indexes that did arrive"
+    else
+      log "apt-get update failed for some indexes (try $try of 3): trying again"; sleep 5
+    fi
+  done
   if ((${#missing[@]})); then
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    install=(apt-get install -y -qq --no-install-recommends)
+    if ! DEBIAN_FRONTEND=noninteractive "${install[@]}" "${missing[@]}" >/dev/null; then
+      # When one architecture's index of a suite failed, the i386 packages cannot match the
+      # amd64 versions taken from that suite. Preferring the release itself for both
+      # architectures gives them one version each.
+      release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+      [[ -n $release ]] || { log "the install could not be resolved and the release is unknown"; exit 1; }
+      log "the install could not be resolved: trying again with $release preferred for every architecture"
+      DEBIAN_FRONTEND=noninteractive "${install[@]}" -o APT::Default-Release="$release" "${missing[@]}" >/dev/null
+      log "installed with $release preferred for every architecture"
+    fi
   fi
 fi
