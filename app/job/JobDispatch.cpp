@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <string>
 
 #include "app/view/BackBuffer.h"
 #include "app/window/MainWindow.h"
@@ -45,7 +47,7 @@ bool s_bFailed = false;           // the program's reply was unusable
 bool s_bClosing = false;          // the window is going: no message boxes
 HANDLE s_hEndedThread = nullptr;  // a finished job thread, still returning from its last send
 std::atomic<unsigned char> s_EngineResult{kImageOk};
-wchar_t s_wszSavedTitle[512] = {};
+std::wstring s_SavedTitle;  // as long as the window's title is ("Hushpix - " and a full path)
 bool s_bTitleChanged = false;
 
 ImageBuffer* BlockImage(uint32_t address) { return reinterpret_cast<ImageBuffer*>(static_cast<uintptr_t>(address)); }
@@ -63,7 +65,17 @@ void ReapEndedThread()
 void UseProtocolTitle(HWND hWnd)
 {
     s_bTitleChanged = false;
-    if (GetWindowTextW(hWnd, s_wszSavedTitle, 512) >= 0 && wcscmp(s_wszSavedTitle, HPX_PLUGIN_WINDOW_TITLE) != 0)
+    try
+    {
+        s_SavedTitle.assign(size_t(GetWindowTextLengthW(hWnd)) + 1, L'\0');
+    }
+    catch (const std::bad_alloc&)
+    {
+        return;  // the title stays; without the announcement the run goes to the CPU
+    }
+    const int length = GetWindowTextW(hWnd, &s_SavedTitle[0], int(s_SavedTitle.size()));
+    s_SavedTitle.resize(size_t(length > 0 ? length : 0));
+    if (s_SavedTitle != HPX_PLUGIN_WINDOW_TITLE)
     {
         SetWindowTextW(hWnd, HPX_PLUGIN_WINDOW_TITLE);
         s_bTitleChanged = true;
@@ -72,7 +84,7 @@ void UseProtocolTitle(HWND hWnd)
 
 void RestoreTitle(HWND hWnd)
 {
-    if (s_bTitleChanged) SetWindowTextW(hWnd, s_wszSavedTitle);
+    if (s_bTitleChanged) SetWindowTextW(hWnd, s_SavedTitle.c_str());
     s_bTitleChanged = false;
 }
 

@@ -92,9 +92,12 @@ class JobDispatch : public ::testing::Test
 protected:
     std::wstring m_Temp;
     std::vector<uint8_t> m_SourceCopy;
+    const DWORD m_AnnounceTimeoutMs = g_dwGpuAnnounceTimeoutMs;
 
     void SetUp() override
     {
+        g_Rec = Record{};
+        g_bAbort = 0;
         InitCommonControls();
         HINSTANCE inst = GetModuleHandleW(nullptr);
         WNDCLASSW wc{};
@@ -126,6 +129,7 @@ protected:
     void TearDown() override
     {
         JobAbortAndWait(g_hMainWnd);
+        g_dwGpuAnnounceTimeoutMs = m_AnnounceTimeoutMs;
         DestroyWindow(g_hMainWnd);
         ReleaseImage(&g_BackBuffer.m_Source);
         ReleaseImage(&g_BackBuffer.m_Result);
@@ -246,7 +250,9 @@ TEST_F(JobDispatch, GpuRunThroughTheRealProgramMatchesTheCpuRunWhateverTheTitle)
 
     SetPluginFolderOverride(WinPath(HPX_DIST_DIR).c_str());
     g_iHwAccel = 1;
-    SetWindowTextW(g_hMainWnd, L"Hushpix - photo.png");  // as open and save leave it
+    // As open and save leave it, with a long path.
+    const std::wstring shown = L"Hushpix - C:\\" + std::wstring(700, L'p') + L"\\photo.png";
+    SetWindowTextW(g_hMainWnd, shown.c_str());
     Denoise();
     ASSERT_TRUE(WaitEnd());
     EXPECT_EQ(g_Rec.done, 1);
@@ -266,9 +272,9 @@ TEST_F(JobDispatch, GpuRunThroughTheRealProgramMatchesTheCpuRunWhateverTheTitle)
     EXPECT_LE(worst, 16);
     EXPECT_NE(gpu, m_SourceCopy);
     EXPECT_GT(ProgressPos(), 0);
-    wchar_t title[100];
-    GetWindowTextW(g_hMainWnd, title, 100);
-    EXPECT_STREQ(title, L"Hushpix - photo.png");
+    wchar_t title[1024];
+    GetWindowTextW(g_hMainWnd, title, 1024);
+    EXPECT_EQ(title, shown);
     EXPECT_EQ(g_iHwAccel, 1);
     EXPECT_TRUE(GpuWindowGone());
 }
