@@ -98,8 +98,16 @@ void CreateToolbar(HWND hWnd)
         if (!g_Res.bitmaps[i]) continue;
         TBADDBITMAP ab = {nullptr, UINT_PTR(g_Res.bitmaps[i])};
         const LRESULT at = SendMessageW(g_hToolbar, TB_ADDBITMAP, 1, LPARAM(&ab));
-        if (at >= 0) index[i] = int(at);
-        if (g_Res.greyList) AddGreyedBitmap(g_Res.greyList, g_Res.bitmaps[i]);
+        if (at < 0) continue;  // no image on the button, so no grey one either
+        index[i] = int(at);
+        // A disabled button shows the grey image at its own image index: its copy goes exactly
+        // there, and a copy that cannot be made leaves that place empty, never a neighbour's.
+        if (g_Res.greyList)
+        {
+            ImageList_SetImageCount(g_Res.greyList, UINT(at));
+            if (AddGreyedBitmap(g_Res.greyList, g_Res.bitmaps[i]) != int(at))
+                ImageList_SetImageCount(g_Res.greyList, UINT(at) + 1);
+        }
     }
 
     TBBUTTON b[8] = {};
