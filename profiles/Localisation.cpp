@@ -179,6 +179,7 @@ const wchar_t* const kEnglish[HPX_LOC_STRING_COUNT + 1] = {
     /* 151 */ L"None (Recommended)",
     /* 152 */ L"Common",
     /* 153 */ L"Strong",
+    /* 154 */ L"The image cannot be shown: there is not enough memory for the view.",
 };
 
 // The private-profile format has no line breaks: the file writes them as "\n".

@@ -132,8 +132,7 @@ void OnPaint(HWND hWnd)
             SetBkMode(hdc, TRANSPARENT);
             SetTextColor(hdc, GetSkinColor(COLOR_WINDOWTEXT));
             RECT r = ps.rcPaint;
-            DrawTextW(hdc, L"The image cannot be shown: there is not enough memory for the view.", -1, &r,
-                      DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+            DrawTextW(hdc, g_LocStrings[154], -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         }
         EndPaint(hWnd, &ps);
         return;
@@ -247,8 +246,8 @@ void ReadDocumentExif()
     delete[] buffer;
 }
 
-// The host's image (and transparency) into the document. False when memory ran short: the
-// document is then empty and the host keeps its pixels.
+// The host's image (and transparency) into the document. False when the host image has no
+// pixels or memory ran short: the document is then empty and the host keeps its pixels.
 bool CopyHostImageIn()
 {
     CBackBuffer& doc = g_BackBuffer;
@@ -327,14 +326,19 @@ LRESULT OnImageArrived(HWND hWnd)
     SetFocus(hWnd);
 
     g_bUiNotReady = 0;
-    if (!copied)
+    if (copied)
     {
-        TellMemoryRanShort();
-        RedrawView(0, false);
-        return 1;
+        RedrawView(kViewDenoised, false);
+        if (g_PreviewView.RefreshCopy(kViewOriginal, &g_BackBuffer.m_Source) != kImageOk) TellMemoryRanShort();
     }
-    RedrawView(kViewDenoised, false);
-    if (g_PreviewView.RefreshCopy(kViewOriginal, &g_BackBuffer.m_Source) != kImageOk) TellMemoryRanShort();
+    else
+    {
+        // An empty document: the window still opens ready for Ctrl+O, and the panel learns that
+        // there is nothing to denoise. Memory is blamed only when there were pixels to copy.
+        const ImageBuffer* host = g_WindowHost.pImage;
+        if (host && host->m_pData) TellMemoryRanShort();
+        RedrawView(0, false);
+    }
     SendMessageW(hWnd, WM_PAINT, 0, 0);
 
     if (g_hZoomBox) EnableWindow(g_hZoomBox, TRUE);
@@ -648,10 +652,13 @@ LRESULT HandleMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
         ReleaseImage(&g_PreviewView.m_Denoised);
         return 0;
     case WM_HPX_MAKE_VIEW_COPIES:
-        if (g_PreviewView.RefreshCopy(kViewOriginal, &g_BackBuffer.m_Source) != kImageOk ||
-            g_PreviewView.RefreshCopy(kViewDenoised, &g_BackBuffer.m_Result) != kImageOk)
-            if (g_BackBuffer.HasDocument()) TellMemoryRanShort();
+    {
+        // Each copy on its own: a source copy that cannot be made must not hide the result.
+        const bool original = g_PreviewView.RefreshCopy(kViewOriginal, &g_BackBuffer.m_Source) == kImageOk;
+        const bool denoised = g_PreviewView.RefreshCopy(kViewDenoised, &g_BackBuffer.m_Result) == kImageOk;
+        if (!(original && denoised) && g_BackBuffer.HasDocument()) TellMemoryRanShort();
         return 0;
+    }
     case WM_CLOSE:
         JobAbortAndWait(hWnd);
         break;
