@@ -65,7 +65,7 @@ TEST_F(SettingsStore, FirstStartReadsDefaultsEnglishAndSetsTheCrashFlag)
                  L"The application crashed last time. It's probably caused by low memory or by big "
                  L"size of photo you tried to denoise. Please crop the image and denoise the image again.");
     EXPECT_STREQ(g_LocStrings[0], L"");
-    EXPECT_STREQ(g_LocStrings[154], L"");
+    EXPECT_STREQ(g_LocStrings[HPX_LOC_STRING_COUNT + 1], L"");
     EXPECT_EQ(ReadSettingInt(L"jpeg", 85), 85);
     EXPECT_EQ(ReadSettingInt(L"ShowManualTunning", 1), 1);
 }
