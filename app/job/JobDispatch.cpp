@@ -48,7 +48,12 @@ bool s_bClosing = false;          // the window is going: no message boxes
 HANDLE s_hEndedThread = nullptr;  // a finished job thread, still returning from its last send
 std::atomic<unsigned char> s_EngineResult{kImageOk};
 std::wstring s_SavedTitle;  // as long as the window's title is ("Hushpix - " and a full path)
+HWND s_hRunPanel = nullptr;  // the panel that asked for the run: its bar, its end
 bool s_bTitleChanged = false;
+
+// The run's panel while it exists; another panel may have taken charge meanwhile, and one that
+// has gone is never written to (the panel in charge then hears of the end).
+HWND RunPanel() { return s_hRunPanel && IsWindow(s_hRunPanel) ? s_hRunPanel : g_hPanelDlg; }
 
 ImageBuffer* BlockImage(uint32_t address) { return reinterpret_cast<ImageBuffer*>(static_cast<uintptr_t>(address)); }
 
@@ -123,7 +128,8 @@ void FailStart(HWND hWnd, bool tellUser)
     s_State = JobState::Idle;
     SendMessageW(hWnd, WM_HPX_MAKE_VIEW_COPIES, 0, 0);
     if (g_hToolbar) EnableWindow(g_hToolbar, TRUE);
-    if (g_hPanelDlg) PostMessageW(g_hPanelDlg, WM_HPX_JOB_FAILED, 0, 0);
+    if (HWND panel = RunPanel()) PostMessageW(panel, WM_HPX_JOB_FAILED, 0, 0);
+    s_hRunPanel = nullptr;
     if (tellUser) TellMemoryShort(hWnd);
 }
 
@@ -280,6 +286,7 @@ bool JobOnStart(HWND hWnd, WPARAM wParam, LPARAM lParam)
     p.bGpuCpuFusion = g_iGpuCpuFusion != 0;
     p.bHwAccel = g_iHwAccel != 0;
     p.hProgressWnd = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(g_hPanelDlg));
+    s_hRunPanel = g_hPanelDlg;
     const ImageBuffer& src = g_BackBuffer.m_Source;
     if (!g_BackBuffer.HasDocument() || g_BackBuffer.m_Result.m_iSize != src.m_iSize)
     {
@@ -363,13 +370,14 @@ LRESULT JobOnGpuReady(HWND hWnd, WPARAM, LPARAM)
 
 LRESULT JobOnProgressRange(HWND, WPARAM wParam, LPARAM)
 {
-    if (g_hPanelDlg) SendDlgItemMessageW(g_hPanelDlg, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, LOWORD(wParam)));
+    if (HWND panel = RunPanel())
+        SendDlgItemMessageW(panel, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, LOWORD(wParam)));
     return 0;
 }
 
 LRESULT JobOnProgressStep(HWND, WPARAM, LPARAM)
 {
-    if (g_hPanelDlg) SendDlgItemMessageW(g_hPanelDlg, IDC_PROGRESS, PBM_DELTAPOS, 1, 0);
+    if (HWND panel = RunPanel()) SendDlgItemMessageW(panel, IDC_PROGRESS, PBM_DELTAPOS, 1, 0);
     return 0;
 }
 
@@ -389,7 +397,8 @@ LRESULT JobOnFinished(HWND hWnd, WPARAM, LPARAM)
     s_State = JobState::Idle;
     SendMessageW(hWnd, WM_HPX_MAKE_VIEW_COPIES, 0, 0);
     if (g_hToolbar) EnableWindow(g_hToolbar, TRUE);
-    if (g_hPanelDlg) PostMessageW(g_hPanelDlg, failed ? WM_HPX_JOB_FAILED : WM_HPX_JOB_DONE, 0, 0);
+    if (HWND panel = RunPanel()) PostMessageW(panel, failed ? WM_HPX_JOB_FAILED : WM_HPX_JOB_DONE, 0, 0);
+    s_hRunPanel = nullptr;
     // Tiles that ran short of memory hold the source's pixels: not a result to hand on.
     if (!g_bAbort && engine == kImageNoMemory) TellMemoryShort(hWnd);
     return 0;

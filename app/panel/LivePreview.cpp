@@ -189,6 +189,7 @@ void StartRun(HWND hDlg)
     const WORD chroma = pos(IDC_PANEL_CHROMA), dynamics = pos(IDC_PANEL_DYNAMICS);
     g_DenoiseJobParams.iUseMedian = g_CurrentIsoSettings.m_iUseMedian;
     g_iPanelState = kPanelRunning;
+    EnableOtherPanels(hDlg, false);
     if (!g_hMainWnd ||
         !PostMessageW(g_hMainWnd, WM_HPX_START_JOB, MAKELONG(strength, chroma), MAKELONG(large, dynamics)))
         OnJobFailed(hDlg);
@@ -338,6 +339,7 @@ void OnPanelImageLoaded(HWND hDlg, WPARAM wParam, LPARAM lParam)
     for (int i = 0; i < 4; ++i) g_rcLastPadded[i] = 0;
     g_PreviewView.m_pPreviewRect = g_rcPreviewPixels;
     g_iPanelState = kPanelEditing;
+    EnableOtherPanels(hDlg, true);
     g_bDraggingRect = 0;
     g_bOverPreviewRect = 0;
     if (g_hMainWnd)
@@ -453,6 +455,7 @@ void OnJobFailed(HWND hDlg)
     SetDenoiseText(hDlg, 38);
     g_bAbort = 0;
     SendMessageW(hDlg, WM_HPX_SET_STATE, 0, kPanelEditing);
+    EnableOtherPanels(hDlg, true);
     UpdateWindow(hDlg);
     if (SourceUsable() && Result() && Result()->m_pData) CopyImagePixels(Result(), Source());
     g_PreviewView.m_pPreviewRect = g_rcPreviewPixels;

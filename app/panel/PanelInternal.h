@@ -19,6 +19,8 @@ void SetPanelCursor(HWND hDlg, LPCWSTR cursor, UINT mainWindowMessage);
 // Enables or disables the input controls a run disables; enabling also restores the delete
 // button by the selected rows and Set Default by the manual-tuning toggle.
 void EnablePanelInputs(HWND hDlg, bool enable);
+// The panels other than this one wait (disabled) while this one's run goes or is shown.
+void EnableOtherPanels(HWND hDlg, bool enable);
 // Whether the selected entry may be deleted: not the first entry of the unknown camera.
 bool PanelDeleteAllowed();
 

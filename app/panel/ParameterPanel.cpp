@@ -7,6 +7,7 @@
 #include <commctrl.h>
 #include <cstdio>
 #include <cwchar>
+#include <vector>
 
 #include "app/dialogs/CameraIsoNameDialog.h"
 #include "app/view/PreviewView.h"
@@ -33,12 +34,26 @@ namespace
 // Whether the user's profile file was read; a table that could not be read is never written
 // over the user's file.
 bool g_bProfilesReadable = true;
-// Images and the bold font, made by the first panel and shared by a panel made again while the
-// earlier one still exists (after a batch run); the newest panel frees them when it goes.
+// Images and the bold font, made by the first panel and shared by every panel that exists at
+// the same time; the last panel to go frees them.
 HBITMAP g_hbmSave, g_hbmDelete, g_hbmHide, g_hbmShow;
 HFONT g_hBoldFont;
-HWND g_hResourceOwner;
 HWND g_hTooltip;
+
+// The panels that exist: the docked one and the one the denoise commands open. They share one
+// profile table and one document; the rows and the record being edited above are those of the
+// panel in charge (g_hPanelDlg), and every other panel keeps its own here until the user turns to
+// it again.
+struct PanelContext
+{
+    HWND hDlg;
+    uint32_t cameraRow;
+    uint32_t isoRow;
+    IsoSettings settings;
+    unsigned tableEdits;  // the table's edit count when its lists were last filled
+};
+std::vector<PanelContext> g_Panels;
+unsigned g_uTableEdits = 0;  // edits of the shared table (only the panel in charge edits)
 
 // The trackbars in the order of ApplyIsoSettingsToPanel's maps, with their value labels, formats
 // and Set Default positions.
@@ -177,7 +192,96 @@ void UpdateDeleteButton(HWND hDlg) { EnableWindow(Item(hDlg, IDC_PANEL_DELETE), 
 // kept in memory only: writing it would replace the user's profiles.
 void StoreProfiles()
 {
+    ++g_uTableEdits;
     if (g_bProfilesReadable) g_PanelProfiles.Save();
+}
+
+PanelContext* FindPanel(HWND hDlg)
+{
+    for (PanelContext& c : g_Panels)
+        if (c.hDlg == hDlg) return &c;
+    return nullptr;
+}
+
+// The panel in charge leaves its rows and record in its own context.
+void KeepContext()
+{
+    if (PanelContext* c = FindPanel(g_hPanelDlg))
+    {
+        c->cameraRow = g_iCameraRow;
+        c->isoRow = g_iIsoRow;
+        c->settings = g_CurrentIsoSettings;
+        c->tableEdits = g_uTableEdits;
+    }
+}
+
+// The panel the user turned to takes back its rows and record. When the other panel edited the
+// table meanwhile, its lists are filled again and its camera and ISO found again by their texts;
+// the trackbars keep what the user set on them.
+void TakeCharge(HWND hDlg)
+{
+    if (hDlg == g_hPanelDlg) return;
+    KeepContext();
+    g_hPanelDlg = hDlg;
+    PanelContext* c = FindPanel(hDlg);
+    if (!c) return;
+    g_iCameraRow = c->cameraRow;
+    g_iIsoRow = c->isoRow;
+    g_CurrentIsoSettings = c->settings;
+    if (c->tableEdits != g_uTableEdits)
+    {
+        wchar_t camera[128] = L"", iso[128] = L"";
+        GetDlgItemTextW(hDlg, IDC_PANEL_CAMERA, camera, 128);
+        GetDlgItemTextW(hDlg, IDC_PANEL_ISO, iso, 128);
+        FillCameraList(hDlg);
+        g_iCameraRow = 0;
+        g_PanelProfiles.FindCamera(&g_iCameraRow, camera);
+        SendDlgItemMessageW(hDlg, IDC_PANEL_CAMERA, CB_SETCURSEL, g_iCameraRow, 0);
+        g_iIsoRow = 0;
+        g_PanelProfiles.FindIsoIndex(&g_iIsoRow, iso, g_iCameraRow);
+        FillIsoList(hDlg);
+        UpdateDeleteButton(hDlg);
+        c->tableEdits = g_uTableEdits;
+    }
+    // The next preview denoises with this panel's values.
+    for (int i = 0; i < 4; ++i) g_rcLastPadded[i] = 0;
+}
+
+// A panel that showed a finished run looks as in editing again (the run is dropped).
+void ShowEditingLook(HWND hDlg)
+{
+    ShowWindow(Item(hDlg, IDC_PROGRESS), SW_HIDE);
+    SendDlgItemMessageW(hDlg, IDC_PROGRESS, PBM_SETPOS, 0, 0);
+    EnablePanelInputs(hDlg, true);
+    SetDlgItemTextW(hDlg, IDC_PANEL_DENOISE, g_LocStrings[38]);
+    EnableWindow(hDlg, TRUE);
+}
+
+// A panel left in charge by the one that closed, or nobody. A finished run belonged to the panel
+// that went: the one that stays goes back to editing.
+void HandOverCharge()
+{
+    g_hPanelDlg = nullptr;
+    if (g_Panels.empty()) return;
+    HWND next = g_Panels.back().hDlg;
+    TakeCharge(next);
+    EnableWindow(next, TRUE);
+    g_PreviewView.m_pPreviewRect = g_rcPreviewPixels;
+    if (g_iPanelState != kPanelEditing)
+    {
+        g_iPanelState = kPanelEditing;
+        SendMessageW(next, WM_LBUTTONUP, 1, 0);
+    }
+}
+
+void UnregisterPanel(HWND hDlg)
+{
+    for (size_t i = 0; i < g_Panels.size(); ++i)
+        if (g_Panels[i].hDlg == hDlg)
+        {
+            g_Panels.erase(g_Panels.begin() + static_cast<ptrdiff_t>(i));
+            break;
+        }
 }
 
 bool ManualTuningShown(HWND hDlg) { return IsDlgButtonChecked(hDlg, IDC_PANEL_TUNING) == BST_CHECKED; }
@@ -252,7 +356,6 @@ void CreateTooltips(HWND hDlg)
 void OnInitDialog(HWND hDlg, CBackBuffer* doc)
 {
     HMODULE module = GetPluginModule();
-    g_hResourceOwner = hDlg;
     if (!g_hbmSave) g_hbmSave = LoadPngBitmap(module, HPX_PNG_SETTINGS_SAVE);
     if (!g_hbmDelete) g_hbmDelete = LoadPngBitmap(module, HPX_PNG_SETTINGS_DELETE);
     SendDlgItemMessageW(hDlg, IDC_PANEL_SAVE, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(g_hbmSave));
@@ -260,6 +363,16 @@ void OnInitDialog(HWND hDlg, CBackBuffer* doc)
 
     g_bAbort = 0;
     SetPanelCursor(hDlg, IDC_WAIT, WM_HPX_CURSOR_WAIT);
+    // A panel made beside another takes charge; a finished run shown by the other one is dropped
+    // (this panel's preview replaces it), so that one goes back to editing. The table that panel
+    // loaded is shared, not read again over its edits.
+    const bool firstPanel = g_Panels.empty();
+    if (HWND other = g_hPanelDlg)
+    {
+        if (g_iPanelState != kPanelEditing) ShowEditingLook(other);
+        KeepContext();
+    }
+    g_Panels.push_back(PanelContext{hDlg, 0, 0, DefaultIsoSettings(), g_uTableEdits});
     g_hPanelDlg = hDlg;
     // A panel made again (after a batch run) starts from nothing the previous one held.
     ReleasePanelImages();
@@ -274,7 +387,7 @@ void OnInitDialog(HWND hDlg, CBackBuffer* doc)
     if (!g_hbmShow) g_hbmShow = LoadPngBitmap(module, HPX_PNG_SETTINGS_SHOW);
     LayoutManualTuning(hDlg, ReadSettingInt(L"ShowManualTunning", 1) != 0);
 
-    LoadProfiles();
+    if (firstPanel) LoadProfiles();
     FillCameraList(hDlg);
     g_iCameraRow = g_iIsoRow = 0;
     SendDlgItemMessageW(hDlg, IDC_PANEL_CAMERA, CB_SETCURSEL, 0, 0);
@@ -546,20 +659,27 @@ LRESULT OnCustomDraw(NMCUSTOMDRAW* cd)
 
 void OnClose(HWND hDlg)
 {
-    if (hDlg != g_hPanelDlg)
+    // Every panel saves the table once, when it closes; a panel closed already only ends.
+    if (!FindPanel(hDlg))
     {
-        // An earlier panel that a newer one replaced: the shared state is the newer one's.
         EndDialog(hDlg, IDOK);
         return;
     }
-    StoreProfiles();
+    if (g_bProfilesReadable) g_PanelProfiles.Save();
+    UnregisterPanel(hDlg);
+    if (hDlg != g_hPanelDlg)
+    {
+        // The shared state is the panel's in charge.
+        EndDialog(hDlg, IDOK);
+        return;
+    }
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
     if (g_hMainWnd) SendMessageW(g_hMainWnd, WM_HPX_CURSOR_ARROW, 0, 0);
     SetStatusText(g_LocStrings[44]);
     EndDialog(hDlg, IDOK);
     ReleasePanelImages();
-    g_hPanelDlg = nullptr;
     g_PreviewView.m_pPreviewRect = nullptr;
+    HandOverCharge();
     if (g_hMainWnd)
     {
         SendMessageW(g_hMainWnd, WM_HPX_REFRESH_RESULT, 0, 0);
@@ -569,8 +689,10 @@ void OnClose(HWND hDlg)
 
 void OnDestroy(HWND hDlg)
 {
-    if (hDlg != g_hResourceOwner) return;
-    g_hResourceOwner = nullptr;
+    // A panel destroyed without closing (with its parent) is no longer forwarded to.
+    UnregisterPanel(hDlg);
+    if (hDlg == g_hPanelDlg) HandOverCharge();
+    if (!g_Panels.empty()) return;
     for (HBITMAP* b : {&g_hbmSave, &g_hbmDelete, &g_hbmHide, &g_hbmShow})
     {
         if (*b) DeleteObject(*b);
@@ -592,6 +714,15 @@ INT_PTR HandleMessage(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
     {
         const int id = LOWORD(wParam);
         const int code = HIWORD(wParam);
+        // The user turned to a panel not in charge (a click or a choice, not a focus change): it
+        // takes charge, unless the other one's run is going or shown (the document is that
+        // run's until it goes back to editing).
+        if (id != IDOK && hDlg != g_hPanelDlg)
+        {
+            if ((code != BN_CLICKED && code != CBN_SELCHANGE) || g_iPanelState != kPanelEditing || !FindPanel(hDlg))
+                return TRUE;
+            TakeCharge(hDlg);
+        }
         switch (id)
         {
         case IDC_PANEL_CAMERA:
@@ -627,6 +758,11 @@ INT_PTR HandleMessage(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
         return FALSE;
     }
     case WM_HSCROLL:
+        if (hDlg != g_hPanelDlg)
+        {
+            if (g_iPanelState != kPanelEditing || !FindPanel(hDlg)) return TRUE;
+            TakeCharge(hDlg);
+        }
         OnHScroll(hDlg, wParam, lParam);
         return TRUE;
     case WM_PAINT:
@@ -669,12 +805,21 @@ INT_PTR HandleMessage(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
         g_iPanelState = static_cast<int>(lParam);
         return TRUE;
     case WM_HPX_JOB_DONE:
-        OnJobDone(hDlg);
-        return TRUE;
     case WM_HPX_JOB_FAILED:
-        OnJobFailed(hDlg);
+        // The end of a run goes to the panel that started it, which handles it in charge.
+        if (FindPanel(hDlg)) TakeCharge(hDlg);
+        if (msg == WM_HPX_JOB_DONE)
+            OnJobDone(hDlg);
+        else
+            OnJobFailed(hDlg);
         return TRUE;
     case WM_HPX_IMAGE_LOADED:
+        // A panel told of the image (the one the denoise commands open again) takes charge.
+        if (hDlg != g_hPanelDlg && FindPanel(hDlg))
+        {
+            if (g_hPanelDlg && g_iPanelState != kPanelEditing) ShowEditingLook(g_hPanelDlg);
+            TakeCharge(hDlg);
+        }
         OnPanelImageLoaded(hDlg, wParam, lParam);
         return TRUE;
     case WM_DESTROY:
@@ -705,6 +850,12 @@ void EnablePanelInputs(HWND hDlg, bool enable)
         UpdateDeleteButton(hDlg);
         ShowWindow(Item(hDlg, IDC_PANEL_SET_DEFAULT), ManualTuningShown(hDlg) ? SW_SHOW : SW_HIDE);
     }
+}
+
+void EnableOtherPanels(HWND hDlg, bool enable)
+{
+    for (const PanelContext& c : g_Panels)
+        if (c.hDlg != hDlg) EnableWindow(c.hDlg, enable);
 }
 
 void PanelMessage(HWND hDlg, int textId, int captionId, UINT type)

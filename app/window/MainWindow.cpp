@@ -281,22 +281,27 @@ bool CopyHostImageIn()
     return ok;
 }
 
+// The docked panel; the panel of the denoise commands (OpenParameterPanel) may exist beside it.
+HWND g_hDockedPanel = nullptr;
+
 // The working panel lives in the docker. After a batch the image arrives again: the earlier
-// panel saves its profiles and goes, so that one panel is forwarded to, removed and closed.
+// panels save their profiles and go (the one the denoise commands opened was for the document
+// the batch replaced), so that the new panel is forwarded to, removed and closed.
 void OpenDockedPanel()
 {
     if (!g_hDockerWnd) return;
-    if (g_hPanelDlg)
+    CloseOpenedPanel();
+    if (HWND old = g_hDockedPanel)
     {
-        HWND old = g_hPanelDlg;
+        g_hDockedPanel = nullptr;
         g_Docker.Remove(old);
-        g_hPanelDlg = nullptr;
         SendMessageW(old, WM_COMMAND, IDOK, 0);
         DestroyWindow(old);
     }
     HWND panel = CreateDialogParamW(g_hInstance, MAKEINTRESOURCEW(IDD_PARAMETER_PANEL), g_hDockerWnd,
                                     ParameterPanelDlgProc, LPARAM(&g_BackBuffer));
     if (!panel) return;  // the window still shows the image; nothing can be denoised
+    g_hDockedPanel = panel;
     g_hPanelDlg = panel;
     g_Docker.Insert(0, panel);
     ShowWindow(panel, SW_SHOW);
@@ -379,12 +384,15 @@ void OnDestroy()
     g_PreviewView.ReleaseCopies();
     g_PreviewView.m_pPreviewRect = nullptr;
 
-    if (g_hPanelDlg)
+    // Each panel saves its profiles and ends.
+    CloseOpenedPanel();
+    if (HWND docked = g_hDockedPanel)
     {
-        g_Docker.Remove(g_hPanelDlg);
-        SendMessageW(g_hPanelDlg, WM_COMMAND, IDOK, 0);  // the panel saves its profiles and ends
-        g_hPanelDlg = nullptr;
+        g_hDockedPanel = nullptr;
+        g_Docker.Remove(docked);
+        SendMessageW(docked, WM_COMMAND, IDOK, 0);
     }
+    g_hPanelDlg = nullptr;
     ClearCrashFlag();
     if (g_Res.comInitialised) CoUninitialize();
     g_Res.comInitialised = false;
@@ -477,14 +485,15 @@ LRESULT OnCommand(HWND hWnd, WPARAM wParam, LPARAM lParam)
         return 0;
     case ID_DENOISE_IMAGE:
     case ID_DENOISE_IMAGE_FAST:
-        if (IsBatchActive() || JobIsRunning()) return 0;
+        // A run asked for and not yet started belongs to the panel in charge: none takes over.
+        if (IsBatchActive() || JobIsRunning() || g_iPanelState == kPanelRunning) return 0;
         g_iQualityMode = LOWORD(wParam) == ID_DENOISE_IMAGE ? 3 : 2;
         if (!DenoisableImage(g_BackBuffer.m_Source))
         {
             MessageBoxW(hWnd, g_LocStrings[30], nullptr, MB_OK);
             return 0;
         }
-        // OpenParameterPanel(&g_BackBuffer) (app/panel) opens a panel of its own here.
+        OpenParameterPanel(&g_BackBuffer);
         return 0;
     case ID_ZOOM_BOX:
         if (HIWORD(wParam) == CBN_SELCHANGE)

@@ -22,6 +22,8 @@
 
 #include "engine/ImageBuffer.h"
 
+class CBackBuffer;
+
 // What the host adapter hands the window.
 struct MainWindowHost
 {
@@ -84,6 +86,11 @@ void SetStatusText(const wchar_t* text);
 // Message box owned by the main window, text and caption by localised string numbers
 // (caption 0: none).
 int ShowLocalizedMessage(int textId, int captionId, UINT type);
+// Opens the parameter panel of the denoise commands as a child of the window, working on the
+// document (shown and started over when it exists already); it takes charge from the docked one.
+void OpenParameterPanel(CBackBuffer* document);
+// Closes that panel (it saves the profile table); nothing when there is none.
+void CloseOpenedPanel();
 // Blocks until the window's worker threads (job, batch) have ended and closes their handles.
 // Called when the window goes; the threads' owners make them end (abort flags) first.
 void WaitForWorkerThreads();

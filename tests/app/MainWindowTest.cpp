@@ -480,6 +480,101 @@ TEST_F(MainWindowTest, BatchFromTheToolbarDenoisesTheFolderAndBringsTheHostImage
     EXPECT_EQ(host.Output(), host.Document());  // no run of its own: the host keeps its pixels
 }
 
+// The panels of the window as a person sees them: the one in the docker and the one the denoise
+// commands open (a dialog of the main window's own).
+struct Panels
+{
+    HWND docked = nullptr, opened = nullptr;
+};
+
+BOOL CALLBACK CollectPanel(HWND h, LPARAM p)
+{
+    auto& panels = *reinterpret_cast<std::pair<HWND, Panels>*>(p);
+    wchar_t cls[16] = {};
+    GetClassNameW(h, cls, 16);
+    if (std::wstring(cls) != L"#32770" || !GetDlgItem(h, 1021) || !IsWindowVisible(h)) return TRUE;
+    (GetParent(h) == panels.first ? panels.second.opened : panels.second.docked) = h;
+    return TRUE;
+}
+
+Panels FindPanels(HWND main)
+{
+    std::pair<HWND, Panels> found{main, Panels{}};
+    EnumChildWindows(main, CollectPanel, LPARAM(&found));
+    return found.second;
+}
+
+std::wstring DenoiseText(HWND panel)
+{
+    wchar_t text[64] = L"";
+    SendMessageTimeoutW(GetDlgItem(panel, 1021), WM_GETTEXT, 64, LPARAM(text), SMTO_NORMAL, 5000, nullptr);
+    return text;
+}
+
+// Presses a panel's Denoise / Redefine button and waits until it reads `until`.
+bool Press(HWND panel, const wchar_t* until)
+{
+    PostMessageW(GetDlgItem(panel, 1021), BM_CLICK, 0, 0);
+    return WaitFor(300000, [&] { return DenoiseText(panel) == until; });
+}
+
+TEST_F(MainWindowTest, FastCommandOpensASecondPanelAndEachRunEndsInThePanelThatStartedIt)
+{
+    host.options.passWindow = false;  // a host that gives the plug-in no window of its own
+    host.SetDocument(MakeGeneratedDocument(160, 120, 3, 8, 9));
+    ScriptedUser user;
+    Panels p;
+    std::wstring openedDuringDockedRun, dockedDuringOpenedRun;
+    bool openedWaited = false, openedBack = false;
+    user.Add("the docked panel's first preview",
+             [&](UserView& v)
+             {
+                 return WaitFor(120000,
+                                [&]
+                                {
+                                    p = FindPanels(v.main);
+                                    return p.docked && IsWindowEnabled(GetDlgItem(p.docked, 1021));
+                                });
+             });
+    user.Command(32807);  // no key or button carries the fast command
+    user.Add("the opened panel, working",
+             [&](UserView& v)
+             {
+                 return WaitFor(30000,
+                                [&]
+                                {
+                                    p = FindPanels(v.main);
+                                    return p.opened && p.docked && IsWindowEnabled(GetDlgItem(p.opened, 1021));
+                                });
+             });
+    user.Add("a run from the docked panel",
+             [&](UserView&)
+             {
+                 if (!p.opened || !Press(p.docked, L"Redefine")) return false;
+                 openedDuringDockedRun = DenoiseText(p.opened);
+                 openedWaited = !IsWindowEnabled(p.opened);
+                 if (!Press(p.docked, L"Denoise >>")) return false;
+                 openedBack = IsWindowEnabled(p.opened) != FALSE;
+                 return true;
+             });
+    user.Add("a run from the opened panel",
+             [&](UserView&)
+             {
+                 if (!p.opened || !Press(p.opened, L"Redefine")) return false;
+                 dockedDuringOpenedRun = DenoiseText(p.docked);
+                 return true;
+             });
+    Screenshot shot;
+    user.Shot(&shot, std::string(HPX_ARTIFACT_DIR) + "/main-window-two-panels.png");
+    user.Close();
+    Run(user);
+    EXPECT_EQ(openedDuringDockedRun, L"Denoise >>");
+    EXPECT_TRUE(openedWaited);  // the document was the docked panel's run's
+    EXPECT_TRUE(openedBack);
+    EXPECT_EQ(dockedDuringOpenedRun, L"Denoise >>");
+    EXPECT_NE(host.Output(), host.Document());  // the opened panel's finished run reached the host
+}
+
 size_t PrivateBytes()
 {
     PROCESS_MEMORY_COUNTERS_EX pm = {};

@@ -1140,6 +1140,7 @@ void TestHost::FillRecord()
     r.imageMode = m_input.planes >= 3 ? (m_input.depth == 16 ? 9 : 3) : (m_input.depth == 16 ? 10 : 1);
     r.imageHRes = r.imageVRes = 72 << 16;
     r.wholeSize = r.imageSize;
+    m_platform.hwnd = options.passWindow ? reinterpret_cast<intptr_t>(m_hWnd) : 0;
     r.platformData = &m_platform;
     r.handleProcs = &g_HandleProcs;
     r.advanceState = HostAdvanceState;

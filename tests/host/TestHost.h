@@ -123,6 +123,7 @@ struct HostOptions
 
     std::vector<uint8_t> exif;         // served for '8BIM' 'EXIF' when not empty
     bool aboutPressWebButton = false;  // the About box: press button 4 before closing
+    bool passWindow = true;            // platformData names the host's window (else none)
 };
 
 // One advanceState request as the plug-in made it.
