@@ -179,6 +179,9 @@ const wchar_t* const kEnglish[HPX_LOC_STRING_COUNT + 1] = {
     /* 151 */ L"None (Recommended)",
     /* 152 */ L"Common",
     /* 153 */ L"Strong",
+    /* 154 */
+    L"Batch denoising has finished, but some images could not be denoised and were not written. The denoised images "
+    L"are in subfolders named denoised in the chosen folder.",
 };
 
 // The private-profile format has no line breaks: the file writes them as "\n".

@@ -1,7 +1,5 @@
 #include "app/batch/BatchDenoiseFolder.h"
 
-#include <shellapi.h>
-
 #include <cstdarg>
 #include <cwchar>
 
@@ -25,6 +23,8 @@ const size_t kPathChars = 1024;
 // How long a cancelled batch still waits for a running HPXCmd before it leaves it alone.
 DWORD g_dwHpxCmdGraceAfterCancelMs = 30000;
 const DWORD kWaitSliceMs = 100;
+const DWORD kTreePollMs = 10;
+const int kTreeEndPolls = 500;  // 5 s for an ended tree to be gone
 
 // Formatting into a buffer of kPathChars characters: false (and an empty text) when the result
 // would not fit.
@@ -58,20 +58,33 @@ void CloseSearch(BatchJob* job)
 // The detail gains on the denoised result, through the pyramid of its 3-channel form (at most 3
 // levels, cap 8), strip by strip: a whole 24 MP pyramid does not fit a 32-bit process, and the
 // photo would silently lose its gains.
-void ApplyBatchDetailGains(ImageBuffer* result, const IsoSettings& values)
+unsigned char ApplyBatchDetailGains(ImageBuffer* result, const IsoSettings& values)
 {
-    ApplyDetailGainsInStrips(result, values.m_dSharp1, values.m_dSharp2, values.m_dSharp3, 3, 8);
+    return ApplyDetailGainsInStrips(result, values.m_dSharp1, values.m_dSharp2, values.m_dSharp3, 3, 8);
 }
 
+// False when the photo was not written: its job or its gains failed (out of memory, most likely,
+// for a large photo in a 32-bit host: the result would be the source's pixels), the job was
+// aborted because the main window is closing, or the save failed.
 bool DenoiseOnCpu(BatchJob* job, wchar_t* input, wchar_t* output, const IsoSettings& values)
 {
     CBackBuffer* doc = job->pDocument;
-    DenoiseImage(&doc->m_Result, &doc->m_Source, values.m_dStrength, values.m_dStrengthChroma,
-                 values.m_dStrengthChromaLarge, g_iQualityMode, values.m_dDynamics, nullptr, true, false,
-                 g_iGpuCpuFusion != 0, values.m_iUseMedian);
-    ApplyBatchDetailGains(&doc->m_Result, values);
-    // A failed save is passed over like an unreadable file: the batch has no one to tell.
+    const unsigned char denoised = DenoiseImage(
+        &doc->m_Result, &doc->m_Source, values.m_dStrength, values.m_dStrengthChroma, values.m_dStrengthChromaLarge,
+        g_iQualityMode, values.m_dDynamics, nullptr, true, false, g_iGpuCpuFusion != 0, values.m_iUseMedian);
+    if (denoised != kImageOk || g_bAbort) return false;
+    if (ApplyBatchDetailGains(&doc->m_Result, values) != kImageOk || g_bAbort) return false;
     return !doc->SaveImageFile(output, input);
+}
+
+// Whether every process of the tree has ended: the job object's count, else (no count to be had)
+// the command processor itself.
+bool TreeEnded(HANDLE tree, HANDLE cmd)
+{
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
+    if (QueryInformationJobObject(tree, JobObjectBasicAccountingInformation, &info, sizeof info, nullptr))
+        return info.ActiveProcesses == 0;
+    return WaitForSingleObject(cmd, 0) == WAIT_OBJECT_0;
 }
 
 // Runs HPXCmd on one file and waits for it. False when it could not be started (no program in
@@ -89,35 +102,70 @@ bool DenoiseWithHpxCmd(const wchar_t* input, const wchar_t* output, const IsoSet
 
     wchar_t settingsPath[kPathChars];
     GetSettingsFilePath(settingsPath);
-    wchar_t parameters[kPathChars];
+    wchar_t parameters[kPathChars], commandLine[kPathChars + 4], system[MAX_PATH], cmdPath[MAX_PATH + 16];
     if (!FormatHpxCmdParameters(parameters, input, output, settingsPath, values)) return false;
+    const UINT systemChars = GetSystemDirectoryW(system, MAX_PATH);
+    if (systemChars == 0 || systemChars >= MAX_PATH) return false;
+    _snwprintf(cmdPath, MAX_PATH + 16, L"%ls\\cmd.exe", system);
+    cmdPath[MAX_PATH + 15] = 0;
+    _snwprintf(commandLine, kPathChars + 4, L"cmd%ls", parameters);
+    commandLine[kPathChars + 3] = 0;
 
-    SHELLEXECUTEINFOW sei{};
-    sei.cbSize = sizeof sei;
-    sei.fMask = SEE_MASK_NOCLOSEPROCESS;
-    sei.lpVerb = L"open";
-    sei.lpFile = L"cmd";
-    sei.lpParameters = parameters;
-    sei.lpDirectory = directory;
-    sei.nShow = SW_HIDE;
-    if (!ShellExecuteExW(&sei) || !sei.hProcess) return false;
+    // HPXCmd runs as a child of "cmd", and may start children of its own: the whole tree goes
+    // into a job object, so that a run given up after a cancel can be ended whole (ending "cmd"
+    // alone would leave HPXCmd writing into "denoised", perhaps under the next batch). Started
+    // suspended, so that nothing runs outside the job.
+    HANDLE tree = CreateJobObjectW(nullptr, nullptr);
+    if (!tree) return false;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(tree, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(cmdPath, commandLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr,
+                        directory, &si, &pi))
+    {
+        CloseHandle(tree);
+        return false;
+    }
+    if (!AssignProcessToJobObject(tree, pi.hProcess))
+    {
+        // A tree that could not be ended is not started (the host's own job may forbid it).
+        TerminateProcess(pi.hProcess, 1);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        CloseHandle(tree);
+        return false;
+    }
+    ResumeThread(pi.hThread);
+    CloseHandle(pi.hThread);
 
     // In slices, so that a cancel (or the main window closing) is seen; a cancelled run still
-    // lets the file finish for a while, then leaves a hung program alone.
+    // lets the file finish for a while, then the tree is ended and waited for: nothing of it
+    // outlives the batch.
     DWORD waitedAfterCancel = 0;
-    while (WaitForSingleObject(sei.hProcess, kWaitSliceMs) == WAIT_TIMEOUT)
+    while (!TreeEnded(tree, pi.hProcess))
     {
-        if (g_bBatchAbort)
-        {
-            waitedAfterCancel += kWaitSliceMs;
-            if (waitedAfterCancel >= g_dwHpxCmdGraceAfterCancelMs) break;
-        }
+        if (WaitForSingleObject(pi.hProcess, kWaitSliceMs) == WAIT_OBJECT_0) Sleep(kTreePollMs);
+        if (!g_bBatchAbort) continue;
+        waitedAfterCancel += kWaitSliceMs;
+        if (waitedAfterCancel < g_dwHpxCmdGraceAfterCancelMs) continue;
+        TerminateJobObject(tree, 1);
+        for (int i = 0; i < kTreeEndPolls && !TreeEnded(tree, pi.hProcess); ++i) Sleep(kTreePollMs);
+        // What an ended run wrote is not a denoised photo.
+        DeleteFileW(output);
+        break;
     }
-    CloseHandle(sei.hProcess);
+    CloseHandle(pi.hProcess);
+    CloseHandle(tree);
     return true;
 }
 
-void ProcessFile(BatchJob* job)
+// 1 when the file is an image that could not be denoised or written, else 0.
+int ProcessFile(BatchJob* job)
 {
     CBackBuffer* doc = job->pDocument;
     wchar_t input[kPathChars], output[kPathChars];
@@ -125,15 +173,16 @@ void ProcessFile(BatchJob* job)
         !FormatFits(output, L"%ls\\%ls", job->wszOutputDir, job->fd.cFileName))
     {
         ReportFileDone(job);
-        return;
+        return 0;
     }
-    if (doc->OpenImageFile(input, true)) return;  // not an image: passed over without a count
+    if (doc->OpenImageFile(input, true)) return 0;  // not an image: passed over without a count
 
     bool usable = CopyImageLayout(&doc->m_Result, &doc->m_Source) == kImageOk;
     if (usable) CopyImagePixels(&doc->m_Result, &doc->m_Source);
     const ImageBuffer& src = doc->m_Source;
     usable = usable && src.m_pData && doc->m_Result.m_pData && src.m_iWidth >= 16 && src.m_iHeight >= 16 &&
         src.m_iBits >= 8 && src.m_iBits <= 16;
+    int failed = 0;
     if (usable)
     {
         if (GetFileAttributesW(job->wszOutputDir) == INVALID_FILE_ATTRIBUTES &&
@@ -141,15 +190,17 @@ void ProcessFile(BatchJob* job)
         {
             // Nowhere to write this level's results: the rest of the level is left.
             CloseSearch(job);
-            return;
+            return 0;
         }
         const IsoSettings values = ChooseBatchProfile(*job->pProfiles, doc->m_Info);
-        if (!(g_iHwAccel && DenoiseWithHpxCmd(input, output, values))) DenoiseOnCpu(job, input, output, values);
+        if (!(g_iHwAccel && DenoiseWithHpxCmd(input, output, values)) && !DenoiseOnCpu(job, input, output, values))
+            failed = 1;
     }
     ReportFileDone(job);
+    return failed;
 }
 
-void WalkSubFolder(const BatchJob* parent)
+int WalkSubFolder(const BatchJob* parent)
 {
     BatchJob child = *parent;
     child.hFind = INVALID_HANDLE_VALUE;
@@ -157,11 +208,11 @@ void WalkSubFolder(const BatchJob* parent)
     if (!FormatFits(child.wszInputDir, L"%ls/%ls", parent->wszInputDir, parent->fd.cFileName) ||
         !FormatFits(child.wszOutputDir, L"%ls\\denoised", child.wszInputDir) ||
         !FormatFits(pattern, L"%ls/*.*", child.wszInputDir))
-        return;
+        return 0;
     child.hFind = FindFirstFileW(pattern, &child.fd);
     // A folder that cannot be listed is passed over.
-    if (child.hFind == INVALID_HANDLE_VALUE) return;
-    BatchDenoiseFolder(&child);
+    if (child.hFind == INVALID_HANDLE_VALUE) return 0;
+    return BatchDenoiseFolder(&child);
 }
 
 }  // namespace
@@ -208,10 +259,11 @@ bool FormatHpxCmdParameters(wchar_t out[1024], const wchar_t* input, const wchar
                       v.m_dSharp3, int(v.m_iUseMedian));
 }
 
-void BatchDenoiseFolder(BatchJob* job)
+int BatchDenoiseFolder(BatchJob* job)
 {
-    if (!job) return;
-    if (job->hFind == INVALID_HANDLE_VALUE || job->hFind == nullptr) return;
+    if (!job) return 0;
+    if (job->hFind == INVALID_HANDLE_VALUE || job->hFind == nullptr) return 0;
+    int failed = 0;
     for (;;)
     {
         if (g_bBatchAbort) break;
@@ -221,20 +273,22 @@ void BatchDenoiseFolder(BatchJob* job)
             try
             {
                 if (job->fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY)
-                    WalkSubFolder(job);
+                    failed += WalkSubFolder(job);
                 else
-                    ProcessFile(job);
+                    failed += ProcessFile(job);
             }
             catch (...)
             {
                 // A file whose reading, denoising or saving throws is passed over like any
                 // other that fails; the walk goes on.
+                ++failed;
             }
-            if (job->hFind == INVALID_HANDLE_VALUE) return;  // the level was given up
+            if (job->hFind == INVALID_HANDLE_VALUE) return failed;  // the level was given up
         }
         if (!FindNextFileW(job->hFind, &job->fd)) break;
     }
     CloseSearch(job);
+    return failed;
 }
 
 int CountImageFiles(const wchar_t* folder)
