@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cwchar>
 
+#include "app/batch/BatchFileWorker.h"
 #include "app/batch/BatchProgressDialog.h"
 #include "app/dialogs/BatchOptionsDialog.h"
 #include "app/view/BackBuffer.h"
@@ -10,6 +11,7 @@
 #include "engine/DenoiseImage.h"
 #include "engine/DetailGainsInStrips.h"
 #include "imagefiles/ImageInfo.h"
+#include "profiles/CameraIsoHelpers.h"
 #include "profiles/CameraIsoTable.h"
 #include "profiles/Settings.h"
 
@@ -44,11 +46,6 @@ bool FormatFits(wchar_t* out, const wchar_t* format, ...)
 
 bool IsDotEntry(const wchar_t* name) { return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0; }
 
-void ReportFileDone(const BatchJob* job)
-{
-    if (job->hProgressDlg) SendMessageW(job->hProgressDlg, WM_HPX_BATCH_FILE_DONE, 0, 0);
-}
-
 void CloseSearch(BatchJob* job)
 {
     if (job->hFind != INVALID_HANDLE_VALUE && job->hFind != nullptr) FindClose(job->hFind);
@@ -63,18 +60,73 @@ unsigned char ApplyBatchDetailGains(ImageBuffer* result, const IsoSettings& valu
     return ApplyDetailGainsInStrips(result, values.m_dSharp1, values.m_dSharp2, values.m_dSharp3, 3, 8);
 }
 
-// False when the photo was not written: its job or its gains failed (out of memory, most likely,
-// for a large photo in a 32-bit host: the result would be the source's pixels), the job was
-// aborted because the main window is closing, or the save failed.
-bool DenoiseOnCpu(BatchJob* job, wchar_t* input, wchar_t* output, const IsoSettings& values)
+// The state of one run shared by its folder levels. The walk runs one photo behind its reading:
+// while the photo read last ("pending", in the document) is denoised on this thread, the file
+// worker reads the next one and saves the one before.
+struct BatchRun
 {
-    CBackBuffer* doc = job->pDocument;
-    const unsigned char denoised = DenoiseImage(
-        &doc->m_Result, &doc->m_Source, values.m_dStrength, values.m_dStrengthChroma, values.m_dStrengthChromaLarge,
-        g_iQualityMode, values.m_dDynamics, nullptr, true, false, g_iGpuCpuFusion != 0, values.m_iUseMedian);
-    if (denoised != kImageOk || g_bAbort) return false;
-    if (ApplyBatchDetailGains(&doc->m_Result, values) != kImageOk || g_bAbort) return false;
-    return !doc->SaveImageFile(output, input);
+    explicit BatchRun(const BatchJob* job) : doc(job->pDocument), worker(job->hProgressDlg) {}
+    CBackBuffer* doc;
+    BatchFileWorker worker;
+    bool pending = false;
+    wchar_t input[kPathChars] = L"", output[kPathChars] = L"";
+    IsoSettings values{};
+    bool readAgain = false;  // the photo read ahead was let go to give a failed job its memory
+    int failed = 0;
+};
+
+// The job and the gains of the pending photo: false when either failed (out of memory, most
+// likely, for a large photo in a 32-bit host: the result would hold the source's pixels).
+bool DenoisePending(BatchRun* run)
+{
+    CBackBuffer* doc = run->doc;
+    const IsoSettings& v = run->values;
+    if (DenoiseImage(&doc->m_Result, &doc->m_Source, v.m_dStrength, v.m_dStrengthChroma, v.m_dStrengthChromaLarge,
+                     g_iQualityMode, v.m_dDynamics, nullptr, true, false, g_iGpuCpuFusion != 0,
+                     v.m_iUseMedian) != kImageOk)
+        return false;
+    return g_bAbort || ApplyBatchDetailGains(&doc->m_Result, v) == kImageOk;
+}
+
+// Denoises the pending photo and hands it to the worker for saving. Not written: a photo whose
+// job or gains failed (counted, and reported done), one whose job the engine's abort cut short
+// (the window closing), and one after a cancel.
+void RunPending(BatchRun* run)
+{
+    if (!run->pending) return;
+    run->pending = false;
+    CBackBuffer* doc = run->doc;
+    BatchFileWorker& worker = run->worker;
+    if (!worker.Busy() && worker.CancelledAtLastDone()) return;
+    // Whether another photo's reading or saving ran beside the job, holding memory of its own.
+    const bool shared = worker.Busy() || worker.Next().m_Source.m_pData != nullptr;
+    bool ok = DenoisePending(run);
+    worker.Wait();
+    if (worker.CancelledAtLastDone() || g_bAbort) return;
+    if (!ok && shared)
+    {
+        // Once more with nothing else held: the photo read ahead is read again later.
+        ReleaseImage(&worker.Next().m_Source);
+        ReleaseImage(&worker.Next().m_Alpha);
+        run->readAgain = true;
+        CopyImagePixels(&doc->m_Result, &doc->m_Source);
+        ok = DenoisePending(run);
+        if (g_bAbort) return;
+    }
+    if (!ok)
+    {
+        ++run->failed;
+        worker.ReportDone();
+        return;
+    }
+    worker.Save(&doc->m_Result, &doc->m_Alpha, run->output, run->input);
+}
+
+// Every photo before the next report denoised, saved and reported.
+void Flush(BatchRun* run)
+{
+    RunPending(run);
+    run->worker.Wait();
 }
 
 // Whether every process of the tree has ended: the job object's count, else (no count to be had)
@@ -164,43 +216,81 @@ bool DenoiseWithHpxCmd(const wchar_t* input, const wchar_t* output, const IsoSet
     return true;
 }
 
-// 1 when the file is an image that could not be denoised or written, else 0.
-int ProcessFile(BatchJob* job)
+void ProcessFile(BatchJob* job, BatchRun* run)
 {
-    CBackBuffer* doc = job->pDocument;
+    CBackBuffer* doc = run->doc;
+    BatchFileWorker& worker = run->worker;
     wchar_t input[kPathChars], output[kPathChars];
     if (!FormatFits(input, L"%ls\\%ls", job->wszInputDir, job->fd.cFileName) ||
         !FormatFits(output, L"%ls\\%ls", job->wszOutputDir, job->fd.cFileName))
     {
-        ReportFileDone(job);
-        return 0;
+        Flush(run);
+        worker.ReportDone();
+        return;
     }
-    if (doc->OpenImageFile(input, true)) return 0;  // not an image: passed over without a count
+    // This file is read while the one before is denoised.
+    const bool readBesideAJob = run->pending;
+    worker.Read(input);
+    RunPending(run);
+    worker.Wait();
+    if (run->readAgain || (!worker.ReadSucceeded() && readBesideAJob))
+    {
+        // A read that may have failed for want of memory, or was let go: once more on its own.
+        run->readAgain = false;
+        ReleaseImage(&doc->m_Source);
+        ReleaseImage(&doc->m_Result);
+        worker.Read(input);
+        worker.Wait();
+    }
+    if (!worker.ReadSucceeded()) return;  // not an image: passed over without a count
+    if (g_bBatchAbort) return;            // cancelled: not begun
+
+    CBackBuffer& next = worker.Next();
+    ReleaseImage(&doc->m_Source);
+    ReleaseImage(&doc->m_Alpha);
+    ReleaseImage(&doc->m_Result);
+    doc->m_Source = next.m_Source;
+    doc->m_Alpha = next.m_Alpha;
+    doc->m_Info = next.m_Info;
+    InitImage(&next.m_Source);
+    InitImage(&next.m_Alpha);
 
     bool usable = CopyImageLayout(&doc->m_Result, &doc->m_Source) == kImageOk;
     if (usable) CopyImagePixels(&doc->m_Result, &doc->m_Source);
     const ImageBuffer& src = doc->m_Source;
     usable = usable && src.m_pData && doc->m_Result.m_pData && src.m_iWidth >= 16 && src.m_iHeight >= 16 &&
         src.m_iBits >= 8 && src.m_iBits <= 16;
-    int failed = 0;
-    if (usable)
+    if (!usable)
     {
-        if (GetFileAttributesW(job->wszOutputDir) == INVALID_FILE_ATTRIBUTES &&
-            !CreateDirectoryW(job->wszOutputDir, nullptr))
-        {
-            // Nowhere to write this level's results: the rest of the level is left.
-            CloseSearch(job);
-            return 0;
-        }
-        const IsoSettings values = ChooseBatchProfile(*job->pProfiles, doc->m_Info);
-        if (!(g_iHwAccel && DenoiseWithHpxCmd(input, output, values)) && !DenoiseOnCpu(job, input, output, values))
-            failed = 1;
+        worker.ReportDone();
+        return;
     }
-    ReportFileDone(job);
-    return failed;
+    if (GetFileAttributesW(job->wszOutputDir) == INVALID_FILE_ATTRIBUTES &&
+        !CreateDirectoryW(job->wszOutputDir, nullptr))
+    {
+        // Nowhere to write this level's results: the rest of the level is left.
+        CloseSearch(job);
+        return;
+    }
+    const IsoSettings values = ChooseBatchProfile(*job->pProfiles, doc->m_Info);
+    if (g_iHwAccel)
+    {
+        worker.Wait();
+        if (DenoiseWithHpxCmd(input, output, values))
+        {
+            worker.ReportDone();
+            return;
+        }
+    }
+    run->pending = true;
+    run->values = values;
+    CopyText(run->input, kPathChars, input);
+    CopyText(run->output, kPathChars, output);
 }
 
-int WalkSubFolder(const BatchJob* parent)
+int WalkLevel(BatchJob* job, BatchRun* run);
+
+void WalkSubFolder(const BatchJob* parent, BatchRun* run)
 {
     BatchJob child = *parent;
     child.hFind = INVALID_HANDLE_VALUE;
@@ -208,11 +298,42 @@ int WalkSubFolder(const BatchJob* parent)
     if (!FormatFits(child.wszInputDir, L"%ls/%ls", parent->wszInputDir, parent->fd.cFileName) ||
         !FormatFits(child.wszOutputDir, L"%ls\\denoised", child.wszInputDir) ||
         !FormatFits(pattern, L"%ls/*.*", child.wszInputDir))
-        return 0;
+        return;
     child.hFind = FindFirstFileW(pattern, &child.fd);
     // A folder that cannot be listed is passed over.
-    if (child.hFind == INVALID_HANDLE_VALUE) return 0;
-    return BatchDenoiseFolder(&child);
+    if (child.hFind == INVALID_HANDLE_VALUE) return;
+    WalkLevel(&child, run);
+}
+
+int WalkLevel(BatchJob* job, BatchRun* run)
+{
+    if (job->hFind == INVALID_HANDLE_VALUE || job->hFind == nullptr) return 0;
+    for (;;)
+    {
+        if (g_bBatchAbort) break;
+        const wchar_t* name = job->fd.cFileName;
+        if (!IsDotEntry(name) && !IsDenoisedFolderName(name))
+        {
+            try
+            {
+                if (job->fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY)
+                    WalkSubFolder(job, run);
+                else
+                    ProcessFile(job, run);
+            }
+            catch (...)
+            {
+                // A file whose reading, denoising or saving throws is passed over like any
+                // other that fails; the walk goes on.
+                run->pending = false;
+                ++run->failed;
+            }
+            if (job->hFind == INVALID_HANDLE_VALUE) return 0;  // the level was given up
+        }
+        if (!FindNextFileW(job->hFind, &job->fd)) break;
+    }
+    CloseSearch(job);
+    return 0;
 }
 
 }  // namespace
@@ -261,33 +382,24 @@ bool FormatHpxCmdParameters(wchar_t out[1024], const wchar_t* input, const wchar
 
 int BatchDenoiseFolder(BatchJob* job)
 {
-    if (!job) return 0;
-    if (job->hFind == INVALID_HANDLE_VALUE || job->hFind == nullptr) return 0;
+    if (!job || !job->pDocument) return 0;
     int failed = 0;
-    for (;;)
+    bool abortedJobs = false;
+    try
     {
-        if (g_bBatchAbort) break;
-        const wchar_t* name = job->fd.cFileName;
-        if (!IsDotEntry(name) && !IsDenoisedFolderName(name))
-        {
-            try
-            {
-                if (job->fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY)
-                    failed += WalkSubFolder(job);
-                else
-                    failed += ProcessFile(job);
-            }
-            catch (...)
-            {
-                // A file whose reading, denoising or saving throws is passed over like any
-                // other that fails; the walk goes on.
-                ++failed;
-            }
-            if (job->hFind == INVALID_HANDLE_VALUE) return failed;  // the level was given up
-        }
-        if (!FindNextFileW(job->hFind, &job->fd)) break;
+        BatchRun run(job);
+        WalkLevel(job, &run);
+        Flush(&run);
+        failed = run.failed + run.worker.TakeSaveFailures();
+        abortedJobs = run.worker.AbortedJobs();
     }
-    CloseSearch(job);
+    catch (...)
+    {
+        // Nothing leaves the walk.
+    }
+    // A cancel cut the job running beside the last report short; the engine's abort is the
+    // window's again (unless the window is closing, which set it too).
+    if (abortedJobs && !g_bBatchClosing) g_bAbort = 0;
     return failed;
 }
 
