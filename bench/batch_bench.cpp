@@ -124,7 +124,8 @@ bool AddExif(const std::wstring& path)
     return std::fclose(f) == 0 && ok;
 }
 
-// Seconds of each step of the batch's work on one file, as ProcessFile and DenoiseOnCpu run it.
+// Seconds of each step of the batch's work on one file, as the walker runs them (there the reading
+// and saving overlap the next and previous photos' jobs).
 struct Steps
 {
     double read = 0, copy = 0, profile = 0, engine = 0, gains = 0, save = 0;

@@ -180,6 +180,9 @@ const wchar_t* const kEnglish[HPX_LOC_STRING_COUNT + 1] = {
     /* 152 */ L"Common",
     /* 153 */ L"Strong",
     /* 154 */ L"The image cannot be shown: there is not enough memory for the view.",
+    /* 155 */
+    L"Batch denoising has finished, but some images could not be denoised and were not written. The denoised images "
+    L"are in subfolders named denoised in the chosen folder.",
 };
 
 // The private-profile format has no line breaks: the file writes them as "\n".

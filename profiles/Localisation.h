@@ -2,23 +2,23 @@
 //
 // The localisation file "Hushpix_loc.ini" beside the plug-in holds, in section "General", the
 // number of languages ("Languages No") and, in sections "0", "1", ..., each language's name
-// ("Language"), a short code ("Acronym") and its texts "string1" .. "string154". Every text that
+// ("Language"), a short code ("Acronym") and its texts "string1" .. "string155". Every text that
 // is missing (no file, no section, no key, or an empty value) is the built-in English one.
 // A two-character "\n" in a text of the file stands for a line break.
 #pragma once
 
 #include <windows.h>
 
-constexpr int HPX_LOC_STRING_COUNT = 154;
+constexpr int HPX_LOC_STRING_COUNT = 155;
 constexpr int HPX_LOC_STRING_CHARS = 1024;
 constexpr int HPX_MAX_LANGUAGES = 100;
 
-// The 154 texts; entry N (1 .. 154) is "localised string N". Entry 0 is unused.
+// The 155 texts; entry N (1 .. 155) is "localised string N". Entry 0 is unused.
 struct LocalizedStrings
 {
     wchar_t m_wcsText[HPX_LOC_STRING_COUNT + 1][HPX_LOC_STRING_CHARS];
 
-    // Text N, or an empty text for a number outside 1 .. 154.
+    // Text N, or an empty text for a number outside 1 .. 155.
     const wchar_t* operator[](int n) const { return (n >= 1 && n <= HPX_LOC_STRING_COUNT) ? m_wcsText[n] : L""; }
 };
 
@@ -32,7 +32,7 @@ extern LocalizedStrings g_LocStrings;
 extern LanguageEntry g_Languages[HPX_MAX_LANGUAGES];
 extern int g_iLanguageCount;
 
-// The built-in English text N (1 .. 154); empty outside that range.
+// The built-in English text N (1 .. 155); empty outside that range.
 const wchar_t* GetDefaultLocString(int n);
 
 // Fills g_LocStrings from the section of g_iLanguageCurrent (and re-reads "HW Accel" and

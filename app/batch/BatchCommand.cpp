@@ -13,6 +13,7 @@
 #include "app/view/BackBuffer.h"
 #include "app/window/MainWindow.h"
 #include "app/window/WindowMessages.h"
+#include "engine/NlmPlaneDenoise.h"  // g_bAbort
 #include "profiles/CameraIsoHelpers.h"
 #include "profiles/Localisation.h"
 #include "profiles/Settings.h"
@@ -129,6 +130,9 @@ void CancelBatchAndWait()
     if (!g_hBatchThread) return;
     g_bBatchClosing = 1;
     g_bBatchAbort = 1;
+    // The current photo's job stops too (it is then not written): the host is not kept waiting
+    // for a whole job of a large photo.
+    g_bAbort = 1;
     HANDLE thread = g_hBatchThread;
     bool quit = false;
     int quitCode = 0;
@@ -155,5 +159,6 @@ void CancelBatchAndWait()
     g_hBatchThread = nullptr;
     g_bBatchRunning = 0;
     g_bBatchClosing = 0;
+    g_bAbort = 0;  // the batch's job has ended; no other job runs beside a batch
     if (quit) PostQuitMessage(quitCode);
 }

@@ -1,10 +1,9 @@
 #include "app/batch/BatchDenoiseFolder.h"
 
-#include <shellapi.h>
-
 #include <cstdarg>
 #include <cwchar>
 
+#include "app/batch/BatchFileWorker.h"
 #include "app/batch/BatchProgressDialog.h"
 #include "app/dialogs/BatchOptionsDialog.h"
 #include "app/view/BackBuffer.h"
@@ -12,6 +11,7 @@
 #include "engine/DenoiseImage.h"
 #include "engine/DetailGainsInStrips.h"
 #include "imagefiles/ImageInfo.h"
+#include "profiles/CameraIsoHelpers.h"
 #include "profiles/CameraIsoTable.h"
 #include "profiles/Settings.h"
 
@@ -25,6 +25,8 @@ const size_t kPathChars = 1024;
 // How long a cancelled batch still waits for a running HPXCmd before it leaves it alone.
 DWORD g_dwHpxCmdGraceAfterCancelMs = 30000;
 const DWORD kWaitSliceMs = 100;
+const DWORD kTreePollMs = 10;
+const int kTreeEndPolls = 500;  // 5 s for an ended tree to be gone
 
 // Formatting into a buffer of kPathChars characters: false (and an empty text) when the result
 // would not fit.
@@ -44,11 +46,6 @@ bool FormatFits(wchar_t* out, const wchar_t* format, ...)
 
 bool IsDotEntry(const wchar_t* name) { return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0; }
 
-void ReportFileDone(const BatchJob* job)
-{
-    if (job->hProgressDlg) SendMessageW(job->hProgressDlg, WM_HPX_BATCH_FILE_DONE, 0, 0);
-}
-
 void CloseSearch(BatchJob* job)
 {
     if (job->hFind != INVALID_HANDLE_VALUE && job->hFind != nullptr) FindClose(job->hFind);
@@ -58,20 +55,88 @@ void CloseSearch(BatchJob* job)
 // The detail gains on the denoised result, through the pyramid of its 3-channel form (at most 3
 // levels, cap 8), strip by strip: a whole 24 MP pyramid does not fit a 32-bit process, and the
 // photo would silently lose its gains.
-void ApplyBatchDetailGains(ImageBuffer* result, const IsoSettings& values)
+unsigned char ApplyBatchDetailGains(ImageBuffer* result, const IsoSettings& values)
 {
-    ApplyDetailGainsInStrips(result, values.m_dSharp1, values.m_dSharp2, values.m_dSharp3, 3, 8);
+    return ApplyDetailGainsInStrips(result, values.m_dSharp1, values.m_dSharp2, values.m_dSharp3, 3, 8);
 }
 
-bool DenoiseOnCpu(BatchJob* job, wchar_t* input, wchar_t* output, const IsoSettings& values)
+// The state of one run shared by its folder levels. The walk runs one photo behind its reading:
+// while the photo read last ("pending", in the document) is denoised on this thread, the file
+// worker reads the next one and saves the one before.
+struct BatchRun
 {
-    CBackBuffer* doc = job->pDocument;
-    DenoiseImage(&doc->m_Result, &doc->m_Source, values.m_dStrength, values.m_dStrengthChroma,
-                 values.m_dStrengthChromaLarge, g_iQualityMode, values.m_dDynamics, nullptr, true, false,
-                 g_iGpuCpuFusion != 0, values.m_iUseMedian);
-    ApplyBatchDetailGains(&doc->m_Result, values);
-    // A failed save is passed over like an unreadable file: the batch has no one to tell.
-    return !doc->SaveImageFile(output, input);
+    explicit BatchRun(const BatchJob* job) : doc(job->pDocument), worker(job->hProgressDlg) {}
+    CBackBuffer* doc;
+    BatchFileWorker worker;
+    bool pending = false;
+    wchar_t input[kPathChars] = L"", output[kPathChars] = L"";
+    IsoSettings values{};
+    bool readAgain = false;  // the photo read ahead was let go to give a failed job its memory
+    int failed = 0;
+};
+
+// The job and the gains of the pending photo: false when either failed (out of memory, most
+// likely, for a large photo in a 32-bit host: the result would hold the source's pixels).
+bool DenoisePending(BatchRun* run)
+{
+    CBackBuffer* doc = run->doc;
+    const IsoSettings& v = run->values;
+    if (DenoiseImage(&doc->m_Result, &doc->m_Source, v.m_dStrength, v.m_dStrengthChroma, v.m_dStrengthChromaLarge,
+                     g_iQualityMode, v.m_dDynamics, nullptr, true, false, g_iGpuCpuFusion != 0,
+                     v.m_iUseMedian) != kImageOk)
+        return false;
+    return g_bAbort || ApplyBatchDetailGains(&doc->m_Result, v) == kImageOk;
+}
+
+// Denoises the pending photo and hands it to the worker for saving. Not written: a photo whose
+// job or gains failed (counted, and reported done), one whose job the engine's abort cut short
+// (the window closing), and one after a cancel.
+void RunPending(BatchRun* run)
+{
+    if (!run->pending) return;
+    run->pending = false;
+    CBackBuffer* doc = run->doc;
+    BatchFileWorker& worker = run->worker;
+    if (!worker.Busy() && worker.CancelledAtLastDone()) return;
+    // Whether another photo's reading or saving ran beside the job, holding memory of its own.
+    const bool shared = worker.Busy() || worker.Next().m_Source.m_pData != nullptr;
+    bool ok = DenoisePending(run);
+    worker.Wait();
+    if (worker.CancelledAtLastDone() || g_bAbort) return;
+    if (!ok && shared)
+    {
+        // Once more with nothing else held: the photo read ahead is read again later.
+        ReleaseImage(&worker.Next().m_Source);
+        ReleaseImage(&worker.Next().m_Alpha);
+        run->readAgain = true;
+        CopyImagePixels(&doc->m_Result, &doc->m_Source);
+        ok = DenoisePending(run);
+        if (g_bAbort) return;
+    }
+    if (!ok)
+    {
+        ++run->failed;
+        worker.ReportDone();
+        return;
+    }
+    worker.Save(&doc->m_Result, &doc->m_Alpha, run->output, run->input);
+}
+
+// Every photo before the next report denoised, saved and reported.
+void Flush(BatchRun* run)
+{
+    RunPending(run);
+    run->worker.Wait();
+}
+
+// Whether every process of the tree has ended: the job object's count, else (no count to be had)
+// the command processor itself.
+bool TreeEnded(HANDLE tree, HANDLE cmd)
+{
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
+    if (QueryInformationJobObject(tree, JobObjectBasicAccountingInformation, &info, sizeof info, nullptr))
+        return info.ActiveProcesses == 0;
+    return WaitForSingleObject(cmd, 0) == WAIT_OBJECT_0;
 }
 
 // Runs HPXCmd on one file and waits for it. False when it could not be started (no program in
@@ -89,67 +154,143 @@ bool DenoiseWithHpxCmd(const wchar_t* input, const wchar_t* output, const IsoSet
 
     wchar_t settingsPath[kPathChars];
     GetSettingsFilePath(settingsPath);
-    wchar_t parameters[kPathChars];
+    wchar_t parameters[kPathChars], commandLine[kPathChars + 4], system[MAX_PATH], cmdPath[MAX_PATH + 16];
     if (!FormatHpxCmdParameters(parameters, input, output, settingsPath, values)) return false;
+    const UINT systemChars = GetSystemDirectoryW(system, MAX_PATH);
+    if (systemChars == 0 || systemChars >= MAX_PATH) return false;
+    _snwprintf(cmdPath, MAX_PATH + 16, L"%ls\\cmd.exe", system);
+    cmdPath[MAX_PATH + 15] = 0;
+    _snwprintf(commandLine, kPathChars + 4, L"cmd%ls", parameters);
+    commandLine[kPathChars + 3] = 0;
 
-    SHELLEXECUTEINFOW sei{};
-    sei.cbSize = sizeof sei;
-    sei.fMask = SEE_MASK_NOCLOSEPROCESS;
-    sei.lpVerb = L"open";
-    sei.lpFile = L"cmd";
-    sei.lpParameters = parameters;
-    sei.lpDirectory = directory;
-    sei.nShow = SW_HIDE;
-    if (!ShellExecuteExW(&sei) || !sei.hProcess) return false;
+    // HPXCmd runs as a child of "cmd", and may start children of its own: the whole tree goes
+    // into a job object, so that a run given up after a cancel can be ended whole (ending "cmd"
+    // alone would leave HPXCmd writing into "denoised", perhaps under the next batch). Started
+    // suspended, so that nothing runs outside the job.
+    HANDLE tree = CreateJobObjectW(nullptr, nullptr);
+    if (!tree) return false;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(tree, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(cmdPath, commandLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr,
+                        directory, &si, &pi))
+    {
+        CloseHandle(tree);
+        return false;
+    }
+    if (!AssignProcessToJobObject(tree, pi.hProcess))
+    {
+        // A tree that could not be ended is not started (the host's own job may forbid it).
+        TerminateProcess(pi.hProcess, 1);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        CloseHandle(tree);
+        return false;
+    }
+    ResumeThread(pi.hThread);
+    CloseHandle(pi.hThread);
 
     // In slices, so that a cancel (or the main window closing) is seen; a cancelled run still
-    // lets the file finish for a while, then leaves a hung program alone.
+    // lets the file finish for a while, then the tree is ended and waited for: nothing of it
+    // outlives the batch.
     DWORD waitedAfterCancel = 0;
-    while (WaitForSingleObject(sei.hProcess, kWaitSliceMs) == WAIT_TIMEOUT)
+    while (!TreeEnded(tree, pi.hProcess))
     {
-        if (g_bBatchAbort)
-        {
-            waitedAfterCancel += kWaitSliceMs;
-            if (waitedAfterCancel >= g_dwHpxCmdGraceAfterCancelMs) break;
-        }
+        if (WaitForSingleObject(pi.hProcess, kWaitSliceMs) == WAIT_OBJECT_0) Sleep(kTreePollMs);
+        if (!g_bBatchAbort) continue;
+        waitedAfterCancel += kWaitSliceMs;
+        if (waitedAfterCancel < g_dwHpxCmdGraceAfterCancelMs) continue;
+        TerminateJobObject(tree, 1);
+        for (int i = 0; i < kTreeEndPolls && !TreeEnded(tree, pi.hProcess); ++i) Sleep(kTreePollMs);
+        // What an ended run wrote is not a denoised photo.
+        DeleteFileW(output);
+        break;
     }
-    CloseHandle(sei.hProcess);
+    CloseHandle(pi.hProcess);
+    CloseHandle(tree);
     return true;
 }
 
-void ProcessFile(BatchJob* job)
+void ProcessFile(BatchJob* job, BatchRun* run)
 {
-    CBackBuffer* doc = job->pDocument;
+    CBackBuffer* doc = run->doc;
+    BatchFileWorker& worker = run->worker;
     wchar_t input[kPathChars], output[kPathChars];
     if (!FormatFits(input, L"%ls\\%ls", job->wszInputDir, job->fd.cFileName) ||
         !FormatFits(output, L"%ls\\%ls", job->wszOutputDir, job->fd.cFileName))
     {
-        ReportFileDone(job);
+        Flush(run);
+        worker.ReportDone();
         return;
     }
-    if (doc->OpenImageFile(input, true)) return;  // not an image: passed over without a count
+    // This file is read while the one before is denoised.
+    const bool readBesideAJob = run->pending;
+    worker.Read(input);
+    RunPending(run);
+    worker.Wait();
+    if (run->readAgain || (!worker.ReadSucceeded() && readBesideAJob))
+    {
+        // A read that may have failed for want of memory, or was let go: once more on its own.
+        run->readAgain = false;
+        ReleaseImage(&doc->m_Source);
+        ReleaseImage(&doc->m_Result);
+        worker.Read(input);
+        worker.Wait();
+    }
+    if (!worker.ReadSucceeded()) return;  // not an image: passed over without a count
+    if (g_bBatchAbort) return;            // cancelled: not begun
+
+    CBackBuffer& next = worker.Next();
+    ReleaseImage(&doc->m_Source);
+    ReleaseImage(&doc->m_Alpha);
+    ReleaseImage(&doc->m_Result);
+    doc->m_Source = next.m_Source;
+    doc->m_Alpha = next.m_Alpha;
+    doc->m_Info = next.m_Info;
+    InitImage(&next.m_Source);
+    InitImage(&next.m_Alpha);
 
     bool usable = CopyImageLayout(&doc->m_Result, &doc->m_Source) == kImageOk;
     if (usable) CopyImagePixels(&doc->m_Result, &doc->m_Source);
     const ImageBuffer& src = doc->m_Source;
     usable = usable && src.m_pData && doc->m_Result.m_pData && src.m_iWidth >= 16 && src.m_iHeight >= 16 &&
         src.m_iBits >= 8 && src.m_iBits <= 16;
-    if (usable)
+    if (!usable)
     {
-        if (GetFileAttributesW(job->wszOutputDir) == INVALID_FILE_ATTRIBUTES &&
-            !CreateDirectoryW(job->wszOutputDir, nullptr))
+        worker.ReportDone();
+        return;
+    }
+    if (GetFileAttributesW(job->wszOutputDir) == INVALID_FILE_ATTRIBUTES &&
+        !CreateDirectoryW(job->wszOutputDir, nullptr))
+    {
+        // Nowhere to write this level's results: the rest of the level is left.
+        CloseSearch(job);
+        return;
+    }
+    const IsoSettings values = ChooseBatchProfile(*job->pProfiles, doc->m_Info);
+    if (g_iHwAccel)
+    {
+        worker.Wait();
+        if (DenoiseWithHpxCmd(input, output, values))
         {
-            // Nowhere to write this level's results: the rest of the level is left.
-            CloseSearch(job);
+            worker.ReportDone();
             return;
         }
-        const IsoSettings values = ChooseBatchProfile(*job->pProfiles, doc->m_Info);
-        if (!(g_iHwAccel && DenoiseWithHpxCmd(input, output, values))) DenoiseOnCpu(job, input, output, values);
     }
-    ReportFileDone(job);
+    run->pending = true;
+    run->values = values;
+    CopyText(run->input, kPathChars, input);
+    CopyText(run->output, kPathChars, output);
 }
 
-void WalkSubFolder(const BatchJob* parent)
+int WalkLevel(BatchJob* job, BatchRun* run);
+
+void WalkSubFolder(const BatchJob* parent, BatchRun* run)
 {
     BatchJob child = *parent;
     child.hFind = INVALID_HANDLE_VALUE;
@@ -161,7 +302,38 @@ void WalkSubFolder(const BatchJob* parent)
     child.hFind = FindFirstFileW(pattern, &child.fd);
     // A folder that cannot be listed is passed over.
     if (child.hFind == INVALID_HANDLE_VALUE) return;
-    BatchDenoiseFolder(&child);
+    WalkLevel(&child, run);
+}
+
+int WalkLevel(BatchJob* job, BatchRun* run)
+{
+    if (job->hFind == INVALID_HANDLE_VALUE || job->hFind == nullptr) return 0;
+    for (;;)
+    {
+        if (g_bBatchAbort) break;
+        const wchar_t* name = job->fd.cFileName;
+        if (!IsDotEntry(name) && !IsDenoisedFolderName(name))
+        {
+            try
+            {
+                if (job->fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY)
+                    WalkSubFolder(job, run);
+                else
+                    ProcessFile(job, run);
+            }
+            catch (...)
+            {
+                // A file whose reading, denoising or saving throws is passed over like any
+                // other that fails; the walk goes on.
+                run->pending = false;
+                ++run->failed;
+            }
+            if (job->hFind == INVALID_HANDLE_VALUE) return 0;  // the level was given up
+        }
+        if (!FindNextFileW(job->hFind, &job->fd)) break;
+    }
+    CloseSearch(job);
+    return 0;
 }
 
 }  // namespace
@@ -208,33 +380,27 @@ bool FormatHpxCmdParameters(wchar_t out[1024], const wchar_t* input, const wchar
                       v.m_dSharp3, int(v.m_iUseMedian));
 }
 
-void BatchDenoiseFolder(BatchJob* job)
+int BatchDenoiseFolder(BatchJob* job)
 {
-    if (!job) return;
-    if (job->hFind == INVALID_HANDLE_VALUE || job->hFind == nullptr) return;
-    for (;;)
+    if (!job || !job->pDocument) return 0;
+    int failed = 0;
+    bool abortedJobs = false;
+    try
     {
-        if (g_bBatchAbort) break;
-        const wchar_t* name = job->fd.cFileName;
-        if (!IsDotEntry(name) && !IsDenoisedFolderName(name))
-        {
-            try
-            {
-                if (job->fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY)
-                    WalkSubFolder(job);
-                else
-                    ProcessFile(job);
-            }
-            catch (...)
-            {
-                // A file whose reading, denoising or saving throws is passed over like any
-                // other that fails; the walk goes on.
-            }
-            if (job->hFind == INVALID_HANDLE_VALUE) return;  // the level was given up
-        }
-        if (!FindNextFileW(job->hFind, &job->fd)) break;
+        BatchRun run(job);
+        WalkLevel(job, &run);
+        Flush(&run);
+        failed = run.failed + run.worker.TakeSaveFailures();
+        abortedJobs = run.worker.AbortedJobs();
     }
-    CloseSearch(job);
+    catch (...)
+    {
+        // Nothing leaves the walk.
+    }
+    // A cancel cut the job running beside the last report short; the engine's abort is the
+    // window's again (unless the window is closing, which set it too).
+    if (abortedJobs && !g_bBatchClosing) g_bAbort = 0;
+    return failed;
 }
 
 int CountImageFiles(const wchar_t* folder)

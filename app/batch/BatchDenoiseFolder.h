@@ -13,8 +13,10 @@ struct ImageInfoStrings;
 // Walks one folder level of the job, depth first, and returns when its search is exhausted or
 // the batch is aborted; the job's search is closed either way. Sends WM_HPX_BATCH_FILE_DONE to
 // the progress dialog for every file that was opened (written or not) and for every file passed
-// over because its path would not fit. Throws nothing.
-void BatchDenoiseFolder(BatchJob* job);
+// over because its path would not fit. Returns the number of images that were not written because
+// their denoising or their saving failed (a photo whose job the engine's abort cut short is not
+// written either, and not counted). Throws nothing.
+int BatchDenoiseFolder(BatchJob* job);
 
 // The profile entry the batch uses for an image: its camera's entry of its ISO, else the
 // "<<Unknown Camera>>" entry of its ISO when the make is known but the camera is not, else that

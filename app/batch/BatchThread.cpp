@@ -19,14 +19,17 @@ DWORD WINAPI BatchThreadProc(LPVOID param)
         job->pProfiles = &profiles;
         EnableWindow(mainWnd, FALSE);
         g_bAbort = 0;
-        BatchDenoiseFolder(job);
+        const int failed = BatchDenoiseFolder(job);
         job->pProfiles = nullptr;
         EnableWindow(mainWnd, TRUE);
         g_bBatchAbort = 0;
         reported = true;
         SendMessageW(mainWnd, WM_HPX_BATCH_DONE, 0, 0);
-        // Said after a cancel as well; not while the window is going away.
-        if (!g_bBatchClosing) MessageBoxW(mainWnd, g_LocStrings[88], g_LocStrings[27], MB_ICONINFORMATION);
+        // Said after a cancel as well; not while the window is going away. Success is claimed only
+        // when no photo failed.
+        if (!g_bBatchClosing)
+            MessageBoxW(mainWnd, g_LocStrings[failed ? 155 : 88], g_LocStrings[27],
+                        failed ? MB_ICONWARNING : MB_ICONINFORMATION);
         profiles.Release();
     }
     catch (...)

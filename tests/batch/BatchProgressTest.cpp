@@ -1,16 +1,19 @@
-// The progress dialog's figures, and a whole run on the batch thread cancelled by a user during
-// its third file, with the closing message box answered.
+// The progress dialog's figures, and whole runs on the batch thread with the closing message box
+// answered: cancelled by a user during the third file, with photos whose jobs fail, and cut short
+// by the main window closing.
 #include "BatchTestSupport.h"
 
 #include <commctrl.h>
 
-#include <atomic>
+#include <functional>
 #include <thread>
 
+#include "app/batch/BatchCommand.h"
 #include "app/batch/BatchProgressDialog.h"
 #include "app/batch/BatchThread.h"
 #include "app/view/BackBuffer.h"
 #include "app/window/MainWindow.h"
+#include "engine/TileAlloc.h"
 #include "plugin/batch_ids.h"
 #include "profiles/Localisation.h"
 #include "ui/ControlSkin.h"
@@ -24,12 +27,18 @@ namespace
 
 HWND g_progress = nullptr;
 
-// Plays the main window's part at the end of a run.
+// Plays the main window's part at the end of a run, and its closing: the batch is cancelled and
+// waited for as the window's destruction does it.
 LRESULT CALLBACK OwnerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_HPX_BATCH_DONE)
     {
         DestroyWindow(g_progress);
+        return 0;
+    }
+    if (msg == WM_CLOSE)
+    {
+        CancelBatchAndWait();
         return 0;
     }
     return DefWindowProcW(hWnd, msg, wParam, lParam);
@@ -55,6 +64,61 @@ protected:
         DestroyWindow(m_owner);
         FreeSkinBrushes();
         BatchFolders::TearDown();
+    }
+    // Runs the batch thread over the tree with a progress dialog of `total`, serving this
+    // thread's messages until it has ended; `user` plays the person meanwhile, on a thread of
+    // its own, and says whether a closing message box is to be waited for. Returns its text
+    // (answered with OK), empty when none came.
+    std::wstring RunBatchThread(int total, const std::function<bool(HWND dlg)>& user)
+    {
+        g_progress = CreateBatchProgressDialog(m_owner, &total);
+        static CBackBuffer doc{};
+        BatchJob job{};
+        wcscpy(job.wszInputDir, Tree().c_str());
+        wcscpy(job.wszOutputDir, (Tree() + L"\\denoised").c_str());
+        job.hFind = FindFirstFileW((Tree() + L"/*.*").c_str(), &job.fd);
+        job.pDocument = &doc;
+        job.hMainWnd = m_owner;
+        job.hProgressDlg = g_progress;
+        g_bBatchAbort = 0;
+        HANDLE thread =
+            CreateThread(nullptr, 0x6400000, BatchThreadProc, &job, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        if (!thread) return L"no thread";
+        // The window's own handle, which its closing waits for and closes.
+        DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &g_hBatchThread, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+        const DWORD batchThreadId = GetThreadId(thread);
+        std::wstring boxText;
+        std::thread person(
+            [&]
+            {
+                HWND box = user(g_progress) ? proftest::WaitForDialog(batchThreadId, nullptr, 60000) : nullptr;
+                if (!box) return;
+                wchar_t text[512] = L"";
+                GetDlgItemTextW(box, 0xFFFF, text, 512);
+                boxText = text;
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+            });
+        while (MsgWaitForMultipleObjects(1, &thread, FALSE, 120000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
+        {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        }
+        person.join();
+        CloseHandle(thread);
+        if (g_hBatchThread) CloseHandle(g_hBatchThread);
+        g_hBatchThread = nullptr;
+        ReleaseImage(&doc.m_Source);
+        ReleaseImage(&doc.m_Result);
+        ReleaseImage(&doc.m_Alpha);
+        return boxText;
+    }
+    int Written(int count)
+    {
+        int written = 0;
+        for (int i = 0; i < count; ++i)
+            written += proftest::Exists(Path((L"denoised\\f" + std::to_wstring(i) + L".jpg").c_str()));
+        return written;
     }
     HWND m_owner = nullptr;
 };
@@ -89,69 +153,65 @@ TEST_F(BatchProgress, ShowsElapsedAndEstimatedTimesAndHoldsLargeTotals)
 TEST_F(BatchProgress, CancelDuringTheThirdOfTenFilesFinishesItAndStopsThere)
 {
     for (int i = 0; i < 10; ++i)
-        ASSERT_TRUE(WriteTestImage(Path((L"f" + std::to_wstring(i) + L".png").c_str()), 480, 360));
-    int total = 10;
-    g_progress = CreateBatchProgressDialog(m_owner, &total);
-    ASSERT_NE(g_progress, nullptr);
-    static CBackBuffer doc{};
-    BatchJob job{};
-    wcscpy(job.wszInputDir, Tree().c_str());
-    wcscpy(job.wszOutputDir, (Tree() + L"\\denoised").c_str());
-    job.hFind = FindFirstFileW((Tree() + L"/*.*").c_str(), &job.fd);
-    job.pDocument = &doc;
-    job.hMainWnd = m_owner;
-    job.hProgressDlg = g_progress;
-    g_bBatchAbort = 0;
-
+        ASSERT_TRUE(WriteTestImage(Path((L"f" + std::to_wstring(i) + L".jpg").c_str()), 480, 360));
     // The user: Cancel while the bar shows two files done, then OK on the closing message.
     struct
     {
         LRESULT barAtCancel = -1;
         bool hiddenAfterCancel = false, ownerDisabledMeanwhile = false;
-        std::wstring boxText;
     } seen;
-    HANDLE thread = CreateThread(nullptr, 0x6400000, BatchThreadProc, &job, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    ASSERT_NE(thread, nullptr);
-    const DWORD batchThreadId = GetThreadId(thread);
-    std::thread user(
-        [&]
-        {
-            HWND dlg = g_progress;
-            for (int i = 0; i < 6000 && BarPos(dlg) < 2; ++i) Sleep(5);
-            seen.ownerDisabledMeanwhile = !IsWindowEnabled(m_owner);
-            seen.barAtCancel = BarPos(dlg);
-            PostMessageW(GetDlgItem(dlg, IDCANCEL), BM_CLICK, 0, 0);
-            Sleep(100);
-            seen.hiddenAfterCancel = !IsWindowVisible(dlg);
-            HWND box = proftest::WaitForDialog(batchThreadId, nullptr, 60000);
-            if (box)
-            {
-                wchar_t text[512] = L"";
-                GetDlgItemTextW(box, 0xFFFF, text, 512);
-                seen.boxText = text;
-                PostMessageW(box, WM_COMMAND, IDOK, 0);
-            }
-        });
-    while (MsgWaitForMultipleObjects(1, &thread, FALSE, 120000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
-    {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
-    user.join();
-    CloseHandle(thread);
-    ReleaseImage(&doc.m_Source);
-    ReleaseImage(&doc.m_Result);
-    ReleaseImage(&doc.m_Alpha);
-
+    const std::wstring boxText = RunBatchThread(10,
+                                                [&](HWND dlg)
+                                                {
+                                                    for (int i = 0; i < 6000 && BarPos(dlg) < 2; ++i) Sleep(5);
+                                                    seen.ownerDisabledMeanwhile = !IsWindowEnabled(m_owner);
+                                                    seen.barAtCancel = BarPos(dlg);
+                                                    PostMessageW(GetDlgItem(dlg, IDCANCEL), BM_CLICK, 0, 0);
+                                                    Sleep(100);
+                                                    seen.hiddenAfterCancel = !IsWindowVisible(dlg);
+                                                    return true;
+                                                });
     EXPECT_EQ(seen.barAtCancel, 2);
     EXPECT_TRUE(seen.ownerDisabledMeanwhile);
     EXPECT_TRUE(seen.hiddenAfterCancel);
-    EXPECT_NE(seen.boxText.find(L"successfully finished"), std::wstring::npos);
+    EXPECT_NE(boxText.find(L"successfully finished"), std::wstring::npos);
     EXPECT_TRUE(IsWindowEnabled(m_owner));
     EXPECT_FALSE(IsWindow(g_progress));
-    int written = 0;
-    for (int i = 0; i < 10; ++i)
-        written += proftest::Exists(Path((L"denoised\\f" + std::to_wstring(i) + L".png").c_str()));
-    EXPECT_EQ(written, 3);
+    EXPECT_EQ(Written(10), 3);
     EXPECT_EQ(g_bBatchAbort, 0);
+}
+
+TEST_F(BatchProgress, PhotosWhoseJobFailsAreNotWrittenAndTheEndSaysSo)
+{
+    // Out of memory in every job: the photos would come out as their sources.
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(WriteTestImage(Path((L"f" + std::to_wstring(i) + L".jpg").c_str()), 64, 48));
+    SimulateTileAllocationFailures(0);
+    const std::wstring boxText = RunBatchThread(2, [](HWND) { return true; });
+    SimulateTileAllocationFailures(-1);
+    EXPECT_EQ(Written(2), 0);
+    EXPECT_EQ(boxText.find(L"successfully"), std::wstring::npos) << boxText;
+    EXPECT_NE(boxText.find(L"could not be denoised"), std::wstring::npos) << boxText;
+}
+
+TEST_F(BatchProgress, ClosingTheWindowDuringAJobAbortsItAndWritesNothing)
+{
+    // A photo whose job takes a while; the window is closed once its output folder is made (the
+    // job starts right after).
+    ASSERT_TRUE(WriteTestImage(Path(L"f0.jpg"), 4000, 3000));
+    const int quality = g_iQualityMode;
+    g_iQualityMode = 3;
+    const std::wstring boxText =
+        RunBatchThread(1,
+                       [&](HWND)
+                       {
+                           for (int i = 0; i < 6000 && !proftest::Exists(Path(L"denoised")); ++i) Sleep(5);
+                           PostMessageW(m_owner, WM_CLOSE, 0, 0);
+                           return false;
+                       });
+    g_iQualityMode = quality;
+    EXPECT_TRUE(boxText.empty()) << boxText;
+    EXPECT_TRUE(proftest::Exists(Path(L"denoised")));
+    EXPECT_EQ(Written(1), 0);
+    EXPECT_EQ(g_hBatchThread, nullptr);
 }

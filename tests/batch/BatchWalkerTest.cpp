@@ -2,6 +2,7 @@
 // counted, which profile entry an image gets, and the HPXCmd road through a stand-in program.
 #include "BatchTestSupport.h"
 
+#include <sstream>
 #include <thread>
 
 #include "app/batch/BatchDenoiseFolder.h"
@@ -198,4 +199,15 @@ TEST_F(BatchWalker, CancelIsSeenWhileHpxCmdHangs)
     SetHpxCmdCancelGrace(30000);
     EXPECT_LT(took, 8000u);
     EXPECT_FALSE(Exists(Path(L"denoised\\hang.jpg")));
+    // Nothing of the run outlives the walk: HPXCmd under "cmd" and the child it started.
+    std::istringstream pids(ReadBytes(m_plugin + L"\\hpxcmd-pids.txt"));
+    int ended = 0, listed = 0;
+    for (unsigned long pid; pids >> pid; ++listed)
+    {
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+        ended += !process || WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+        if (process) CloseHandle(process);
+    }
+    EXPECT_EQ(listed, 2);
+    EXPECT_EQ(ended, listed);
 }

@@ -1,12 +1,28 @@
 // Stands in for the sibling denoiser HPXCmd.exe in the batch tests: appends its command line (one
 // UTF-8 line) to "hpxcmd-calls.txt" beside itself and copies the file after -i to the path after
-// -o, as the real program writes its denoised output. For an input named "hang*" it first
-// sleeps 15 s, as a program that stopped answering.
+// -o, as the real program writes its denoised output. For an input named "hang*" it plays a
+// program that stopped answering: it starts a child of its own ("-linger"), and both write their
+// process ids to "hpxcmd-pids.txt" and sleep 15 s before the output is written.
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cwchar>
 #include <string>
+
+namespace
+{
+
+void Append(const std::wstring& file, const std::string& text)
+{
+    HANDLE h = CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(h, text.data(), DWORD(text.size()), &written, nullptr);
+    CloseHandle(h);
+}
+
+}  // namespace
 
 int wmain()
 {
@@ -15,19 +31,18 @@ int wmain()
     DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring folder(self, n);
     folder = folder.substr(0, folder.find_last_of(L'\\') + 1);
+    const std::wstring pids = folder + L"hpxcmd-pids.txt";
+    if (wcsstr(line, L" -linger"))
+    {
+        Append(pids, std::to_string(GetCurrentProcessId()) + "\n");
+        Sleep(15000);
+        return 0;
+    }
 
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, line, -1, nullptr, 0, nullptr, nullptr);
     std::string text(size_t(bytes > 0 ? bytes - 1 : 0), '\0');
     if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, line, -1, &text[0], bytes, nullptr, nullptr);
-    text += "\n";
-    HANDLE log = CreateFileW((folder + L"hpxcmd-calls.txt").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (log != INVALID_HANDLE_VALUE)
-    {
-        DWORD written = 0;
-        WriteFile(log, text.data(), DWORD(text.size()), &written, nullptr);
-        CloseHandle(log);
-    }
+    Append(folder + L"hpxcmd-calls.txt", text + "\n");
 
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(line, &argc);
@@ -40,7 +55,20 @@ int wmain()
     }
     // A photo named "hang..." plays a program that stops answering (for a while).
     const wchar_t* name = input ? wcsrchr(input, L'\\') : nullptr;
-    if (name && wcsncmp(name + 1, L"hang", 4) == 0) Sleep(15000);
+    if (name && wcsncmp(name + 1, L"hang", 4) == 0)
+    {
+        Append(pids, std::to_string(GetCurrentProcessId()) + "\n");
+        wchar_t childLine[] = L"HPXCmd.exe -linger";
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        if (CreateProcessW(self, childLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        {
+            CloseHandle(pi.hThread);
+            CloseHandle(pi.hProcess);
+        }
+        Sleep(15000);
+    }
     const bool copied = input && output && CopyFileW(input, output, FALSE);
     LocalFree(argv);
     return copied ? 0 : 1;

@@ -1,0 +1,179 @@
+#include "app/batch/BatchFileWorker.h"
+
+#include <cstring>
+
+#include "app/batch/BatchJob.h"
+#include "app/window/WindowMessages.h"
+#include "engine/NlmPlaneDenoise.h"  // g_bAbort
+#include "profiles/CameraIsoHelpers.h"
+
+namespace
+{
+
+const DWORD kStackBytes = 0x1000000;  // 16 MiB: the image library's decoders and encoders
+
+void TakeRecord(ImageBuffer* to, ImageBuffer* from)
+{
+    *to = *from;
+    InitImage(from);
+}
+
+}  // namespace
+
+BatchFileWorker::BatchFileWorker(HWND progressDlg) : m_hProgressDlg(progressDlg)
+{
+    InitializeCriticalSection(&m_Lock);
+    m_hWork = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    m_hIdle = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    if (m_hWork && m_hIdle)
+        m_hThread = CreateThread(nullptr, kStackBytes, ThreadProc, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+}
+
+BatchFileWorker::~BatchFileWorker()
+{
+    if (m_hThread)
+    {
+        Wait();
+        EnterCriticalSection(&m_Lock);
+        m_bStop = true;
+        LeaveCriticalSection(&m_Lock);
+        SetEvent(m_hWork);
+        WaitForSingleObject(m_hThread, INFINITE);
+        CloseHandle(m_hThread);
+    }
+    if (m_hWork) CloseHandle(m_hWork);
+    if (m_hIdle) CloseHandle(m_hIdle);
+    DeleteCriticalSection(&m_Lock);
+    ReleaseImage(&m_Next.m_Source);
+    ReleaseImage(&m_Next.m_Alpha);
+}
+
+void BatchFileWorker::Read(const wchar_t* path)
+{
+    Request request{};
+    request.task = kRead;
+    CopyText(request.input, 1024, path);
+    Queue(request);
+}
+
+void BatchFileWorker::Save(ImageBuffer* result, ImageBuffer* alpha, const wchar_t* output, const wchar_t* input)
+{
+    Request request{};
+    request.task = kSave;
+    CopyText(request.input, 1024, input);
+    CopyText(request.output, 1024, output);
+    TakeRecord(&request.result, result);
+    TakeRecord(&request.alpha, alpha);
+    Queue(request);
+}
+
+void BatchFileWorker::ReportDone()
+{
+    Wait();
+    SendDone();
+}
+
+void BatchFileWorker::Wait()
+{
+    // The worker reports files done with SendMessageW: a caller that owns the progress window
+    // (the tests' walker) must serve it while waiting.
+    while (MsgWaitForMultipleObjects(1, &m_hIdle, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1)
+    {
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    }
+}
+
+int BatchFileWorker::TakeSaveFailures()
+{
+    const int failures = m_iSaveFailures;
+    m_iSaveFailures = 0;
+    return failures;
+}
+
+void BatchFileWorker::Queue(const Request& request)
+{
+    if (!m_hThread)
+    {
+        Request own = request;
+        Run(own);
+        return;
+    }
+    EnterCriticalSection(&m_Lock);
+    m_aQueue[m_iQueued++] = request;
+    ResetEvent(m_hIdle);
+    LeaveCriticalSection(&m_Lock);
+    SetEvent(m_hWork);
+}
+
+void BatchFileWorker::Run(Request& request)
+{
+    try
+    {
+        if (request.task == kRead)
+        {
+            ReleaseImage(&m_Next.m_Source);
+            ReleaseImage(&m_Next.m_Alpha);
+            m_bReadOk = !m_Next.OpenImageFile(request.input, true);
+        }
+        else if (request.task == kSave)
+        {
+            TakeRecord(&m_Saving.m_Result, &request.result);
+            TakeRecord(&m_Saving.m_Alpha, &request.alpha);
+            // A failed save is passed over like an unreadable file; the end of the run tells it.
+            if (m_Saving.SaveImageFile(request.output, request.input)) ++m_iSaveFailures;
+        }
+    }
+    catch (...)
+    {
+        // Nothing leaves the thread: a read or save that throws has failed.
+        if (request.task == kRead) m_bReadOk = false;
+        if (request.task == kSave) ++m_iSaveFailures;
+    }
+    if (request.task == kSave)
+    {
+        ReleaseImage(&m_Saving.m_Result);
+        ReleaseImage(&m_Saving.m_Alpha);
+        ReleaseImage(&request.result);
+        ReleaseImage(&request.alpha);
+        SendDone();
+    }
+}
+
+void BatchFileWorker::SendDone()
+{
+    if (m_hProgressDlg) SendMessageW(m_hProgressDlg, WM_HPX_BATCH_FILE_DONE, 0, 0);
+    // Where a walk one file at a time would look for a cancel before the next file.
+    if (g_bBatchAbort && !m_bCancelledAtLastDone)
+    {
+        m_bCancelledAtLastDone = true;
+        m_bAbortedJobs = true;
+        g_bAbort = 1;
+    }
+}
+
+DWORD WINAPI BatchFileWorker::ThreadProc(LPVOID param)
+{
+    BatchFileWorker* self = static_cast<BatchFileWorker*>(param);
+    for (;;)
+    {
+        WaitForSingleObject(self->m_hWork, INFINITE);
+        for (;;)
+        {
+            EnterCriticalSection(&self->m_Lock);
+            if (self->m_iQueued == 0)
+            {
+                SetEvent(self->m_hIdle);
+                const bool stop = self->m_bStop;
+                LeaveCriticalSection(&self->m_Lock);
+                if (stop) return 0;
+                break;
+            }
+            Request request = self->m_aQueue[0];
+            self->m_aQueue[0] = self->m_aQueue[1];
+            --self->m_iQueued;
+            LeaveCriticalSection(&self->m_Lock);
+            self->Run(request);
+        }
+    }
+}
