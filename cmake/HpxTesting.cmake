@@ -7,6 +7,10 @@ include(GoogleTest)
 
 if(WIN32)
   find_package(GTest REQUIRED CONFIG)
+elseif(HPX_GTEST_SOURCE_DIR)
+  # Built from its sources with this build's flags (the system's library is for x86-64 only).
+  add_subdirectory(${HPX_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  find_package(Threads REQUIRED)
 else()
   find_package(GTest REQUIRED)
   find_package(Threads REQUIRED)

@@ -191,6 +191,57 @@ inline bool SameShape(const ImageBuffer* a, const ImageBuffer* b)
     return a->m_iWidth == b->m_iWidth && a->m_iHeight == b->m_iHeight;
 }
 
+// The BT.601 factors of the way back (the inverses of the forward ones).
+constexpr double kR = 1.402524544179523, kB = 1.773049645390071, kG = 1.7035775127768313;
+
+// The 8-bit colour conversions take their products from tables: the same doubles the formulas
+// of the 16-bit loops compute per pixel (each table entry is that formula's product), added in the
+// same order, so the bytes are those of the formulas, without the integer-to-double conversions
+// and multiplications per pixel that a 32-bit processor does slowly.
+constexpr int32_t kRgbLow = 256;  // red and blue before clamping lie in -256 .. 511
+struct ColourTables8
+{
+    double toY[3][256];  // 0.114 B, 0.587 G, 0.299 R
+    uint8_t cr[511];     // Cr of R - Y + 255
+    uint8_t cb[511];     // Cb of B - Y + 255
+    double value[256];   // Y as a double
+    double fromCr[256];  // (Cr - 128) kR
+    double fromCb[256];  // (Cb - 128) kB
+    double byB[768];     // 0.114 B of B + kRgbLow
+    double byR[768];     // 0.299 R of R + kRgbLow
+};
+
+ColourTables8 MakeTables8()
+{
+    ColourTables8 t;
+    for (int32_t v = 0; v < 256; ++v)
+    {
+        t.toY[0][v] = 0.114 * v;
+        t.toY[1][v] = 0.587 * v;
+        t.toY[2][v] = 0.299 * v;
+        t.value[v] = v;
+        t.fromCr[v] = (v - 128) * kR;
+        t.fromCb[v] = (v - 128) * kB;
+    }
+    for (int32_t d = -255; d <= 255; ++d)
+    {
+        t.cr[d + 255] = static_cast<uint8_t>(ClampInt(static_cast<int32_t>(0.713 * d + 128.0), 255));
+        t.cb[d + 255] = static_cast<uint8_t>(ClampInt(static_cast<int32_t>(0.564 * d + 128.0), 255));
+    }
+    for (int32_t v = -kRgbLow; v < 768 - kRgbLow; ++v)
+    {
+        t.byB[v + kRgbLow] = 0.114 * v;
+        t.byR[v + kRgbLow] = 0.299 * v;
+    }
+    return t;
+}
+
+const ColourTables8& Tables8()
+{
+    static const ColourTables8 s_tables = MakeTables8();
+    return s_tables;
+}
+
 }  // namespace
 
 unsigned char ConvertImage(ImageBuffer* image, int32_t bits, int32_t channels)
@@ -249,6 +300,7 @@ unsigned char RgbToYCbCr(ImageBuffer* dst, const ImageBuffer* src)
 
     if (bits == 8)
     {
+        const ColourTables8& t = Tables8();
         for (int32_t y = 0; y < height; ++y)
         {
             const uint8_t* s = static_cast<const uint8_t*>(src->m_pData) + static_cast<ptrdiff_t>(y) * src->m_iStride;
@@ -256,13 +308,11 @@ unsigned char RgbToYCbCr(ImageBuffer* dst, const ImageBuffer* src)
             for (int32_t x = 0; x < width; ++x, s += 3, d += 3)
             {
                 const int32_t B = s[0], G = s[1], R = s[2];
-                const double yy = 0.299 * R + 0.587 * G + 0.114 * B;
+                const double yy = t.toY[2][R] + t.toY[1][G] + t.toY[0][B];
                 const int32_t Y = ClampInt(static_cast<int32_t>(yy + 0.5), 255);
-                const int32_t Cr = ClampInt(static_cast<int32_t>(0.713 * (R - Y) + 128.0), 255);
-                const int32_t Cb = ClampInt(static_cast<int32_t>(0.564 * (B - Y) + 128.0), 255);
                 d[0] = static_cast<uint8_t>(Y);
-                d[1] = static_cast<uint8_t>(Cr);
-                d[2] = static_cast<uint8_t>(Cb);
+                d[1] = t.cr[R - Y + 255];
+                d[2] = t.cb[B - Y + 255];
             }
         }
     }
@@ -304,7 +354,6 @@ unsigned char YCbCrToRgb(ImageBuffer* dst, const ImageBuffer* src)
     const int32_t height = dst->m_iHeight < src->m_iHeight ? dst->m_iHeight : src->m_iHeight;
     const int32_t max = bits == 8 ? 255 : static_cast<int32_t>((1u << bits) - 1u);
     const int32_t off = bits == 8 ? 128 : static_cast<int32_t>(1u << (bits - 1));
-    const double kR = 1.402524544179523, kB = 1.773049645390071, kG = 1.7035775127768313;
 
     const int32_t sampleBytes = bits == 8 ? 1 : 2;
     for (int32_t y = 0; y < height; ++y)
@@ -313,12 +362,13 @@ unsigned char YCbCrToRgb(ImageBuffer* dst, const ImageBuffer* src)
         uint8_t* drow = static_cast<uint8_t*>(dst->m_pData) + static_cast<ptrdiff_t>(y) * dst->m_iStride;
         if (sampleBytes == 1)
         {
+            const ColourTables8& t = Tables8();
             for (int32_t x = 0; x < width; ++x, srow += 3, drow += 3)
             {
-                const int32_t Y = srow[0], Cr = srow[1], Cb = srow[2];
-                const int32_t R = static_cast<int32_t>(Y + (Cr - off) * kR + 0.5);
-                const int32_t B = static_cast<int32_t>(Y + (Cb - off) * kB + 0.5);
-                const int32_t G = static_cast<int32_t>((Y - 0.114 * B - 0.299 * R) * kG + 0.5);
+                const double Y = t.value[srow[0]];
+                const int32_t R = static_cast<int32_t>(Y + t.fromCr[srow[1]] + 0.5);
+                const int32_t B = static_cast<int32_t>(Y + t.fromCb[srow[2]] + 0.5);
+                const int32_t G = static_cast<int32_t>((Y - t.byB[B + kRgbLow] - t.byR[R + kRgbLow]) * kG + 0.5);
                 drow[2] = static_cast<uint8_t>(ClampInt(R, 255));
                 drow[1] = static_cast<uint8_t>(ClampInt(G, 255));
                 drow[0] = static_cast<uint8_t>(ClampInt(B, 255));

@@ -326,8 +326,38 @@ void AccumulateBand16(PassWorker* pWorker, int y0, int y1, int iFirst, int dy, i
     }
 }
 
+#ifdef HPX_NLM_SSE2
+// The four unsigned 32-bit lanes of u as doubles (lanes 0, 1 in *pLo, 2, 3 in *pHi), exactly as the
+// scalar conversion: SSE2 converts signed lanes only, so the lanes are shifted by 2^31 and back.
+inline void U32ToDoubles(__m128i u, __m128d* pLo, __m128d* pHi)
+{
+    const __m128i flipped = _mm_xor_si128(u, _mm_set1_epi32(static_cast<int>(0x80000000u)));
+    const __m128d bias = _mm_set1_pd(2147483648.0);
+    *pLo = _mm_add_pd(_mm_cvtepi32_pd(flipped), bias);
+    *pHi = _mm_add_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(flipped, _MM_SHUFFLE(1, 0, 3, 2))), bias);
+}
+
+// Two unsigned 64-bit lanes as doubles, rounded once as the scalar conversion rounds: the high
+// halves times 2^32 are exact, so the one addition rounds the whole value.
+inline __m128d U64ToDoubles(__m128i u)
+{
+    __m128d lo, hi, unused;
+    U32ToDoubles(_mm_shuffle_epi32(u, _MM_SHUFFLE(2, 0, 2, 0)), &lo, &unused);
+    U32ToDoubles(_mm_shuffle_epi32(u, _MM_SHUFFLE(3, 1, 3, 1)), &hi, &unused);
+    return _mm_add_pd(_mm_mul_pd(hi, _mm_set1_pd(4294967296.0)), lo);
+}
+
+// trunc(min(0.5 + v / w, dMax)) of two lanes, as the scalar loop computes it: the maximum first in
+// min_pd so that a not-a-number (0 / 0) stays one and truncates to 0x80000000 like cvttsd2si.
+inline __m128i NormalizeTwo(__m128d v, __m128d w, __m128d max)
+{
+    return _mm_cvttpd_epi32(_mm_min_pd(max, _mm_add_pd(_mm_set1_pd(0.5), _mm_div_pd(v, w))));
+}
+#endif
+
 // Normalises the band's sums into output rows y0..y1-1: trunc(0.5 + value sum / weight sum),
-// clamped to the depth's maximum.
+// clamped to the depth's maximum, stored as the low bits of that integer. The SSE2 loops divide
+// two doubles at a time, the same divisions as the scalar ones.
 void NormalizeBand(PassWorker* pWorker, int y0, int y1)
 {
     const PassShared& s = *pWorker->pShared;
@@ -343,7 +373,21 @@ void NormalizeBand(PassWorker* pWorker, int y0, int y1)
                                                          static_cast<ptrdiff_t>(y) * pDst->m_iStride);
             const uint32_t* pW = pWorker->pWeights32 + static_cast<ptrdiff_t>(y - y0) * w;
             const uint64_t* pV = pWorker->pValues64 + static_cast<ptrdiff_t>(y - y0) * w;
-            for (int x = 0; x < w; ++x)
+            int x = 0;
+#ifdef HPX_NLM_SSE2
+            const __m128d max = _mm_set1_pd(dMax);
+            for (; x + 4 <= w; x += 4)
+            {
+                __m128d w01, w23;
+                U32ToDoubles(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pW + x)), &w01, &w23);
+                const __m128d v01 = U64ToDoubles(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pV + x)));
+                const __m128d v23 = U64ToDoubles(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pV + x + 2)));
+                __m128i q = _mm_unpacklo_epi64(NormalizeTwo(v01, w01, max), NormalizeTwo(v23, w23, max));
+                q = _mm_srai_epi32(_mm_slli_epi32(q, 16), 16);  // the low 16 bits, sign-extended for packs
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(pRow + x), _mm_packs_epi32(q, q));
+            }
+#endif
+            for (; x < w; ++x)
             {
                 double v = 0.5 + static_cast<double>(pV[x]) / static_cast<double>(pW[x]);
                 if (v > dMax) v = dMax;
@@ -358,7 +402,28 @@ void NormalizeBand(PassWorker* pWorker, int y0, int y1)
         uint8_t* pRow = static_cast<uint8_t*>(pDst->m_pData) + static_cast<ptrdiff_t>(y) * pDst->m_iStride;
         const uint32_t* pW = pWorker->pBlockWeights + static_cast<ptrdiff_t>((y - y0) / 2) * blocks;
         const uint32_t* pV = pWorker->pValues32 + static_cast<ptrdiff_t>(y - y0) * w;
-        for (int x = 0; x < w; ++x)
+        int x = 0;
+#ifdef HPX_NLM_SSE2
+        const __m128d max = _mm_set1_pd(255.0);
+        for (; x + 8 <= w; x += 8)
+        {
+            // Eight pixels, four blocks: each block's weight divides its two pixels.
+            __m128d v01, v23, v45, v67, w01, w23;
+            U32ToDoubles(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pV + x)), &v01, &v23);
+            U32ToDoubles(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pV + x + 4)), &v45, &v67);
+            U32ToDoubles(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pW + x / 2)), &w01, &w23);
+            const __m128i q0 = NormalizeTwo(v01, _mm_unpacklo_pd(w01, w01), max);
+            const __m128i q1 = NormalizeTwo(v23, _mm_unpackhi_pd(w01, w01), max);
+            const __m128i q2 = NormalizeTwo(v45, _mm_unpacklo_pd(w23, w23), max);
+            const __m128i q3 = NormalizeTwo(v67, _mm_unpackhi_pd(w23, w23), max);
+            const __m128i lowByte = _mm_set1_epi32(0xFF);
+            const __m128i q03 = _mm_and_si128(_mm_unpacklo_epi64(q0, q1), lowByte);
+            const __m128i q47 = _mm_and_si128(_mm_unpacklo_epi64(q2, q3), lowByte);
+            const __m128i q16 = _mm_packs_epi32(q03, q47);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(pRow + x), _mm_packus_epi16(q16, q16));
+        }
+#endif
+        for (; x < w; ++x)
         {
             double v = 0.5 + static_cast<double>(pV[x]) / static_cast<double>(pW[x >> 1]);
             if (v > 255.0) v = 255.0;
