@@ -3,6 +3,7 @@
 #include "engine/ImageConvert.h"
 #include "engine/NlmPlaneDenoise.h"
 #include "engine/ParallelPixelSteps.h"
+#include "engine/PyramidRows.h"
 #include "engine/ScopedImage.h"
 #include "engine/TileAlloc.h"
 #include "engine/WorkerPool.h"
@@ -23,24 +24,6 @@ size_t PlaneSamples(int width, int height)
 
 // A zeroed float plane; at least one element so that an empty level still counts as allocated.
 float* AllocPlane(int width, int height) { return TileAllocFloats(PlaneSamples(width, height)); }
-
-// First row (or column) of a 5-wide window around 2 x index at the given level size,
-// slid inward so the window stays inside [0, size).
-inline int ReduceWindowStart(int index, int size)
-{
-    int start = 2 * index - 2;
-    if (start < 0) start = 0;
-    if (start + 5 > size) start = size - 5;
-    return start;
-}
-
-inline int ExpandWindowStart(int index, int size)
-{
-    int start = index - 2;
-    if (start < 0) start = 0;
-    if (start + 5 > size) start = size - 5;
-    return start;
-}
 
 uint32_t MaxSample(int bits) { return bits == 8 ? 255u : (bits >= 16 ? 65535u : (1u << bits) - 1u); }
 
@@ -108,37 +91,6 @@ void MakePyramidKernel(float kernel[5][5])
 namespace
 {
 
-// One-dimensional taps of the separable 5 x 5 kernel (its row sums: the kernel is an outer product).
-void KernelTaps(const float kernel[5][5], float k1[5])
-{
-    for (int u = 0; u < 5; ++u) k1[u] = kernel[u][0] + kernel[u][1] + kernel[u][2] + kernel[u][3] + kernel[u][4];
-}
-
-// The samples of the smaller level that an EXPAND output position reads along one axis: the even
-// positions of its 5-wide window, halved, with their taps.
-struct ExpandAxisTaps
-{
-    int count;
-    int index[3];
-    int k[3];
-};
-
-ExpandAxisTaps MakeExpandTaps(int position, int size, int inSize)
-{
-    ExpandAxisTaps t{};
-    const int start = ExpandWindowStart(position, size);
-    int end = start + 5;
-    if (end > 2 * inSize) end = 2 * inSize;
-    for (int m = start; m < end; ++m)
-        if ((m & 1) == 0 && t.count < 3)
-        {
-            t.index[t.count] = m / 2;
-            t.k[t.count] = m - start;
-            ++t.count;
-        }
-    return t;
-}
-
 // EXPAND straight from the 5 x 5 kernel, without work memory.
 void ExpandDirect(float* out, int outW, int outH, const float* in, int inW, int inH, const float kernel[5][5])
 {
@@ -185,139 +137,15 @@ void ReduceDirect(float* out, int outW, int outH, const float* in, int inW, int 
 namespace
 {
 
-struct ReducePass
-{
-    float* out;
-    int outW;
-    const float* in;
-    int inW;
-    int inH;
-    float* rows;
-    const int* colStart;
-    float k1[5];
-};
-
-void ReduceRowsH(void* context, int begin, int end)
-{
-    const ReducePass* p = static_cast<const ReducePass*>(context);
-    const float* k1 = p->k1;
-    for (int i = begin; i < end; ++i)
-    {
-        const float* src = p->in + static_cast<size_t>(i) * p->inW;
-        float* dst = p->rows + static_cast<size_t>(i) * p->outW;
-        for (int c = 0; c < p->outW; ++c)
-        {
-            const float* q = src + p->colStart[c];
-            dst[c] = k1[0] * q[0] + k1[1] * q[1] + k1[2] * q[2] + k1[3] * q[3] + k1[4] * q[4];
-        }
-    }
-}
-
-void ReduceRowsV(void* context, int begin, int end)
-{
-    const ReducePass* p = static_cast<const ReducePass*>(context);
-    const float* k1 = p->k1;
-    for (int r = begin; r < end; ++r)
-    {
-        const float* p0 = p->rows + static_cast<size_t>(ReduceWindowStart(r, p->inH)) * p->outW;
-        const float* p1 = p0 + p->outW;
-        const float* p2 = p1 + p->outW;
-        const float* p3 = p2 + p->outW;
-        const float* p4 = p3 + p->outW;
-        float* o = p->out + static_cast<size_t>(r) * p->outW;
-        for (int c = 0; c < p->outW; ++c)
-            o[c] = k1[0] * p0[c] + k1[1] * p1[c] + k1[2] * p2[c] + k1[3] * p3[c] + k1[4] * p4[c];
-    }
-}
-
-struct ExpandPass
-{
-    float* out;
-    int outW;
-    int outH;
-    const float* in;
-    int inW;
-    int inH;
-    float* rows;
-    const ExpandAxisTaps* cols;
-    int cLo;
-    int cHi;
-    float k1[5];
-};
-
-// Interpolates input rows at the output columns. Columns away from the borders follow one
-// pattern (even: three samples with taps 0, 2, 4; odd: two samples with taps 1, 3); they are done
-// without the tap lists, adding in the same order, so the values are the same.
-void ExpandRowsH(void* context, int begin, int end)
-{
-    const ExpandPass* p = static_cast<const ExpandPass*>(context);
-    const float* k1 = p->k1;
-    for (int i = begin; i < end; ++i)
-    {
-        const float* src = p->in + static_cast<size_t>(i) * p->inW;
-        float* dst = p->rows + static_cast<size_t>(i) * p->outW;
-        for (int c = 0; c < p->outW; ++c)
-        {
-            if (c == p->cLo)
-            {
-                for (; c < p->cHi; ++c)
-                {
-                    const float* q = src + c / 2;
-                    dst[c] = (c & 1) == 0 ? k1[0] * q[-1] + k1[2] * q[0] + k1[4] * q[1] : k1[1] * q[0] + k1[3] * q[1];
-                }
-                if (c >= p->outW) break;
-            }
-            const ExpandAxisTaps& t = p->cols[c];
-            float sum = 0.0f;
-            for (int j = 0; j < t.count; ++j) sum += k1[t.k[j]] * src[t.index[j]];
-            dst[c] = sum;
-        }
-    }
-}
-
-void ExpandRowsV(void* context, int begin, int end)
-{
-    const ExpandPass* p = static_cast<const ExpandPass*>(context);
-    const float* k1 = p->k1;
-    const int outW = p->outW;
-    for (int r = begin; r < end; ++r)
-    {
-        const ExpandAxisTaps t = MakeExpandTaps(r, p->outH, p->inH);
-        float* o = p->out + static_cast<size_t>(r) * outW;
-        const float* p0 = p->rows + static_cast<size_t>(t.index[0]) * outW;
-        const float w0 = 4.0f * k1[t.k[0]];
-        if (t.count == 3)
-        {
-            const float* p1 = p->rows + static_cast<size_t>(t.index[1]) * outW;
-            const float* p2 = p->rows + static_cast<size_t>(t.index[2]) * outW;
-            const float w1 = 4.0f * k1[t.k[1]], w2 = 4.0f * k1[t.k[2]];
-            for (int c = 0; c < outW; ++c) o[c] = w0 * p0[c] + w1 * p1[c] + w2 * p2[c];
-        }
-        else if (t.count == 2)
-        {
-            const float* p1 = p->rows + static_cast<size_t>(t.index[1]) * outW;
-            const float w1 = 4.0f * k1[t.k[1]];
-            for (int c = 0; c < outW; ++c) o[c] = w0 * p0[c] + w1 * p1[c];
-        }
-        else
-            for (int c = 0; c < outW; ++c) o[c] = t.count == 1 ? w0 * p0[c] : 0.0f;
-    }
-}
-
-// Rows of the work planes of REDUCE and EXPAND are shared among the pool's threads in slices of
-// this many; planes below kParallelSamples output samples run on the calling thread alone.
+// Rows of the per-sample steps are shared among the pool's threads in slices of this many; planes
+// below kPyramidParallelSamples samples run on the calling thread alone.
 constexpr int kRowGrain = 8;
 
 // The pool's work block that holds the level planes of a chroma-spot pass.
 constexpr int kPyramidScratchSlot = 2;
 // The pool's work block of a REDUCE or EXPAND.
 constexpr int kRowsScratchSlot = 3;
-constexpr long long kParallelSamples = 65536;
-
-int ThreadsFor(int outW, int outH, WorkerPool* pool)
-{
-    return static_cast<long long>(outW) * outH < kParallelSamples ? 1 : PoolThreads(pool);
-}
+int ThreadsFor(int outW, int outH, WorkerPool* pool) { return PyramidThreadsFor(outW, outH, pool); }
 
 // a[k] = a[k] - b[k] (subtract) or a[k] = a[k] + b[k], row by row of a plane of width w.
 struct CombinePass
@@ -426,27 +254,19 @@ void PyramidReduce(float* out, int outW, int outH, const float* in, int inW, int
                    WorkerPool* pool)
 {
     if (outW < 5 || outH < 5 || inW < 5 || inH < 5) return;
-    // Separable: filter the input rows at the output columns, then combine five rows per output row.
     // The work plane is the pool's (kept from call to call) when there is one.
     const size_t rowBytes = sizeof(float) * PlaneSamples(outW, inH);
     float* rows =
         static_cast<float*>(pool != nullptr ? pool->Scratch(kRowsScratchSlot, rowBytes) : std::malloc(rowBytes));
-    int* colStart = static_cast<int*>(std::malloc(sizeof(int) * static_cast<size_t>(outW)));
-    if (rows == nullptr || colStart == nullptr)
+    if (rows == nullptr)
     {
-        if (pool == nullptr) std::free(rows);
-        std::free(colStart);
         ReduceDirect(out, outW, outH, in, inW, inH, kernel);
         return;
     }
-    ReducePass pass{out, outW, in, inW, inH, rows, colStart, {}};
-    KernelTaps(kernel, pass.k1);
-    for (int c = 0; c < outW; ++c) colStart[c] = ReduceWindowStart(c, inW);
-    const int threads = ThreadsFor(outW, outH, pool);
-    ParallelRows(pool, inH, threads, kRowGrain, &ReduceRowsH, &pass);
-    ParallelRows(pool, outH, threads, kRowGrain, &ReduceRowsV, &pass);
+    float k1[5];
+    KernelTaps(kernel, k1);
+    ReduceLevel(out, outW, outH, in, inW, inH, k1, rows, pool);
     if (pool == nullptr) std::free(rows);
-    std::free(colStart);
 }
 
 void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int inH, const float kernel[5][5],
@@ -457,41 +277,18 @@ void PyramidExpand(float* out, int outW, int outH, const float* in, int inW, int
         std::memset(out, 0, PlaneSamples(outW, outH) * sizeof(float));
         return;
     }
-    // Only the even rows and columns of each window fall on samples of the smaller level; their
-    // positions depend on the row alone and on the column alone, and the kernel is separable:
-    // interpolate every input row at the output columns, then combine up to three such rows.
-    // The work plane is the pool's (kept from call to call) when there is one.
     const size_t rowBytes = sizeof(float) * PlaneSamples(outW, inH);
     float* rows =
         static_cast<float*>(pool != nullptr ? pool->Scratch(kRowsScratchSlot, rowBytes) : std::malloc(rowBytes));
-    ExpandAxisTaps* cols =
-        static_cast<ExpandAxisTaps*>(std::malloc(sizeof(ExpandAxisTaps) * static_cast<size_t>(outW)));
-    if (rows == nullptr || cols == nullptr)
+    if (rows == nullptr)
     {
-        if (pool == nullptr) std::free(rows);
-        std::free(cols);
         ExpandDirect(out, outW, outH, in, inW, inH, kernel);
         return;
     }
-    ExpandPass pass{out, outW, outH, in, inW, inH, rows, cols, 0, 0, {}};
-    KernelTaps(kernel, pass.k1);
-    for (int c = 0; c < outW; ++c) cols[c] = MakeExpandTaps(c, outW, inW);
-    auto regular = [](const ExpandAxisTaps& t, int c)
-    {
-        if ((c & 1) == 0) return t.count == 3 && t.k[0] == 0 && t.k[1] == 2 && t.k[2] == 4 && t.index[0] == c / 2 - 1;
-        return t.count == 2 && t.k[0] == 1 && t.k[1] == 3 && t.index[0] == (c - 1) / 2;
-    };
-    int cLo = 0;
-    while (cLo < outW && !regular(cols[cLo], cLo)) ++cLo;
-    int cHi = cLo;
-    while (cHi < outW && regular(cols[cHi], cHi)) ++cHi;
-    pass.cLo = cLo;
-    pass.cHi = cHi;
-    const int threads = ThreadsFor(outW, outH, pool);
-    ParallelRows(pool, inH, threads, kRowGrain, &ExpandRowsH, &pass);
-    ParallelRows(pool, outH, threads, kRowGrain, &ExpandRowsV, &pass);
+    float k1[5];
+    KernelTaps(kernel, k1);
+    ExpandLevel(out, outW, outH, in, inW, inH, k1, rows, ExpandInto::kStore, 0.0f, pool);
     if (pool == nullptr) std::free(rows);
-    std::free(cols);
 }
 
 int PyramidLevelCount(int width, int height, int maxLevels, int levelCap)

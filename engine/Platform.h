@@ -91,6 +91,32 @@ void PlatformCloseThread(PlatformThread* pThread);
 void PlatformFailNextThreadStarts(int iCount);
 
 // ---------------------------------------------------------------------------------------------
+// Blocking idle threads
+//
+// A lock with one condition, for threads that sleep until there is work. On Windows the system's
+// slim reader/writer lock and condition variable: made without allocating, and Wine runs them
+// inside the process, where a winpthreads condition wakes its sleepers through semaphores, one
+// round trip to Wine's server each. Natively a std::mutex and a std::condition_variable.
+class PlatformWaitLock
+{
+public:
+    PlatformWaitLock();
+    ~PlatformWaitLock();
+    PlatformWaitLock(const PlatformWaitLock&) = delete;
+    PlatformWaitLock& operator=(const PlatformWaitLock&) = delete;
+
+    bool Usable() const;  // false when it could not be made (natively: memory ran out)
+    void Lock();
+    void Unlock();
+    // With the lock held: unlocks, sleeps until woken (or for no reason) and locks again.
+    void Wait();
+    void WakeAll();
+
+private:
+    void* m_apSlots[2];  // Windows: the lock and the condition themselves; natively the pair
+};
+
+// ---------------------------------------------------------------------------------------------
 // Named mutex (the hybrid schedule's "ProtectQueueSync")
 //
 // On Windows a kernel mutex of that name (not initially owned, default security), shared by every

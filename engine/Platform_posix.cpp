@@ -119,6 +119,42 @@ void PlatformCloseThread(PlatformThread* pThread)
 }
 
 // ---------------------------------------------------------------------------------------------
+// Blocking idle threads
+
+namespace
+{
+
+struct WaitPair
+{
+    std::mutex lock;
+    std::condition_variable wake;
+};
+
+WaitPair* Pair(void* const* ppSlots) { return static_cast<WaitPair*>(ppSlots[0]); }
+
+}  // namespace
+
+PlatformWaitLock::PlatformWaitLock() : m_apSlots{new (std::nothrow) WaitPair, nullptr} {}
+
+PlatformWaitLock::~PlatformWaitLock() { delete Pair(m_apSlots); }
+
+bool PlatformWaitLock::Usable() const { return m_apSlots[0] != nullptr; }
+
+void PlatformWaitLock::Lock() { Pair(m_apSlots)->lock.lock(); }
+
+void PlatformWaitLock::Unlock() { Pair(m_apSlots)->lock.unlock(); }
+
+void PlatformWaitLock::Wait()
+{
+    WaitPair* pPair = Pair(m_apSlots);
+    std::unique_lock<std::mutex> held(pPair->lock, std::adopt_lock);
+    pPair->wake.wait(held);
+    held.release();  // still locked, as the caller holds it
+}
+
+void PlatformWaitLock::WakeAll() { Pair(m_apSlots)->wake.notify_all(); }
+
+// ---------------------------------------------------------------------------------------------
 // Named mutexes: one recursive mutex per name for the whole process, counted by its handles.
 
 struct PlatformMutex

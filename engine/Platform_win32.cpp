@@ -108,6 +108,34 @@ void PlatformCloseThread(PlatformThread* pThread)
 }
 
 // ---------------------------------------------------------------------------------------------
+// Blocking idle threads
+
+static_assert(sizeof(SRWLOCK) == sizeof(void*) && sizeof(CONDITION_VARIABLE) == sizeof(void*),
+              "the slim lock and the condition fit the slots");
+
+PlatformWaitLock::PlatformWaitLock()
+{
+    InitializeSRWLock(reinterpret_cast<PSRWLOCK>(&m_apSlots[0]));
+    InitializeConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(&m_apSlots[1]));
+}
+
+PlatformWaitLock::~PlatformWaitLock() = default;  // neither holds a system resource
+
+bool PlatformWaitLock::Usable() const { return true; }
+
+void PlatformWaitLock::Lock() { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&m_apSlots[0])); }
+
+void PlatformWaitLock::Unlock() { ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&m_apSlots[0])); }
+
+void PlatformWaitLock::Wait()
+{
+    SleepConditionVariableSRW(reinterpret_cast<PCONDITION_VARIABLE>(&m_apSlots[1]),
+                              reinterpret_cast<PSRWLOCK>(&m_apSlots[0]), INFINITE, 0);
+}
+
+void PlatformWaitLock::WakeAll() { WakeAllConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(&m_apSlots[1])); }
+
+// ---------------------------------------------------------------------------------------------
 // Named mutex
 
 struct PlatformMutex

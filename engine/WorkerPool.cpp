@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cassert>
-#include <chrono>
 #include <cstdlib>
 #include <new>
 #include <thread>
@@ -13,10 +12,14 @@
 #include <emmintrin.h>
 #endif
 
+#ifdef __MINGW32__
+#include <pthread.h>
+#endif
+
 WorkerPool::WorkerPool(int iWorkers)
 {
     if (iWorkers > kMaxWorkers) iWorkers = kMaxWorkers;
-    if (iWorkers > 0 && !MakeWaitObjects()) return;  // no thread: Run does every part on the calling thread
+    if (iWorkers > 0 && !m_wait.Usable()) return;  // no thread: Run does every part on the calling thread
     for (int i = 0; i < iWorkers; ++i)
     {
         // Slots are numbered by the threads actually running, so a refused start leaves no gap.
@@ -33,11 +36,10 @@ WorkerPool::~WorkerPool()
 {
     if (m_iWorkers > 0)
     {
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_bStop.store(true, std::memory_order_seq_cst);
-        }
-        m_wake.notify_all();
+        m_wait.Lock();
+        m_bStop.store(true, std::memory_order_seq_cst);
+        m_wait.Unlock();
+        m_wait.WakeAll();
     }
     for (int i = 0; i < m_iWorkers; ++i)
     {
@@ -47,30 +49,6 @@ WorkerPool::~WorkerPool()
     }
     for (int i = 0; i < kScratchSlots; ++i) std::free(m_apScratch[i]);
     for (int i = 0; i <= kMaxWorkers; ++i) std::free(m_apPartScratch[i]);
-}
-
-// winpthreads gives a mutex and a condition their system objects at their first use, and that
-// allocates: a worker that first blocks while memory has run out would fail inside its thread
-// procedure. So both are made here, on the creating thread, before any worker starts. False when
-// they could not be made.
-bool WorkerPool::MakeWaitObjects()
-{
-    try
-    {
-        std::unique_lock<std::mutex> guard(m_lock);
-        m_wake.wait_for(guard, std::chrono::seconds(0));
-    }
-    catch (...)
-    {
-        return false;
-    }
-#if defined(__MINGW32__) && defined(PTHREAD_COND_INITIALIZER)
-    // A condition's timed wait reports its failure to be made only through its return value,
-    // which the standard wait drops: the handle still holding its initialiser tells.
-    return *m_lock.native_handle() != PTHREAD_MUTEX_INITIALIZER && *m_wake.native_handle() != PTHREAD_COND_INITIALIZER;
-#else
-    return true;
-#endif
 }
 
 void* WorkerPool::Scratch(int iSlot, size_t uBytes)
@@ -101,9 +79,10 @@ void* WorkerPool::PartScratch(int iIndex, size_t uBytes)
 unsigned int WorkerPool::WorkerMain(void* pArg)
 {
     Slot* pSlot = static_cast<Slot*>(pArg);
-#if defined(__MINGW32__) && defined(PTHREAD_COND_INITIALIZER)
+#ifdef __MINGW32__
     // winpthreads makes its record of a thread it did not start itself at the thread's first
-    // wait, and that allocates (a wait without one reads through a null pointer). Made here,
+    // wait on one of its objects (a task's lock, say), and that allocates (a wait without one
+    // reads through a null pointer). Made here,
     // before any work: a worker that cannot have it ends at once and leaves its parts to the
     // calling thread.
     if (pthread_self() == 0) return 0;
@@ -182,14 +161,13 @@ void WorkerPool::WorkerLoop(int)
         }
         if (uGeneration == uSeen)
         {
-            std::unique_lock<std::mutex> guard(m_lock);
+            m_wait.Lock();
             m_iSleepers.fetch_add(1, std::memory_order_seq_cst);
-            m_wake.wait(guard,
-                        [&] {
-                            return m_bStop.load(std::memory_order_seq_cst) ||
-                                JobGeneration(m_uJob.load(std::memory_order_seq_cst)) != uSeen;
-                        });
+            while (!m_bStop.load(std::memory_order_seq_cst) &&
+                   JobGeneration(m_uJob.load(std::memory_order_seq_cst)) == uSeen)
+                m_wait.Wait();
             m_iSleepers.fetch_sub(1, std::memory_order_seq_cst);
+            m_wait.Unlock();
             uGeneration = JobGeneration(m_uJob.load(std::memory_order_acquire));
         }
         if (m_bStop.load(std::memory_order_acquire)) return;
@@ -215,10 +193,10 @@ void WorkerPool::Run(void (*pfn)(void* pContext, int iIndex), void* pContext, in
                  std::memory_order_seq_cst);
     if (m_iSleepers.load(std::memory_order_seq_cst) > 0)
     {
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-        }
-        m_wake.notify_all();
+        // Taking the lock once orders the new job after a sleeper's last look at it.
+        m_wait.Lock();
+        m_wait.Unlock();
+        m_wait.WakeAll();
     }
     RunPart(pfn, pContext, 0);
     // The calling thread never waits for a worker that has not picked the job up yet (on a

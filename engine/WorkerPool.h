@@ -6,19 +6,17 @@
 // The pool belongs to the thread that created it: only that thread calls Run, and the job ends it
 // before returning, so no thread outlives the call (the host may unload the module afterwards).
 // Threads come from the platform seam; a pool whose threads could not all be started just has
-// fewer of them, and with none at all Run does everything on the calling thread. The pool's mutex
-// and condition are made before its first thread starts (none starts when they cannot be), and a
-// worker whose thread cannot have what the runtime needs to block it ends before any work.
+// fewer of them, and with none at all Run does everything on the calling thread. Idle workers
+// sleep on the platform's wait lock, made before the first thread starts (none starts when it
+// cannot be), and a worker whose thread cannot have what the runtime needs ends before any work.
 #pragma once
 
+#include "engine/Platform.h"
+
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-
-struct PlatformThread;
 
 class WorkerPool
 {
@@ -75,7 +73,6 @@ public:
     void Run(void (*pfn)(void* pContext, int iIndex), void* pContext, int iParticipants);
 
 private:
-    bool MakeWaitObjects();
     static unsigned int WorkerMain(void* pArg);
     void WorkerLoop(int iIndex);
     void TakeIndices(uint32_t uGeneration, bool bCaller);
@@ -93,13 +90,12 @@ private:
     std::atomic<void (*)(void*, int)> m_pfn{nullptr};
     std::atomic<void*> m_pContext{nullptr};
     std::atomic<int> m_iRunning{0};   // workers inside a claim or a task of the current job
-    std::atomic<int> m_iSleepers{0};  // workers blocked on m_wake
+    std::atomic<int> m_iSleepers{0};  // workers asleep on m_wait
     std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bBusy{false};  // a Run is in progress
     std::atomic<bool> m_bPartFailed{false};
     int m_iThreadLimit = 0;
-    std::mutex m_lock;  // only for blocking and waking idle workers
-    std::condition_variable m_wake;
+    PlatformWaitLock m_wait;  // only for blocking and waking idle workers
     int m_iWorkers = 0;
     PlatformThread* m_apThreads[kMaxWorkers] = {};
     void* m_apScratch[kScratchSlots] = {};
