@@ -47,7 +47,7 @@ bool s_bFailed = false;           // the program's reply was unusable
 bool s_bClosing = false;          // the window is going: no message boxes
 HANDLE s_hEndedThread = nullptr;  // a finished job thread, still returning from its last send
 std::atomic<unsigned char> s_EngineResult{kImageOk};
-std::wstring s_SavedTitle;  // as long as the window's title is ("Hushpix - " and a full path)
+std::wstring s_SavedTitle;   // as long as the window's title is ("Hushpix - " and a full path)
 HWND s_hRunPanel = nullptr;  // the panel that asked for the run: its bar, its end
 bool s_bTitleChanged = false;
 
@@ -119,10 +119,11 @@ bool FromOurProgram(HWND sender)
 
 void TellMemoryShort(HWND hWnd)
 {
-    if (!s_bClosing) MessageBoxW(hWnd, g_LocStrings[93], g_LocStrings[81], MB_OK | MB_ICONWARNING);
+    if (!s_bClosing)
+        MessageBoxW(hWnd, g_LocStrings[kLocNotEnoughMemory], g_LocStrings[kLocWarning], MB_OK | MB_ICONWARNING);
 }
 
-// The run could not be started: the editing state comes back.
+// Brings the editing state back when the run could not be started.
 void FailStart(HWND hWnd, bool tellUser)
 {
     s_State = JobState::Idle;
