@@ -66,7 +66,7 @@ void OnBatchDenoiseCommand(HWND hWnd)
     if (job.hFind == INVALID_HANDLE_VALUE)
     {
         // A folder that cannot be listed: nothing to walk, and the document stays.
-        ShowLocalizedMessage(98, 27, MB_ICONINFORMATION);
+        ShowLocalizedMessage(kLocFolderHasNoImages, kLocReport, MB_ICONINFORMATION);
         return;
     }
     CopyText(job.wszInputDir, kPathChars, folder);
@@ -95,7 +95,7 @@ void OnBatchDenoiseCommand(HWND hWnd)
         g_bBatchRunning = 0;
         SetClassCursor(hWnd, IDC_ARROW);
         PostMessageW(hWnd, WM_HPX_IMAGE_ARRIVED, 0, 0);
-        ShowLocalizedMessage(93, 81, MB_ICONWARNING);
+        ShowLocalizedMessage(kLocNotEnoughMemory, kLocWarning, MB_ICONWARNING);
         return;
     }
     SetClassCursor(hWnd, IDC_WAIT);

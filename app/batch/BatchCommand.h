@@ -5,11 +5,13 @@
 
 #include <windows.h>
 
-// ID_BATCH_DENOISE.
+// Starts a batch on ID_BATCH_DENOISE: asks for the folder and the options, then runs the walk on
+// the batch thread.
 void OnBatchDenoiseCommand(HWND hWnd);
-// WM_HPX_BATCH_DONE (sent by the batch thread when the walk is over).
+// Gives the window back to the user on WM_HPX_BATCH_DONE (sent by the batch thread when the walk
+// is over): the progress dialog goes and the host image returns to the view.
 void OnBatchDone(HWND hWnd);
-// WM_HPX_BATCH_THREAD_ENDED (posted by the batch thread as it ends): its handle is closed.
+// Closes the batch thread's handle on WM_HPX_BATCH_THREAD_ENDED, posted by the thread as it ends.
 void OnBatchThreadEnded();
 // A batch run is under way (from the command until its thread has ended): the document
 // commands, Denoise, Options and another batch are refused meanwhile.

@@ -122,7 +122,8 @@ void RunPending(BatchRun* run)
     worker.Save(&doc->m_Result, &doc->m_Alpha, run->output, run->input);
 }
 
-// Every photo before the next report denoised, saved and reported.
+// Finishes every photo before the next report, so that the report counts them all: the pending
+// one is denoised, and the file thread saves and reports it.
 void Flush(BatchRun* run)
 {
     RunPending(run);

@@ -21,7 +21,7 @@ bool BrowseForBatchFolder(HWND owner, const wchar_t* initial, wchar_t folder[102
     folder[0] = 0;
     BROWSEINFOW bi{};
     bi.hwndOwner = owner;
-    bi.lpszTitle = g_LocStrings[71];
+    bi.lpszTitle = g_LocStrings[kLocSelectFolderToDenoise];
     // Only folders of the file system: "This PC" or "Libraries" have no path to walk.
     bi.ulFlags = BIF_RETURNONLYFSDIRS;
     bi.lpfn = BrowseCallback;

@@ -15,7 +15,7 @@ namespace
 
 const UINT_PTR kSecondTimer = 1;
 
-// One dialog at a time.
+// Only one progress dialog exists at a time, so its figures can be plain file-scope variables.
 int g_iBatchTotal = 0;
 uint32_t g_uiElapsedSeconds = 0;
 uint32_t g_uiFilesDone = 0;
@@ -40,10 +40,10 @@ void InitProgress(HWND hDlg, LPARAM lParam)
     SetDlgItemTextW(hDlg, IDC_BATCH_ELAPSED, L"00:00");
     g_uiElapsedSeconds = 0;
     g_uiFilesDone = 0;
-    SetWindowTextW(hDlg, g_LocStrings[73]);
-    SetDlgItemTextW(hDlg, IDC_BATCH_ESTIMATE_LABEL, g_LocStrings[74]);
-    SetDlgItemTextW(hDlg, IDC_BATCH_ELAPSED_LABEL, g_LocStrings[75]);
-    SetDlgItemTextW(hDlg, IDCANCEL, g_LocStrings[60]);
+    SetWindowTextW(hDlg, g_LocStrings[kLocBatchDenoising]);
+    SetDlgItemTextW(hDlg, IDC_BATCH_ESTIMATE_LABEL, g_LocStrings[kLocEstimatedTime]);
+    SetDlgItemTextW(hDlg, IDC_BATCH_ELAPSED_LABEL, g_LocStrings[kLocElapsedTime]);
+    SetDlgItemTextW(hDlg, IDCANCEL, g_LocStrings[kLocCancel]);
     CenterDialogOverOwner(hDlg);
     SetTimer(hDlg, kSecondTimer, 1000, nullptr);
     InstallSkin(hDlg);

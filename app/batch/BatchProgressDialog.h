@@ -13,11 +13,13 @@
 
 INT_PTR CALLBACK BatchProgressDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// CreateDialogParam of template 140 owned by the main window, shown; null when it cannot be made.
+// Creates and shows the progress dialog (template 140) owned by the main window; null when it
+// cannot be made.
 HWND CreateBatchProgressDialog(HWND owner, const int* total);
 
 // The estimate of the whole run in seconds: elapsed x total / done, without 32-bit overflow; the
 // elapsed time itself when no file is done yet would be meaningless, so 0 then.
 uint32_t EstimateBatchSeconds(uint32_t elapsedSeconds, uint32_t total, uint32_t done);
-// "%.2u:%.2u" of minutes and seconds into 16 characters; minutes are not limited.
+// Writes the time as minutes and seconds ("%.2u:%.2u") into 16 characters; minutes are not
+// limited.
 void FormatBatchTime(wchar_t out[16], uint32_t seconds);

@@ -28,8 +28,8 @@ DWORD WINAPI BatchThreadProc(LPVOID param)
         // Said after a cancel as well; not while the window is going away. Success is claimed only
         // when no photo failed.
         if (!g_bBatchClosing)
-            MessageBoxW(mainWnd, g_LocStrings[failed ? 155 : 88], g_LocStrings[27],
-                        failed ? MB_ICONWARNING : MB_ICONINFORMATION);
+            MessageBoxW(mainWnd, g_LocStrings[failed ? kLocBatchSomeFailed : kLocBatchSucceeded],
+                        g_LocStrings[kLocReport], failed ? MB_ICONWARNING : MB_ICONINFORMATION);
         profiles.Release();
     }
     catch (...)

@@ -4,11 +4,10 @@
 
 #include <windows.h>
 
-#include "app/window/WindowMessages.h"  // WM_HPX_BATCH_DONE, sent when the walk is over
+// The thread sends WM_HPX_BATCH_DONE when the walk is over and posts WM_HPX_BATCH_THREAD_ENDED as
+// its last act (both in app/window/WindowMessages.h).
+#include "app/window/WindowMessages.h"
 
-// Posted to the main window as the batch thread's last act: the thread is ending, its handle
-// can be waited for and closed.
-constexpr UINT WM_HPX_BATCH_THREAD_ENDED = 0x10AB;
-
-// Thread routine; the parameter is the BatchJob of the first folder level. Returns 1.
+// Runs the batch as the thread's routine; the parameter is the BatchJob of the first folder
+// level. Returns 1.
 DWORD WINAPI BatchThreadProc(LPVOID param);

@@ -23,7 +23,7 @@ void ShowQuality(HWND hDlg, int quality)
 
 void InitBatchOptions(HWND hDlg)
 {
-    SetDlgItemTextW(hDlg, IDC_BATCHOPT_INFO, g_LocStrings[143]);
+    SetDlgItemTextW(hDlg, IDC_BATCHOPT_INFO, g_LocStrings[kLocBatchProfilesInfo]);
     // A damaged file may hold more than the trackbar shows; what it shows is what is used.
     g_iBatchJpegQuality = ClampJpegQuality(ReadSettingInt(L"jpeg", 85));
     HWND bar = GetDlgItem(hDlg, IDC_BATCHOPT_JPEG);
@@ -31,9 +31,9 @@ void InitBatchOptions(HWND hDlg)
     SendMessageW(bar, TBM_SETPAGESIZE, 0, 0);
     ShowQuality(hDlg, g_iBatchJpegQuality);
 
-    SetWindowTextW(hDlg, g_LocStrings[72]);
-    SetDlgItemTextW(hDlg, IDOK, g_LocStrings[59]);
-    SetDlgItemTextW(hDlg, IDCANCEL, g_LocStrings[60]);
+    SetWindowTextW(hDlg, g_LocStrings[kLocBatchOptions]);
+    SetDlgItemTextW(hDlg, IDOK, g_LocStrings[kLocOk]);
+    SetDlgItemTextW(hDlg, IDCANCEL, g_LocStrings[kLocCancel]);
     CenterDialogOverOwner(hDlg);
     SetFocus(GetDlgItem(hDlg, IDOK));
     InstallSkin(hDlg);

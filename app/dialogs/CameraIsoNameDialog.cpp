@@ -19,10 +19,10 @@ const wchar_t* InfoText(const AddConfigurationData* data, int slot)
 void InitAddConfiguration(HWND hDlg, AddConfigurationData* data)
 {
     SetWindowLongPtrW(hDlg, DWLP_USER, reinterpret_cast<LONG_PTR>(data));
-    SetWindowTextW(hDlg, g_LocStrings[142]);
-    SetDlgItemTextW(hDlg, IDC_ADDCFG_CAMERA_LABEL, g_LocStrings[130]);
-    SetDlgItemTextW(hDlg, IDOK, g_LocStrings[59]);
-    SetDlgItemTextW(hDlg, IDCANCEL, g_LocStrings[60]);
+    SetWindowTextW(hDlg, g_LocStrings[kLocAddingConfiguration]);
+    SetDlgItemTextW(hDlg, IDC_ADDCFG_CAMERA_LABEL, g_LocStrings[kLocCamera]);
+    SetDlgItemTextW(hDlg, IDOK, g_LocStrings[kLocOk]);
+    SetDlgItemTextW(hDlg, IDCANCEL, g_LocStrings[kLocCancel]);
     SendDlgItemMessageW(hDlg, IDC_ADDCFG_CAMERA, EM_LIMITTEXT, 127, 0);
     SendDlgItemMessageW(hDlg, IDC_ADDCFG_ISO, EM_LIMITTEXT, 127, 0);
     if (data)

@@ -37,13 +37,13 @@ void InitOptions(HWND hDlg)
     // an untouched list never announces a language change.
     g_iOptionsInitialLanguage = static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0));
 
-    SetWindowTextW(hDlg, g_LocStrings[57]);
-    SetDlgItemTextW(hDlg, IDC_OPT_LANGUAGE_LABEL, g_LocStrings[58]);
-    SetDlgItemTextW(hDlg, IDC_OPT_HWACCEL, g_LocStrings[61]);
-    SetDlgItemTextW(hDlg, IDC_OPT_FUSION, g_LocStrings[111]);
-    SetDlgItemTextW(hDlg, IDC_OPT_PUREGPU, g_LocStrings[112]);
-    SetDlgItemTextW(hDlg, IDOK, g_LocStrings[59]);
-    SetDlgItemTextW(hDlg, IDCANCEL, g_LocStrings[60]);
+    SetWindowTextW(hDlg, g_LocStrings[kLocOptions]);
+    SetDlgItemTextW(hDlg, IDC_OPT_LANGUAGE_LABEL, g_LocStrings[kLocSelectLanguage]);
+    SetDlgItemTextW(hDlg, IDC_OPT_HWACCEL, g_LocStrings[kLocUseHardwareAcceleration]);
+    SetDlgItemTextW(hDlg, IDC_OPT_FUSION, g_LocStrings[kLocCpuGpuFusion]);
+    SetDlgItemTextW(hDlg, IDC_OPT_PUREGPU, g_LocStrings[kLocPureGpu]);
+    SetDlgItemTextW(hDlg, IDOK, g_LocStrings[kLocOk]);
+    SetDlgItemTextW(hDlg, IDCANCEL, g_LocStrings[kLocCancel]);
     InstallSkin(hDlg);
 }
 
@@ -65,10 +65,11 @@ void StoreOptions(HWND hDlg)
     if (language != g_iOptionsInitialLanguage)
     {
         // The other texts change at the next start; the notice is in the new language already.
-        ReadLocalizedString(language, 63, g_LocStrings.m_wcsText[63]);
-        ReadLocalizedString(language, 64, g_LocStrings.m_wcsText[64]);
+        ReadLocalizedString(language, kLocInformation, g_LocStrings.m_wcsText[kLocInformation]);
+        ReadLocalizedString(language, kLocRestartForLanguage, g_LocStrings.m_wcsText[kLocRestartForLanguage]);
         HWND owner = GetWindow(hDlg, GW_OWNER);
-        MessageBoxW(owner ? owner : hDlg, g_LocStrings[64], g_LocStrings[63], MB_ICONINFORMATION);
+        MessageBoxW(owner ? owner : hDlg, g_LocStrings[kLocRestartForLanguage], g_LocStrings[kLocInformation],
+                    MB_ICONINFORMATION);
     }
 }
 

@@ -10,6 +10,7 @@
 #include "app/window/MainWindow.h"
 #include "app/window/ViewNavigation.h"
 #include "app/window/WindowMessages.h"
+#include "plugin/panel_ids.h"
 #include "profiles/CameraIsoHelpers.h"
 #include "profiles/Localisation.h"
 
@@ -17,8 +18,6 @@ namespace
 {
 
 const int kPathChars = 1024;
-// The panel's Denoise button.
-const int kPanelDenoiseButton = 1021;
 
 LPARAM DockerLeftEdge()
 {
@@ -37,7 +36,7 @@ bool ShowOpenedFile(HWND hWnd, const wchar_t* path)
     g_bDocumentIsHostImage = false;
     CopyText(g_wszImagePath, kPathChars, path);
     SetDocumentTitle(hWnd, path);
-    SetStatusText(g_LocStrings[18]);
+    SetStatusText(g_LocStrings[kLocViewDragHint]);
     ClearMouseState();
     FitView(true);
     SetZoomBoxText();
@@ -123,7 +122,7 @@ void OnStepImageCommand(HWND hWnd, bool forward)
         }
         return;
     }
-    MessageBoxW(g_hMainWnd, g_LocStrings[30], nullptr, MB_OK);
+    MessageBoxW(g_hMainWnd, g_LocStrings[kLocFormatNotSupported], nullptr, MB_OK);
 }
 
 void OnFileSaveCommand(HWND hWnd)
@@ -136,7 +135,7 @@ void OnFileSaveCommand(HWND hWnd)
 
 void OnFileCloseCommand(HWND hWnd)
 {
-    SetStatusText(g_LocStrings[1]);
+    SetStatusText(g_LocStrings[kLocOpenImageHint]);
     SetWindowTextW(hWnd, L"Hushpix");
     g_PreviewView.SetQuality(0);
     ReleaseImage(&g_BackBuffer.m_Source);
@@ -147,5 +146,5 @@ void OnFileCloseCommand(HWND hWnd)
     SendMessageW(hWnd, WM_PAINT, 0, 0);
     SetClassLongPtrW(hWnd, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(LoadCursorW(nullptr, IDC_ARROW)));
     EnableWindow(g_hZoomBox, FALSE);
-    if (g_hPanelDlg) EnableWindow(GetDlgItem(g_hPanelDlg, kPanelDenoiseButton), FALSE);
+    if (g_hPanelDlg) EnableWindow(GetDlgItem(g_hPanelDlg, IDC_PANEL_DENOISE), FALSE);
 }

@@ -10,7 +10,7 @@
 
 void OnFileOpenCommand(HWND hWnd);
 void OnFileSaveCommand(HWND hWnd);
-// forward: Page Down (next), else Page Up.
+// Opens the next image of the folder (forward, Page Down) or the previous one (Page Up).
 void OnStepImageCommand(HWND hWnd, bool forward);
 void OnFileCloseCommand(HWND hWnd);
 

@@ -8,7 +8,8 @@
 // files that folder stepping visits and the batch counts.
 bool HasImageFileExtension(const wchar_t* name);
 
-// Save types: 1 BMP, 2 TIFF, 3 PNG, 4 JPEG; 0 none.
+// The types an image can be saved as; the numbers are the save dialog's filter index, so they
+// stay as they are.
 enum SaveType : int
 {
     kSaveNone = 0,

@@ -45,7 +45,7 @@ bool ShowOpenDialog(HWND owner, wchar_t* path)
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = file;
     ofn.nMaxFile = kPathChars;
-    ofn.lpstrTitle = g_LocStrings[55];
+    ofn.lpstrTitle = g_LocStrings[kLocOpenTitle];
     ofn.Flags = OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
     if (!GetOpenFileNameW(&ofn)) return false;
     CopyText(path, kPathChars, file);
@@ -105,7 +105,7 @@ bool ShowSaveDialog(HWND owner, const ImageBuffer& result, wchar_t* file, SaveTy
     ofn.nFilterIndex = filterIndex;
     ofn.lpstrFile = file;
     ofn.nMaxFile = kPathChars;
-    ofn.lpstrTitle = g_LocStrings[56];
+    ofn.lpstrTitle = g_LocStrings[kLocSaveAsTitle];
     ofn.lpstrDefExt = defExt;
     ofn.Flags = OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_ENABLETEMPLATE | OFN_ENABLEHOOK |
         OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
@@ -140,7 +140,7 @@ bool CBackBuffer::OpenImageFile(wchar_t path[1024], bool quiet)
     {
         DeleteImageRecord(image);
         DeleteImageRecord(alpha);
-        if (!quiet) MessageBoxW(g_hMainWnd, g_LocStrings[30], nullptr, MB_OK);
+        if (!quiet) MessageBoxW(g_hMainWnd, g_LocStrings[kLocFormatNotSupported], nullptr, MB_OK);
         return true;
     }
     // Only an accepted file changes the document, its strings included.
@@ -199,7 +199,9 @@ bool CBackBuffer::SaveImageFile(wchar_t outPath[1024], const wchar_t* metadataSo
     }
     if (failed)
     {
-        if (!quiet) MessageBoxW(g_hMainWnd, g_LocStrings[92], g_LocStrings[81], MB_OK | MB_ICONWARNING);
+        if (!quiet)
+            MessageBoxW(g_hMainWnd, g_LocStrings[kLocCannotSaveImage], g_LocStrings[kLocWarning],
+                        MB_OK | MB_ICONWARNING);
         return true;
     }
     if (outPath) CopyText(outPath, kPathChars, file);
@@ -229,7 +231,7 @@ UINT_PTR CALLBACK SaveDialogHookProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM 
                                 MAKELPARAM(kMinJpegQuality, kMaxJpegQuality));
             SendDlgItemMessageW(hDlg, IDC_SAVE_QUALITY, TBM_SETPAGESIZE, 0, 0);
             ShowQuality(hDlg, quality ? *quality : 85);
-            SetDlgItemTextW(hDlg, IDC_SAVE_QUALITY_LABEL, g_LocStrings[50]);
+            SetDlgItemTextW(hDlg, IDC_SAVE_QUALITY_LABEL, g_LocStrings[kLocJpegQuality]);
             break;
         }
         case WM_NOTIFY:

@@ -119,10 +119,11 @@ bool FromOurProgram(HWND sender)
 
 void TellMemoryShort(HWND hWnd)
 {
-    if (!s_bClosing) MessageBoxW(hWnd, g_LocStrings[93], g_LocStrings[81], MB_OK | MB_ICONWARNING);
+    if (!s_bClosing)
+        MessageBoxW(hWnd, g_LocStrings[kLocNotEnoughMemory], g_LocStrings[kLocWarning], MB_OK | MB_ICONWARNING);
 }
 
-// The run could not be started: the editing state comes back.
+// Brings the editing state back when the run could not be started.
 void FailStart(HWND hWnd, bool tellUser)
 {
     s_State = JobState::Idle;

@@ -56,7 +56,7 @@ void SendMain(UINT msg)
     if (g_hMainWnd) SendMessageW(g_hMainWnd, msg, 0, 0);
 }
 
-// Rounded, then 0 below 1, the limit at or above it.
+// Rounds x to the nearest integer and caps it at limit; a result below 1 gives 0.
 int32_t RoundClamp(double x, int32_t limit)
 {
     const int32_t v = static_cast<int32_t>(x + 0.5);
@@ -141,12 +141,12 @@ void ShowImageSummary(HWND hDlg)
     };
     const ImageInfoStrings& s = *info;
     const Group groups[] = {
-        {g_LocStrings[132], s[ImageInfoStrings::kMake], L"\n"},
-        {g_LocStrings[133], s[ImageInfoStrings::kModel], L"\n"},
-        {g_LocStrings[148], s[ImageInfoStrings::kResolution], L"\n"},
+        {g_LocStrings[kLocMaker], s[ImageInfoStrings::kMake], L"\n"},
+        {g_LocStrings[kLocType], s[ImageInfoStrings::kModel], L"\n"},
+        {g_LocStrings[kLocResolution], s[ImageInfoStrings::kResolution], L"\n"},
         {L"ISO:", s[ImageInfoStrings::kIso], L", "},
-        {g_LocStrings[134], s[ImageInfoStrings::kAperture], L"\n"},
-        {g_LocStrings[135], s[ImageInfoStrings::kExposure], L"\n"},
+        {g_LocStrings[kLocFNumber], s[ImageInfoStrings::kAperture], L"\n"},
+        {g_LocStrings[kLocExposure], s[ImageInfoStrings::kExposure], L"\n"},
     };
     const wchar_t* a[20];
     for (int i = 0; i < 6; ++i)
@@ -157,7 +157,7 @@ void ShowImageSummary(HWND hDlg)
         a[3 * i + 2] = present ? groups[i].sep : L"";
     }
     const bool date = s[ImageInfoStrings::kDate][0] != 0;
-    a[18] = date ? g_LocStrings[136] : L"";
+    a[18] = date ? g_LocStrings[kLocCaptured] : L"";
     a[19] = date ? s[ImageInfoStrings::kDate] : L"";
     wchar_t text[1024];
     FormatText(text, L"%s  %s%s%s  %s%s%s  %s%s%s  %s%s%s  %s%s%s  %s%s%s  %s", a[0], a[1], a[2], a[3], a[4], a[5],
@@ -181,7 +181,7 @@ void StartRun(HWND hDlg)
     UpdateWindow(hDlg);
     SendDlgItemMessageW(hDlg, IDC_PROGRESS, PBM_SETPOS, 0, 0);
     ShowWindow(GetDlgItem(hDlg, IDC_PROGRESS), SW_SHOW);
-    SetDenoiseText(hDlg, 43);
+    SetDenoiseText(hDlg, kLocAbort);
     g_PreviewView.m_pPreviewRect = nullptr;
     g_bAbort = 0;
     auto pos = [hDlg](int id) { return static_cast<WORD>(SendDlgItemMessageW(hDlg, id, TBM_GETPOS, 0, 0)); };
@@ -249,7 +249,7 @@ bool EstimatePanelNoise(HWND hDlg, bool atImageLoad)
     if (!ok)
     {
         SetPanelCursor(hDlg, IDC_ARROW, WM_HPX_CURSOR_ARROW);
-        PanelMessage(hDlg, 93, 81, MB_OK | MB_ICONWARNING);
+        PanelMessage(hDlg, kLocNotEnoughMemory, kLocWarning, MB_OK | MB_ICONWARNING);
     }
     return !ok;
 }
@@ -331,7 +331,7 @@ void OnPanelImageLoaded(HWND hDlg, WPARAM wParam, LPARAM lParam)
     ShowWindow(GetDlgItem(hDlg, IDC_PROGRESS), SW_HIDE);
     SendDlgItemMessageW(hDlg, IDC_PROGRESS, PBM_SETPOS, 0, 0);
     EnablePanelInputs(hDlg, true);
-    SetDenoiseText(hDlg, 38);
+    SetDenoiseText(hDlg, kLocDenoiseButton);
     g_bAbort = 0;
     SetPanelCursor(hDlg, IDC_WAIT, WM_HPX_CURSOR_WAIT);
     RECT r{};
@@ -441,10 +441,10 @@ void OnJobDone(HWND hDlg)
     SetPanelCursor(hDlg, IDC_ARROW, WM_HPX_CURSOR_ARROW);
     ShowWindow(GetDlgItem(hDlg, IDC_PROGRESS), SW_HIDE);
     ShowWindow(GetDlgItem(hDlg, IDC_PANEL_SET_DEFAULT), SW_HIDE);
-    SetDenoiseText(hDlg, 144);
+    SetDenoiseText(hDlg, kLocRedefine);
     g_iPanelState = kPanelDone;
     // The denoised result stands; the user learns that its detail gains are missing.
-    if (rc == kImageNoMemory) PanelMessage(hDlg, 93, 81, MB_OK | MB_ICONWARNING);
+    if (rc == kImageNoMemory) PanelMessage(hDlg, kLocNotEnoughMemory, kLocWarning, MB_OK | MB_ICONWARNING);
 }
 
 void OnJobFailed(HWND hDlg)
@@ -452,7 +452,7 @@ void OnJobFailed(HWND hDlg)
     ShowWindow(GetDlgItem(hDlg, IDC_PROGRESS), SW_HIDE);
     SendDlgItemMessageW(hDlg, IDC_PROGRESS, PBM_SETPOS, 0, 0);
     EnablePanelInputs(hDlg, true);
-    SetDenoiseText(hDlg, 38);
+    SetDenoiseText(hDlg, kLocDenoiseButton);
     g_bAbort = 0;
     SendMessageW(hDlg, WM_HPX_SET_STATE, 0, kPanelEditing);
     EnableOtherPanels(hDlg, true);

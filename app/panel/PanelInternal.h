@@ -12,8 +12,8 @@
 extern CBackBuffer* g_pPanelDoc;  // the document given at creation
 extern SliderValueMap g_PanelMaps[HPX_PANEL_SLIDER_COUNT];
 
-// Wait, arrow or size-all cursor as the panel's class cursor and the current one, and the
-// matching message to the main window.
+// Sets the wait, arrow or size-all cursor as the panel's class cursor and the current one, and
+// sends the matching message so that the main window shows the same.
 void SetPanelCursor(HWND hDlg, LPCWSTR cursor, UINT mainWindowMessage);
 
 // Enables or disables the input controls a run disables; enabling also restores the delete
@@ -37,5 +37,5 @@ void OnJobFailed(HWND hDlg);
 // Clears the preview state (rectangles, drag and hover) and releases the working images.
 void ResetPreviewState();
 void ReleasePanelImages();
-// Message box owned by the panel with localised text and caption.
+// Shows a message box owned by the panel; text and caption are localised text ids (kLoc...).
 void PanelMessage(HWND hDlg, int textId, int captionId, UINT type);

@@ -116,19 +116,31 @@ const int kInputControls[] = {
 
 const int kGroupBoxes[] = {IDC_PANEL_BASIC_GROUP, IDC_PANEL_ADVANCED_GROUP, IDC_PANEL_SHARP_GROUP};
 
-// Texts set at creation: control id and localised string number.
+// Texts set at creation: control id and its localised text.
 const struct
 {
     int id;
     int text;
 } kTexts[] = {
-    {IDC_PANEL_DENOISE, 38},         {IDC_PANEL_CAMERA_LABEL, 130},   {IDC_PANEL_SAVE, 123},
-    {IDC_PANEL_DELETE, 124},         {IDC_PANEL_BASIC_GROUP, 122},    {IDC_PANEL_STRENGTH_LABEL, 116},
-    {IDC_PANEL_CHROMA_LABEL, 117},   {IDC_PANEL_ADVANCED_GROUP, 125}, {IDC_PANEL_LARGE_LABEL, 118},
-    {IDC_PANEL_DYNAMICS_LABEL, 119}, {IDC_PANEL_MEDIAN_LABEL, 150},   {IDC_PANEL_MEDIAN_NONE, 151},
-    {IDC_PANEL_MEDIAN_COMMON, 152},  {IDC_PANEL_MEDIAN_STRONG, 153},  {IDC_PANEL_SHARP_GROUP, 126},
-    {IDC_PANEL_SHARP1_LABEL, 127},   {IDC_PANEL_SHARP2_LABEL, 128},   {IDC_PANEL_SHARP3_LABEL, 129},
-    {IDC_PANEL_SET_DEFAULT, 66},
+    {IDC_PANEL_DENOISE, kLocDenoiseButton},
+    {IDC_PANEL_CAMERA_LABEL, kLocCamera},
+    {IDC_PANEL_SAVE, kLocSaveAsButton},
+    {IDC_PANEL_DELETE, kLocRemove},
+    {IDC_PANEL_BASIC_GROUP, kLocBasicParameters},
+    {IDC_PANEL_STRENGTH_LABEL, kLocStrengthIntensity},
+    {IDC_PANEL_CHROMA_LABEL, kLocStrengthChroma},
+    {IDC_PANEL_ADVANCED_GROUP, kLocAdvancedParameters},
+    {IDC_PANEL_LARGE_LABEL, kLocStrengthChromaLarge},
+    {IDC_PANEL_DYNAMICS_LABEL, kLocNoiseDomination},
+    {IDC_PANEL_MEDIAN_LABEL, kLocPointArtefactsReduction},
+    {IDC_PANEL_MEDIAN_NONE, kLocMedianNone},
+    {IDC_PANEL_MEDIAN_COMMON, kLocMedianCommon},
+    {IDC_PANEL_MEDIAN_STRONG, kLocMedianStrong},
+    {IDC_PANEL_SHARP_GROUP, kLocSharpeningParameters},
+    {IDC_PANEL_SHARP1_LABEL, kLocTinyDetails},
+    {IDC_PANEL_SHARP2_LABEL, kLocMediumDetails},
+    {IDC_PANEL_SHARP3_LABEL, kLocRoughDetails},
+    {IDC_PANEL_SET_DEFAULT, kLocSetDefault},
 };
 
 HWND Item(HWND hDlg, int id) { return GetDlgItem(hDlg, id); }
@@ -177,7 +189,7 @@ void FillIsoList(HWND hDlg)
     SendMessageW(list, CB_SETCURSEL, g_iIsoRow < count ? g_iIsoRow : static_cast<WPARAM>(-1), 0);
 }
 
-// The selected entry onto the controls (which re-runs the preview).
+// Shows the selected entry on the controls (which re-runs the preview).
 void ShowSelectedEntry(HWND hDlg)
 {
     FillIsoList(hDlg);
@@ -253,7 +265,7 @@ void ShowEditingLook(HWND hDlg)
     ShowWindow(Item(hDlg, IDC_PROGRESS), SW_HIDE);
     SendDlgItemMessageW(hDlg, IDC_PROGRESS, PBM_SETPOS, 0, 0);
     EnablePanelInputs(hDlg, true);
-    SetDlgItemTextW(hDlg, IDC_PANEL_DENOISE, g_LocStrings[38]);
+    SetDlgItemTextW(hDlg, IDC_PANEL_DENOISE, g_LocStrings[kLocDenoiseButton]);
     EnableWindow(hDlg, TRUE);
 }
 
@@ -339,7 +351,7 @@ void CreateTooltips(HWND hDlg)
     {
         int id;
         int text;
-    } tools[] = {{IDC_PANEL_SAVE, 145}, {IDC_PANEL_DELETE, 146}};
+    } tools[] = {{IDC_PANEL_SAVE, kLocTipSaveManualSetting}, {IDC_PANEL_DELETE, kLocTipDeleteSetting}};
     for (const auto& t : tools)
     {
         TOOLINFOW ti{};
@@ -403,13 +415,13 @@ void OnInitDialog(HWND hDlg, CBackBuffer* doc)
     }
     ApplyIsoSettingsToPanel(hDlg, &g_CurrentIsoSettings, g_PanelMaps);
 
-    SetStatusText(g_LocStrings[34]);
+    SetStatusText(g_LocStrings[kLocPreviewDragHint]);
     for (const auto& t : kTexts) SetDlgItemTextW(hDlg, t.id, g_LocStrings[t.text]);
     SetDlgItemTextW(hDlg, IDC_PANEL_ISO_LABEL, L"ISO:");
     wchar_t tuning[1024];
-    FormatText(tuning, L"%s\n%s", g_LocStrings[147], g_LocStrings[149]);
+    FormatText(tuning, L"%s\n%s", g_LocStrings[kLocManualTuning], g_LocStrings[kLocShowHide]);
     SetDlgItemTextW(hDlg, IDC_PANEL_TUNING_LABEL, tuning);
-    SetWindowTextW(hDlg, g_LocStrings[120]);
+    SetWindowTextW(hDlg, g_LocStrings[kLocParametersSetting]);
 
     g_iPanelState = kPanelEditing;
     UpdateDeleteButton(hDlg);
@@ -533,7 +545,7 @@ void OnSave(HWND hDlg)
     g_CurrentIsoSettings.m_dImmerkaerUV = g_NoiseSigma.m_dChroma;
     if (g_PanelProfiles.AddOrUpdate(data.m_wszCamera, data.m_wszIso, &g_CurrentIsoSettings))
     {
-        PanelMessage(hDlg, 93, 81, MB_OK | MB_ICONWARNING);
+        PanelMessage(hDlg, kLocNotEnoughMemory, kLocWarning, MB_OK | MB_ICONWARNING);
         return;
     }
     StoreProfiles();
@@ -554,13 +566,14 @@ void OnDelete(HWND hDlg)
 {
     if (!PanelDeleteAllowed()) return;
     wchar_t text[1024];
-    FormatText(text, L"%s\n\n%s\n%s\n%s", g_LocStrings[137], g_LocStrings[138], g_LocStrings[139], g_LocStrings[140]);
-    const int answer = MessageBoxW(hDlg, text, g_LocStrings[81], MB_YESNOCANCEL);
+    FormatText(text, L"%s\n\n%s\n%s\n%s", g_LocStrings[kLocDeleteCameraQuestion], g_LocStrings[kLocDeleteCameraYes],
+               g_LocStrings[kLocDeleteCameraNo], g_LocStrings[kLocDeleteCameraCancel]);
+    const int answer = MessageBoxW(hDlg, text, g_LocStrings[kLocWarning], MB_YESNOCANCEL);
     if (answer == IDYES)
     {
         if (g_iCameraRow == 0)
         {
-            PanelMessage(hDlg, 141, 81, MB_OK);
+            PanelMessage(hDlg, kLocCannotDeleteSetting, kLocWarning, MB_OK);
             return;
         }
         if (g_PanelProfiles.DeleteCamera(g_iCameraRow)) return;
@@ -675,7 +688,7 @@ void OnClose(HWND hDlg)
     }
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
     if (g_hMainWnd) SendMessageW(g_hMainWnd, WM_HPX_CURSOR_ARROW, 0, 0);
-    SetStatusText(g_LocStrings[44]);
+    SetStatusText(g_LocStrings[kLocResultDragHint]);
     EndDialog(hDlg, IDOK);
     ReleasePanelImages();
     g_PreviewView.m_pPreviewRect = nullptr;

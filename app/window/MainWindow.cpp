@@ -132,7 +132,7 @@ void OnPaint(HWND hWnd)
             SetBkMode(hdc, TRANSPARENT);
             SetTextColor(hdc, GetSkinColor(COLOR_WINDOWTEXT));
             RECT r = ps.rcPaint;
-            DrawTextW(hdc, g_LocStrings[154], -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+            DrawTextW(hdc, g_LocStrings[kLocViewOutOfMemory], -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         }
         EndPaint(hWnd, &ps);
         return;
@@ -179,7 +179,7 @@ void TellMemoryRanShort()
 {
     if (g_Res.memoryNoticeShown) return;
     g_Res.memoryNoticeShown = true;
-    ShowLocalizedMessage(93, 81, MB_OK | MB_ICONWARNING);
+    ShowLocalizedMessage(kLocNotEnoughMemory, kLocWarning, MB_OK | MB_ICONWARNING);
 }
 
 // ---- creation --------------------------------------------------------------------------------
@@ -192,10 +192,11 @@ LRESULT OnCreate(HWND hWnd)
     LoadSettings();
     LoadLocalizedStrings();
     g_hMainWnd = hWnd;
-    if (g_bCrashedLastTime) MessageBoxW(hWnd, g_LocStrings[85], g_LocStrings[81], MB_ICONINFORMATION);
+    if (g_bCrashedLastTime)
+        MessageBoxW(hWnd, g_LocStrings[kLocCrashedLastTime], g_LocStrings[kLocWarning], MB_ICONINFORMATION);
 
-    g_hStatusBar = CreateWindowExW(0, STATUSCLASSNAMEW, g_LocStrings[1], WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, hWnd,
-                                   HMENU(INT_PTR(IDC_MAIN_STATUSBAR)), g_hInstance, nullptr);
+    g_hStatusBar = CreateWindowExW(0, STATUSCLASSNAMEW, g_LocStrings[kLocOpenImageHint], WS_CHILD | WS_VISIBLE, 0, 0, 0,
+                                   0, hWnd, HMENU(INT_PTR(IDC_MAIN_STATUSBAR)), g_hInstance, nullptr);
     g_hJobThread = nullptr;
     g_wszImagePath[0] = 0;
     g_iPanelState = 0;
@@ -325,7 +326,7 @@ LRESULT OnImageArrived(HWND hWnd)
     InvalidateRect(hWnd, nullptr, FALSE);
     UpdateWindow(hWnd);
 
-    SetStatusText(g_LocStrings[12]);
+    SetStatusText(g_LocStrings[kLocHelpContents]);
     ClearMouseState();
     FitViewOnArrival();
     SetFocus(hWnd);
@@ -407,7 +408,7 @@ void ShowAbout(HWND hWnd)
 {
     wchar_t text[512];
     std::swprintf(text, 512, L"Hushpix v3.21 Fusion\n\nOrvanta\n%ls", kMakerWebAddress);
-    MessageBoxW(hWnd, text, g_LocStrings[31], MB_ICONINFORMATION);
+    MessageBoxW(hWnd, text, g_LocStrings[kLocAbout], MB_ICONINFORMATION);
 }
 
 void ShowPopupMenu(HWND hWnd)
@@ -420,7 +421,7 @@ void ShowPopupMenu(HWND hWnd)
     HMENU menu = GetSubMenu(bar, 0);
     if (menu)
     {
-        const int titles[3] = {2, 3, 4};
+        const int titles[3] = {kLocMenuFile, kLocMenuDenoise, kLocMenuHelp};
         for (int i = 0; i < 3; ++i)
             ModifyMenuW(menu, i, MF_BYPOSITION | MF_STRING | MF_POPUP, UINT_PTR(GetSubMenu(menu, i)),
                         g_LocStrings[titles[i]]);
@@ -428,7 +429,11 @@ void ShowPopupMenu(HWND hWnd)
         {
             UINT id;
             int text;
-        } items[5] = {{ID_OPTIONS, 8}, {IDM_EXIT, 9}, {ID_BATCH_DENOISE, 11}, {ID_HELP_WEBSITE, 13}, {IDM_ABOUT, 16}};
+        } items[5] = {{ID_OPTIONS, kLocMenuOptions},
+                      {IDM_EXIT, kLocMenuExit},
+                      {ID_BATCH_DENOISE, kLocBatchDenoisingMenu},
+                      {ID_HELP_WEBSITE, kLocVisitWebSite},
+                      {IDM_ABOUT, kLocMenuAbout}};
         for (const auto& it : items) ModifyMenuW(menu, it.id, MF_BYCOMMAND | MF_STRING, it.id, g_LocStrings[it.text]);
         TrackPopupMenu(menu, TPM_LEFTBUTTON, r.left, r.bottom, 0, hWnd, nullptr);
     }
@@ -490,7 +495,7 @@ LRESULT OnCommand(HWND hWnd, WPARAM wParam, LPARAM lParam)
         g_iQualityMode = LOWORD(wParam) == ID_DENOISE_IMAGE ? 3 : 2;
         if (!DenoisableImage(g_BackBuffer.m_Source))
         {
-            MessageBoxW(hWnd, g_LocStrings[30], nullptr, MB_OK);
+            MessageBoxW(hWnd, g_LocStrings[kLocFormatNotSupported], nullptr, MB_OK);
             return 0;
         }
         OpenParameterPanel(&g_BackBuffer);
@@ -551,10 +556,16 @@ LRESULT OnToolTip(LPARAM lParam)
     {
         UINT_PTR id;
         int text;
-    } kTips[10] = {{ID_FILE_OPEN, 19},     {ID_FILE_SAVE, 20}, {ID_ZOOM_IN, 22},
-                   {ID_ZOOM_OUT, 23},      {ID_ZOOM_FIT, 24},  {ID_DENOISE_IMAGE, 21},
-                   {ID_BATCH_DENOISE, 11}, {ID_ZOOM_100, 83},  {ID_DENOISE_IMAGE_FAST, 110},
-                   {ID_ZOOM_BOX, 84}};
+    } kTips[10] = {{ID_FILE_OPEN, kLocTipOpenImage},
+                   {ID_FILE_SAVE, kLocTipSaveImageAs},
+                   {ID_ZOOM_IN, kLocTipZoomIn},
+                   {ID_ZOOM_OUT, kLocTipZoomOut},
+                   {ID_ZOOM_FIT, kLocTipZoomFit},
+                   {ID_DENOISE_IMAGE, kLocTipDenoiseImage},
+                   {ID_BATCH_DENOISE, kLocBatchDenoisingMenu},
+                   {ID_ZOOM_100, kLocTipZoom100},
+                   {ID_DENOISE_IMAGE_FAST, kLocTipDenoiseImageFast},
+                   {ID_ZOOM_BOX, kLocTipSetZoom}};
     info->hinst = g_hInstance;
     for (const auto& t : kTips)
         if (t.id == h->idFrom) info->lpszText = const_cast<wchar_t*>(g_LocStrings[t.text]);

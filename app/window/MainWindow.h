@@ -44,7 +44,7 @@ bool RunMainWindow(const MainWindowHost& host);
 void RegisterMainWindowClass(HINSTANCE hModule, const wchar_t* className);
 LRESULT CALLBACK MainWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK ZoomBoxSubclassProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
-// Number of image files (.bmp .gif .jpg .tif .png) in a folder tree.
+// Counts the image files (.bmp .gif .jpg .tif .png) in a folder tree.
 int CountImageFiles(const wchar_t* folder);
 
 // Window class and the title by which HPXProcessGPU finds the window.
@@ -83,8 +83,8 @@ extern bool g_bDocumentIsHostImage;
 void RedrawView(int which, bool useCachedCopy);
 // Sets the status bar's text.
 void SetStatusText(const wchar_t* text);
-// Message box owned by the main window, text and caption by localised string numbers
-// (caption 0: none).
+// Shows a message box owned by the main window; text and caption are localised text ids
+// (kLoc..., caption 0: none).
 int ShowLocalizedMessage(int textId, int captionId, UINT type);
 // Opens the parameter panel of the denoise commands as a child of the window, working on the
 // document (shown and started over when it exists already); it takes charge from the docked one.

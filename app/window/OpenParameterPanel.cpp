@@ -14,7 +14,8 @@ namespace
 
 HWND g_hOpenedPanel = nullptr;
 
-// Left of the docker, below the toolbar; at the left edge when the window is narrower.
+// Places the panel left of the docker, below the toolbar, so that it does not cover the docked
+// one; at the left edge when the window is narrower.
 void PlaceBesideDocker(HWND panel)
 {
     RECT p{}, d{}, t{};

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "plugin/panel_ids.h"
+#include "plugin/window_ids.h"
 #include "profiles/Settings.h"
 #include "tests/host/DemoScript.h"
 #include "tests/host/HostTestSupport.h"
@@ -22,9 +24,6 @@ namespace hpxhost
 {
 namespace
 {
-
-// Command ids of the window (as its toolbar and keys send them).
-constexpr int kZoomIn = 32793, kZoomOut = 32794, kZoomFit = 32795, kZoom100 = 32806, kFileOpen = 32771;
 
 // A shown dialog of this process owned by the window (file and folder dialogs, option dialogs,
 // message boxes, whichever thread shows them), with the caption given (any when empty).
@@ -62,7 +61,7 @@ HWND WaitForDialog(HWND owner, const std::wstring& caption, DWORD timeoutMs = 12
 // Ctrl+O (the command its accelerator gives), the file's path typed into the open dialog, Open.
 void OpenThroughTheDialog(ScriptedUser& user, const std::wstring& path)
 {
-    user.Add("Ctrl+O", [](UserView& v) { return PostMessageW(v.main, WM_COMMAND, kFileOpen, 0) != 0; });
+    user.Add("Ctrl+O", [](UserView& v) { return PostMessageW(v.main, WM_COMMAND, ID_FILE_OPEN, 0) != 0; });
     user.Add("the open dialog",
              [path](UserView& v)
              {
@@ -174,11 +173,11 @@ TEST_F(MainWindowTest, WheelAndButtonsStayWithinTheirLimits)
     user.WheelOverZoomBox(120).WheelOverZoomBox(-120);
     Zoom(user, &z);
     user.Read([&selection](UserView& v) { selection -= v.ZoomSelection(); });
-    for (int i = 0; i < 30; ++i) user.Command(kZoomIn);
+    for (int i = 0; i < 30; ++i) user.Command(ID_ZOOM_IN);
     Zoom(user, &z);
-    for (int i = 0; i < 60; ++i) user.Command(kZoomOut);
+    for (int i = 0; i < 60; ++i) user.Command(ID_ZOOM_OUT);
     Zoom(user, &z);
-    user.Command(kZoom100);
+    user.Command(ID_ZOOM_100);
     Zoom(user, &z);
     user.Chars(L"+");
     Zoom(user, &z);
@@ -202,7 +201,7 @@ TEST_F(MainWindowTest, DoubleClickFitsATinyImageAbove800Percent)
     Zoom(user, &z);
     user.Mouse(WM_LBUTTONDBLCLK, 400, 400);
     Zoom(user, &z);
-    user.Command(kZoomFit);
+    user.Command(ID_ZOOM_FIT);
     Zoom(user, &z);
     Run(user);
     ASSERT_EQ(z.size(), 3u);
@@ -283,7 +282,7 @@ TEST_F(MainWindowTest, ScreenshotShowsTheHostImageThroughTheFit)
     ScriptedUser user;
     Screenshot shot;
     RECT dock = {};
-    user.Command(kZoomFit).Read([&dock](UserView& v) { dock = v.Docker(); });
+    user.Command(ID_ZOOM_FIT).Read([&dock](UserView& v) { dock = v.Docker(); });
     user.Shot(&shot, std::string(HPX_ARTIFACT_DIR) + "/main-window-fit.png");
     Run(user);
     ASSERT_GT(shot.width, 0);
@@ -492,7 +491,7 @@ BOOL CALLBACK CollectPanel(HWND h, LPARAM p)
     auto& panels = *reinterpret_cast<std::pair<HWND, Panels>*>(p);
     wchar_t cls[16] = {};
     GetClassNameW(h, cls, 16);
-    if (std::wstring(cls) != L"#32770" || !GetDlgItem(h, 1021) || !IsWindowVisible(h)) return TRUE;
+    if (std::wstring(cls) != L"#32770" || !GetDlgItem(h, IDC_PANEL_DENOISE) || !IsWindowVisible(h)) return TRUE;
     (GetParent(h) == panels.first ? panels.second.opened : panels.second.docked) = h;
     return TRUE;
 }
@@ -507,14 +506,14 @@ Panels FindPanels(HWND main)
 std::wstring DenoiseText(HWND panel)
 {
     wchar_t text[64] = L"";
-    SendMessageTimeoutW(GetDlgItem(panel, 1021), WM_GETTEXT, 64, LPARAM(text), SMTO_NORMAL, 5000, nullptr);
+    SendMessageTimeoutW(GetDlgItem(panel, IDC_PANEL_DENOISE), WM_GETTEXT, 64, LPARAM(text), SMTO_NORMAL, 5000, nullptr);
     return text;
 }
 
 // Presses a panel's Denoise / Redefine button and waits until it reads `until`.
 bool Press(HWND panel, const wchar_t* until)
 {
-    PostMessageW(GetDlgItem(panel, 1021), BM_CLICK, 0, 0);
+    PostMessageW(GetDlgItem(panel, IDC_PANEL_DENOISE), BM_CLICK, 0, 0);
     return WaitFor(300000, [&] { return DenoiseText(panel) == until; });
 }
 
@@ -533,10 +532,10 @@ TEST_F(MainWindowTest, FastCommandOpensASecondPanelAndEachRunEndsInThePanelThatS
                                 [&]
                                 {
                                     p = FindPanels(v.main);
-                                    return p.docked && IsWindowEnabled(GetDlgItem(p.docked, 1021));
+                                    return p.docked && IsWindowEnabled(GetDlgItem(p.docked, IDC_PANEL_DENOISE));
                                 });
              });
-    user.Command(32807);  // no key or button carries the fast command
+    user.Command(ID_DENOISE_IMAGE_FAST);  // no key or button carries the fast command
     user.Add("the opened panel, working",
              [&](UserView& v)
              {
@@ -544,7 +543,8 @@ TEST_F(MainWindowTest, FastCommandOpensASecondPanelAndEachRunEndsInThePanelThatS
                                 [&]
                                 {
                                     p = FindPanels(v.main);
-                                    return p.opened && p.docked && IsWindowEnabled(GetDlgItem(p.opened, 1021));
+                                    return p.opened && p.docked &&
+                                        IsWindowEnabled(GetDlgItem(p.opened, IDC_PANEL_DENOISE));
                                 });
              });
     user.Add("a run from the docked panel",

@@ -5,13 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "plugin/panel_ids.h"
+
 namespace hpxhost
 {
 namespace
 {
-
-// The panel's controls as a person finds them: the Denoise button and the two strength bars.
-constexpr int kDenoise = 1021, kStrength = 1025, kChroma = 1039;
 
 std::wstring Text(HWND hWnd)
 {
@@ -22,7 +21,7 @@ std::wstring Text(HWND hWnd)
 
 BOOL CALLBACK FindDenoiseButton(HWND child, LPARAM lParam)
 {
-    if (GetDlgCtrlID(child) != kDenoise) return TRUE;
+    if (GetDlgCtrlID(child) != IDC_PANEL_DENOISE) return TRUE;
     *reinterpret_cast<HWND*>(lParam) = GetParent(child);
     return FALSE;
 }
@@ -76,17 +75,17 @@ void AddDemoSteps(ScriptedUser& user, int strengthPos, int chromaPos)
                                 [&]
                                 {
                                     HWND panel = FindPanel(v.main);
-                                    return panel && IsWindowEnabled(GetDlgItem(panel, kDenoise));
+                                    return panel && IsWindowEnabled(GetDlgItem(panel, IDC_PANEL_DENOISE));
                                 });
              });
     user.Add("the strengths",
              [strengthPos, chromaPos](UserView& v)
              {
                  HWND panel = FindPanel(v.main);
-                 DragThumb(GetDlgItem(panel, kStrength), strengthPos);
-                 DragThumb(GetDlgItem(panel, kChroma), chromaPos);
-                 const int luma = int(SendMessageW(GetDlgItem(panel, kStrength), TBM_GETPOS, 0, 0));
-                 const int chroma = int(SendMessageW(GetDlgItem(panel, kChroma), TBM_GETPOS, 0, 0));
+                 DragThumb(GetDlgItem(panel, IDC_PANEL_STRENGTH), strengthPos);
+                 DragThumb(GetDlgItem(panel, IDC_PANEL_CHROMA), chromaPos);
+                 const int luma = int(SendMessageW(GetDlgItem(panel, IDC_PANEL_STRENGTH), TBM_GETPOS, 0, 0));
+                 const int chroma = int(SendMessageW(GetDlgItem(panel, IDC_PANEL_CHROMA), TBM_GETPOS, 0, 0));
                  std::printf("user: strength trackbars at %d and %d (asked %d and %d)\n", luma, chroma, strengthPos,
                              chromaPos);
                  // A drag lands within a pixel's worth of positions of where it was aimed.
@@ -96,9 +95,10 @@ void AddDemoSteps(ScriptedUser& user, int strengthPos, int chromaPos)
              [](UserView& v)
              {
                  HWND panel = FindPanel(v.main);
-                 PostMessageW(GetDlgItem(panel, kDenoise), BM_CLICK, 0, 0);
+                 PostMessageW(GetDlgItem(panel, IDC_PANEL_DENOISE), BM_CLICK, 0, 0);
                  const DWORD t0 = GetTickCount();
-                 const bool done = WaitFor(600000, [&] { return Text(GetDlgItem(panel, kDenoise)) == L"Redefine"; });
+                 const bool done =
+                     WaitFor(600000, [&] { return Text(GetDlgItem(panel, IDC_PANEL_DENOISE)) == L"Redefine"; });
                  std::printf("user: Denoise pressed, %s after %.1f s\n", done ? "\"Redefine\" shown" : "no end seen",
                              (GetTickCount() - t0) / 1000.0);
                  return done;
