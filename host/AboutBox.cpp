@@ -4,6 +4,7 @@
 #include "host/HostInterface.h"
 #include "host/PluginMain.h"
 #include "plugin/host_ids.h"
+#include "ui/CaughtExceptionTrace.h"
 
 namespace
 {
@@ -141,6 +142,7 @@ INT_PTR CALLBACK AboutDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
     catch (...)
     {
         // Nothing may unwind through the dialog manager.
+        TraceCaughtException("AboutDlgProc");
     }
     return FALSE;
 }

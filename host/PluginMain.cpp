@@ -9,6 +9,7 @@
 #include "app/window/MainWindow.h"
 #include "engine/ImageBuffer.h"
 #include "host/HostBridge.h"
+#include "ui/CaughtExceptionTrace.h"
 #include "ui/ControlSkin.h"
 #include "ui/DockerPanel.h"
 
@@ -181,6 +182,7 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, FilterRecord*
     }
     catch (...)
     {
+        TraceCaughtException("PluginMain");
         SetResult(filterBadParameters);
         EndFailedCall(selector);
     }

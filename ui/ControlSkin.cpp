@@ -2,6 +2,7 @@
 // subclass, PNG resources through GDI+ and greyed bitmaps for disabled buttons.
 #include "ui/ControlSkin.h"
 #include "ui/SkinPaintInternal.h"
+#include "ui/CaughtExceptionTrace.h"
 
 #include <objidl.h>
 #include <gdiplus.h>
@@ -287,6 +288,7 @@ LRESULT CALLBACK LabelWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     catch (...)
     {
+        TraceCaughtException("LabelWndProc");
         if (msg == WM_PAINT) ValidateRect(hWnd, nullptr);
         return 0;
     }

@@ -2,6 +2,7 @@
 // skinned tree, and SkinPaintFilter, which decides for each message whether the skin takes it.
 #include "ui/ControlSkin.h"
 #include "ui/SkinPaintInternal.h"
+#include "ui/CaughtExceptionTrace.h"
 
 namespace
 {
@@ -426,6 +427,7 @@ LRESULT CALLBACK SkinWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     catch (...)
     {
+        TraceCaughtException("SkinWndProc");
         if (msg == WM_PAINT) ValidateRect(hWnd, nullptr);
         return 0;
     }

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <cwchar>
+#include <utility>
 
 #include "app/batch/BatchJob.h"
 #include "app/batch/BatchProgressDialog.h"
@@ -17,6 +18,7 @@
 #include "profiles/CameraIsoHelpers.h"
 #include "profiles/Localisation.h"
 #include "profiles/Settings.h"
+#include "ui/ScopedWin32.h"
 
 namespace
 {
@@ -120,9 +122,8 @@ void OnBatchThreadEnded()
 {
     // While the window closes, the waiter below owns the handle.
     if (!g_hBatchThread || g_bBatchClosing) return;
-    WaitForSingleObject(g_hBatchThread, INFINITE);  // it is returning
-    CloseHandle(g_hBatchThread);
-    g_hBatchThread = nullptr;
+    const ScopedHandle thread(std::exchange(g_hBatchThread, nullptr));
+    WaitForSingleObject(thread.get(), INFINITE);  // it is returning
 }
 
 void CancelBatchAndWait()
@@ -155,8 +156,7 @@ void CancelBatchAndWait()
             DispatchMessageW(&msg);
         }
     }
-    CloseHandle(thread);
-    g_hBatchThread = nullptr;
+    const ScopedHandle ended(std::exchange(g_hBatchThread, nullptr));  // closed on the way out
     g_bBatchRunning = 0;
     g_bBatchClosing = 0;
     g_bAbort = 0;  // the batch's job has ended; no other job runs beside a batch

@@ -14,6 +14,8 @@
 #include "profiles/CameraIsoHelpers.h"
 #include "profiles/CameraIsoTable.h"
 #include "profiles/Settings.h"
+#include "ui/CaughtExceptionTrace.h"
+#include "ui/ScopedWin32.h"
 
 std::atomic<unsigned char> g_bBatchAbort{0};
 std::atomic<unsigned char> g_bBatchClosing{0};
@@ -168,11 +170,11 @@ bool DenoiseWithHpxCmd(const wchar_t* input, const wchar_t* output, const IsoSet
     // into a job object, so that a run given up after a cancel can be ended whole (ending "cmd"
     // alone would leave HPXCmd writing into "denoised", perhaps under the next batch). Started
     // suspended, so that nothing runs outside the job.
-    HANDLE tree = CreateJobObjectW(nullptr, nullptr);
+    const ScopedHandle tree(CreateJobObjectW(nullptr, nullptr));
     if (!tree) return false;
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    SetInformationJobObject(tree, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    SetInformationJobObject(tree.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESHOWWINDOW;
@@ -180,40 +182,35 @@ bool DenoiseWithHpxCmd(const wchar_t* input, const wchar_t* output, const IsoSet
     PROCESS_INFORMATION pi{};
     if (!CreateProcessW(cmdPath, commandLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr,
                         directory, &si, &pi))
-    {
-        CloseHandle(tree);
         return false;
-    }
-    if (!AssignProcessToJobObject(tree, pi.hProcess))
+    // Closed before the job object, whose closing ends whatever of the tree still runs.
+    const ScopedHandle cmd(pi.hProcess);
+    ScopedHandle cmdThread(pi.hThread);
+    if (!AssignProcessToJobObject(tree.get(), cmd.get()))
     {
         // A tree that could not be ended is not started (the host's own job may forbid it).
-        TerminateProcess(pi.hProcess, 1);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-        CloseHandle(tree);
+        TerminateProcess(cmd.get(), 1);
         return false;
     }
-    ResumeThread(pi.hThread);
-    CloseHandle(pi.hThread);
+    ResumeThread(cmdThread.get());
+    cmdThread.reset();
 
     // In slices, so that a cancel (or the main window closing) is seen; a cancelled run still
     // lets the file finish for a while, then the tree is ended and waited for: nothing of it
     // outlives the batch.
     DWORD waitedAfterCancel = 0;
-    while (!TreeEnded(tree, pi.hProcess))
+    while (!TreeEnded(tree.get(), cmd.get()))
     {
-        if (WaitForSingleObject(pi.hProcess, kWaitSliceMs) == WAIT_OBJECT_0) Sleep(kTreePollMs);
+        if (WaitForSingleObject(cmd.get(), kWaitSliceMs) == WAIT_OBJECT_0) Sleep(kTreePollMs);
         if (!g_bBatchAbort) continue;
         waitedAfterCancel += kWaitSliceMs;
         if (waitedAfterCancel < g_dwHpxCmdGraceAfterCancelMs) continue;
-        TerminateJobObject(tree, 1);
-        for (int i = 0; i < kTreeEndPolls && !TreeEnded(tree, pi.hProcess); ++i) Sleep(kTreePollMs);
+        TerminateJobObject(tree.get(), 1);
+        for (int i = 0; i < kTreeEndPolls && !TreeEnded(tree.get(), cmd.get()); ++i) Sleep(kTreePollMs);
         // What an ended run wrote is not a denoised photo.
         DeleteFileW(output);
         break;
     }
-    CloseHandle(pi.hProcess);
-    CloseHandle(tree);
     return true;
 }
 
@@ -326,6 +323,7 @@ int WalkLevel(BatchJob* job, BatchRun* run)
             {
                 // A file whose reading, denoising or saving throws is passed over like any
                 // other that fails; the walk goes on.
+                TraceCaughtException("WalkLevel");
                 run->pending = false;
                 ++run->failed;
             }
@@ -397,6 +395,7 @@ int BatchDenoiseFolder(BatchJob* job)
     catch (...)
     {
         // Nothing leaves the walk.
+        TraceCaughtException("BatchDenoiseFolder");
     }
     // A cancel cut the job running beside the last report short; the engine's abort is the
     // window's again (unless the window is closing, which set it too).

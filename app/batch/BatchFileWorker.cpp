@@ -6,6 +6,7 @@
 #include "app/window/WindowMessages.h"
 #include "engine/NlmPlaneDenoise.h"  // g_bAbort
 #include "profiles/CameraIsoHelpers.h"
+#include "ui/CaughtExceptionTrace.h"
 
 namespace
 {
@@ -23,10 +24,11 @@ void TakeRecord(ImageBuffer* to, ImageBuffer* from)
 BatchFileWorker::BatchFileWorker(HWND progressDlg) : m_hProgressDlg(progressDlg)
 {
     InitializeCriticalSection(&m_Lock);
-    m_hWork = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    m_hIdle = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    m_hWork.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    m_hIdle.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
     if (m_hWork && m_hIdle)
-        m_hThread = CreateThread(nullptr, kStackBytes, ThreadProc, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        m_hThread.reset(
+            CreateThread(nullptr, kStackBytes, ThreadProc, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
 }
 
 BatchFileWorker::~BatchFileWorker()
@@ -37,12 +39,9 @@ BatchFileWorker::~BatchFileWorker()
         EnterCriticalSection(&m_Lock);
         m_bStop = true;
         LeaveCriticalSection(&m_Lock);
-        SetEvent(m_hWork);
-        WaitForSingleObject(m_hThread, INFINITE);
-        CloseHandle(m_hThread);
+        SetEvent(m_hWork.get());
+        WaitForSingleObject(m_hThread.get(), INFINITE);
     }
-    if (m_hWork) CloseHandle(m_hWork);
-    if (m_hIdle) CloseHandle(m_hIdle);
     DeleteCriticalSection(&m_Lock);
     ReleaseImage(&m_Next.m_Source);
     ReleaseImage(&m_Next.m_Alpha);
@@ -77,7 +76,8 @@ void BatchFileWorker::Wait()
 {
     // The worker reports files done with SendMessageW: a caller that owns the progress window
     // (the tests' walker) must serve it while waiting.
-    while (MsgWaitForMultipleObjects(1, &m_hIdle, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1)
+    const HANDLE idle = m_hIdle.get();
+    while (MsgWaitForMultipleObjects(1, &idle, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1)
     {
         MSG msg;
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
@@ -101,9 +101,9 @@ void BatchFileWorker::Queue(const Request& request)
     }
     EnterCriticalSection(&m_Lock);
     m_aQueue[m_iQueued++] = request;
-    ResetEvent(m_hIdle);
+    ResetEvent(m_hIdle.get());
     LeaveCriticalSection(&m_Lock);
-    SetEvent(m_hWork);
+    SetEvent(m_hWork.get());
 }
 
 void BatchFileWorker::Run(Request& request)
@@ -127,6 +127,7 @@ void BatchFileWorker::Run(Request& request)
     catch (...)
     {
         // Nothing leaves the thread: a read or save that throws has failed.
+        TraceCaughtException("BatchFileWorker::Run");
         if (request.task == kRead) m_bReadOk = false;
         if (request.task == kSave) ++m_iSaveFailures;
     }
@@ -157,13 +158,13 @@ DWORD WINAPI BatchFileWorker::ThreadProc(LPVOID param)
     BatchFileWorker* self = static_cast<BatchFileWorker*>(param);
     for (;;)
     {
-        WaitForSingleObject(self->m_hWork, INFINITE);
+        WaitForSingleObject(self->m_hWork.get(), INFINITE);
         for (;;)
         {
             EnterCriticalSection(&self->m_Lock);
             if (self->m_iQueued == 0)
             {
-                SetEvent(self->m_hIdle);
+                SetEvent(self->m_hIdle.get());
                 const bool stop = self->m_bStop;
                 LeaveCriticalSection(&self->m_Lock);
                 if (stop) return 0;

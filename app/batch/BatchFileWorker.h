@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "app/view/BackBuffer.h"
+#include "ui/ScopedWin32.h"
 
 class BatchFileWorker
 {
@@ -29,7 +30,7 @@ public:
     // Waits until every request has run; messages sent to the calling thread are served
     // meanwhile.
     void Wait();
-    bool Busy() const { return WaitForSingleObject(m_hIdle, 0) != WAIT_OBJECT_0; }
+    bool Busy() const { return WaitForSingleObject(m_hIdle.get(), 0) != WAIT_OBJECT_0; }
 
     // The photo read last (after Wait): images, information strings; false when it could not be
     // read.
@@ -65,9 +66,9 @@ private:
     void SendDone();
 
     HWND m_hProgressDlg;
-    HANDLE m_hThread = nullptr;
-    HANDLE m_hWork = nullptr;  // auto-reset: a request was queued, or the thread is to end
-    HANDLE m_hIdle = nullptr;  // manual-reset: nothing queued or running
+    ScopedHandle m_hThread;
+    ScopedHandle m_hWork;  // auto-reset: a request was queued, or the thread is to end
+    ScopedHandle m_hIdle;  // manual-reset: nothing queued or running
     CRITICAL_SECTION m_Lock;
     Request m_aQueue[2];  // a save and a read at most
     int m_iQueued = 0;

@@ -8,6 +8,7 @@
 #include "plugin/batch_ids.h"
 #include "profiles/Localisation.h"
 #include "profiles/Settings.h"
+#include "ui/CaughtExceptionTrace.h"
 #include "ui/ControlSkin.h"
 
 namespace
@@ -111,6 +112,7 @@ INT_PTR CALLBACK BatchProgressDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM
     catch (...)
     {
         // Nothing may unwind through the dialog manager.
+        TraceCaughtException("BatchProgressDlgProc");
     }
     return FALSE;
 }

@@ -4,6 +4,7 @@
 #include "engine/NlmPlaneDenoise.h"
 #include "profiles/CameraIsoTable.h"
 #include "profiles/Localisation.h"
+#include "ui/CaughtExceptionTrace.h"
 
 DWORD WINAPI BatchThreadProc(LPVOID param)
 {
@@ -35,6 +36,7 @@ DWORD WINAPI BatchThreadProc(LPVOID param)
     catch (...)
     {
         // Nothing leaves the thread; the main window is given back whatever happened.
+        TraceCaughtException("BatchThreadProc");
         job->pProfiles = nullptr;
         EnableWindow(mainWnd, TRUE);
         g_bBatchAbort = 0;

@@ -4,6 +4,7 @@
 #include "app/dialogs/OptionsDialog.h"
 #include "profiles/Settings.h"
 #include "plugin/prof_ids.h"
+#include "ui/CaughtExceptionTrace.h"
 #include "ui/ControlSkin.h"
 
 #include <commctrl.h>
@@ -81,6 +82,7 @@ INT_PTR CALLBACK BatchOptionsDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM 
     catch (...)
     {
         // Nothing may unwind through the dialog manager.
+        TraceCaughtException("BatchOptionsDlgProc");
     }
     return FALSE;
 }

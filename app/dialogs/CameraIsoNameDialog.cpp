@@ -4,6 +4,7 @@
 #include "app/dialogs/OptionsDialog.h"
 #include "profiles/Settings.h"
 #include "plugin/prof_ids.h"
+#include "ui/CaughtExceptionTrace.h"
 #include "ui/ControlSkin.h"
 
 #include <cstdio>
@@ -94,6 +95,7 @@ INT_PTR CALLBACK AddConfigurationDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPA
     catch (...)
     {
         // Nothing may unwind through the dialog manager.
+        TraceCaughtException("AddConfigurationDlgProc");
     }
     return FALSE;
 }

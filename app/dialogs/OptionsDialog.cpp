@@ -2,6 +2,7 @@
 #include "profiles/Localisation.h"
 #include "profiles/Settings.h"
 #include "plugin/prof_ids.h"
+#include "ui/CaughtExceptionTrace.h"
 #include "ui/ControlSkin.h"
 
 namespace
@@ -132,6 +133,7 @@ INT_PTR CALLBACK OptionsDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lPara
     catch (...)
     {
         // Nothing may unwind through the dialog manager.
+        TraceCaughtException("OptionsDlgProc");
     }
     return FALSE;
 }

@@ -15,6 +15,7 @@
 #include "profiles/CameraIsoHelpers.h"
 #include "profiles/Localisation.h"
 #include "profiles/Settings.h"
+#include "ui/CaughtExceptionTrace.h"
 
 wchar_t g_wcsCurrentFile[1024] = L"";
 
@@ -194,6 +195,7 @@ bool CBackBuffer::SaveImageFile(wchar_t outPath[1024], const wchar_t* metadataSo
         {
             // An unusable metadata source (a GIF, a file removed since) or a format that cannot
             // be written: nothing was written.
+            TraceCaughtException("CBackBuffer::SaveImageFile");
             failed = true;
         }
     }
@@ -250,6 +252,7 @@ UINT_PTR CALLBACK SaveDialogHookProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM 
     catch (...)
     {
         // Nothing may unwind through the common dialog.
+        TraceCaughtException("SaveDialogHookProc");
     }
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "app/view/BackBuffer.h"
 #include "app/window/MainWindow.h"
@@ -17,6 +18,8 @@
 #include "plugin/panel_ids.h"
 #include "profiles/Localisation.h"
 #include "profiles/Settings.h"
+#include "ui/CaughtExceptionTrace.h"
+#include "ui/ScopedWin32.h"
 
 DenoiseJobParams g_DenoiseJobParams = {};
 DWORD g_dwGpuAnnounceTimeoutMs = 30000;
@@ -38,14 +41,14 @@ constexpr SIZE_T kJobStackBytes = 0x6400000;  // 100 MiB: the engine's recursion
 constexpr int kOldProgramRounds = 30;         // closing programs left from earlier runs
 
 JobState s_State = JobState::Idle;
-HANDLE s_hProcess = nullptr;
+ScopedHandle s_hProcess;
 DWORD s_dwProcessId = 0;
 HWND s_hGpuWnd = nullptr;
 DWORD s_dwStartTick = 0;
 uint8_t s_ReadySlot[4] = {};
-bool s_bFailed = false;           // the program's reply was unusable
-bool s_bClosing = false;          // the window is going: no message boxes
-HANDLE s_hEndedThread = nullptr;  // a finished job thread, still returning from its last send
+bool s_bFailed = false;       // the program's reply was unusable
+bool s_bClosing = false;      // the window is going: no message boxes
+ScopedHandle s_hEndedThread;  // a finished job thread, still returning from its last send
 std::atomic<unsigned char> s_EngineResult{kImageOk};
 std::wstring s_SavedTitle;   // as long as the window's title is ("Hushpix - " and a full path)
 HWND s_hRunPanel = nullptr;  // the panel that asked for the run: its bar, its end
@@ -60,9 +63,8 @@ ImageBuffer* BlockImage(uint32_t address) { return reinterpret_cast<ImageBuffer*
 void ReapEndedThread()
 {
     if (!s_hEndedThread) return;
-    WaitForSingleObject(s_hEndedThread, 10000);
-    CloseHandle(s_hEndedThread);
-    s_hEndedThread = nullptr;
+    WaitForSingleObject(s_hEndedThread.get(), 10000);
+    s_hEndedThread.reset();
 }
 
 // The program finds the window by its class and exact title; open and save retitle it, so the
@@ -97,16 +99,12 @@ void ReleaseProgram(HWND hWnd, bool kill)
 {
     KillTimer(hWnd, kGpuWatchTimer);
     RestoreTitle(hWnd);
-    if (s_hProcess)
+    if (kill && s_hProcess && WaitForSingleObject(s_hProcess.get(), 0) == WAIT_TIMEOUT)
     {
-        if (kill && WaitForSingleObject(s_hProcess, 0) == WAIT_TIMEOUT)
-        {
-            TerminateProcess(s_hProcess, 1);
-            WaitForSingleObject(s_hProcess, 2000);
-        }
-        CloseHandle(s_hProcess);
+        TerminateProcess(s_hProcess.get(), 1);
+        WaitForSingleObject(s_hProcess.get(), 2000);
     }
-    s_hProcess = nullptr;
+    s_hProcess.reset();
     s_dwProcessId = 0;
     s_hGpuWnd = nullptr;
 }
@@ -167,6 +165,7 @@ void CALLBACK WatchTimerProc(HWND hWnd, UINT, UINT_PTR, DWORD)
     }
     catch (...)
     {
+        TraceCaughtException("WatchTimerProc");
     }
 }
 
@@ -188,8 +187,8 @@ bool StartProgram(HWND hWnd)
         RestoreTitle(hWnd);
         return false;
     }
-    CloseHandle(pi.hThread);
-    s_hProcess = pi.hProcess;
+    const ScopedHandle mainThread(pi.hThread);  // only the process is watched
+    s_hProcess.reset(pi.hProcess);
     s_dwProcessId = pi.dwProcessId;
     s_hGpuWnd = nullptr;
     s_dwStartTick = GetTickCount();
@@ -215,7 +214,7 @@ void EndProgramAndFail(HWND hWnd)
 // never announces itself, a program that ended without a reply.
 void WatchProgram(HWND hWnd)
 {
-    const bool ended = !s_hProcess || WaitForSingleObject(s_hProcess, 0) != WAIT_TIMEOUT;
+    const bool ended = !s_hProcess || WaitForSingleObject(s_hProcess.get(), 0) != WAIT_TIMEOUT;
     if (s_State == JobState::GpuStarting)
     {
         if (g_bAbort)
@@ -261,6 +260,7 @@ DWORD WINAPI DenoiseJobThreadProc(LPVOID params)
     }
     catch (...)
     {
+        TraceCaughtException("DenoiseJobThreadProc");
         s_EngineResult = kImageNoMemory;
     }
     SendMessageW(g_hMainWnd, WM_HPX_JOB_FINISHED, 0, 0);
@@ -389,8 +389,7 @@ LRESULT JobOnFinished(HWND hWnd, WPARAM, LPARAM)
     if (g_hJobThread)
     {
         // The thread is still inside its send; it is waited for at the next start or at closing.
-        s_hEndedThread = g_hJobThread;
-        g_hJobThread = nullptr;
+        s_hEndedThread.reset(std::exchange(g_hJobThread, nullptr));
     }
     if (!cpu) ReleaseProgram(hWnd, false);
     const unsigned char engine = cpu ? s_EngineResult.load() : kImageOk;

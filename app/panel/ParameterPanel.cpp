@@ -19,7 +19,9 @@
 #include "profiles/CameraIsoHelpers.h"
 #include "profiles/Localisation.h"
 #include "profiles/Settings.h"
+#include "ui/CaughtExceptionTrace.h"
 #include "ui/ControlSkin.h"
+#include "ui/ScopedWin32.h"
 
 CameraIsoTable g_PanelProfiles;
 uint32_t g_iCameraRow = 0;
@@ -36,8 +38,8 @@ namespace
 bool g_bProfilesReadable = true;
 // Images and the bold font, made by the first panel and shared by every panel that exists at
 // the same time; the last panel to go frees them.
-HBITMAP g_hbmSave, g_hbmDelete, g_hbmHide, g_hbmShow;
-HFONT g_hBoldFont;
+ScopedGdiObject<HBITMAP> g_hbmSave, g_hbmDelete, g_hbmHide, g_hbmShow;
+ScopedGdiObject<HFONT> g_hBoldFont;
 HWND g_hTooltip;
 
 // The panels that exist: the docked one and the one the denoise commands open. They share one
@@ -315,7 +317,7 @@ void LayoutManualTuning(HWND hDlg, bool shown)
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     CheckDlgButton(hDlg, IDC_PANEL_TUNING, shown ? BST_CHECKED : BST_UNCHECKED);
     SendDlgItemMessageW(hDlg, IDC_PANEL_TUNING, BM_SETIMAGE, IMAGE_BITMAP,
-                        reinterpret_cast<LPARAM>(shown ? g_hbmHide : g_hbmShow));
+                        reinterpret_cast<LPARAM>((shown ? g_hbmHide : g_hbmShow).get()));
     SetWindowPos(Item(hDlg, IDC_PANEL_SUMMARY), nullptr, 90, anchor + 50, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -368,10 +370,10 @@ void CreateTooltips(HWND hDlg)
 void OnInitDialog(HWND hDlg, CBackBuffer* doc)
 {
     HMODULE module = GetPluginModule();
-    if (!g_hbmSave) g_hbmSave = LoadPngBitmap(module, HPX_PNG_SETTINGS_SAVE);
-    if (!g_hbmDelete) g_hbmDelete = LoadPngBitmap(module, HPX_PNG_SETTINGS_DELETE);
-    SendDlgItemMessageW(hDlg, IDC_PANEL_SAVE, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(g_hbmSave));
-    SendDlgItemMessageW(hDlg, IDC_PANEL_DELETE, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(g_hbmDelete));
+    if (!g_hbmSave) g_hbmSave.reset(LoadPngBitmap(module, HPX_PNG_SETTINGS_SAVE));
+    if (!g_hbmDelete) g_hbmDelete.reset(LoadPngBitmap(module, HPX_PNG_SETTINGS_DELETE));
+    SendDlgItemMessageW(hDlg, IDC_PANEL_SAVE, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(g_hbmSave.get()));
+    SendDlgItemMessageW(hDlg, IDC_PANEL_DELETE, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(g_hbmDelete.get()));
 
     g_bAbort = 0;
     SetPanelCursor(hDlg, IDC_WAIT, WM_HPX_CURSOR_WAIT);
@@ -395,8 +397,8 @@ void OnInitDialog(HWND hDlg, CBackBuffer* doc)
 
     EstimatePanelNoise(hDlg, false);
 
-    if (!g_hbmHide) g_hbmHide = LoadPngBitmap(module, HPX_PNG_SETTINGS_HIDE);
-    if (!g_hbmShow) g_hbmShow = LoadPngBitmap(module, HPX_PNG_SETTINGS_SHOW);
+    if (!g_hbmHide) g_hbmHide.reset(LoadPngBitmap(module, HPX_PNG_SETTINGS_HIDE));
+    if (!g_hbmShow) g_hbmShow.reset(LoadPngBitmap(module, HPX_PNG_SETTINGS_SHOW));
     LayoutManualTuning(hDlg, ReadSettingInt(L"ShowManualTunning", 1) != 0);
 
     if (firstPanel) LoadProfiles();
@@ -435,12 +437,12 @@ void OnInitDialog(HWND hDlg, CBackBuffer* doc)
 
     HFONT font = reinterpret_cast<HFONT>(SendDlgItemMessageW(hDlg, IDC_PANEL_DENOISE, WM_GETFONT, 0, 0));
     LOGFONTW lf{};
-    if (font && font != g_hBoldFont && GetObjectW(font, sizeof(lf), &lf))
+    if (font && font != g_hBoldFont.get() && GetObjectW(font, sizeof(lf), &lf))
     {
         lf.lfWeight = FW_BOLD;
-        if (!g_hBoldFont) g_hBoldFont = CreateFontIndirectW(&lf);
+        if (!g_hBoldFont) g_hBoldFont.reset(CreateFontIndirectW(&lf));
         if (g_hBoldFont)
-            SendDlgItemMessageW(hDlg, IDC_PANEL_DENOISE, WM_SETFONT, reinterpret_cast<WPARAM>(g_hBoldFont), TRUE);
+            SendDlgItemMessageW(hDlg, IDC_PANEL_DENOISE, WM_SETFONT, reinterpret_cast<WPARAM>(g_hBoldFont.get()), TRUE);
     }
 
     for (int id : kGroupBoxes) SubclassLabel(Item(hDlg, id), 0);
@@ -608,11 +610,13 @@ void OnPaint(HWND hDlg, HDC given)
     RECT wr, cr;
     GetWindowRect(hDlg, &wr);
     GetClientRect(hDlg, &cr);
-    HDC mem = CreateCompatibleDC(target);
-    HBITMAP bmp = mem ? CreateCompatibleBitmap(target, wr.right - wr.left, wr.bottom - wr.top) : nullptr;
+    const ScopedMemoryDC dc(CreateCompatibleDC(target));
+    HDC mem = dc.get();
+    const ScopedGdiObject<HBITMAP> bmp(mem ? CreateCompatibleBitmap(target, wr.right - wr.left, wr.bottom - wr.top)
+                                           : nullptr);
     if (bmp)
     {
-        HGDIOBJ old = SelectObject(mem, bmp);
+        const ScopedSelectObject selected(mem, bmp.get());
         FillRect(mem, &cr, GetSkinBrush(COLOR_BTNFACE));
         for (HWND child = GetWindow(hDlg, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
         {
@@ -625,10 +629,7 @@ void OnPaint(HWND hDlg, HDC given)
             SendMessageW(child, WM_PAINT, 0, 0);
         }
         BitBlt(target, 0, 0, wr.right - wr.left, wr.bottom - wr.top, mem, 0, 0, SRCCOPY);
-        SelectObject(mem, old);
-        DeleteObject(bmp);
     }
-    if (mem) DeleteDC(mem);
     if (!given) EndPaint(hDlg, &ps);
 }
 
@@ -649,9 +650,8 @@ LRESULT OnCustomDraw(NMCUSTOMDRAW* cd)
         {
             if (IsWindowEnabled(cd->hdr.hwndFrom))
             {
-                HBRUSH fill = CreateSolidBrush(RGB(101, 135, 168));
-                FillRect(cd->hdc, &rc, fill);
-                DeleteObject(fill);
+                const ScopedGdiObject<HBRUSH> fill(CreateSolidBrush(RGB(101, 135, 168)));
+                FillRect(cd->hdc, &rc, fill.get());
             }
             else
             {
@@ -706,13 +706,8 @@ void OnDestroy(HWND hDlg)
     UnregisterPanel(hDlg);
     if (hDlg == g_hPanelDlg) HandOverCharge();
     if (!g_Panels.empty()) return;
-    for (HBITMAP* b : {&g_hbmSave, &g_hbmDelete, &g_hbmHide, &g_hbmShow})
-    {
-        if (*b) DeleteObject(*b);
-        *b = nullptr;
-    }
-    if (g_hBoldFont) DeleteObject(g_hBoldFont);
-    g_hBoldFont = nullptr;
+    for (ScopedGdiObject<HBITMAP>* b : {&g_hbmSave, &g_hbmDelete, &g_hbmHide, &g_hbmShow}) b->reset();
+    g_hBoldFont.reset();
     g_hTooltip = nullptr;  // destroyed with its owner
 }
 
@@ -910,6 +905,7 @@ INT_PTR CALLBACK ParameterPanelDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARA
     }
     catch (...)
     {
+        TraceCaughtException("ParameterPanelDlgProc");
         return FALSE;
     }
 }

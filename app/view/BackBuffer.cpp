@@ -1,6 +1,8 @@
 // The off-screen surface of the main window and the document it holds.
 #include "app/view/BackBuffer.h"
 
+#include "ui/ScopedWin32.h"
+
 CBackBuffer g_BackBuffer;
 
 bool CBackBuffer::Create(HWND hOwner)
@@ -22,10 +24,12 @@ bool CBackBuffer::CreateSurface()
 {
     ReleaseSurface();
     InitImage(&m_Surface);
-    HDC hScreen = GetDC(nullptr);
-    m_hDC = CreateCompatibleDC(hScreen);
-    if (hScreen) ReleaseDC(nullptr, hScreen);
-    if (!m_hDC) return false;
+    ScopedMemoryDC dc;
+    {
+        const ScopedWindowDC screen(nullptr);
+        dc.reset(CreateCompatibleDC(screen.get()));
+    }
+    if (!dc) return false;
 
     BITMAPINFO bmi = {};
     bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -35,22 +39,14 @@ bool CBackBuffer::CreateSurface()
     bmi.bmiHeader.biBitCount = 24;
     bmi.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    m_hBitmap = CreateDIBSection(m_hDC, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!m_hBitmap || !bits)
-    {
-        if (m_hBitmap) DeleteObject(m_hBitmap);
-        m_hBitmap = nullptr;
-        DeleteDC(m_hDC);
-        m_hDC = nullptr;
-        return false;
-    }
+    ScopedGdiObject<HBITMAP> bitmap(CreateDIBSection(dc.get(), &bmi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap || !bits) return false;
+    // The surface keeps both for its life; ReleaseSurface gives them back.
+    m_hDC = dc.release();
+    m_hBitmap = bitmap.release();
     m_hOldBitmap = static_cast<HBITMAP>(SelectObject(m_hDC, m_hBitmap));
-    HRGN clip = CreateRectRgn(0, 0, m_iWidth, m_iHeight);
-    if (clip)
-    {
-        SelectClipRgn(m_hDC, clip);
-        DeleteObject(clip);
-    }
+    const ScopedGdiObject<HRGN> clip(CreateRectRgn(0, 0, m_iWidth, m_iHeight));
+    if (clip) SelectClipRgn(m_hDC, clip.get());  // the DC takes a copy
     // 3000 x 3 bytes per row is a multiple of 4: the DIB's rows are packed like an image's.
     m_Surface.m_pData = bits;
     m_Surface.m_iWidth = m_iWidth;

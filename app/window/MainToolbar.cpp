@@ -7,7 +7,9 @@
 #include "app/window/MainWindow.h"
 #include "app/window/WindowMessages.h"
 #include "plugin/skin_ids.h"
+#include "ui/CaughtExceptionTrace.h"
 #include "ui/ControlSkin.h"
+#include "ui/ScopedWin32.h"
 
 namespace
 {
@@ -16,9 +18,9 @@ namespace
 // and the grey list, the zoom box its font, until they are destroyed).
 struct ToolbarResources
 {
-    HBITMAP bitmaps[6];
+    ScopedGdiObject<HBITMAP> bitmaps[6];
     HIMAGELIST greyList;
-    HFONT zoomFont;
+    ScopedGdiObject<HFONT> zoomFont;
 } g_Res = {};
 
 constexpr int kImageNone = 88;  // no such image: the button shows nothing
@@ -36,15 +38,10 @@ void SetButtonWidth(int command, int width)
 
 void FreeToolbarResources()
 {
-    for (HBITMAP& b : g_Res.bitmaps)
-    {
-        if (b) DeleteObject(b);
-        b = nullptr;
-    }
+    for (ScopedGdiObject<HBITMAP>& b : g_Res.bitmaps) b.reset();
     if (g_Res.greyList) ImageList_Destroy(g_Res.greyList);
     g_Res.greyList = nullptr;
-    if (g_Res.zoomFont) DeleteObject(g_Res.zoomFont);
-    g_Res.zoomFont = nullptr;
+    g_Res.zoomFont.reset();
 }
 
 // The spacer takes what is left, so the "Menu" button sits at the right end; 1 pixel at least.
@@ -74,15 +71,12 @@ void CreateToolbar(HWND hWnd)
     SendMessageW(g_hToolbar, TB_SETINDENT, 7, 0);
 
     int w = 32, h = 32;
-    if (HBITMAP folder = LoadPngBitmap(g_hInstance, HPX_PNG_IDP_FOLDER))
+    const ScopedGdiObject<HBITMAP> folder(LoadPngBitmap(g_hInstance, HPX_PNG_IDP_FOLDER));  // only its size is used
+    BITMAP bm = {};
+    if (folder && GetObjectW(folder.get(), sizeof bm, &bm))
     {
-        BITMAP bm = {};
-        if (GetObjectW(folder, sizeof bm, &bm))
-        {
-            w = bm.bmWidth;
-            h = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
-        }
-        DeleteObject(folder);  // only its size is used
+        w = bm.bmWidth;
+        h = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
     }
     SendMessageW(g_hToolbar, TB_SETBITMAPSIZE, 0, MAKELONG(w, h));
     SendMessageW(g_hToolbar, TB_SETBUTTONSIZE, 0, MAKELONG(w + 9, h + 9));
@@ -94,9 +88,9 @@ void CreateToolbar(HWND hWnd)
     for (int i = 0; i < 6; ++i)
     {
         index[i] = kImageNone;
-        g_Res.bitmaps[i] = LoadPngBitmap(g_hInstance, kImages[i]);
+        g_Res.bitmaps[i].reset(LoadPngBitmap(g_hInstance, kImages[i]));
         if (!g_Res.bitmaps[i]) continue;
-        TBADDBITMAP ab = {nullptr, UINT_PTR(g_Res.bitmaps[i])};
+        TBADDBITMAP ab = {nullptr, UINT_PTR(g_Res.bitmaps[i].get())};
         const LRESULT at = SendMessageW(g_hToolbar, TB_ADDBITMAP, 1, LPARAM(&ab));
         if (at < 0) continue;  // no image on the button, so no grey one either
         index[i] = int(at);
@@ -105,7 +99,7 @@ void CreateToolbar(HWND hWnd)
         if (g_Res.greyList)
         {
             ImageList_SetImageCount(g_Res.greyList, UINT(at));
-            if (AddGreyedBitmap(g_Res.greyList, g_Res.bitmaps[i]) != int(at))
+            if (AddGreyedBitmap(g_Res.greyList, g_Res.bitmaps[i].get()) != int(at))
                 ImageList_SetImageCount(g_Res.greyList, UINT(at) + 1);
         }
     }
@@ -161,8 +155,8 @@ void CreateZoomBox()
                                  r.top + 8, r.right - r.left - 10, r.bottom - r.top + 192, g_hToolbar,
                                  HMENU(INT_PTR(ID_ZOOM_BOX)), g_hInstance, nullptr);
     if (!g_hZoomBox) return;
-    g_Res.zoomFont = CreateFontW(16, 0, 0, 0, 600, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, FF_SWISS, L"Tahoma");
-    if (g_Res.zoomFont) SendMessageW(g_hZoomBox, WM_SETFONT, WPARAM(g_Res.zoomFont), TRUE);
+    g_Res.zoomFont.reset(CreateFontW(16, 0, 0, 0, 600, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, FF_SWISS, L"Tahoma"));
+    if (g_Res.zoomFont) SendMessageW(g_hZoomBox, WM_SETFONT, WPARAM(g_Res.zoomFont.get()), TRUE);
     ShowWindow(g_hZoomBox, SW_SHOW);
     SendMessageW(g_hZoomBox, CB_RESETCONTENT, 0, 0);
     static const wchar_t* const kPresets[8] = {L"10.0 %",  L"25.0 %",  L"50.0 %",  L"100.0 %",
@@ -190,6 +184,7 @@ LRESULT CALLBACK ZoomBoxSubclassProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM 
     }
     catch (...)
     {
+        TraceCaughtException("ZoomBoxSubclassProc");
         return 0;
     }
     return g_pfnZoomBoxProc ? CallWindowProcW(g_pfnZoomBoxProc, hWnd, msg, wParam, lParam)

@@ -9,7 +9,9 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <memory>
 #include <new>
+#include <utility>
 
 #include "app/batch/BatchCommand.h"
 #include "app/batch/BatchThread.h"
@@ -27,8 +29,10 @@
 #include "profiles/Localisation.h"
 #include "profiles/Settings.h"
 #include "plugin/skin_ids.h"
+#include "ui/CaughtExceptionTrace.h"
 #include "ui/ControlSkin.h"
 #include "ui/DockerPanel.h"
+#include "ui/ScopedWin32.h"
 
 MainWindowHost g_WindowHost = {};
 HINSTANCE g_hInstance = nullptr;
@@ -59,7 +63,7 @@ const wchar_t kMakerWebAddress[] = L"http://www.orvtools.com/hushpix";
 // the toolbar's own, see MainToolbar.cpp).
 struct WindowResources
 {
-    bool comInitialised;
+    ScopedComInit com;  // for the window's life
     bool memoryNoticeShown;
 } g_Res = {};
 
@@ -142,22 +146,22 @@ void OnPaint(HWND hWnd)
     RECT inside = ps.rcPaint;
     if (inside.right > g_BackBuffer.m_Surface.m_iWidth) inside.right = g_BackBuffer.m_Surface.m_iWidth;
     if (inside.bottom > g_BackBuffer.m_Surface.m_iHeight) inside.bottom = g_BackBuffer.m_Surface.m_iHeight;
-    HBRUSH grey = CreateSolidBrush(RGB(CBackBuffer::kBackground, CBackBuffer::kBackground, CBackBuffer::kBackground));
+    ScopedGdiObject<HBRUSH> grey(
+        CreateSolidBrush(RGB(CBackBuffer::kBackground, CBackBuffer::kBackground, CBackBuffer::kBackground)));
     if (grey)
     {
         RECT rest = ps.rcPaint;
         if (ps.rcPaint.right > inside.right)
         {
             rest.left = inside.right > rest.left ? inside.right : rest.left;
-            FillRect(hdc, &rest, grey);
+            FillRect(hdc, &rest, grey.get());
         }
         rest = ps.rcPaint;
         if (ps.rcPaint.bottom > inside.bottom)
         {
             rest.top = inside.bottom > rest.top ? inside.bottom : rest.top;
-            FillRect(hdc, &rest, grey);
+            FillRect(hdc, &rest, grey.get());
         }
-        DeleteObject(grey);
     }
     if (inside.right > inside.left && inside.bottom > inside.top)
     {
@@ -204,8 +208,7 @@ LRESULT OnCreate(HWND hWnd)
     g_hPanelDlg = nullptr;
     g_bDocumentIsHostImage = false;
 
-    const HRESULT co = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    g_Res.comInitialised = SUCCEEDED(co);
+    g_Res.com = ScopedComInit(COINIT_APARTMENTTHREADED);
 
     g_BackBuffer.Create(hWnd);  // without a surface the window says so where the image would be
     g_PreviewView.Init(hWnd, &g_BackBuffer.m_Surface);
@@ -237,14 +240,13 @@ void ReadDocumentExif()
     g_BackBuffer.m_Info.Clear();
     if (!g_WindowHost.pExif || g_WindowHost.cbExif == 0 || g_WindowHost.cbExif > 0x7FFFFFF0u) return;
     const uint32_t length = g_WindowHost.cbExif + 8;
-    unsigned char* buffer = new (std::nothrow) unsigned char[length];
+    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[length]);
     if (!buffer) return;
-    std::memset(buffer, 0, 8);
-    std::memcpy(buffer + 8, g_WindowHost.pExif, g_WindowHost.cbExif);
+    std::memset(buffer.get(), 0, 8);
+    std::memcpy(buffer.get() + 8, g_WindowHost.pExif, g_WindowHost.cbExif);
     ExifInfo info = {};
-    ReadExifBlock(&info, buffer, int32_t(length));
+    ReadExifBlock(&info, buffer.get(), int32_t(length));
     FormatExifInfoStrings(&g_BackBuffer.m_Info, info);
-    delete[] buffer;
 }
 
 // The host's image (and transparency) into the document. False when the host image has no
@@ -395,8 +397,7 @@ void OnDestroy()
     }
     g_hPanelDlg = nullptr;
     ClearCrashFlag();
-    if (g_Res.comInitialised) CoUninitialize();
-    g_Res.comInitialised = false;
+    g_Res.com = ScopedComInit();
     g_BackBuffer.Destroy();
     g_PreviewView.m_pSurface = nullptr;
     PostQuitMessage(0);
@@ -416,9 +417,9 @@ void ShowPopupMenu(HWND hWnd)
     RECT r = {0, 0, 0, 0};
     SendMessageW(g_hToolbar, TB_GETITEMRECT, 7, LPARAM(&r));
     MapWindowPoints(g_hToolbar, nullptr, reinterpret_cast<POINT*>(&r), 2);
-    HMENU bar = LoadMenuW(g_hInstance, MAKEINTRESOURCEW(IDR_MAIN_POPUP_MENU));
+    const ScopedMenu bar(LoadMenuW(g_hInstance, MAKEINTRESOURCEW(IDR_MAIN_POPUP_MENU)));
     if (!bar) return;
-    HMENU menu = GetSubMenu(bar, 0);
+    HMENU menu = GetSubMenu(bar.get(), 0);
     if (menu)
     {
         const int titles[3] = {kLocMenuFile, kLocMenuDenoise, kLocMenuHelp};
@@ -437,7 +438,6 @@ void ShowPopupMenu(HWND hWnd)
         for (const auto& it : items) ModifyMenuW(menu, it.id, MF_BYCOMMAND | MF_STRING, it.id, g_LocStrings[it.text]);
         TrackPopupMenu(menu, TPM_LEFTBUTTON, r.left, r.bottom, 0, hWnd, nullptr);
     }
-    DestroyMenu(bar);
 }
 
 bool DenoisableImage(const ImageBuffer& image)
@@ -740,8 +740,7 @@ void WaitForWorkerThreads()
             MSG m;
             PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);  // serves the sent messages
         }
-        CloseHandle(*h);
-        *h = nullptr;
+        const ScopedHandle ended(std::exchange(*h, nullptr));  // the global no longer holds it
     }
 }
 
@@ -758,6 +757,7 @@ LRESULT CALLBACK MainWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     catch (...)
     {
+        TraceCaughtException("MainWndProc");
     }
     return msg == WM_CREATE ? -1 : 0;
 }
