@@ -1,8 +1,10 @@
-# hpx_add_gtest(<name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>])
+# hpx_add_gtest(<name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>] [DESKTOP])
 #
 # One GoogleTest program; every test case becomes its own ctest entry. On the win32
 # preset the program is a Windows console program run under Wine (the toolchain's
 # emulator); the listing happens when ctest starts, so building needs no Wine.
+# DESKTOP: a program that opens real windows runs each case in a Wine virtual desktop of
+# its own (see scripts/wine-run.sh), where windows behave as on Windows.
 include(GoogleTest)
 
 if(WIN32)
@@ -16,8 +18,11 @@ else()
   find_package(Threads REQUIRED)
 endif()
 
+# The size of the window tests' desktop: a screen of the common 16:10 kind.
+set(HPX_WINE_DESKTOP 1600x1000)
+
 function(hpx_add_gtest name)
-  cmake_parse_arguments(a "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(a "DESKTOP" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${a_SOURCES})
   target_link_libraries(${name} PRIVATE ${a_LIBS} GTest::gtest GTest::gtest_main)
   if(NOT WIN32)
@@ -25,8 +30,12 @@ function(hpx_add_gtest name)
   endif()
   target_compile_definitions(${name} PRIVATE HPX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                                              HPX_DIST_DIR="${HPX_DIST_DIR}")
+  set(desktop)
+  if(WIN32 AND a_DESKTOP)
+    set(desktop ENVIRONMENT HPX_WINE_DESKTOP=${HPX_WINE_DESKTOP})
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
-    PROPERTIES LABELS "${a_LABELS}" TIMEOUT 600)
+    PROPERTIES LABELS "${a_LABELS}" TIMEOUT 600 ${desktop})
 endfunction()

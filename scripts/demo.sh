@@ -5,7 +5,8 @@
 # Without an input it makes a clean photograph-like picture and a noisy sample of it. A scripted
 # user in the host sets the luma and chroma strengths on the panel's trackbars (DEMO_STRENGTHS,
 # trackbar positions = strength x 20, default 400,400), presses Denoise, waits for "Redefine",
-# writes a screenshot of the window beside the output (<output>-window.png) and closes the
+# writes a screenshot of the window beside the output (<output>-window.png; the window is maximised
+# in a 1600 x 1000 Wine virtual desktop, HPX_WINE_DESKTOP to change it) and closes the
 # window; the host writes what the plug-in handed back to the output image (default:
 # build/demo/out.png). With the generated sample the PSNR of the noisy input and of the output
 # against the clean picture are printed.
@@ -40,7 +41,8 @@ if [[ ! -f $host ]]; then
 fi
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | tr / '\\')"; }
 shot=${out%.*}-window.png
-scripts/wine-run.sh "$host" "$(winpath dist/Hushpix.8bf)" "$(winpath "$in")" "$(winpath "$out")" \
+# In a virtual desktop of its own the window is maximised as on Windows (see scripts/wine-run.sh).
+HPX_WINE_DESKTOP=${HPX_WINE_DESKTOP:-1600x1000} scripts/wine-run.sh "$host" "$(winpath dist/Hushpix.8bf)" "$(winpath "$in")" "$(winpath "$out")" \
   --no-about --no-repeat --demo-user "${DEMO_STRENGTHS:-400,400}" --screenshot "$(winpath "$shot")"
 echo "input:  $in"
 echo "output: $out"
