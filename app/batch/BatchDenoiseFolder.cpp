@@ -230,7 +230,9 @@ void ProcessFile(BatchJob* job, BatchRun* run)
     const bool readBesideAJob = run->pending;
     worker.Read(input);
     RunPending(run);
-    worker.Wait();
+    // After a pending job the read has ended already (the job waits for it), and the save just
+    // handed over runs on beside this photo's job; without one the read is waited for here.
+    if (!readBesideAJob) worker.Wait();
     if (run->readAgain || (!worker.ReadSucceeded() && readBesideAJob))
     {
         // A read that may have failed for want of memory, or was let go: once more on its own.

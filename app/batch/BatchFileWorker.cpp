@@ -100,6 +100,10 @@ void BatchFileWorker::Queue(const Request& request)
         return;
     }
     EnterCriticalSection(&m_Lock);
+    const bool full = m_iQueued == 2;
+    LeaveCriticalSection(&m_Lock);
+    if (full) Wait();  // the walker asks for a save and a read at most: never more than the queue holds
+    EnterCriticalSection(&m_Lock);
     m_aQueue[m_iQueued++] = request;
     ResetEvent(m_hIdle.get());
     LeaveCriticalSection(&m_Lock);
