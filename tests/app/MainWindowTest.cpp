@@ -404,6 +404,23 @@ TEST_F(MainWindowTest, PageDownAndUpStepThroughTheFolderInCircles)
     EXPECT_EQ(host.Output(), host.Document());  // other files were shown: the host keeps its pixels
 }
 
+// A finished run belongs to the image it was made from: once another file of the same shape is
+// open, closing hands the host nothing of it.
+TEST_F(MainWindowTest, AFinishedRunThenAnotherFileThenCloseLeavesTheHostItsOwnPixels)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    TempFolder folder(std::wstring(temp) + L"hpx-other-");
+    ASSERT_TRUE(folder.Image(L"other.png", 5));
+    host.SetDocument(MakeGeneratedDocument(64, 48, 3, 8, 9));
+    ScriptedUser user;
+    AddDemoSteps(user, 400, 400);  // Denoise, and the run ends in "Redefine"
+    OpenThroughTheDialog(user, folder.path + L"\\other.png");
+    user.Close();
+    Run(user);
+    EXPECT_EQ(host.Output(), host.Document());
+}
+
 TEST_F(MainWindowTest, BatchFromTheToolbarDenoisesTheFolderAndBringsTheHostImageBack)
 {
     HostDocument red = MakeDocument(120, 90, 3, 8);
