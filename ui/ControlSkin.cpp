@@ -367,8 +367,8 @@ void LabelPaint(HDC hdcTarget, HWND hCtrl, int flags, WNDPROC pfnPrevProc)
     FillRect(mem.dc(), &rc, br ? br : GetSkinBrush(COLOR_BTNFACE));
 
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(hCtrl, WM_GETFONT, 0, 0));
-    HFONT bold = (flags == 2) ? SkinBoldCopy(font) : nullptr;
-    HGDIOBJ oldFont = SelectObject(mem.dc(), bold ? bold : (font ? font : GetStockObject(DEFAULT_GUI_FONT)));
+    const ScopedGdiObject<HFONT> bold((flags == 2) ? SkinBoldCopy(font) : nullptr);
+    const ScopedSelectObject selectFont(mem.dc(), bold ? bold.get() : (font ? font : GetStockObject(DEFAULT_GUI_FONT)));
     SetTextColor(mem.dc(), GetSkinColor(COLOR_GRAYTEXT));
     SetBkColor(mem.dc(), GetSkinColor(COLOR_BTNFACE));
     SetBkMode(mem.dc(), OPAQUE);
@@ -378,8 +378,6 @@ void LabelPaint(HDC hdcTarget, HWND hCtrl, int flags, WNDPROC pfnPrevProc)
     // Control 1092 (the panel's "Medium Details" label) is kept even while hidden.
     SkinClipOverlappingSiblings(hdcTarget, hCtrl, 1092);
     BitBlt(hdcTarget, 0, 0, rc.right, rc.bottom, mem.dc(), 0, 0, SRCCOPY);
-    SelectObject(mem.dc(), oldFont);
-    if (bold) DeleteObject(bold);
 }
 
 // ---- PNG resources ----------------------------------------------------------------------------
@@ -389,9 +387,8 @@ static bool ScreenHas32Bits()
     static int s_flag = -1;
     if (s_flag < 0)
     {
-        HDC screen = GetDC(nullptr);
-        s_flag = (screen && GetDeviceCaps(screen, BITSPIXEL) >= 32) ? 1 : 0;
-        if (screen) ReleaseDC(nullptr, screen);
+        const ScopedWindowDC screen(nullptr);
+        s_flag = (screen.get() && GetDeviceCaps(screen.get(), BITSPIXEL) >= 32) ? 1 : 0;
     }
     return s_flag == 1;
 }
@@ -419,9 +416,8 @@ bool SkinReadBitmap32(HBITMAP hBitmap, std::vector<BYTE>& pixels, int& width, in
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
-    HDC screen = GetDC(nullptr);
-    int lines = GetDIBits(screen, hBitmap, 0, static_cast<UINT>(height), pixels.data(), &bi, DIB_RGB_COLORS);
-    ReleaseDC(nullptr, screen);
+    const int lines = GetDIBits(ScopedWindowDC(nullptr).get(), hBitmap, 0, static_cast<UINT>(height), pixels.data(),
+                                &bi, DIB_RGB_COLORS);
     if (lines != height) return false;
     // Bitmaps without an alpha channel are opaque.
     if (bpp < 32)
@@ -570,11 +566,9 @@ static HBITMAP GreyedCopy(HBITMAP hBitmap, bool keepFace)
 
 int AddGreyedBitmap(HIMAGELIST hImageList, HBITMAP hBitmap)
 {
-    HBITMAP grey = GreyedCopy(hBitmap, false);
+    const ScopedGdiObject<HBITMAP> grey(GreyedCopy(hBitmap, false));
     if (!grey) return -1;
-    int index = ImageList_Add(hImageList, grey, nullptr);
-    DeleteObject(grey);
-    return index;
+    return ImageList_Add(hImageList, grey.get(), nullptr);
 }
 
 HBITMAP MakeGreyedBitmap(HBITMAP hBitmap) { return GreyedCopy(hBitmap, true); }

@@ -63,11 +63,20 @@ using ScopedMemoryDC = ScopedWin32<HDC, DeleteMemoryDC>;
 // A menu from LoadMenu or CreateMenu that no window owns.
 using ScopedMenu = ScopedWin32<HMENU, DestroyMenuHandle>;
 
-// A window's DC (the screen's for a null window) from GetDC, given back with ReleaseDC.
+// A window's DC (the screen's for a null window) from GetDC, or with WholeWindow the DC of the
+// whole window, frame included, from GetWindowDC; given back with ReleaseDC.
 class ScopedWindowDC
 {
 public:
-    explicit ScopedWindowDC(HWND hWnd) : m_hWnd(hWnd), m_hDC(GetDC(hWnd)) {}
+    enum Area
+    {
+        ClientArea,
+        WholeWindow
+    };
+    explicit ScopedWindowDC(HWND hWnd, Area area = ClientArea)
+        : m_hWnd(hWnd), m_hDC(area == WholeWindow ? GetWindowDC(hWnd) : GetDC(hWnd))
+    {
+    }
     ScopedWindowDC(const ScopedWindowDC&) = delete;
     ScopedWindowDC& operator=(const ScopedWindowDC&) = delete;
     ~ScopedWindowDC()

@@ -36,7 +36,7 @@ void PaintToolbar(HWND hWnd, HDC target, const RECT& update)
     if (normal) ImageList_GetIconSize(normal, &iw, &ih);
     const int hot = static_cast<int>(SendMessageW(hWnd, TB_GETHOTITEM, 0, 0));
     const int count = static_cast<int>(SendMessageW(hWnd, TB_BUTTONCOUNT, 0, 0));
-    HGDIOBJ oldFont = SelectObject(dc, SkinWindowFont(hWnd));
+    const ScopedSelectObject font(dc, SkinWindowFont(hWnd));
     SetBkMode(dc, TRANSPARENT);
 
     for (int i = 0; i < count; ++i)
@@ -103,7 +103,6 @@ void PaintToolbar(HWND hWnd, HDC target, const RECT& update)
         if (list && tb.iBitmap >= 0 && tb.iBitmap < ImageList_GetImageCount(list))
             ImageList_Draw(list, tb.iBitmap, dc, x, y, ILD_TRANSPARENT);
     }
-    SelectObject(dc, oldFont);
     BitBlt(target, update.left, update.top, update.right - update.left, update.bottom - update.top, dc, update.left,
            update.top, SRCCOPY);
 }
@@ -116,12 +115,11 @@ void PaintStatusBar(HWND hWnd, HDC target)
     SkinFillSolid(target, 0, 0, rc.right, 1, Highlight());
     wchar_t text[1024] = {};
     GetWindowTextW(hWnd, text, 1024);
-    HGDIOBJ oldFont = SelectObject(target, SkinWindowFont(hWnd));
+    const ScopedSelectObject font(target, SkinWindowFont(hWnd));
     SetBkMode(target, TRANSPARENT);
     SetTextColor(target, GetSkinColor(COLOR_BTNTEXT));
     RECT tr = {rc.left + 2, rc.top + 1, rc.right - 2, rc.bottom - 1};
     DrawTextW(target, text, -1, &tr, 0);
-    SelectObject(target, oldFont);
 }
 
 void PaintListView(HWND hWnd, HDC target, WNDPROC prev)
@@ -156,10 +154,11 @@ void PaintListView(HWND hWnd, HDC target, WNDPROC prev)
     const DWORD ex = static_cast<DWORD>(SendMessageW(hWnd, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
     if ((view == LVS_REPORT || view == LVS_LIST) && (ex & LVS_EX_GRIDLINES))
     {
-        HGDIOBJ oldFont = SelectObject(dc, SkinWindowFont(hWnd));
         SIZE sz = {};
-        GetTextExtentPoint32W(dc, L"Wjg", 3, &sz);
-        SelectObject(dc, oldFont);
+        {
+            const ScopedSelectObject font(dc, SkinWindowFont(hWnd));
+            GetTextExtentPoint32W(dc, L"Wjg", 3, &sz);
+        }
         int rowH = sz.cy + 1;
         const int lists[] = {LVSIL_NORMAL, LVSIL_SMALL, LVSIL_STATE};
         for (int l : lists)
@@ -176,8 +175,8 @@ void PaintListView(HWND hWnd, HDC target, WNDPROC prev)
             GetWindowRect(header, &hr);
             top = hr.bottom - hr.top;
         }
-        HPEN pen = CreatePen(PS_SOLID, 1, enabled ? Shadow() : Face());
-        HGDIOBJ oldPen = SelectObject(dc, pen);
+        const ScopedGdiObject<HPEN> pen(CreatePen(PS_SOLID, 1, enabled ? Shadow() : Face()));
+        const ScopedSelectObject selectPen(dc, pen.get());
         for (int y = top + 1; y < rc.bottom; y += rowH)
         {
             MoveToEx(dc, 0, y, nullptr);
@@ -195,8 +194,6 @@ void PaintListView(HWND hWnd, HDC target, WNDPROC prev)
                 LineTo(dc, ir.right - scroll, rc.bottom);
             }
         }
-        SelectObject(dc, oldPen);
-        DeleteObject(pen);
     }
     if (header && IsWindowVisible(header))
     {
@@ -222,16 +219,14 @@ void PaintTab(HWND hWnd, HDC target, WNDPROC prev)
     SkinPassOn(prev, hWnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
     g_tabPaintDC = nullptr;
     g_tabItemRects = nullptr;
-    if (HRGN rest = CreateRectRgn(0, 0, rc.right, rc.bottom))
+    if (const ScopedGdiObject<HRGN> rest{CreateRectRgn(0, 0, rc.right, rc.bottom)})
     {
         for (const RECT& r : items)
         {
-            HRGN item = CreateRectRgn(r.left, r.top, r.right, r.bottom);
-            CombineRgn(rest, rest, item, RGN_DIFF);
-            DeleteObject(item);
+            const ScopedGdiObject<HRGN> item(CreateRectRgn(r.left, r.top, r.right, r.bottom));
+            CombineRgn(rest.get(), rest.get(), item.get(), RGN_DIFF);
         }
-        FillRgn(dc, rest, GetSkinBrush(COLOR_BTNFACE));
-        DeleteObject(rest);
+        FillRgn(dc, rest.get(), GetSkinBrush(COLOR_BTNFACE));
     }
 
     const LONG style = GetWindowLongW(hWnd, GWL_STYLE);
@@ -292,7 +287,7 @@ void PaintHeader(HWND hWnd, HDC target)
     SkinFillSolid(dc, 0, rc.bottom - 2, rc.right, 1, Shadow());
 
     HIMAGELIST images = reinterpret_cast<HIMAGELIST>(SendMessageW(hWnd, HDM_GETIMAGELIST, 0, 0));
-    HGDIOBJ oldFont = SelectObject(dc, SkinWindowFont(hWnd));
+    const ScopedSelectObject font(dc, SkinWindowFont(hWnd));
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSkinColor(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
     const int n = static_cast<int>(SendMessageW(hWnd, HDM_GETITEMCOUNT, 0, 0));
@@ -350,7 +345,6 @@ void PaintHeader(HWND hWnd, HDC target)
         RECT rest = {lastRight, 0, rc.right, rc.bottom};
         SkinDrawEdge(dc, rest, EDGE_RAISED, BF_RECT);
     }
-    SelectObject(dc, oldFont);
     BitBlt(target, 0, 0, rc.right, rc.bottom, dc, 0, 0, SRCCOPY);
 }
 
@@ -420,8 +414,8 @@ void PaintScrollBar(HWND hWnd, HDC target)
         {
             const COLORREF c = pattern[d % 4];
             if (d % 4 == 3) continue;
-            HPEN pen = CreatePen(PS_SOLID, 1, c);
-            HGDIOBJ old = SelectObject(dc, pen);
+            const ScopedGdiObject<HPEN> pen(CreatePen(PS_SOLID, 1, c));
+            const ScopedSelectObject selectPen(dc, pen.get());
             if (topLeft)
             {
                 MoveToEx(dc, n - 1 - d, 0, nullptr);
@@ -432,8 +426,6 @@ void PaintScrollBar(HWND hWnd, HDC target)
                 MoveToEx(dc, rc.right - 1, rc.bottom - n + d, nullptr);
                 LineTo(dc, rc.right - n + d - 1, rc.bottom);
             }
-            SelectObject(dc, old);
-            DeleteObject(pen);
         }
         BitBlt(target, 0, 0, rc.right, rc.bottom, dc, 0, 0, SRCCOPY);
         return;
@@ -534,7 +526,7 @@ LRESULT SkinDrawTabItem(HWND hParent, WNDPROC prev, WPARAM wParam, DRAWITEMSTRUC
     HDC dc = dis->hDC;
     const RECT& r = dis->rcItem;
     SkinFillSolid(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, Face());
-    HGDIOBJ oldFont = SelectObject(dc, SkinWindowFont(dis->hwndItem));
+    const ScopedSelectObject font(dc, SkinWindowFont(dis->hwndItem));
     RECT m = {0, 0, 0, 0};
     DrawTextW(dc, text, -1, &m, DT_CALCRECT | DT_SINGLELINE);
     const int iw = r.right - r.left, ih = r.bottom - r.top;
@@ -549,7 +541,6 @@ LRESULT SkinDrawTabItem(HWND hParent, WNDPROC prev, WPARAM wParam, DRAWITEMSTRUC
     DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(text), static_cast<WPARAM>(wcslen(text)), x, y, tw, th,
                DST_TEXT);
     SetBkMode(dc, oldMode);
-    SelectObject(dc, oldFont);
     return 1;
 }
 
@@ -608,7 +599,8 @@ void SkinPaintFrameScrollBars(HWND hWnd)
     const FrameBars bars(hWnd);
     SetPropW(hWnd, kPropBarsDigest, reinterpret_cast<HANDLE>(bars.Digest()));
     if (!bars.shown[0] && !bars.shown[1]) return;
-    HDC wdc = GetWindowDC(hWnd);
+    const ScopedWindowDC windowDC(hWnd, ScopedWindowDC::WholeWindow);
+    HDC wdc = windowDC.get();
     if (!wdc) return;
     RECT rw;
     GetWindowRect(hWnd, &rw);
@@ -639,7 +631,6 @@ void SkinPaintFrameScrollBars(HWND hWnd)
         const RECT& hz = bars.bar[1].rcScrollBar;
         SkinFillSolid(wdc, v.left - rw.left, hz.top - rw.top, v.right - v.left, hz.bottom - hz.top, Face());
     }
-    ReleaseDC(hWnd, wdc);
 }
 
 bool SkinFrameScrollBarsChanged(HWND hWnd)

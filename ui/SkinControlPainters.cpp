@@ -24,10 +24,9 @@ int CheckGlyphSize()
 {
     if (g_iCheckGlyphSize <= 0)
     {
-        HBITMAP bmp = LoadBitmapW(nullptr, MAKEINTRESOURCEW(32759));  // OBM_CHECKBOXES
+        const ScopedGdiObject<HBITMAP> bmp(LoadBitmapW(nullptr, MAKEINTRESOURCEW(32759)));  // OBM_CHECKBOXES
         BITMAP bm = {};
-        if (bmp && GetObjectW(bmp, sizeof(bm), &bm)) g_iCheckGlyphSize = bm.bmWidth / 4;
-        if (bmp) DeleteObject(bmp);
+        if (bmp && GetObjectW(bmp.get(), sizeof(bm), &bm)) g_iCheckGlyphSize = bm.bmWidth / 4;
         // Without the system bitmap the glyph is the classic 13 pixels.
         if (g_iCheckGlyphSize <= 0) g_iCheckGlyphSize = 13;
     }
@@ -95,24 +94,22 @@ void SkinPaintCheckBox(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo
     swprintf(name, 24, L"%ls%ls%ls", IsDarkSkin() ? L"CHECKD_" : L"CHECK_",
              state == BST_UNCHECKED ? L"DES" : (state == BST_INDETERMINATE ? L"SEMI" : L"SEL"),
              enabled ? L"ON" : L"OFF");
-    if (HBITMAP img = LoadPngBitmap(SkinResourceModule(), name))
+    if (const ScopedGdiObject<HBITMAP> img{LoadPngBitmap(SkinResourceModule(), name)})
     {
         BITMAP bm = {};
-        GetObjectW(img, sizeof(bm), &bm);
+        GetObjectW(img.get(), sizeof(bm), &bm);
         const int bh = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
         const int x = box.left + (size - bm.bmWidth) / 2;
         const int y = box.top + (size - bh) / 2;
-        DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(img), 0, x, y, bm.bmWidth, bh, DST_BITMAP);
-        DeleteObject(img);
+        DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(img.get()), 0, x, y, bm.bmWidth, bh, DST_BITMAP);
     }
 
-    HGDIOBJ oldFont = SelectObject(dc, SkinWindowFont(hWnd));
+    const ScopedSelectObject font(dc, SkinWindowFont(hWnd));
     UINT format = (wi.style & BS_MULTILINE) ? DT_WORDBREAK : (DT_SINGLELINE | DT_WORDBREAK);
     if (leftText) format |= DT_RIGHT;
     RECT textRect = {box.right + TextWidth(dc, L"t") - 1, 0, rc.right, rc.bottom};
     if (leftText) textRect = {0, 0, box.left, rc.bottom};
     DrawButtonLabel(dc, hWnd, rc, textRect, format, enabled, parentBrush);
-    SelectObject(dc, oldFont);
     BitBlt(target, 0, 0, rc.right, rc.bottom, dc, 0, 0, SRCCOPY);
 }
 
@@ -129,12 +126,11 @@ void SkinPaintRadio(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo& w
     const int boxTop = (rc.bottom - size - 1) / 2;
     if (GetWindowTextLengthW(hWnd) > 0)
     {
-        HGDIOBJ oldFont = SelectObject(dc, SkinWindowFont(hWnd));
+        const ScopedSelectObject font(dc, SkinWindowFont(hWnd));
         const bool multi = (wi.style & BS_MULTILINE) != 0;
         RECT textRect = {size + TextWidth(dc, L"t") - 1, multi ? 0 : boxTop, rc.right, rc.bottom};
         DrawButtonLabel(dc, hWnd, rc, textRect, multi ? DT_WORDBREAK : (DT_SINGLELINE | DT_WORDBREAK),
                         IsWindowEnabled(hWnd) != FALSE, parentBrush);
-        SelectObject(dc, oldFont);
     }
     BitBlt(target, 0, 0, rc.right, rc.bottom, dc, 0, 0, SRCCOPY);
 }
@@ -227,12 +223,11 @@ void SkinPaintStatic(HWND hWnd, HDC target, WNDPROC prev, const SkinWindowInfo& 
             break;
         }
         if (wi.style & SS_NOPREFIX) format |= DT_NOPREFIX;
-        HGDIOBJ oldFont = SelectObject(dc, SkinWindowFont(hWnd));
+        const ScopedSelectObject font(dc, SkinWindowFont(hWnd));
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, GetSkinColor(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
         RECT tr = {inset, inset, ww - inset, wh - inset};
         DrawTextW(dc, text, -1, &tr, format);
-        SelectObject(dc, oldFont);
     }
     SkinClipSiblingsInside(target, hWnd, true);
     BitBlt(target, -off, -off, ww + 2, wh + 2, dc, 0, 0, SRCCOPY);
@@ -399,7 +394,7 @@ void SkinDrawOwnerButton(DRAWITEMSTRUCT* dis)
     if (!mem.ok()) return;
     HDC dc = mem.dc();
     RECT rc = {0, 0, w, h};
-    HGDIOBJ oldFont = SelectObject(dc, SkinWindowFont(btn));
+    const ScopedSelectObject font(dc, SkinWindowFont(btn));
     const int oldMode = SetBkMode(dc, TRANSPARENT);
     SkinDrawButtonFace(dc, rc, st, COLOR_BTNFACE);
 
@@ -421,12 +416,9 @@ void SkinDrawOwnerButton(DRAWITEMSTRUCT* dis)
             }
             if (disabled)
             {
-                if (HBITMAP grey = MakeGreyedBitmap(bmp))
-                {
-                    DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(grey), 0, x, y, std::min(bw, iw),
+                if (const ScopedGdiObject<HBITMAP> grey{MakeGreyedBitmap(bmp)})
+                    DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(grey.get()), 0, x, y, std::min(bw, iw),
                                std::min(bh, ih), DST_BITMAP);
-                    DeleteObject(grey);
-                }
             }
             else if (HIMAGELIST il = ImageList_Create(bw, bh, ILC_COLOR32, 0, 1))
             {
@@ -442,6 +434,8 @@ void SkinDrawOwnerButton(DRAWITEMSTRUCT* dis)
         ICONINFO ii = {};
         if (icon && GetIconInfo(icon, &ii))
         {
+            // GetIconInfo hands over copies of the icon's bitmaps.
+            const ScopedGdiObject<HBITMAP> colour(ii.hbmColor), mask(ii.hbmMask);
             BITMAP bm = {};
             int bw = 0, bh = 0;
             if (ii.hbmColor && GetObjectW(ii.hbmColor, sizeof(bm), &bm))
@@ -467,8 +461,6 @@ void SkinDrawOwnerButton(DRAWITEMSTRUCT* dis)
                     TransparentBlt(dc, x, y, bw, bh, iconDc.dc(), 0, 0, bw, bh, face);
                 }
             }
-            if (ii.hbmColor) DeleteObject(ii.hbmColor);
-            if (ii.hbmMask) DeleteObject(ii.hbmMask);
         }
     }
     else
@@ -524,7 +516,6 @@ void SkinDrawOwnerButton(DRAWITEMSTRUCT* dis)
     }
     BitBlt(dis->hDC, dis->rcItem.left, dis->rcItem.top, w, h, dc, 0, 0, SRCCOPY);
     SetBkMode(dc, oldMode);
-    SelectObject(dc, oldFont);
 }
 
 void SkinDrawGroupBox(HDC hdcTarget, HWND hCtrl, int flags)
@@ -537,8 +528,8 @@ void SkinDrawGroupBox(HDC hdcTarget, HWND hCtrl, int flags)
     HBRUSH parentBrush = SkinParentBrush(hCtrl, dc, WM_CTLCOLORBTN);
     FillRect(dc, &rc, parentBrush);
     HFONT font = SkinWindowFont(hCtrl);
-    HFONT bold = flags == 2 ? SkinBoldCopy(font) : nullptr;
-    HGDIOBJ oldFont = SelectObject(dc, bold ? bold : font);
+    const ScopedGdiObject<HFONT> bold(flags == 2 ? SkinBoldCopy(font) : nullptr);
+    const ScopedSelectObject selectFont(dc, bold ? bold.get() : font);
     SetTextColor(dc, GetSkinColor(COLOR_GRAYTEXT));
     SetBkColor(dc, GetSkinColor(COLOR_BTNFACE));
     SetBkMode(dc, OPAQUE);
@@ -552,17 +543,17 @@ void SkinDrawGroupBox(HDC hdcTarget, HWND hCtrl, int flags)
     const int h = calc.bottom - calc.top;
 
     // Etched frame whose top runs through the caption's middle.
-    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
-    HPEN hiPen = CreatePen(PS_SOLID, 1, GetSkinColor(COLOR_BTNHIGHLIGHT));
-    HPEN shPen = CreatePen(PS_SOLID, 1, GetSkinColor(COLOR_BTNSHADOW));
-    HGDIOBJ oldPen = SelectObject(dc, hiPen);
-    Rectangle(dc, 1, h / 2 + 1, rc.right, rc.bottom);
-    SelectObject(dc, shPen);
-    Rectangle(dc, 0, h / 2, rc.right - 1, rc.bottom - 1);
-    SelectObject(dc, oldPen);
-    SelectObject(dc, oldBrush);
-    DeleteObject(hiPen);
-    DeleteObject(shPen);
+    {
+        const ScopedGdiObject<HPEN> hiPen(CreatePen(PS_SOLID, 1, GetSkinColor(COLOR_BTNHIGHLIGHT)));
+        const ScopedGdiObject<HPEN> shPen(CreatePen(PS_SOLID, 1, GetSkinColor(COLOR_BTNSHADOW)));
+        const ScopedSelectObject noFill(dc, GetStockObject(NULL_BRUSH));
+        {
+            const ScopedSelectObject pen(dc, hiPen.get());
+            Rectangle(dc, 1, h / 2 + 1, rc.right, rc.bottom);
+        }
+        const ScopedSelectObject pen(dc, shPen.get());
+        Rectangle(dc, 0, h / 2, rc.right - 1, rc.bottom - 1);
+    }
 
     RECT cap = {5, 0, std::min(static_cast<int>(rc.right) - 5, static_cast<int>(sz.cx) + 9), h};
     if (len > 0)
@@ -572,15 +563,12 @@ void SkinDrawGroupBox(HDC hdcTarget, HWND hCtrl, int flags)
         SetBkMode(dc, TRANSPARENT);
         DrawTextW(dc, text, -1, &tr, DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER | DT_CENTER);
     }
-    SelectObject(dc, oldFont);
-    if (bold) DeleteObject(bold);
 
     SkinClipOverlappingSiblings(hdcTarget, hCtrl, -1);
     if (len > 0)
     {
-        HRGN capRgn = CreateRectRgn(cap.left, cap.top, cap.right, cap.bottom);
-        ExtSelectClipRgn(hdcTarget, capRgn, RGN_OR);
-        DeleteObject(capRgn);
+        const ScopedGdiObject<HRGN> capRgn(CreateRectRgn(cap.left, cap.top, cap.right, cap.bottom));
+        ExtSelectClipRgn(hdcTarget, capRgn.get(), RGN_OR);
     }
     BitBlt(hdcTarget, 0, 0, rc.right, rc.bottom, dc, 0, 0, SRCCOPY);
 }

@@ -131,9 +131,8 @@ void SkinDrawButtonFace(HDC hdc, const RECT& rc, int state, COLORREF colour)
     const int x = rc.left, y = rc.top, cx = rc.right - rc.left, cy = rc.bottom - rc.top;
     if (state & SKIN_STATE_COLORREF)
     {
-        HBRUSH br = CreateSolidBrush(colour);
-        FillRect(hdc, &rc, br);
-        DeleteObject(br);
+        const ScopedGdiObject<HBRUSH> br(CreateSolidBrush(colour));
+        FillRect(hdc, &rc, br.get());
     }
     else
     {
@@ -203,8 +202,8 @@ void SkinDrawGloss(HDC hdc, const RECT& rc, COLORREF base, bool rows, bool press
 
 void SkinDrawArrowVert(HDC hdc, int x, int y, int width, int height, bool disabled)
 {
-    HPEN pen = CreatePen(PS_SOLID, 1, GetSkinColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
-    HGDIOBJ old = SelectObject(hdc, pen);
+    const ScopedGdiObject<HPEN> pen(CreatePen(PS_SOLID, 1, GetSkinColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT)));
+    const ScopedSelectObject selectPen(hdc, pen.get());
     const int ah = height < 0 ? -height : height;
     y += (ah - width / 2) / 2;
     int n = width;
@@ -217,14 +216,12 @@ void SkinDrawArrowVert(HDC hdc, int x, int y, int width, int height, bool disabl
         y += step;
         ++x;
     }
-    SelectObject(hdc, old);
-    DeleteObject(pen);
 }
 
 void SkinDrawArrowHorz(HDC hdc, int x, int y, int width, int height, bool disabled)
 {
-    HPEN pen = CreatePen(PS_SOLID, 1, GetSkinColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
-    HGDIOBJ old = SelectObject(hdc, pen);
+    const ScopedGdiObject<HPEN> pen(CreatePen(PS_SOLID, 1, GetSkinColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT)));
+    const ScopedSelectObject selectPen(hdc, pen.get());
     const int aw = width < 0 ? -width : width;
     x += (aw - height / 2) / 2;
     int n = height;
@@ -237,6 +234,4 @@ void SkinDrawArrowHorz(HDC hdc, int x, int y, int width, int height, bool disabl
         x += step;
         ++y;
     }
-    SelectObject(hdc, old);
-    DeleteObject(pen);
 }

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <cwchar>
 #include "ui/ControlSkin.h"
+#include "ui/ScopedWin32.h"
 #include <vector>
 
 // A memory DC with a compatible bitmap selected; freed on scope exit.
@@ -12,28 +13,19 @@ class SkinMemDC
 {
 public:
     SkinMemDC(HDC reference, int width, int height)
+        : m_dc(CreateCompatibleDC(reference)),
+          m_bmp(m_dc ? CreateCompatibleBitmap(reference, width < 1 ? 1 : width, height < 1 ? 1 : height) : nullptr),
+          m_select(m_dc.get(), m_bmp.get())
     {
-        if (width < 1) width = 1;
-        if (height < 1) height = 1;
-        m_dc = CreateCompatibleDC(reference);
-        m_bmp = m_dc ? CreateCompatibleBitmap(reference, width, height) : nullptr;
-        m_old = m_bmp ? SelectObject(m_dc, m_bmp) : nullptr;
     }
-    ~SkinMemDC()
-    {
-        if (m_old) SelectObject(m_dc, m_old);
-        if (m_bmp) DeleteObject(m_bmp);
-        if (m_dc) DeleteDC(m_dc);
-    }
-    SkinMemDC(const SkinMemDC&) = delete;
-    SkinMemDC& operator=(const SkinMemDC&) = delete;
     bool ok() const { return m_dc && m_bmp; }
-    HDC dc() const { return m_dc; }
+    HDC dc() const { return m_dc.get(); }
 
 private:
-    HDC m_dc = nullptr;
-    HBITMAP m_bmp = nullptr;
-    HGDIOBJ m_old = nullptr;
+    // Freed in reverse: the bitmap is selected out before it and the DC go.
+    ScopedMemoryDC m_dc;
+    ScopedGdiObject<HBITMAP> m_bmp;
+    ScopedSelectObject m_select;
 };
 
 // Class name test (at most 19 characters read, case-insensitive).

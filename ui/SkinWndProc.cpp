@@ -149,14 +149,12 @@ LRESULT HandleNcPaint(HWND hWnd, WNDPROC prev, WPARAM wParam, LPARAM lParam, con
     // Scroll bars live in the non-client area: the system lays them out and draws them first,
     // then the skin draws the edge and paints over the bars.
     if (bars) SkinPassOn(prev, hWnd, WM_NCPAINT, wParam, lParam);
-    HDC dc = GetWindowDC(hWnd);
-    if (dc)
+    if (const ScopedWindowDC dc(hWnd, ScopedWindowDC::WholeWindow); dc.get())
     {
         RECT rw;
         GetWindowRect(hWnd, &rw);
         RECT r = {0, 0, rw.right - rw.left, rw.bottom - rw.top};
-        SkinDrawEdge(dc, r, (wi.exStyle & WS_EX_STATICEDGE) ? BDR_SUNKENOUTER : EDGE_SUNKEN, BF_RECT);
-        ReleaseDC(hWnd, dc);
+        SkinDrawEdge(dc.get(), r, (wi.exStyle & WS_EX_STATICEDGE) ? BDR_SUNKENOUTER : EDGE_SUNKEN, BF_RECT);
     }
     if (bars) SkinPaintFrameScrollBars(hWnd);
     return 1;

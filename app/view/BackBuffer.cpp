@@ -3,6 +3,8 @@
 
 #include "ui/ScopedWin32.h"
 
+#include <utility>
+
 CBackBuffer g_BackBuffer;
 
 bool CBackBuffer::Create(HWND hOwner)
@@ -60,15 +62,11 @@ bool CBackBuffer::CreateSurface()
 
 void CBackBuffer::ReleaseSurface()
 {
-    if (m_hDC)
-    {
-        SelectObject(m_hDC, m_hOldBitmap);
-        if (m_hBitmap) DeleteObject(m_hBitmap);
-        DeleteDC(m_hDC);
-    }
-    m_hDC = nullptr;
-    m_hBitmap = nullptr;
-    m_hOldBitmap = nullptr;
+    // Handed to holders, which free the bitmap and then the DC once the bitmap is selected out.
+    const ScopedMemoryDC dc(std::exchange(m_hDC, nullptr));
+    const ScopedGdiObject<HBITMAP> bitmap(std::exchange(m_hBitmap, nullptr));
+    const HBITMAP oldBitmap = std::exchange(m_hOldBitmap, nullptr);
+    if (dc) SelectObject(dc.get(), oldBitmap);
     // The pixels belonged to the DIB section: forget them, never free them.
     InitImage(&m_Surface);
 }
