@@ -216,6 +216,7 @@ static void SkinControlByClass(HWND child)
             const LONG_PTR checked = SendMessageW(child, BM_GETCHECK, 0, 0) & 0xF;
             SetWindowLongPtrW(child, GWLP_USERDATA, (static_cast<LONG_PTR>(type) << 4) | checked);
         }
+        if (type == BS_DEFPUSHBUTTON) SetPropW(child, kSkinPropDefaultButton, reinterpret_cast<HANDLE>(1));
         SetWindowLongW(child, GWL_STYLE, (style & ~BS_TYPEMASK) | BS_OWNERDRAW | SKIN_OWNERDRAW_MARK);
     }
 }

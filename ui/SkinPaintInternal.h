@@ -28,6 +28,11 @@ private:
     ScopedSelectObject m_select;
 };
 
+// Property on a skinned push button while it is its dialog's default one: owner-drawn, it no
+// longer says so by its type, but the dialog manager still asks (WM_GETDLGCODE) and tells
+// (BM_SETSTYLE) which button that is.
+inline constexpr wchar_t kSkinPropDefaultButton[] = L"HpxSkinDefaultButton";
+
 // Class name test (at most 19 characters read, case-insensitive).
 bool SkinClassIs(HWND hWnd, const wchar_t* name);
 // The brush the parent answers for a control-colour message about hCtrl (wParam = hdc).

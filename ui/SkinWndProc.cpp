@@ -93,6 +93,21 @@ LRESULT HandleSetCheck(HWND hWnd, WNDPROC prev, WPARAM wParam, LPARAM lParam, co
     return SkinPassOn(prev, hWnd, BM_SETCHECK, wParam, lParam);
 }
 
+// A button the skin made owner-drawn answers the dialog manager as the button class answers for
+// the type it had, so Enter, Escape, Tab and the arrow keys work on it as on a system button, and
+// the focused push button becomes the one that Enter presses.
+LRESULT OwnerDrawnButtonDlgCode(HWND hWnd, const SkinWindowInfo& wi)
+{
+    if (wi.style & BS_PUSHLIKE)
+    {
+        const LONG_PTR ud = GetWindowLongPtrW(hWnd, GWLP_USERDATA);
+        const LONG_PTR formerType = ud < 255 ? (ud >> 4) & 0xF : -1;
+        if (formerType == BS_RADIOBUTTON || formerType == BS_AUTORADIOBUTTON) return DLGC_BUTTON | DLGC_RADIOBUTTON;
+        if (formerType != BS_PUSHBUTTON && formerType != BS_DEFPUSHBUTTON) return DLGC_BUTTON;
+    }
+    return DLGC_BUTTON | (GetPropW(hWnd, kSkinPropDefaultButton) ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
+}
+
 LRESULT HandleCtlColor(HWND hWnd, WNDPROC prev, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (prev)
@@ -250,6 +265,7 @@ LRESULT SkinWndProcBody(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 
     if (msg == WM_DESTROY)
     {
+        RemovePropW(hWnd, kSkinPropDefaultButton);
         if (prev && GetWindowLongPtrW(hWnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&SkinWndProc))
         {
             SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(prev));
@@ -302,11 +318,7 @@ LRESULT SkinWndProcBody(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return SkinPassOn(prev, hWnd, msg, wParam, lParam);
     }
     case WM_GETDLGCODE:
-    {
-        const MSG* m = reinterpret_cast<const MSG*>(lParam);
-        if (m && m->message == WM_KEYDOWN && m->wParam == VK_TAB) return 0;
-        return DLGC_WANTALLKEYS;
-    }
+        return OwnerDrawnButtonDlgCode(hWnd, wi);
     case BM_GETCHECK:
     {
         const LONG_PTR ud = GetWindowLongPtrW(hWnd, GWLP_USERDATA);
@@ -318,7 +330,14 @@ LRESULT SkinWndProcBody(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     case BM_SETSTYLE:
         if ((wi.style & BS_TYPEMASK) == BS_OWNERDRAW && (wi.style & SKIN_OWNERDRAW_MARK) &&
             (wParam & BS_TYPEMASK) != BS_OWNERDRAW)
+        {
+            // The dialog manager moves the default from button to button this way.
+            if ((wParam & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+                SetPropW(hWnd, kSkinPropDefaultButton, reinterpret_cast<HANDLE>(1));
+            else if ((wParam & BS_TYPEMASK) == BS_PUSHBUTTON)
+                RemovePropW(hWnd, kSkinPropDefaultButton);
             wParam = (wParam & ~static_cast<WPARAM>(BS_TYPEMASK)) | BS_OWNERDRAW;
+        }
         return SkinPassOn(prev, hWnd, msg, wParam, lParam);
     default:
         return SkinPassOn(prev, hWnd, msg, wParam, lParam);

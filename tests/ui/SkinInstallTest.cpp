@@ -121,12 +121,6 @@ TEST_F(SkinInstall, WholeTreeGetsTheProcedureAndTheClassTreatment)
     EXPECT_EQ(GetWindowLongW(cancel, GWL_STYLE) & BS_TYPEMASK, BS_OWNERDRAW);
     EXPECT_TRUE(GetWindowLongW(ok, GWL_STYLE) & SKIN_OWNERDRAW_MARK);
 
-    // Tab moves on, every other key goes to the button.
-    MSG tabKey = {ok, WM_KEYDOWN, VK_TAB, 0, 0, {0, 0}};
-    MSG enterKey = {ok, WM_KEYDOWN, VK_RETURN, 0, 0, {0, 0}};
-    EXPECT_EQ(SendMessageW(ok, WM_GETDLGCODE, VK_TAB, reinterpret_cast<LPARAM>(&tabKey)), 0);
-    EXPECT_EQ(SendMessageW(ok, WM_GETDLGCODE, VK_RETURN, reinterpret_cast<LPARAM>(&enterKey)), DLGC_WANTALLKEYS);
-
     // A second installation changes nothing.
     const LONG okStyle = GetWindowLongW(ok, GWL_STYLE);
     const HANDLE okProp = PropOf(ok);
@@ -332,6 +326,50 @@ TEST_F(SkinInstall, PushLikeButtonsKeepTheirEmulatedCheckState)
     EXPECT_EQ(SendMessageW(check, BM_GETCHECK, 0, 0), BST_UNCHECKED);
     SendMessageW(three, BM_SETCHECK, BST_INDETERMINATE, 0);
     EXPECT_EQ(SendMessageW(three, BM_GETCHECK, 0, 0), BST_INDETERMINATE);
+}
+
+int g_lastCommand = 0;
+INT_PTR CALLBACK CommandRecorderDlgProc(HWND, UINT msg, WPARAM w, LPARAM)
+{
+    if (msg == WM_COMMAND) g_lastCommand = LOWORD(w);
+    return msg == WM_INITDIALOG;
+}
+
+// Skinned buttons answer the dialog manager as system buttons do: Enter presses the focused or
+// the default button, Escape is Cancel, Tab and the arrows move the focus.
+TEST_F(SkinInstall, DialogKeysWorkOnSkinnedButtons)
+{
+    HWND dlg = Keep(CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SKIN_PLAIN), nullptr,
+                                       CommandRecorderDlgProc, 0));
+    ASSERT_NE(dlg, nullptr);
+    InstallSkin(dlg);
+    ShowWindow(dlg, SW_SHOW);
+    SetForegroundWindow(dlg);
+    uitest::Pump(2);
+    auto press = [dlg](UINT key)
+    {
+        g_lastCommand = 0;
+        MSG m = {GetFocus(), WM_KEYDOWN, key, 0, 0, {0, 0}};
+        IsDialogMessageW(dlg, &m);
+        return g_lastCommand;
+    };
+    HWND ok = GetDlgItem(dlg, IDOK), cancel = GetDlgItem(dlg, IDCANCEL);
+    SetFocus(ok);
+    EXPECT_EQ(press(VK_RETURN), IDOK);
+    EXPECT_EQ(press(VK_ESCAPE), IDCANCEL);
+    press(VK_TAB);
+    ASSERT_EQ(GetFocus(), cancel);
+    EXPECT_EQ(press(VK_ESCAPE), IDCANCEL);
+    EXPECT_EQ(press(VK_RETURN), IDCANCEL);
+    press(VK_TAB);  // on to the push-like toggle: Enter presses the default button, OK again
+    EXPECT_EQ(press(VK_RETURN), IDOK);
+
+    HWND r1 = GetDlgItem(dlg, IDC_PRADIO1), r2 = GetDlgItem(dlg, IDC_PRADIO2);
+    SetFocus(r1);
+    press(VK_RIGHT);
+    EXPECT_EQ(GetFocus(), r2);
+    press(VK_LEFT);
+    EXPECT_EQ(GetFocus(), r1);
 }
 
 }  // namespace
