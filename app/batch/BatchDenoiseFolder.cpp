@@ -151,10 +151,10 @@ bool TreeEnded(HANDLE tree, HANDLE first)
 // What became of a photo given to HPXCmd.
 enum class HpxCmdOutcome
 {
-    kNotRun,       // HPXCmd could not be started: the photo is denoised on the CPU instead
-    kWritten,      // it ended and wrote the output file
-    kWroteNothing, // it ended without writing the output file: the photo failed
-    kEnded         // the batch was cancelled or the window closed, and the run was ended
+    kNotRun,        // HPXCmd could not be started: the photo is denoised on the CPU instead
+    kWritten,       // it ended and wrote the output file
+    kWroteNothing,  // it ended without writing the output file: the photo failed
+    kEnded          // the batch was cancelled or the window closed, and the run was ended
 };
 
 // The output file's state before HPXCmd runs, to tell afterwards whether it was written.
@@ -243,8 +243,9 @@ HpxCmdOutcome DenoiseWithHpxCmd(const wchar_t* input, const wchar_t* output, con
         if (!g_bBatchClosing && waitedAfterCancel < g_dwHpxCmdGraceAfterCancelMs) continue;
         TerminateJobObject(tree.get(), 1);
         for (int i = 0; i < kTreeEndPolls && !TreeEnded(tree.get(), hpxCmd.get()); ++i) Sleep(kTreePollMs);
-        // What an ended run wrote is not a denoised photo.
-        DeleteFileW(output);
+        // What an ended run wrote is not a denoised photo (an earlier run's photo it did not
+        // touch stays).
+        if (OutputWritten(output, before)) DeleteFileW(output);
         return HpxCmdOutcome::kEnded;
     }
     // Its exit code says nothing reliable; the file it was to write does.
@@ -419,8 +420,8 @@ IsoSettings ChooseBatchProfile(const CameraIsoTable& profiles, const ImageInfoSt
     return values;
 }
 
-bool FormatHpxCmdCommandLine(wchar_t out[1024], const wchar_t* input, const wchar_t* output, const wchar_t* settingsPath,
-                             const IsoSettings& v)
+bool FormatHpxCmdCommandLine(wchar_t out[1024], const wchar_t* input, const wchar_t* output,
+                             const wchar_t* settingsPath, const IsoSettings& v)
 {
     const wchar_t* format = g_iGpuCpuFusion ? L"HPXCmd.exe -gpu -fusion -i \"%ls\" -o \"%ls\" -l \"%ls\" -si %.2f "
                                               L"-sc %.2f -scs %.2f -dyn %.2f -c %i -sl1 %.2f -sl2 %.2f -sl3 %.2f -pa %i"

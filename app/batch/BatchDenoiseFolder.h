@@ -27,8 +27,8 @@ IsoSettings ChooseBatchProfile(const CameraIsoTable& profiles, const ImageInfoSt
 
 // The command line that runs HPXCmd on one file (fusion from g_iGpuCpuFusion, quality from
 // g_iBatchJpegQuality); every path quoted. False when it would not fit in 1024 characters.
-bool FormatHpxCmdCommandLine(wchar_t out[1024], const wchar_t* input, const wchar_t* output, const wchar_t* settingsPath,
-                             const IsoSettings& values);
+bool FormatHpxCmdCommandLine(wchar_t out[1024], const wchar_t* input, const wchar_t* output,
+                             const wchar_t* settingsPath, const IsoSettings& values);
 
 // How long a cancelled batch still waits for a running HPXCmd (30 s; tests shorten it). Closing
 // the main window does not wait.

@@ -61,7 +61,8 @@ bool WriteTestImage(const std::wstring& path, int width, int height, int channel
     try
     {
         failed = failed ||
-            WriteImageFile(&image, alpha ? &mask : nullptr, path.c_str(), 90, metadataFrom.c_str(), kImageFormatUnknown);
+            WriteImageFile(&image, alpha ? &mask : nullptr, path.c_str(), 90, metadataFrom.c_str(),
+                           kImageFormatUnknown);
     }
     catch (...)
     {

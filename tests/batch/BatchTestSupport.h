@@ -15,8 +15,8 @@ namespace batchtest
 // Writes a noisy test image (format by the name's extension), with an alpha image of its own when
 // asked and the metadata (EXIF, ICC profile) of another file when one is named; false when it
 // cannot be written.
-bool WriteTestImage(const std::wstring& path, int width, int height, int channels = 3, int bits = 8,
-                    bool alpha = false, const std::wstring& metadataFrom = std::wstring());
+bool WriteTestImage(const std::wstring& path, int width, int height, int channels = 3, int bits = 8, bool alpha = false,
+                    const std::wstring& metadataFrom = std::wstring());
 // What an image file holds; all zero when it cannot be read.
 struct ImageFacts
 {

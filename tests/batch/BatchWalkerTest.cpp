@@ -131,7 +131,8 @@ TEST_F(BatchWalker, TreeGoesIntoDenoisedFoldersEachPhotoWithItsOwnEntryAndAlpha)
                   kImageOk);
         ASSERT_EQ(ApplyDetailGainsInStrips(&result, v.m_dSharp1, v.m_dSharp2, v.m_dSharp3, 3, 8), kImageOk);
         const std::wstring expectedPath = m_root + L"\\expected" + std::wcsrchr(name, L'.');
-        const bool unwritten = WriteImageFile(&result, source.alpha, expectedPath.c_str(), 90, L"", kImageFormatUnknown);
+        const bool unwritten =
+            WriteImageFile(&result, source.alpha, expectedPath.c_str(), 90, L"", kImageFormatUnknown);
         ReleaseImage(&result);
         ASSERT_FALSE(unwritten);
         std::wstring output = Path(name);
