@@ -96,19 +96,6 @@ StandInProcesses ReadStandInProcesses(const std::wstring& folder)
     return seen;
 }
 
-ImageFacts ReadFacts(const std::wstring& path)
-{
-    ImageInfoStrings info;
-    ImageBuffer* image = nullptr;
-    ImageBuffer* alpha = nullptr;
-    ImageFacts facts;
-    if (ReadImageFile(&info, &image, &alpha, path.c_str())) return facts;
-    facts = ImageFacts{image->m_iWidth, image->m_iHeight, image->m_iBits, alpha != nullptr};
-    DeleteImageRecord(image);
-    DeleteImageRecord(alpha);
-    return facts;
-}
-
 void BatchFolders::SetUp()
 {
     TempFolders::SetUp();

@@ -17,19 +17,6 @@ namespace batchtest
 // cannot be written.
 bool WriteTestImage(const std::wstring& path, int width, int height, int channels = 3, int bits = 8, bool alpha = false,
                     const std::wstring& metadataFrom = std::wstring());
-// What an image file holds; all zero when it cannot be read.
-struct ImageFacts
-{
-    int width = 0, height = 0, bits = 0;
-    bool alpha = false;
-};
-ImageFacts ReadFacts(const std::wstring& path);
-inline std::pair<int, int> ImageSize(const std::wstring& path)
-{
-    const ImageFacts facts = ReadFacts(path);
-    return {facts.width, facts.height};
-}
-
 // A window of its own class for a test (the class registered on first use).
 HWND CreateTestWindow(const wchar_t* className, WNDPROC proc, HWND parent, DWORD style);
 
