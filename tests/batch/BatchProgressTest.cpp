@@ -92,17 +92,22 @@ protected:
         std::thread person(
             [&]
             {
-                HWND box = user(g_progress) ? proftest::WaitForDialog(batchThreadId, nullptr, 60000) : nullptr;
+                HWND box = user(g_progress) ? proftest::WaitForDialog(batchThreadId, nullptr, 300000) : nullptr;
                 if (!box) return;
                 wchar_t text[512] = L"";
                 GetDlgItemTextW(box, 0xFFFF, text, 512);
                 boxText = text;
                 PostMessageW(box, WM_COMMAND, IDOK, 0);
             });
-        while (MsgWaitForMultipleObjects(1, &thread, FALSE, 120000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
+        while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
         {
             MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            {
+                // The files done when the person's click takes effect.
+                if (msg.message == BM_CLICK) m_barAtClick = BarPos(g_progress);
+                DispatchMessageW(&msg);
+            }
         }
         person.join();
         CloseHandle(thread);
@@ -121,6 +126,7 @@ protected:
         return written;
     }
     HWND m_owner = nullptr;
+    LRESULT m_barAtClick = -1;
 };
 
 TEST_F(BatchProgress, ShowsElapsedAndEstimatedTimesAndHoldsLargeTotals)
@@ -154,10 +160,9 @@ TEST_F(BatchProgress, CancelDuringTheThirdOfTenFilesFinishesItAndStopsThere)
 {
     for (int i = 0; i < 10; ++i)
         ASSERT_TRUE(WriteTestImage(Path((L"f" + std::to_wstring(i) + L".jpg").c_str()), 480, 360));
-    // The user: Cancel while the bar shows two files done, then OK on the closing message.
+    // The user: Cancel once the bar shows two files done, then OK on the closing message.
     struct
     {
-        LRESULT barAtCancel = -1;
         bool hiddenAfterCancel = false, ownerDisabledMeanwhile = false;
     } seen;
     const std::wstring boxText = RunBatchThread(10,
@@ -165,19 +170,21 @@ TEST_F(BatchProgress, CancelDuringTheThirdOfTenFilesFinishesItAndStopsThere)
                                                 {
                                                     WaitUntil([&] { return BarPos(dlg) >= 2; });
                                                     seen.ownerDisabledMeanwhile = !IsWindowEnabled(m_owner);
-                                                    seen.barAtCancel = BarPos(dlg);
                                                     PostMessageW(GetDlgItem(dlg, IDCANCEL), BM_CLICK, 0, 0);
                                                     seen.hiddenAfterCancel =
                                                         WaitUntil([&] { return !IsWindowVisible(dlg); });
                                                     return true;
                                                 });
-    EXPECT_EQ(seen.barAtCancel, 2);
+    // The file in progress at the click still finishes, and no other (a busy machine may have
+    // finished the third before the click took effect).
+    ASSERT_GE(m_barAtClick, 2);
+    ASSERT_LT(m_barAtClick, 10);
     EXPECT_TRUE(seen.ownerDisabledMeanwhile);
     EXPECT_TRUE(seen.hiddenAfterCancel);
     EXPECT_NE(boxText.find(L"successfully finished"), std::wstring::npos);
     EXPECT_TRUE(IsWindowEnabled(m_owner));
     EXPECT_FALSE(IsWindow(g_progress));
-    EXPECT_EQ(Written(10), 3);
+    EXPECT_EQ(Written(10), m_barAtClick + 1);
     EXPECT_EQ(g_bBatchAbort, 0);
 }
 
