@@ -183,9 +183,15 @@ TEST_F(BatchWalker, NamesAndDepthsAreKeptAndUnreadableFilesPassedOver)
     // and nothing is written under another name.
     ASSERT_TRUE(WriteTestImage(Path(L"raw.tif"), 32, 32));
     ASSERT_TRUE(MoveFileW(Path(L"raw.tif").c_str(), Path(L"raw.nef").c_str()));
+    // A folder in the way of an output: its save fails, and the folder stays as it was.
+    ASSERT_TRUE(WriteTestImage(Path(L"s.png"), 32, 32));
+    MakeFolder(L"denoised");
+    MakeFolder(L"denoised\\s.png");
+    WriteBytes(Path(L"denoised\\s.png\\kept.txt"), "kept");
 
-    EXPECT_EQ(RunWalker(), 4);  // the broken file is not counted
-    EXPECT_EQ(m_failed, 1);
+    EXPECT_EQ(RunWalker(), 5);  // the broken file is not counted
+    EXPECT_EQ(m_failed, 2);
+    EXPECT_EQ(ReadBytes(Path(L"denoised\\s.png\\kept.txt")), "kept");
     EXPECT_FALSE(Exists(Path(L"denoised\\raw.nef")));
     EXPECT_FALSE(Exists(Path(L"denoised\\raw.nef.bmp")));
     EXPECT_EQ(ReadBytes(Path(L"denoised\\p.jpeg")).substr(0, 2), "\xFF\xD8");
