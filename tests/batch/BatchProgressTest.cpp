@@ -228,7 +228,7 @@ TEST_F(BatchProgress, ClosingTheWindowDuringAJobOrHpxCmdEndsItAtOnceAndWritesNot
     // HPXCmd is ended without the grace a cancel gives it, which would have let it write the
     // photo; nothing of it outlives the window.
     ASSERT_TRUE(DeleteFileW(Path(L"f0.jpg").c_str()));
-    InstallHpxCmd();
+    InstallHpxCmd(HPX_HPXCMD_STANDIN);
     ASSERT_TRUE(WriteTestImage(Path(L"hang.jpg"), 32, 32));
     g_iHwAccel = 1;
     boxText = closeWhen([&] { return ReadStandInProcesses(m_plugin).listed == 2; });

@@ -96,6 +96,19 @@ StandInProcesses ReadStandInProcesses(const std::wstring& folder)
     return seen;
 }
 
+ImageFacts ReadFacts(const std::wstring& path)
+{
+    ImageInfoStrings info;
+    ImageBuffer* image = nullptr;
+    ImageBuffer* alpha = nullptr;
+    ImageFacts facts;
+    if (ReadImageFile(&info, &image, &alpha, path.c_str())) return facts;
+    facts = ImageFacts{image->m_iWidth, image->m_iHeight, image->m_iBits, alpha != nullptr};
+    DeleteImageRecord(image);
+    DeleteImageRecord(alpha);
+    return facts;
+}
+
 void BatchFolders::SetUp()
 {
     TempFolders::SetUp();
@@ -115,11 +128,11 @@ void BatchFolders::TearDown()
 
 void BatchFolders::MakeFolder(const wchar_t* relative) const { CreateDirectoryW(Path(relative).c_str(), nullptr); }
 
-void BatchFolders::InstallHpxCmd() const
+void BatchFolders::InstallHpxCmd(const char* standIn) const
 {
-    std::wstring standIn = proftest::Widen(HPX_HPXCMD_STANDIN);
-    if (!standIn.empty() && standIn[0] == L'/') standIn = L"Z:" + standIn;  // a Unix path seen through Wine
-    ASSERT_TRUE(CopyFileW(standIn.c_str(), (m_plugin + L"\\HPXCmd.exe").c_str(), FALSE));
+    std::wstring path = proftest::Widen(standIn);
+    if (!path.empty() && path[0] == L'/') path = L"Z:" + path;  // a Unix path seen through Wine
+    ASSERT_TRUE(CopyFileW(path.c_str(), (m_plugin + L"\\HPXCmd.exe").c_str(), FALSE));
 }
 
 int BatchFolders::RunWalker(const std::wstring& folder, int cancelAtReport)

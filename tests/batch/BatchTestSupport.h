@@ -17,6 +17,14 @@ namespace batchtest
 // cannot be written.
 bool WriteTestImage(const std::wstring& path, int width, int height, int channels = 3, int bits = 8, bool alpha = false,
                     const std::wstring& metadataFrom = std::wstring());
+// What an image file holds; all zero when it cannot be read.
+struct ImageFacts
+{
+    int width = 0, height = 0, bits = 0;
+    bool alpha = false;
+};
+ImageFacts ReadFacts(const std::wstring& path);
+
 // A window of its own class for a test (the class registered on first use).
 HWND CreateTestWindow(const wchar_t* className, WNDPROC proc, HWND parent, DWORD style);
 
@@ -41,8 +49,8 @@ protected:
     std::wstring Tree() const { return m_root + L"\\photos"; }
     std::wstring Path(const wchar_t* relative) const { return Tree() + L"\\" + relative; }
     void MakeFolder(const wchar_t* relative) const;
-    // Puts the HPXCmd stand-in beside the plug-in.
-    void InstallHpxCmd() const;
+    // Puts the HPXCmd stand-in (its Unix or Windows path) beside the plug-in.
+    void InstallHpxCmd(const char* standIn) const;
     // Walks the tree on this thread as the batch thread would; returns the progress messages and
     // leaves the photos that failed in m_failed. With cancelAtReport the user presses Cancel as
     // that report arrives.

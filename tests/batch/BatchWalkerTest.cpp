@@ -237,7 +237,7 @@ TEST_F(BatchWalker, ProfileIsTheCamerasEntryOfTheIsoElseUnknownCamerasElseTheDef
 
 TEST_F(BatchWalker, HpxCmdGetsPathsAsTheyAreAndTheFusionSwitchAndWhatItDidNotWriteFailed)
 {
-    InstallHpxCmd();
+    InstallHpxCmd(HPX_HPXCMD_STANDIN);
     MakeFolder(L"R&D %windir%");  // nothing in a path is expanded or taken as a command
     ASSERT_TRUE(WriteTestImage(Path(L"R&D %windir%\\a.jpg"), 32, 32));
     ASSERT_TRUE(WriteTestImage(Path(L"R&D %windir%\\fail.jpg"), 32, 32));  // HPXCmd writes nothing
@@ -285,7 +285,7 @@ TEST_F(BatchWalker, WithoutHpxCmdTheHardwareRoadDenoisesOnTheCpu)
 
 TEST_F(BatchWalker, CancelIsSeenWhileHpxCmdHangs)
 {
-    InstallHpxCmd();
+    InstallHpxCmd(HPX_HPXCMD_STANDIN);
     ASSERT_TRUE(WriteTestImage(Path(L"hang.jpg"), 32, 32));
     g_iHwAccel = 1;
     SetHpxCmdCancelGrace(500);
