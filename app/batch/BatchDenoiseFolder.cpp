@@ -2,10 +2,13 @@
 
 #include <cstdarg>
 #include <cwchar>
+#include <string>
+#include <vector>
 
 #include "app/batch/BatchFileWorker.h"
 #include "app/batch/BatchProgressDialog.h"
 #include "app/dialogs/BatchOptionsDialog.h"
+#include "app/files/ImageFileNames.h"
 #include "app/view/BackBuffer.h"
 #include "app/window/MainWindow.h"
 #include "engine/DenoiseImage.h"
@@ -75,6 +78,9 @@ struct BatchRun
     IsoSettings values{};
     bool readAgain = false;  // the photo read ahead was let go to give a failed job its memory
     int failed = 0;
+    // The output folders this run created: one that ends up empty (its photos cancelled, failed
+    // or cut short) is removed at the end.
+    std::vector<std::wstring> madeFolders;
 };
 
 // The job and the gains of the pending photo: false when either failed (out of memory, most
@@ -133,45 +139,75 @@ void Flush(BatchRun* run)
 }
 
 // Whether every process of the tree has ended: the job object's count, else (no count to be had)
-// the command processor itself.
-bool TreeEnded(HANDLE tree, HANDLE cmd)
+// the process started first.
+bool TreeEnded(HANDLE tree, HANDLE first)
 {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
     if (QueryInformationJobObject(tree, JobObjectBasicAccountingInformation, &info, sizeof info, nullptr))
         return info.ActiveProcesses == 0;
-    return WaitForSingleObject(cmd, 0) == WAIT_OBJECT_0;
+    return WaitForSingleObject(first, 0) == WAIT_OBJECT_0;
 }
 
-// Runs HPXCmd on one file and waits for it. False when it could not be started (no program in
-// the plug-in's folder, a command that would not fit, a failed start): the caller then denoises
-// the file on the CPU instead of leaving it unwritten.
-bool DenoiseWithHpxCmd(const wchar_t* input, const wchar_t* output, const IsoSettings& values)
+// What became of a photo given to HPXCmd.
+enum class HpxCmdOutcome
+{
+    kNotRun,        // HPXCmd could not be started: the photo is denoised on the CPU instead
+    kWritten,       // it ended and wrote the output file
+    kWroteNothing,  // it ended without writing the output file: the photo failed
+    kEnded          // the batch was cancelled or the window closed, and the run was ended
+};
+
+// The output file's state before HPXCmd runs, to tell afterwards whether it was written.
+struct OutputState
+{
+    bool exists = false;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+};
+
+OutputState ReadOutputState(const wchar_t* path)
+{
+    OutputState state;
+    state.exists = GetFileAttributesExW(path, GetFileExInfoStandard, &state.data) &&
+        !(state.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    return state;
+}
+
+// A file that is there and is not the one left by an earlier run.
+bool OutputWritten(const wchar_t* path, const OutputState& before)
+{
+    const OutputState after = ReadOutputState(path);
+    if (!after.exists) return false;
+    if (!before.exists) return true;
+    return CompareFileTime(&after.data.ftLastWriteTime, &before.data.ftLastWriteTime) != 0 ||
+        after.data.nFileSizeLow != before.data.nFileSizeLow || after.data.nFileSizeHigh != before.data.nFileSizeHigh;
+}
+
+// Runs HPXCmd on one file and waits for it. kNotRun when it could not be started (no program in
+// the plug-in's folder, a command that would not fit, a failed start).
+HpxCmdOutcome DenoiseWithHpxCmd(const wchar_t* input, const wchar_t* output, const IsoSettings& values)
 {
     wchar_t folder[kPathChars];
     GetPluginFolder(folder);
-    if (!folder[0] || !std::wcschr(folder, L'\\')) return false;
+    if (!folder[0] || !std::wcschr(folder, L'\\')) return HpxCmdOutcome::kNotRun;
     wchar_t program[kPathChars], directory[kPathChars];
-    if (!FormatFits(program, L"%ls\\HPXCmd.exe", folder) || !FormatFits(directory, L"%ls\\", folder)) return false;
+    if (!FormatFits(program, L"%ls\\HPXCmd.exe", folder) || !FormatFits(directory, L"%ls\\", folder))
+        return HpxCmdOutcome::kNotRun;
     const DWORD attributes = GetFileAttributesW(program);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return HpxCmdOutcome::kNotRun;
 
-    wchar_t settingsPath[kPathChars];
+    wchar_t settingsPath[kPathChars], commandLine[kPathChars];
     GetSettingsFilePath(settingsPath);
-    wchar_t parameters[kPathChars], commandLine[kPathChars + 4], system[MAX_PATH], cmdPath[MAX_PATH + 16];
-    if (!FormatHpxCmdParameters(parameters, input, output, settingsPath, values)) return false;
-    const UINT systemChars = GetSystemDirectoryW(system, MAX_PATH);
-    if (systemChars == 0 || systemChars >= MAX_PATH) return false;
-    _snwprintf(cmdPath, MAX_PATH + 16, L"%ls\\cmd.exe", system);
-    cmdPath[MAX_PATH + 15] = 0;
-    _snwprintf(commandLine, kPathChars + 4, L"cmd%ls", parameters);
-    commandLine[kPathChars + 3] = 0;
+    if (!FormatHpxCmdCommandLine(commandLine, input, output, settingsPath, values)) return HpxCmdOutcome::kNotRun;
+    const OutputState before = ReadOutputState(output);
 
-    // HPXCmd runs as a child of "cmd", and may start children of its own: the whole tree goes
-    // into a job object, so that a run given up after a cancel can be ended whole (ending "cmd"
-    // alone would leave HPXCmd writing into "denoised", perhaps under the next batch). Started
-    // suspended, so that nothing runs outside the job.
+    // HPXCmd is started itself, not through "cmd": the command processor would expand a
+    // "%NAME%" in a photo's path and hand HPXCmd another path. It gets the command line it got
+    // from "cmd". It may start children of its own: the whole tree goes into a job object, so
+    // that a run given up after a cancel can be ended whole (ending HPXCmd alone could leave a
+    // child writing into "denoised", perhaps under the next batch). Started suspended, so that
+    // nothing runs outside the job.
     const ScopedHandle tree(CreateJobObjectW(nullptr, nullptr));
-    if (!tree) return false;
+    if (!tree) return HpxCmdOutcome::kNotRun;
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     SetInformationJobObject(tree.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
@@ -180,38 +216,40 @@ bool DenoiseWithHpxCmd(const wchar_t* input, const wchar_t* output, const IsoSet
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(cmdPath, commandLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr,
+    if (!CreateProcessW(program, commandLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr,
                         directory, &si, &pi))
-        return false;
+        return HpxCmdOutcome::kNotRun;
     // Closed before the job object, whose closing ends whatever of the tree still runs.
-    const ScopedHandle cmd(pi.hProcess);
-    ScopedHandle cmdThread(pi.hThread);
-    if (!AssignProcessToJobObject(tree.get(), cmd.get()))
+    const ScopedHandle hpxCmd(pi.hProcess);
+    ScopedHandle hpxCmdThread(pi.hThread);
+    if (!AssignProcessToJobObject(tree.get(), hpxCmd.get()))
     {
         // A tree that could not be ended is not started (the host's own job may forbid it).
-        TerminateProcess(cmd.get(), 1);
-        return false;
+        TerminateProcess(hpxCmd.get(), 1);
+        return HpxCmdOutcome::kNotRun;
     }
-    ResumeThread(cmdThread.get());
-    cmdThread.reset();
+    ResumeThread(hpxCmdThread.get());
+    hpxCmdThread.reset();
 
-    // In slices, so that a cancel (or the main window closing) is seen; a cancelled run still
-    // lets the file finish for a while, then the tree is ended and waited for: nothing of it
-    // outlives the batch.
+    // In slices, so that a cancel (or the main window closing) is seen. A cancelled run still
+    // lets the file finish for a while; a closing window does not wait (the host would look
+    // frozen). Then the tree is ended and waited for: nothing of it outlives the batch.
     DWORD waitedAfterCancel = 0;
-    while (!TreeEnded(tree.get(), cmd.get()))
+    while (!TreeEnded(tree.get(), hpxCmd.get()))
     {
-        if (WaitForSingleObject(cmd.get(), kWaitSliceMs) == WAIT_OBJECT_0) Sleep(kTreePollMs);
+        if (WaitForSingleObject(hpxCmd.get(), kWaitSliceMs) == WAIT_OBJECT_0) Sleep(kTreePollMs);
         if (!g_bBatchAbort) continue;
         waitedAfterCancel += kWaitSliceMs;
-        if (waitedAfterCancel < g_dwHpxCmdGraceAfterCancelMs) continue;
+        if (!g_bBatchClosing && waitedAfterCancel < g_dwHpxCmdGraceAfterCancelMs) continue;
         TerminateJobObject(tree.get(), 1);
-        for (int i = 0; i < kTreeEndPolls && !TreeEnded(tree.get(), cmd.get()); ++i) Sleep(kTreePollMs);
-        // What an ended run wrote is not a denoised photo.
-        DeleteFileW(output);
-        break;
+        for (int i = 0; i < kTreeEndPolls && !TreeEnded(tree.get(), hpxCmd.get()); ++i) Sleep(kTreePollMs);
+        // What an ended run wrote is not a denoised photo (an earlier run's photo it did not
+        // touch stays).
+        if (OutputWritten(output, before)) DeleteFileW(output);
+        return HpxCmdOutcome::kEnded;
     }
-    return true;
+    // Its exit code says nothing reliable; the file it was to write does.
+    return OutputWritten(output, before) ? HpxCmdOutcome::kWritten : HpxCmdOutcome::kWroteNothing;
 }
 
 void ProcessFile(BatchJob* job, BatchRun* run)
@@ -265,22 +303,35 @@ void ProcessFile(BatchJob* job, BatchRun* run)
         worker.ReportDone();
         return;
     }
-    if (GetFileAttributesW(job->wszOutputDir) == INVALID_FILE_ATTRIBUTES &&
-        !CreateDirectoryW(job->wszOutputDir, nullptr))
+    if (GetFileAttributesW(job->wszOutputDir) == INVALID_FILE_ATTRIBUTES)
     {
-        // Nowhere to write this level's results: the rest of the level is left.
-        CloseSearch(job);
-        return;
+        if (!CreateDirectoryW(job->wszOutputDir, nullptr))
+        {
+            // Nowhere to write this level's results: the rest of the level is left.
+            CloseSearch(job);
+            return;
+        }
+        run->madeFolders.emplace_back(job->wszOutputDir);
     }
     const IsoSettings values = ChooseBatchProfile(*job->pProfiles, doc->m_Info);
     if (g_iHwAccel)
     {
         worker.Wait();
-        if (DenoiseWithHpxCmd(input, output, values))
+        const HpxCmdOutcome outcome = DenoiseWithHpxCmd(input, output, values);
+        if (outcome != HpxCmdOutcome::kNotRun)
         {
+            if (outcome == HpxCmdOutcome::kWroteNothing) ++run->failed;
             worker.ReportDone();
             return;
         }
+    }
+    // A photo whose name gives no type that can be written (a camera's raw file) cannot be saved
+    // under its own name: it fails, rather than be denoised and written under another name.
+    if (SaveTypeOfName(output, src.m_iBits, true) == kSaveNone)
+    {
+        ++run->failed;
+        worker.ReportDone();
+        return;
     }
     run->pending = true;
     run->values = values;
@@ -369,12 +420,12 @@ IsoSettings ChooseBatchProfile(const CameraIsoTable& profiles, const ImageInfoSt
     return values;
 }
 
-bool FormatHpxCmdParameters(wchar_t out[1024], const wchar_t* input, const wchar_t* output, const wchar_t* settingsPath,
-                            const IsoSettings& v)
+bool FormatHpxCmdCommandLine(wchar_t out[1024], const wchar_t* input, const wchar_t* output,
+                             const wchar_t* settingsPath, const IsoSettings& v)
 {
-    const wchar_t* format = g_iGpuCpuFusion ? L" /C HPXCmd.exe -gpu -fusion -i \"%ls\" -o \"%ls\" -l \"%ls\" -si %.2f "
+    const wchar_t* format = g_iGpuCpuFusion ? L"HPXCmd.exe -gpu -fusion -i \"%ls\" -o \"%ls\" -l \"%ls\" -si %.2f "
                                               L"-sc %.2f -scs %.2f -dyn %.2f -c %i -sl1 %.2f -sl2 %.2f -sl3 %.2f -pa %i"
-                                            : L" /C HPXCmd.exe -gpu -i \"%ls\" -o \"%ls\" -l \"%ls\" -si %.2f -sc %.2f "
+                                            : L"HPXCmd.exe -gpu -i \"%ls\" -o \"%ls\" -l \"%ls\" -si %.2f -sc %.2f "
                                               L"-scs %.2f -dyn %.2f -c %i -sl1 %.2f -sl2 %.2f -sl3 %.2f -pa %i";
     return FormatFits(out, format, input, output, settingsPath, v.m_dStrength, v.m_dStrengthChroma,
                       v.m_dStrengthChromaLarge, v.m_dDynamics, g_iBatchJpegQuality, v.m_dSharp1, v.m_dSharp2,
@@ -393,6 +444,8 @@ int BatchDenoiseFolder(BatchJob* job)
         Flush(&run);
         failed = run.failed + run.worker.TakeSaveFailures();
         abortedJobs = run.worker.AbortedJobs();
+        // Only an empty folder goes: whatever else is in it stays.
+        for (const std::wstring& folder : run.madeFolders) RemoveDirectoryW(folder.c_str());
     }
     catch (...)
     {

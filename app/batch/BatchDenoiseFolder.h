@@ -14,8 +14,10 @@ struct ImageInfoStrings;
 // the batch is aborted; the job's search is closed either way. Sends WM_HPX_BATCH_FILE_DONE to
 // the progress dialog for every file that was opened (written or not) and for every file passed
 // over because its path would not fit. Returns the number of images that were not written because
-// their denoising or their saving failed (a photo whose job the engine's abort cut short is not
-// written either, and not counted). Throws nothing.
+// their denoising or their saving failed, HPXCmd wrote nothing for them, or their name gives no
+// type that can be written (a photo whose job a cancel or the engine's abort cut short is not
+// written either, and not counted). An output folder the run made and wrote nothing into is
+// removed. Throws nothing.
 int BatchDenoiseFolder(BatchJob* job);
 
 // The profile entry the batch uses for an image: its camera's entry of its ISO, else the
@@ -23,12 +25,13 @@ int BatchDenoiseFolder(BatchJob* job);
 // row's first entry, else the built-in default entry.
 IsoSettings ChooseBatchProfile(const CameraIsoTable& profiles, const ImageInfoStrings& info);
 
-// The parameters of "cmd" that run HPXCmd on one file (fusion from g_iGpuCpuFusion, quality
-// from g_iBatchJpegQuality); every path quoted. False when they would not fit in 1024 characters.
-bool FormatHpxCmdParameters(wchar_t out[1024], const wchar_t* input, const wchar_t* output, const wchar_t* settingsPath,
-                            const IsoSettings& values);
+// The command line that runs HPXCmd on one file (fusion from g_iGpuCpuFusion, quality from
+// g_iBatchJpegQuality); every path quoted. False when it would not fit in 1024 characters.
+bool FormatHpxCmdCommandLine(wchar_t out[1024], const wchar_t* input, const wchar_t* output,
+                             const wchar_t* settingsPath, const IsoSettings& values);
 
-// How long a cancelled batch still waits for a running HPXCmd (30 s; tests shorten it).
+// How long a cancelled batch still waits for a running HPXCmd (30 s; tests shorten it). Closing
+// the main window does not wait.
 void SetHpxCmdCancelGrace(DWORD ms);
 
 // Case-insensitive: whether a folder entry is one of the walk's output folders.

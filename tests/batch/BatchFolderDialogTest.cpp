@@ -65,12 +65,12 @@ TEST_F(BatchFolderDialog, OkTakesTheLastFolderAndAFolderWithoutAPathGivesNone)
                         title = proftest::WindowText(dlg);
                         // The person waits until the tree shows the folder.
                         HWND tree = FindTree(dlg);
-                        for (int i = 0; i < 200; ++i)
-                        {
-                            HTREEITEM sel = HTREEITEM(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-                            if (sel && ItemText(tree, sel) == L"browse-me") break;
-                            Sleep(50);
-                        }
+                        WaitUntil(
+                            [&]
+                            {
+                                HTREEITEM sel = HTREEITEM(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+                                return sel && ItemText(tree, sel) == L"browse-me";
+                            });
                         shot = proftest::SaveScreenshot(dlg, L"batch_folder_dialog");
                         PostMessageW(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0);
                     },
@@ -81,7 +81,7 @@ TEST_F(BatchFolderDialog, OkTakesTheLastFolderAndAFolderWithoutAPathGivesNone)
     RemoveDirectoryW(chosenBefore.c_str());
     EXPECT_FALSE(shot.empty());
 
-    // "My Computer" picked in the tree, then OK (and Cancel, should the dialog stay open).
+    // "My Computer" picked in the tree, then OK (or Cancel, when OK is not offered).
     std::wstring picked;
     const INT_PTR virtualChosen =
         DriveDialog([&] { return INT_PTR(BrowseForBatchFolder(m_owner, L"", folder)); },
@@ -101,10 +101,12 @@ TEST_F(BatchFolderDialog, OkTakesTheLastFolderAndAFolderWithoutAPathGivesNone)
                                 break;
                             }
                         }
-                        Sleep(200);
-                        PostMessageW(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0);
-                        Sleep(500);
-                        if (IsWindow(dlg)) PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
+                        // The selection is made once the tree answers; OK is offered only for a
+                        // folder with a path, else the person cancels.
+                        if (IsWindowEnabled(GetDlgItem(dlg, IDOK)))
+                            PostMessageW(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0);
+                        else
+                            PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
                     },
                     &timedOut);
     EXPECT_FALSE(picked.empty());

@@ -1,6 +1,7 @@
 #include "BatchTestSupport.h"
 
 #include <cstdlib>
+#include <sstream>
 
 #include "app/batch/BatchDenoiseFolder.h"
 #include "app/view/BackBuffer.h"
@@ -16,12 +17,13 @@ namespace
 {
 
 int g_filesDone = 0;
+int g_cancelAtReport = 0;
 
 LRESULT CALLBACK CountingProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_HPX_BATCH_FILE_DONE)
     {
-        ++g_filesDone;
+        if (++g_filesDone == g_cancelAtReport) g_bBatchAbort = 1;
         return 0;
     }
     return DefWindowProcW(hWnd, msg, wParam, lParam);
@@ -39,28 +41,59 @@ HWND CreateTestWindow(const wchar_t* className, WNDPROC proc, HWND parent, DWORD
     return CreateWindowW(className, L"Owner", style, 0, 0, 640, 480, parent, nullptr, wc.hInstance, nullptr);
 }
 
-bool WriteTestImage(const std::wstring& path, int width, int height, int channels, int bits)
+bool WriteTestImage(const std::wstring& path, int width, int height, int channels, int bits, bool alpha,
+                    const std::wstring& metadataFrom)
 {
-    ImageBuffer image;
+    ImageBuffer image, mask;
     InitImage(&image);
-    if (CreateImage(&image, width, height, channels, bits) != kImageOk) return false;
+    InitImage(&mask);
+    bool failed = CreateImage(&image, width, height, channels, bits) != kImageOk ||
+        (alpha && CreateImage(&mask, width, height, 1, bits) != kImageOk);
     unsigned seed = 12345u + unsigned(width * 31 + height);
     unsigned char* p = static_cast<unsigned char*>(image.m_pData);
-    for (int32_t i = 0; i < image.m_iSize; ++i)
+    for (int32_t i = 0; !failed && i < image.m_iSize; ++i)
     {
         seed = seed * 1103515245u + 12345u;
         p[i] = static_cast<unsigned char>(96 + ((seed >> 16) & 63));
     }
-    bool failed = true;
+    unsigned char* a = static_cast<unsigned char*>(mask.m_pData);
+    for (int32_t i = 0; !failed && i < mask.m_iSize; ++i) a[i] = static_cast<unsigned char>(i * 7);
     try
     {
-        failed = WriteImageFile(&image, nullptr, path.c_str(), 90, L"", kImageFormatUnknown);
+        failed = failed ||
+            WriteImageFile(&image, alpha ? &mask : nullptr, path.c_str(), 90, metadataFrom.c_str(),
+                           kImageFormatUnknown);
     }
     catch (...)
     {
+        failed = true;
     }
     ReleaseImage(&image);
+    ReleaseImage(&mask);
     return !failed;
+}
+
+bool WaitUntil(const std::function<bool()>& condition)
+{
+    for (int i = 0; i < 24000; ++i)
+    {
+        if (condition()) return true;
+        Sleep(5);
+    }
+    return condition();
+}
+
+StandInProcesses ReadStandInProcesses(const std::wstring& folder)
+{
+    StandInProcesses seen;
+    std::istringstream pids(proftest::ReadBytes(folder + L"\\hpxcmd-pids.txt"));
+    for (unsigned long pid; pids >> pid; ++seen.listed)
+    {
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+        seen.ended += !process || WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+        if (process) CloseHandle(process);
+    }
+    return seen;
 }
 
 ImageFacts ReadFacts(const std::wstring& path)
@@ -95,7 +128,14 @@ void BatchFolders::TearDown()
 
 void BatchFolders::MakeFolder(const wchar_t* relative) const { CreateDirectoryW(Path(relative).c_str(), nullptr); }
 
-int BatchFolders::RunWalker(const std::wstring& folder)
+void BatchFolders::InstallHpxCmd(const char* standIn) const
+{
+    std::wstring path = proftest::Widen(standIn);
+    if (!path.empty() && path[0] == L'/') path = L"Z:" + path;  // a Unix path seen through Wine
+    ASSERT_TRUE(CopyFileW(path.c_str(), (m_plugin + L"\\HPXCmd.exe").c_str(), FALSE));
+}
+
+int BatchFolders::RunWalker(const std::wstring& folder, int cancelAtReport)
 {
     const std::wstring tree = folder.empty() ? Tree() : folder;
     static CBackBuffer doc{};
@@ -109,7 +149,8 @@ int BatchFolders::RunWalker(const std::wstring& folder)
     job.pProfiles = &profiles;
     job.hProgressDlg = CreateTestWindow(L"HpxBatchTestCounter", CountingProc, HWND_MESSAGE, 0);
     g_filesDone = 0;
-    BatchDenoiseFolder(&job);
+    g_cancelAtReport = cancelAtReport;
+    m_failed = BatchDenoiseFolder(&job);
     DestroyWindow(job.hProgressDlg);
     ReleaseImage(&doc.m_Source);
     ReleaseImage(&doc.m_Result);

@@ -4,6 +4,7 @@
 
 #include "ProfTestSupport.h"
 
+#include <functional>
 #include <string>
 
 #include "app/batch/BatchJob.h"
@@ -11,8 +12,11 @@
 namespace batchtest
 {
 
-// Writes a noisy test image (format by the name's extension); false when it cannot be written.
-bool WriteTestImage(const std::wstring& path, int width, int height, int channels = 3, int bits = 8);
+// Writes a noisy test image (format by the name's extension), with an alpha image of its own when
+// asked and the metadata (EXIF, ICC profile) of another file when one is named; false when it
+// cannot be written.
+bool WriteTestImage(const std::wstring& path, int width, int height, int channels = 3, int bits = 8, bool alpha = false,
+                    const std::wstring& metadataFrom = std::wstring());
 // What an image file holds; all zero when it cannot be read.
 struct ImageFacts
 {
@@ -20,14 +24,21 @@ struct ImageFacts
     bool alpha = false;
 };
 ImageFacts ReadFacts(const std::wstring& path);
-inline std::pair<int, int> ImageSize(const std::wstring& path)
-{
-    const ImageFacts facts = ReadFacts(path);
-    return {facts.width, facts.height};
-}
 
 // A window of its own class for a test (the class registered on first use).
 HWND CreateTestWindow(const wchar_t* className, WNDPROC proc, HWND parent, DWORD style);
+
+// Polls until the condition holds, for at most two minutes (the first programs of a fresh machine
+// wait long for Wine); false when it never did.
+bool WaitUntil(const std::function<bool()>& condition);
+
+// Ids of the HPXCmd stand-in's processes recorded in the folder (see HpxCmdStandIn.cpp), and how
+// many of them have ended.
+struct StandInProcesses
+{
+    int listed = 0, ended = 0;
+};
+StandInProcesses ReadStandInProcesses(const std::wstring& folder);
 
 // A private folder tree "photos" under the test's folders, settings and plug-in folder included.
 class BatchFolders : public proftest::TempFolders
@@ -38,8 +49,13 @@ protected:
     std::wstring Tree() const { return m_root + L"\\photos"; }
     std::wstring Path(const wchar_t* relative) const { return Tree() + L"\\" + relative; }
     void MakeFolder(const wchar_t* relative) const;
-    // Walks the tree on this thread as the batch thread would; returns the progress messages.
-    int RunWalker(const std::wstring& tree = std::wstring());
+    // Puts the HPXCmd stand-in (its Unix or Windows path) beside the plug-in.
+    void InstallHpxCmd(const char* standIn) const;
+    // Walks the tree on this thread as the batch thread would; returns the progress messages and
+    // leaves the photos that failed in m_failed. With cancelAtReport the user presses Cancel as
+    // that report arrives.
+    int RunWalker(const std::wstring& tree = std::wstring(), int cancelAtReport = 0);
+    int m_failed = 0;
 };
 
 }  // namespace batchtest

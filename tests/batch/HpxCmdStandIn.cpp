@@ -1,8 +1,9 @@
 // Stands in for the sibling denoiser HPXCmd.exe in the batch tests: appends its command line (one
 // UTF-8 line) to "hpxcmd-calls.txt" beside itself and copies the file after -i to the path after
-// -o, as the real program writes its denoised output. For an input named "hang*" it plays a
-// program that stopped answering: it starts a child of its own ("-linger"), and both write their
-// process ids to "hpxcmd-pids.txt" and sleep 15 s before the output is written.
+// -o, as the real program writes its denoised output. For an input named "fail*" it writes
+// nothing. For an input named "hang*" it plays a program that stopped answering: it starts a
+// child of its own ("-linger"), and both write their process ids to "hpxcmd-pids.txt" and sleep
+// 15 s before the output is written.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -69,7 +70,8 @@ int wmain()
         }
         Sleep(15000);
     }
-    const bool copied = input && output && CopyFileW(input, output, FALSE);
+    const bool fails = name && wcsncmp(name + 1, L"fail", 4) == 0;
+    const bool copied = !fails && input && output && CopyFileW(input, output, FALSE);
     LocalFree(argv);
     return copied ? 0 : 1;
 }
