@@ -36,6 +36,22 @@ bool SameRect(const ImageBuffer& a, const ImageBuffer& b, int l, int t, int r, i
     return true;
 }
 
+// Where a trackbar shows its value, on the screen: the channel just inside its left end and the
+// channel's middle right of the thumb, in the trackbar's client coordinates.
+struct TrackbarLook
+{
+    COLORREF filled;  // left of the thumb
+    COLORREF rest;    // right of the thumb
+};
+TrackbarLook LookAt(HWND bar)
+{
+    RECT ch{}, th{};
+    SendMessageW(bar, TBM_GETCHANNELRECT, 0, reinterpret_cast<LPARAM>(&ch));
+    SendMessageW(bar, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&th));
+    const int y = (ch.top + ch.bottom) / 2;
+    return {ScreenPixel(bar, ch.left + 4, y), ScreenPixel(bar, (th.right + ch.right) / 2, y)};
+}
+
 RECT ChildRect(HWND panel, int id)
 {
     RECT rc;
@@ -92,6 +108,15 @@ TEST_F(PanelTest, ThumbTrackingUpdatesTheValueOnlyAndReleasingRunsThePreview)
     EXPECT_EQ(g_iPreviewRuns, runs);
     SendMessageW(m_panel, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(bar));
     EXPECT_EQ(g_iPreviewRuns, runs + 1);
+    // On the screen the channel is filled up to the thumb and only framed beyond it; while a run
+    // goes the disabled trackbar's fill turns dark.
+    const TrackbarLook editing = LookAt(bar);
+    EXPECT_EQ(editing.filled, RGB(101, 135, 168));
+    EXPECT_EQ(editing.rest, RGB(0x46, 0x46, 0x46));
+    Click(IDC_PANEL_DENOISE);
+    const TrackbarLook running = LookAt(bar);
+    EXPECT_EQ(running.filled, RGB(0x32, 0x32, 0x32));
+    EXPECT_EQ(running.rest, RGB(0x46, 0x46, 0x46));
 }
 
 TEST_F(PanelTest, ThePreviewRectangleIsDenoisedAloneMovesWithADragAndIsClippedAtTheEdges)
