@@ -2,10 +2,7 @@
 // entry for the image, the user's choices in the lists, and saving and deleting entries.
 #include "app/panel/PanelInternal.h"
 
-#include <cwchar>
-
 #include "app/dialogs/CameraIsoNameDialog.h"
-#include "app/window/MainWindow.h"
 #include "plugin/panel_ids.h"
 #include "profiles/CameraIsoHelpers.h"
 #include "profiles/Localisation.h"

@@ -385,7 +385,7 @@ TEST_F(PanelTest, DetailGainsThatRunOutOfMemoryPartWayLeaveTheRunsResultWholeAnd
     CopyImagePixels(&gained, &res);
     ASSERT_NE(std::memcmp(gained.m_pData, src.m_pData, src.m_iSize), 0);
     // From plenty down to too little for a copy of the picture: every strip or none.
-    for (size_t from = 2u << 20; from > 200000; from = from * 85 / 100)
+    for (size_t from = 1u << 20; from > 200000; from = from * 85 / 100)
     {
         Click(IDC_PANEL_DENOISE);  // Redefine
         const size_t notices = finishRun(from);
