@@ -39,8 +39,9 @@ ImageBuffer g_PreviewCrop;      // the denoised, sharpened crop pasted into the 
 ImageBuffer g_PreviewDenoised;  // the denoised padded crop of the last run
 ImageBuffer g_NoiseWork;        // 8-bit copy of the source for the noise estimate
 uint8_t g_bDraggingRect = 0;
-POINT g_ptLast = {0, 0};    // last pointer position (main window client coordinates)
-POINT g_ptAnchor = {0, 0};  // drag anchor
+bool g_bPreviewFailed = false;  // the last preview could not be made (the user has been told)
+POINT g_ptLast = {0, 0};        // last pointer position (main window client coordinates)
+POINT g_ptAnchor = {0, 0};      // drag anchor
 
 const ImageBuffer* Source() { return g_pPanelDoc ? &g_pPanelDoc->m_Source : nullptr; }
 ImageBuffer* Result() { return g_pPanelDoc ? &g_pPanelDoc->m_Result : nullptr; }
@@ -119,6 +120,24 @@ void SharpenedCrop(ImageBuffer* out, const ImageBuffer* denoised, const ImageBuf
     }
     ReleaseImage(&c);
     if (!out->m_pData) CopyOf(out, denoised);
+}
+
+// The detail gains on the whole result of a run, all or nothing. They go on strip by strip (a
+// pyramid of the whole picture does not fit a 32-bit process at today's camera sizes) into a copy,
+// which replaces the result only when every strip got them: memory running out part-way would
+// otherwise leave a seam between sharpened and unsharpened rows. Otherwise the run's result stays.
+unsigned char ApplyGainsToRun(ImageBuffer* result)
+{
+    if (!result || !result->m_pData) return kImageBadArgs;
+    const double g1 = g_CurrentIsoSettings.m_dSharp1, g2 = g_CurrentIsoSettings.m_dSharp2;
+    const double g3 = g_CurrentIsoSettings.m_dSharp3;
+    if (DetailGainsAreNeutral(g1, g2, g3)) return kImageOk;
+    ImageBuffer gained;
+    InitImage(&gained);
+    unsigned char rc = CopyOf(&gained, result) ? ApplyDetailGainsInStrips(&gained, g1, g2, g3, 3, 8) : kImageNoMemory;
+    if (rc == kImageOk) CopyImagePixels(result, &gained);
+    ReleaseImage(&gained);
+    return rc;
 }
 
 void SetDenoiseText(HWND hDlg, int text) { SetDlgItemTextW(hDlg, IDC_PANEL_DENOISE, g_LocStrings[text]); }
@@ -214,6 +233,7 @@ void ResetPreviewState()
     g_bDraggingRect = 0;
     g_bOverPreviewRect = 0;
     g_iPreviewRuns = 0;
+    g_bPreviewFailed = false;
 }
 
 void ReleasePanelImages()
@@ -286,8 +306,8 @@ void RunPreview(HWND hDlg, WPARAM wParam)
     InitImage(&a);
     InitImage(&b);
     InitImage(&d);
-    bool ok = P[2] > P[0] && P[3] > P[1] &&
-        CreateImage(&a, P[2] - P[0], P[3] - P[1], src->m_iChannels, src->m_iBits) == kImageOk &&
+    const bool paddedHasArea = P[2] > P[0] && P[3] > P[1];
+    bool ok = paddedHasArea && CreateImage(&a, P[2] - P[0], P[3] - P[1], src->m_iChannels, src->m_iBits) == kImageOk &&
         CopyImageLayout(&b, &a) == kImageOk;
     if (ok)
     {
@@ -323,7 +343,13 @@ void RunPreview(HWND hDlg, WPARAM wParam)
     if (g_PreviewCrop.m_pData)
         CopyImageRect(result, &g_PreviewCrop, left, top, 0, 0, g_PreviewCrop.m_iWidth, g_PreviewCrop.m_iHeight);
     SendMain(WM_HPX_REFRESH_RESULT);
-    for (int i = 0; i < 4; ++i) g_rcLastPadded[i] = P[i];
+    // A preview that could not be made (memory ran short) leaves the source showing, is told once
+    // until a preview succeeds again, and is not recorded as done: the next release of the
+    // rectangle tries the same place again.
+    const bool failed = (paddedHasArea && !ok) || (right > left && bottom > top && !g_PreviewCrop.m_pData);
+    for (int i = 0; i < 4; ++i) g_rcLastPadded[i] = failed ? 0 : P[i];
+    if (failed && !g_bPreviewFailed) PanelMessage(hDlg, kLocNotEnoughMemory, kLocWarning, MB_OK | MB_ICONWARNING);
+    g_bPreviewFailed = failed;
 }
 
 void OnPanelImageLoaded(HWND hDlg, WPARAM wParam, LPARAM lParam)
@@ -429,21 +455,14 @@ void OnJobDone(HWND hDlg)
 {
     if (g_iPanelState != kPanelRunning) return;
     SetPanelCursor(hDlg, IDC_WAIT, WM_HPX_CURSOR_WAIT);
-    // The gains go onto the whole result strip by strip: a pyramid of the whole picture does not
-    // fit a 32-bit process at today's camera sizes.
-    ImageBuffer* result = Result();
-    int rowsLeft = 0;
-    const unsigned char rc = result
-        ? ApplyDetailGainsInStrips(result, g_CurrentIsoSettings.m_dSharp1, g_CurrentIsoSettings.m_dSharp2,
-                                   g_CurrentIsoSettings.m_dSharp3, 3, 8, 0, &rowsLeft)
-        : kImageBadArgs;
+    const unsigned char rc = ApplyGainsToRun(Result());
     SendMain(WM_HPX_REFRESH_RESULT);
     SetPanelCursor(hDlg, IDC_ARROW, WM_HPX_CURSOR_ARROW);
     ShowWindow(GetDlgItem(hDlg, IDC_PROGRESS), SW_HIDE);
     ShowWindow(GetDlgItem(hDlg, IDC_PANEL_SET_DEFAULT), SW_HIDE);
     SetDenoiseText(hDlg, kLocRedefine);
     g_iPanelState = kPanelDone;
-    // The denoised result stands; the user learns that its detail gains are missing.
+    // The run's result stands; the user learns that its detail gains are missing.
     if (rc == kImageNoMemory) PanelMessage(hDlg, kLocNotEnoughMemory, kLocWarning, MB_OK | MB_ICONWARNING);
 }
 

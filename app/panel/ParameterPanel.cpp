@@ -1,15 +1,13 @@
 // The parameter panel's dialog: creation, layout and the manual-tuning toggle, the trackbars and
-// their value labels, Set Default, the median choice, picking, saving and deleting profile
-// entries, the panel's own painting and its closing. The live preview and the job states are in
-// LivePreview.cpp.
+// their value labels, Set Default, the median choice, the panel's own painting and its closing.
+// The profile rows are in ProfileEntries.cpp, the shared charge of the panels in PanelCharge.cpp,
+// the live preview and the job states in LivePreview.cpp.
 #include "app/panel/PanelInternal.h"
 
 #include <commctrl.h>
 #include <cstdio>
 #include <cwchar>
-#include <vector>
 
-#include "app/dialogs/CameraIsoNameDialog.h"
 #include "app/view/PreviewView.h"
 #include "app/window/MainWindow.h"
 #include "app/window/WindowMessages.h"
@@ -23,9 +21,6 @@
 #include "ui/ControlSkin.h"
 #include "ui/ScopedWin32.h"
 
-CameraIsoTable g_PanelProfiles;
-uint32_t g_iCameraRow = 0;
-uint32_t g_iIsoRow = 0;
 IsoSettings g_CurrentIsoSettings = DefaultIsoSettings();
 CBackBuffer* g_pPanelDoc = nullptr;
 SliderValueMap g_PanelMaps[HPX_PANEL_SLIDER_COUNT];
@@ -33,29 +28,11 @@ SliderValueMap g_PanelMaps[HPX_PANEL_SLIDER_COUNT];
 namespace
 {
 
-// Whether the user's profile file was read; a table that could not be read is never written
-// over the user's file.
-bool g_bProfilesReadable = true;
 // Images and the bold font, made by the first panel and shared by every panel that exists at
 // the same time; the last panel to go frees them.
 ScopedGdiObject<HBITMAP> g_hbmSave, g_hbmDelete, g_hbmHide, g_hbmShow;
 ScopedGdiObject<HFONT> g_hBoldFont;
 HWND g_hTooltip;
-
-// The panels that exist: the docked one and the one the denoise commands open. They share one
-// profile table and one document; the rows and the record being edited above are those of the
-// panel in charge (g_hPanelDlg), and every other panel keeps its own here until the user turns to
-// it again.
-struct PanelContext
-{
-    HWND hDlg;
-    uint32_t cameraRow;
-    uint32_t isoRow;
-    IsoSettings settings;
-    unsigned tableEdits;  // the table's edit count when its lists were last filled
-};
-std::vector<PanelContext> g_Panels;
-unsigned g_uTableEdits = 0;  // edits of the shared table (only the panel in charge edits)
 
 // The trackbars in the order of ApplyIsoSettingsToPanel's maps, with their value labels, formats
 // and Set Default positions.
@@ -145,157 +122,11 @@ const struct
     {IDC_PANEL_SET_DEFAULT, kLocSetDefault},
 };
 
-HWND Item(HWND hDlg, int id) { return GetDlgItem(hDlg, id); }
-
 void RedrawNow(HWND hWnd) { RedrawWindow(hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW); }
 
 void FocusMainWindow()
 {
     if (g_hMainWnd) SetFocus(g_hMainWnd);
-}
-
-// The entry (row, index) of the table, or the default entry when the row has none (a profile file
-// that could not be read leaves the unknown camera without entries).
-IsoSettings EntryOrDefault(uint32_t row, uint32_t index)
-{
-    IsoSettings s;
-    if (g_PanelProfiles.GetIsoSettings(&s, row, index)) s = DefaultIsoSettings();
-    return s;
-}
-
-uint32_t EntryCount(uint32_t row)
-{
-    return row < g_PanelProfiles.m_uiCameraCount ? g_PanelProfiles.m_pCameras[row].m_uiISOCount : 0;
-}
-
-void FillCameraList(HWND hDlg)
-{
-    HWND list = Item(hDlg, IDC_PANEL_CAMERA);
-    SendMessageW(list, CB_RESETCONTENT, 0, 0);
-    for (uint32_t r = 0; r < g_PanelProfiles.m_uiCameraCount; ++r)
-        SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(g_PanelProfiles.m_pCameras[r].m_wcsCameraName));
-}
-
-// Fills the ISO list for the selected camera and selects the selected entry.
-void FillIsoList(HWND hDlg)
-{
-    HWND list = Item(hDlg, IDC_PANEL_ISO);
-    SendMessageW(list, CB_RESETCONTENT, 0, 0);
-    const uint32_t count = EntryCount(g_iCameraRow);
-    for (uint32_t i = 0; i < count; ++i)
-    {
-        wchar_t text[128];
-        FormatText(text, L"%i", g_PanelProfiles.m_pCameras[g_iCameraRow].m_piISO[i]);
-        SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
-    }
-    SendMessageW(list, CB_SETCURSEL, g_iIsoRow < count ? g_iIsoRow : static_cast<WPARAM>(-1), 0);
-}
-
-// Shows the selected entry on the controls (which re-runs the preview).
-void ShowSelectedEntry(HWND hDlg)
-{
-    FillIsoList(hDlg);
-    g_CurrentIsoSettings = EntryOrDefault(g_iCameraRow, g_iIsoRow);
-    ApplyIsoSettingsToPanel(hDlg, &g_CurrentIsoSettings, g_PanelMaps);
-}
-
-void UpdateDeleteButton(HWND hDlg) { EnableWindow(Item(hDlg, IDC_PANEL_DELETE), PanelDeleteAllowed()); }
-
-// Writes the table at once after an edit, so that nothing reloads it over unsaved changes (the
-// panel made again after a batch run reads the file). A table whose file could not be read is
-// kept in memory only: writing it would replace the user's profiles.
-void StoreProfiles()
-{
-    ++g_uTableEdits;
-    if (g_bProfilesReadable) g_PanelProfiles.Save();
-}
-
-PanelContext* FindPanel(HWND hDlg)
-{
-    for (PanelContext& c : g_Panels)
-        if (c.hDlg == hDlg) return &c;
-    return nullptr;
-}
-
-// The panel in charge leaves its rows and record in its own context.
-void KeepContext()
-{
-    if (PanelContext* c = FindPanel(g_hPanelDlg))
-    {
-        c->cameraRow = g_iCameraRow;
-        c->isoRow = g_iIsoRow;
-        c->settings = g_CurrentIsoSettings;
-        c->tableEdits = g_uTableEdits;
-    }
-}
-
-// The panel the user turned to takes back its rows and record. When the other panel edited the
-// table meanwhile, its lists are filled again and its camera and ISO found again by their texts;
-// the trackbars keep what the user set on them.
-void TakeCharge(HWND hDlg)
-{
-    if (hDlg == g_hPanelDlg) return;
-    KeepContext();
-    g_hPanelDlg = hDlg;
-    PanelContext* c = FindPanel(hDlg);
-    if (!c) return;
-    g_iCameraRow = c->cameraRow;
-    g_iIsoRow = c->isoRow;
-    g_CurrentIsoSettings = c->settings;
-    if (c->tableEdits != g_uTableEdits)
-    {
-        wchar_t camera[128] = L"", iso[128] = L"";
-        GetDlgItemTextW(hDlg, IDC_PANEL_CAMERA, camera, 128);
-        GetDlgItemTextW(hDlg, IDC_PANEL_ISO, iso, 128);
-        FillCameraList(hDlg);
-        g_iCameraRow = 0;
-        g_PanelProfiles.FindCamera(&g_iCameraRow, camera);
-        SendDlgItemMessageW(hDlg, IDC_PANEL_CAMERA, CB_SETCURSEL, g_iCameraRow, 0);
-        g_iIsoRow = 0;
-        g_PanelProfiles.FindIsoIndex(&g_iIsoRow, iso, g_iCameraRow);
-        FillIsoList(hDlg);
-        UpdateDeleteButton(hDlg);
-        c->tableEdits = g_uTableEdits;
-    }
-    // The next preview denoises with this panel's values.
-    for (int i = 0; i < 4; ++i) g_rcLastPadded[i] = 0;
-}
-
-// A panel that showed a finished run looks as in editing again (the run is dropped).
-void ShowEditingLook(HWND hDlg)
-{
-    ShowWindow(Item(hDlg, IDC_PROGRESS), SW_HIDE);
-    SendDlgItemMessageW(hDlg, IDC_PROGRESS, PBM_SETPOS, 0, 0);
-    EnablePanelInputs(hDlg, true);
-    SetDlgItemTextW(hDlg, IDC_PANEL_DENOISE, g_LocStrings[kLocDenoiseButton]);
-    EnableWindow(hDlg, TRUE);
-}
-
-// A panel left in charge by the one that closed, or nobody. A finished run belonged to the panel
-// that went: the one that stays goes back to editing.
-void HandOverCharge()
-{
-    g_hPanelDlg = nullptr;
-    if (g_Panels.empty()) return;
-    HWND next = g_Panels.back().hDlg;
-    TakeCharge(next);
-    EnableWindow(next, TRUE);
-    g_PreviewView.m_pPreviewRect = g_rcPreviewPixels;
-    if (g_iPanelState != kPanelEditing)
-    {
-        g_iPanelState = kPanelEditing;
-        SendMessageW(next, WM_LBUTTONUP, 1, 0);
-    }
-}
-
-void UnregisterPanel(HWND hDlg)
-{
-    for (size_t i = 0; i < g_Panels.size(); ++i)
-        if (g_Panels[i].hDlg == hDlg)
-        {
-            g_Panels.erase(g_Panels.begin() + static_cast<ptrdiff_t>(i));
-            break;
-        }
 }
 
 bool ManualTuningShown(HWND hDlg) { return IsDlgButtonChecked(hDlg, IDC_PANEL_TUNING) == BST_CHECKED; }
@@ -332,17 +163,6 @@ void OnToggleManualTuning(HWND hDlg)
     RedrawWindow(hDlg, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
-void LoadProfiles()
-{
-    // Load reports only a shortage of memory; a user file that exists but cannot be read shows as
-    // an unknown camera without entries.
-    const bool failed = g_PanelProfiles.Load();
-    g_bProfilesReadable = !failed && g_PanelProfiles.m_uiCameraCount > 0 && EntryCount(0) > 0;
-    for (uint32_t r = 0; r < g_PanelProfiles.m_uiCameraCount; ++r)
-        NormalizeCameraName(g_PanelProfiles.m_pCameras[r].m_wcsCameraName,
-                            g_PanelProfiles.m_pCameras[r].m_wcsCameraName);
-}
-
 void CreateTooltips(HWND hDlg)
 {
     g_hTooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, 10,
@@ -377,17 +197,7 @@ void OnInitDialog(HWND hDlg, CBackBuffer* doc)
 
     g_bAbort = 0;
     SetPanelCursor(hDlg, IDC_WAIT, WM_HPX_CURSOR_WAIT);
-    // A panel made beside another takes charge; a finished run shown by the other one is dropped
-    // (this panel's preview replaces it), so that one goes back to editing. The table that panel
-    // loaded is shared, not read again over its edits.
-    const bool firstPanel = g_Panels.empty();
-    if (HWND other = g_hPanelDlg)
-    {
-        if (g_iPanelState != kPanelEditing) ShowEditingLook(other);
-        KeepContext();
-    }
-    g_Panels.push_back(PanelContext{hDlg, 0, 0, DefaultIsoSettings(), g_uTableEdits});
-    g_hPanelDlg = hDlg;
+    const bool firstPanel = RegisterPanel(hDlg);
     // A panel made again (after a batch run) starts from nothing the previous one held.
     ReleasePanelImages();
     ResetPreviewState();
@@ -514,95 +324,6 @@ void OnMedian(HWND hDlg)
     FocusMainWindow();
 }
 
-void OnCameraChoice(HWND hDlg)
-{
-    const LRESULT sel = SendDlgItemMessageW(hDlg, IDC_PANEL_CAMERA, CB_GETCURSEL, 0, 0);
-    if (sel < 0 || static_cast<uint32_t>(sel) >= g_PanelProfiles.m_uiCameraCount) return;
-    g_iCameraRow = static_cast<uint32_t>(sel);
-    SelectIsoForImage();
-    ShowSelectedEntry(hDlg);
-    UpdateDeleteButton(hDlg);
-    SetFocus(hDlg);
-}
-
-void OnIsoChoice(HWND hDlg)
-{
-    const LRESULT sel = SendDlgItemMessageW(hDlg, IDC_PANEL_ISO, CB_GETCURSEL, 0, 0);
-    if (sel < 0 || static_cast<uint32_t>(sel) >= EntryCount(g_iCameraRow)) return;
-    g_iIsoRow = static_cast<uint32_t>(sel);
-    g_CurrentIsoSettings = EntryOrDefault(g_iCameraRow, g_iIsoRow);
-    ApplyIsoSettingsToPanel(hDlg, &g_CurrentIsoSettings, g_PanelMaps);
-    UpdateDeleteButton(hDlg);
-    SetFocus(hDlg);
-}
-
-void OnSave(HWND hDlg)
-{
-    AddConfigurationData data{};
-    GetDlgItemTextW(hDlg, IDC_PANEL_CAMERA, data.m_wszCamera, 128);
-    GetDlgItemTextW(hDlg, IDC_PANEL_ISO, data.m_wszIso, 128);
-    data.m_pInfo = g_pPanelDoc ? &g_pPanelDoc->m_Info : nullptr;
-    if (ShowAddConfigurationDialog(hDlg, &data) == IDCANCEL) return;
-    g_CurrentIsoSettings.m_dImmerkaerY = g_NoiseSigma.m_dLuma;
-    g_CurrentIsoSettings.m_dImmerkaerUV = g_NoiseSigma.m_dChroma;
-    if (g_PanelProfiles.AddOrUpdate(data.m_wszCamera, data.m_wszIso, &g_CurrentIsoSettings))
-    {
-        PanelMessage(hDlg, kLocNotEnoughMemory, kLocWarning, MB_OK | MB_ICONWARNING);
-        return;
-    }
-    StoreProfiles();
-    FillCameraList(hDlg);
-    g_iCameraRow = 0;
-    g_PanelProfiles.FindCamera(&g_iCameraRow, data.m_wszCamera);
-    SendDlgItemMessageW(hDlg, IDC_PANEL_CAMERA, CB_SETCURSEL, g_iCameraRow, 0);
-    // The entry is found again by the ISO as stored (the text was clamped to the stored range).
-    wchar_t stored[128];
-    FormatText(stored, L"%i", CameraIsoTable::StoredIsoValue(data.m_wszIso));
-    g_iIsoRow = 0;
-    g_PanelProfiles.FindIsoIndex(&g_iIsoRow, stored, g_iCameraRow);
-    ShowSelectedEntry(hDlg);
-    SetFocus(hDlg);
-}
-
-void OnDelete(HWND hDlg)
-{
-    if (!PanelDeleteAllowed()) return;
-    wchar_t text[1024];
-    FormatText(text, L"%s\n\n%s\n%s\n%s", g_LocStrings[kLocDeleteCameraQuestion], g_LocStrings[kLocDeleteCameraYes],
-               g_LocStrings[kLocDeleteCameraNo], g_LocStrings[kLocDeleteCameraCancel]);
-    const int answer = MessageBoxW(hDlg, text, g_LocStrings[kLocWarning], MB_YESNOCANCEL);
-    if (answer == IDYES)
-    {
-        if (g_iCameraRow == 0)
-        {
-            PanelMessage(hDlg, kLocCannotDeleteSetting, kLocWarning, MB_OK);
-            return;
-        }
-        if (g_PanelProfiles.DeleteCamera(g_iCameraRow)) return;
-        StoreProfiles();
-        FillCameraList(hDlg);
-        SelectProfileForImage(hDlg);
-    }
-    else if (answer == IDNO)
-    {
-        const uint32_t cameras = g_PanelProfiles.m_uiCameraCount;
-        if (g_PanelProfiles.DeleteIso(g_iCameraRow, g_iIsoRow)) return;
-        StoreProfiles();
-        if (g_PanelProfiles.m_uiCameraCount != cameras)
-        {
-            // The camera's last entry took the camera with it.
-            FillCameraList(hDlg);
-            SelectProfileForImage(hDlg);
-        }
-        else
-        {
-            SelectIsoForImage();
-            ShowSelectedEntry(hDlg);
-        }
-    }
-    SetFocus(hDlg);
-}
-
 void OnPaint(HWND hDlg, HDC given)
 {
     PAINTSTRUCT ps{};
@@ -673,12 +394,12 @@ LRESULT OnCustomDraw(NMCUSTOMDRAW* cd)
 void OnClose(HWND hDlg)
 {
     // Every panel saves the table once, when it closes; a panel closed already only ends.
-    if (!FindPanel(hDlg))
+    if (!IsRegisteredPanel(hDlg))
     {
         EndDialog(hDlg, IDOK);
         return;
     }
-    if (g_bProfilesReadable) g_PanelProfiles.Save();
+    SavePanelProfiles();
     UnregisterPanel(hDlg);
     if (hDlg != g_hPanelDlg)
     {
@@ -705,7 +426,7 @@ void OnDestroy(HWND hDlg)
     // A panel destroyed without closing (with its parent) is no longer forwarded to.
     UnregisterPanel(hDlg);
     if (hDlg == g_hPanelDlg) HandOverCharge();
-    if (!g_Panels.empty()) return;
+    if (AnyPanelRegistered()) return;
     for (ScopedGdiObject<HBITMAP>* b : {&g_hbmSave, &g_hbmDelete, &g_hbmHide, &g_hbmShow}) b->reset();
     g_hBoldFont.reset();
     g_hTooltip = nullptr;  // destroyed with its owner
@@ -727,7 +448,8 @@ INT_PTR HandleMessage(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
         // run's until it goes back to editing).
         if (id != IDOK && hDlg != g_hPanelDlg)
         {
-            if ((code != BN_CLICKED && code != CBN_SELCHANGE) || g_iPanelState != kPanelEditing || !FindPanel(hDlg))
+            if ((code != BN_CLICKED && code != CBN_SELCHANGE) || g_iPanelState != kPanelEditing ||
+                !IsRegisteredPanel(hDlg))
                 return TRUE;
             TakeCharge(hDlg);
         }
@@ -768,7 +490,7 @@ INT_PTR HandleMessage(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_HSCROLL:
         if (hDlg != g_hPanelDlg)
         {
-            if (g_iPanelState != kPanelEditing || !FindPanel(hDlg)) return TRUE;
+            if (g_iPanelState != kPanelEditing || !IsRegisteredPanel(hDlg)) return TRUE;
             TakeCharge(hDlg);
         }
         OnHScroll(hDlg, wParam, lParam);
@@ -815,7 +537,7 @@ INT_PTR HandleMessage(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_HPX_JOB_DONE:
     case WM_HPX_JOB_FAILED:
         // The end of a run goes to the panel that started it, which handles it in charge.
-        if (FindPanel(hDlg)) TakeCharge(hDlg);
+        if (IsRegisteredPanel(hDlg)) TakeCharge(hDlg);
         if (msg == WM_HPX_JOB_DONE)
             OnJobDone(hDlg);
         else
@@ -823,7 +545,7 @@ INT_PTR HandleMessage(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
         return TRUE;
     case WM_HPX_IMAGE_LOADED:
         // A panel told of the image (the one the denoise commands open again) takes charge.
-        if (hDlg != g_hPanelDlg && FindPanel(hDlg))
+        if (hDlg != g_hPanelDlg && IsRegisteredPanel(hDlg))
         {
             if (g_hPanelDlg && g_iPanelState != kPanelEditing) ShowEditingLook(g_hPanelDlg);
             TakeCharge(hDlg);
@@ -847,8 +569,6 @@ void SetPanelCursor(HWND hDlg, LPCWSTR cursor, UINT mainWindowMessage)
     if (g_hMainWnd && mainWindowMessage) SendMessageW(g_hMainWnd, mainWindowMessage, 0, 0);
 }
 
-bool PanelDeleteAllowed() { return !(g_iCameraRow == 0 && g_iIsoRow == 0) && EntryCount(g_iCameraRow) > 0; }
-
 void EnablePanelInputs(HWND hDlg, bool enable)
 {
     for (int id : kInputControls) EnableWindow(Item(hDlg, id), enable);
@@ -860,40 +580,9 @@ void EnablePanelInputs(HWND hDlg, bool enable)
     }
 }
 
-void EnableOtherPanels(HWND hDlg, bool enable)
-{
-    for (const PanelContext& c : g_Panels)
-        if (c.hDlg != hDlg) EnableWindow(c.hDlg, enable);
-}
-
 void PanelMessage(HWND hDlg, int textId, int captionId, UINT type)
 {
     MessageBoxW(hDlg, g_LocStrings[textId], g_LocStrings[captionId], type);
-}
-
-void SelectIsoForImage()
-{
-    g_iIsoRow = 0;
-    if (EntryCount(g_iCameraRow) == 0) return;
-    const wchar_t* isoText = g_pPanelDoc ? g_pPanelDoc->m_Info[ImageInfoStrings::kIso] : L"";
-    g_PanelProfiles.FindIsoIndex(&g_iIsoRow, isoText, g_iCameraRow);
-    if (ParseIntText(isoText) != g_PanelProfiles.m_pCameras[g_iCameraRow].m_piISO[g_iIsoRow])
-        g_PanelProfiles.FindNearestIsoInRow(&g_iIsoRow, g_iCameraRow, g_NoiseSigma.m_dLuma, g_NoiseSigma.m_dChroma);
-}
-
-void SelectProfileForImage(HWND hDlg)
-{
-    wchar_t camera[128] = L"";
-    if (g_pPanelDoc)
-        FormatText(camera, L"%s / %s", g_pPanelDoc->m_Info[ImageInfoStrings::kMake],
-                   g_pPanelDoc->m_Info[ImageInfoStrings::kModel]);
-    NormalizeCameraName(camera, camera);
-    g_iCameraRow = 0;
-    g_PanelProfiles.FindCamera(&g_iCameraRow, camera);
-    SendDlgItemMessageW(hDlg, IDC_PANEL_CAMERA, CB_SETCURSEL, g_iCameraRow, 0);
-    SelectIsoForImage();
-    ShowSelectedEntry(hDlg);
-    UpdateDeleteButton(hDlg);
 }
 
 INT_PTR CALLBACK ParameterPanelDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)

@@ -36,6 +36,22 @@ bool SameRect(const ImageBuffer& a, const ImageBuffer& b, int l, int t, int r, i
     return true;
 }
 
+// Where a trackbar shows its value, on the screen: the channel just inside its left end and the
+// channel's middle right of the thumb, in the trackbar's client coordinates.
+struct TrackbarLook
+{
+    COLORREF filled;  // left of the thumb
+    COLORREF rest;    // right of the thumb
+};
+TrackbarLook LookAt(HWND bar)
+{
+    RECT ch{}, th{};
+    SendMessageW(bar, TBM_GETCHANNELRECT, 0, reinterpret_cast<LPARAM>(&ch));
+    SendMessageW(bar, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&th));
+    const int y = (ch.top + ch.bottom) / 2;
+    return {ScreenPixel(bar, ch.left + 4, y), ScreenPixel(bar, (th.right + ch.right) / 2, y)};
+}
+
 RECT ChildRect(HWND panel, int id)
 {
     RECT rc;
@@ -92,6 +108,15 @@ TEST_F(PanelTest, ThumbTrackingUpdatesTheValueOnlyAndReleasingRunsThePreview)
     EXPECT_EQ(g_iPreviewRuns, runs);
     SendMessageW(m_panel, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(bar));
     EXPECT_EQ(g_iPreviewRuns, runs + 1);
+    // On the screen the channel is filled up to the thumb and only framed beyond it; while a run
+    // goes the disabled trackbar's fill turns dark.
+    const TrackbarLook editing = LookAt(bar);
+    EXPECT_EQ(editing.filled, RGB(101, 135, 168));
+    EXPECT_EQ(editing.rest, RGB(0x46, 0x46, 0x46));
+    Click(IDC_PANEL_DENOISE);
+    const TrackbarLook running = LookAt(bar);
+    EXPECT_EQ(running.filled, RGB(0x32, 0x32, 0x32));
+    EXPECT_EQ(running.rest, RGB(0x46, 0x46, 0x46));
 }
 
 TEST_F(PanelTest, ThePreviewRectangleIsDenoisedAloneMovesWithADragAndIsClippedAtTheEdges)
@@ -304,4 +329,70 @@ TEST_F(PanelTest, APanelMadeAgainWhileTheFirstStillExistsKeepsWorkingWhenTheFirs
     const int runs = g_iPreviewRuns;
     Drag(WindowPoint(160, 120), WindowPoint(170, 130));
     EXPECT_EQ(g_iPreviewRuns, runs + 1);
+}
+
+TEST_F(PanelTest, APreviewWithoutMemoryIsToldAndTriedAgainAtTheNextRelease)
+{
+    OpenPanel(320, 240);
+    const ImageBuffer& src = m_doc.m_Source;
+    const ImageBuffer& res = m_doc.m_Result;
+    // Set Default re-runs the preview, whose crop (200 x 200 x 3 bytes and more) gets no memory.
+    const std::vector<std::wstring> boxes = AnswerMessageBoxes(
+        [&]
+        {
+            FailAllocationsFrom(100000);
+            Click(IDC_PANEL_SET_DEFAULT);
+            FailAllocationsFrom(0);
+        });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find(L"Not enough memory"), std::wstring::npos);
+    EXPECT_TRUE(SameRect(src, res, 0, 0, 320, 240));  // nothing passes for denoised
+    // The next release over the image, with memory to spare, denoises the rectangle.
+    const POINT at = WindowPoint(160, 120);
+    SendMessageW(m_panel, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+    EXPECT_FALSE(SameRect(src, res, 60, 20, 260, 220));
+    EXPECT_TRUE(SameRect(src, res, 0, 0, 60, 240));
+}
+
+TEST_F(PanelTest, DetailGainsThatRunOutOfMemoryPartWayLeaveTheRunsResultWholeAndSaySo)
+{
+    // High enough for the gains to go in several strips when memory runs short.
+    OpenPanel(320, 512);
+    SendMessageW(m_panel, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, 10),
+                 reinterpret_cast<LPARAM>(GetDlgItem(m_panel, IDC_PANEL_SHARP1)));
+    const ImageBuffer& src = m_doc.m_Source;
+    ImageBuffer& res = m_doc.m_Result;
+    // A run (its result: the source) ends while allocations from the given size on fail.
+    auto finishRun = [&](size_t failFrom)
+    {
+        Click(IDC_PANEL_DENOISE);
+        EXPECT_EQ(g_iPanelState, kPanelRunning);
+        CopyImagePixels(&res, &src);
+        const std::vector<std::wstring> boxes = AnswerMessageBoxes(
+            [&]
+            {
+                FailAllocationsFrom(failFrom);
+                SendMessageW(m_panel, WM_HPX_JOB_DONE, 0, 0);
+                FailAllocationsFrom(0);
+            });
+        EXPECT_EQ(g_iPanelState, kPanelDone);
+        return boxes.size();
+    };
+    ASSERT_EQ(finishRun(0), 0u);
+    ImageBuffer gained;
+    InitImage(&gained);
+    ASSERT_EQ(CopyImageLayout(&gained, &res), kImageOk);
+    CopyImagePixels(&gained, &res);
+    ASSERT_NE(std::memcmp(gained.m_pData, src.m_pData, src.m_iSize), 0);
+    // From plenty down to too little for a copy of the picture: every strip or none.
+    for (size_t from = 1u << 20; from > 200000; from = from * 85 / 100)
+    {
+        Click(IDC_PANEL_DENOISE);  // Redefine
+        const size_t notices = finishRun(from);
+        const bool whole = std::memcmp(res.m_pData, gained.m_pData, res.m_iSize) == 0;
+        const bool none = std::memcmp(res.m_pData, src.m_pData, res.m_iSize) == 0;
+        EXPECT_TRUE(whole || none) << from << " bytes";
+        EXPECT_EQ(notices, whole ? 0u : 1u) << from << " bytes";
+    }
+    ReleaseImage(&gained);
 }

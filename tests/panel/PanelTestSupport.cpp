@@ -4,7 +4,9 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 
 #include "app/panel/ParameterPanel.h"
 #include "app/view/PreviewView.h"
@@ -24,6 +26,9 @@ MainWindowLog g_Log;
 
 namespace
 {
+
+std::atomic<DWORD> g_failThread{0};
+std::atomic<size_t> g_failFrom{0};
 
 class GdiplusEnvironment : public ::testing::Environment
 {
@@ -66,6 +71,63 @@ LRESULT CALLBACK StandInProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 }
 
 }  // namespace
+
+void FailAllocationsFrom(size_t bytes)
+{
+    g_failFrom = bytes;
+    g_failThread = bytes ? GetCurrentThreadId() : 0;
+}
+
+std::vector<std::wstring> AnswerMessageBoxes(const std::function<void()>& act)
+{
+    const DWORD tid = GetCurrentThreadId();
+    std::atomic<bool> done{false};
+    std::vector<std::wstring> boxes;
+    std::thread helper(
+        [&]
+        {
+            while (!done)
+            {
+                HWND box = proftest::WaitForDialog(tid, nullptr, 50);
+                if (!box) continue;
+                std::wstring text = proftest::WindowText(box);
+                for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+                    text += L"\n" + proftest::WindowText(c);
+                boxes.push_back(text);
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+                while (!done && IsWindow(box)) Sleep(10);
+            }
+        });
+    act();
+    done = true;
+    helper.join();
+    return boxes;
+}
+
+COLORREF ScreenPixel(HWND hWnd, int x, int y)
+{
+    RedrawWindow(hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    HDC src = GetDC(hWnd);
+    HDC mem = CreateCompatibleDC(src);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = 1;
+    bi.bmiHeader.biHeight = 1;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BitBlt(mem, 0, 0, 1, 1, src, x, y, SRCCOPY);
+    GdiFlush();
+    const auto* p = static_cast<const BYTE*>(bits);
+    const COLORREF c = RGB(p[2], p[1], p[0]);
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(hWnd, src);
+    return c;
+}
 
 void MakeNoisyImage(ImageBuffer* img, int w, int h, int channels, int spread, unsigned seed)
 {
@@ -182,3 +244,17 @@ void PanelTest::StoreProfiles(std::initializer_list<Entry> entries)
 }
 
 }  // namespace paneltest
+
+// Every malloc of the program comes here (linked with --wrap=malloc), so that a test can make the
+// large ones of its own thread fail.
+extern "C"
+{
+    void* __real_malloc(size_t n);
+    void* __wrap_malloc(size_t n)
+    {
+        const size_t from = paneltest::g_failFrom.load(std::memory_order_relaxed);
+        if (from && n >= from && paneltest::g_failThread.load(std::memory_order_relaxed) == GetCurrentThreadId())
+            return nullptr;
+        return __real_malloc(n);
+    }
+}

@@ -6,8 +6,11 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <functional>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "ProfTestSupport.h"
 #include "app/view/BackBuffer.h"
@@ -25,6 +28,17 @@ struct MainWindowLog
     LPARAM jobLParam = 0;
 };
 extern MainWindowLog g_Log;
+
+// From now on every allocation of at least this many bytes on the calling thread fails, as when
+// a 32-bit process runs out of address space; 0 ends it. (The test program's malloc is wrapped.)
+void FailAllocationsFrom(size_t bytes);
+
+// Runs act() on this thread while a second thread answers every message box that act() shows
+// (OK). Returns the boxes' caption and texts, one string per box.
+std::vector<std::wstring> AnswerMessageBoxes(const std::function<void()>& act);
+
+// The colour at a client point of a window as it is on the screen (BitBlt from its DC).
+COLORREF ScreenPixel(HWND hWnd, int x, int y);
 
 // A noisy 3-channel 8-bit (or 1-channel) picture: a ramp with uniform noise of the given spread.
 void MakeNoisyImage(ImageBuffer* img, int w, int h, int channels, int spread, unsigned seed);
