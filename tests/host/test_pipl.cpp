@@ -106,17 +106,11 @@ TEST_F(PiplTest, ModesCasesAndTerminologyAreThoseTheHostReads)
     text(hstm, "67debd70-8f84-11df-a4ee-0800200c9a66", 56);
     Bytes fici;
     for (int i = 0; i < 7; ++i) fici.insert(fici.end(), {1, 1, 0x08, 0});
-    Bytes ms32, mn32;
-    u32(ms32, 10000);
-    u32(ms32, 10000);
-    u32(mn32, 256);
-    u32(mn32, 256);
     const struct
     {
         char key[5];
         Bytes data;
-    } expected[] = {{"mode", {0x10, 0, 0, 0}}, {"enbl", enbl}, {"hstm", hstm},
-                    {"fici", fici},            {"ms32", ms32}, {"mn32", mn32}};
+    } expected[] = {{"mode", {0x10, 0, 0, 0}}, {"enbl", enbl}, {"hstm", hstm}, {"fici", fici}};
     for (const auto& e : expected)
     {
         const PiplProperty* p = pipl.Find(HPX_FOURCC(e.key));
