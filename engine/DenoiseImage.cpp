@@ -18,11 +18,12 @@ TileRect GrowClipped(const TileRect& cell, int32_t margin, int32_t width, int32_
                     Clip(cell.m_iRight + margin, 0, width), Clip(cell.m_iBottom + margin, 0, height)};
 }
 
-// Shape check of a job's images: equal layouts, 1 or 3 channels, 8 or 16 bits, with blocks.
-bool UsableJobImages(const ImageBuffer* dst, const ImageBuffer* src)
+// Shape check of a job's images: equal layouts, 1 or 3 channels (3 only as colour), 8 or 16
+// bits, with blocks.
+bool UsableJobImages(const ImageBuffer* dst, const ImageBuffer* src, bool bColor)
 {
     if (dst == nullptr || src == nullptr || dst->m_pData == nullptr || src->m_pData == nullptr) return false;
-    if (src->m_iChannels != 1 && src->m_iChannels != 3) return false;
+    if (src->m_iChannels != 1 && !(src->m_iChannels == 3 && bColor)) return false;
     if (src->m_iBits != 8 && src->m_iBits != 16) return false;
     if (src->m_iWidth <= 0 || src->m_iHeight <= 0) return false;
     return dst->m_iWidth == src->m_iWidth && dst->m_iHeight == src->m_iHeight && dst->m_iChannels == src->m_iChannels &&
@@ -70,8 +71,9 @@ struct TileImages
 };
 
 // Denoises the margin rectangle of one cell and pastes the cell into dst. When the tile cannot
-// be done (its memory ran out anywhere, on this thread or on the pool's) the cell receives the
-// source's pixels and the result is kImageNoMemory; nothing is thrown.
+// be done (its memory ran out anywhere, on this thread or on the pool's, or the tile refused its
+// images) the cell receives the source's pixels and the result is kImageNoMemory (kImageBadArgs
+// for a refusal); nothing is thrown.
 // `paste` is asked after the tile ran (a cancelled hybrid tile is not pasted).
 template <typename PasteTest>
 unsigned char RunTile(ImageBuffer* dst, const ImageBuffer* src, const TileRect& cell, const TileRect& margin,
@@ -85,6 +87,7 @@ unsigned char RunTile(ImageBuffer* dst, const ImageBuffer* src, const TileRect& 
     const int32_t mw = margin.m_iRight - margin.m_iLeft;
     const int32_t mh = margin.m_iBottom - margin.m_iTop;
     bool done = false;
+    unsigned char failure = kImageNoMemory;
     try
     {
         TileImages t;
@@ -94,9 +97,13 @@ unsigned char RunTile(ImageBuffer* dst, const ImageBuffer* src, const TileRect& 
         {
             CopyRect(pool, &t.src, src, 0, 0, margin.m_iLeft, margin.m_iTop, mw, mh);
             if (pool == nullptr || !pool->TakeFailure())
-                done = DenoiseTile(&t.dst, &t.src, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
-                                   dDynamics, hProgress, bColor, bGpu, iThreads, iMedian, pool) != kImageNoMemory &&
-                    t.dst.m_pData != nullptr;
+            {
+                const unsigned char r = DenoiseTile(&t.dst, &t.src, dStrength, dStrengthChroma, dStrengthChromaLarge,
+                                                    iQuality, dDynamics, hProgress, bColor, bGpu, iThreads, iMedian,
+                                                    pool);
+                done = r == kImageOk && t.dst.m_pData != nullptr;
+                if (r == kImageBadArgs) failure = kImageBadArgs;
+            }
             if (done && paste())
             {
                 CopyRect(pool, dst, &t.dst, cell.m_iLeft, cell.m_iTop, cell.m_iLeft - margin.m_iLeft,
@@ -111,7 +118,7 @@ unsigned char RunTile(ImageBuffer* dst, const ImageBuffer* src, const TileRect& 
     }
     if (done) return kImageOk;
     if (paste()) CopyImageRect(dst, src, cell.m_iLeft, cell.m_iTop, cell.m_iLeft, cell.m_iTop, cw, ch);
-    return kImageNoMemory;
+    return failure;
 }
 
 // One side of the hybrid schedule: takes tiles until the schedule sends it away, the tiles run out
@@ -160,7 +167,7 @@ void RunHybridSide(TileSchedule* s, bool bCpuSide)
                     s->m_dStrengthChromaLarge, static_cast<int>(s->m_uiQuality), s->m_dDynamics, nullptr,
                     s->m_bColor != 0, !bCpuSide, threads > 0 ? threads : 1, static_cast<int>(s->m_uiMedian), pool.get(),
                     [] { return !g_bAbort; });
-        if (result == kImageNoMemory) (bCpuSide ? s->m_bCpuOutOfMemory : s->m_bGpuOutOfMemory) = 1;
+        if (result != kImageOk) (bCpuSide ? s->m_bCpuOutOfMemory : s->m_bGpuOutOfMemory) = 1;
         if (g_bAbort) break;
     }
 }
@@ -286,9 +293,8 @@ unsigned char RunJob(ImageBuffer* dst, ImageBuffer* src, double dStrength, doubl
     if (width < tileEdge && height < tileEdge)
     {
         if (hProgressDlg != nullptr) ProgressSetup(hProgressDlg, stepsPerTile);
-        const unsigned char r = DenoiseTile(dst, src, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality,
-                                            dDynamics, hProgressDlg, bColor, bGpu, static_cast<int>(cpuCount), iMedian);
-        return r == kImageNoMemory ? kImageNoMemory : kImageOk;
+        return DenoiseTile(dst, src, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality, dDynamics,
+                           hProgressDlg, bColor, bGpu, static_cast<int>(cpuCount), iMedian);
     }
 
     const uint32_t across = static_cast<uint32_t>((width + tileEdge - 1) / tileEdge);
@@ -361,10 +367,10 @@ unsigned char RunJob(ImageBuffer* dst, ImageBuffer* src, double dStrength, doubl
             TileRect cell;
             TileRect margin;
             SequentialTileRects(width, height, tileEdge, static_cast<int32_t>(i), j, &cell, &margin);
-            if (RunTile(dst, src, cell, margin, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality, dDynamics,
-                        hProgressDlg, bColor, bGpu, static_cast<int>(cpuCount), iMedian, pool.get(),
-                        [] { return true; }) == kImageNoMemory)
-                result = kImageNoMemory;
+            const unsigned char r =
+                RunTile(dst, src, cell, margin, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality, dDynamics,
+                        hProgressDlg, bColor, bGpu, static_cast<int>(cpuCount), iMedian, pool.get(), [] { return true; });
+            if (r != kImageOk && result != kImageBadArgs) result = r;
             if (g_bAbort) return result;
         }
     return result;
@@ -376,7 +382,7 @@ unsigned char DenoiseImage(ImageBuffer* dst, ImageBuffer* src, double dStrength,
                            double dStrengthChromaLarge, int iQuality, double dDynamics, HpxProgressTarget hProgressDlg,
                            bool bColor, bool bGpu, bool bHybrid, int iMedian)
 {
-    if (!UsableJobImages(dst, src)) return kImageBadArgs;
+    if (!UsableJobImages(dst, src, bColor)) return kImageBadArgs;
     // The tiles catch what their steps throw; this is the last guard of the callers' threads
     // (a job thread, the host's thread for a preview): nothing thrown leaves the job.
     try

@@ -49,7 +49,8 @@ struct TileSchedule
     double m_dDynamics;
     HpxProgressTarget m_hProgressDlg;
     unsigned char m_bColor;
-    // Not shared with the other side: set by a side whose tile could not get its memory.
+    // Not shared with the other side: set by a side whose tile could not be done (its memory ran
+    // out, or the tile refused its images).
     unsigned char m_bCpuOutOfMemory;
     unsigned char m_bGpuOutOfMemory;
     // Set (under the mutex) when a side ended by an exception outside its tiles, so that a tile
@@ -97,8 +98,9 @@ unsigned int TileWorkerThread(void* schedule);
 // bGpu runs the passes through the GPU hook (ignored when the hook is not ready); bHybrid shares
 // the tiles between the GPU and one CPU tile thread. iMedian: 0 none, 1 3x3, 2 7x7.
 // A cancel is seen only through g_bAbort. Returns kImageOk; kImageBadArgs for unusable images
-// (nothing written); kImageNoMemory when some tile could not get its memory, on any thread
-// (those tiles hold the source's pixels). Nothing is thrown.
+// (a 3-channel source without bColor included; nothing written) and for a tile that refused its
+// images; kImageNoMemory when some tile could not get its memory, on any thread (those tiles hold
+// the source's pixels). Nothing is thrown.
 unsigned char DenoiseImage(ImageBuffer* dst, ImageBuffer* src, double dStrength, double dStrengthChroma,
                            double dStrengthChromaLarge, int iQuality, double dDynamics, HpxProgressTarget hProgressDlg,
                            bool bColor, bool bGpu, bool bHybrid, int iMedian);

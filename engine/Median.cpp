@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -313,8 +314,9 @@ struct BlockCopy
 void RunBlockCopy(void* context, int begin, int end)
 {
     const BlockCopy* c = static_cast<const BlockCopy*>(context);
-    const size_t from = c->bytes * static_cast<size_t>(begin) / 256;
-    const size_t to = c->bytes * static_cast<size_t>(end) / 256;
+    // In 64 bits: bytes x 256 passes 32 bits for planes of 16 MiB, and size_t has 32 on i686.
+    const size_t from = static_cast<size_t>(static_cast<uint64_t>(c->bytes) * static_cast<uint64_t>(begin) / 256u);
+    const size_t to = static_cast<size_t>(static_cast<uint64_t>(c->bytes) * static_cast<uint64_t>(end) / 256u);
     std::memcpy(c->dst + from, c->src + from, to - from);
 }
 
@@ -364,9 +366,13 @@ unsigned char MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_
         result = kImageOk;
         for (int32_t c = 0; c < src->m_iChannels && result == kImageOk; ++c)
         {
-            if (ParallelPixelStep(pool, PoolThreads(pool), kStepExtract, &in, src, c) != kImageOk) continue;
+            // A channel that cannot be taken out or put back (a destination of another shape or
+            // depth) leaves dst unfiltered: that is no success.
+            if (ParallelPixelStep(pool, PoolThreads(pool), kStepExtract, &in, src, c) != kImageOk)
+                return kImageBadArgs;
             result = MedianFilter(&out, &in, radius, pool);
-            ParallelPixelStep(pool, PoolThreads(pool), kStepInsert, dst, &out, c);
+            if (result == kImageOk && ParallelPixelStep(pool, PoolThreads(pool), kStepInsert, dst, &out, c) != kImageOk)
+                return kImageBadArgs;
         }
     }
     return result;

@@ -14,6 +14,7 @@ class WorkerPool;
 unsigned char MedianFilter(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool = nullptr);
 
 // Filters an image of any channel count channel by channel (see MedianFilter), with the same
-// result codes. pool: threads that share the rows (null: the calling thread alone); the result
-// is the same.
+// result codes, and kImageBadArgs when a channel cannot be moved between the images (a
+// destination of another shape or depth; dst is then not the filtered image). pool: threads that
+// share the rows (null: the calling thread alone); the result is the same.
 unsigned char MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_t radius, WorkerPool* pool = nullptr);

@@ -96,23 +96,19 @@ unsigned char NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStreng
         return kImageBadArgs;
     }
 
-    // The destination's shape comes back unchanged (the source's, when it had none).
-    ImageBuffer kept = *dst;
-    if (kept.m_iWidth <= 0 || kept.m_iHeight <= 0 || kept.m_iChannels <= 0 || kept.m_iBits <= 0)
-    {
-        kept.m_iWidth = w;
-        kept.m_iHeight = h;
-        kept.m_iChannels = 1;
-        kept.m_iBits = bits;
-    }
+    // A destination of another shape cannot take the plane: refused before anything is written.
+    // One without a block gets the source's shape.
+    if (dst->m_pData != nullptr &&
+        (dst->m_iWidth != w || dst->m_iHeight != h || dst->m_iChannels != 1 || dst->m_iBits != bits ||
+         dst->m_iStride != src->m_iStride || dst->m_iSize < src->m_iSize))
+        return kImageBadArgs;
 
     const double dDynamics2 = 2.0 * dDynamics;
 
     // An even-sized plane on the CPU needs no even-sized copy: the drivers read the source (its
     // own guide at 8 bits) and write the destination directly, which saves three plane copies
     // and leaves fewer planes alive during the pass.
-    if (!bGpu && (w & 1) == 0 && (h & 1) == 0 && dst->m_pData != nullptr && dst->m_iWidth == w && dst->m_iHeight == h &&
-        dst->m_iChannels == 1 && dst->m_iBits == bits && dst->m_iStride == src->m_iStride)
+    if (!bGpu && (w & 1) == 0 && (h & 1) == 0 && dst->m_pData != nullptr)
     {
         ScopedImage guide;
         unsigned char result = kImageNoMemory;
@@ -152,17 +148,8 @@ unsigned char NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStreng
 
     // dst receives the result, or the input when the pass was cancelled or could not run.
     const bool bFailed = AbortRequested() || result != kImageOk || output.m_pData == nullptr;
-    const bool bHaveDst = dst->m_pData != nullptr ||
-        CreateImage(dst, kept.m_iWidth, kept.m_iHeight, kept.m_iChannels, kept.m_iBits) == kImageOk;
-    if (bHaveDst)
-    {
-        const int cw = kept.m_iWidth < w ? kept.m_iWidth : w;
-        const int ch = kept.m_iHeight < h ? kept.m_iHeight : h;
-        if (kept.m_iChannels == 1 && ImageBytesPerSample(kept.m_iBits) == ImageBytesPerSample(bits))
-            CopyImageRect(dst, bFailed ? src : &output, 0, 0, 0, 0, cw, ch);
-        else
-            CopyImagePixels(dst, src);
-    }
+    const bool bHaveDst = dst->m_pData != nullptr || CreateImage(dst, w, h, 1, bits) == kImageOk;
+    if (bHaveDst) CopyImageRect(dst, bFailed ? src : &output, 0, 0, 0, 0, w, h);
 
     return bHaveDst && (AbortRequested() || !bFailed) ? kImageOk : kImageNoMemory;
 }

@@ -52,10 +52,11 @@ inline int NlmPadRadius(int iWidth, int iHeight)
 //   iThreads: threads for the pass (clamped to 1..16).
 //   pPool: the job's worker threads to run the pass on (null: the pass starts its own).
 // src is only read: its block and contents are never freed, replaced or changed. dst keeps its
-// block too (one is created only when it has none). When the pass is cancelled (g_bAbort) or
-// cannot run (out of memory), dst receives src's contents.
+// block too (one of src's shape is created only when it has none). When the pass is cancelled
+// (g_bAbort) or cannot run (out of memory), dst receives src's contents.
 // Returns kImageOk (a cancelled pass included: callers see the cancel in g_bAbort), kImageBadArgs
-// for a plane it does not handle, and kImageNoMemory when the pass could not run for want of
+// for a plane it does not handle and for a dst block of another shape (dst is then not written),
+// and kImageNoMemory when the pass could not run for want of
 // memory (or the GPU pass failed): dst then holds the input, not a denoised plane.
 unsigned char NlmPlaneDenoise(ImageBuffer* dst, ImageBuffer* src, double dStrength, int iQuality, double dDynamics,
                               HpxProgressTarget hProgressDlg, bool bGpu, int iThreads, WorkerPool* pPool = nullptr);

@@ -15,6 +15,17 @@ void SetResult(int16_t err)
     if (g_pResult) *g_pResult = err;
 }
 
+// Full-range 16-bit samples back to the host's 0..32768, in place: (v + 1) >> 1 undoes the
+// widening exactly (2v for v below 32768, 65535 for 32768), so a fetched image goes back
+// unchanged, and a result can still reach the host's white.
+void NarrowToHostDepth(ImageBuffer* image)
+{
+    uint16_t* p = static_cast<uint16_t*>(image->m_pData);
+    const size_t n = static_cast<size_t>(image->m_iSize) / sizeof(uint16_t);
+    for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint16_t>((p[i] + 1u) >> 1);
+    image->m_iBits = 15;
+}
+
 // Asks the host for the whole image, all planes, at full resolution, in one request.
 int16_t RequestWholeImage()
 {
@@ -247,11 +258,7 @@ void WriteHostImage()
     // A start without the main window fetched nothing: the host keeps its pixels.
     if (!HasPixels(g_HostImage) || !fr->outData) return;
 
-    if (g_HostImage.m_iBits == 16 && ConvertImage(&g_HostImage, 15, g_HostImage.m_iChannels) != kImageOk)
-    {
-        SetResult(memFullErr);
-        return;
-    }
+    if (g_HostImage.m_iBits == 16) NarrowToHostDepth(&g_HostImage);
     const int32_t planes = fr->planes;
     if ((planes == 2 || planes == 4) && g_HostImage.m_iChannels == planes - 1)
     {

@@ -33,6 +33,53 @@ bool FileExists(const wchar_t* path)
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Files written before names beginning with "<<<" were stored in multi-line form hold such a name
+// as a plain value, which SimpleIni would take as the opening of a multi-line value and so lose
+// the rest of the file. Those name lines are put into the multi-line form that the writer uses
+// now before the text is read: the name and everything after it read back as written.
+void QuoteNamesThatOpenMultiLineValues(std::string& data)
+{
+    static const char kKey[] = "m_wcsCameraName";
+    static const char kOpener[] = "<<<END_OF_TEXT";  // SimpleIni's own multi-line form
+    if (data.find("<<<") == std::string::npos) return;
+    auto skipBlanks = [&](size_t p, size_t end)
+    {
+        while (p < end && (data[p] == ' ' || data[p] == '\t')) ++p;
+        return p;
+    };
+    std::string out;
+    size_t copied = 0;
+    for (size_t at = 0; at < data.size();)
+    {
+        const size_t eol = data.find('\n', at);
+        const size_t next = eol == std::string::npos ? data.size() : eol + 1;
+        size_t end = eol == std::string::npos ? data.size() : eol;
+        if (end > at && data[end - 1] == '\r') --end;
+        size_t p = skipBlanks(at, end);
+        if (data.compare(p, sizeof kKey - 1, kKey) == 0)
+        {
+            p = skipBlanks(p + sizeof kKey - 1, end);
+            if (p < end && data[p] == '=')
+            {
+                p = skipBlanks(p + 1, end);
+                size_t valueEnd = end;
+                while (valueEnd > p && (data[valueEnd - 1] == ' ' || data[valueEnd - 1] == '\t')) --valueEnd;
+                const std::string value = data.substr(p, valueEnd - p);
+                if (value.compare(0, 3, "<<<") == 0 && value != kOpener)
+                {
+                    out.append(data, copied, p - copied);
+                    out += std::string(kOpener) + "\r\n" + value + "\r\nEND_OF_TEXT";
+                    copied = end;
+                }
+            }
+        }
+        at = next;
+    }
+    if (copied == 0) return;
+    out.append(data, copied, std::string::npos);
+    data.swap(out);
+}
+
 // Reads a whole file into a SimpleIni object. False when it cannot be opened or read, is too
 // large to be a profile file, or is not text that SimpleIni takes; throws when memory runs out.
 bool ReadIniFile(CSimpleIniW& ini, const wchar_t* path)
@@ -57,6 +104,7 @@ bool ReadIniFile(CSimpleIniW& ini, const wchar_t* path)
         ok = ReadFile(h, &data[0], static_cast<DWORD>(data.size()), &got, nullptr) && got == data.size();
     CloseHandle(h);
     if (!ok) return false;
+    QuoteNamesThatOpenMultiLineValues(data);
     ini.Reset();
     const SI_Error rc = ini.LoadData(data.data(), data.size());
     if (rc == SI_NOMEM) throw std::bad_alloc();

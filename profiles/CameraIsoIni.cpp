@@ -190,6 +190,7 @@ bool CameraIsoTable::ReadFrom(CSimpleIniW& ini, bool* repaired)
         cam.m_iIndex = static_cast<int32_t>(rows);
         CopyText(cam.m_wcsCameraName, HPX_CAMERA_NAME_CHARS,
                  ini.GetValue(section, L"m_wcsCameraName", HPX_UNKNOWN_CAMERA));
+        TrimBlanks(cam.m_wcsCameraName);  // a name stored in multi-line form (see SaveCamera)
         int n = ClampInt(ParseIntText(ini.GetValue(section, L"m_uiISOCount", L"0")), 0,
                          static_cast<int>(HPX_MAX_ISO_ENTRIES));
         // Every entry has its "ISO<i>" key in the section: a count beyond the keys there is
@@ -278,7 +279,14 @@ void CameraIsoTable::SaveCamera(CSimpleIniW& ini, uint32_t row) const
     const CameraProfile& cam = m_pCameras[row];
     wchar_t section[32], value[32];
     CameraSectionName(section, row);
-    ini.SetValue(section, L"m_wcsCameraName", cam.m_wcsCameraName, nullptr, true);
+    // SimpleIni reads a value that begins with "<<<" as the opening of a multi-line value ending
+    // at a line that holds the rest of it, which would swallow the rest of the file. Such a name
+    // goes into SimpleIni's own multi-line form instead, which it gives a value with a blank at
+    // its end (names have none: the blank is dropped again when the name is read).
+    wchar_t name[HPX_CAMERA_NAME_CHARS + 1];
+    CopyText(name, HPX_CAMERA_NAME_CHARS, cam.m_wcsCameraName);
+    if (wcsncmp(name, L"<<<", 3) == 0) wcscat(name, L" ");
+    ini.SetValue(section, L"m_wcsCameraName", name, nullptr, true);
     _snwprintf(value, 31, L"%i", static_cast<int>(cam.m_uiISOCount));
     value[31] = 0;
     ini.SetValue(section, L"m_uiISOCount", value, nullptr, true);

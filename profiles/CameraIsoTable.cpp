@@ -61,24 +61,32 @@ bool CameraIsoTable::SetDefaultProfile()
 
 // ---- lookups ----------------------------------------------------------------------------------
 
+// One notion of "the same camera" for the lookups and for storing: names equal without regard to
+// case once blanks at their ends and every space are dropped ("Maker / X 1" is "maker/x1"). The
+// first such row from firstRow on, or the camera count when none.
+uint32_t CameraIsoTable::MatchCamera(const wchar_t* text, uint32_t firstRow) const
+{
+    wchar_t trimmed[kTextChars], wanted[kTextChars], name[HPX_CAMERA_NAME_CHARS];
+    CopyText(trimmed, kTextChars, text);
+    TrimBlanks(trimmed);
+    RemoveSpaces(wanted, kTextChars, trimmed);
+    for (uint32_t r = firstRow; r < m_uiCameraCount; ++r)
+    {
+        CopyText(trimmed, kTextChars, m_pCameras[r].m_wcsCameraName);
+        TrimBlanks(trimmed);
+        RemoveSpaces(name, HPX_CAMERA_NAME_CHARS, trimmed);
+        if (CompareNoCase(wanted, name) == 0) return r;
+    }
+    return m_uiCameraCount;
+}
+
 bool CameraIsoTable::FindCamera(uint32_t* row, const wchar_t* text) const
 {
     if (!row) return false;
     *row = 0;
     if (!text) return false;
-    wchar_t trimmed[kTextChars], wanted[kTextChars], name[HPX_CAMERA_NAME_CHARS];
-    CopyText(trimmed, kTextChars, text);
-    TrimBlanks(trimmed);
-    RemoveSpaces(wanted, kTextChars, trimmed);
-    for (uint32_t r = 1; r < m_uiCameraCount; ++r)
-    {
-        RemoveSpaces(name, HPX_CAMERA_NAME_CHARS, m_pCameras[r].m_wcsCameraName);
-        if (CompareNoCase(wanted, name) == 0)
-        {
-            *row = r;
-            break;
-        }
-    }
+    const uint32_t found = MatchCamera(text, 1);
+    if (found < m_uiCameraCount) *row = found;
     return false;
 }
 
@@ -159,15 +167,9 @@ bool CameraIsoTable::AddOrUpdate(const wchar_t* cameraName, const wchar_t* isoTe
     CopyText(name, HPX_CAMERA_NAME_CHARS, cameraName);
     TrimBlanks(name);
 
-    uint32_t row = m_uiCameraCount;
-    for (uint32_t r = 0; r < m_uiCameraCount; ++r)
-    {
-        if (CompareNoCase(m_pCameras[r].m_wcsCameraName, name) == 0)
-        {
-            row = r;
-            break;
-        }
-    }
+    // The row the lookups find for this name (row 0 when the name is the unknown camera's), so
+    // that what is stored under any spelling of a camera is what the panel and the batch use.
+    const uint32_t row = MatchCamera(name, 0);
 
     if (row == m_uiCameraCount)
     {

@@ -75,8 +75,9 @@ public:
     // The ISO value that AddOrUpdate stores for a text: its integer value clamped to 16..409600.
     static int StoredIsoValue(const wchar_t* isoText);
     // Stores the record under the camera name (blanks at either end dropped) and the ISO text
-    // (clamped to 16..409600): a new camera goes into name order, a new ISO into ISO order, an
-    // existing entry is overwritten.
+    // (clamped to 16..409600): into the row that FindCamera gives for the name (row 0 for the
+    // unknown camera's name, spaces and case aside too), else a new camera in name order; a new
+    // ISO goes into ISO order, an existing entry is overwritten.
     bool AddOrUpdate(const wchar_t* cameraName, const wchar_t* isoText, const IsoSettings* settings);
     // Removes a camera (never row 0).
     bool DeleteCamera(uint32_t row);
@@ -98,6 +99,9 @@ public:
 
 private:
     bool m_bKeepUserCopy = false;
+
+    // The first row from firstRow on that is the same camera as the text; the camera count when none.
+    uint32_t MatchCamera(const wchar_t* text, uint32_t firstRow) const;
 
     bool SetDefaultProfile();
     // The table from an INI object (damage repaired, *repaired then set) and into an empty one.

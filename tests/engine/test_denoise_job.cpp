@@ -437,8 +437,18 @@ TEST(DenoiseJob, TilesWithoutMemoryKeepTheSourceAndTheJobGoesOn)
     SimulateTileAllocationFailures(-1);
     EXPECT_TRUE(jobtest::SameBytes(&out.img, &colour.img));
 
-    // Unusable images are refused without writing.
+    // Unusable images are refused without writing: a destination of another shape, and a colour
+    // image that is not to be denoised as colour (one tile or several).
     Owned wrong;
     ASSERT_EQ(CreateImage(&wrong.img, 10, 10, 3, 8), kImageOk);
     EXPECT_EQ(RunJob(&wrong.img, &src.img, 10, 10, 0, 1, nullptr, true, false, false), kImageBadArgs);
+    for (int32_t width : {150, 1100})
+    {
+        Owned rgb, rgbOut;
+        ASSERT_TRUE(hpxtest::MakeNoisyImage(&rgb.img, width, 40, 3, 8, 8));
+        ASSERT_EQ(CopyImageLayout(&rgbOut.img, &rgb.img), kImageOk);
+        FillImageBytes(&rgbOut.img, 0xAB);
+        EXPECT_EQ(RunJob(&rgbOut.img, &rgb.img, 10, 10, 0, 1, nullptr, false, false, false), kImageBadArgs) << width;
+        EXPECT_TRUE(jobtest::RectIsByte(&rgbOut.img, 0, 0, width, 40, 0xAB)) << width;
+    }
 }

@@ -170,4 +170,12 @@ TEST(ImageMedian, ColourImagesAreFilteredChannelByChannel)
         ASSERT_EQ(ExtractChannel(&got.img, c, &out.img), kImageOk);
         EXPECT_EQ(hpxtest::DigestImage(&got.img), hpxtest::DigestImage(&filtered.img)) << c;
     }
+    // Channels that cannot be put into the destination (another width; 15-bit samples, which
+    // channels are not inserted at) are no success.
+    Owned narrow, deep, deepOut;
+    ASSERT_EQ(CreateImage(&narrow.img, 18, 14, 3, 16), kImageOk);
+    EXPECT_EQ(MedianFilterImage(&narrow.img, &rgb.img, 3), kImageBadArgs);
+    ASSERT_TRUE(hpxtest::MakeNoisyImage(&deep.img, 19, 14, 3, 15, 8, 80));
+    ASSERT_EQ(CopyImageLayout(&deepOut.img, &deep.img), kImageOk);
+    EXPECT_EQ(MedianFilterImage(&deepOut.img, &deep.img, 1), kImageBadArgs);
 }

@@ -421,6 +421,19 @@ TEST(NlmPlanePass, InPlaceAndBadInput)
     ASSERT_TRUE(hpxtest::MakeNoisyImage(&rgb.img, 30, 30, 3, 8, 9));
     RunPass(&out, &rgb, 10.0, 1, 0.0, 1);
     EXPECT_TRUE(SamePixels(&out.img, &rgb.img));
+    // A destination of another shape (even one of the same byte count) is refused unwritten.
+    const int32_t shapes[][3] = {{30, 40, 8}, {40, 30, 16}, {41, 30, 8}, {40, 31, 8}};
+    for (const auto& shape : shapes)
+    {
+        Img other;
+        ASSERT_EQ(CreateImage(&other.img, shape[0], shape[1], 1, shape[2]), kImageOk);
+        FillImageBytes(&other.img, 0xAB);
+        EXPECT_EQ(NlmPlaneDenoise(&other.img, &copy.img, 10.0, 1, 0.0, nullptr, false, 2), kImageBadArgs)
+            << shape[0] << "x" << shape[1] << "x" << shape[2];
+        EXPECT_TRUE(std::all_of(static_cast<const uint8_t*>(other.img.m_pData),
+                                static_cast<const uint8_t*>(other.img.m_pData) + other.img.m_iSize,
+                                [](uint8_t b) { return b == 0xAB; }));
+    }
 }
 
 // The GPU flag without a GPU hook installed hands the input back.

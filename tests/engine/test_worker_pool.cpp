@@ -203,6 +203,16 @@ TEST(WorkerPool, MedianOnAPoolMatchesOneThread)
             MedianFilterImage(&many.img, &src.img, radius, &pool);
             EXPECT_TRUE(jobtest::SameBytes(&one.img, &many.img)) << bits << " " << radius;
         }
+    // A plane of 16 MiB and more (a 16-bit 2900 x 2900 photograph's): its copy, too, is shared
+    // among the threads, in byte ranges whose offsets pass 32 bits before they are divided.
+    Owned big, one, many;
+    ASSERT_TRUE(hpxtest::MakeRandomImage(&big.img, 4100, 4100, 1, 8, 35));
+    ASSERT_TRUE(jobtest::CopyOf(&one.img, &big.img));
+    ASSERT_TRUE(jobtest::CopyOf(&many.img, &big.img));
+    FillImageBytes(&many.img, 0);  // borders come from the copy alone
+    EXPECT_EQ(MedianFilter(&one.img, &big.img, 1, nullptr), kImageOk);
+    EXPECT_EQ(MedianFilter(&many.img, &big.img, 1, &pool), kImageOk);
+    EXPECT_TRUE(jobtest::SameBytes(&one.img, &many.img));
 }
 
 // A whole colour tile with every step (median, pre-blur, passes, chroma-spot) on a pool.

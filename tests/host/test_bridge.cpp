@@ -24,13 +24,7 @@ TEST_F(Bridge, RoundTripsAreExactInEveryLayout)
             for (int padding : {0, 6})
             {
                 SCOPED_TRACE(testing::Message() << depth << " bits, " << planes << " planes, padding " << padding);
-                HostDocument doc = MakeGeneratedDocument(53, 31, planes, depth, uint32_t(planes * depth));
-                // The largest 15-bit value comes back one lower (next test).
-                if (depth == 16)
-                    for (int32_t y = 0; y < doc.height; ++y)
-                        for (int32_t x = 0; x < doc.width; ++x)
-                            for (int32_t p = 0; p < planes; ++p)
-                                if (doc.Get(x, y, p) == 32768) doc.Set(x, y, p, 32767);
+                const HostDocument doc = MakeGeneratedDocument(53, 31, planes, depth, uint32_t(planes * depth));
                 host.SetDocument(doc);
                 host.options.rowPadding = padding;
                 RunReport run = RunOnce(host);
@@ -39,17 +33,16 @@ TEST_F(Bridge, RoundTripsAreExactInEveryLayout)
             }
 }
 
-TEST_F(Bridge, FullWhiteSixteenBitComesBackOneLower)
+TEST_F(Bridge, SixteenBitBlackGreyAndWhiteComeBackUnchanged)
 {
-    HostDocument doc = MakeDocument(4, 1, 1, 16);
-    const uint32_t values[] = {0, 1, 16384, 32768};
-    for (int x = 0; x < 4; ++x) doc.Set(x, 0, 0, values[x]);
+    HostDocument doc = MakeDocument(96, 64, 3, 16);
+    const uint32_t values[] = {0, 16384, 32768};
+    for (int32_t y = 0; y < doc.height; ++y)
+        for (int32_t x = 0; x < doc.width; ++x)
+            for (int p = 0; p < 3; ++p) doc.Set(x, y, p, values[(x / 32 + p) % 3]);
     host.SetDocument(doc);
     ASSERT_TRUE(RunOnce(host).ok);
-    EXPECT_EQ(host.Output().Get(0, 0, 0), 0u);
-    EXPECT_EQ(host.Output().Get(1, 0, 0), 1u);
-    EXPECT_EQ(host.Output().Get(2, 0, 0), 16384u);
-    EXPECT_EQ(host.Output().Get(3, 0, 0), 32767u);
+    EXPECT_TRUE(host.Output() == doc);
 }
 
 TEST_F(Bridge, HostsFourthPlaneIsNeverWritten)
@@ -67,8 +60,7 @@ TEST_F(Bridge, HostsFourthPlaneIsNeverWritten)
         for (int32_t y = 0; y < doc.height; ++y)
             for (int32_t x = 0; x < doc.width; ++x)
             {
-                for (int p = 0; p < 3; ++p)
-                    if (doc.Get(x, y, p) != 32768) ASSERT_EQ(host.Output().Get(x, y, p), doc.Get(x, y, p));
+                for (int p = 0; p < 3; ++p) ASSERT_EQ(host.Output().Get(x, y, p), doc.Get(x, y, p));
                 ASSERT_EQ(host.Output().Get(x, y, 3), before.Get(x, y, 3)) << x << "," << y;
             }
     }

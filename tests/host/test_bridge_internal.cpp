@@ -2,6 +2,7 @@
 // the write-back, and what the write-back makes of changed buffers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "engine/ImageBuffer.h"
@@ -74,33 +75,36 @@ TEST_F(BridgeInternal, ColourArrivesBlueGreenRed)
         }
 }
 
-TEST_F(BridgeInternal, SixteenBitDataIsWidenedAndNarrowed)
+TEST_F(BridgeInternal, SixteenBitDataIsWidenedAndEveryValueComesBackExact)
 {
-    HostDocument doc = MakeDocument(4, 2, 1, 16);
-    const uint32_t host15[] = {0, 1, 16384, 32768};
-    for (int x = 0; x < 4; ++x)
-    {
-        doc.Set(x, 0, 0, host15[x]);
-        doc.Set(x, 1, 0, 32767 - x);
-    }
+    // Every host value 0..32768, one per pixel (the last row padded with white).
+    HostDocument doc = MakeDocument(257, 128, 1, 16);
+    for (uint32_t i = 0; i < 257u * 128u; ++i) doc.Set(int(i % 257), int(i / 257), 0, std::min(i, 32768u));
     Begin(doc);
     FetchHostImage();
     ASSERT_EQ(result, noErr);
     ASSERT_EQ(g_HostImage.m_iBits, 16);
     ASSERT_EQ(g_HostImage.m_iChannels, 1);
-    const uint16_t widened[] = {0, 2, 32768, 65535};
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(Sample<uint16_t>(g_HostImage, x, 0, 0), widened[x]);
+    for (uint32_t v = 0; v <= 32768; ++v)
+        ASSERT_EQ(Sample<uint16_t>(g_HostImage, int(v % 257), int(v / 257), 0), std::min(2 * v, 65535u)) << v;
 
-    // Full-range values written by the window come back as 15-bit data.
-    static_cast<uint16_t*>(g_HostImage.m_pData)[4] = 65534;
-    static_cast<uint16_t*>(g_HostImage.m_pData)[5] = 3;
+    // Written back untouched, the document is what it was: white stays white.
     WriteHostImage();
     host.CommitOutput();
     ASSERT_EQ(result, noErr);
-    const uint32_t back[] = {0, 1, 16384, 32767};
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(host.Output().Get(x, 0, 0), back[x]);
-    EXPECT_EQ(host.Output().Get(0, 1, 0), 32767u);
-    EXPECT_EQ(host.Output().Get(1, 1, 0), 1u);
+    EXPECT_TRUE(host.Output() == doc);
+
+    // Full-range values written by the window are rounded to the host's depth; white reaches it.
+    Begin(doc);
+    FetchHostImage();
+    ASSERT_EQ(result, noErr);
+    const uint16_t full[] = {0, 1, 2, 3, 32767, 65533, 65534, 65535};
+    const uint32_t host15[] = {0, 1, 1, 2, 16384, 32767, 32767, 32768};
+    for (int x = 0; x < 8; ++x) static_cast<uint16_t*>(g_HostImage.m_pData)[x] = full[x];
+    WriteHostImage();
+    host.CommitOutput();
+    ASSERT_EQ(result, noErr);
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(host.Output().Get(x, 0, 0), host15[x]) << full[x];
 }
 
 TEST_F(BridgeInternal, FourthPlaneIsSplitOffAndNotWrittenBack)

@@ -75,6 +75,52 @@ TEST_F(PiplTest, AHostFindsAFilterWithItsMenuEntryAndEntryPoint)
     EXPECT_EQ(pipl.Find(HPX_FOURCC("8664")), nullptr);
 }
 
+// The properties by which a host decides whether the filter is offered at all (a typo there
+// greys it out in every host) and how it hands the pixels over, byte for byte.
+TEST_F(PiplTest, ModesCasesAndTerminologyAreThoseTheHostReads)
+{
+    Pipl pipl;
+    std::string error;
+    ASSERT_TRUE(hpxhost::ReadPipl(module, &pipl, &error)) << error;
+    using Bytes = std::vector<uint8_t>;
+    auto u32 = [](Bytes& b, uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+    };
+    auto text = [](Bytes& b, const char* t, size_t length)  // NUL-terminated, zeros to the length
+    {
+        b.insert(b.end(), t, t + std::strlen(t));
+        b.resize(length, 0);
+    };
+    Bytes enbl;
+    text(enbl,
+         "in (PSHOP_ImageMode, RGBMode, GrayScaleMode, Gray16Mode, RGB48Mode) "
+         "&&(PSHOP_ImageDepth == 8 || PSHOP_ImageDepth == 16) "
+         "&&(PSHOP_NumTrueChannels == 3 || PSHOP_NumTrueChannels == 1)",
+         184);
+    Bytes hstm;
+    u32(hstm, 0);
+    u32(hstm, HPX_FOURCC("HPXx"));
+    u32(hstm, HPX_FOURCC("HPXx"));
+    u32(hstm, 16000);
+    text(hstm, "67debd70-8f84-11df-a4ee-0800200c9a66", 56);
+    Bytes fici;
+    for (int i = 0; i < 7; ++i) fici.insert(fici.end(), {1, 1, 0x08, 0});
+    const struct
+    {
+        char key[5];
+        Bytes data;
+    } expected[] = {{"mode", {0x10, 0, 0, 0}}, {"enbl", enbl}, {"hstm", hstm}, {"fici", fici}};
+    for (const auto& e : expected)
+    {
+        const PiplProperty* p = pipl.Find(HPX_FOURCC(e.key));
+        ASSERT_NE(p, nullptr) << e.key;
+        EXPECT_EQ(p->id, 0) << e.key;
+        EXPECT_EQ(p->data, e.data) << e.key;
+    }
+    EXPECT_EQ(pipl.properties.size(), 11u);
+}
+
 TEST_F(PiplTest, EntryPointIsExportedUndecorated)
 {
     EXPECT_NE(GetProcAddress(module, "PluginMain"), nullptr);

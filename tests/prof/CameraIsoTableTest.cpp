@@ -173,6 +173,9 @@ TEST_F(ProfileStore, NamesWithBlanksOrBracketsComeBackWithTheirEntries)
     ASSERT_FALSE(Add(t, L"  Padded / Cam   ", L"400", Settings(21, 3, 2)));
     ASSERT_FALSE(Add(t, L"Odd [name] / x", L"200", Settings(33, 3, 2)));
     ASSERT_FALSE(Add(t, L"Two\nlines / y", L"100", Settings(44, 3, 2)));  // a multi-line value
+    // Names that look like the opening of a multi-line value (the name dialog takes any text).
+    ASSERT_FALSE(Add(t, L"<<<", L"800", Settings(13, 3, 2)));
+    ASSERT_FALSE(Add(t, L"<<<Night shots", L"1600", Settings(14, 3, 2)));
     ASSERT_FALSE(t.Save());
     CameraIsoTable back;
     ASSERT_FALSE(back.Load());
@@ -188,6 +191,15 @@ TEST_F(ProfileStore, NamesWithBlanksOrBracketsComeBackWithTheirEntries)
     ASSERT_NE(row, 0u);
     EXPECT_STREQ(back.m_pCameras[row].m_wcsCameraName, L"Two\nlines / y");
     EXPECT_NEAR(back.m_pCameras[row].m_pSettings[0].m_dStrength, 44.0, 1e-9);
+    ExpectSameTables(t, back);
+
+    // A file written before such names were stored apart keeps them, and what follows them.
+    WriteBytes(UserProfile(), ProfileFile({{"<<Unknown Camera>>", {100}}, {"<<<Old word", {200}}, {"Zed", {400}}}, "3"));
+    CameraIsoTable before;
+    ASSERT_FALSE(before.Load());
+    ASSERT_EQ(Names(before), (std::vector<std::wstring>{HPX_UNKNOWN_CAMERA, L"<<<Old word", L"Zed"}));
+    EXPECT_NEAR(before.m_pCameras[1].m_pSettings[0].m_dStrength, 11.5, 1e-9);
+    EXPECT_NEAR(before.m_pCameras[2].m_pSettings[0].m_dStrength, 21.5, 1e-9);
 
     // A file written by an older build kept the blanks inside its entry section names.
     WriteBytes(UserProfile(),
@@ -394,6 +406,17 @@ TEST_F(ProfileStore, LookupsIgnoreSpacesAndCaseAndNeverMatchRowZero)
     EXPECT_TRUE(t.GetIsoSettings(&s, 2, 0));
     EXPECT_TRUE(t.GetIsoSettings(nullptr, 0, 0));
     EXPECT_EQ(s.m_dStrength, before.m_dStrength);
+
+    // An entry saved under another spelling of a camera goes where the lookup finds it.
+    ASSERT_FALSE(Add(t, L"Maker / X 1", L"100", Settings(5, 1, 1)));
+    const uint32_t cameras = t.m_uiCameraCount;
+    ASSERT_FALSE(Add(t, L"Maker/X 1", L"200", Settings(7, 1, 1)));
+    EXPECT_EQ(t.m_uiCameraCount, cameras);
+    t.FindCamera(&row, L"Maker/X 1");
+    t.FindIsoIndex(&index, L"200", row);
+    IsoSettings saved{};
+    ASSERT_FALSE(t.GetIsoSettings(&saved, row, index));
+    EXPECT_EQ(saved.m_dStrength, 7.0);
 }
 
 TEST_F(ProfileStore, NearestEntryByNoiseEstimate)
