@@ -183,6 +183,7 @@ const wchar_t* const kEnglish[HPX_LOC_STRING_COUNT + 1] = {
     /* 155 */
     L"Batch denoising has finished, but some images could not be denoised and were not written. The denoised images "
     L"are in subfolders named denoised in the chosen folder.",
+    /* 156 */ L"This file exists already. Do you want to replace it?",
 };
 
 // The private-profile format has no line breaks: the file writes them as "\n".

@@ -2,19 +2,19 @@
 //
 // The localisation file "Hushpix_loc.ini" beside the plug-in holds, in section "General", the
 // number of languages ("Languages No") and, in sections "0", "1", ..., each language's name
-// ("Language"), a short code ("Acronym") and its texts "string1" .. "string155". Every text that
+// ("Language"), a short code ("Acronym") and its texts "string1" .. "string156". Every text that
 // is missing (no file, no section, no key, or an empty value) is the built-in English one.
 // A two-character "\n" in a text of the file stands for a line break.
 #pragma once
 
 #include <windows.h>
 
-constexpr int HPX_LOC_STRING_COUNT = 155;
+constexpr int HPX_LOC_STRING_COUNT = 156;
 constexpr int HPX_LOC_STRING_CHARS = 1024;
 constexpr int HPX_MAX_LANGUAGES = 100;
 
 // The texts the code picks, named after their English wording. The numbers are the file's keys
-// ("string1" .. "string155") and never change; a text the code starts to use gets its name here.
+// ("string1" .. "string156") and never change; a text the code starts to use gets its name here.
 enum : int
 {
     kLocOpenImageHint = 1,              // "Press Ctrl+O to open an image"
@@ -106,14 +106,15 @@ enum : int
     kLocMedianStrong = 153,             // "Strong"
     kLocViewOutOfMemory = 154,          // "The image cannot be shown: there is not enough memory for the view."
     kLocBatchSomeFailed = 155,          // "Batch denoising has finished, but some images could not be denoised ..."
+    kLocReplaceFile = 156,              // "This file exists already. Do you want to replace it?"
 };
 
-// The 155 texts; entry N (1 .. 155) is "localised string N". Entry 0 is unused.
+// The 156 texts; entry N (1 .. 156) is "localised string N". Entry 0 is unused.
 struct LocalizedStrings
 {
     wchar_t m_wcsText[HPX_LOC_STRING_COUNT + 1][HPX_LOC_STRING_CHARS];
 
-    // Text N, or an empty text for a number outside 1 .. 155.
+    // Text N, or an empty text for a number outside 1 .. 156.
     const wchar_t* operator[](int n) const { return (n >= 1 && n <= HPX_LOC_STRING_COUNT) ? m_wcsText[n] : L""; }
 };
 
@@ -127,7 +128,7 @@ extern LocalizedStrings g_LocStrings;
 extern LanguageEntry g_Languages[HPX_MAX_LANGUAGES];
 extern int g_iLanguageCount;
 
-// The built-in English text N (1 .. 155); empty outside that range.
+// The built-in English text N (1 .. 156); empty outside that range.
 const wchar_t* GetDefaultLocString(int n);
 
 // Fills g_LocStrings from the section of g_iLanguageCurrent (and re-reads "HW Accel" and

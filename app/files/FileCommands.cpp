@@ -26,14 +26,46 @@ LPARAM DockerLeftEdge()
     return r.left;
 }
 
-// What Ctrl+O and stepping do once a file is in m_Source: the path is the document's, the result
-// starts as a copy of the source, the view fits it.
-bool ShowOpenedFile(HWND hWnd, const wchar_t* path)
+// How an open into the document ended.
+enum class Opened
 {
+    kYes,
+    kUnreadable,  // not an image the document takes (the message, unless quiet, is shown)
+    kNoMemory     // no room for the result beside it: the user has been told
+};
+
+// Opens the file into the document only when the document can take all of it (source, alpha and
+// a result to work on): otherwise the document stays as it was, its finished result included.
+Opened OpenIntoDocument(wchar_t* path, bool quiet)
+{
+    CBackBuffer incoming{};
+    incoming.m_hWnd = g_BackBuffer.m_hWnd;  // the owner of the open dialog
+    wchar_t current[kPathChars];
+    CopyText(current, kPathChars, g_wcsCurrentFile);
+    if (incoming.OpenImageFile(path, quiet)) return Opened::kUnreadable;
     CBackBuffer& doc = g_BackBuffer;
-    if (CopyImageLayout(&doc.m_Result, &doc.m_Source) != kImageOk) return false;
-    CopyImagePixels(&doc.m_Result, &doc.m_Source);
+    if (CopyImageLayout(&incoming.m_Result, &incoming.m_Source) != kImageOk)
+    {
+        ReleaseImage(&incoming.m_Source);
+        ReleaseImage(&incoming.m_Alpha);
+        CopyText(g_wcsCurrentFile, kPathChars, current);
+        ShowLocalizedMessage(kLocNotEnoughMemory, kLocWarning, MB_OK | MB_ICONWARNING);
+        return Opened::kNoMemory;
+    }
+    CopyImagePixels(&incoming.m_Result, &incoming.m_Source);
+    for (ImageBuffer CBackBuffer::*image : {&CBackBuffer::m_Source, &CBackBuffer::m_Result, &CBackBuffer::m_Alpha})
+    {
+        ReleaseImage(&(doc.*image));
+        doc.*image = incoming.*image;
+    }
+    doc.m_Info = incoming.m_Info;
     g_bDocumentIsHostImage = false;
+    return Opened::kYes;
+}
+
+// What Ctrl+O and stepping show once a file is the document: its path, the view fitted to it.
+void ShowOpenedFile(HWND hWnd, const wchar_t* path)
+{
     CopyText(g_wszImagePath, kPathChars, path);
     SetDocumentTitle(hWnd, path);
     SetStatusText(g_LocStrings[kLocViewDragHint]);
@@ -42,9 +74,8 @@ bool ShowOpenedFile(HWND hWnd, const wchar_t* path)
     SetZoomBoxText();
     SetFocus(hWnd);
     RedrawView(kViewDenoised, false);
-    g_PreviewView.RefreshCopy(kViewOriginal, &doc.m_Source);
+    g_PreviewView.RefreshCopy(kViewOriginal, &g_BackBuffer.m_Source);
     SendMessageW(hWnd, WM_PAINT, 0, 0);
-    return true;
 }
 
 }  // namespace
@@ -82,8 +113,8 @@ void OnFileOpenCommand(HWND hWnd)
 {
     if (IsBatchActive()) return;
     wchar_t path[kPathChars] = L"";
-    if (g_BackBuffer.OpenImageFile(path, false)) return;
-    if (!ShowOpenedFile(hWnd, path)) return;
+    if (OpenIntoDocument(path, false) != Opened::kYes) return;
+    ShowOpenedFile(hWnd, path);
     EnableWindow(g_hZoomBox, TRUE);
     // The panel starts over on the new image (noise estimate, profile, preview; editing state).
     if (g_hPanelDlg) SendMessageW(g_hPanelDlg, WM_HPX_IMAGE_LOADED, WPARAM(DockerLeftEdge()), 0);
@@ -102,15 +133,20 @@ void OnStepImageCommand(HWND hWnd, bool forward)
     const int n = ListFolderImages(folder, slash + 1, &names, &k);
     if (n == 0) return;
     // Cyclic; an entry that does not open (a colour GIF between two photos) is passed over, so
-    // stepping never sticks at it. The last try is the current file itself.
-    for (int i = 1; i <= n; ++i)
+    // stepping never sticks at it. The current file itself is opened again only when it is the
+    // folder's one image: reopening it would drop the result the window holds.
+    const bool currentListed = _wcsicmp(names[size_t(k)].c_str(), slash + 1) == 0;
+    const int tries = currentListed && n > 1 ? n - 1 : n;
+    for (int i = 1; i <= tries; ++i)
     {
         const int t = forward ? (k + i) % n : ((k - i) % n + n) % n;
         wchar_t path[kPathChars];
         if (_snwprintf(path, kPathChars, L"%ls%ls", folder, names[size_t(t)].c_str()) < 0) continue;
         path[kPathChars - 1] = 0;
-        if (g_BackBuffer.OpenImageFile(path, true)) continue;
-        if (!ShowOpenedFile(hWnd, path)) return;
+        const Opened opened = OpenIntoDocument(path, true);
+        if (opened == Opened::kUnreadable) continue;
+        if (opened == Opened::kNoMemory) return;
+        ShowOpenedFile(hWnd, path);
         // A finished run's state belonged to the previous photo: back to editing, keeping the
         // profile (the panel otherwise keeps its state and rectangle when stepping).
         if (g_iPanelState == kPanelStateFinished)

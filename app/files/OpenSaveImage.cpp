@@ -5,6 +5,7 @@
 
 #include <cwchar>
 #include <exception>
+#include <string>
 
 #include "app/dialogs/JpegQuality.h"
 #include "app/files/ImageFileNames.h"
@@ -68,59 +69,100 @@ void EnableQualityPart(HWND hDlg)
         EnableWindow(GetDlgItem(hDlg, id), enable);
 }
 
-// The default name and type of a save: "<current name>-denoised", the type of its extension.
-void ProposeSaveName(const ImageBuffer& result, wchar_t* file, DWORD* filterIndex, const wchar_t** defExt)
+// The type of an entry of the dialog's list (1-based): 8-bit results list BMP, TIFF, PNG, JPEG,
+// 16-bit ones TIFF, PNG.
+SaveType SaveTypeOfListIndex(DWORD index, int bits)
 {
-    *filterIndex = 1;
-    *defExt = nullptr;
+    if (bits <= 8) return index >= 1 && index <= 4 ? SaveType(index) : kSaveBmp;
+    return index == 2 ? kSavePng : kSaveTiff;
+}
+
+// What the save dialog's hook works with: the quality part's value and the depth of the result,
+// which decides the types a name can have.
+struct SaveDialogData
+{
+    int quality;
+    int bits;
+};
+
+// The default name of a save, "<current name>-denoised", and the type of the current name's
+// extension (kSaveNone when it has none of the types the result can be saved as).
+SaveType ProposeSaveName(const ImageBuffer& result, wchar_t* file)
+{
     const wchar_t* slash = std::wcsrchr(g_wcsCurrentFile, L'\\');
-    if (file[0] || !slash || !std::wcschr(slash + 1, L'.')) return;
+    if (file[0] || !slash || !std::wcschr(slash + 1, L'.')) return kSaveNone;
     wchar_t name[kPathChars];
     CopyText(name, kPathChars, slash + 1);
     wchar_t* dot = std::wcsrchr(name, L'.');
-    const SaveType type = SaveTypeOfName(dot, result.m_iBits, false);
-    if (type != kSaveNone && _wcsicmp(dot, SaveTypeExtension(type)) == 0)
-    {
-        *filterIndex = result.m_iBits <= 8 ? DWORD(type) : DWORD(type) - 1;
-        *defExt = SaveTypeExtension(type) + 1;
-    }
+    SaveType type = SaveTypeOfName(dot, result.m_iBits, false);
+    if (type != kSaveNone && _wcsicmp(dot, SaveTypeExtension(type)) != 0) type = kSaveNone;
     *dot = 0;
     if (_snwprintf(file, kPathChars - 1, L"%ls-denoised", name) < 0) file[0] = 0;
     file[kPathChars - 1] = 0;
+    return type;
+}
+
+// The name a save writes: the chosen one when it ends in one of the save types (*type becomes
+// that type), else the chosen one with the extension of the type picked in the list (*type).
+// False when the completed name does not fit.
+bool NameToWrite(wchar_t* file, int bits, SaveType* type)
+{
+    const SaveType ofName = SaveTypeOfName(file, bits, false);
+    if (ofName != kSaveNone)
+    {
+        *type = ofName;
+        return true;
+    }
+    if (std::wcslen(file) + 4 >= size_t(kPathChars)) return false;
+    std::wcscat(file, SaveTypeExtension(*type));
+    return true;
+}
+
+// The dialog asked about the name as it was typed; when the save adds an extension to it, a
+// file of the completed name is replaced only when the user says so. True: keep the dialog open.
+bool RefuseCompletedName(HWND hDlg, const OPENFILENAMEW& ofn, int bits)
+{
+    if (!ofn.lpstrFile || SaveTypeOfName(ofn.lpstrFile, bits, false) != kSaveNone) return false;
+    wchar_t file[kPathChars];
+    CopyText(file, kPathChars, ofn.lpstrFile);
+    SaveType type = SaveTypeOfListIndex(ofn.nFilterIndex, bits);
+    if (!NameToWrite(file, bits, &type) || GetFileAttributesW(file) == INVALID_FILE_ATTRIBUTES) return false;
+    const std::wstring question = std::wstring(file) + L"\n" + g_LocStrings[kLocReplaceFile];
+    return MessageBoxW(GetParent(hDlg), question.c_str(), g_LocStrings[kLocSaveAsTitle], MB_YESNO | MB_ICONWARNING) != IDYES;
 }
 
 // The save dialog; false when cancelled. On return file holds the chosen name and *type the
 // type chosen in the list.
 bool ShowSaveDialog(HWND owner, const ImageBuffer& result, wchar_t* file, SaveType* type, int* quality)
 {
-    DWORD filterIndex;
-    const wchar_t* defExt;
-    ProposeSaveName(result, file, &filterIndex, &defExt);
     const bool eightBit = result.m_iBits <= 8;
+    SaveType proposed = ProposeSaveName(result, file);
+    if (proposed == kSaveNone) proposed = eightBit ? kSaveBmp : kSaveTiff;
+    SaveDialogData data{*quality, result.m_iBits};
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = owner;
     ofn.hInstance = GetPluginModule();
     ofn.lpstrFilter =
         eightBit ? L"*.bmp\0*.bmp\0*.tif\0*.tif\0*.png\0*.png\0*.jpg\0*.jpg\0" : L"*.tif\0*.tif\0*.png\0*.png\0";
-    ofn.nFilterIndex = filterIndex;
+    ofn.nFilterIndex = eightBit ? DWORD(proposed) : DWORD(proposed) - 1;
     ofn.lpstrFile = file;
     ofn.nMaxFile = kPathChars;
     ofn.lpstrTitle = g_LocStrings[kLocSaveAsTitle];
-    ofn.lpstrDefExt = defExt;
+    // Always a default extension: a name typed without one then gets the chosen type's from the
+    // dialog, which asks before replacing a file of that name (without one it checks the bare
+    // name, and the extension added after the dialog would replace a file unasked).
+    ofn.lpstrDefExt = SaveTypeExtension(proposed) + 1;
     ofn.Flags = OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_ENABLETEMPLATE | OFN_ENABLEHOOK |
         OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
     ofn.lpTemplateName = MAKEINTRESOURCEW(IDD_SAVE_QUALITY);
     ofn.lpfnHook = SaveDialogHookProc;
-    ofn.lCustData = reinterpret_cast<LPARAM>(quality);
+    ofn.lCustData = reinterpret_cast<LPARAM>(&data);
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_BAR_CLASSES};
     InitCommonControlsEx(&icc);
     if (!GetSaveFileNameW(&ofn)) return false;
-    const int index = int(ofn.nFilterIndex);
-    if (eightBit)
-        *type = index >= 1 && index <= 4 ? SaveType(index) : kSaveBmp;
-    else
-        *type = index == 2 ? kSavePng : kSaveTiff;
+    *quality = data.quality;
+    *type = SaveTypeOfListIndex(ofn.nFilterIndex, result.m_iBits);
     return true;
 }
 
@@ -159,28 +201,21 @@ bool CBackBuffer::SaveImageFile(wchar_t outPath[1024], const wchar_t* metadataSo
     const bool quiet = outPath && outPath[0];
     wchar_t file[kPathChars] = L"";
     int quality = ReadSettingInt(L"jpeg", 85);
-    SaveType chosen = m_Result.m_iBits <= 8 ? kSaveBmp : kSaveTiff;
-    SaveType type;
+    // Without a type in the name: the type picked in the dialog's list, the first one for a path given.
+    SaveType type = m_Result.m_iBits <= 8 ? kSaveBmp : kSaveTiff;
+    bool failed;
     if (quiet)
     {
         CopyText(file, kPathChars, outPath);
         // The batch keeps its source's name: "a.jpeg" stays a JPEG file of that name.
-        type = SaveTypeOfName(file, m_Result.m_iBits, true);
+        const SaveType ofName = SaveTypeOfName(file, m_Result.m_iBits, true);
+        if (ofName != kSaveNone) type = ofName;
+        failed = ofName == kSaveNone && !NameToWrite(file, m_Result.m_iBits, &type);
     }
     else
     {
-        if (!ShowSaveDialog(m_hWnd, m_Result, file, &chosen, &quality)) return true;
-        type = SaveTypeOfName(file, m_Result.m_iBits, false);
-    }
-    bool failed = false;
-    if (type == kSaveNone)
-    {
-        type = chosen;
-        const size_t n = std::wcslen(file);
-        if (n + 4 >= size_t(kPathChars))
-            failed = true;
-        else
-            std::wcscat(file, SaveTypeExtension(type));
+        if (!ShowSaveDialog(m_hWnd, m_Result, file, &type, &quality)) return true;
+        failed = !NameToWrite(file, m_Result.m_iBits, &type);
     }
     if (!failed)
     {
@@ -226,25 +261,36 @@ UINT_PTR CALLBACK SaveDialogHookProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM 
         case WM_INITDIALOG:
         {
             const OPENFILENAMEW* ofn = reinterpret_cast<const OPENFILENAMEW*>(lParam);
-            int* quality = ofn ? reinterpret_cast<int*>(ofn->lCustData) : nullptr;
-            SetWindowLongPtrW(hDlg, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(quality));
-            if (quality) *quality = ClampJpegQuality(*quality);
+            SaveDialogData* data = ofn ? reinterpret_cast<SaveDialogData*>(ofn->lCustData) : nullptr;
+            SetWindowLongPtrW(hDlg, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data));
+            if (data) data->quality = ClampJpegQuality(data->quality);
             SendDlgItemMessageW(hDlg, IDC_SAVE_QUALITY, TBM_SETRANGE, TRUE,
                                 MAKELPARAM(kMinJpegQuality, kMaxJpegQuality));
             SendDlgItemMessageW(hDlg, IDC_SAVE_QUALITY, TBM_SETPAGESIZE, 0, 0);
-            ShowQuality(hDlg, quality ? *quality : 85);
+            ShowQuality(hDlg, data ? data->quality : 85);
             SetDlgItemTextW(hDlg, IDC_SAVE_QUALITY_LABEL, g_LocStrings[kLocJpegQuality]);
             break;
         }
         case WM_NOTIFY:
+        {
             EnableQualityPart(hDlg);
+            const OFNOTIFYW* note = reinterpret_cast<const OFNOTIFYW*>(lParam);
+            const SaveDialogData* data = reinterpret_cast<SaveDialogData*>(GetWindowLongPtrW(hDlg, GWLP_USERDATA));
+            if (note && note->hdr.code == CDN_FILEOK && note->lpOFN && data &&
+                RefuseCompletedName(hDlg, *note->lpOFN, data->bits))
+            {
+                SetWindowLongPtrW(hDlg, DWLP_MSGRESULT, 1);
+                return 1;
+            }
             break;
+        }
         case WM_HSCROLL:
             if (reinterpret_cast<HWND>(lParam) == GetDlgItem(hDlg, IDC_SAVE_QUALITY))
             {
                 const int pos = JpegQualityAfterScroll(GetDlgItem(hDlg, IDC_SAVE_QUALITY), wParam);
                 ShowQuality(hDlg, pos);
-                if (int* quality = reinterpret_cast<int*>(GetWindowLongPtrW(hDlg, GWLP_USERDATA))) *quality = pos;
+                if (auto* data = reinterpret_cast<SaveDialogData*>(GetWindowLongPtrW(hDlg, GWLP_USERDATA)))
+                    data->quality = pos;
             }
             break;
         }

@@ -9,6 +9,8 @@
 // stepping and the default name for saving.
 extern wchar_t g_wcsCurrentFile[1024];
 
-// Hook of the save dialog's quality part (template 156). The OPENFILENAMEW's lCustData points at
-// the int quality, which the trackbar edits. Always returns 0.
+// Hook of the save dialog's quality part (template 156), set up by the save itself (its
+// lCustData holds the quality the trackbar edits and the result's depth). Returns 0, except when
+// it keeps the dialog open: the name would be completed with an extension into the name of a
+// file that exists and the user does not want it replaced.
 UINT_PTR CALLBACK SaveDialogHookProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam);

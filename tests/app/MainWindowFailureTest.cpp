@@ -1,6 +1,7 @@
 // The main window's failure paths, run in this process (the plug-in's resources are linked into
 // the test program, whose module stands for the plug-in's): a host image without pixels, a
-// display copy that cannot be made, and a view without its surface.
+// display copy that cannot be made, a view without its surface, and a file opened without room
+// for its result.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -13,16 +14,64 @@
 #include <thread>
 #include <vector>
 
+#include "app/files/OpenSaveImage.h"
 #include "app/view/BackBuffer.h"
 #include "app/view/PreviewView.h"
 #include "app/window/MainWindow.h"
 #include "app/window/WindowMessages.h"
+#include "imagefiles/ImageFile.h"
 #include "plugin/panel_ids.h"
+#include "plugin/window_ids.h"
 #include "profiles/Localisation.h"
 #include "profiles/Settings.h"
 
+// The program's import of the C runtime's malloc: every allocation of the code linked in goes
+// through it.
+extern "C" void* (*_imp__malloc)(size_t);
+
 namespace
 {
+
+// While this lives, memory runs short once for the calling thread: at its nth allocation of
+// exactly `bytes` bytes.
+class ShortOfMemory
+{
+public:
+    ShortOfMemory(size_t bytes, int nth)
+    {
+        s_bytes = bytes;
+        s_left = nth;
+        s_thread = GetCurrentThreadId();
+        s_reached = false;
+        Swap(Allocate);
+    }
+    ~ShortOfMemory() { Swap(s_malloc); }
+    static bool Reached() { return s_reached; }
+
+private:
+    static void* Allocate(size_t n)
+    {
+        if (n == s_bytes && GetCurrentThreadId() == s_thread && s_left > 0 && --s_left == 0)
+        {
+            s_reached = true;
+            return nullptr;
+        }
+        return s_malloc(n);
+    }
+    static void Swap(void* (*to)(size_t))
+    {
+        DWORD was = 0;
+        VirtualProtect(&_imp__malloc, sizeof _imp__malloc, PAGE_READWRITE, &was);
+        if (to == Allocate) s_malloc = _imp__malloc;
+        _imp__malloc = to;
+        VirtualProtect(&_imp__malloc, sizeof _imp__malloc, was, &was);
+    }
+    static inline void* (*s_malloc)(size_t) = nullptr;
+    static inline size_t s_bytes = 0;
+    static inline int s_left = 0;
+    static inline DWORD s_thread = 0;
+    static inline bool s_reached = false;
+};
 
 // Reads and closes the message boxes that the window shows while this lives, as a person would
 // (a box left open would hold the test's thread).
@@ -151,6 +200,43 @@ TEST_F(MainWindowFailure, AViewWithoutItsSurfaceSaysSoInTheLocalisedText)
     ReleaseDC(m_wnd, window);
     EXPECT_EQ(differing, 0);
     ResetLocalizedStrings();
+}
+
+// Page Down to a file whose result finds no room: the document (the host image) stays whole, the
+// user hears why.
+TEST_F(MainWindowFailure, AStepWithoutRoomForTheNewResultKeepsTheDocumentAndSaysWhy)
+{
+    ASSERT_EQ(CreateImage(&m_image, 64, 48, 3, 8), kImageOk);
+    FillImageBytes(&m_image, 100);
+    const std::wstring current = m_folder + L"\\a.png";
+    ImageBuffer file;
+    InitImage(&file);
+    ASSERT_EQ(CreateImage(&file, 61, 47, 3, 8), kImageOk);  // a size no other block of the step has
+    FillImageBytes(&file, 30);
+    EXPECT_FALSE(WriteImageFile(&file, nullptr, current.c_str(), 0, L"", kImageFormatUnknown));
+    EXPECT_FALSE(WriteImageFile(&file, nullptr, (m_folder + L"\\b.png").c_str(), 0, L"", kImageFormatUnknown));
+    ReleaseImage(&file);
+    Open();
+    BoxCloser boxes(m_wnd);
+    SendMessageW(m_wnd, WM_HPX_IMAGE_ARRIVED, 0, 0);
+    wcscpy(g_wcsCurrentFile, current.c_str());
+    {
+        ShortOfMemory shortage(61 * 47 * 3, 2);  // the file's image as read, then its result
+        SendMessageW(m_wnd, WM_COMMAND, ID_NEXT_IMAGE, 0);
+        EXPECT_TRUE(ShortOfMemory::Reached());
+    }
+    const std::vector<std::wstring> shown = boxes.Shown();
+    EXPECT_EQ(shown, std::vector<std::wstring>{L"Not enough memory to process the image."});
+    const CBackBuffer& doc = g_BackBuffer;
+    ASSERT_TRUE(doc.HasDocument());
+    EXPECT_EQ(doc.m_Source.m_iWidth, 64);
+    EXPECT_EQ(static_cast<const uint8_t*>(doc.m_Source.m_pData)[0], 100);
+    EXPECT_EQ(doc.m_Result.m_iWidth, 64);
+    EXPECT_STREQ(g_wcsCurrentFile, current.c_str());
+    wchar_t title[128] = L"";
+    GetWindowTextW(m_wnd, title, 128);
+    EXPECT_STREQ(title, HPX_MAIN_WINDOW_TITLE);
+    g_wcsCurrentFile[0] = 0;
 }
 
 TEST(MainWindowViewCopies, TheResultIsShownEvenWhenTheSourcesCopyCannotBeMade)

@@ -64,7 +64,13 @@ void ChooseType(HWND dlg, int index)
     // As a pick from the drop-down list reports it.
     SendMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDC_FILEDLG_TYPE_COMBO, CBN_SELCHANGE), LPARAM(combo));
     SendMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDC_FILEDLG_TYPE_COMBO, CBN_SELENDOK), LPARAM(combo));
-    Sleep(100);
+}
+
+bool WaitForClosed(HWND box)
+{
+    for (DWORD t0 = GetTickCount(); GetTickCount() - t0 < 10000; Sleep(20))
+        if (!IsWindow(box) || !IsWindowVisible(box)) return true;
+    return false;
 }
 
 // Types the name and presses the dialog's OK button (Open or Save).
@@ -74,15 +80,17 @@ void TypeNameAndPress(HWND dlg, const std::wstring& name)
     PostMessageW(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0);
 }
 
-// Types the name, presses OK, and answers the message box that follows; returns its text.
-std::wstring TypeNameAndReadMessage(HWND dlg, const std::wstring& name)
+// Types the name, presses OK, and answers the message box that follows (OK, or Yes / No when it
+// asks); returns its text, empty when none came.
+std::wstring TypeNameAndReadMessage(HWND dlg, const std::wstring& name, int answer = IDOK)
 {
     TypeNameAndPress(dlg, name);
     HWND box = WaitForDialog(GetWindowThreadProcessId(dlg, nullptr), dlg, 10000);
     if (!box) return L"";
     wchar_t text[512] = L"";
     GetDlgItemTextW(box, 0xFFFF, text, 512);
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    PostMessageW(box, WM_COMMAND, WPARAM(answer), 0);
+    WaitForClosed(box);
     return text;
 }
 
@@ -234,6 +242,38 @@ TEST_F(OpenSave, SixteenBitResultSavedAsTiffGetsItsExtensionAndFailedSavesAreTol
     EXPECT_EQ(box, L"Cannot save the image file.");
     EXPECT_FALSE(Exists(Path(L"new.png")));
     EXPECT_FALSE(Exists(Path(L"new.png.hpx-partial")));
+}
+
+// A name typed without extension (the host image has no name to propose) or with one that is
+// none of the types gets the chosen type's: a file of the completed name is never replaced
+// unasked. No keeps the dialog open.
+TEST_F(OpenSave, SaveAsksBeforeReplacingAFileWhoseNameTheTypeCompletes)
+{
+    ASSERT_TRUE(WriteTestImage(Path(L"a.png"), 32, 24));
+    OpenAsDocument(Path(L"a.png"));
+    g_wcsCurrentFile[0] = 0;  // as the host image
+    WriteBytes(Path(L"IMG_0001.jpg"), "an earlier photo");
+    WriteBytes(Path(L"old.jpeg.jpg"), "an earlier photo");
+    std::wstring bare, other;
+    bool stillOpen = false, timedOut = false;
+    wchar_t out[1024] = L"";
+    const INT_PTR cancelled = DriveDialog([&] { return INT_PTR(m_doc.SaveImageFile(out, L"")); },
+                                          [&](HWND dlg)
+                                          {
+                                              ChooseType(dlg, 3);
+                                              bare = TypeNameAndReadMessage(dlg, Path(L"IMG_0001"), IDNO);
+                                              other = TypeNameAndReadMessage(dlg, Path(L"old.jpeg"), IDNO);
+                                              stillOpen = IsWindowVisible(dlg) != FALSE;
+                                              PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
+                                          },
+                                          &timedOut);
+    EXPECT_FALSE(timedOut);
+    EXPECT_TRUE(cancelled);
+    EXPECT_NE(bare, L"") << "IMG_0001.jpg was replaced unasked";
+    EXPECT_NE(other.find(L"old.jpeg.jpg"), std::wstring::npos) << "old.jpeg.jpg was replaced unasked";
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(ReadBytes(Path(L"IMG_0001.jpg")), "an earlier photo");
+    EXPECT_EQ(ReadBytes(Path(L"old.jpeg.jpg")), "an earlier photo");
 }
 
 TEST_F(OpenSave, QuietSaveWritesTheGivenPathAndJpegLeavesTheAlphaOut)
