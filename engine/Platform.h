@@ -130,6 +130,13 @@ void PlatformReleaseMutex(PlatformMutex* pMutex);
 void PlatformCloseMutex(PlatformMutex* pMutex);  // null is ignored
 
 // ---------------------------------------------------------------------------------------------
+// Debugger output
+
+// Hands one line of text to whoever debugs the process: OutputDebugStringA on Windows (under
+// Wine: WINEDEBUG=+debugstr), standard error natively.
+void PlatformDebugOutput(const char* pszText);
+
+// ---------------------------------------------------------------------------------------------
 // Time and processors
 
 // The system's millisecond tick counter (32-bit, wraps after about 49.7 days).

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <memory>
@@ -236,6 +237,8 @@ uint32_t PlatformTickMs()
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
+
+void PlatformDebugOutput(const char* pszText) { std::fputs(pszText, stderr); }
 
 unsigned char CountProcessors()
 {

@@ -180,6 +180,8 @@ void PlatformCloseMutex(PlatformMutex* pMutex)
 
 uint32_t PlatformTickMs() { return GetTickCount(); }
 
+void PlatformDebugOutput(const char* pszText) { OutputDebugStringA(pszText); }
+
 unsigned char CountProcessors()
 {
     DWORD_PTR uProcessMask = 0;

@@ -6,6 +6,8 @@
 // so texel rows never flip.
 #include "gpu/Gpgpu.h"
 
+#include "engine/CaughtExceptionTrace.h"
+
 #include <GL/glu.h>
 
 #include <algorithm>
@@ -179,6 +181,7 @@ bool CGPGPU::UploadMono(int width, int bits, const void* noisy, const void* guid
     }
     catch (...)
     {  // no memory for the float copies
+        TraceCaughtException("CGPGPU::UploadMono");
         m_bPassError = true;
         return false;
     }
@@ -202,6 +205,7 @@ bool CGPGPU::UploadColor(int height, int width, const void* noisy, const void* g
     }
     catch (...)
     {
+        TraceCaughtException("CGPGPU::UploadColor");
         m_bPassError = true;
         return false;
     }
@@ -431,6 +435,7 @@ bool CGPGPU::ReadBackResult(void* pixels)
     }
     catch (...)
     {
+        TraceCaughtException("CGPGPU::ReadBackResult");
         ReleaseUnits(2);
         glUseProgramObjectARB(0);
         Attach(0, -1);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "engine/CaughtExceptionTrace.h"
 #include "engine/DenoiseImage.h"
 #include "engine/ImageBuffer.h"
 #include "engine/NlmPlaneDenoise.h"
@@ -265,6 +266,7 @@ LRESULT CALLBACK GpuProcessWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
     }
     catch (...)
     {
+        TraceCaughtException("GpuProcessWndProc");
         // Nothing may unwind into the system's frames: a job that threw ends as cancelled, a
         // set-up that threw makes no window.
         if (message == WM_CREATE)

@@ -1,8 +1,10 @@
 # The layers below the application stand on their own: nothing in ui/ includes a header of app/,
 # host/ or plugin/ (not even behind __has_include), nothing in profiles/ or imagefiles/ one of
-# app/ or host/, and the engine, which both deliverables link, includes only its own. Run with -DHPX_SOURCE_DIR=<repository>; fails naming every file that reaches up.
+# app/ or host/, gpu/ (HPXProcessGPU) none of the plug-in's layers, and the engine, which both
+# deliverables link, includes only its own. Run with -DHPX_SOURCE_DIR=<repository>; fails naming every file that reaches up.
 set(HPX_REACHING_UP "")
 foreach(rule "ui|app|host|plugin" "profiles|app|host" "imagefiles|app|host"
+             "gpu|app|host|ui|profiles|imagefiles|plugin"
              "engine|app|host|ui|profiles|imagefiles|gpu|plugin")
   string(REPLACE "|" ";" parts "${rule}")
   list(POP_FRONT parts layer)

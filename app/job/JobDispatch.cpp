@@ -322,11 +322,16 @@ LRESULT JobOnCopyData(HWND hWnd, WPARAM wParam, LPARAM lParam)
     }
     if (cds->dwData != HPX_DATA_RESULT && cds->dwData != HPX_DATA_CANCELLED) return FALSE;
     if (s_State != JobState::GpuRunning || sender != s_hGpuWnd) return FALSE;
-    if (cds->dwData == HPX_DATA_CANCELLED)
+    if (cds->dwData == HPX_DATA_CANCELLED && !g_bAbort)
     {
-        g_bAbort = 1;
+        // Nobody asked for this cancel: the program gave up on the job (pixels that did not come
+        // across, memory it could not get). The run is not lost: the CPU does it. The program
+        // ends by itself after this reply.
+        ReleaseProgram(hWnd, false);
+        StartCpuRun(hWnd);
+        return TRUE;
     }
-    else
+    if (cds->dwData == HPX_DATA_RESULT)
     {
         ImageBuffer& result = g_BackBuffer.m_Result;
         if (cds->lpData && result.m_pData && cds->cbData == static_cast<DWORD>(result.m_iSize))
@@ -371,8 +376,13 @@ LRESULT JobOnGpuReady(HWND hWnd, WPARAM, LPARAM)
 
 LRESULT JobOnProgressRange(HWND, WPARAM wParam, LPARAM)
 {
+    // A range comes at the start of every run of the job, also of the CPU's run after a failed
+    // GPU pass: the bar starts again from its beginning.
     if (HWND panel = RunPanel())
+    {
         SendDlgItemMessageW(panel, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, LOWORD(wParam)));
+        SendDlgItemMessageW(panel, IDC_PROGRESS, PBM_SETPOS, 0, 0);
+    }
     return 0;
 }
 

@@ -27,6 +27,8 @@ extern DenoiseJobParams g_DenoiseJobParams;
 //     failed at once (the panel told) without a document;
 //   WM_COPYDATA: the program's announcement, result or cancel, accepted (TRUE) only while that run
 //     waits for it, from the started program's window and, for the result, of exactly its size;
+//     a cancel that the panel did not ask for (the program gave up on the job) hands the run to
+//     the in-process thread;
 //   WM_HPX_GPU_READY (sent on the announcement): the image, pixels and parameters handed over;
 //   WM_HPX_PROGRESS_RANGE / WM_HPX_PROGRESS_STEP from the program: the panel's progress bar;
 //   WM_HPX_JOB_FINISHED: ends the run and tells the panel.

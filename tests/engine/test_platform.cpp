@@ -1,11 +1,16 @@
 // The platform seam as the engine uses it: threads, bounded joins, simulated start failures,
-// the named mutex, ticks, the pump hook and the progress sink (natively and under Wine).
+// the named mutex, ticks, the pump hook, the progress sink (natively and under Wine) and the
+// trace of a swallowed exception.
 #include "engine/Platform.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "engine/CaughtExceptionTrace.h"
 
 namespace
 {
@@ -142,6 +147,29 @@ TEST(PlatformSeam, ProgressSinkSeesSetupAndSteps)
     EXPECT_EQ(rec.setups, 1);
     EXPECT_EQ(rec.total, 70000u);
     EXPECT_EQ(rec.steps, 1);
+}
+
+TEST(PlatformSeam, SwallowedExceptionIsToldToTheDebuggerInDebugBuildsOnly)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "OutputDebugString is read by a debugger, not by the process";
+#else
+    testing::internal::CaptureStderr();
+    try
+    {
+        throw std::runtime_error("no texture");
+    }
+    catch (...)
+    {
+        TraceCaughtException("GpuProcessWndProc");
+    }
+    const std::string told = testing::internal::GetCapturedStderr();
+#ifdef NDEBUG
+    EXPECT_EQ(told, "");
+#else
+    EXPECT_EQ(told, "Hushpix: GpuProcessWndProc caught no texture\n");
+#endif
+#endif
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // Stands in for HPXProcessGPU.exe where the real one cannot misbehave on demand. What it does is
 // read from "standin-mode.txt" beside it: "silent" never announces itself, "short" announces,
-// takes the job and replies with a result of 10 bytes, "die" announces and exits at the run.
+// takes the job and replies with a result of 10 bytes, "die" announces and exits at the run,
+// "rerun" reports a whole run's progress, then the start of a second run (as after a failed GPU
+// pass) and 10 of its 40 steps, and replies the pixels it was sent.
 #include <windows.h>
 
 #include <cstring>
+#include <vector>
 
 #include "gpu/GpuProtocol.h"
 
@@ -11,19 +14,40 @@ namespace
 {
 
 char g_Mode[16] = {};
+std::vector<char> g_Pixels;
+
+// The progress of a run of 40 steps, as the program relays it: the range and the first step,
+// then the rest.
+void SendRun(HWND plugin, int steps)
+{
+    SendMessageW(plugin, WM_HPX_PROGRESS_RANGE, 40, 0);
+    for (int i = 0; i < steps; ++i) SendMessageW(plugin, WM_HPX_PROGRESS_STEP, 0, 0);
+}
 
 LRESULT CALLBACK Proc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg)
     {
     case WM_COPYDATA:
+    {
+        const auto* c = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        if (c->dwData == HPX_DATA_PIXELS && c->lpData)
+            g_Pixels.assign(static_cast<const char*>(c->lpData), static_cast<const char*>(c->lpData) + c->cbData);
         return TRUE;
+    }
     case WM_HPX_RUN:
         if (std::strncmp(g_Mode, "die", 3) == 0) ExitProcess(3);
         if (HWND plugin = FindWindowW(HPX_PLUGIN_WINDOW_CLASS, HPX_PLUGIN_WINDOW_TITLE))
         {
             char bytes[10] = {};
             COPYDATASTRUCT c{HPX_DATA_RESULT, sizeof bytes, bytes};
+            if (std::strncmp(g_Mode, "rerun", 5) == 0)
+            {
+                SendRun(plugin, 40);
+                SendRun(plugin, 10);
+                c.cbData = static_cast<DWORD>(g_Pixels.size());
+                c.lpData = g_Pixels.data();
+            }
             SendMessageW(plugin, WM_COPYDATA, reinterpret_cast<WPARAM>(hWnd), reinterpret_cast<LPARAM>(&c));
         }
         DestroyWindow(hWnd);
