@@ -98,9 +98,9 @@ unsigned char RunTile(ImageBuffer* dst, const ImageBuffer* src, const TileRect& 
             CopyRect(pool, &t.src, src, 0, 0, margin.m_iLeft, margin.m_iTop, mw, mh);
             if (pool == nullptr || !pool->TakeFailure())
             {
-                const unsigned char r = DenoiseTile(&t.dst, &t.src, dStrength, dStrengthChroma, dStrengthChromaLarge,
-                                                    iQuality, dDynamics, hProgress, bColor, bGpu, iThreads, iMedian,
-                                                    pool);
+                const unsigned char r =
+                    DenoiseTile(&t.dst, &t.src, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality, dDynamics,
+                                hProgress, bColor, bGpu, iThreads, iMedian, pool);
                 done = r == kImageOk && t.dst.m_pData != nullptr;
                 if (r == kImageBadArgs) failure = kImageBadArgs;
             }
@@ -367,9 +367,9 @@ unsigned char RunJob(ImageBuffer* dst, ImageBuffer* src, double dStrength, doubl
             TileRect cell;
             TileRect margin;
             SequentialTileRects(width, height, tileEdge, static_cast<int32_t>(i), j, &cell, &margin);
-            const unsigned char r =
-                RunTile(dst, src, cell, margin, dStrength, dStrengthChroma, dStrengthChromaLarge, iQuality, dDynamics,
-                        hProgressDlg, bColor, bGpu, static_cast<int>(cpuCount), iMedian, pool.get(), [] { return true; });
+            const unsigned char r = RunTile(dst, src, cell, margin, dStrength, dStrengthChroma, dStrengthChromaLarge,
+                                            iQuality, dDynamics, hProgressDlg, bColor, bGpu, static_cast<int>(cpuCount),
+                                            iMedian, pool.get(), [] { return true; });
             if (r != kImageOk && result != kImageBadArgs) result = r;
             if (g_bAbort) return result;
         }

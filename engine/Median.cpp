@@ -368,8 +368,7 @@ unsigned char MedianFilterImage(ImageBuffer* dst, const ImageBuffer* src, int32_
         {
             // A channel that cannot be taken out or put back (a destination of another shape or
             // depth) leaves dst unfiltered: that is no success.
-            if (ParallelPixelStep(pool, PoolThreads(pool), kStepExtract, &in, src, c) != kImageOk)
-                return kImageBadArgs;
+            if (ParallelPixelStep(pool, PoolThreads(pool), kStepExtract, &in, src, c) != kImageOk) return kImageBadArgs;
             result = MedianFilter(&out, &in, radius, pool);
             if (result == kImageOk && ParallelPixelStep(pool, PoolThreads(pool), kStepInsert, dst, &out, c) != kImageOk)
                 return kImageBadArgs;

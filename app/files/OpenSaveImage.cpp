@@ -128,7 +128,8 @@ bool RefuseCompletedName(HWND hDlg, const OPENFILENAMEW& ofn, int bits)
     SaveType type = SaveTypeOfListIndex(ofn.nFilterIndex, bits);
     if (!NameToWrite(file, bits, &type) || GetFileAttributesW(file) == INVALID_FILE_ATTRIBUTES) return false;
     const std::wstring question = std::wstring(file) + L"\n" + g_LocStrings[kLocReplaceFile];
-    return MessageBoxW(GetParent(hDlg), question.c_str(), g_LocStrings[kLocSaveAsTitle], MB_YESNO | MB_ICONWARNING) != IDYES;
+    return MessageBoxW(GetParent(hDlg), question.c_str(), g_LocStrings[kLocSaveAsTitle], MB_YESNO | MB_ICONWARNING) !=
+        IDYES;
 }
 
 // The save dialog; false when cancelled. On return file holds the chosen name and *type the

@@ -602,7 +602,7 @@ TEST_F(MainWindowTest, AFinishedRunOnAnOpenedFileOutlivesAFailedStepAndNeverReac
     host.SetDocument(MakeGeneratedDocument(64, 48, 3, 8, 9));
     ScriptedUser user;
     OpenThroughTheDialog(user, folder.path + L"\\other.png");
-    AddDemoSteps(user, 400, 400);             // Denoise, and the run ends in "Redefine"
+    AddDemoSteps(user, 400, 400);            // Denoise, and the run ends in "Redefine"
     user.Command(ID_ZOOM_FIT).Key(VK_NEXT);  // the fit button gives the window the keys back
     std::wstring message, title, button;
     user.Add("the message of the failed step",

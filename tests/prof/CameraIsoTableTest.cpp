@@ -194,7 +194,8 @@ TEST_F(ProfileStore, NamesWithBlanksOrBracketsComeBackWithTheirEntries)
     ExpectSameTables(t, back);
 
     // A file written before such names were stored apart keeps them, and what follows them.
-    WriteBytes(UserProfile(), ProfileFile({{"<<Unknown Camera>>", {100}}, {"<<<Old word", {200}}, {"Zed", {400}}}, "3"));
+    WriteBytes(UserProfile(),
+               ProfileFile({{"<<Unknown Camera>>", {100}}, {"<<<Old word", {200}}, {"Zed", {400}}}, "3"));
     CameraIsoTable before;
     ASSERT_FALSE(before.Load());
     ASSERT_EQ(Names(before), (std::vector<std::wstring>{HPX_UNKNOWN_CAMERA, L"<<<Old word", L"Zed"}));
