@@ -324,19 +324,19 @@ FREE_IMAGE_FORMAT FormatFromName(const wchar_t* path)
 // reading loader of the build over 1000 truncated and 1000 altered copies of valid files of its
 // format; these passed it. Refused, under any name, with what the sweep found:
 //   PSD   crashes (writes out of bounds): 5 of the first 1105 files
-//   ICO   crashes and corrupts the heap: 3 crashes and 1 corruption in 2000 files
-//   PICT  hangs on an empty or a one-byte file, and crashes
-//   IFF   (LBM) hangs on truncated files: 5 of the first 30
+//   ICO   crashes: 4 of 2000 files (another sweep: 3 crashes and a corrupted heap)
+//   PICT  hangs, on an empty file already
+//   IFF   (LBM) hangs on truncated files: 5 of the first 31
 //   XBM   hangs on truncated files: 5 of the first 84
-//   EXR   hangs on truncated files (5 of the first 24); gives only float pixels anyway
+//   EXR   hangs on truncated files: 5 of the first 24 (and gives only float pixels)
 //   J2K   (JPEG 2000 code streams) hangs: 3 of 2004 files; JP2 files, the same codes in their
 //         box format, passed
 //   DDS   hangs: 2 of 2000 files
 //   RAS   hangs: 1 of 2000 files
-//   JNG   leaks on damaged files: 7 of 2000
-//   MNG   leaks on damaged files: 1 of 2000
-//   XPM   leaks on damaged files: 9 of 2004
-// Not readable in this build, so not listed: G3, JPEG-XR.
+//   JNG   leaks: 7 of 2000 files
+//   XPM   leaks: 9 of 2004 files
+//   MNG   leaked on 1 of 2000 files in one of two sweeps
+// Not readable in this build, so never swept: G3, JPEG-XR.
 bool AcceptedFormat(FREE_IMAGE_FORMAT fif)
 {
     switch (fif)
