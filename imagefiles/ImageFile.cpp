@@ -318,13 +318,56 @@ FREE_IMAGE_FORMAT FormatFromName(const wchar_t* path)
     return FIF_UNKNOWN;
 }
 
-// Only the formats the plug-in opens and saves on purpose reach a FreeImage loader. The batch
-// offers every file of a folder tree, and the loaders of the other formats are not all safe with
-// damaged files (the PSD loader writes out of bounds on some), which would take the host down.
+// The formats whose loaders may see a file. The batch offers every file of a folder tree to
+// ReadImageFile, so a loader that a damaged file can make crash, hang, corrupt the heap or leak
+// would take the host down (or with it) sooner or later. scripts/sweep-loaders.sh runs every
+// reading loader of the build over 1000 truncated and 1000 altered copies of valid files of its
+// format; these passed it. Refused, under any name, with what the sweep found:
+//   PSD   crashes (writes out of bounds): 5 of the first 1105 files
+//   ICO   crashes: 4 of 2000 files (another sweep: 3 crashes and a corrupted heap)
+//   PICT  hangs, on an empty file already
+//   IFF   (LBM) hangs on truncated files: 5 of the first 31
+//   XBM   hangs on truncated files: 5 of the first 84
+//   EXR   hangs on truncated files: 5 of the first 24 (and gives only float pixels)
+//   J2K   (JPEG 2000 code streams) hangs: 3 of 2004 files; JP2 files, the same codes in their
+//         box format, passed
+//   DDS   hangs: 2 of 2000 files
+//   RAS   hangs: 1 of 2000 files
+//   JNG   leaks: 7 of 2000 files
+//   XPM   leaks: 9 of 2004 files
+//   MNG   leaked on 1 of 2000 files in one of two sweeps
+// Not readable in this build, so never swept: G3, JPEG-XR.
 bool AcceptedFormat(FREE_IMAGE_FORMAT fif)
 {
-    return (fif == FIF_BMP || fif == FIF_JPEG || fif == FIF_TIFF || fif == FIF_PNG) &&
-        FreeImage_FIFSupportsReading(fif);
+    switch (fif)
+    {
+    case FIF_BMP:
+    case FIF_JPEG:
+    case FIF_PNG:
+    case FIF_TIFF:
+    case FIF_TARGA:
+    case FIF_PBM:
+    case FIF_PBMRAW:
+    case FIF_PGM:
+    case FIF_PGMRAW:
+    case FIF_PPM:
+    case FIF_PPMRAW:
+    case FIF_JP2:
+    case FIF_WEBP:
+    case FIF_RAW:
+    case FIF_GIF:
+    case FIF_PCX:
+    case FIF_PCD:
+    case FIF_SGI:
+    case FIF_CUT:
+    case FIF_KOALA:
+    case FIF_WBMP:
+    case FIF_HDR:
+    case FIF_PFM:
+        return FreeImage_FIFSupportsReading(fif);
+    default:
+        return false;
+    }
 }
 
 // The format of a file to be read: by content, else by name; FIF_UNKNOWN when not accepted.
@@ -369,6 +412,8 @@ std::wstring Widen(const char* path)
 }
 
 }  // namespace
+
+bool IsReadableImageName(const wchar_t* name) { return AcceptedFormat(FormatFromName(name)); }
 
 int LoadFlagsForFormat(int format) { return format == FIF_JPEG ? JPEG_ACCURATE : 0; }
 
@@ -580,7 +625,7 @@ bool WriteImageFile(const ImageBuffer* image, const ImageBuffer* alpha, const wc
     if (metadataSource && *metadataSource)
     {
         const FREE_IMAGE_FORMAT sourceFif = ReadableFormat(metadataSource);
-        if (sourceFif == FIF_UNKNOWN) throw UnsupportedImageFormat(metadataSource);
+        if (sourceFif == FIF_UNKNOWN || sourceFif == FIF_GIF) throw UnsupportedImageFormat(metadataSource);
         BitmapHolder source;
         try
         {

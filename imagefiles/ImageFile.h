@@ -1,11 +1,11 @@
 // Image files through FreeImage: the plug-in's whole contact with that library.
 //
-// Reading turns a BMP, JPEG, TIFF or PNG file (told by content; other formats are refused, so that
-// no other FreeImage loader ever sees a file) with 1 or 3 colour samples of 8 or 16 bits (plus an
-// optional alpha sample) into ImageBuffer records, colour samples blue, green, red, top row first,
-// and fills the image information strings from the file's EXIF metadata. Writing turns a record
-// (plus optional alpha) into BMP, JPEG, TIFF, PNG or any other format FreeImage can write, and
-// carries the metadata and ICC profile of another file over.
+// Reading turns a file of any format FreeImage reads (told by content, else by name), but for the
+// few whose loaders fail on damaged files (see AcceptedFormat in ImageFile.cpp), with 1 or 3 colour
+// samples of 8 or 16 bits (plus an optional alpha sample) into ImageBuffer records, colour samples
+// blue, green, red, top row first, and fills the image information strings from the file's EXIF
+// metadata. Writing turns a record (plus optional alpha) into BMP, JPEG, TIFF, PNG or any other
+// format FreeImage can write, and carries the metadata and ICC profile of another file over.
 //
 // FreeImage is started once per load of the module by a static FreeImageLibrary object.
 #pragma once
@@ -30,8 +30,9 @@ public:
 };
 
 // Thrown by WriteImageFile only: the target format cannot be written (unknown, not writable, or
-// GIF), or the metadata source is not a BMP, JPEG, TIFF or PNG file. what() is empty; Path() names
-// the offending file. Callers inside window, dialog or thread procedures must catch it there.
+// GIF), or the metadata source is of no format that ReadImageFile takes, or GIF. what() is empty;
+// Path() names the offending file. Callers inside window, dialog or thread procedures must catch it
+// there.
 class UnsupportedImageFormat : public std::runtime_error
 {
 public:
@@ -64,13 +65,17 @@ enum : int
     kImageFormatGif = 25
 };
 
-// Reads a BMP, JPEG, TIFF or PNG file (format by content, else by name). On success (false)
-// *image is a new record owned by the caller, and *alpha a new 1-channel record of the same size
-// and bits when the file has an alpha sample, else null. A 32-bit BMP whose fourth byte is 0 in
-// every pixel, or 255 in every pixel, holds padding there, not alpha: *alpha is then null too. The
-// strings are replaced by the file's EXIF data. On failure (true) both records are null and the
-// strings are unchanged. Throws nothing. Free the records with DeleteImageRecord.
+// Reads an image file (format by content, else by name). On success (false) *image is a new record
+// owned by the caller, and *alpha a new 1-channel record of the same size and bits when the file
+// has an alpha sample, else null. A 32-bit BMP whose fourth byte is 0 in every pixel, or 255 in
+// every pixel, holds padding there, not alpha: *alpha is then null too. The strings are replaced
+// by the file's EXIF data. On failure (true) both records are null and the strings are unchanged.
+// Throws nothing. Free the records with DeleteImageRecord.
 bool ReadImageFile(ImageInfoStrings* info, ImageBuffer** image, ImageBuffer** alpha, const wchar_t* path);
+
+// True when the name's extension names a format that ReadImageFile takes (".tga", ".ppm", ".webp",
+// ".jp2", ... as well as ".jpg", ".tif"): the files that folder stepping and the batch count list.
+bool IsReadableImageName(const wchar_t* name);
 
 // Converts a loaded bitmap; the same contract as ReadImageFile, except that the fourth byte of a
 // 32-bit bitmap is always taken as alpha. Taken: standard bitmaps of 8-bit grey, 24-bit colour

@@ -8,7 +8,7 @@ set -euo pipefail
 dir=$1
 mkdir -p "$dir"
 cd "$dir"
-rm -f -- *.jpg *.png *.tif *.bmp *.gif *.pfm *.icc stamp
+rm -f -- *.jpg *.png *.tif *.bmp *.gif *.pfm *.icc *.tga *.ppm *.pgm *.webp *.jp2 *.psd stamp
 
 # A small but valid ICC v2 display profile (header, one 'cprt' text tag) for colour (RGB) or grey
 # (GRAY) data; the text names it so a test can tell it arrived intact.
@@ -72,6 +72,20 @@ convert -size 5x3 'xc:#123412341234' -colorspace Gray -depth 16 -define png:colo
 convert -size 5x3 'xc:#565656' -colorspace Gray -depth 8 -define png:color-type=0 grey8.png
 # 24-bit BMP with the classic header.
 convert -size 5x3 gradient:lime-navy -type TrueColor BMP3:rgb24.bmp
+
+# The other formats, each a column of two colours (top: red 0xFF, green 0, blue 0x80; bottom: red
+# 0x10, green 0xE0, blue 0x20), losslessly coded; grey 0x56 over 0x20.
+two8=(-size 2x2 'xc:#ff0080' 'xc:#10e020' -append -depth 8 -type TrueColor)
+two16=(-size 2x2 'xc:#ffff00008000' 'xc:#1000e0002000' -append -depth 16 -type TrueColor)
+# (This convert writes a TGA's rows top first whatever it puts into the header; the header must say so.)
+convert "${two8[@]}" -orient TopLeft two.tga
+convert "${two8[@]}" two.ppm
+convert -size 2x2 'xc:#565656' 'xc:#202020' -append -colorspace Gray -depth 8 two.pgm
+convert "${two16[@]}" two16.ppm
+convert "${two8[@]}" -define webp:lossless=true two.webp
+convert "${two8[@]}" -quality 0 two.jp2
+convert "${two16[@]}" -quality 0 two16.jp2
+convert "${two8[@]}" two.psd
 
 # Refused: palette images, 1-bit images, float images.
 convert -size 4x4 xc:red xc:blue +append -type Palette PNG8:palette.png
