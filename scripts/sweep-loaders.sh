@@ -20,7 +20,7 @@ winpath() { printf 'Z:%s' "$(realpath -m "$1")" | tr / '\\'; }
 
 cmake --preset win32 >/dev/null
 cmake --build "$root/build/win32" --target hpx_loader_sweep -j4
-exe=$root/build/win32/tests/plugin/hpx_loader_sweep.exe
+exe=$root/build/win32/tools/loader-sweep/hpx_loader_sweep.exe
 
 rm -rf "$seeds" "$out/failures"
 mkdir -p "$seeds" "$out/failures"
