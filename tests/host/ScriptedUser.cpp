@@ -434,8 +434,9 @@ void ScriptedUser::Run()
         if (!s.act(m_view)) errors.push_back("step \"" + s.what + "\" failed");
         Settle();
     }
-    // Whatever the script did, the window goes at its end.
-    for (int i = 0; i < 500 && !m_bStop && IsWindow(main); ++i)
+    // Whatever the script did, the window goes at its end. The bound only ends a hang: on a loaded
+    // machine closing (which may wait for a run to end) takes its time.
+    for (int i = 0; i < 15000 && !m_bStop && IsWindow(main); ++i)
     {
         if (i % 50 == 0) PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
         Sleep(20);
