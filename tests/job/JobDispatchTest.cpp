@@ -202,7 +202,13 @@ protected:
     {
         const std::wstring folder = m_Temp + L"\\standin";
         CreateDirectoryW(folder.c_str(), nullptr);
-        ASSERT_TRUE(CopyFileW(WinPath(HPX_GPU_STANDIN).c_str(), (folder + L"\\" HPX_GPU_EXECUTABLE).c_str(), FALSE));
+        // The program of the previous run may still be ending after its window went, and a
+        // running program's file cannot be replaced: wait until it can.
+        const std::wstring target = folder + L"\\" HPX_GPU_EXECUTABLE;
+        bool copied = false;
+        for (const DWORD t0 = GetTickCount(); !copied && GetTickCount() - t0 < kHangMs; Sleep(20))
+            copied = CopyFileW(WinPath(HPX_GPU_STANDIN).c_str(), target.c_str(), FALSE) != 0;
+        ASSERT_TRUE(copied);
         HANDLE f =
             CreateFileW((folder + L"\\standin-mode.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD put = 0;
