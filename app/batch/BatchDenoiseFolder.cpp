@@ -78,6 +78,8 @@ struct BatchRun
     IsoSettings values{};
     bool readAgain = false;  // the photo read ahead was let go to give a failed job its memory
     int failed = 0;
+    // The file in hand has not been reported yet (it is neither pending nor reported done).
+    bool unreported = false;
     // The output folders this run created: one that ends up empty (its photos cancelled, failed
     // or cut short) is removed at the end.
     std::vector<std::wstring> madeFolders;
@@ -136,6 +138,40 @@ void Flush(BatchRun* run)
 {
     RunPending(run);
     run->worker.Wait();
+}
+
+// The file in hand is done without being written: reported (after the photos before it), and
+// counted as failed when it was a photo that could not be denoised or written.
+void ReportFile(BatchRun* run, bool failed)
+{
+    run->unreported = false;
+    if (failed) ++run->failed;
+    run->worker.ReportDone();
+}
+
+// No photo after the file whose report the progress dialog answered "cancelled" is begun; a
+// closing window stops at once.
+bool Stopping(BatchRun* run) { return g_bBatchClosing || run->worker.CancelledAtLastDone(); }
+
+// How many files of the batch's total one folder entry stands for: a photo's name 1, a plain
+// folder its photos, anything else none.
+int CountEntry(const wchar_t* folder, const WIN32_FIND_DATAW& fd)
+{
+    if (IsDotEntry(fd.cFileName) || IsDenoisedFolderName(fd.cFileName)) return 0;
+    if (fd.dwFileAttributes != FILE_ATTRIBUTE_DIRECTORY) return IsBatchPhotoName(fd.cFileName) ? 1 : 0;
+    wchar_t sub[kPathChars];
+    return FormatFits(sub, L"%ls/%ls", folder, fd.cFileName) ? CountImageFiles(sub) : 0;
+}
+
+// Nowhere to write this level's photos: the rest of the level is left, and the photo in hand and
+// every one the total counted after it (its sub-folders' too) fail and are reported, so that the
+// bar still ends full and the end of the run does not claim success.
+void GiveUpLevel(BatchJob* job, BatchRun* run)
+{
+    ReportFile(run, true);
+    while (!Stopping(run) && FindNextFileW(job->hFind, &job->fd))
+        for (int n = CountEntry(job->wszInputDir, job->fd); n > 0 && !Stopping(run); --n) ReportFile(run, true);
+    CloseSearch(job);
 }
 
 // Whether every process of the tree has ended: the job object's count, else (no count to be had)
@@ -256,12 +292,13 @@ void ProcessFile(BatchJob* job, BatchRun* run)
 {
     CBackBuffer* doc = run->doc;
     BatchFileWorker& worker = run->worker;
+    run->unreported = true;
     wchar_t input[kPathChars], output[kPathChars];
     if (!FormatFits(input, L"%ls\\%ls", job->wszInputDir, job->fd.cFileName) ||
         !FormatFits(output, L"%ls\\%ls", job->wszOutputDir, job->fd.cFileName))
     {
         Flush(run);
-        worker.ReportDone();
+        ReportFile(run, true);
         return;
     }
     // This file is read while the one before is denoised.
@@ -280,8 +317,18 @@ void ProcessFile(BatchJob* job, BatchRun* run)
         worker.Read(input);
         worker.Wait();
     }
-    if (!worker.ReadSucceeded()) return;  // not an image: passed over without a count
-    if (g_bBatchAbort) return;            // cancelled: not begun
+    // Cancelled (the report of the photo before said so): not begun, and not reported.
+    if (Stopping(run))
+    {
+        run->unreported = false;
+        return;
+    }
+    // Not an image after all: passed over, but reported, since the total counted it.
+    if (!worker.ReadSucceeded())
+    {
+        ReportFile(run, false);
+        return;
+    }
 
     CBackBuffer& next = worker.Next();
     ReleaseImage(&doc->m_Source);
@@ -300,15 +347,14 @@ void ProcessFile(BatchJob* job, BatchRun* run)
         src.m_iBits >= 8 && src.m_iBits <= 16;
     if (!usable)
     {
-        worker.ReportDone();
+        ReportFile(run, false);
         return;
     }
     if (GetFileAttributesW(job->wszOutputDir) == INVALID_FILE_ATTRIBUTES)
     {
         if (!CreateDirectoryW(job->wszOutputDir, nullptr))
         {
-            // Nowhere to write this level's results: the rest of the level is left.
-            CloseSearch(job);
+            GiveUpLevel(job, run);
             return;
         }
         run->madeFolders.emplace_back(job->wszOutputDir);
@@ -320,19 +366,18 @@ void ProcessFile(BatchJob* job, BatchRun* run)
         const HpxCmdOutcome outcome = DenoiseWithHpxCmd(input, output, values);
         if (outcome != HpxCmdOutcome::kNotRun)
         {
-            if (outcome == HpxCmdOutcome::kWroteNothing) ++run->failed;
-            worker.ReportDone();
+            ReportFile(run, outcome == HpxCmdOutcome::kWroteNothing);
             return;
         }
     }
-    // A photo whose name gives no type that can be written (a camera's raw file) cannot be saved
-    // under its own name: it fails, rather than be denoised and written under another name.
+    // A photo whose name gives no type its depth can be written as (16 bits in a ".jpg") cannot
+    // be saved under its own name: it fails, rather than be written under another name.
     if (SaveTypeOfName(output, src.m_iBits, true) == kSaveNone)
     {
-        ++run->failed;
-        worker.ReportDone();
+        ReportFile(run, true);
         return;
     }
+    run->unreported = false;
     run->pending = true;
     run->values = values;
     CopyText(run->input, kPathChars, input);
@@ -361,24 +406,32 @@ int WalkLevel(BatchJob* job, BatchRun* run)
     if (job->hFind == INVALID_HANDLE_VALUE || job->hFind == nullptr) return 0;
     for (;;)
     {
-        if (g_bBatchAbort) break;
+        if (Stopping(run)) break;
         const wchar_t* name = job->fd.cFileName;
-        if (!IsDotEntry(name) && !IsDenoisedFolderName(name))
+        const bool folder = job->fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY;
+        // Files the batch could not write back under their names are passed over unread.
+        if (!IsDotEntry(name) && !IsDenoisedFolderName(name) && (folder || IsBatchPhotoName(name)))
         {
             try
             {
-                if (job->fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY)
+                if (folder)
                     WalkSubFolder(job, run);
                 else
                     ProcessFile(job, run);
             }
             catch (...)
             {
-                // A file whose reading, denoising or saving throws is passed over like any
-                // other that fails; the walk goes on.
+                // A file whose reading, denoising or saving throws fails like any other; the walk
+                // goes on.
                 TraceCaughtException("WalkLevel");
-                run->pending = false;
-                ++run->failed;
+                // Every file in hand fails and is reported: the one begun, and a pending one.
+                const bool begun = run->unreported;
+                if (run->pending)
+                {
+                    run->pending = false;
+                    ReportFile(run, true);
+                }
+                if (begun) ReportFile(run, true);
             }
             if (job->hFind == INVALID_HANDLE_VALUE) return 0;  // the level was given up
         }
@@ -468,17 +521,7 @@ int CountImageFiles(const wchar_t* folder)
     if (hFind == INVALID_HANDLE_VALUE) return 0;
     int count = 0;
     do {
-        if (IsDotEntry(fd.cFileName) || IsDenoisedFolderName(fd.cFileName)) continue;
-        if (fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY)
-        {
-            wchar_t sub[kPathChars];
-            if (FormatFits(sub, L"%ls/%ls", folder, fd.cFileName)) count += CountImageFiles(sub);
-        }
-        if (const wchar_t* dot = std::wcsrchr(fd.cFileName, L'.'))
-        {
-            for (const wchar_t* ext : {L".bmp", L".gif", L".jpg", L".tif", L".png"})
-                if (_wcsicmp(dot, ext) == 0) ++count;
-        }
+        count += CountEntry(folder, fd);
     } while (FindNextFileW(hFind, &fd));
     FindClose(hFind);
     return count;

@@ -11,13 +11,16 @@ class CameraIsoTable;
 struct ImageInfoStrings;
 
 // Walks one folder level of the job, depth first, and returns when its search is exhausted or
-// the batch is aborted; the job's search is closed either way. Sends WM_HPX_BATCH_FILE_DONE to
-// the progress dialog for every file that was opened (written or not) and for every file passed
-// over because its path would not fit. Returns the number of images that were not written because
-// their denoising or their saving failed, HPXCmd wrote nothing for them, or their name gives no
-// type that can be written (a photo whose job a cancel or the engine's abort cut short is not
-// written either, and not counted). An output folder the run made and wrote nothing into is
-// removed. Throws nothing.
+// the batch is cancelled; the job's search is closed either way. Takes only the files whose names
+// it can write back (IsBatchPhotoName); others are passed over unread. Every file it takes gets
+// exactly one WM_HPX_BATCH_FILE_DONE to the progress dialog, whatever becomes of it, so that the
+// reports match CountImageFiles. A cancel takes effect at the report the dialog answers with
+// "cancelled": that file is the last one written. Returns the number of photos that were not
+// written because their denoising or saving failed, HPXCmd wrote nothing for them, their path
+// would not fit, or their output folder could not be made (an unreadable or too small file is
+// passed over, not failed; a photo cut short by a cancel or the window closing is neither
+// written nor counted). An output folder the run made and wrote nothing into is removed. Throws
+// nothing.
 int BatchDenoiseFolder(BatchJob* job);
 
 // The profile entry the batch uses for an image: its camera's entry of its ISO, else the

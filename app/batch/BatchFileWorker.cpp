@@ -147,12 +147,20 @@ void BatchFileWorker::Run(Request& request)
 
 void BatchFileWorker::SendDone()
 {
-    if (m_hProgressDlg) SendMessageW(m_hProgressDlg, WM_HPX_BATCH_FILE_DONE, 0, 0);
-    // Where a walk one file at a time would look for a cancel before the next file.
-    if (g_bBatchAbort && !m_bCancelledAtLastDone)
+    // The thread that moves the bar says whether Cancel was pressed before this report, so that
+    // what is written follows what the person saw: Cancel while the bar shows n files writes
+    // the file after them, and no other, however the threads are timed. Without that window
+    // (or with it gone) the flag itself decides.
+    bool cancelled = g_bBatchClosing != 0;
+    if (!cancelled)
+        cancelled = m_hProgressDlg && IsWindow(m_hProgressDlg)
+            ? SendMessageW(m_hProgressDlg, WM_HPX_BATCH_FILE_DONE, 0, 0) != 0
+            : g_bBatchAbort != 0;
+    if (cancelled && !m_bCancelledAtLastDone)
     {
         m_bCancelledAtLastDone = true;
         m_bAbortedJobs = true;
+        // The photo denoised beside this report comes after it: its job stops here.
         g_bAbort = 1;
     }
 }

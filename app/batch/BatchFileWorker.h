@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "app/view/BackBuffer.h"
 #include "ui/ScopedWin32.h"
 
@@ -38,10 +40,10 @@ public:
     bool ReadSucceeded() const { return m_bReadOk; }
     // Saves that failed since the last call (after Wait).
     int TakeSaveFailures();
-    // Whether the batch had been cancelled when the last file was reported done: the photo after
-    // it is then not to be denoised (a cancel stops the batch after the file in progress). A
-    // cancel seen there also cuts the job running meanwhile short (the engine's abort), which
-    // AbortedJobs tells.
+    // Whether the progress dialog answered a file's report with "cancelled" (Cancel was pressed
+    // before it): no photo after that file is begun or written. The job running meanwhile is cut
+    // short (the engine's abort), which AbortedJobs tells. Read on the walker's thread at any
+    // time, set by whichever thread reported.
     bool CancelledAtLastDone() const { return m_bCancelledAtLastDone; }
     bool AbortedJobs() const { return m_bAbortedJobs; }
 
@@ -77,6 +79,6 @@ private:
     CBackBuffer m_Saving{};
     bool m_bReadOk = false;
     int m_iSaveFailures = 0;
-    bool m_bCancelledAtLastDone = false;
-    bool m_bAbortedJobs = false;
+    std::atomic<bool> m_bCancelledAtLastDone{false};
+    std::atomic<bool> m_bAbortedJobs{false};
 };

@@ -91,8 +91,14 @@ INT_PTR CALLBACK BatchProgressDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM
             }
             break;
         case WM_HPX_BATCH_FILE_DONE:
+        {
+            // The answer decides where a cancel takes effect: nonzero when Cancel was pressed
+            // before this report, so the walker writes nothing after the file reported here.
+            const bool cancelledBefore = g_bBatchAbort != 0;
             OnFileDone(hDlg);
+            SetWindowLongPtrW(hDlg, DWLP_MSGRESULT, cancelledBefore ? 1 : 0);
             return TRUE;
+        }
         case WM_COMMAND:
             if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)
             {

@@ -2,8 +2,9 @@
 // whole run's time, and Cancel, which stops the batch between files.
 //
 // Modeless, owned by the main window, created with a pointer to the int total of files as its
-// parameter. The walker reports each finished (or passed-over) file by sending it
-// WM_HPX_BATCH_FILE_DONE; the main window destroys it when the run has ended.
+// parameter. The walker reports each file of the total by sending it WM_HPX_BATCH_FILE_DONE,
+// which it answers with nonzero when Cancel had been pressed before; the main window destroys it
+// when the run has ended.
 #pragma once
 
 #include <windows.h>

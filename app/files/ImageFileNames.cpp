@@ -26,6 +26,8 @@ bool HasImageFileExtension(const wchar_t* name)
     return false;
 }
 
+bool IsBatchPhotoName(const wchar_t* name) { return SaveTypeOfName(name, 8, true) != kSaveNone; }
+
 SaveType SaveTypeOfName(const wchar_t* name, int bits, bool longFormsToo)
 {
     if (!name) return kSaveNone;

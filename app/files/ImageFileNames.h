@@ -8,6 +8,11 @@
 // files that folder stepping visits and the batch counts.
 bool HasImageFileExtension(const wchar_t* name);
 
+// Whether the batch takes the file: its name ends in a type the batch can write it back as
+// (".bmp", ".tif", ".tiff", ".png", ".jpg", ".jpeg", any case). Others (a camera's raw file, a
+// GIF, a TGA) are passed over before they are read; the batch's total counts the same names.
+bool IsBatchPhotoName(const wchar_t* name);
+
 // The types an image can be saved as; the numbers are the save dialog's filter index, so they
 // stay as they are.
 enum SaveType : int

@@ -44,7 +44,8 @@ bool RunMainWindow(const MainWindowHost& host);
 void RegisterMainWindowClass(HINSTANCE hModule, const wchar_t* className);
 LRESULT CALLBACK MainWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK ZoomBoxSubclassProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
-// Counts the image files (.bmp .gif .jpg .tif .png) in a folder tree.
+// Counts the files of a folder tree that the batch takes (IsBatchPhotoName), walking plain
+// sub-folders except those named "denoised", as the walker does.
 int CountImageFiles(const wchar_t* folder);
 
 // Window class and the title by which HPXProcessGPU finds the window.

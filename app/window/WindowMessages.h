@@ -33,7 +33,7 @@ enum : UINT
     WM_HPX_IMAGE_ARRIVED = 0x13A0,       // the host image enters the document
 
     // ---- received by the batch progress dialog -----------------------------------------------
-    WM_HPX_BATCH_FILE_DONE = 0x1099,  // walker (sent): one file finished or passed over
+    WM_HPX_BATCH_FILE_DONE = 0x1099,  // walker (sent): one counted file done; answers "cancelled before"
 
     // ---- received by the parameter panel ------------------------------------------------------
     WM_HPX_PREVIEW_RECT_MOVED = 0x109B,

@@ -23,8 +23,9 @@ LRESULT CALLBACK CountingProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_HPX_BATCH_FILE_DONE)
     {
+        // Answers as the progress dialog does: whether the batch is cancelled at this report.
         if (++g_filesDone == g_cancelAtReport) g_bBatchAbort = 1;
-        return 0;
+        return g_bBatchAbort;
     }
     return DefWindowProcW(hWnd, msg, wParam, lParam);
 }

@@ -52,8 +52,8 @@ protected:
     // Puts the HPXCmd stand-in (its Unix or Windows path) beside the plug-in.
     void InstallHpxCmd(const char* standIn) const;
     // Walks the tree on this thread as the batch thread would; returns the progress messages and
-    // leaves the photos that failed in m_failed. With cancelAtReport the user presses Cancel as
-    // that report arrives.
+    // leaves the photos that failed in m_failed. With cancelAtReport the user presses Cancel
+    // before that report arrives: it is the last photo written.
     int RunWalker(const std::wstring& tree = std::wstring(), int cancelAtReport = 0);
     int m_failed = 0;
 };

@@ -1,6 +1,7 @@
 // Stands in for the sibling denoiser HPXCmd.exe in the batch tests: appends its command line (one
-// UTF-8 line) to "hpxcmd-calls.txt" beside itself and copies the file after -i to the path after
-// -o, as the real program writes its denoised output. For an input named "fail*" it writes
+// UTF-8 line) to "hpxcmd-calls.txt" beside itself and writes the bytes of the file after -i to the
+// path after -o, as the real program writes its denoised output (a new file, with times of its
+// own: a copy would keep the input's and look like an output left by an earlier run). For an input named "fail*" it writes
 // nothing. For an input named "hang*" it plays a program that stopped answering: it starts a
 // child of its own ("-linger"), and both write their process ids to "hpxcmd-pids.txt" and sleep
 // 15 s before the output is written.
@@ -21,6 +22,22 @@ void Append(const std::wstring& file, const std::string& text)
     DWORD written = 0;
     WriteFile(h, text.data(), DWORD(text.size()), &written, nullptr);
     CloseHandle(h);
+}
+
+// Writes the input's bytes as a new file at the output path.
+bool WriteCopy(const wchar_t* input, const wchar_t* output)
+{
+    HANDLE in = CreateFileW(input, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return false;
+    std::string bytes(GetFileSize(in, nullptr), '\0');
+    DWORD n = 0;
+    const bool read = ReadFile(in, &bytes[0], DWORD(bytes.size()), &n, nullptr) && n == bytes.size();
+    CloseHandle(in);
+    HANDLE out = read ? CreateFileW(output, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)
+                      : INVALID_HANDLE_VALUE;
+    if (out == INVALID_HANDLE_VALUE) return false;
+    const bool written = WriteFile(out, bytes.data(), DWORD(bytes.size()), &n, nullptr) && n == bytes.size();
+    return CloseHandle(out) && written;
 }
 
 }  // namespace
@@ -71,7 +88,7 @@ int wmain()
         Sleep(15000);
     }
     const bool fails = name && wcsncmp(name + 1, L"fail", 4) == 0;
-    const bool copied = !fails && input && output && CopyFileW(input, output, FALSE);
+    const bool copied = !fails && input && output && WriteCopy(input, output);
     LocalFree(argv);
     return copied ? 0 : 1;
 }
