@@ -413,8 +413,6 @@ std::wstring Widen(const char* path)
 
 }  // namespace
 
-bool IsReadableImageName(const wchar_t* name) { return AcceptedFormat(FormatFromName(name)); }
-
 int LoadFlagsForFormat(int format) { return format == FIF_JPEG ? JPEG_ACCURATE : 0; }
 
 int SaveFlagsForFormat(int format) { return format == FIF_JPEG ? 95 : 0; }

@@ -73,10 +73,6 @@ enum : int
 // Throws nothing. Free the records with DeleteImageRecord.
 bool ReadImageFile(ImageInfoStrings* info, ImageBuffer** image, ImageBuffer** alpha, const wchar_t* path);
 
-// True when the name's extension names a format that ReadImageFile takes (".tga", ".ppm", ".webp",
-// ".jp2", ... as well as ".jpg", ".tif"): the files that folder stepping and the batch count list.
-bool IsReadableImageName(const wchar_t* name);
-
 // Converts a loaded bitmap; the same contract as ReadImageFile, except that the fourth byte of a
 // 32-bit bitmap is always taken as alpha. Taken: standard bitmaps of 8-bit grey, 24-bit colour
 // and 32-bit colour, 16-bit grey, 48-bit RGB and 64-bit RGBA (alpha split off). A grey bitmap
