@@ -413,6 +413,8 @@ std::wstring Widen(const char* path)
 
 }  // namespace
 
+bool IsReadableImageFormat(int format) { return AcceptedFormat(static_cast<FREE_IMAGE_FORMAT>(format)); }
+
 int LoadFlagsForFormat(int format) { return format == FIF_JPEG ? JPEG_ACCURATE : 0; }
 
 int SaveFlagsForFormat(int format) { return format == FIF_JPEG ? 95 : 0; }

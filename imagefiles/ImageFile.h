@@ -73,6 +73,10 @@ enum : int
 // Throws nothing. Free the records with DeleteImageRecord.
 bool ReadImageFile(ImageInfoStrings* info, ImageBuffer** image, ImageBuffer** alpha, const wchar_t* path);
 
+// True when ReadImageFile hands files of this FreeImage format to the format's loader (see
+// AcceptedFormat in ImageFile.cpp); false for any other value.
+bool IsReadableImageFormat(int format);
+
 // Converts a loaded bitmap; the same contract as ReadImageFile, except that the fourth byte of a
 // 32-bit bitmap is always taken as alpha. Taken: standard bitmaps of 8-bit grey, 24-bit colour
 // and 32-bit colour, 16-bit grey, 48-bit RGB and 64-bit RGBA (alpha split off). A grey bitmap
