@@ -413,7 +413,7 @@ std::wstring Widen(const char* path)
 
 }  // namespace
 
-bool IsReadableImageName(const wchar_t* name) { return AcceptedFormat(FormatFromName(name)); }
+bool IsReadableImageFormat(int format) { return AcceptedFormat(static_cast<FREE_IMAGE_FORMAT>(format)); }
 
 int LoadFlagsForFormat(int format) { return format == FIF_JPEG ? JPEG_ACCURATE : 0; }
 

@@ -73,9 +73,9 @@ enum : int
 // Throws nothing. Free the records with DeleteImageRecord.
 bool ReadImageFile(ImageInfoStrings* info, ImageBuffer** image, ImageBuffer** alpha, const wchar_t* path);
 
-// True when the name's extension names a format that ReadImageFile takes (".tga", ".ppm", ".webp",
-// ".jp2", ... as well as ".jpg", ".tif"): the files that folder stepping and the batch count list.
-bool IsReadableImageName(const wchar_t* name);
+// True when ReadImageFile hands files of this FreeImage format to the format's loader (see
+// AcceptedFormat in ImageFile.cpp); false for any other value.
+bool IsReadableImageFormat(int format);
 
 // Converts a loaded bitmap; the same contract as ReadImageFile, except that the fourth byte of a
 // 32-bit bitmap is always taken as alpha. Taken: standard bitmaps of 8-bit grey, 24-bit colour

@@ -8,7 +8,8 @@ set -euo pipefail
 dir=$1
 mkdir -p "$dir"
 cd "$dir"
-rm -f -- *.jpg *.png *.tif *.bmp *.gif *.pfm *.icc *.tga *.ppm *.pgm *.webp *.jp2 *.psd stamp
+rm -f -- *.jpg *.png *.tif *.bmp *.gif *.pfm *.icc *.tga *.ppm *.pgm *.webp *.jp2 *.psd *.pcx *.sgi *.pcd *.hdr \
+  *.wbmp *.koa *.cut *.dng stamp
 
 # A small but valid ICC v2 display profile (header, one 'cprt' text tag) for colour (RGB) or grey
 # (GRAY) data; the text names it so a test can tell it arrived intact.
@@ -86,6 +87,35 @@ convert "${two8[@]}" -define webp:lossless=true two.webp
 convert "${two8[@]}" -quality 0 two.jp2
 convert "${two16[@]}" -quality 0 two16.jp2
 convert "${two8[@]}" two.psd
+
+# Seeds of the damaged-file test for formats that FreeImage reads but does not write, or not from
+# 8- and 16-bit pictures. Photo CD holds base images of 768x512 only.
+convert "${two8[@]}" two.pcx
+convert "${two8[@]}" two.sgi
+convert "${two8[@]}" -resize '768x512!' two.pcd
+convert "${two8[@]}" two.hdr
+convert -size 8x8 pattern:checkerboard -monochrome two.wbmp
+# Made by hand: a Commodore 64 multicolour picture (load address 0x6000, bitmap, screen and colour
+# memory, background colour); a Dr. Halo picture (width, height, a reserved word, then per row a
+# byte count and run-length packets: 10 repeated bytes, 20 literal ones, 10 repeated); a camera raw
+# file in the DNG layout, a 32x24 16-bit mosaic of red, green / green, blue in one TIFF strip.
+perl -e 'print pack("v", 0x6000), map { chr(($_ * 37 + ($_ >> 5)) & 0xFF) } 0 .. 10000' >two.koa
+perl -e 'print pack("v3", 40, 24, 0);
+  for my $y (0 .. 23) { my $row = pack("C*", 0x8A, $y * 3, 20, map({ $_ * 5 + $y } 0 .. 19), 0x8A, 200 - $y, 0);
+    print pack("v", length $row), $row }' >two.cut
+perl -e '
+  my ($w, $h, $model) = (32, 24, "Hushpix test\0");
+  my @e = ([254, 4, 1, 0], [256, 4, 1, $w], [257, 4, 1, $h], [258, 3, 1, 16], [259, 3, 1, 1], [262, 3, 1, 32803],
+    [271, 2, 4, "Hpx\0"], [273, 4, 1, 0], [277, 3, 1, 1], [278, 4, 1, $h], [279, 4, 1, $w * $h * 2], [284, 3, 1, 1],
+    [33421, 3, 2, pack("v2", 2, 2)], [33422, 1, 4, pack("C4", 0, 1, 1, 2)], [50706, 1, 4, pack("C4", 1, 4, 0, 0)],
+    [50708, 2, length $model, 0]);
+  my $modelAt = 8 + 2 + 12 * @e + 4; my $pixelsAt = $modelAt + length $model;
+  $e[7][3] = $pixelsAt; $e[15][3] = $modelAt;
+  my $ifd = pack("v", scalar @e);
+  for (@e) { my ($tag, $type, $n, $v) = @$_;
+    $ifd .= pack("vvV", $tag, $type, $n) . ($v =~ /^\d+$/ ? ($type == 3 ? pack("vv", $v, 0) : pack("V", $v)) : $v) }
+  print "II*\0", pack("V", 8), $ifd, pack("V", 0), $model;
+  print pack("v", (($_ % $w) * 997 + int($_ / $w) * 613) % 3000 + 500) for 0 .. $w * $h - 1' >two.dng
 
 # Refused: palette images, 1-bit images, float images.
 convert -size 4x4 xc:red xc:blue +append -type Palette PNG8:palette.png
