@@ -337,6 +337,12 @@ FREE_IMAGE_FORMAT FormatFromName(const wchar_t* path)
 //   XPM   leaks: 9 of 2004 files
 //   MNG   leaked on 1 of 2000 files in one of two sweeps
 // Not readable in this build, so never swept: G3, JPEG-XR.
+// RAW rests on real camera files, 400 truncated and 400 altered copies of each, a load allowed 60 s
+// of processor time (an undamaged CR3 takes 12 s under the sweep's heap checks): NEF (Nikon), CR3
+// (Canon), RW2 (Panasonic), two sample DNGs, a Kodak C330 raw and a hand-made DNG. Nothing
+// found; the slowest load was 56 s, on an altered RW2 (its 50 files again: 6 s at most). The CR2,
+// CRW, RAF, MRW, IIQ and X3F samples at hand hold no picture the loader reads, so those decoders
+// were never swept.
 bool AcceptedFormat(FREE_IMAGE_FORMAT fif)
 {
     switch (fif)

@@ -7,8 +7,13 @@
 //   hpx_loader_sweep run DIR OUT [N [F,..]] N truncations and N byte changes per format (default
 //                                          1000) over the seeds "FORMAT_name.ext" in DIR (only the
 //                                          formats F when given); damaged files that fail go to
-//                                          OUT; a table to standard output
+//                                          OUT; a table per format and one per seed to
+//                                          standard output
+//   hpx_loader_sweep reads FORMAT FILE...  "reads FILE" or "refuses FILE": whether FORMAT's loader
+//                                          reads each file undamaged
 //   hpx_loader_sweep selftest              shows that the heap check sees a one-byte overrun
+// A seed's files are swept in shares of 50, and the shares of all seeds side by side, as many at
+// once as the machine has processors (HPX_SWEEP_JOBS in the environment sets another count).
 // Each batch of files is loaded by a worker process ("worker ..."), which logs every file before
 // loading it: a crash ends only the worker, is recorded against that file, and the next worker
 // goes on after it. The worker's watchdog thread ends it when one load runs past its limit.
@@ -17,6 +22,7 @@
 
 #include <FreeImage.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -31,9 +37,14 @@
 namespace
 {
 
-// A load longer than this is a hang (HPX_SWEEP_HANG_MS in the environment sets another limit).
+// A load that takes more processor time than this is a hang (HPX_SWEEP_HANG_MS in the environment
+// sets another limit). Processor time, not time on the clock: side by side with other work on a busy
+// machine, a load waits for a processor a good part of the time.
 DWORD g_dwHangMs = 10000;
-// A format with this many crashes, hangs or heap corruptions is refused: the rest is not run.
+// A load waiting this many times the limit on the clock, without using the processor, hangs too.
+constexpr DWORD kWaitFactor = 10;
+// A share of a seed's files with this many crashes, hangs or heap corruptions stops there: its
+// format is refused already.
 constexpr int kEnoughFindings = 5;
 constexpr DWORD kWorkerExitHang = 0x4855;
 
@@ -153,6 +164,24 @@ long long PrivateBytes()
 HANDLE g_hLog = INVALID_HANDLE_VALUE;
 volatile LONG g_iCurrent = -1;
 volatile DWORD g_dwStart = 0;
+HANDLE g_hLoadThread = nullptr;
+volatile LONG64 g_llCpuStart = 0;
+
+// Processor time the loading thread has taken, in ms.
+LONG64 LoadThreadMs()
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(g_hLoadThread, &created, &exited, &kernel, &user)) return 0;
+    const auto ms = [](const FILETIME& t) { return ((LONG64(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000; };
+    return ms(kernel) + ms(user);
+}
+
+void BeginLoad(int i)
+{
+    g_llCpuStart = LoadThreadMs();
+    g_dwStart = GetTickCount();
+    g_iCurrent = i;
+}
 
 void Log(const char* format, ...)
 {
@@ -181,7 +210,9 @@ DWORD WINAPI Watchdog(void*)
     {
         Sleep(250);
         const LONG current = g_iCurrent;
-        if (current >= 0 && GetTickCount() - g_dwStart > g_dwHangMs)
+        if (current >= 0 &&
+            (LoadThreadMs() - g_llCpuStart > LONG64(g_dwHangMs) ||
+             GetTickCount() - g_dwStart > kWaitFactor * g_dwHangMs))
         {
             Log("H %ld", long(current));
             TerminateProcess(GetCurrentProcess(), kWorkerExitHang);
@@ -230,6 +261,8 @@ int Worker(const wchar_t* seedPath, int fif, int first, int count, int perKind, 
     freopen("NUL", "w", stderr);  // the raw decoder reports every short read there
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     SetUnhandledExceptionFilter(OnCrash);
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_hLoadThread, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
     CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
     FreeImage_Initialise(FALSE);
     // One load of the valid seed first: what a loader sets up once is no leak.
@@ -240,11 +273,10 @@ int Worker(const wchar_t* seedPath, int fif, int first, int count, int perKind, 
         MakeDamaged(seed, i, perKind, &data);
         const long long before = HeapBytesInUse();
         Log("B %d", i);
-        g_dwStart = GetTickCount();
-        g_iCurrent = i;
+        BeginLoad(i);
         const int result = LoadOnce(FREE_IMAGE_FORMAT(fif), data);
         g_iCurrent = -1;
-        const DWORD ms = GetTickCount() - g_dwStart;
+        const DWORD ms = DWORD(LoadThreadMs() - g_llCpuStart);
         if (!HeapsValid())
         {
             Log("V %d", i);
@@ -255,8 +287,7 @@ int Worker(const wchar_t* seedPath, int fif, int first, int count, int perKind, 
         for (int repeat = 0; repeat < 2 && grown > 0; ++repeat)
         {
             const long long again = HeapBytesInUse();
-            g_dwStart = GetTickCount();
-            g_iCurrent = i;
+            BeginLoad(i);
             LoadOnce(FREE_IMAGE_FORMAT(fif), data);
             g_iCurrent = -1;
             grown = HeapBytesInUse() - again;
@@ -298,15 +329,16 @@ FREE_IMAGE_FORMAT SeedFormat(const std::wstring& name)
     return FIF_UNKNOWN;
 }
 
-// Runs workers over files [0, total) of one seed until every file has a record.
-void SweepSeed(const std::wstring& exe, const std::wstring& seedPath, const std::wstring& outDir, int fif, int total,
-               int perKind, Counts* counts)
+// Runs workers over files [first, total) of one seed until every file has a record.
+void SweepSeed(const std::wstring& exe, const std::wstring& seedPath, const std::wstring& outDir, int fif, int first,
+               int total, int perKind, Counts* counts)
 {
-    const std::wstring logPath = outDir + L"\\worker.log";
-    int next = 0;
     Bytes seed, data;
     ReadFileBytes(seedPath, &seed);
     const std::wstring seedName = seedPath.substr(seedPath.find_last_of(L'\\') + 1);
+    // A log of each share of files, so that sweeps of several side by side can share OUT.
+    const std::wstring logPath = outDir + L"\\" + seedName + L"." + std::to_wstring(first) + L".log";
+    int next = first;
     while (next < total && counts->crashes + counts->hangs + counts->heap < kEnoughFindings)
     {
         DeleteFileW(logPath.c_str());
@@ -323,9 +355,10 @@ void SweepSeed(const std::wstring& exe, const std::wstring& seedPath, const std:
             exit(2);
         }
         // The worker's own watchdog ends a hung load; this wait only guards against a worker
-        // that cannot even do that.
-        if (WaitForSingleObject(pi.hProcess, DWORD(total - next) * 2000 + 4 * g_dwHangMs + 60000) == WAIT_TIMEOUT)
-            TerminateProcess(pi.hProcess, kWorkerExitHang);
+        // that cannot even do that (a file is loaded up to three times, each within the limit).
+        const DWORD guard =
+            DWORD(std::min<ULONGLONG>(ULONGLONG(total - next) * 3 * kWaitFactor * g_dwHangMs + 60000, INFINITE - 1));
+        if (WaitForSingleObject(pi.hProcess, guard) == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, kWorkerExitHang);
         DWORD exitCode = 0;
         GetExitCodeProcess(pi.hProcess, &exitCode);
         CloseHandle(pi.hThread);
@@ -398,6 +431,50 @@ void SweepSeed(const std::wstring& exe, const std::wstring& seedPath, const std:
     DeleteFileW(logPath.c_str());
 }
 
+// Files swept in one share: the shares of all seeds are swept side by side.
+constexpr int kShare = 50;
+
+// A share of one seed's files [first, first + count), swept by one of the threads of Run.
+struct SeedJob
+{
+    int fif = 0;
+    std::wstring path;
+    int perKind = 0, first = 0, count = 0;
+    long long size = 0;
+    Counts counts;
+    DWORD seconds = 0;
+};
+
+struct SeedJobs
+{
+    const std::wstring* exe;
+    const std::wstring* outDir;
+    std::vector<SeedJob>* jobs;
+    std::vector<size_t> order;
+    volatile LONG next;
+};
+
+DWORD WINAPI SweepSeeds(void* parameter)
+{
+    SeedJobs* all = static_cast<SeedJobs*>(parameter);
+    for (;;)
+    {
+        const LONG i = InterlockedIncrement(&all->next) - 1;
+        if (i >= LONG(all->order.size())) return 0;
+        SeedJob& job = (*all->jobs)[all->order[size_t(i)]];
+        const DWORD start = GetTickCount();
+        SweepSeed(*all->exe, job.path, *all->outDir, job.fif, job.first, job.first + job.count, job.perKind,
+                  &job.counts);
+        job.seconds = (GetTickCount() - start + 500) / 1000;
+        // Progress, for a sweep that is stopped before the end.
+        const Counts& c = job.counts;
+        fprintf(stderr,
+                "[%lds] %ls from %d: %d files, %d read, %d crashes, %d hangs, %d heap, %d leaks, max %lu cpu ms\n",
+                long(job.seconds), job.path.substr(job.path.find_last_of(L'\\') + 1).c_str(), job.first, c.files,
+                c.loaded, c.crashes, c.hangs, c.heap, c.leaks, c.maxMs);
+    }
+}
+
 // Sweeps the formats named in `only` (comma-separated, as FreeImage names them), or all when empty.
 int Run(const std::wstring& exe, const std::wstring& dir, const std::wstring& outDir, int perFormat,
         const std::string& only)
@@ -410,6 +487,8 @@ int Run(const std::wstring& exe, const std::wstring& dir, const std::wstring& ou
     do {
         const FREE_IMAGE_FORMAT fif = SeedFormat(fd.cFileName);
         if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) continue;
+        const char* name = FreeImage_GetFormatFromFIF(fif);
+        if (!only.empty() && ("," + only + ",").find("," + std::string(name) + ",") == std::string::npos) continue;
         // A seed its own loader refuses sweeps only the loader's first checks: say so.
         const std::wstring path = dir + L"\\" + fd.cFileName;
         FIBITMAP* valid = FreeImage_LoadU(fif, path.c_str(), LoadFlagsForFormat(fif));
@@ -419,27 +498,122 @@ int Run(const std::wstring& exe, const std::wstring& dir, const std::wstring& ou
     } while (FindNextFileW(find, &fd));
     FindClose(find);
 
+    // Every format gets perFormat truncations and perFormat changed copies in all, shared by its seeds.
+    std::vector<SeedJob> jobs;
+    for (const auto& format : seeds)
+        for (const std::wstring& path : format.second)
+        {
+            SeedJob job;
+            job.fif = format.first;
+            job.path = path;
+            job.perKind = (perFormat + int(format.second.size()) - 1) / int(format.second.size());
+            Bytes data;
+            ReadFileBytes(path, &data);
+            job.size = (long long)data.size();
+            for (int kind = 0; kind < 2; ++kind)
+                for (int at = 0; at < job.perKind; at += kShare)
+                {
+                    job.first = kind * job.perKind + at;
+                    job.count = std::min(kShare, job.perKind - at);
+                    jobs.push_back(job);
+                }
+        }
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    int threads = int(system.dwNumberOfProcessors);
+    if (const char* count = getenv("HPX_SWEEP_JOBS")) threads = atoi(count);
+    if (threads < 1) threads = 1;
+    // Every seed's first truncations and changed copies first, so that a sweep stopped early has
+    // seen all seeds alike; the largest seeds, the slowest as a rule, first in each round.
+    SeedJobs all{&exe, &outDir, &jobs, {}, 0};
+    for (size_t i = 0; i < jobs.size(); ++i) all.order.push_back(i);
+    auto round = [&](const SeedJob& job) { return (job.first % job.perKind) * 2 + job.first / job.perKind; };
+    std::stable_sort(all.order.begin(), all.order.end(),
+                     [&](size_t a, size_t b)
+                     {
+                         const SeedJob &x = jobs[a], &y = jobs[b];
+                         return round(x) != round(y) ? round(x) < round(y) : x.size > y.size;
+                     });
+    const DWORD start = GetTickCount();
+    std::vector<HANDLE> handles;
+    for (int t = 0; t < threads && t < int(jobs.size()); ++t)
+        handles.push_back(CreateThread(nullptr, 0, SweepSeeds, &all, 0, nullptr));
+    for (HANDLE h : handles)
+    {
+        WaitForSingleObject(h, INFINITE);
+        CloseHandle(h);
+    }
+
     printf("%-8s %5s %6s %6s %6s %7s %5s %4s %5s %9s %9s %6s\n", "format", "seeds", "files", "loaded", "taken",
-           "crashes", "hangs", "heap", "leaks", "leaked B", "priv KB", "max ms");
+           "crashes", "hangs", "heap", "leaks", "leaked B", "priv KB", "cpu ms");
     for (int fif = 0; fif < FreeImage_GetFIFCount(); ++fif)
     {
         const char* name = FreeImage_GetFormatFromFIF(FREE_IMAGE_FORMAT(fif));
         if (!FreeImage_FIFSupportsReading(FREE_IMAGE_FORMAT(fif))) continue;
         if (!only.empty() && ("," + only + ",").find("," + std::string(name) + ",") == std::string::npos) continue;
         Counts counts;
-        auto found = seeds.find(fif);
-        if (found != seeds.end())
+        if (seeds.count(fif)) counts.seeds = int(seeds[fif].size());
+        for (const SeedJob& job : jobs)
         {
-            counts.seeds = int(found->second.size());
-            // Every format gets perFormat truncations and perFormat changed copies in all.
-            const int perKind = (perFormat + counts.seeds - 1) / counts.seeds;
-            for (const std::wstring& seed : found->second)
-                SweepSeed(exe, seed, outDir, fif, 2 * perKind, perKind, &counts);
+            if (job.fif != fif) continue;
+            const Counts& c = job.counts;
+            counts.files += c.files;
+            counts.loaded += c.loaded;
+            counts.taken += c.taken;
+            counts.crashes += c.crashes;
+            counts.hangs += c.hangs;
+            counts.heap += c.heap;
+            counts.leaks += c.leaks;
+            counts.leakedBytes += c.leakedBytes;
+            counts.privateGrowth += c.privateGrowth;
+            if (c.maxMs > counts.maxMs) counts.maxMs = c.maxMs;
         }
         printf("%-8s %5d %6d %6d %6d %7d %5d %4d %5d %9lld %9lld %6lu\n", name, counts.seeds, counts.files,
                counts.loaded, counts.taken, counts.crashes, counts.hangs, counts.heap, counts.leaks, counts.leakedBytes,
                counts.privateGrowth / 1024, counts.maxMs);
-        fflush(stdout);
+    }
+    // Per seed (its shares added up); refused: neither read nor a finding; seconds: the workers' time.
+    printf("\n%-34s %8s %6s %6s %7s %7s %5s %4s %5s %6s %7s\n", "seed", "bytes", "files", "read", "refused", "crashes",
+           "hangs", "heap", "leaks", "cpu ms", "seconds");
+    for (size_t i = 0; i < jobs.size();)
+    {
+        Counts c;
+        DWORD seconds = 0;
+        size_t j = i;
+        for (; j < jobs.size() && jobs[j].path == jobs[i].path; ++j)
+        {
+            const Counts& share = jobs[j].counts;
+            c.files += share.files;
+            c.loaded += share.loaded;
+            c.crashes += share.crashes;
+            c.hangs += share.hangs;
+            c.heap += share.heap;
+            c.leaks += share.leaks;
+            c.maxMs = std::max(c.maxMs, share.maxMs);
+            seconds += jobs[j].seconds;
+        }
+        const std::wstring name = jobs[i].path.substr(jobs[i].path.find_last_of(L'\\') + 1);
+        printf("%-34s %8lld %6d %6d %7d %7d %5d %4d %5d %6lu %7lu\n", Narrow(name).c_str(), jobs[i].size, c.files,
+               c.loaded, c.files - c.loaded - c.crashes - c.hangs - c.heap, c.crashes, c.hangs, c.heap, c.leaks,
+               c.maxMs, seconds);
+        i = j;
+    }
+    printf("%d shares of up to %d files, %d at a time, in %lu s\n", int(jobs.size()), kShare, threads,
+           (GetTickCount() - start + 500) / 1000);
+    fflush(stdout);
+    return 0;
+}
+
+// Tells which files the loader of `format` reads as they are (the road of a sweep's files).
+int Reads(const std::string& format, int count, wchar_t** paths)
+{
+    const FREE_IMAGE_FORMAT fif = FreeImage_GetFIFFromFormat(format.c_str());
+    if (fif == FIF_UNKNOWN) return 2;
+    for (int i = 0; i < count; ++i)
+    {
+        Bytes data;
+        const bool read = ReadFileBytes(paths[i], &data) && LoadOnce(fif, data) >= 1;
+        printf("%s %ls\n", read ? "reads" : "refuses", paths[i]);
     }
     return 0;
 }
@@ -689,11 +863,19 @@ int wmain(int argc, wchar_t** argv)
         return Worker(argv[2], _wtoi(argv[3]), _wtoi(argv[4]), _wtoi(argv[5]), _wtoi(argv[6]), argv[7]);
     if (mode == L"seeds" && argc == 3) return WriteSeeds(argv[2]);
     if (mode == L"selftest") return SelfTest();
+    if (mode == L"reads" && argc >= 3)
+    {
+        freopen("NUL", "w", stderr);
+        FreeImage_Initialise(FALSE);
+        return Reads(Narrow(argv[2]), argc - 3, argv + 3);
+    }
     if (mode == L"run" && argc >= 4 && argc <= 6)
     {
         FreeImage_Initialise(FALSE);
         return Run(exe, argv[2], argv[3], argc >= 5 ? _wtoi(argv[4]) : 1000, argc == 6 ? Narrow(argv[5]) : "");
     }
-    fprintf(stderr, "usage: hpx_loader_sweep seeds DIR | run DIR OUT [N [FORMAT,...]] | selftest\n");
+    fprintf(stderr,
+            "usage: hpx_loader_sweep seeds DIR | run DIR OUT [N [FORMAT,...]] | reads FORMAT FILE... | "
+            "selftest\n");
     return 2;
 }
