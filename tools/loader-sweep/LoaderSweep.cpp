@@ -306,6 +306,20 @@ struct Counts
     int seeds = 0, files = 0, loaded = 0, taken = 0, crashes = 0, hangs = 0, heap = 0, leaks = 0;
     long long leakedBytes = 0, privateGrowth = 0;
     DWORD maxMs = 0;
+    // Adds the files and findings of a share (not its seed count).
+    void Add(const Counts& c)
+    {
+        files += c.files;
+        loaded += c.loaded;
+        taken += c.taken;
+        crashes += c.crashes;
+        hangs += c.hangs;
+        heap += c.heap;
+        leaks += c.leaks;
+        leakedBytes += c.leakedBytes;
+        privateGrowth += c.privateGrowth;
+        maxMs = std::max(maxMs, c.maxMs);
+    }
 };
 
 std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
@@ -555,18 +569,7 @@ int Run(const std::wstring& exe, const std::wstring& dir, const std::wstring& ou
         if (seeds.count(fif)) counts.seeds = int(seeds[fif].size());
         for (const SeedJob& job : jobs)
         {
-            if (job.fif != fif) continue;
-            const Counts& c = job.counts;
-            counts.files += c.files;
-            counts.loaded += c.loaded;
-            counts.taken += c.taken;
-            counts.crashes += c.crashes;
-            counts.hangs += c.hangs;
-            counts.heap += c.heap;
-            counts.leaks += c.leaks;
-            counts.leakedBytes += c.leakedBytes;
-            counts.privateGrowth += c.privateGrowth;
-            if (c.maxMs > counts.maxMs) counts.maxMs = c.maxMs;
+            if (job.fif == fif) counts.Add(job.counts);
         }
         printf("%-8s %5d %6d %6d %6d %7d %5d %4d %5d %9lld %9lld %6lu\n", name, counts.seeds, counts.files,
                counts.loaded, counts.taken, counts.crashes, counts.hangs, counts.heap, counts.leaks, counts.leakedBytes,
@@ -582,14 +585,7 @@ int Run(const std::wstring& exe, const std::wstring& dir, const std::wstring& ou
         size_t j = i;
         for (; j < jobs.size() && jobs[j].path == jobs[i].path; ++j)
         {
-            const Counts& share = jobs[j].counts;
-            c.files += share.files;
-            c.loaded += share.loaded;
-            c.crashes += share.crashes;
-            c.hangs += share.hangs;
-            c.heap += share.heap;
-            c.leaks += share.leaks;
-            c.maxMs = std::max(c.maxMs, share.maxMs);
+            c.Add(jobs[j].counts);
             seconds += jobs[j].seconds;
         }
         const std::wstring name = jobs[i].path.substr(jobs[i].path.find_last_of(L'\\') + 1);
