@@ -11,8 +11,8 @@
 # ~/.cache/hushpix-raw-seeds, or HPX_RAW_SEEDS; never into the tree). A format's files are shared
 # by its seeds, swept side by side in shares of 50 (HPX_SWEEP_JOBS at once, default one per
 # processor). A load taking over 10 s of processor time counts as a hang (HPX_SWEEP_HANG_MS sets
-# another limit: an undamaged camera raw seed takes up to 12 s under the heap checks, so RAW was
-# swept with 60000).
+# another limit: an undamaged camera raw seed takes up to 12 s under the heap checks; AcceptedFormat
+# says what a sweep of RAW with 60000 found).
 # Runs the Windows build's own loaders under Wine, in a Wine prefix of its own whose heaps check
 # block tails and freed blocks. Takes from minutes to hours (under an i386 emulator). Everything
 # goes to build/loader-sweep; damaged files that failed are kept in its failures/ folder. Formats

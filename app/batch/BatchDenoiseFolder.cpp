@@ -153,12 +153,23 @@ void ReportFile(BatchRun* run, bool failed)
 // closing window stops at once.
 bool Stopping(BatchRun* run) { return g_bBatchClosing || run->worker.CancelledAtLastDone(); }
 
-// How many files of the batch's total one folder entry stands for: a photo's name 1, a plain
-// folder its photos, anything else none.
+bool IsPlainFolder(const WIN32_FIND_DATAW& fd) { return fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY; }
+
+// The walk's one rule, which the total follows too: it goes into plain folders but its own output
+// folders, and takes the files it can write back under their names; everything else is passed
+// over unread.
+bool TakesEntry(const WIN32_FIND_DATAW& fd)
+{
+    if (IsDotEntry(fd.cFileName) || IsDenoisedFolderName(fd.cFileName)) return false;
+    return IsPlainFolder(fd) || IsBatchPhotoName(fd.cFileName);
+}
+
+// How many files of the batch's total one folder entry stands for: a photo 1, a plain folder its
+// photos, anything else none.
 int CountEntry(const wchar_t* folder, const WIN32_FIND_DATAW& fd)
 {
-    if (IsDotEntry(fd.cFileName) || IsDenoisedFolderName(fd.cFileName)) return 0;
-    if (fd.dwFileAttributes != FILE_ATTRIBUTE_DIRECTORY) return IsBatchPhotoName(fd.cFileName) ? 1 : 0;
+    if (!TakesEntry(fd)) return 0;
+    if (!IsPlainFolder(fd)) return 1;
     wchar_t sub[kPathChars];
     return FormatFits(sub, L"%ls/%ls", folder, fd.cFileName) ? CountImageFiles(sub) : 0;
 }
@@ -407,14 +418,11 @@ int WalkLevel(BatchJob* job, BatchRun* run)
     for (;;)
     {
         if (Stopping(run)) break;
-        const wchar_t* name = job->fd.cFileName;
-        const bool folder = job->fd.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY;
-        // Files the batch could not write back under their names are passed over unread.
-        if (!IsDotEntry(name) && !IsDenoisedFolderName(name) && (folder || IsBatchPhotoName(name)))
+        if (TakesEntry(job->fd))
         {
             try
             {
-                if (folder)
+                if (IsPlainFolder(job->fd))
                     WalkSubFolder(job, run);
                 else
                     ProcessFile(job, run);

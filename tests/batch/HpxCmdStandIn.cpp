@@ -1,8 +1,8 @@
 // Stands in for the sibling denoiser HPXCmd.exe in the batch tests: appends its command line (one
 // UTF-8 line) to "hpxcmd-calls.txt" beside itself and writes the bytes of the file after -i to the
 // path after -o, as the real program writes its denoised output (a new file, with times of its
-// own: a copy would keep the input's and look like an output left by an earlier run). For an input named "fail*" it writes
-// nothing. For an input named "hang*" it plays a program that stopped answering: it starts a
+// own: a copy would keep the input's and look like an output left by an earlier run). For an
+// input named "fail*" it writes nothing. For an input named "hang*" it plays a program that stopped answering: it starts a
 // child of its own ("-linger"), and both write their process ids to "hpxcmd-pids.txt" and sleep
 // 15 s before the output is written.
 #include <windows.h>

@@ -489,6 +489,12 @@ DWORD WINAPI SweepSeeds(void* parameter)
     }
 }
 
+// Whether `only` (formats as FreeImage names them, comma-separated; empty for all) names the format.
+bool Wanted(const std::string& only, const char* name)
+{
+    return only.empty() || ("," + only + ",").find("," + std::string(name) + ",") != std::string::npos;
+}
+
 // Sweeps the formats named in `only` (comma-separated, as FreeImage names them), or all when empty.
 int Run(const std::wstring& exe, const std::wstring& dir, const std::wstring& outDir, int perFormat,
         const std::string& only)
@@ -501,8 +507,7 @@ int Run(const std::wstring& exe, const std::wstring& dir, const std::wstring& ou
     do {
         const FREE_IMAGE_FORMAT fif = SeedFormat(fd.cFileName);
         if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) continue;
-        const char* name = FreeImage_GetFormatFromFIF(fif);
-        if (!only.empty() && ("," + only + ",").find("," + std::string(name) + ",") == std::string::npos) continue;
+        if (!Wanted(only, FreeImage_GetFormatFromFIF(fif))) continue;
         // A seed its own loader refuses sweeps only the loader's first checks: say so.
         const std::wstring path = dir + L"\\" + fd.cFileName;
         FIBITMAP* valid = FreeImage_LoadU(fif, path.c_str(), LoadFlagsForFormat(fif));
@@ -564,7 +569,7 @@ int Run(const std::wstring& exe, const std::wstring& dir, const std::wstring& ou
     {
         const char* name = FreeImage_GetFormatFromFIF(FREE_IMAGE_FORMAT(fif));
         if (!FreeImage_FIFSupportsReading(FREE_IMAGE_FORMAT(fif))) continue;
-        if (!only.empty() && ("," + only + ",").find("," + std::string(name) + ",") == std::string::npos) continue;
+        if (!Wanted(only, name)) continue;
         Counts counts;
         if (seeds.count(fif)) counts.seeds = int(seeds[fif].size());
         for (const SeedJob& job : jobs)
